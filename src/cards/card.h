@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Cards are numbered 13 * suit + rank: rank 0..12 for "23456789TJQKA", suit
+// 0..3 for clubs, diamonds, hearts, spades. A CardMask holds a set of cards, one
+// bit per card number; bits 52..63 stay clear.
+using CardMask = uint64_t;
+
+constexpr int kCardCount = 52;
+constexpr int kRankCount = 13;
+constexpr int kSuitCount = 4;
+
+extern const char g_rank_chars[14];  // "23456789TJQKA"
+extern const char g_suit_chars[5];   // "CDHS", as read (after upper-casing)
+
+constexpr int CardNumber(int rank, int suit) { return 13 * suit + rank; }
+constexpr int CardRank(int card) { return card % 13; }
+constexpr int CardSuit(int card) { return card / 13; }
+constexpr CardMask CardBit(int card) { return CardMask{1} << card; }
+inline int CardCount(CardMask mask) { return __builtin_popcountll(mask); }
+
+// Parses card text: rank and suit characters in either case, cards written
+// together or separated by blanks ("AsKd", "as  KD"). Throws std::runtime_error
+// "ERROR: invalid card\n" on any other character, a lone rank, a blank before
+// the first card, a repeated card, or a text longer than 255 characters.
+// The empty text is the empty set.
+CardMask ParseCardText(const std::string& text);
+
+// "2c Ah": the set's cards in increasing card number, blank separated.
+std::string CardMaskToText(CardMask mask);
+
+// Text of one card ("Ah").
+std::string CardText(int card);

@@ -1,0 +1,99 @@
+#include "entry/startup.h"
+
+#include <tclap/CmdLine.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "platform/cpu_features.h"
+#include "platform/files.h"
+#include "platform/stdout_redirect.h"
+#include "platform/system_time.h"
+#include "protocol/dispatcher.h"
+#include "protocol/fail.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
+#include "solver/libsubgame.h"
+#include "solver/solver_status.h"
+
+namespace {
+
+constexpr const char* kBuildNumber = "1031";
+
+// Anything other than the errors a handler may raise (out of memory, a failed
+// lock) leaves the engine in an unknown state: stop with the reason.
+void DispatchOrFail(const WordList& words) {
+  try {
+    DispatchCommandLine(words);
+  } catch (const std::exception& error) {
+    Fail(error.what());
+  }
+}
+
+}  // namespace
+
+const char* BannerText() {
+  return "Tordanex (velkaroon) build 1031 (" __DATE__ ", " __TIME__ ") \n";
+}
+
+void RunCommandLoop() {
+  std::string line;
+  for (;;) {
+    ReadLine(std::cin, line);
+    if (std::cin.eof() || std::cin.fail()) break;
+    if (line.empty()) continue;
+    DispatchOrFail(TokenizeLine(line));
+    FlushReplyBuffer();
+    std::fflush(stdout);
+  }
+}
+
+int EngineMain(int argc, char** argv) {
+  if (!CpuHasAvx()) {
+    std::fputs("Error: AVX-compatible CPU is required.\n", stderr);
+    return 1;
+  }
+
+  std::string script_name;
+  try {
+    TCLAP::CmdLine cmd("", ' ', kBuildNumber);
+    TCLAP::SwitchArg server("s", "server", "run as a server", cmd, false);
+    TCLAP::ValueArg<int> port("p", "port", "server port (default 5251)", false, 5251, "port", cmd);
+    TCLAP::SwitchArg exit_after("e", "exit", "exit after client disconnects", cmd, false);
+    TCLAP::UnlabeledValueArg<std::string> filename("filename", "script to load", false, "",
+                                                   "script.txt", cmd);
+    cmd.parse(argc, argv);
+    script_name = filename.getValue();
+  } catch (const TCLAP::ArgException& error) {
+    std::cerr << "error: " << error.error() << " for arg " << error.argId() << std::endl;
+    return 1;
+  }
+
+  SaveOriginalStdout();
+  libsubgame_init(0);
+  g_start_time = GetSystemTimeTicks();
+  std::fputs(BannerText(), stdout);
+  std::fflush(stdout);
+
+  if (!script_name.empty()) {
+    if (!FileExists(script_name)) {
+      std::printf("ERROR: can't find file '%s'\n", script_name.c_str());
+      std::fflush(stdout);
+      return 1;
+    }
+    // The name stays one word even when it holds blanks, and the script's own
+    // error reply (if any) is written before standard input is read.
+    DispatchOrFail(WordList{"load_script", script_name});
+    FlushReplyBuffer();
+    std::fflush(stdout);
+  }
+
+  std::ios::sync_with_stdio(false);
+  RunCommandLoop();
+  StopSolverAndWait();
+  FlushReplyBuffer();
+  std::fflush(stdout);
+  return 0;
+}

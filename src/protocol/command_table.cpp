@@ -1,0 +1,106 @@
+#include "protocol/command_table.h"
+
+#include <cstring>
+
+#include "protocol/command_error.h"
+#include "protocol/housekeeping_commands.h"
+#include "protocol/output_commands.h"
+#include "protocol/script_commands.h"
+
+namespace {
+constexpr int32_t kAnyCount = -1;
+}
+
+// Rows whose handler is CmdNotImplemented belong to subsystems that are not built
+// yet; each lands here with its own handler when its subsystem does.
+const CommandEntry g_command_table[kCommandCount] = {
+    {"is_ready", CmdIsReady, 1},
+    {"solver_time", CmdSolverTime, 1},
+    {"show_hand_order", CmdNotImplemented, 1},
+    {"show_settings", CmdNotImplemented, 1},
+    {"show_tree_params", CmdNotImplemented, 1},
+    {"set_threads", CmdNotImplemented, 2},
+    {"zk4_set_threads", CmdNotImplemented, 2},
+    {"set_recalc_accuracy", CmdNotImplemented, 4},
+    {"set_isomorphism", CmdNotImplemented, 3},
+    {"skip_if_done", CmdSkipIfDone, 3},
+    {"is_tree_present", CmdNotImplemented, 1},
+    {"go", CmdNotImplemented, kAnyCount},
+    {"stop", CmdNotImplemented, 1},
+    {"load_script", CmdLoadScript, 2},
+    {"set_range", CmdNotImplemented, 1328},
+    {"set_board", CmdNotImplemented, kAnyCount},
+    {"set_pot", CmdNotImplemented, 4},
+    {"clear_lines", CmdNotImplemented, 1},
+    {"free_schematic_tree", CmdNotImplemented, 1},
+    {"add_line", CmdNotImplemented, kAnyCount},
+    {"remove_line", CmdNotImplemented, kAnyCount},
+    {"force_line", CmdNotImplemented, kAnyCount},
+    {"cut_line", CmdNotImplemented, 2},
+    {"build_tree", CmdNotImplemented, 1},
+    {"load_tree", CmdNotImplemented, 2},
+    {"dump_tree", CmdNotImplemented, kAnyCount},
+    {"free_tree", CmdNotImplemented, 1},
+    {"show_node", CmdNotImplemented, 2},
+    {"show_children", CmdNotImplemented, 2},
+    {"show_strategy", CmdNotImplemented, 2},
+    {"show_strategy_pp", CmdNotImplemented, 2},
+    {"show_locked_combos", CmdNotImplemented, 2},
+    {"show_range", CmdNotImplemented, kAnyCount},
+    {"show_probs", CmdNotImplemented, 2},
+    {"calc_results", CmdNotImplemented, 1},
+    {"calc_ev", CmdNotImplemented, 3},
+    {"calc_ev_pp", CmdNotImplemented, 3},
+    {"calc_ev_line", CmdNotImplemented, 3},
+    {"calc_line_freq", CmdNotImplemented, 2},
+    {"calc_global_freq", CmdNotImplemented, 2},
+    {"calc_eq", CmdNotImplemented, 2},
+    {"calc_eq_pp", CmdNotImplemented, 2},
+    {"calc_eq_node", CmdNotImplemented, 3},
+    {"stdoutredi", CmdStdoutredi, 2},
+    {"stdoutredi_append", CmdStdoutrediAppend, 2},
+    {"stdoutback", CmdStdoutback, 1},
+    {"wait_for_solver", CmdNotImplemented, 1},
+    {"show_memory", CmdShowMemory, 1},
+    {"node_count", CmdNotImplemented, 1},
+    {"show_effective_stack", CmdNotImplemented, 1},
+    {"set_eff_stack", CmdIsReady, 2},
+    {"set_rake", CmdNotImplemented, 3},
+    {"set_ev_boost", CmdNotImplemented, 3},
+    {"set_accuracy", CmdNotImplemented, kAnyCount},
+    {"forget", CmdNotImplemented, 2},
+    {"rebuild_forgotten_streets", CmdNotImplemented, 1},
+    {"rebuild_all", CmdNotImplemented, 1},
+    {"solve_all_splits", CmdNotImplemented, 2},
+    {"lock_node", CmdNotImplemented, 2},
+    {"unlock_node", CmdNotImplemented, 2},
+    {"set_strategy", CmdNotImplemented, 1329},
+    {"combo_lock_node", CmdNotImplemented, 1328},
+    {"solve_partial", CmdNotImplemented, 2},
+    {"explo_partial", CmdNotImplemented, 2},
+    {"show_category_names", CmdNotImplemented, 1},
+    {"show_categories", CmdNotImplemented, kAnyCount},
+    {"zk4_set_compression", CmdNotImplemented, 2},
+    {"set_compression", CmdNotImplemented, 2},
+    {"zk4_get_actual_compression", CmdNotImplemented, 1},
+    {"get_actual_compression", CmdNotImplemented, 1},
+    {"zk4_get_instruction_set", CmdGetInstructionSet, 1},
+    {"get_instruction_set", CmdGetInstructionSet, 1},
+    {"set_scheduler", CmdNotImplemented, 2},
+    {"sleep", CmdSleep, 2},
+    {"take_a_break", CmdTakeABreak, 2},
+    {"repeat", CmdRepeat, kAnyCount},
+    {"echo", CmdEcho, kAnyCount},
+    {"ignore_mem_check", CmdNotImplemented, 2},
+    {"help", CmdHelp, 1},
+};
+
+const CommandEntry* FindCommand(const std::string& word) {
+  for (const CommandEntry& entry : g_command_table)
+    if (word == entry.word) return &entry;
+  return nullptr;
+}
+
+void CmdNotImplemented(const WordList& words) {
+  ThrowCommandError("ERROR: %s not implemented\n", words[0].c_str());
+}

@@ -1,0 +1,49 @@
+#include "protocol/dispatcher.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "protocol/command_error.h"
+#include "protocol/command_table.h"
+#include "protocol/reply.h"
+#include "solver/solver_status.h"
+
+std::string g_command_name;
+std::string g_skip_label;
+
+void ExitEngine(int code) {
+  StopSolverAndWait();
+  FlushReplyBuffer();
+  std::fflush(stdout);
+  std::exit(code);
+}
+
+void DispatchCommandLine(const WordList& words) {
+  if (words.empty()) return;
+  if (words.size() >= 2 && words[0] == "LABEL:") {
+    if (words[1] == g_skip_label) g_skip_label.clear();
+    return;
+  }
+  if (!g_skip_label.empty()) return;
+  if (words[0][0] == '#') return;
+  if (words[0] == "exit") ExitEngine(0);
+
+  const CommandEntry* entry = FindCommand(words[0]);
+  if (!entry) {
+    PrintReply("ERROR: Command %s not recognized\n", words[0].c_str());
+    return;
+  }
+  try {
+    if (entry->word_count > 0 && static_cast<size_t>(entry->word_count) != words.size())
+      ThrowArgumentError(words[0]);
+    g_command_name = words[0];
+    entry->handler(words);
+  } catch (const std::invalid_argument&) {
+    PrintReplyText("Invalid value\n");
+  } catch (const std::out_of_range&) {
+    PrintReplyText("Invalid value\n");
+  } catch (const std::runtime_error& error) {
+    PrintReplyText(error.what());
+  }
+}

@@ -1,0 +1,87 @@
+#include "protocol/housekeeping_commands.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/cpu_features.h"
+#include "platform/memory_status.h"
+#include "platform/system_time.h"
+#include "protocol/command_error.h"
+#include "protocol/command_table.h"
+#include "protocol/number_words.h"
+#include "protocol/reply.h"
+#include "solver/solver_status.h"
+
+std::string JoinWords(const WordList& words, size_t first, size_t end) {
+  const size_t bound = std::min(end, words.size());
+  std::string text;
+  for (size_t i = first; i < bound; ++i) {
+    if (i > first) text.push_back(' ');
+    text += words[i];
+  }
+  return text;
+}
+
+void CmdIsReady(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); }
+
+void CmdSolverTime(const WordList&) {
+  const int64_t elapsed = static_cast<int64_t>(GetSystemTimeTicks() - g_start_time);
+  PrintReply("%f\n", static_cast<double>(elapsed) / 10000000.0);
+}
+
+void CmdSleep(const WordList& words) {
+  const int32_t ms = ParseIntWord(words[1]);
+  // A negative wait would be a four-billion-millisecond hang.
+  if (ms < 0) ThrowArgumentError(words[0]);
+  SleepMilliseconds(static_cast<uint32_t>(ms));
+}
+
+void CmdTakeABreak(const WordList& words) {
+  // The stop request comes first, so even a bad duration stops the solver.
+  if (IsSolverRunning()) RequestSolverStop();
+  const int32_t seconds = ParseIntWord(words[1]);
+  const int64_t ms = static_cast<int64_t>(seconds) * 1000;
+  if (seconds < 0 || ms > INT32_MAX) ThrowArgumentError(words[0]);
+  SleepMilliseconds(static_cast<uint32_t>(ms));
+  PrintReply("%s ok!\n", words[0].c_str());
+}
+
+void CmdRepeat(const WordList& words) {
+  if (words.size() < 3) ThrowArgumentError(words[0]);
+  const int32_t count = ParseIntWord(words[1]);
+  if (count < 1 || count > 99999) ThrowArgumentError(words[0]);
+  const std::string text = JoinWords(words, 2, INT32_MAX) + "\n";
+  for (int32_t i = 0; i < count; ++i) PrintReplyText(text);
+  PrintReply("END\n");
+}
+
+void CmdEcho(const WordList& words) {
+  if (words.size() < 2) ThrowArgumentError(words[0]);
+  PrintReplyText(words[1]);
+}
+
+void CmdShowMemory(const WordList&) {
+  MemoryStatus status;
+  QueryMemoryStatus(&status);
+  // The available figure follows the load percentage, as the automatic
+  // compression level weighs it, not the system's own free count.
+  const uint64_t available = static_cast<uint64_t>(
+      static_cast<double>(status.total_bytes) * (100 - status.load_percent) / 100.0);
+  PrintReply("Total Physical Memory: %d MB\n", static_cast<int>(status.total_bytes >> 20));
+  PrintReply("Available Phys Memory: %d MB\n", static_cast<int>(available >> 20));
+  PrintReply("END\n");
+}
+
+void CmdGetInstructionSet(const WordList&) { PrintReply(CpuHasAvx2Fma() ? "AVX2\n" : "AVX\n"); }
+
+void CmdHelp(const WordList&) {
+  std::vector<const char*> names;
+  for (const CommandEntry& entry : g_command_table)
+    if (std::strncmp(entry.word, "zk4_", 4) != 0) names.push_back(entry.word);
+  std::stable_sort(names.begin(), names.end(),
+                   [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+  for (const char* name : names) PrintReply("%s\n", name);
+  PrintReply("END\n");
+}

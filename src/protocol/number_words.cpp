@@ -1,0 +1,14 @@
+#include "protocol/number_words.h"
+
+#include <cmath>
+#include <stdexcept>
+
+int32_t ParseIntWord(const std::string& word) { return std::stoi(word, nullptr, 10); }
+
+double ParseDoubleWord(const std::string& word) { return std::stod(word); }
+
+double ParseFiniteDoubleWord(const std::string& word) {
+  const double value = std::stod(word);
+  if (!std::isfinite(value)) throw std::out_of_range("not a finite number");
+  return value;
+}

@@ -1,0 +1,48 @@
+#include "protocol/script_commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/text_encoding.h"
+#include "protocol/command_error.h"
+#include "protocol/dispatcher.h"
+#include "protocol/reply.h"
+
+namespace {
+
+int g_script_depth = 0;
+
+class ScriptDepthGuard {
+ public:
+  ScriptDepthGuard() { ++g_script_depth; }
+  ~ScriptDepthGuard() { --g_script_depth; }
+  ScriptDepthGuard(const ScriptDepthGuard&) = delete;
+  ScriptDepthGuard& operator=(const ScriptDepthGuard&) = delete;
+};
+
+}  // namespace
+
+void CmdLoadScript(const WordList& words) {
+  RequireUtf8FileName(words[1]);
+  if (g_script_depth >= kMaxScriptDepth) ThrowCommandReason("nesting too deep");
+  std::ifstream file(words[1], std::ios::in | std::ios::binary);
+  if (!file.is_open() || !FileExists(words[1])) ThrowCommandReason("can't open file");
+  ScriptDepthGuard depth;
+  std::string line;
+  while (std::getline(file, line)) {
+    // Text mode: a CR right before the LF goes with it.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
+    FlushReplyBuffer();
+    std::fflush(stdout);
+  }
+}
+
+void CmdSkipIfDone(const WordList& words) {
+  RequireUtf8FileName(words[1]);
+  if (FileExists(words[1])) g_skip_label = words[2];
+  PrintReply("%s ok!\n", words[0].c_str());
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Runs a program as a subprocess with the given arguments, standard input and
+// working directory, and collects what it writes and how it ends.
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  int exit_code = -1;  // -1 when it did not exit normally
+  bool timed_out = false;
+};
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const std::string& working_dir = "",
+                         int timeout_seconds = 300);
+
+// A fresh empty directory under the system's temporary directory.
+std::string MakeTempDir();
