@@ -1,5 +1,6 @@
 #include "support/transcript.h"
 
+#include <cctype>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -81,6 +82,15 @@ std::string UnescapeText(const std::string& text) {
       case 'r': out.push_back('\r'); break;
       case 'n': out.push_back('\n'); break;
       case 't': out.push_back('\t'); break;
+      case 'x':
+        if (i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+          out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+          i += 2;
+        } else {
+          out.push_back(c);
+        }
+        break;
       default: out.push_back(c); break;
     }
   }
@@ -140,7 +150,10 @@ bool ParseTranscript(const std::string& text, const std::string& dir, Transcript
     } else if (line == "@nobanner") {
       out->banner = false;
     } else if (StartsWith(line, "@file ")) {
-      out->files.push_back({line.substr(6), ""});
+      out->files.push_back({line.substr(6), "", false});
+      file = &out->files.back();
+    } else if (StartsWith(line, "@expect-file ")) {
+      out->files.push_back({line.substr(13), "", true});
       file = &out->files.back();
     } else {
       *error = where + "not a transcript line: " + line;
@@ -164,6 +177,7 @@ bool RunTranscript(const std::string& engine, const std::string& transcript_text
     return false;
   }
   for (const TranscriptFile& f : t.files) {
+    if (f.expected) continue;
     std::ofstream file(dir + "/" + f.name, std::ios::binary);
     file << f.content;
   }
@@ -188,6 +202,17 @@ bool RunTranscript(const std::string& engine, const std::string& transcript_text
   for (const std::string& pattern : t.stderr_patterns) {
     if (!std::regex_search(result.err, std::regex(pattern))) {
       r << "standard error does not match /" << pattern << "/\n";
+      ok = false;
+    }
+  }
+  for (const TranscriptFile& f : t.files) {
+    if (!f.expected) continue;
+    std::ifstream file(dir + "/" + f.name, std::ios::binary);
+    std::ostringstream content;
+    if (file) content << file.rdbuf();
+    if (!file || content.str() != f.content) {
+      r << "file " << f.name << (file ? " holds:\n" + content.str() : std::string(" is missing\n"))
+        << "expected:\n" << f.content;
       ok = false;
     }
   }

@@ -4,7 +4,7 @@
 // A transcript file (*.tdx) is read line by line:
 //   ## text          a comment
 //   > text           a line of standard input (the text, then LF)
-//   >raw text        standard input with C escapes (\r \n \t \\ \") and no LF added
+//   >raw text        standard input with C escapes (\r \n \t \xHH \\) and no LF added
 //   = text           the next output line, exactly
 //   ~ regex          the next output line, matching the ECMAScript regex in full
 //   ...              any number of output lines, up to the next expectation that matches
@@ -15,6 +15,8 @@
 //   @nobanner        the output does not begin with the start-up banner
 //   @file NAME       creates NAME in the working directory from the "| text"
 //                    lines that follow ("|raw text" with escapes and no LF)
+//   @expect-file NAME  after the run, NAME must hold exactly the "| text" lines
+//                    that follow
 //   @timeout S       seconds before the engine is killed (default 300)
 // Blank lines are ignored. $DIR in any text stands for the working directory,
 // a fresh temporary directory per run. Unless @nobanner is given, the first
@@ -26,6 +28,7 @@
 struct TranscriptFile {
   std::string name;
   std::string content;
+  bool expected = false;  // checked after the run instead of written before it
 };
 
 struct Expectation {
