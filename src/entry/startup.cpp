@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string>
 
+#include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
 #include "platform/cpu_features.h"
 #include "platform/files.h"
 #include "platform/stdout_redirect.h"
@@ -71,11 +73,19 @@ int EngineMain(int argc, char** argv) {
     return 1;
   }
 
+  // Every evaluation reads the evaluator's tables; without them nothing can run.
+  if (!InitHandEvaluator()) {
+    std::puts("ERROR: can't allocate hand evaluator tables");
+    std::fflush(stdout);
+    return 1;
+  }
+
   SaveOriginalStdout();
   libsubgame_init(0);
   g_start_time = GetSystemTimeTicks();
   std::fputs(BannerText(), stdout);
   std::fflush(stdout);
+  BuildComboTables();
 
   if (!script_name.empty()) {
     if (!FileExists(script_name)) {

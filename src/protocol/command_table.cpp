@@ -2,10 +2,14 @@
 
 #include <cstring>
 
+#include "cards/category_commands.h"
+#include "cards/combo_tables.h"
+#include "cards/setup_commands.h"
 #include "protocol/command_error.h"
 #include "protocol/housekeeping_commands.h"
 #include "protocol/output_commands.h"
 #include "protocol/script_commands.h"
+#include "tree/line_commands.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;
@@ -16,7 +20,7 @@ constexpr int32_t kAnyCount = -1;
 const CommandEntry g_command_table[kCommandCount] = {
     {"is_ready", CmdIsReady, 1},
     {"solver_time", CmdSolverTime, 1},
-    {"show_hand_order", CmdNotImplemented, 1},
+    {"show_hand_order", CmdShowHandOrder, 1},
     {"show_settings", CmdNotImplemented, 1},
     {"show_tree_params", CmdNotImplemented, 1},
     {"set_threads", CmdNotImplemented, 2},
@@ -28,14 +32,14 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"go", CmdNotImplemented, kAnyCount},
     {"stop", CmdNotImplemented, 1},
     {"load_script", CmdLoadScript, 2},
-    {"set_range", CmdNotImplemented, 1328},
-    {"set_board", CmdNotImplemented, kAnyCount},
-    {"set_pot", CmdNotImplemented, 4},
-    {"clear_lines", CmdNotImplemented, 1},
-    {"free_schematic_tree", CmdNotImplemented, 1},
-    {"add_line", CmdNotImplemented, kAnyCount},
-    {"remove_line", CmdNotImplemented, kAnyCount},
-    {"force_line", CmdNotImplemented, kAnyCount},
+    {"set_range", CmdSetRange, 1328},
+    {"set_board", CmdSetBoard, kAnyCount},
+    {"set_pot", CmdSetPot, 4},
+    {"clear_lines", CmdClearLines, 1},
+    {"free_schematic_tree", CmdFreeSchematicTree, 1},
+    {"add_line", CmdAddLine, kAnyCount},
+    {"remove_line", CmdRemoveLine, kAnyCount},
+    {"force_line", CmdForceLine, kAnyCount},
     {"cut_line", CmdNotImplemented, 2},
     {"build_tree", CmdNotImplemented, 1},
     {"load_tree", CmdNotImplemented, 2},
@@ -78,8 +82,8 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"combo_lock_node", CmdNotImplemented, 1328},
     {"solve_partial", CmdNotImplemented, 2},
     {"explo_partial", CmdNotImplemented, 2},
-    {"show_category_names", CmdNotImplemented, 1},
-    {"show_categories", CmdNotImplemented, kAnyCount},
+    {"show_category_names", CmdShowCategoryNames, 1},
+    {"show_categories", CmdShowCategories, kAnyCount},
     {"zk4_set_compression", CmdNotImplemented, 2},
     {"set_compression", CmdNotImplemented, 2},
     {"zk4_get_actual_compression", CmdNotImplemented, 1},

@@ -1,0 +1,168 @@
+#include "tree/schematic_tree.h"
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "protocol/command_error.h"
+#include "protocol/number_words.h"
+#include "protocol/reply.h"
+
+SchematicNode* g_schematic_root = nullptr;
+
+namespace {
+
+// The root exists before any command can run.
+[[maybe_unused]] const bool g_schematic_root_ready = (InitSchematicRoot(), true);
+
+constexpr double kFoldKey = -1.0;
+
+// Moves every child of the node onto the pending list, leaving its map empty,
+// so that no destructor ever recurses more than one level.
+void TakeChildren(SchematicNode* node, std::vector<std::unique_ptr<SchematicNode>>* pending) {
+  for (auto& entry : node->children) pending->push_back(std::move(entry.second));
+  node->children.clear();
+}
+
+SchematicNode* GetOrCreateChild(SchematicNode* node, double key, bool* created) {
+  auto [it, inserted] = node->children.try_emplace(key);
+  if (inserted) it->second = std::make_unique<SchematicNode>(node);
+  *created = inserted;
+  return it->second.get();
+}
+
+}  // namespace
+
+SchematicNode::~SchematicNode() {
+  if (children.empty()) return;
+  std::vector<std::unique_ptr<SchematicNode>> pending;
+  TakeChildren(this, &pending);
+  while (!pending.empty()) {
+    std::unique_ptr<SchematicNode> node = std::move(pending.back());
+    pending.pop_back();
+    TakeChildren(node.get(), &pending);
+  }
+}
+
+void InitSchematicRoot() {
+  if (g_schematic_root) return;
+  g_schematic_root = new SchematicNode();
+  std::atexit(FreeSchematicRootAtExit);
+}
+
+void FreeSchematicRootAtExit() {
+  DestroySchematicNode(g_schematic_root);
+  g_schematic_root = nullptr;
+}
+
+void ReplaceSchematicRoot() {
+  SchematicNode* old_root = g_schematic_root;
+  g_schematic_root = new SchematicNode();
+  DestroySchematicNode(old_root);
+}
+
+void DestroySchematicNode(SchematicNode* node) { delete node; }
+
+bool EraseSchematicSubtree(SchematicNode* node) {
+  SchematicNode* parent = node->parent;
+  if (!parent) return false;
+  for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
+    if (it->second.get() == node) {
+      parent->children.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+SchematicNode* FindSchematicChild(const SchematicNode* node, double key) {
+  auto it = node->children.find(key);
+  return it == node->children.end() ? nullptr : it->second.get();
+}
+
+void InsertLine(const WordList& words, bool force) {
+  SchematicNode* root = g_schematic_root;
+  root->player = 0;
+  root->street = 0;
+  root->bets = 0;
+  root->amount = 0.0;
+  root->commitment[0] = root->commitment[1] = 0.0;
+
+  SchematicNode* node = root;
+  uint32_t player = 0;  // OOP acts first
+  uint32_t street = 0;
+  uint32_t bets = 0;
+  bool after_check = false;
+  double previous = 0.0;
+
+  for (size_t i = 1; i < words.size(); ++i) {
+    const double amount = ParseFiniteDoubleWord(words[i]);
+    if (amount < previous) ThrowArgumentError(words[0]);
+
+    if (force) {
+      for (auto it = node->children.begin(); it != node->children.end();)
+        it = it->first != amount ? node->children.erase(it) : std::next(it);
+    }
+    bool created = false;
+    SchematicNode* child = GetOrCreateChild(node, amount, &created);
+
+    const uint32_t actor = player;
+    if (amount > previous) {  // a bet or raise
+      ++bets;
+      player ^= 1;
+      previous = amount;
+      after_check = false;
+    } else if (bets == 0 && !after_check) {  // a check
+      player ^= 1;
+      after_check = true;
+    } else {  // a call or a check-back ends the street
+      ++street;
+      bets = 0;
+      after_check = false;
+      player = 0;
+    }
+
+    child->street = street;
+    child->player = player;
+    child->bets = bets;
+    child->amount = amount;
+    child->commitment[actor] = amount;
+    child->commitment[actor ^ 1] = node->commitment[actor ^ 1];
+
+    // Every new bet gets its call and fold, every first check its check-back.
+    if (created && (bets > 0 || after_check)) {
+      bool answer_created = false;
+      SchematicNode* answer = GetOrCreateChild(child, amount, &answer_created);
+      if (answer_created) {
+        answer->amount = amount;
+        answer->commitment[0] = answer->commitment[1] = amount;
+        answer->street = street;
+      }
+      if (bets > 0) {
+        SchematicNode* fold = GetOrCreateChild(child, kFoldKey, &answer_created);
+        if (answer_created) {
+          fold->amount = node->amount;
+          fold->commitment[player] = node->amount;
+          fold->commitment[player ^ 1] = amount;
+          fold->street = street;
+        }
+      }
+    }
+    node = child;
+  }
+  PrintReply("%s ok!\n", words[0].c_str());
+}
+
+double FindMaxLineAmount(const SchematicNode* node, double start) {
+  double largest = start;
+  std::vector<const SchematicNode*> pending{node};
+  while (!pending.empty()) {
+    const SchematicNode* current = pending.back();
+    pending.pop_back();
+    for (const auto& [key, child] : current->children) {
+      if (key > largest) largest = key;
+      pending.push_back(child.get());
+    }
+  }
+  return largest;
+}
