@@ -1,0 +1,19 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Program-wide values of the node stores, fixed before the command loop starts.
+
+// Divisor of the signed 16-bit per-card values that a tree file carries.
+extern const int32_t g_card_value_scale;  // 150
+// Smallest positive normal float (2^-126): an action sum below it counts as zero
+// when a store turns its values into a strategy, and the defaults are used.
+extern const float g_flt_min;
+
+// Compression statistics, added to by the block writers and readers from any
+// thread (atomic additions; the largest symbol only rises, by compare-exchange).
+extern std::atomic<int64_t> g_stat_raw_bytes;
+extern std::atomic<int64_t> g_stat_compressed_bytes;
+extern std::atomic<int64_t> g_stat_max_symbol;
+extern std::atomic<int64_t> g_storage_read_bytes;
+extern std::atomic<int64_t> g_storage_write_bytes;

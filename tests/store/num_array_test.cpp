@@ -1,0 +1,197 @@
+#include "store/num_array.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "store/store_constants.h"
+
+namespace {
+
+void Fill(NumArray& a, std::initializer_list<double> values) {
+  a.Resize(static_cast<int32_t>(values.size()));
+  int i = 0;
+  for (double v : values) a[i++] = v;
+}
+
+bool Aligned(const void* p) {
+  return reinterpret_cast<uintptr_t>(p) % kNumArrayAlignment == 0;
+}
+
+TEST(NumArrayTest, ResizeKeepsContentAtSameCountAndReallocatesOtherwise) {
+  NumArray a;
+  EXPECT_EQ(a.data, nullptr);
+  EXPECT_EQ(a.count, 0);
+  Fill(a, {1.0, 2.0, 3.0});
+  ASSERT_TRUE(Aligned(a.data));
+  double* before = a.data;
+  a.Resize(3);
+  EXPECT_EQ(a.data, before);
+  EXPECT_EQ(a[2], 3.0);
+
+  a.Resize(1000);
+  EXPECT_EQ(a.count, 1000);
+  ASSERT_TRUE(a.HasData());
+  EXPECT_TRUE(Aligned(a.data));
+
+  // A resized array always has data, even at count 0.
+  a.Resize(0);
+  EXPECT_EQ(a.count, 0);
+  EXPECT_TRUE(a.HasData());
+}
+
+TEST(NumArrayTest, ResizeGivesAnAbsentArrayDataAtItsOwnCount) {
+  NumArray a;
+  a.count = 5;  // absent: a count without data
+  a.Resize(5);
+  EXPECT_EQ(a.count, 5);
+  ASSERT_TRUE(a.HasData());
+  a[4] = 1.0;  // writable
+}
+
+TEST(NumArrayTest, FreeClearsCountOnlyWhenThereWasData) {
+  NumArray a;
+  a.Resize(4);
+  a.Free();
+  EXPECT_EQ(a.data, nullptr);
+  EXPECT_EQ(a.count, 0);
+
+  NumArray absent;
+  absent.count = 7;
+  absent.Free();
+  EXPECT_EQ(absent.data, nullptr);
+  EXPECT_EQ(absent.count, 7);
+}
+
+TEST(NumArrayTest, MoveTransfersOwnership) {
+  NumArray a;
+  Fill(a, {4.0, 5.0});
+  double* block = a.data;
+  NumArray b(std::move(a));
+  EXPECT_EQ(a.data, nullptr);
+  EXPECT_EQ(a.count, 0);
+  EXPECT_EQ(b.data, block);
+  NumArray c;
+  Fill(c, {1.0});
+  c = std::move(b);
+  EXPECT_EQ(c.data, block);
+  EXPECT_EQ(c.count, 2);
+  EXPECT_EQ(b.data, nullptr);
+}
+
+TEST(NumArrayTest, SubtractRulesForAbsentArrays) {
+  NumArray a, b;
+  Fill(a, {5.0, 1.0, -2.0});
+  Fill(b, {1.0, 2.0, 3.0});
+  a.Subtract(b);
+  EXPECT_EQ(a[0], 4.0);
+  EXPECT_EQ(a[1], -1.0);
+  EXPECT_EQ(a[2], -5.0);
+
+  // Subtracting an absent array changes nothing, not even an absent target.
+  NumArray absent_other;
+  absent_other.count = 3;
+  double* before = a.data;
+  a.Subtract(absent_other);
+  EXPECT_EQ(a.data, before);
+  EXPECT_EQ(a[0], 4.0);
+  NumArray absent_this;
+  absent_this.count = 3;
+  absent_this.Subtract(absent_other);
+  EXPECT_FALSE(absent_this.HasData());
+
+  // Subtracting from an absent array gives the negated other.
+  absent_this.Subtract(b);
+  ASSERT_TRUE(absent_this.HasData());
+  EXPECT_EQ(absent_this.count, 3);
+  EXPECT_EQ(absent_this[0], -1.0);
+  EXPECT_EQ(absent_this[1], -2.0);
+  EXPECT_EQ(absent_this[2], -3.0);
+}
+
+TEST(NumArrayTest, ClampBelowRaisesNegativesAndNanAndMaterialisesAbsent) {
+  NumArray a;
+  Fill(a, {-1.5, 0.25, std::numeric_limits<double>::quiet_NaN(), -0.0, 3.0,
+           -std::numeric_limits<double>::infinity()});
+  a.ClampBelow(0.0);
+  EXPECT_EQ(a[0], 0.0);
+  EXPECT_EQ(a[1], 0.25);
+  EXPECT_EQ(a[2], 0.0);
+  EXPECT_EQ(a[3], 0.0);
+  EXPECT_EQ(a[4], 3.0);
+  EXPECT_EQ(a[5], 0.0);
+
+  NumArray absent;
+  absent.count = 4;
+  absent.ClampBelow(0.0);
+  ASSERT_TRUE(absent.HasData());
+  EXPECT_EQ(absent.count, 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(std::bit_cast<uint64_t>(absent[i]), 0u);
+
+  NumArray b;
+  Fill(b, {-1.0, 2.0});
+  b.ClampBelow(1.0);
+  EXPECT_EQ(b[0], 1.0);
+  EXPECT_EQ(b[1], 2.0);
+}
+
+TEST(NumArrayTest, MakeNumArraysGivesEmptyArrays) {
+  std::vector<NumArray> arrays = MakeNumArrays(3);
+  ASSERT_EQ(arrays.size(), 3u);
+  for (const NumArray& a : arrays) {
+    EXPECT_EQ(a.data, nullptr);
+    EXPECT_EQ(a.count, 0);
+  }
+  EXPECT_TRUE(MakeNumArrays(0).empty());
+}
+
+TEST(FloatArrayTest, FreeKeepsCountAndResizeThenGivesDataBack) {
+  FloatArray f;
+  f.Resize(6);
+  ASSERT_TRUE(f.HasData());
+  EXPECT_TRUE(Aligned(f.data));
+  f.Free();
+  EXPECT_EQ(f.data, nullptr);
+  EXPECT_EQ(f.count, 6);
+  f.Free();
+  EXPECT_EQ(f.count, 6);
+  // A freed store row resized to its own count must be writable again.
+  f.Resize(6);
+  ASSERT_TRUE(f.HasData());
+  f.data[5] = 1.0f;
+  float* before = f.data;
+  f.Resize(6);
+  EXPECT_EQ(f.data, before);
+  EXPECT_EQ(f.data[5], 1.0f);
+}
+
+TEST(FloatArrayTest, AssignCopiesAndTreatsAbsentSourceAsZeros) {
+  FloatArray src, dst;
+  src.Resize(3);
+  src.data[0] = 1.0f;
+  src.data[1] = -2.0f;
+  src.data[2] = 0.5f;
+  dst.Assign(src);
+  ASSERT_EQ(dst.count, 3);
+  EXPECT_NE(dst.data, src.data);
+  EXPECT_EQ(dst.data[1], -2.0f);
+  dst.Assign(dst);  // self-assignment keeps the values
+  EXPECT_EQ(dst.data[2], 0.5f);
+
+  FloatArray absent;
+  absent.count = 3;
+  dst.Assign(absent);
+  ASSERT_TRUE(dst.HasData());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(dst.data[i], 0.0f);
+}
+
+TEST(StoreConstantsTest, ProgramWideValues) {
+  EXPECT_EQ(g_card_value_scale, 150);
+  EXPECT_EQ(std::bit_cast<uint32_t>(g_flt_min), 0x00800000u);
+  EXPECT_EQ(g_flt_min, std::ldexp(1.0f, -126));
+}
+
+}  // namespace
