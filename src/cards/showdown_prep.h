@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "cards/card.h"
+
+// Per-board hand-strength orders for the showdown kernels, built once per tree.
+// Each board's hands (those of its parent's list that avoid the board) are
+// sorted weakest first, equal hands grouped, and, for a record that stands for
+// several suit-isomorphic cards, mapped to the parent's hands of every card it
+// stands for.
+
+struct TurnDealRecord;
+
+// Fills the turn record (hand list, values, card lists, hand cards, combination
+// map) from the base hand list and its combination map (-1 for absent), then
+// every river record below it and the turn record's river hand counts.
+// Throws std::runtime_error "ERROR: <command> isomorph error: <board> | <hand> |
+// <image> \n" (each card as rank and lower-case suit followed by a blank) when
+// the suit image of a hand is missing from the parent list; nothing is written
+// through such an index.
+void PrepareShowdown(TurnDealRecord& record, const std::vector<CardMask>& hands,
+                     const std::vector<int16_t>& hand_index);
+
+// values[i] = the HandValue of the board plus hands[i]; 0xFFFFFFFF (-1 as a
+// signed value) for an empty hand or one that touches the board.
+void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
+                           CardMask board);
+
+// Which hand of an ordering had no suit image in the parent list.
+struct IsomorphFault {
+  CardMask hand = 0;
+  CardMask image = 0;
+};
+
+// The ordering of one board. The parent's hands that avoid the board are sorted
+// by value (on a five-card board by value, then by a combination key that puts
+// the suit images of a hand at matching places), ties kept in parent order;
+// hands, values and card list 0 get them in that order, and card list j (1 <=
+// j < weight) each hand's parent index with the suit of record_card exchanged
+// with that suit + j. False, with the fault, when such an image is missing.
+bool OrderBoardHands(CardMask board, int record_card, int weight,
+                     const std::vector<CardMask>& parent_hands,
+                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
+                     std::vector<uint32_t>& values,
+                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
+
+// The two builds behind the entries above.
+namespace isa_avx2 {
+void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
+                           CardMask board);
+bool OrderBoardHands(CardMask board, int record_card, int weight,
+                     const std::vector<CardMask>& parent_hands,
+                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
+                     std::vector<uint32_t>& values,
+                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
+}  // namespace isa_avx2
+namespace isa_avx {
+void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
+                           CardMask board);
+bool OrderBoardHands(CardMask board, int record_card, int weight,
+                     const std::vector<CardMask>& parent_hands,
+                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
+                     std::vector<uint32_t>& values,
+                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
+}  // namespace isa_avx

@@ -1,0 +1,171 @@
+#include "tree/tree_records.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "cards/combo_tables.h"
+
+namespace {
+
+// Counts its destructions and reads its layout while dying, as a river store
+// that walks its lock records would.
+struct ProbeStore : NodeStore {
+  static int destroyed;
+  static int last_board_count;
+  const BoardLayout* layout = nullptr;
+  explicit ProbeStore(const BoardLayout* l = nullptr) : layout(l) {}
+  ~ProbeStore() override {
+    ++destroyed;
+    if (layout) last_board_count = layout->board_count;
+  }
+  bool Allocate() override { return true; }
+  int32_t GetHandCount(int32_t, int32_t) override { return 0; }
+  std::vector<NumArray> GetStrategy(int32_t, int32_t, const float*) override { return {}; }
+  void SetActionValues(int32_t, int32_t, int32_t, const NumArray&) override {}
+  void UpdateRegrets(int32_t, int32_t, const NumArray&, const std::vector<NumArray>&,
+                     CompressedBlock*, const std::vector<int16_t>*, double) override {}
+  void AccumulateStrategy(int32_t, int32_t, const std::vector<NumArray>&, const NumArray&,
+                          double) override {}
+  int64_t GetValueCount(int32_t) override { return 0; }
+  void Write(ByteWriter&) override {}
+  void Read(ByteReader&) override {}
+  CompressedBlock* OpenValues(CompressedBlock*, int32_t, int32_t) override { return nullptr; }
+  CompressedBlock* CloseValues(CompressedBlock*, int32_t, bool) override { return nullptr; }
+  NodeLockRecord* GetLockRecord(int32_t, int32_t) override { return nullptr; }
+};
+int ProbeStore::destroyed = 0;
+int ProbeStore::last_board_count = 0;
+
+NumArray* FilledArray(int n) {
+  auto* array = new NumArray(n);
+  for (int i = 0; i < n; ++i) (*array)[i] = i;
+  return array;
+}
+
+TEST(TreeRecords, NewSolverStateStartsEmpty) {
+  SolverState state(1, 0);
+  EXPECT_TRUE(state.nodes.empty());
+  EXPECT_EQ(state.flop_mask, 0u);
+  EXPECT_EQ(state.board_mask, 0u);
+  EXPECT_EQ(state.deal_tree, nullptr);
+  EXPECT_EQ(state.start_turn_slot, -1);
+  EXPECT_EQ(state.start_river_slot, -1);
+  EXPECT_EQ(state.pass_player, 0);
+  EXPECT_EQ(state.pass_mode, 0);
+  EXPECT_EQ(state.storage_kind, 1);
+  EXPECT_EQ(state.deal_flag, 0);
+  EXPECT_EQ(state.format_version, 6u);
+  EXPECT_EQ(state.flags, static_cast<uint32_t>(NEW_TREE));
+  EXPECT_EQ(state.iterations, 0);
+  EXPECT_EQ(state.first_forgotten_street, -1);
+  EXPECT_EQ(state.last_results_iteration, -1);
+  EXPECT_EQ(state.coder_kinds[0], 0);
+  EXPECT_EQ(state.stores_allocated, 0);
+  EXPECT_EQ(state.value_target, nullptr);
+  EXPECT_GE(state.result_cache.bucket_count(), 8u);
+  EXPECT_EQ(state.result_cache.max_load_factor(), 1.0f);
+  for (uint64_t counter : state.storage_counters) EXPECT_EQ(counter, 0u);
+  EXPECT_EQ(state.exploitability, 0.0);
+  SolverState other(0, 2);
+  EXPECT_EQ(other.storage_kind, 0);
+  EXPECT_EQ(other.deal_flag, 2);
+}
+
+TEST(TreeRecords, EndValuesAddHalfThePot) {
+  EXPECT_EQ(LineEndValue(100.0, 0.0), 50.0);   // fold after a bet of 10
+  EXPECT_EQ(LineEndValue(100.0, 10.0), 60.0);  // its call
+  EXPECT_EQ(LineEndValue(7.5, 1.25), 5.0);
+}
+
+TEST(TreeRecords, DestroyingAStateFreesEverythingItOwns) {
+  ProbeStore::destroyed = 0;
+  ProbeStore::last_board_count = 0;
+  auto* state = new SolverState(1, 0);
+  state->nodes.reserve(3);
+  state->max_actions = 2;
+  TreeNode& root = state->nodes.emplace_back();
+  root.street = 2;
+  root.children = {1, 2};
+  root.owns_data = 1;
+  root.turn_mutexes.reset(new std::mutex[kTurnMutexCount]);
+  root.card_records.reset(new CardRecord[1]);
+  root.card_records[0].reach_sums[1].Resize(1128);
+  root.card_records[0].values[0].Resize(10);
+
+  const std::vector<double> full(kComboCount, 1.0);
+  BuildChanceLevels(*state, ParseCardText("Ah7d2c"), __builtin_ctzll(ParseCardText("Ks")), -1,
+                    full, full, false);
+  ASSERT_EQ(state->board_layouts.size(), 3u);
+  const BoardLayout* layout = state->board_layouts[2].get();
+
+  root.regret_store = std::make_unique<ProbeStore>();
+  root.strategy_store = std::make_unique<ProbeStore>();
+  TreeNode& river = state->nodes.emplace_back();
+  river.street = 3;
+  river.parent_index = 0;
+  river.parent = &root;
+  river.owns_data = 1;
+  river.regret_store = std::make_unique<ProbeStore>(layout);
+  river.card_records.reset(new CardRecord[kRiverCardRecordCount]);
+  river.card_records[48].best_response_values[0].Resize(3);
+  // A node that does not own its data only lets go of it.
+  ProbeStore borrowed;
+  TreeNode& view = state->nodes.emplace_back();
+  view.regret_store.reset(&borrowed);
+
+  state->result_cache[1] = new NumArrayPair;
+  state->result_cache[1]->arrays[0].Resize(1326);
+  state->result_cache[7] = new NumArrayPair;
+
+  DestroySolverState(state);
+  EXPECT_EQ(ProbeStore::destroyed, 3);
+  // The river store still saw its layout alive.
+  EXPECT_EQ(ProbeStore::last_board_count, 48);
+  DestroySolverState(nullptr);
+}
+
+TEST(TreeRecords, FreeSolverStateClearsTheCurrentTree) {
+  ASSERT_EQ(g_solver_state, nullptr);
+  g_solver_state = new SolverState(1, 0);
+  g_solver_state->nodes.emplace_back().owns_data = 1;
+  FreeSolverState();
+  EXPECT_EQ(g_solver_state, nullptr);
+  FreeSolverState();
+  EXPECT_EQ(g_solver_state, nullptr);
+}
+
+TEST(TreeRecords, HeapArrayRecordsAreDeletedWithTheirData) {
+  DeleteNumArray(FilledArray(5));
+  DeleteNumArray(nullptr);
+  auto* quad = new NumArrayQuad;
+  for (NumArray& array : quad->arrays) array.Resize(4);
+  DeleteNumArrayQuad(quad);
+  DeleteNumArrayQuad(nullptr);
+  auto* pair = new NumArrayPair;
+  pair->arrays[1].Resize(2);
+  DeleteNumArrayPair(pair);
+  DeleteNumArrayPair(nullptr);
+}
+
+TEST(TreeRecords, CardRecordsStartEmptyAndFreeTheirArrays) {
+  CardRecord record;
+  record.values[1].Resize(8);
+  record.reach_filled[0] = 1;
+  record.frozen = 1;
+  record.solved_mask = 5;
+  InitCardRecord(record);
+  EXPECT_EQ(record.values[1].data, nullptr);
+  EXPECT_EQ(record.values[1].count, 0);
+  EXPECT_EQ(record.reach_filled[0], 0);
+  EXPECT_EQ(record.frozen, 0);
+  EXPECT_EQ(record.solved_mask, 0u);
+  record.reach_sums[0].Resize(3);
+  record.best_response_values[1].Resize(3);
+  DestroyCardRecord(record);
+  EXPECT_EQ(record.reach_sums[0].data, nullptr);
+  EXPECT_EQ(record.best_response_values[1].data, nullptr);
+}
+
+}  // namespace
