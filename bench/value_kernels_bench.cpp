@@ -1,0 +1,161 @@
+// The float row kernels of the plain and arena stores on a 1000-hand board with
+// three actions, in both builds, and a plain store's whole GetStrategy.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "platform/cpu_features.h"
+#include "store/plain_store.h"
+#include "store/value_kernels32.h"
+
+namespace {
+
+constexpr int32_t kHands = 1000;
+constexpr int32_t kActions = 3;
+
+struct Fixture {
+  std::vector<std::vector<float>> rows;
+  std::vector<NumArray> action_values;
+  std::vector<NumArray> strategy;
+  NumArray node_values;
+  NumArray reach;
+
+  Fixture() {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> regret(0.0f, 50.0f);
+    std::uniform_real_distribution<double> value(-20.0, 20.0);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    node_values.Resize(kHands);
+    reach.Resize(kHands);
+    for (int32_t k = 0; k < kHands; ++k) {
+      node_values[k] = value(rng);
+      reach[k] = unit(rng);
+    }
+    for (int a = 0; a < kActions; ++a) {
+      std::vector<float> row(kHands);
+      for (float& r : row) r = regret(rng);
+      rows.push_back(row);
+      NumArray v(kHands), s(kHands);
+      for (int32_t k = 0; k < kHands; ++k) {
+        v[k] = value(rng);
+        s[k] = 1.0 / kActions;
+      }
+      action_values.push_back(std::move(v));
+      strategy.push_back(std::move(s));
+    }
+  }
+};
+
+Fixture& TheFixture() {
+  static Fixture fixture;
+  return fixture;
+}
+
+bool Runnable(benchmark::State& state, bool avx2) {
+  if (avx2 && !CpuHasAvx2Fma()) {
+    state.SkipWithError("no AVX2/FMA");
+    return false;
+  }
+  return true;
+}
+
+template <bool avx2>
+void BM_Strategy3(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Fixture& f = TheFixture();
+  const float defaults[kActions] = {0.9f, 0.05f, 0.05f};
+  std::vector<NumArray> out;
+  for (int a = 0; a < kActions; ++a) out.emplace_back(kHands);
+  auto fn = avx2 ? isa_avx2::NormalizeValues32x3 : isa_avx::NormalizeValues32x3;
+  for (auto _ : state) {
+    fn(f.rows[0].data(), f.rows[1].data(), f.rows[2].data(), out[0].data, out[1].data,
+       out[2].data, kHands, defaults);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kHands);
+}
+
+// The general form: a sum row, then each action over it.
+template <bool avx2>
+void BM_StrategyGeneral(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Fixture& f = TheFixture();
+  std::vector<NumArray> out;
+  for (int a = 0; a < kActions; ++a) out.emplace_back(kHands);
+  std::vector<float> sums(kHands);
+  auto sum = avx2 ? isa_avx2::SumValues32 : isa_avx::SumValues32;
+  auto normalize = avx2 ? isa_avx2::NormalizeValues32 : isa_avx::NormalizeValues32;
+  for (auto _ : state) {
+    std::fill(sums.begin(), sums.end(), 0.0f);
+    for (int a = 0; a < kActions; ++a) sum(sums.data(), f.rows[a].data(), kHands);
+    for (int a = 0; a < kActions; ++a)
+      normalize(out[a].data, f.rows[a].data(), sums.data(), kHands, 0.25f);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kHands);
+}
+
+template <bool avx2>
+void BM_UpdateRegrets(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Fixture& f = TheFixture();
+  auto fn = avx2 ? isa_avx2::UpdateRegrets32 : isa_avx::UpdateRegrets32;
+  std::vector<std::vector<float>> rows = f.rows;
+  for (auto _ : state) {
+    for (int a = 0; a < kActions; ++a)
+      fn(rows[a].data(), f.node_values.data, f.action_values[a].data, kHands, nullptr);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kHands * kActions);
+}
+
+template <bool avx2>
+void BM_AccumulateStrategy(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Fixture& f = TheFixture();
+  auto fn = avx2 ? isa_avx2::AccumulateStrategy32 : isa_avx::AccumulateStrategy32;
+  std::vector<std::vector<float>> rows = f.rows;
+  for (auto _ : state) {
+    for (int a = 0; a < kActions; ++a)
+      fn(rows[a].data(), f.strategy[a].data, f.reach.data, 1.0, kHands, nullptr);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kHands * kActions);
+}
+
+// The store entry with its result arrays, through the dispatcher.
+void BM_PlainStoreGetStrategy(benchmark::State& state) {
+  Fixture& f = TheFixture();
+  const int32_t actions = static_cast<int32_t>(state.range(0));
+  PlainStore store(actions, kHands);
+  store.Allocate();
+  for (int a = 0; a < actions; ++a) store.SetActionValues(-1, -1, a, f.action_values[a % kActions]);
+  const std::vector<float> defaults(actions, 1.0f / actions);
+  for (auto _ : state) {
+    std::vector<NumArray> s = store.GetStrategy(-1, -1, defaults.data());
+    benchmark::DoNotOptimize(s.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kHands);
+}
+
+BENCHMARK(BM_Strategy3<true>)->Name("GetStrategy3/avx2");
+BENCHMARK(BM_Strategy3<false>)->Name("GetStrategy3/avx");
+BENCHMARK(BM_StrategyGeneral<true>)->Name("GetStrategyGeneral3/avx2");
+BENCHMARK(BM_StrategyGeneral<false>)->Name("GetStrategyGeneral3/avx");
+BENCHMARK(BM_UpdateRegrets<true>)->Name("UpdateRegrets3/avx2");
+BENCHMARK(BM_UpdateRegrets<false>)->Name("UpdateRegrets3/avx");
+BENCHMARK(BM_AccumulateStrategy<true>)->Name("AccumulateStrategy3/avx2");
+BENCHMARK(BM_AccumulateStrategy<false>)->Name("AccumulateStrategy3/avx");
+BENCHMARK(BM_PlainStoreGetStrategy)->Name("PlainStoreGetStrategy")->Arg(2)->Arg(3)->Arg(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitCpuFeatures();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
