@@ -1,0 +1,63 @@
+#include "platform/virtual_memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/memory_status.h"
+
+namespace {
+
+std::atomic<uint64_t> g_reserved_block_bytes{0};
+
+// The process's resident bytes (second field of /proc/self/statm); 0 when
+// unreadable, which only makes the fitting rule stricter.
+uint64_t ResidentBytes() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  unsigned long long size = 0, resident = 0;
+  const int read = std::fscanf(f, "%llu %llu", &size, &resident);
+  std::fclose(f);
+  if (read != 2) return 0;
+  return static_cast<uint64_t>(resident) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
+                      uint64_t resident) {
+  // Reserved pages already touched are in the resident figure and already gone
+  // from the available one; the others will be taken from it when touched.
+  const uint64_t untouched = reserved > resident ? reserved - resident : 0;
+  return untouched <= available && request <= available - untouched;
+}
+
+void* ReserveZeroedBlock(uint64_t bytes) {
+  if (bytes == 0) return nullptr;
+  MemoryStatus status;
+  if (QueryMemoryStatus(&status) &&
+      !BlockRequestFits(bytes, status.available_bytes, g_reserved_block_bytes.load(),
+                        ResidentBytes()))
+    return nullptr;
+  void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  g_reserved_block_bytes.fetch_add(bytes);
+  return base;
+}
+
+void ReleaseBlock(void* base, uint64_t bytes) {
+  if (!base) return;
+  munmap(base, bytes);
+  g_reserved_block_bytes.fetch_sub(bytes);
+}
+
+void ZeroBlock(void* base, uint64_t bytes) {
+  if (!base || bytes == 0) return;
+  // A private anonymous mapping reads as zeros again after MADV_DONTNEED.
+  if (madvise(base, bytes, MADV_DONTNEED) != 0) std::memset(base, 0, bytes);
+}
+
+uint64_t ReservedBlockBytes() { return g_reserved_block_bytes.load(); }

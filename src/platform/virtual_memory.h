@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+
+// Large value blocks taken straight from the operating system: one private
+// anonymous mapping per block, read/write, zero on first touch.
+
+// Reserves and commits a zeroed read/write block of `bytes` bytes (bytes > 0).
+// Null when the system cannot back it: the request is weighed against the
+// memory still available, less what earlier blocks have reserved but not yet
+// touched, so an overcommitting kernel does not hand out memory that would end
+// the process later; null also when the mapping itself fails.
+void* ReserveZeroedBlock(uint64_t bytes);
+
+// Releases a block of ReserveZeroedBlock with its size; null does nothing.
+void ReleaseBlock(void* base, uint64_t bytes);
+
+// Makes every byte of a block zero again; its pages go back to the system and
+// come back zeroed when next touched.
+void ZeroBlock(void* base, uint64_t bytes);
+
+// Bytes reserved by live blocks.
+uint64_t ReservedBlockBytes();
+
+// The fitting rule on its own, for tests: a request fits when it and the
+// reserved bytes not yet resident together stay within the available memory.
+bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
+                      uint64_t resident);

@@ -1,0 +1,70 @@
+// Entries of the 16-bit row kernels: each picks the AVX2/FMA build or the plain
+// AVX build by the processor's features.
+#include "store/value_kernels16.h"
+
+#include "platform/cpu_features.h"
+
+void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::SumValues16(sums, row, n);
+  else
+    isa_avx::SumValues16(sums, row, n);
+}
+
+void NormalizeValues16(const uint16_t* row, const uint32_t* sums, double* out, int32_t n,
+                       float default_value) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::NormalizeValues16(row, sums, out, n, default_value);
+  else
+    isa_avx::NormalizeValues16(row, sums, out, n, default_value);
+}
+
+void NormalizeValues16x2(const uint16_t* row0, const uint16_t* row1, double* out0, double* out1,
+                         int32_t n, const float* defaults) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::NormalizeValues16x2(row0, row1, out0, out1, n, defaults);
+  else
+    isa_avx::NormalizeValues16x2(row0, row1, out0, out1, n, defaults);
+}
+
+void NormalizeValues16x3(const uint16_t* row0, const uint16_t* row1, const uint16_t* row2,
+                         double* out0, double* out1, double* out2, int32_t n,
+                         const float* defaults) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::NormalizeValues16x3(row0, row1, row2, out0, out1, out2, n, defaults);
+  else
+    isa_avx::NormalizeValues16x3(row0, row1, row2, out0, out1, out2, n, defaults);
+}
+
+void SetActionValues16(uint16_t* row, const double* values, int32_t n) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::SetActionValues16(row, values, n);
+  else
+    isa_avx::SetActionValues16(row, values, n);
+}
+
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::UpdateRegrets16(row, n, node_values, action_values, hand_groups, payoff_scale, mask);
+  else
+    isa_avx::UpdateRegrets16(row, n, node_values, action_values, hand_groups, payoff_scale, mask);
+}
+
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::AverageValueGroups16(row, n, group_sizes);
+  else
+    isa_avx::AverageValueGroups16(row, n, group_sizes);
+}
+
+uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
+  if (CpuHasAvx2Fma()) return isa_avx2::PackValues16(dst, values, n);
+  return isa_avx::PackValues16(dst, values, n);
+}
+
+const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length) {
+  if (CpuHasAvx2Fma()) return isa_avx2::UnpackValues16(out, n, src, length);
+  return isa_avx::UnpackValues16(out, n, src, length);
+}

@@ -1,0 +1,104 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "store/num_array.h"
+
+// Per-hand kernels on one row of unsigned 16-bit values (one action on one
+// board): the river regrets of trees that start on the flop. A regret counts
+// (payoff scale x regret)^0.75 in whole units, saturating at 65535 and never
+// negative. Each routine is one entry with an AVX2/FMA and a plain AVX build
+// chosen at run time; blocks of eight hands use the refined approximate
+// reciprocal (square root), the remainder exact single-precision arithmetic,
+// so the forms agree except within a few float ulps of a quotient or a whole
+// number. mask: one byte per hand, nonzero = locked hand, or null.
+
+// sums[k] += row[k] in 32-bit integers.
+void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n);
+
+// out[k] = row[k] / sums[k] in single precision, widened; the default where the
+// sum is 0.
+void NormalizeValues16(const uint16_t* row, const uint32_t* sums, double* out, int32_t n,
+                       float default_value);
+
+// Two- and three-action strategies without a temporary sum array.
+void NormalizeValues16x2(const uint16_t* row0, const uint16_t* row1, double* out0, double* out1,
+                         int32_t n, const float* defaults);
+void NormalizeValues16x3(const uint16_t* row0, const uint16_t* row1, const uint16_t* row2,
+                         double* out0, double* out1, double* out2, int32_t n,
+                         const float* defaults);
+
+// row[k] = values[k] truncated toward zero and clamped to 0 ... 65535; NaN is 0.
+void SetActionValues16(uint16_t* row, const double* values, int32_t n);
+
+// The 16-bit regret update of a row of n hands. d = action - node per hand
+// (absent arrays count as zeros); with k = scale^0.75 and t = 1 / scale, d >= t
+// adds trunc(k d^0.75) (saturating at 65535), d <= -t subtracts trunc(k |d|^0.75)
+// (stopping at 0), anything between is dropped. Hands beyond either array's
+// count are left alone. Afterwards, when hand_groups is given, every group of
+// the row is averaged (masked hands included).
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask);
+
+// Consecutive runs of the row, one per group size, each set to its integer
+// mean. Groups of size 0 or less take nothing; nothing beyond n is touched.
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
+
+// Packed form of n values: per 32 values a control byte with four 2-bit group
+// codes (0: 8 zeros, 1: 8 bytes, 2: 8 twelve-bit fields in 12 bytes, 3: 8 u16),
+// then the groups' payloads; the last n mod 32 values in groups of up to eight,
+// each a flag byte (1: bytes, anything else: u16) and its values.
+
+// Writes the packed form, each group in its narrowest code; returns the end of
+// what was written (at most MaxPackedBytes16(n) bytes).
+uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
+
+// Decodes n values from the `length` bytes at src; returns the end of what was
+// read, or null when the bytes end before n values (out may then hold part of
+// them). Never reads beyond src + length.
+const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
+
+// The largest packed size of n values.
+constexpr size_t MaxPackedBytes16(int32_t n) {
+  if (n <= 0) return 0;
+  const size_t blocks = static_cast<size_t>(n) / 32, tail = static_cast<size_t>(n) % 32;
+  return blocks * 65 + (tail + 7) / 8 + 2 * tail;
+}
+
+// The two builds behind the entries above.
+namespace isa_avx2 {
+void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n);
+void NormalizeValues16(const uint16_t* row, const uint32_t* sums, double* out, int32_t n,
+                       float default_value);
+void NormalizeValues16x2(const uint16_t* row0, const uint16_t* row1, double* out0, double* out1,
+                         int32_t n, const float* defaults);
+void NormalizeValues16x3(const uint16_t* row0, const uint16_t* row1, const uint16_t* row2,
+                         double* out0, double* out1, double* out2, int32_t n,
+                         const float* defaults);
+void SetActionValues16(uint16_t* row, const double* values, int32_t n);
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask);
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
+uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
+const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
+}  // namespace isa_avx2
+namespace isa_avx {
+void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n);
+void NormalizeValues16(const uint16_t* row, const uint32_t* sums, double* out, int32_t n,
+                       float default_value);
+void NormalizeValues16x2(const uint16_t* row0, const uint16_t* row1, double* out0, double* out1,
+                         int32_t n, const float* defaults);
+void NormalizeValues16x3(const uint16_t* row0, const uint16_t* row1, const uint16_t* row2,
+                         double* out0, double* out1, double* out2, int32_t n,
+                         const float* defaults);
+void SetActionValues16(uint16_t* row, const double* values, int32_t n);
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask);
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
+uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
+const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
+}  // namespace isa_avx

@@ -1,0 +1,453 @@
+// The 16-bit row kernels, compiled once per instruction set. The AVX2 build
+// fuses the reciprocal refinement and works on 256-bit integers; the AVX build
+// does its integer work in 128-bit halves. Blocks of eight hands use refined
+// estimates, the remainder exact single-precision arithmetic, in both builds.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "store/value_kernels16.h"
+
+#if defined(TDX_ISA_AVX2)
+namespace isa_avx2 {
+#elif defined(TDX_ISA_AVX)
+namespace isa_avx {
+#else
+#error "value_kernels16.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
+#endif
+
+namespace {
+
+constexpr int32_t kMaxValue16 = 65535;
+
+// Eight u32 lanes, from a 128-bit low and high half.
+inline __m256i Join(__m128i low, __m128i high) {
+  return _mm256_insertf128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Eight u16 values widened to 32-bit lanes.
+inline __m256i WidenU16(__m128i v) {
+#if defined(TDX_ISA_AVX2)
+  return _mm256_cvtepu16_epi32(v);
+#else
+  return Join(_mm_cvtepu16_epi32(v), _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)));
+#endif
+}
+
+inline __m256 LoadU16AsFloat(const uint16_t* p) {
+  return _mm256_cvtepi32_ps(WidenU16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+
+// Sums stay far below 2^31 (a few actions of at most 65535 each).
+inline __m256 LoadU32AsFloat(const uint32_t* p) {
+  return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+inline void StoreAsDouble(double* out, __m256 v) {
+  _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+  _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+}
+
+// The approximate reciprocal refined by one Newton-Raphson step: r(2 - s r).
+inline __m256 Reciprocal(__m256 s) {
+  const __m256 r = _mm256_rcp_ps(s);
+#if defined(TDX_ISA_AVX2)
+  return _mm256_mul_ps(r, _mm256_fnmadd_ps(s, r, _mm256_set1_ps(2.0f)));
+#else
+  return _mm256_mul_ps(r, _mm256_sub_ps(_mm256_set1_ps(2.0f), _mm256_mul_ps(s, r)));
+#endif
+}
+
+// value / sum where sum >= FLT_MIN, else the default.
+inline __m256 Quotient(__m256 value, __m256 sum, __m256 fallback) {
+  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+  return _mm256_blendv_ps(fallback, _mm256_mul_ps(value, Reciprocal(sum)), valid);
+}
+
+inline double ScalarQuotient(float value, float sum, float fallback) {
+  return sum >= FLT_MIN ? static_cast<double>(value / sum) : static_cast<double>(fallback);
+}
+
+// Square root from the approximate reciprocal square root refined by one
+// Newton-Raphson step: 0.5 x y (3 - x y y), with y taken as 0 below FLT_MIN.
+inline __m256 RefinedSqrt(__m256 x) {
+  const __m256 normal = _mm256_cmp_ps(x, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+  const __m256 y = _mm256_and_ps(_mm256_rsqrt_ps(x), normal);
+  const __m256 xy = _mm256_mul_ps(x, y);
+#if defined(TDX_ISA_AVX2)
+  const __m256 three_minus = _mm256_fnmadd_ps(xy, y, _mm256_set1_ps(3.0f));
+#else
+  const __m256 three_minus = _mm256_sub_ps(_mm256_set1_ps(3.0f), _mm256_mul_ps(xy, y));
+#endif
+  return _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), xy), three_minus);
+}
+
+// Eight doubles (absent: zeros) narrowed to floats.
+inline __m256 LoadDifference(const double* action, const double* node, int32_t h) {
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d a0 = action ? _mm256_loadu_pd(action + h) : zero;
+  const __m256d a1 = action ? _mm256_loadu_pd(action + h + 4) : zero;
+  const __m256d n0 = node ? _mm256_loadu_pd(node + h) : zero;
+  const __m256d n1 = node ? _mm256_loadu_pd(node + h + 4) : zero;
+  const __m128 d0 = _mm256_cvtpd_ps(_mm256_sub_pd(a0, n0));
+  const __m128 d1 = _mm256_cvtpd_ps(_mm256_sub_pd(a1, n1));
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(d0), d1, 1);
+}
+
+// Lanes whose mask byte is 0, as an all-ones float mask.
+inline __m256 UnmaskedLanes(const uint8_t* mask) {
+  uint64_t bytes;
+  std::memcpy(&bytes, mask, 8);
+  const __m128i b = _mm_cvtsi64_si128(static_cast<long long>(bytes));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low = _mm_cmpeq_epi32(_mm_cvtepu8_epi32(b), zero);
+  const __m128i high = _mm_cmpeq_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(b, 4)), zero);
+  return _mm256_castsi256_ps(Join(low, high));
+}
+
+// The whole units of k |d|^0.75, capped at 65535 (a NaN from an infinite d
+// counts as the cap, as the exact form gives).
+inline float ScalarIncrement(float k, float a) {
+  const float root = std::sqrt(a);
+  const float p = k * root * std::sqrt(root);
+  return p < static_cast<float>(kMaxValue16) ? p : static_cast<float>(kMaxValue16);
+}
+
+inline uint16_t GroupMax(__m128i v) {
+  const __m128i ones = _mm_set1_epi32(-1);
+  return static_cast<uint16_t>(~_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(v, ones))));
+}
+
+inline int BlockCode(uint16_t largest) {
+  if (largest == 0) return 0;
+  if (largest < 256) return 1;
+  if (largest < 4096) return 2;
+  return 3;
+}
+
+constexpr int kPayloadBytes[4] = {0, 8, 12, 16};
+
+// Eight 12-bit fields, value m in bits 12m ... 12m + 11 of 96 bits.
+inline void Pack12(uint8_t* dst, const uint16_t* x) {
+  const uint32_t w[3] = {
+      uint32_t{x[0]} | uint32_t{x[1]} << 12 | uint32_t{x[2]} << 24,
+      uint32_t{x[2]} >> 8 | uint32_t{x[3]} << 4 | uint32_t{x[4]} << 16 | uint32_t{x[5]} << 28,
+      uint32_t{x[5]} >> 4 | uint32_t{x[6]} << 8 | uint32_t{x[7]} << 20};
+  std::memcpy(dst, w, 12);
+}
+
+inline __m128i Unpack12(const uint8_t* src) {
+  alignas(16) uint8_t bytes[16] = {};
+  std::memcpy(bytes, src, 12);
+  const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+  // Lane m takes bytes floor(1.5 m) and the one after; odd lanes then drop 4 bits.
+  const __m128i pairs = _mm_shuffle_epi8(
+      v, _mm_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11));
+  const __m128i shifted = _mm_blend_epi16(pairs, _mm_srli_epi16(pairs, 4), 0xAA);
+  return _mm_and_si128(shifted, _mm_set1_epi16(0x0FFF));
+}
+
+}  // namespace
+
+void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n) {
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k));
+#if defined(TDX_ISA_AVX2)
+    __m256i* s = reinterpret_cast<__m256i*>(sums + k);
+    _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), _mm256_cvtepu16_epi32(v)));
+#else
+    __m128i* s = reinterpret_cast<__m128i*>(sums + k);
+    _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), _mm_cvtepu16_epi32(v)));
+    _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1),
+                                          _mm_cvtepu16_epi32(_mm_srli_si128(v, 8))));
+#endif
+  }
+  for (; k < n; ++k) sums[k] += row[k];
+}
+
+void NormalizeValues16(const uint16_t* row, const uint32_t* sums, double* out, int32_t n,
+                       float default_value) {
+  const __m256 fallback = _mm256_set1_ps(default_value);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8)
+    StoreAsDouble(out + k, Quotient(LoadU16AsFloat(row + k), LoadU32AsFloat(sums + k), fallback));
+  for (; k < n; ++k)
+    out[k] = ScalarQuotient(static_cast<float>(row[k]), static_cast<float>(sums[k]), default_value);
+}
+
+void NormalizeValues16x2(const uint16_t* row0, const uint16_t* row1, double* out0, double* out1,
+                         int32_t n, const float* defaults) {
+  const __m256 fallback0 = _mm256_set1_ps(defaults[0]);
+  const __m256 fallback1 = _mm256_set1_ps(defaults[1]);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256 v0 = LoadU16AsFloat(row0 + k), v1 = LoadU16AsFloat(row1 + k);
+    const __m256 s = _mm256_add_ps(v0, v1);
+    StoreAsDouble(out0 + k, Quotient(v0, s, fallback0));
+    StoreAsDouble(out1 + k, Quotient(v1, s, fallback1));
+  }
+  for (; k < n; ++k) {
+    const float v0 = row0[k], v1 = row1[k];
+    const float s = v0 + v1;
+    out0[k] = ScalarQuotient(v0, s, defaults[0]);
+    out1[k] = ScalarQuotient(v1, s, defaults[1]);
+  }
+}
+
+void NormalizeValues16x3(const uint16_t* row0, const uint16_t* row1, const uint16_t* row2,
+                         double* out0, double* out1, double* out2, int32_t n,
+                         const float* defaults) {
+  const __m256 fallback0 = _mm256_set1_ps(defaults[0]);
+  const __m256 fallback1 = _mm256_set1_ps(defaults[1]);
+  const __m256 fallback2 = _mm256_set1_ps(defaults[2]);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256 v0 = LoadU16AsFloat(row0 + k), v1 = LoadU16AsFloat(row1 + k),
+                 v2 = LoadU16AsFloat(row2 + k);
+    const __m256 s = _mm256_add_ps(_mm256_add_ps(v0, v1), v2);
+    StoreAsDouble(out0 + k, Quotient(v0, s, fallback0));
+    StoreAsDouble(out1 + k, Quotient(v1, s, fallback1));
+    StoreAsDouble(out2 + k, Quotient(v2, s, fallback2));
+  }
+  for (; k < n; ++k) {
+    const float v0 = row0[k], v1 = row1[k], v2 = row2[k];
+    const float s = v0 + v1 + v2;
+    out0[k] = ScalarQuotient(v0, s, defaults[0]);
+    out1[k] = ScalarQuotient(v1, s, defaults[1]);
+    out2[k] = ScalarQuotient(v2, s, defaults[2]);
+  }
+}
+
+void SetActionValues16(uint16_t* row, const double* values, int32_t n) {
+  // max(v, 0) with v first turns a NaN into 0; the clamp keeps large values
+  // from wrapping into small ones.
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d top = _mm256_set1_pd(kMaxValue16);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256d v0 = _mm256_min_pd(_mm256_max_pd(_mm256_loadu_pd(values + k), zero), top);
+    const __m256d v1 = _mm256_min_pd(_mm256_max_pd(_mm256_loadu_pd(values + k + 4), zero), top);
+    const __m128i packed = _mm_packus_epi32(_mm256_cvttpd_epi32(v0), _mm256_cvttpd_epi32(v1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + k), packed);
+  }
+  for (; k < n; ++k) {
+    const double v = values[k];
+    row[k] = !(v > 0.0) ? 0 : v >= kMaxValue16 ? kMaxValue16 : static_cast<uint16_t>(static_cast<int32_t>(v));
+  }
+}
+
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask) {
+  const float k = static_cast<float>(std::pow(payoff_scale, 0.75));
+  const float t = static_cast<float>(1.0 / payoff_scale);
+  const double* node = node_values.data;
+  const double* action = action_values.data;
+  int32_t count = std::min(n, node_values.count);
+  if (action) count = std::min(count, action_values.count);
+
+  const __m256 kv = _mm256_set1_ps(k);
+  const __m256 tv = _mm256_set1_ps(t);
+  const __m256 neg_tv = _mm256_set1_ps(-t);
+  const __m256 cap = _mm256_set1_ps(static_cast<float>(kMaxValue16));
+  const __m256 abs_mask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  int32_t h = 0;
+  for (; h + 8 <= count; h += 8) {
+    const __m256 d = LoadDifference(action, node, h);
+    __m256 up = _mm256_cmp_ps(d, tv, _CMP_GE_OQ);
+    __m256 down = _mm256_cmp_ps(d, neg_tv, _CMP_LE_OQ);
+    if (mask) {
+      const __m256 free = UnmaskedLanes(mask + h);
+      up = _mm256_and_ps(up, free);
+      down = _mm256_and_ps(down, free);
+    }
+    // Nothing passes the threshold or everything is locked: no arithmetic.
+    if (_mm256_movemask_ps(_mm256_or_ps(up, down)) == 0) continue;
+
+    const __m256 root = RefinedSqrt(_mm256_and_ps(d, abs_mask));
+    const __m256 power = _mm256_mul_ps(_mm256_mul_ps(kv, root), RefinedSqrt(root));
+    const __m256i step = _mm256_cvttps_epi32(_mm256_min_ps(power, cap));
+    const __m128i old16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + h));
+#if defined(TDX_ISA_AVX2)
+    const __m256i old = _mm256_cvtepu16_epi32(old16);
+    const __m256i raised = _mm256_min_epi32(_mm256_add_epi32(old, step), _mm256_set1_epi32(kMaxValue16));
+    const __m256i lowered = _mm256_max_epi32(_mm256_sub_epi32(old, step), _mm256_setzero_si256());
+    __m256i result = _mm256_blendv_epi8(old, raised, _mm256_castps_si256(up));
+    result = _mm256_blendv_epi8(result, lowered, _mm256_castps_si256(down));
+    const __m128i packed =
+        _mm_packus_epi32(_mm256_castsi256_si128(result), _mm256_extracti128_si256(result, 1));
+#else
+    const __m128i top = _mm_set1_epi32(kMaxValue16);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i halves[2];
+    for (int half = 0; half < 2; ++half) {
+      const __m128i old = _mm_cvtepu16_epi32(half ? _mm_srli_si128(old16, 8) : old16);
+      const __m128i s = half ? _mm256_extractf128_si256(step, 1) : _mm256_castsi256_si128(step);
+      const __m128i u = _mm_castps_si128(half ? _mm256_extractf128_ps(up, 1) : _mm256_castps256_ps128(up));
+      const __m128i dn =
+          _mm_castps_si128(half ? _mm256_extractf128_ps(down, 1) : _mm256_castps256_ps128(down));
+      __m128i r = _mm_blendv_epi8(old, _mm_min_epi32(_mm_add_epi32(old, s), top), u);
+      halves[half] = _mm_blendv_epi8(r, _mm_max_epi32(_mm_sub_epi32(old, s), zero), dn);
+    }
+    const __m128i packed = _mm_packus_epi32(halves[0], halves[1]);
+#endif
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + h), packed);
+  }
+  for (; h < count; ++h) {
+    if (mask && mask[h]) continue;
+    const double a = action ? action[h] : 0.0;
+    const double v = node ? node[h] : 0.0;
+    const float d = static_cast<float>(a - v);
+    if (d >= t) {
+      const int32_t raised = row[h] + static_cast<int32_t>(ScalarIncrement(k, d));
+      row[h] = static_cast<uint16_t>(std::min(raised, kMaxValue16));
+    } else if (d <= -t) {
+      const int32_t lowered = row[h] - static_cast<int32_t>(ScalarIncrement(k, -d));
+      row[h] = static_cast<uint16_t>(std::max(lowered, 0));
+    }
+  }
+  if (hand_groups) AverageValueGroups16(row, n, *hand_groups);
+}
+
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {
+  int32_t p = 0;
+  for (int16_t size : group_sizes) {
+    if (size <= 0) continue;
+    const int32_t g = std::min<int32_t>(size, n - p);
+    if (g <= 0) break;
+    uint32_t sum = 0;
+    for (int32_t k = 0; k < g; ++k) sum += row[p + k];
+    const uint16_t mean = static_cast<uint16_t>(sum / static_cast<uint32_t>(g));
+    for (int32_t k = 0; k < g; ++k) row[p + k] = mean;
+    p += g;
+  }
+}
+
+uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
+  int32_t left = n;
+  while (left >= 32) {
+    __m128i groups[4];
+    int codes[4];
+    int control = 0;
+    for (int g = 0; g < 4; ++g) {
+      groups[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * g));
+      codes[g] = BlockCode(GroupMax(groups[g]));
+      control |= codes[g] << (2 * g);
+    }
+    *dst++ = static_cast<uint8_t>(control);
+    if (control == 0x55) {
+      // 32 byte values: the fast path of the common small-regret block.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(groups[0], groups[1]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_packus_epi16(groups[2], groups[3]));
+      dst += 32;
+    } else if (control != 0) {
+      for (int g = 0; g < 4; ++g) {
+        switch (codes[g]) {
+          case 1:
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(groups[g], groups[g]));
+            break;
+          case 2:
+            Pack12(dst, values + 8 * g);
+            break;
+          case 3:
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), groups[g]);
+            break;
+        }
+        dst += kPayloadBytes[codes[g]];
+      }
+    }
+    values += 32;
+    left -= 32;
+  }
+  while (left > 0) {
+    const int32_t g = std::min<int32_t>(8, left);
+    uint16_t largest = 0;
+    for (int32_t k = 0; k < g; ++k) largest = std::max(largest, values[k]);
+    if (largest < 256) {
+      *dst++ = 1;
+      for (int32_t k = 0; k < g; ++k) *dst++ = static_cast<uint8_t>(values[k]);
+    } else {
+      *dst++ = 3;
+      std::memcpy(dst, values, 2 * static_cast<size_t>(g));
+      dst += 2 * g;
+    }
+    values += g;
+    left -= g;
+  }
+  return dst;
+}
+
+const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length) {
+  const uint8_t* p = src;
+  const uint8_t* const end = src + length;
+  int32_t left = n;
+  while (left >= 32) {
+    if (p == end) return nullptr;
+    const int control = *p++;
+    __m128i* o = reinterpret_cast<__m128i*>(out);
+    if (control == 0) {
+      const __m128i zero = _mm_setzero_si128();
+      for (int g = 0; g < 4; ++g) _mm_storeu_si128(o + g, zero);
+    } else if (control == 0x55) {
+      if (end - p < 32) return nullptr;
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+      _mm_storeu_si128(o, _mm_cvtepu8_epi16(low));
+      _mm_storeu_si128(o + 1, _mm_cvtepu8_epi16(_mm_srli_si128(low, 8)));
+      _mm_storeu_si128(o + 2, _mm_cvtepu8_epi16(high));
+      _mm_storeu_si128(o + 3, _mm_cvtepu8_epi16(_mm_srli_si128(high, 8)));
+      p += 32;
+    } else {
+      const int need = kPayloadBytes[control & 3] + kPayloadBytes[(control >> 2) & 3] +
+                       kPayloadBytes[(control >> 4) & 3] + kPayloadBytes[control >> 6];
+      if (end - p < need) return nullptr;
+      for (int g = 0; g < 4; ++g) {
+        const int code = (control >> (2 * g)) & 3;
+        switch (code) {
+          case 0:
+            _mm_storeu_si128(o + g, _mm_setzero_si128());
+            break;
+          case 1:
+            _mm_storeu_si128(o + g, _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+            break;
+          case 2:
+            _mm_storeu_si128(o + g, Unpack12(p));
+            break;
+          case 3:
+            _mm_storeu_si128(o + g, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+            break;
+        }
+        p += kPayloadBytes[code];
+      }
+    }
+    out += 32;
+    left -= 32;
+  }
+  while (left > 0) {
+    const int32_t g = std::min<int32_t>(8, left);
+    if (p == end) return nullptr;
+    const uint8_t flag = *p++;
+    if (flag == 1) {
+      if (end - p < g) return nullptr;
+      for (int32_t k = 0; k < g; ++k) out[k] = p[k];
+      p += g;
+    } else {
+      if (end - p < 2 * g) return nullptr;
+      std::memcpy(out, p, 2 * static_cast<size_t>(g));
+      p += 2 * g;
+    }
+    out += g;
+    left -= g;
+  }
+  return p;
+}
+
+#if defined(TDX_ISA_AVX2)
+}  // namespace isa_avx2
+#else
+}  // namespace isa_avx
+#endif

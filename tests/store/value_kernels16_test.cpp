@@ -1,0 +1,408 @@
+#include "store/value_kernels16.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/cpu_features.h"
+
+namespace {
+
+struct Build {
+  std::string name;
+  decltype(&isa_avx::SumValues16) sum;
+  decltype(&isa_avx::NormalizeValues16) normalize;
+  decltype(&isa_avx::NormalizeValues16x2) normalize2;
+  decltype(&isa_avx::NormalizeValues16x3) normalize3;
+  decltype(&isa_avx::SetActionValues16) set_values;
+  decltype(&isa_avx::UpdateRegrets16) update;
+  decltype(&isa_avx::AverageValueGroups16) average;
+  decltype(&isa_avx::PackValues16) pack;
+  decltype(&isa_avx::UnpackValues16) unpack;
+};
+
+std::vector<Build> Builds() {
+  std::vector<Build> builds;
+  builds.push_back({"avx", isa_avx::SumValues16, isa_avx::NormalizeValues16,
+                    isa_avx::NormalizeValues16x2, isa_avx::NormalizeValues16x3,
+                    isa_avx::SetActionValues16, isa_avx::UpdateRegrets16,
+                    isa_avx::AverageValueGroups16, isa_avx::PackValues16,
+                    isa_avx::UnpackValues16});
+  if (CpuHasAvx2Fma())
+    builds.push_back({"avx2", isa_avx2::SumValues16, isa_avx2::NormalizeValues16,
+                      isa_avx2::NormalizeValues16x2, isa_avx2::NormalizeValues16x3,
+                      isa_avx2::SetActionValues16, isa_avx2::UpdateRegrets16,
+                      isa_avx2::AverageValueGroups16, isa_avx2::PackValues16,
+                      isa_avx2::UnpackValues16});
+  return builds;
+}
+
+NumArray MakeArray(const std::vector<double>& values) {
+  NumArray a(static_cast<int32_t>(values.size()));
+  for (size_t k = 0; k < values.size(); ++k) a[static_cast<int32_t>(k)] = values[k];
+  return a;
+}
+
+// The regret update written from the rules in double precision: the exact
+// increment before truncation, for judging the single-precision kernels.
+double ExactStep(double scale, double d) { return std::pow(scale, 0.75) * std::pow(std::fabs(d), 0.75); }
+
+// Bytes placed so that the page after them cannot be read: an unpacker that
+// reads one byte too far faults.
+class GuardedBytes {
+ public:
+  explicit GuardedBytes(const std::vector<uint8_t>& bytes) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    pages_ = (bytes.size() + page - 1) / page + 1;
+    size_ = pages_ * page;
+    base_ = static_cast<uint8_t*>(
+        mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(base_ + size_ - page, page, PROT_NONE);
+    data_ = base_ + size_ - page - bytes.size();
+    if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+  }
+  ~GuardedBytes() { munmap(base_, size_); }
+  const uint8_t* data() const { return data_; }
+
+ private:
+  uint8_t* base_;
+  uint8_t* data_;
+  size_t pages_, size_;
+};
+
+// ---------------------------------------------------------------------------
+// Regret update
+
+TEST(ValueKernels16, RegretUpdatePayoffScaleExamples) {
+  // Each case at hand 2 (block of eight) and hand 9 (one by one).
+  struct Case {
+    double scale, d;
+    uint16_t before, after;
+  } cases[] = {
+      {1.0, 16.0, 0, 8},    {1.0, 0.9, 7, 7},           {1.0, -16.0, 5, 0},
+      {16.0, 1.0, 3, 11},   {16.0, 0.05, 3, 3},         {1.0, 1.0, 4, 5},
+      {1.0, -1.0, 4, 3},    {1.0, 1e9, 10, 65535},      {1.0, 16.0, 65530, 65535},
+      {1.0, -1e30, 65535, 0}, {1.0, std::numeric_limits<double>::infinity(), 1, 65535},
+      {1.0, std::nan(""), 9, 9},
+  };
+  for (const Build& build : Builds())
+    for (const Case& c : cases)
+      for (int32_t hand : {2, 9}) {
+        std::vector<uint16_t> row(12, 100);
+        row[static_cast<size_t>(hand)] = c.before;
+        std::vector<double> node(11, 0.0), action(11, 0.0);
+        action[static_cast<size_t>(hand)] = c.d;
+        build.update(row.data(), 11, MakeArray(node), MakeArray(action), nullptr, c.scale, nullptr);
+        EXPECT_EQ(row[static_cast<size_t>(hand)], c.after)
+            << build.name << " scale " << c.scale << " d " << c.d << " hand " << hand;
+        EXPECT_EQ(row[11], 100) << "beyond the row";
+        for (int32_t k = 0; k < 11; ++k)
+          if (k != hand) {
+            EXPECT_EQ(row[static_cast<size_t>(k)], 100) << build.name;
+          }
+      }
+}
+
+TEST(ValueKernels16, RegretUpdateDifferenceAndBounds) {
+  for (const Build& build : Builds()) {
+    std::vector<uint16_t> row(20, 0);
+    // Node values cover 10 hands, action values 13, the row 20.
+    build.update(row.data(), 20, MakeArray(std::vector<double>(10, 0.0)),
+                 MakeArray(std::vector<double>(13, 16.0)), nullptr, 1.0, nullptr);
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(row[static_cast<size_t>(k)], k < 10 ? 8 : 0) << build.name;
+    // A row narrower than the arrays.
+    std::vector<uint16_t> narrow(8, 0);
+    build.update(narrow.data(), 5, MakeArray(std::vector<double>(30, 0.0)),
+                 MakeArray(std::vector<double>(30, 16.0)), nullptr, 1.0, nullptr);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(narrow[static_cast<size_t>(k)], k < 5 ? 8 : 0) << build.name;
+    // d = action - node; an absent action row means d = -node.
+    std::vector<uint16_t> row9(9, 20);
+    build.update(row9.data(), 9, MakeArray(std::vector<double>(9, 4.0)),
+                 MakeArray(std::vector<double>(9, 20.0)), nullptr, 1.0, nullptr);
+    for (uint16_t v : row9) EXPECT_EQ(v, 28) << build.name;
+    build.update(row9.data(), 9, MakeArray(std::vector<double>(9, 16.0)), NumArray(), nullptr, 1.0,
+                 nullptr);
+    for (uint16_t v : row9) EXPECT_EQ(v, 20) << build.name;
+  }
+}
+
+TEST(ValueKernels16, MaskedHandKeepsValueButJoinsGroupAverage) {
+  for (const Build& build : Builds())
+    for (int32_t n : {5, 13}) {
+      std::vector<uint16_t> row(static_cast<size_t>(n), 10);
+      std::vector<uint8_t> mask(static_cast<size_t>(n), 0);
+      mask[1] = 1;
+      const std::vector<int16_t> groups = {2};
+      build.update(row.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
+                   MakeArray(std::vector<double>(static_cast<size_t>(n), 16.0)), &groups, 1.0,
+                   mask.data());
+      // Hand 0 became 18, masked hand 1 stayed 10, then the group averages to 14.
+      EXPECT_EQ(row[0], 14) << build.name << " n " << n;
+      EXPECT_EQ(row[1], 14) << build.name << " n " << n;
+      for (int32_t k = 2; k < n; ++k) EXPECT_EQ(row[static_cast<size_t>(k)], 18) << build.name;
+
+      // Without groups the masked hand keeps its value.
+      std::vector<uint16_t> plain(static_cast<size_t>(n), 10);
+      build.update(plain.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
+                   MakeArray(std::vector<double>(static_cast<size_t>(n), -16.0)), nullptr, 1.0,
+                   mask.data());
+      for (int32_t k = 0; k < n; ++k)
+        EXPECT_EQ(plain[static_cast<size_t>(k)], k == 1 ? 10 : 2) << build.name;
+    }
+}
+
+TEST(ValueKernels16, BlockAndExactFormsAgree) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> start(0, 65535);
+  for (const Build& build : Builds())
+    for (double scale : {1.0, 0.37, 16.0, 125.0 / 3.0}) {
+      const int32_t n = 203;  // 25 blocks of eight, 3 hands one by one
+      std::vector<double> node(n), action(n);
+      std::vector<uint16_t> row(n);
+      for (int32_t k = 0; k < n; ++k) {
+        const double magnitude = std::pow(10.0, 4.0 * std::fabs(unit(rng)) - 1.0);
+        node[k] = unit(rng) * magnitude;
+        action[k] = node[k] + unit(rng) * magnitude;
+        row[k] = static_cast<uint16_t>(start(rng));
+      }
+      std::vector<uint16_t> updated = row;
+      build.update(updated.data(), n, MakeArray(node), MakeArray(action), nullptr, scale, nullptr);
+      for (int32_t k = 0; k < n; ++k) {
+        const double d = static_cast<float>(action[k] - node[k]);
+        if (std::fabs(d) < static_cast<float>(1.0 / scale)) {
+          EXPECT_EQ(updated[k], row[k]);
+          continue;
+        }
+        const double step = ExactStep(scale, d);
+        const double expected =
+            d > 0 ? std::min(65535.0, row[k] + std::floor(step)) : std::max(0.0, row[k] - std::floor(step));
+        // Within a few float ulps of a whole number the truncation may go
+        // either way; elsewhere the forms agree exactly.
+        const bool near_whole = std::fabs(step - std::round(step)) < 1e-5 * std::max(1.0, step);
+        if (near_whole) {
+          EXPECT_LE(std::fabs(updated[k] - expected), 1.0) << build.name << " hand " << k;
+        } else {
+          EXPECT_EQ(updated[k], expected) << build.name << " hand " << k << " d " << d;
+        }
+      }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Group averaging and value conversion
+
+TEST(ValueKernels16, AverageValueGroups) {
+  for (const Build& build : Builds()) {
+    std::vector<uint16_t> row = {1, 2, 3, 4, 6};
+    build.average(row.data(), 5, {2, 0, 3});
+    EXPECT_EQ(row, (std::vector<uint16_t>{1, 1, 4, 4, 4})) << build.name;
+
+    // Sizes past the row or negative never touch values beyond it.
+    std::vector<uint16_t> guarded = {4, 8, 65535, 65535, 1, 7, 7};
+    build.average(guarded.data(), 5, {-3, 2, 9});
+    EXPECT_EQ(guarded, (std::vector<uint16_t>{6, 6, 43690, 43690, 43690, 7, 7})) << build.name;
+  }
+}
+
+TEST(ValueKernels16, SetActionValuesTruncatesAndClamps) {
+  const double nan = std::nan("");
+  const std::vector<double> values = {2.9, 65535.7, 0.0, -0.5, -3.0, 70000.0, 1e300, nan,
+                                      1.0, 255.99, 4096.0, -1e300, 65535.0, 17.2, nan, 1e9,
+                                      2.9, 65535.7, -7.0};
+  const std::vector<uint16_t> expected = {2, 65535, 0, 0, 0, 65535, 65535, 0, 1, 255,
+                                          4096, 0, 65535, 17, 0, 65535, 2, 65535, 0};
+  for (const Build& build : Builds()) {
+    std::vector<uint16_t> row(values.size() + 1, 99);
+    build.set_values(row.data(), values.data(), static_cast<int32_t>(values.size()));
+    EXPECT_EQ(std::vector<uint16_t>(row.begin(), row.end() - 1), expected) << build.name;
+    EXPECT_EQ(row.back(), 99);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Strategies
+
+TEST(ValueKernels16, NormalizeExamples) {
+  const float defaults[3] = {0.6f, 0.3f, 0.1f};
+  for (const Build& build : Builds()) {
+    // Hands 0 and 8 both ways: 0+0 gives the defaults, 3+1 gives 0.75 and 0.25.
+    std::vector<uint16_t> r0(10, 0), r1(10, 0);
+    r0[1] = r0[9] = 3;
+    r1[1] = r1[9] = 1;
+    std::vector<double> o0(10), o1(10);
+    build.normalize2(r0.data(), r1.data(), o0.data(), o1.data(), 10, defaults);
+    for (int k : {0, 8}) {
+      EXPECT_EQ(o0[k], static_cast<double>(0.6f)) << build.name;
+      EXPECT_EQ(o1[k], static_cast<double>(0.3f)) << build.name;
+    }
+    EXPECT_EQ(o0[9], 0.75);
+    EXPECT_EQ(o1[9], 0.25);
+    EXPECT_NEAR(o0[1], 0.75, 1e-6) << build.name;
+    EXPECT_NEAR(o1[1], 0.25, 1e-6) << build.name;
+  }
+}
+
+TEST(ValueKernels16, StrategyFormsAgreeWithExactQuotient) {
+  std::mt19937_64 rng(11);
+  const float defaults[3] = {0.5f, 0.25f, 0.25f};
+  const int32_t n = 77;
+  for (const Build& build : Builds()) {
+    std::vector<uint16_t> rows[3];
+    for (auto& row : rows) {
+      row.resize(n);
+      for (auto& v : row) {
+        const int kind = static_cast<int>(rng() % 4);
+        v = kind == 0 ? 0 : static_cast<uint16_t>(rng() % (kind == 1 ? 3 : kind == 2 ? 300 : 65536));
+      }
+    }
+    std::vector<uint32_t> sums(n, 0);
+    for (auto& row : rows) build.sum(sums.data(), row.data(), n);
+    std::vector<double> out(n), x3[3], x2[2];
+    for (auto& o : x3) o.resize(n);
+    for (auto& o : x2) o.resize(n);
+    build.normalize3(rows[0].data(), rows[1].data(), rows[2].data(), x3[0].data(), x3[1].data(),
+                     x3[2].data(), n, defaults);
+    build.normalize2(rows[0].data(), rows[1].data(), x2[0].data(), x2[1].data(), n, defaults);
+    for (int a = 0; a < 3; ++a) {
+      build.normalize(rows[a].data(), sums.data(), out.data(), n, defaults[a]);
+      for (int32_t k = 0; k < n; ++k) {
+        const uint32_t s = uint32_t{rows[0][k]} + rows[1][k] + rows[2][k];
+        ASSERT_EQ(sums[k], s);
+        const double exact = s ? static_cast<double>(static_cast<float>(rows[a][k]) / static_cast<float>(s))
+                               : static_cast<double>(defaults[a]);
+        EXPECT_NEAR(out[k], exact, 4e-7 * exact + 1e-12) << build.name << " hand " << k;
+        EXPECT_NEAR(x3[a][k], exact, 4e-7 * exact + 1e-12) << build.name << " hand " << k;
+        if (k >= n - n % 8) {
+          EXPECT_EQ(out[k], exact) << "one-by-one hands are exact";
+        }
+        if (a < 2) {
+          const uint32_t s2 = uint32_t{rows[0][k]} + rows[1][k];
+          const double exact2 = s2 ? static_cast<double>(static_cast<float>(rows[a][k]) / static_cast<float>(s2))
+                                   : static_cast<double>(defaults[a]);
+          EXPECT_NEAR(x2[a][k], exact2, 4e-7 * exact2 + 1e-12) << build.name;
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Packed form
+
+std::vector<uint8_t> Pack(const Build& build, const std::vector<uint16_t>& values) {
+  std::vector<uint8_t> bytes(MaxPackedBytes16(static_cast<int32_t>(values.size())) + 16, 0xEE);
+  const uint8_t* end = build.pack(bytes.data(), values.data(), static_cast<int32_t>(values.size()));
+  bytes.resize(static_cast<size_t>(end - bytes.data()));
+  return bytes;
+}
+
+TEST(ValueKernels16, PackedByteExamples) {
+  for (const Build& build : Builds()) {
+    EXPECT_EQ(Pack(build, {1, 2, 3, 4, 5, 6, 7, 8}),
+              (std::vector<uint8_t>{1, 1, 2, 3, 4, 5, 6, 7, 8}));
+    std::vector<uint16_t> one(32, 0);
+    one[0] = 256;
+    EXPECT_EQ(Pack(build, one), (std::vector<uint8_t>{0x02, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Pack(build, std::vector<uint16_t>(32, 0)), std::vector<uint8_t>{0x00});
+    std::vector<uint16_t> small(32, 200);
+    EXPECT_EQ(Pack(build, small).size(), 33u);
+    EXPECT_EQ(Pack(build, small)[0], 0x55);
+    std::vector<uint16_t> widths(32, 0);
+    widths[8] = 4095;   // group 1: 12 bytes
+    widths[16] = 4096;  // group 2: 16 bytes
+    widths[24] = 255;   // group 3: 8 bytes
+    const std::vector<uint8_t> packed = Pack(build, widths);
+    EXPECT_EQ(packed.size(), 1u + 12 + 16 + 8);
+    EXPECT_EQ(packed[0], (2 << 2) | (3 << 4) | (1 << 6));
+    // A tail group with a value of 256 or more is written as u16 with flag 3.
+    EXPECT_EQ(Pack(build, {300, 1}), (std::vector<uint8_t>{3, 0x2C, 0x01, 1, 0}));
+    EXPECT_TRUE(Pack(build, {}).empty());
+  }
+}
+
+TEST(ValueKernels16, PackUnpackRoundTripsAllMagnitudesAndTails) {
+  std::mt19937_64 rng(3);
+  const uint16_t limits[4] = {0, 255, 4095, 65535};
+  const std::vector<Build> builds = Builds();
+  for (int32_t blocks : {0, 1, 3, 34})
+    for (int32_t tail = 0; tail < 32; ++tail) {
+      const int32_t n = 32 * blocks + tail;
+      std::vector<uint16_t> values(static_cast<size_t>(n));
+      for (int32_t g = 0; g < n; g += 8) {
+        // Each group of eight at one magnitude, its largest value at the top
+        // of the range now and then.
+        const uint16_t limit = limits[rng() % 4];
+        for (int32_t k = g; k < std::min(n, g + 8); ++k)
+          values[static_cast<size_t>(k)] = static_cast<uint16_t>(rng() % (uint32_t{limit} + 1));
+        if (rng() % 3 == 0) values[static_cast<size_t>(g)] = limit;
+      }
+      std::vector<uint8_t> first;
+      for (const Build& build : builds) {
+        const std::vector<uint8_t> bytes = Pack(build, values);
+        ASSERT_LE(bytes.size(), MaxPackedBytes16(n));
+        if (first.empty()) first = bytes;
+        EXPECT_EQ(bytes, first) << "builds pack alike, n " << n;
+        for (const Build& reader : builds) {
+          const GuardedBytes guarded(bytes);
+          std::vector<uint16_t> out(static_cast<size_t>(n) + 1, 0xBEEF);
+          const uint8_t* end = reader.unpack(out.data(), n, guarded.data(), bytes.size());
+          ASSERT_EQ(end, guarded.data() + bytes.size()) << reader.name << " n " << n;
+          EXPECT_EQ(std::vector<uint16_t>(out.begin(), out.end() - 1), values) << reader.name;
+          EXPECT_EQ(out.back(), 0xBEEF);
+        }
+      }
+    }
+}
+
+TEST(ValueKernels16, UnpackRefusesShortInputWithoutReadingPastIt) {
+  std::vector<uint16_t> values(32 * 3 + 13);
+  for (size_t k = 0; k < values.size(); ++k) values[k] = static_cast<uint16_t>((k * 977) % (k % 3 ? 300 : 65536));
+  values[40] = 0;
+  for (const Build& build : Builds()) {
+    const std::vector<uint8_t> bytes = Pack(build, values);
+    for (size_t length = 0; length < bytes.size(); ++length) {
+      const GuardedBytes guarded(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
+      std::vector<uint16_t> out(values.size() + 1, 0xBEEF);
+      EXPECT_EQ(build.unpack(out.data(), static_cast<int32_t>(values.size()), guarded.data(), length),
+                nullptr)
+          << build.name << " length " << length;
+      EXPECT_EQ(out.back(), 0xBEEF);
+    }
+  }
+}
+
+TEST(ValueKernels16, UnpackAcceptsEveryCode) {
+  // A block whose groups take codes 3, 2, 1, 0 (not what the packer would pick
+  // for these values), then tail groups with flags 0 and 2 meaning u16.
+  std::vector<uint8_t> bytes = {0x1B};
+  for (int k = 0; k < 8; ++k) bytes.insert(bytes.end(), {static_cast<uint8_t>(k), 0});
+  // Values 0 ... 7 as 12-bit fields.
+  const uint32_t w[3] = {1u << 12 | 2u << 24, 3u << 4 | 4u << 16 | 5u << 28, 5u >> 4 | 6u << 8 | 7u << 20};
+  bytes.insert(bytes.end(), reinterpret_cast<const uint8_t*>(w), reinterpret_cast<const uint8_t*>(w) + 12);
+  for (int k = 0; k < 8; ++k) bytes.push_back(static_cast<uint8_t>(10 + k));
+  bytes.insert(bytes.end(), {0, 0x34, 0x12, 7, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  bytes.insert(bytes.end(), {2, 9, 0});
+  std::vector<uint16_t> expected;
+  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(k));
+  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(k));
+  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(10 + k));
+  for (int k = 0; k < 8; ++k) expected.push_back(0);
+  expected.insert(expected.end(), {0x1234, 7, 1, 0, 0, 0, 0, 0, 9});
+  for (const Build& build : Builds()) {
+    std::vector<uint16_t> out(expected.size());
+    EXPECT_EQ(build.unpack(out.data(), static_cast<int32_t>(out.size()), bytes.data(), bytes.size()),
+              bytes.data() + bytes.size())
+        << build.name;
+    EXPECT_EQ(out, expected) << build.name;
+  }
+}
+
+}  // namespace
