@@ -1,0 +1,174 @@
+// build_tree on a large flop tree (full ranges; per street two bet sizes and a
+// raise), then every store allocated as the first go does: build time,
+// allocation time, the storage counters, the bytes mapped for river stores and
+// the bytes per stored value.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
+#include "cards/situation.h"
+#include "compress/compression_level.h"
+#include "platform/cpu_features.h"
+#include "platform/virtual_memory.h"
+#include "protocol/dispatcher.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
+#include "store/arena_store.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+constexpr double kPot = 100.0;
+constexpr double kStack = 250.0;
+
+// mmap hands out whole pages.
+uint64_t PageRounded(uint64_t bytes) { return (bytes + 4095) & ~uint64_t{4095}; }
+
+std::string Run(const std::string& line) {
+  g_reply_buffer.clear();
+  DispatchCommandLine(TokenizeLine(line));
+  std::string reply;
+  reply.swap(g_reply_buffer);
+  return reply;
+}
+
+std::string LineText(const std::vector<double>& amounts) {
+  std::string text = "add_line";
+  char word[32];
+  for (double a : amounts) {
+    std::snprintf(word, sizeof word, " %g", a);
+    text += word;
+  }
+  return text;
+}
+
+// Every line of one street from equal commitments c: bets of a third and of
+// three quarters of the pot, a raise to three times the bet, capped at the
+// stack; the lines that end the street with a call or a check-back go on to
+// the next street.
+void AddStreetLines(std::vector<std::string>& lines, std::vector<double> prefix, double c,
+                    int street) {
+  const double pot = kPot + 2.0 * c;
+  auto next = [&](const std::vector<double>& line, double commitment) {
+    if (street < 2 && commitment < kStack) AddStreetLines(lines, line, commitment, street + 1);
+    lines.push_back(LineText(line));
+  };
+  auto facing_bet = [&](std::vector<double> line, double bet) {
+    lines.push_back(LineText(line));
+    line.push_back(bet);
+    next(line, bet);
+    line.pop_back();
+    if (bet < kStack) {
+      const double raise = std::min(kStack, c + 3.0 * (bet - c));
+      line.push_back(raise);
+      lines.push_back(LineText(line));
+      line.push_back(raise);
+      next(line, raise);
+    }
+  };
+  const double bets[2] = {std::min(kStack, c + std::round(pot / 3.0)),
+                          std::min(kStack, c + std::round(pot * 0.75))};
+  for (double bet : bets) {
+    std::vector<double> line = prefix;
+    line.push_back(bet);
+    facing_bet(line, bet);
+  }
+  std::vector<double> check = prefix;
+  check.push_back(c);
+  check.push_back(c);
+  next(check, c);  // check, check back
+  for (double bet : bets) {
+    std::vector<double> line = prefix;
+    line.push_back(c);
+    line.push_back(bet);
+    facing_bet(line, bet);
+  }
+}
+
+void SetUpSituation() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitCpuFeatures();
+  InitHandEvaluator();
+  BuildComboTables();
+  g_ranges[0].assign(kComboCount, 1.0);
+  g_ranges[1].assign(kComboCount, 1.0);
+  Run("set_board Ks 7s 2d");
+  Run("clear_lines");
+  std::vector<std::string> lines;
+  AddStreetLines(lines, {}, 0.0, 0);
+  for (const std::string& line : lines) Run(line);
+  g_compression_setting = 0;
+}
+
+void BM_BuildTree(benchmark::State& state) {
+  SetUpSituation();
+  for (auto _ : state) {
+    const std::string reply = Run("build_tree");
+    if (reply != "build_tree ok!\n") state.SkipWithError(reply.c_str());
+  }
+  const SolverState& tree = *g_solver_state;
+  int64_t river_nodes = 0;
+  for (const TreeNode& node : tree.nodes)
+    river_nodes += node.kind == DECISION_NODE && node.street == 3;
+  state.counters["nodes"] = static_cast<double>(tree.nodes.size());
+  state.counters["river_nodes"] = static_cast<double>(river_nodes);
+  state.counters["river_values"] = static_cast<double>(tree.storage_counters[3]);
+  state.counters["total_bytes"] =
+      static_cast<double>(tree.storage_totals[1] + tree.storage_totals[2] + tree.storage_totals[3]);
+}
+BENCHMARK(BM_BuildTree)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One build, then every store allocated; the figures are those of the last run.
+void BM_AllocateStores(benchmark::State& state) {
+  SetUpSituation();
+  double allocated_mb = 0.0, regret_bytes_per_value = 0.0, sum_bytes_per_value = 0.0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (Run("build_tree") != "build_tree ok!\n") state.SkipWithError("build failed");
+    state.ResumeTiming();
+
+    uint64_t river_regret_bytes = 0, river_sum_bytes = 0, failures = 0;
+    for (TreeNode& node : g_solver_state->nodes) {
+      if (!node.regret_store) continue;
+      const uint64_t mark = ReservedBlockBytes();
+      bool ok = node.regret_store->Allocate();
+      const uint64_t after_regrets = ReservedBlockBytes();
+      if (ok && node.strategy_store) ok = node.strategy_store->Allocate();
+      if (node.street == 3) {
+        river_regret_bytes += PageRounded(after_regrets - mark);
+        river_sum_bytes += PageRounded(ReservedBlockBytes() - after_regrets);
+      }
+      if (ok)
+        node.materialised = 1;
+      else
+        ++failures;
+    }
+    g_solver_state->stores_allocated = failures == 0;
+
+    state.PauseTiming();
+    if (failures) state.SkipWithError("allocation refused: not enough memory");
+    const double values = static_cast<double>(g_solver_state->storage_counters[3]);
+    allocated_mb = static_cast<double>(river_regret_bytes + river_sum_bytes) / (1 << 20);
+    regret_bytes_per_value = static_cast<double>(river_regret_bytes) / values;
+    sum_bytes_per_value = static_cast<double>(river_sum_bytes) / values;
+    FreeSolverState();  // unmaps the blocks before the next round
+    state.ResumeTiming();
+  }
+  state.counters["river_mapped_MB"] = allocated_mb;
+  state.counters["regret_B_per_value"] = regret_bytes_per_value;
+  state.counters["sum_B_per_value"] = sum_bytes_per_value;
+}
+BENCHMARK(BM_AllocateStores)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,51 @@
+#include "solver/solver_preparation.h"
+
+#include <cfloat>
+#include <new>
+
+#include "solver/solver_constants.h"
+#include "store/store_constants.h"
+#include "store/store_factory.h"
+#include "tree/tree_records.h"
+
+void PrepareSolver(const CompressionKinds& kinds) {
+  SolverState* state = g_solver_state;
+  if (!state || state->nodes.empty()) return;
+
+  g_iteration_cap = kIterationCap;
+  const int root_street = state->nodes[0].street;
+  if (root_street < 2) {
+    g_discount_exponent = kDiscountExponent;
+    g_discount_cap = kDiscountCap;
+    state->coder_kinds[0] = kinds.regret_kind;
+    state->coder_kinds[1] = kinds.strategy_kind;
+  } else {
+    // Turn- and river-rooted trees are small enough to keep uncompressed.
+    state->coder_kinds[0] = 0;
+    state->coder_kinds[1] = 0;
+    const bool river = root_street == 3;
+    g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
+    g_discount_cap = river ? DBL_MAX : kDiscountCap;
+  }
+  g_early_river_iterations = kinds.regret_kind >= 2 ? kEarlyRiverIterations : 0;
+  g_payoff_numerator = kPayoffNumerator;
+  state->payoff_scale = g_payoff_numerator / state->max_terminal_value;
+
+  CreateAllNodeStores(*state);
+}
+
+StorageCounterBlock* CopyStorageCounters() {
+  const SolverState* state = g_solver_state;
+  if (!state) return nullptr;
+  auto* copy = new (std::nothrow) StorageCounterBlock;
+  if (!copy) return nullptr;
+  for (int s = 0; s < 4; ++s) {
+    copy->counters[s] = state->storage_counters[s];
+    copy->totals[s] = state->storage_totals[s];
+  }
+  copy->average_actions = state->average_actions;
+  copy->max_actions = state->max_actions;
+  return copy;
+}
+
+void FreeStorageCounters(StorageCounterBlock* counters) { delete counters; }

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+
+#include "compress/compression_level.h"
+
+struct BoardLayout;
+struct DealTree;
+struct SolverState;
+struct TreeNode;
+
+// The one place that decides which store class a decision node gets: flop
+// nodes keep plain heap stores, turn nodes one plain store per turn slot, river
+// nodes arena stores over their layout (16-bit regrets where the tree is
+// flop-rooted, or turn-rooted in an old file format).
+//
+// Replaces the node's stores (their values are lost), clears its materialised
+// flag and adds the regret store's value count to counters[node street]. No
+// value memory is taken: NodeStore::Allocate does that later. Non-decision
+// nodes are left alone.
+void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
+                      uint64_t counters[4], bool make_second, int root_street,
+                      const CompressionKinds& kinds, bool format_at_least_5);
+
+// The same with the arguments the state gives for this node.
+void CreateNodeStoresOfState(SolverState& state, TreeNode& node);
+
+// While a street is forgotten: makes and allocates the stores of every decision
+// node of the subtree that is not materialised (every one when forced) and
+// marks those whose allocation succeeded. Nothing when no street is forgotten.
+void MaterializeNode(SolverState& state, TreeNode& node, bool force);
+
+// The store part of preparing a tree: counters zeroed, stores made for every
+// node before the first forgotten street (all nodes when none is), iteration
+// count, allocated flag and storage byte counters reset, totals from counters.
+void CreateAllNodeStores(SolverState& state);

@@ -1,0 +1,59 @@
+#pragma once
+// Shared set-up of the tree-building tests: a clean situation before and after
+// each test, and short ways to state ranges, board, pot and lines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cards/card.h"
+#include "cards/combo_tables.h"
+#include "cards/situation.h"
+#include "compress/compression_level.h"
+#include "solver/solver_settings.h"
+#include "support/engine_harness.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+class TreeBuildTest : public ::testing::Test {
+ public:
+  void SetUp() override { ResetSituation(); }
+  void TearDown() override { ResetSituation(); }
+
+  static void ResetSituation() {
+    FreeSolverState();
+    g_tree_present = 0;
+    g_tree_without_values = 0;
+    RunLine("clear_lines");
+    g_ranges[0].clear();
+    g_ranges[1].clear();
+    g_board_flop = g_board_turn = g_board_river = 0;
+    g_pot[0] = g_pot[1] = 0.0;
+    g_pot[2] = 100.0;
+    const uint8_t iso[4] = {1, 1, 0, 0};
+    for (int s = 0; s < 4; ++s) g_isomorphism_by_street[s] = iso[s];
+    // A fixed level keeps the builds independent of the machine's memory.
+    g_compression_setting = 0;
+    g_compression_level = 0;
+  }
+
+  static void FullRanges(double weight = 1.0) {
+    g_ranges[0].assign(kComboCount, weight);
+    g_ranges[1].assign(kComboCount, weight);
+  }
+
+  // "AhKh" -> its ComboIndex.
+  static int Combo(const char* cards) {
+    const CardMask mask = ParseCardText(cards);
+    return ComboIndexOfCards(__builtin_ctzll(mask), 63 - __builtin_clzll(mask));
+  }
+
+  static std::string Run(const std::string& line) { return RunLine(line); }
+
+  static void Situation(const char* board, const std::vector<std::string>& lines) {
+    ASSERT_EQ(Run(std::string("set_board ") + board), "set_board ok!\n");
+    for (const std::string& line : lines) ASSERT_EQ(Run("add_line " + line), "add_line ok!\n");
+  }
+
+  static SolverState& State() { return *g_solver_state; }
+};
