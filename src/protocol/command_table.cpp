@@ -9,7 +9,9 @@
 #include "protocol/housekeeping_commands.h"
 #include "protocol/output_commands.h"
 #include "protocol/script_commands.h"
+#include "tree/inspection_commands.h"
 #include "tree/line_commands.h"
+#include "tree/tree_builder.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;
@@ -21,14 +23,14 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"is_ready", CmdIsReady, 1},
     {"solver_time", CmdSolverTime, 1},
     {"show_hand_order", CmdShowHandOrder, 1},
-    {"show_settings", CmdNotImplemented, 1},
-    {"show_tree_params", CmdNotImplemented, 1},
+    {"show_settings", CmdShowSettings, 1},
+    {"show_tree_params", CmdShowTreeParams, 1},
     {"set_threads", CmdNotImplemented, 2},
     {"zk4_set_threads", CmdNotImplemented, 2},
     {"set_recalc_accuracy", CmdNotImplemented, 4},
     {"set_isomorphism", CmdNotImplemented, 3},
     {"skip_if_done", CmdSkipIfDone, 3},
-    {"is_tree_present", CmdNotImplemented, 1},
+    {"is_tree_present", CmdIsTreePresent, 1},
     {"go", CmdNotImplemented, kAnyCount},
     {"stop", CmdNotImplemented, 1},
     {"load_script", CmdLoadScript, 2},
@@ -41,12 +43,12 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"remove_line", CmdRemoveLine, kAnyCount},
     {"force_line", CmdForceLine, kAnyCount},
     {"cut_line", CmdNotImplemented, 2},
-    {"build_tree", CmdNotImplemented, 1},
+    {"build_tree", CmdBuildTree, 1},
     {"load_tree", CmdNotImplemented, 2},
     {"dump_tree", CmdNotImplemented, kAnyCount},
     {"free_tree", CmdNotImplemented, 1},
-    {"show_node", CmdNotImplemented, 2},
-    {"show_children", CmdNotImplemented, 2},
+    {"show_node", CmdShowNode, 2},
+    {"show_children", CmdShowChildren, 2},
     {"show_strategy", CmdNotImplemented, 2},
     {"show_strategy_pp", CmdNotImplemented, 2},
     {"show_locked_combos", CmdNotImplemented, 2},
@@ -66,8 +68,8 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"stdoutback", CmdStdoutback, 1},
     {"wait_for_solver", CmdNotImplemented, 1},
     {"show_memory", CmdShowMemory, 1},
-    {"node_count", CmdNotImplemented, 1},
-    {"show_effective_stack", CmdNotImplemented, 1},
+    {"node_count", CmdNodeCount, 1},
+    {"show_effective_stack", CmdShowEffectiveStack, 1},
     {"set_eff_stack", CmdIsReady, 2},
     {"set_rake", CmdNotImplemented, 3},
     {"set_ev_boost", CmdNotImplemented, 3},

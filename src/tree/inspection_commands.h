@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "protocol/tokenizer.h"
+#include "tree/node_path.h"
+
+// Commands that look at the game tree and the settings without changing them.
+
+void CmdShowNode(const WordList& words);
+void CmdShowChildren(const WordList& words);
+void CmdNodeCount(const WordList& words);
+void CmdShowEffectiveStack(const WordList& words);
+void CmdIsTreePresent(const WordList& words);
+void CmdShowSettings(const WordList& words);
+void CmdShowTreeParams(const WordList& words);
+
+// The node report of show_node and show_children: path text, type name, board,
+// commitments and pot, child count, flags.
+void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path);
+
+// The set flop, then the path's turn and river cards, then a line end.
+void PrintBoard(const ResolvedPath& path);
+
+// The words of the current tree's flags ("INCOMPLETE_TREE ISOMORPHISM_ON
+// NEW_TREE" as set); empty without a tree.
+std::string GetTreeFlagsText();
+
+// The words of the lock record ("LOCKED COMBO_LOCKED" as set) of the node's
+// board given by real cards (-1 where not dealt); empty for a node without
+// stores or a board the tree does not have.
+std::string GetNodeFlagsText(int32_t node_index, int32_t turn_card, int32_t river_card);
+
+// Node counts of node_count. A node counts once per board its street has in a
+// tree dealt from the flop (1 flop, 49 turn, 49 x 48 river), whatever street the
+// tree starts on.
+struct NodeCounts {
+  int64_t decisions[2] = {0, 0};                    // by player
+  int64_t decision_streets[2][4] = {{0}, {0}};      // by player, street 1..3
+  int64_t split_total = 0;
+  int64_t split_streets[4] = {0, 0, 0, 0};
+  int64_t end_total = 0;
+  int64_t end_streets[4] = {0, 0, 0, 0};
+  int64_t total = 0;
+};
+
+// Adds the bet lines below the node (the node included) to the counts.
+void CountNodes(const SchematicNode* node, NodeCounts& counts);
