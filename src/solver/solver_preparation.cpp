@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <new>
 
+#include "solver/progress_history.h"
 #include "solver/solver_constants.h"
 #include "store/store_constants.h"
 #include "store/store_factory.h"
@@ -32,6 +33,8 @@ void PrepareSolver(const CompressionKinds& kinds) {
   state->payoff_scale = g_payoff_numerator / state->max_terminal_value;
 
   CreateAllNodeStores(*state);
+  // The progress of earlier runs belongs to the stores just discarded.
+  ClearProgressHistory();
 }
 
 StorageCounterBlock* CopyStorageCounters() {

@@ -1,8 +1,85 @@
 #include "solver/solver_status.h"
 
-// No solver thread exists yet: nothing runs, so there is nothing to stop.
-bool IsSolverRunning() { return false; }
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
-void RequestSolverStop() {}
+#include "platform/fp_mode.h"
 
-void StopSolverAndWait() {}
+std::atomic<uint8_t> g_stop_requested{0};
+
+namespace {
+
+// The thread object of the current or last run. It is kept after the thread's
+// end and joined at the next start or at exit, so the thread has surely left
+// its body (and its OpenMP team) before its object or the process goes away.
+// On the heap so that no destructor of a joinable thread runs at exit.
+std::thread* g_solver_thread = nullptr;
+
+// Guarded by g_solver_done_mutex; the atomic lets IsSolverRunning read it
+// without the lock.
+std::atomic<bool> g_solver_running{false};
+uint8_t g_waiting_for_solver = 0;
+std::mutex g_solver_done_mutex;
+std::condition_variable g_solver_done_cv;
+
+void JoinFinishedThread() {
+  if (!g_solver_thread) return;
+  if (g_solver_thread->joinable()) g_solver_thread->join();
+  delete g_solver_thread;
+  g_solver_thread = nullptr;
+}
+
+}  // namespace
+
+bool IsSolverRunning() { return g_solver_running.load(std::memory_order_acquire); }
+
+void RequestSolverStop() {
+  // Under the mutex, so a request can never outlive the run it was meant for.
+  std::lock_guard<std::mutex> guard(g_solver_done_mutex);
+  if (g_solver_running.load(std::memory_order_relaxed))
+    g_stop_requested.store(1, std::memory_order_relaxed);
+}
+
+void WaitForSolver() {
+  std::unique_lock<std::mutex> lock(g_solver_done_mutex);
+  if (!g_solver_running.load(std::memory_order_relaxed)) return;
+  g_waiting_for_solver = 1;
+  g_solver_done_cv.wait(lock, [] { return !g_solver_running.load(std::memory_order_relaxed); });
+  g_waiting_for_solver = 0;
+}
+
+void StopSolverAndWait() {
+  RequestSolverStop();
+  WaitForSolver();
+  JoinFinishedThread();
+}
+
+bool LaunchSolverThread(void (*body)()) {
+  JoinFinishedThread();
+  g_stop_requested.store(0, std::memory_order_relaxed);
+  // Recorded before the thread exists, so its end cannot come before its start.
+  g_solver_running.store(true, std::memory_order_release);
+  try {
+    // A new thread inherits its creator's SSE control register; the command
+    // thread computes with flush-to-zero, the solver must not.
+    ScopedDefaultFpMode default_mode;
+    g_solver_thread = new std::thread(body);
+  } catch (const std::system_error&) {
+    g_solver_running.store(false, std::memory_order_release);
+    return false;
+  } catch (const std::bad_alloc&) {
+    g_solver_running.store(false, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void FinishSolverThread() {
+  std::lock_guard<std::mutex> guard(g_solver_done_mutex);
+  g_stop_requested.store(0, std::memory_order_relaxed);
+  g_solver_running.store(false, std::memory_order_release);
+  if (g_waiting_for_solver) g_solver_done_cv.notify_all();
+}

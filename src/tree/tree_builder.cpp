@@ -191,6 +191,9 @@ SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size
   // Built aside and installed only when complete, so a refused board or an
   // isomorphism error leaves the previous tree as it was.
   auto state = std::make_unique<SolverState>(storage_kind, deal_flag);
+  // The end values were computed with this pot; later set_pot calls must not
+  // shift the figures printed for this tree.
+  state->root_pot = g_pot[2];
   BuildActionNodes(*state, entries, count);
   const CardMask flop = CardBit(flop0) | CardBit(flop1) | CardBit(flop2);
   BuildChanceLevels(*state, flop, turn, river, oop_range, ip_range, isomorphism);

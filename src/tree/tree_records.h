@@ -118,6 +118,7 @@ struct SolverState {
   double average_actions = 0.0;
   int32_t max_actions = 0;
   double max_terminal_value = 0.0;
+  double root_pot = 0.0;  // the pot (third set_pot figure) the tree was built with
   double payoff_scale = 0.0;
   uint32_t format_version = 6;
   int32_t coder_kinds[2] = {0, 0};  // regret store, strategy-sum store

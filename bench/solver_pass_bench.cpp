@@ -1,0 +1,194 @@
+// Solver iterations per second (one iteration = a solving pass for each
+// player) and evaluation passes, on a mid-size river tree (full ranges, three
+// bet sizes and a raise) and a small flop tree (full ranges, one bet size per
+// street, no raise). The river tree has no deal node, so its passes run on
+// the calling thread alone; the flop tree runs its turn subgames as one batch
+// per pass on the scheduler and thread count given by the arguments.
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
+#include "cards/situation.h"
+#include "compress/compression_level.h"
+#include "platform/cpu_features.h"
+#include "protocol/dispatcher.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
+#include "solver/current_iteration.h"
+#include "solver/solver_settings.h"
+#include "solver/tree_pass.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+constexpr double kPot = 100.0;
+constexpr double kStack = 250.0;
+
+std::string Run(const std::string& line) {
+  g_reply_buffer.clear();
+  DispatchCommandLine(TokenizeLine(line));
+  std::string reply;
+  reply.swap(g_reply_buffer);
+  return reply;
+}
+
+std::string LineText(const std::vector<double>& amounts) {
+  std::string text = "add_line";
+  char word[32];
+  for (double a : amounts) {
+    std::snprintf(word, sizeof word, " %g", a);
+    text += word;
+  }
+  return text;
+}
+
+struct LineShape {
+  std::vector<double> bet_fractions;  // of the pot
+  bool raises;
+  int last_street;  // counted from the tree's own street
+};
+
+// Every line of one street from equal commitments c, then the next street's
+// after a call or a check-back.
+void AddStreetLines(std::vector<std::string>& lines, std::vector<double> prefix, double c,
+                    int street, const LineShape& shape) {
+  const double pot = kPot + 2.0 * c;
+  auto next = [&](const std::vector<double>& line, double commitment) {
+    if (street < shape.last_street && commitment < kStack)
+      AddStreetLines(lines, line, commitment, street + 1, shape);
+    lines.push_back(LineText(line));
+  };
+  auto facing_bet = [&](std::vector<double> line, double bet) {
+    lines.push_back(LineText(line));
+    line.push_back(bet);
+    next(line, bet);
+    line.pop_back();
+    if (shape.raises && bet < kStack) {
+      const double raise = std::min(kStack, c + 3.0 * (bet - c));
+      line.push_back(raise);
+      lines.push_back(LineText(line));
+      line.push_back(raise);
+      next(line, raise);
+    }
+  };
+  for (double f : shape.bet_fractions) {
+    std::vector<double> line = prefix;
+    line.push_back(std::min(kStack, c + std::round(pot * f)));
+    facing_bet(line, line.back());
+  }
+  std::vector<double> check = prefix;
+  check.push_back(c);
+  check.push_back(c);
+  next(check, c);
+  for (double f : shape.bet_fractions) {
+    std::vector<double> line = prefix;
+    line.push_back(c);
+    line.push_back(std::min(kStack, c + std::round(pot * f)));
+    facing_bet(line, line.back());
+  }
+}
+
+void InitTables() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitCpuFeatures();
+  InitHandEvaluator();
+  BuildComboTables();
+}
+
+// Builds the tree and allocates every store, as go does.
+bool BuildTree(const char* board, const LineShape& shape) {
+  InitTables();
+  g_ranges[0].assign(kComboCount, 1.0);
+  g_ranges[1].assign(kComboCount, 1.0);
+  Run(std::string("set_board ") + board);
+  Run("set_pot 0 0 100");
+  Run("clear_lines");
+  std::vector<std::string> lines;
+  AddStreetLines(lines, {}, 0.0, 0, shape);
+  for (const std::string& line : lines) Run(line);
+  g_compression_setting = 0;
+  if (Run("build_tree") != "build_tree ok!\n") return false;
+  for (TreeNode& node : g_solver_state->nodes) {
+    if (!node.regret_store) continue;
+    if (!node.regret_store->Allocate()) return false;
+    if (node.strategy_store && !node.strategy_store->Allocate()) return false;
+    node.materialised = 1;
+  }
+  g_solver_state->stores_allocated = 1;
+  return true;
+}
+
+void SolverIteration(SolverState& state) {
+  double out[2];
+  TraverseTree(&state, out, 1, PASS_SOLVE);
+  TraverseTree(&state, out, 0, PASS_SOLVE);
+  ++state.iterations;
+  g_current_iteration = state.iterations;
+}
+
+void Describe(benchmark::State& bench, const SolverState& state) {
+  int64_t decisions = 0;
+  for (const TreeNode& node : state.nodes) decisions += node.kind == DECISION_NODE;
+  bench.counters["nodes"] = static_cast<double>(state.nodes.size());
+  bench.counters["decisions"] = static_cast<double>(decisions);
+  bench.counters["hands"] = static_cast<double>(state.root_hand_weights[0].size());
+}
+
+const LineShape kRiverShape{{0.33, 0.75, 1.5}, true, 0};
+const LineShape kFlopShape{{0.5}, false, 2};
+
+// Iterations from 0, then on past iteration 60 where the strategy sums start.
+void BM_RiverIterations(benchmark::State& bench) {
+  if (!BuildTree("Ks 7s 2d Th 4c", kRiverShape)) return bench.SkipWithError("build failed");
+  SolverState& state = *g_solver_state;
+  for (auto _ : bench) SolverIteration(state);
+  bench.SetItemsProcessed(bench.iterations());
+  Describe(bench, state);
+}
+BENCHMARK(BM_RiverIterations)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+void BM_RiverEvaluation(benchmark::State& bench) {
+  if (!BuildTree("Ks 7s 2d Th 4c", kRiverShape)) return bench.SkipWithError("build failed");
+  SolverState& state = *g_solver_state;
+  for (int i = 0; i < 80; ++i) SolverIteration(state);
+  double out[2];
+  for (auto _ : bench) {
+    TraverseTree(&state, out, 0, PASS_EVALUATE);
+    TraverseTree(&state, out, 1, PASS_EVALUATE);
+  }
+  bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(BM_RiverEvaluation)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// Arguments: scheduler, OpenMP threads.
+void BM_FlopIterations(benchmark::State& bench) {
+  if (!BuildTree("Ks 7s 2d", kFlopShape)) return bench.SkipWithError("build failed");
+  g_scheduler = static_cast<uint32_t>(bench.range(0));
+  omp_set_num_threads(static_cast<int>(bench.range(1)));
+  SolverState& state = *g_solver_state;
+  for (auto _ : bench) SolverIteration(state);
+  bench.SetItemsProcessed(bench.iterations());
+  Describe(bench, state);
+}
+BENCHMARK(BM_FlopIterations)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Args({0, 1})
+    ->Args({0, omp_get_num_procs()})
+    ->Args({1, omp_get_num_procs()})
+    ->Args({2, omp_get_num_procs()});
+
+}  // namespace
+
+BENCHMARK_MAIN();

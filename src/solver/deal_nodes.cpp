@@ -1,0 +1,268 @@
+#include "solver/deal_nodes.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "protocol/fail.h"
+#include "solver/array_ops.h"
+#include "solver/node_traversal.h"
+#include "solver/solver_constants.h"
+#include "solver/subgame_task.h"
+#include "solver/value_target.h"
+#include "store/index_maps.h"
+#include "store/street_values.h"
+#include "tree/deal_tree.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+// For every hand pair, 45 turn cards (52 less the flop and the four hole cards)
+// and 44 river cards can come; the sum over dealt cards becomes their average.
+constexpr double kTurnAverage = 0.022222222222222223;   // 1 / 45
+constexpr double kRiverAverage = 0.022727272727272728;  // 1 / 44
+
+void ZeroArray(NumArray& a, int32_t n) {
+  a.Resize(n);
+  if (n > 0) std::memset(a.data, 0, sizeof(double) * static_cast<size_t>(n));
+}
+
+// dst = src; an absent src gives an absent dst of src's count.
+void CopyArray(NumArray& dst, const NumArray& src) {
+  if (!src.HasData()) {
+    dst.Free();
+    dst.count = src.count;
+    return;
+  }
+  dst.Resize(src.count);
+  if (src.count > 0)
+    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
+}
+
+// A value kept in a card record, or zeros of the board's hand count when the
+// record holds none for this board (never filled, or from another tree shape).
+void CopyStored(NumArray& out, const NumArray& stored, int32_t n) {
+  if (stored.HasData() && stored.count == n)
+    CopyArray(out, stored);
+  else
+    ZeroArray(out, n);
+}
+
+void KeepInRecord(CardRecord& record, int player, const NumArray& values, const NumArray& best) {
+  CopyArray(record.values[player], values);
+  CopyArray(record.best_response_values[player], best);
+}
+
+double ReachWeight(const SolverState& state) {
+  return std::pow(static_cast<double>(state.iterations) + 1.0, g_discount_exponent);
+}
+
+// Block-compressed river stores hand out block handles from their open and
+// close walks; their reading and writing ends here once the whole subtree has
+// been walked. No store class hands out handles yet, so one here is a store
+// breaking the interface.
+void EndBlockRead(CompressedBlock* handle) {
+  if (handle) Fail("block handle without a block store");
+}
+void EndBlockWrite(CompressedBlock* handle) {
+  if (handle) Fail("block handle without a block store");
+}
+
+// Collect phase: one task per dealt slot first .. first + count - 1 (river
+// slots below the cursor's turn slot when `river`), sharing one set of sources
+// and destinations. The first task holds the shared arrays until the combine
+// walk takes them back.
+void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t count) {
+  if (count <= 0) return;
+  auto* src0 = new NumArray;
+  CopyArray(*src0, cursor.in0);
+  auto* dst0 = new NumArray;
+  ZeroArray(*dst0, cursor.out0.count);
+  NumArray* src1 = nullptr;
+  if (cursor.in1.count > 0) {
+    src1 = new NumArray;
+    CopyArray(*src1, cursor.in1);
+  }
+  NumArray* dst1 = nullptr;
+  if (cursor.out1.HasData()) {
+    dst1 = new NumArray;
+    ZeroArray(*dst1, cursor.out1.count);
+  }
+  g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
+  for (int32_t slot = first; slot < first + count; ++slot) {
+    auto* task = new SubgameTask(cursor.state, cursor.node, river ? cursor.turn_slot : slot,
+                                 river ? slot : -1);
+    task->src0 = src0;
+    task->dst0 = dst0;
+    task->src1 = src1;
+    task->dst1 = dst1;
+    task->owns_shared = slot == first;
+    g_subgame_tasks.push_back(task);
+  }
+}
+
+// Combine phase: the sums of this deal node's tasks, which the collect walk put
+// at the read index, become the outputs.
+void CombineDealTasks(NodeCursor& cursor, int32_t count) {
+  if (count <= 0) return;
+  const size_t start = static_cast<size_t>(g_task_read_index);
+  if (g_task_read_index < 0 || start + static_cast<size_t>(count) > g_subgame_tasks.size())
+    Fail("subgame tasks out of order");
+  SubgameTask& first = *g_subgame_tasks[start];
+  if (first.cursor.node != cursor.node || !first.owns_shared) Fail("subgame tasks out of order");
+  cursor.out0 = std::move(*first.dst0);
+  if (first.dst1) cursor.out1 = std::move(*first.dst1);
+  first.ReleaseShared();
+  for (int32_t k = 1; k < count; ++k)
+    g_subgame_tasks[start + static_cast<size_t>(k)]->ReleaseShared();
+  g_task_read_index += count;
+}
+
+// The turn deals below a node-value target on the flop give the values kept by
+// the last evaluation. The target's street counts one lower while its slot of
+// that street is not dealt.
+bool TargetAboveTurnDeal(const ValueTarget& target) {
+  int32_t street = target.node ? target.node->street : 1;
+  if ((street == 3 && target.river_slot < 0) || (street == 2 && target.turn_slot < 0)) --street;
+  return street < 2;
+}
+
+// Below the turn of a flop-rooted tree: every river card of the turn slot in
+// turn, on the thread that runs the turn's task. The block-compressed river
+// stores of the whole river subtree are opened once around the walk.
+void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
+  SolverState& state = *cursor.state;
+  const bool sums = StrategySumsInUse(state);
+
+  uint64_t counts[2] = {0, 0};
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  CountSubtreeValues(cursor, false, counts);
+  OpenSubtreeValues(cursor, handles, false, counts, false);
+  EndBlockRead(handles[0]);
+  EndBlockRead(handles[1]);
+  if (sums) {
+    uint64_t sum_counts[2] = {0, 0};
+    CompressedBlock* sum_handles[2] = {nullptr, nullptr};
+    CountSubtreeValues(cursor, true, sum_counts);
+    OpenSubtreeValues(cursor, sum_handles, true, sum_counts, false);
+    EndBlockRead(sum_handles[0]);
+    EndBlockRead(sum_handles[1]);
+  }
+
+  const bool own_reach = cursor.in1.count > 0;
+  const bool best_response = cursor.out1.HasData();
+  const int32_t slots = static_cast<int32_t>(turn.river_records.size());
+  for (int32_t slot = 0; slot < slots; ++slot) {
+    const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
+    NodeCursor sub(&state, cursor.node, cursor.turn_slot, slot);
+    GatherSumHandGroups(view, sub.in0, cursor.in0);
+    if (own_reach) GatherSumHandGroups(view, sub.in1, cursor.in1);
+    TraverseNode(sub);
+    ScatterAddHandGroups(view, cursor.out0, sub.out0);
+    if (best_response) ScatterAddHandGroups(view, cursor.out1, sub.out1);
+  }
+
+  CompressedBlock* close_handles[2] = {nullptr, nullptr};
+  CloseRiverValues(cursor, close_handles, false, false);
+  EndBlockWrite(close_handles[0]);
+  EndBlockWrite(close_handles[1]);
+  if (sums) {
+    CompressedBlock* sum_handles[2] = {nullptr, nullptr};
+    CloseRiverValues(cursor, sum_handles, true, false);
+    EndBlockWrite(sum_handles[0]);
+    EndBlockWrite(sum_handles[1]);
+  }
+}
+
+}  // namespace
+
+void TraverseTurnDeal(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  TreeNode& node = *cursor.node;
+  const DealTree& deal = *state.deal_tree;
+  const int p = state.pass_player;
+  const int32_t mode = state.pass_mode;
+  const uint32_t phase = state.pass_phase;
+  const int32_t n = static_cast<int32_t>(deal.hands.size());
+  CardRecord* record =
+      node.kind == DECISION_NODE && node.card_records ? &node.card_records[0] : nullptr;
+  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+
+  if (record && ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
+                 (target && TargetAboveTurnDeal(*target)))) {
+    // Only the combine walk's outputs are kept; the collect walk's are dropped.
+    if (phase == 2) {
+      CopyStored(cursor.out0, record->values[p], n);
+      if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+    } else {
+      ZeroArray(cursor.out0, n);
+      if (mode == 0) ZeroArray(cursor.out1, n);
+    }
+    return;
+  }
+
+  ZeroArray(cursor.out0, n);
+  if (mode == 0) ZeroArray(cursor.out1, n);
+  if (mode == 1 && record && phase == 0)
+    AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+
+  int32_t first = 0;
+  int32_t count = static_cast<int32_t>(deal.turn_records.size());
+  if (target && target->turn_slot >= 0 && !target->per_board_collection) {
+    first = target->turn_slot;
+    count = first < count ? 1 : 0;
+  }
+  if (phase == 0)
+    CollectDealTasks(cursor, false, first, count);
+  else if (phase == 2)
+    CombineDealTasks(cursor, count);
+
+  ScaleArray(cursor.out0, kTurnAverage);
+  if (mode == 0) ScaleArray(cursor.out1, kTurnAverage);
+  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+}
+
+void TraverseRiverDeal(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  TreeNode& node = *cursor.node;
+  const DealTree& deal = *state.deal_tree;
+  if (cursor.turn_slot < 0 || static_cast<size_t>(cursor.turn_slot) >= deal.turn_records.size())
+    Fail("river deal without a turn");
+  const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor.turn_slot)];
+  const int p = state.pass_player;
+  const int32_t mode = state.pass_mode;
+  const uint32_t phase = state.pass_phase;
+  const int32_t n = turn.HandCount();
+  CardRecord* record =
+      node.kind == DECISION_NODE && node.card_records && cursor.turn_slot < kRiverCardRecordCount
+          ? &node.card_records[cursor.turn_slot]
+          : nullptr;
+  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+
+  if (record &&
+      ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
+       (target && !(target->node && target->node->street == 3 && target->river_slot >= 0)))) {
+    CopyStored(cursor.out0, record->values[p], n);
+    if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+    return;
+  }
+
+  ZeroArray(cursor.out0, n);
+  if (mode == 0) ZeroArray(cursor.out1, n);
+  if (mode == 1 && record) AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+
+  if (state.nodes[0].street < 2) {
+    // Only turn deals make tasks in a flop-rooted tree.
+    if (cursor.in0.HasData()) WalkRiverCardsInLine(cursor, turn);
+  } else {
+    const int32_t count = static_cast<int32_t>(turn.river_records.size());
+    if (phase == 0)
+      CollectDealTasks(cursor, true, 0, count);
+    else if (phase == 2)
+      CombineDealTasks(cursor, count);
+  }
+
+  ScaleArray(cursor.out0, kRiverAverage);
+  if (mode == 0) ScaleArray(cursor.out1, kRiverAverage);
+  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+}

@@ -1,0 +1,374 @@
+// The recursive walk and the decision-node kernels.
+//
+// The walk itself is built once, for baseline x86-64: its per-hand work runs in
+// the array operations, the end-node kernels and the store kernels, each of
+// which picks its AVX2/FMA or AVX build by the processor. What is left here is
+// bookkeeping per node, which no instruction set speeds up.
+//
+// Recursion follows the lines of the tree, which the builder limits to
+// kMaxLineActions actions; every frame keeps only cursors and vector headers on
+// the stack, the per-hand arrays live on the heap.
+#include "solver/node_traversal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "protocol/fail.h"
+#include "solver/array_ops.h"
+#include "solver/deal_nodes.h"
+#include "solver/solver_constants.h"
+#include "solver/terminal_nodes.h"
+#include "solver/value_target.h"
+#include "store/street_values.h"
+#include "tree/deal_tree.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+// 1 - 0.9 as a double: the share of the actions after the first in the
+// exploring default of solving passes.
+constexpr double kExploreRest = 0.09999999999999998;
+constexpr double kExploreFirst = 0.9;
+
+// Per-action default strategy handed to a store; lives on the stack for the
+// usual action counts.
+class ActionDefaults {
+ public:
+  explicit ActionDefaults(int32_t n) {
+    if (n > kInline) heap_.reset(new float[static_cast<size_t>(n)]);
+  }
+  float* data() { return heap_ ? heap_.get() : inline_; }
+
+ private:
+  static constexpr int32_t kInline = 16;
+  float inline_[kInline];
+  std::unique_ptr<float[]> heap_;
+};
+
+int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
+
+NodeStore& RegretStore(const TreeNode& node) {
+  if (!node.regret_store) Fail("decision node without stores");
+  return *node.regret_store;
+}
+
+const RiverDealRecord& CursorRiverRecord(const NodeCursor& cursor) {
+  const DealTree& deal = *cursor.state->deal_tree;
+  return deal.turn_records[static_cast<size_t>(cursor.turn_slot)]
+      .river_records[static_cast<size_t>(cursor.river_slot)];
+}
+
+// The strategy a pass uses at a decision node: in solving passes the current
+// strategy, with a default that favours the first action where the regrets are
+// all zero; otherwise the average strategy once the strategy sums hold
+// anything, else the current strategy with a uniform default.
+std::vector<NumArray> PassStrategy(const NodeCursor& cursor) {
+  const SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  ActionDefaults defaults(n);
+  float* d = defaults.data();
+  if (state.pass_mode == 1) {
+    d[0] = static_cast<float>(std::max(kExploreFirst, 1.0 / n));
+    for (int32_t a = 1; a < n; ++a) d[a] = static_cast<float>(kExploreRest / (n - 1));
+    return RegretStore(node).GetStrategy(cursor.turn_slot, cursor.river_slot, d);
+  }
+  if (node.strategy_store && StrategySumsInUse(state)) {
+    std::vector<NumArray> average;
+    GetAverageStrategy(node, average, cursor.turn_slot, cursor.river_slot);
+    return average;
+  }
+  const float uniform = 1.0f / static_cast<float>(n);
+  for (int32_t a = 0; a < n; ++a) d[a] = uniform;
+  return RegretStore(node).GetStrategy(cursor.turn_slot, cursor.river_slot, d);
+}
+
+// The last two children of a river decision end the hand in a showdown and a
+// fold (a call and a fold facing a bet): one kernel call values both.
+bool HasRiverEndPair(const SolverState& state, const TreeNode& node) {
+  const int32_t n = ChildCount(node);
+  if (node.street != 3 || n < 2) return false;
+  return state.nodes[static_cast<size_t>(node.children[n - 2])].kind == SHOWDOWN_NODE &&
+         state.nodes[static_cast<size_t>(node.children[n - 1])].kind == FOLD_NODE;
+}
+
+// An end node's payoff for the pass player: a fold costs the folder the value.
+double EndValue(const SolverState& state, const TreeNode& end) {
+  return end.kind == FOLD_NODE && end.player == state.pass_player ? -end.value : end.value;
+}
+
+// Solving passes only: the user's EV boost of a child, widened from float.
+void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
+  const double b = child.ev_boost;
+  if (b == 0.0) return;
+  if (child.kind == FOLD_NODE)
+    ScaleArray(values, 1.0 - b);
+  else if (child.kind == SHOWDOWN_NODE || child.street > node.street)
+    ScaleSigned(values, 1.0 + b, 1.0 / (1.0 + b));
+  else
+    ScalePositive(values, 1.0 + b);
+}
+
+// The combination mask of a board, one byte per hand. A mask shorter than the
+// board (not one this engine makes) locks the hands it covers and no others.
+const uint8_t* CoveringMask(const NodeLockRecord* lock, int32_t hands,
+                            std::vector<uint8_t>& padded) {
+  if (!lock || !lock->mask) return nullptr;
+  if (lock->mask_length >= hands) return lock->mask;
+  padded.assign(static_cast<size_t>(std::max(hands, 0)), 0);
+  std::copy(lock->mask, lock->mask + std::max(lock->mask_length, 0), padded.begin());
+  return padded.data();
+}
+
+void MakeAbsent(NumArray& a, int32_t count) {
+  a.Free();
+  a.count = count;
+}
+
+// The node-value formula on the cursor's board: hand masks of that board and
+// the number of runouts still to come (45 x 44 from the flop, 44 from the turn).
+void FillTargetArrays(const NodeCursor& cursor, NumArray& values, NumArray& weights) {
+  const DealTree& deal = *cursor.state->deal_tree;
+  const std::vector<CardMask>* hands;
+  double factor;
+  if (cursor.turn_slot < 0) {
+    hands = &deal.hands;
+    factor = 1980.0;
+  } else if (cursor.river_slot < 0) {
+    hands = &deal.turn_records[static_cast<size_t>(cursor.turn_slot)].hands;
+    factor = 44.0;
+  } else {
+    hands = &CursorRiverRecord(cursor).hands;
+    factor = 1.0;
+  }
+  // The reach must be per hand of the board; a board that works per hand group
+  // has no per-hand reach to collect.
+  if (cursor.in0.HasData() && cursor.in0.count != static_cast<int32_t>(hands->size()))
+    Fail("node value on a board of hand groups");
+  CollectTargetValues(values, weights, cursor.out0, cursor.in0, cursor.in1, hands->data(), factor);
+}
+
+void CollectTarget(const NodeCursor& cursor, ValueTarget& target) {
+  if (cursor.node != target.node) return;
+  if (!target.per_board_collection) {
+    if (cursor.turn_slot != target.turn_slot || cursor.river_slot != target.river_slot) return;
+    FillTargetArrays(cursor, target.values, target.weights);
+    return;
+  }
+  const int32_t street = cursor.node->street;
+  const int32_t slot = street == 3 ? cursor.river_slot : street == 2 ? cursor.turn_slot : -1;
+  if (slot < 0) return;
+  auto weights = std::make_unique<NumArray>();
+  auto values = std::make_unique<NumArray>();
+  FillTargetArrays(cursor, *values, *weights);
+  std::lock_guard<std::mutex> guard(target.mutex);
+  target.per_board_results[{cursor.turn_slot, cursor.river_slot}] =
+      ValueTarget::BoardResult(std::move(weights), std::move(values));
+}
+
+}  // namespace
+
+void TraverseNode(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  if (node.street >= 2 && cursor.turn_slot < 0)
+    TraverseTurnDeal(cursor);
+  else if (node.street >= 3 && cursor.river_slot < 0)
+    TraverseRiverDeal(cursor);
+  else if (node.kind != DECISION_NODE)
+    TraverseTerminal(cursor);
+  else if (node.player == state.pass_player)
+    TraverseOwnDecision(cursor);
+  else
+    TraverseOpponentDecision(cursor);
+
+  if (state.pass_mode == 2 && state.value_target && state.pass_phase != 0)
+    CollectTarget(cursor, *state.value_target);
+}
+
+void TraverseOwnDecision(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  const int32_t mode = state.pass_mode;
+  NodeStore& regrets = RegretStore(node);
+
+  const NodeLockRecord* lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  const bool locked = lock && (lock->flags & LOCKED);
+  std::vector<uint8_t> padded_mask;
+  const uint8_t* mask =
+      CoveringMask(lock, regrets.GetHandCount(cursor.turn_slot, cursor.river_slot), padded_mask);
+
+  std::vector<NumArray> strategy = PassStrategy(cursor);
+  std::vector<NumArray> action_values = MakeNumArrays(n);
+  const bool reach_present = cursor.in0.HasData();
+  const bool update = mode == 1 && state.pass_phase != 0 && !locked;
+
+  int32_t visited = n;
+  if (mode == 1 && HasRiverEndPair(state, node)) {
+    const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
+    const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
+    EvaluateRiverEndPair(CursorRiverRecord(cursor), action_values[n - 2], action_values[n - 1],
+                         cursor.in0, EndValue(state, showdown), EndValue(state, fold));
+    visited = n - 2;
+  }
+
+  const bool own_reach = cursor.in1.count > 0;
+  int32_t first_count = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    TreeNode& child = state.nodes[static_cast<size_t>(node.children[i])];
+    NumArray& values = action_values[i];
+    NumArray best;
+    if (i < visited) {
+      NodeCursor sub(&state, &child, cursor.turn_slot, cursor.river_slot);
+      if (own_reach) MultiplyArraysPruned(sub.in1, cursor.in1, strategy[i]);
+      // The traverser's own choice does not change the opponent's reach.
+      sub.in0 = std::move(cursor.in0);
+      TraverseNode(sub);
+      cursor.in0 = std::move(sub.in0);
+      values = std::move(sub.out0);
+      best = std::move(sub.out1);
+    }
+    if (mode == 1) ApplyEvBoost(values, node, child);
+
+    const NumArray& sigma = strategy[i];
+    if (i == 0) {
+      first_count = values.count;
+      if (reach_present) MultiplyArrays(cursor.out0, values, sigma);
+      if (mode == 0) {
+        if (locked)
+          MultiplyArrays(cursor.out1, best, sigma);
+        else if (!mask)
+          cursor.out1 = std::move(best);
+        else
+          CombineFirstMasked(cursor.out1, best, sigma, mask);
+      }
+    } else {
+      if (reach_present) MultiplyAddArrays(cursor.out0, values, sigma);
+      if (mode == 0) {
+        if (locked)
+          MultiplyAddArrays(cursor.out1, best, sigma);
+        else if (!mask)
+          MaxArrays(cursor.out1, best);
+        else
+          CombineMaxMasked(cursor.out1, best, sigma, mask);
+      }
+    }
+    // Only the regret update reads the action values again.
+    if (!update) values = NumArray();
+  }
+
+  if (!reach_present || !cursor.out0.HasData()) {
+    MakeAbsent(cursor.out0, first_count);
+    return;
+  }
+  if (!update) return;
+  // Early in a run, river regrets of equally strong hands are kept together.
+  const std::vector<int16_t>* hand_groups = nullptr;
+  if (state.deal_flag == 0 && node.street == 3 &&
+      state.iterations <= static_cast<int64_t>(g_early_river_iterations))
+    hand_groups = &CursorRiverRecord(cursor).strength_groups;
+  regrets.UpdateRegrets(cursor.turn_slot, cursor.river_slot, cursor.out0, action_values, nullptr,
+                        hand_groups, state.payoff_scale);
+}
+
+void TraverseOpponentDecision(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  const int32_t mode = state.pass_mode;
+
+  std::vector<NumArray> strategy = PassStrategy(cursor);
+
+  if (mode == 1 && state.pass_phase != 0 && node.strategy_store && StrategySumsInUse(state)) {
+    double weight = 1.0;
+    if (state.storage_kind == 1)
+      weight = std::min(
+          g_discount_cap,
+          std::pow(static_cast<double>(std::max(0, state.iterations - 60)), g_discount_exponent));
+    const NodeLockRecord* lock =
+        RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
+    if (!(lock && (lock->flags & LOCKED)) && weight > 0.0)
+      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
+                                              cursor.in0, weight);
+  }
+
+  // Each action's reach; an action the opponent never takes here is pruned.
+  for (NumArray& sigma : strategy) MultiplyInPlacePruned(sigma, cursor.in0);
+
+  NumArray end_pair[2];
+  int32_t visited = n;
+  if (mode == 1 && HasRiverEndPair(state, node) && strategy[n - 2].HasData() &&
+      strategy[n - 1].HasData()) {
+    const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
+    const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
+    EvaluateRiverEndPairWithReaches(CursorRiverRecord(cursor), end_pair[0], end_pair[1],
+                                    strategy[n - 2], strategy[n - 1], EndValue(state, showdown),
+                                    EndValue(state, fold));
+    strategy[n - 2] = NumArray();
+    strategy[n - 1] = NumArray();
+    visited = n - 2;
+  }
+
+  for (int32_t i = 0; i < n; ++i) {
+    NumArray values;
+    NumArray best;
+    if (i < visited) {
+      TreeNode* child = &state.nodes[static_cast<size_t>(node.children[i])];
+      NodeCursor sub(&state, child, cursor.turn_slot, cursor.river_slot);
+      sub.in0 = std::move(strategy[i]);
+      sub.in1 = std::move(cursor.in1);
+      TraverseNode(sub);
+      cursor.in1 = std::move(sub.in1);
+      values = std::move(sub.out0);
+      best = std::move(sub.out1);
+    } else {
+      values = std::move(end_pair[i - (n - 2)]);
+    }
+    if (i == 0) {
+      cursor.out0 = std::move(values);
+      if (mode == 0) cursor.out1 = std::move(best);
+    } else {
+      AccumulateArray(cursor.out0, values);
+      if (mode == 0) AccumulateArray(cursor.out1, best);
+    }
+  }
+}
+
+void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
+                        int32_t river_slot) {
+  const int32_t n = ChildCount(node);
+  ActionDefaults defaults(n);
+  float* d = defaults.data();
+  for (int32_t a = 0; a < n; ++a) d[a] = 0.0f;
+  out = node.strategy_store->GetStrategy(turn_slot, river_slot, d);
+  const float uniform = 1.0f / static_cast<float>(n);
+  for (int32_t a = 0; a < n; ++a) d[a] = uniform;
+  std::vector<NumArray> fallback = RegretStore(node).GetStrategy(turn_slot, river_slot, d);
+
+  const int32_t actions = std::min<int32_t>(n, static_cast<int32_t>(out.size()));
+  if (actions == 0) return;
+  int32_t hands = out[0].HasData() ? out[0].count : 0;
+  for (int32_t a = 0; a < actions; ++a) {
+    hands = std::min(hands, out[a].HasData() ? out[a].count : 0);
+    const NumArray* f = a < static_cast<int32_t>(fallback.size()) ? &fallback[a] : nullptr;
+    hands = std::min(hands, f && f->HasData() ? f->count : 0);
+  }
+  if (hands <= 0) return;
+  // Only evaluation passes read average strategies: plain loops over whole
+  // rows, which the compiler vectorises, are enough here.
+  NumArray total(hands);
+  std::copy(out[0].data, out[0].data + hands, total.data);
+  for (int32_t a = 1; a < actions; ++a) {
+    const double* row = out[a].data;
+    for (int32_t h = 0; h < hands; ++h) total.data[h] += row[h];
+  }
+  for (int32_t a = 0; a < actions; ++a) {
+    double* row = out[a].data;
+    const double* current = fallback[a].data;
+    for (int32_t h = 0; h < hands; ++h) row[h] = total.data[h] == 0.0 ? current[h] : row[h];
+  }
+}

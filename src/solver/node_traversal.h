@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "solver/node_cursor.h"
+#include "store/num_array.h"
+
+struct TreeNode;
+
+// The recursive walk of a pass over the game tree for the state's pass player,
+// in the state's pass mode and phase (solver/tree_pass.h). At each node the
+// cursor's first input holds the opponent's reach per hand of the cursor's
+// board; the kernels fill the first output with the traverser's values per
+// hand and, in evaluation passes, the second output with its best-response
+// values. A second input (the traverser's own reach) is handed down where the
+// caller gave one.
+
+// The one recursive entry: dispatches on the node (turn deal, river deal, end
+// node, the traverser's decision, the opponent's decision), then, in a
+// node-value pass outside the collect phase, fills the state's node-value
+// target when the walk finishes the target node on its board.
+void TraverseNode(NodeCursor& cursor);
+
+// A decision of the pass player: node value = sum over actions of strategy x
+// action value; best response = the per-hand maximum (the strategy for a locked
+// board or a hand under a combination lock); regret update in solving passes.
+void TraverseOwnDecision(NodeCursor& cursor);
+
+// A decision of the opponent: its strategy scales the reach handed to each
+// child (pruning actions whose reach vanishes); strategy sums grow in solving
+// passes; the node value is the plain sum of the children's values.
+void TraverseOpponentDecision(NodeCursor& cursor);
+
+// The node's average strategy on board (turn_slot, river_slot): the normalised
+// strategy sums, and for a hand whose sums are all zero the current strategy
+// (uniform where the regrets are all zero).
+void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
+                        int32_t river_slot);

@@ -1,0 +1,271 @@
+#include "solver/solver_run.h"
+
+#include <omp.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "protocol/command_error.h"
+#include "protocol/number_words.h"
+#include "protocol/reply.h"
+#include "solver/accuracy_settings.h"
+#include "solver/current_iteration.h"
+#include "solver/solver_clock.h"
+#include "solver/solver_constants.h"
+#include "solver/solver_settings.h"
+#include "solver/solver_status.h"
+#include "solver/tree_pass.h"
+#include "store/store_constants.h"
+#include "store/street_values.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+uint32_t g_run_limit = 0;
+uint8_t g_limit_in_steps = 0;
+std::atomic<int32_t> g_reported_records{0};
+
+namespace {
+
+constexpr int32_t kOop = 0;
+constexpr int32_t kIp = 1;
+constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kNsPerSecond = 1000000000;
+
+// The iteration count is raised by the solver thread between its passes and
+// read by passes and commands on the command thread; both sides go through the
+// pass mutex, so no pass ever sees the count change under it.
+int32_t ReadIterationCount(const SolverState& state) {
+  std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
+  return state.iterations;
+}
+
+// Both players' MES and EV of the current strategies, as one record.
+ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double running_time) {
+  double oop[2];
+  double ip[2];
+  TraverseTree(state, oop, kOop, PASS_EVALUATE);
+  TraverseTree(state, ip, kIp, PASS_EVALUATE);
+  ProgressRecord record;
+  record.iteration = iteration;
+  record.running_time = running_time;
+  record.ev_oop = oop[0];
+  record.mes_oop = oop[1];
+  record.ev_ip = ip[0];
+  record.mes_ip = ip[1];
+  record.exploitability = 0.5 * ((record.mes_oop + record.mes_ip) - record.ev_oop - record.ev_ip);
+  return record;
+}
+
+// Printed figures add half the pot of the tree that was built, whatever
+// set_pot said since.
+double HalfRootPot() {
+  const SolverState* state = g_solver_state;
+  return state ? state->root_pot * 0.5 : 0.0;
+}
+
+}  // namespace
+
+bool IsCheckDue(int32_t iteration) {
+  const int32_t first = static_cast<int32_t>(g_check_interval);
+  return iteration == first ||
+         (iteration > first && (iteration - first) % static_cast<int32_t>(g_check_interval) == 0);
+}
+
+bool TakeCheck(CheckThinning& thinning, int32_t iteration, int64_t now_ns) {
+  if ((now_ns - thinning.last_check_ns) / kNsPerMs < thinning.min_gap_ms) return false;
+  thinning.last_check_ns = now_ns;
+  thinning.min_gap_ms = static_cast<int64_t>(4 * g_check_interval) > iteration ? 250 : 500;
+  return true;
+}
+
+bool StepLimitReached(int32_t start_count, uint32_t limit, int32_t iteration) {
+  return static_cast<int64_t>(start_count) + static_cast<int32_t>(limit) <= iteration;
+}
+
+bool TimeLimitReached(uint32_t limit, int64_t elapsed_ns) {
+  const int32_t seconds = static_cast<int32_t>(limit);
+  return seconds > 0 && elapsed_ns / kNsPerSecond >= seconds;
+}
+
+bool IsTreeComplete() { return (g_solver_state->flags & INCOMPLETE_TREE) == 0; }
+
+bool AllocateStoreValues(SolverState& state) {
+  if (state.stores_allocated) return true;
+  for (TreeNode& node : state.nodes) {
+    if (!node.regret_store || node.materialised) continue;
+    if (!node.regret_store->Allocate()) return false;
+    if (node.strategy_store && !node.strategy_store->Allocate()) return false;
+    node.materialised = 1;
+  }
+  state.stores_allocated = 1;
+  return true;
+}
+
+void RunSolverIteration(SolverState* state) {
+  double out[2];
+  TraverseTree(state, out, kIp, PASS_SOLVE);
+  TraverseTree(state, out, kOop, PASS_SOLVE);
+  std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
+  state->iterations += 1;
+  state->flags &= ~static_cast<uint32_t>(NEW_TREE);
+  g_current_iteration.store(state->iterations, std::memory_order_relaxed);
+}
+
+bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
+  SolverState* state = g_solver_state;
+  if (!state || IsSolverRunning() || !IsTreeComplete()) return false;
+  g_limit_in_steps = limit_in_steps;
+  g_run_limit = limit;
+  ClearProgressHistory();
+  if (!AllocateStoreValues(*state)) return false;
+  return LaunchSolverThread(SolverThreadMain);
+}
+
+void SolverThreadMain() {
+  PrintConsoleAndFlush("SOLVER: started\n");
+  SolverState* state = g_solver_state;
+  const int32_t start_count = state->iterations;
+  int64_t start_ns;
+  GetTimeNs(&start_ns);
+  const char* reason = "requested";
+  CheckThinning thinning;
+  thinning.last_check_ns = start_ns;
+
+  while (!g_stop_requested.load(std::memory_order_relaxed)) {
+    if (state->iterations >= g_iteration_cap) break;
+    omp_set_num_threads(static_cast<int>(g_thread_count.load(std::memory_order_relaxed)));
+    RunSolverIteration(state);
+    const int32_t it = state->iterations;
+    // Read after every iteration: the time limit must not wait for a check.
+    int64_t now_ns;
+    GetTimeNs(&now_ns);
+
+    if (IsCheckDue(it) && TakeCheck(thinning, it, now_ns)) {
+      const double running_time =
+          static_cast<double>((now_ns - start_ns) / kNsPerMs) / 1000.0;
+      const ProgressRecord record =
+          MeasureStrategies(state, static_cast<uint32_t>(it), running_time);
+      AppendProgressRecord(record);
+      PrintSolverReport();
+      // A NaN exploitability never ends the run.
+      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability) {
+        reason = "required accuracy reached";
+        break;
+      }
+    }
+    if (g_limit_in_steps) {
+      if (StepLimitReached(start_count, g_run_limit, it)) {
+        reason = "required number of steps done";
+        break;
+      }
+    } else if (TimeLimitReached(g_run_limit, now_ns - start_ns)) {
+      reason = "timeout reached";
+      break;
+    }
+  }
+
+  // The stop line goes out before the solver counts as ended, so a go that
+  // follows at once cannot print "started" ahead of it.
+  PrintConsoleAndFlush(std::string("SOLVER: stopped (") + reason + ")\n");
+  FinishSolverThread();
+}
+
+void PrintSolverReport() {
+  uint32_t count = 0;
+  ProgressRecord* copy = CopyProgressHistory(&count);
+  if (!copy || static_cast<int64_t>(count) <= g_reported_records.load()) {
+    FreeProgressHistory(copy);
+    return;
+  }
+  g_reported_records.store(static_cast<int32_t>(count));
+  const ProgressRecord& record = copy[count - 1];
+  const double h = HalfRootPot();
+  char block[512];
+  std::snprintf(block, sizeof block,
+                "SOLVER:\nrunning time: %.3f\nEV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\n"
+                "IP's MES: %.3f\nExploitable for: %.3f\nEND\n",
+                record.running_time, record.ev_oop + h, record.ev_ip + h, record.mes_oop + h,
+                record.mes_ip + h, record.exploitability);
+  PrintConsole("%s", block);
+
+  PrintConsole("#%d iterations\n", static_cast<int32_t>(record.iteration));
+  const double seconds = record.running_time;
+  const double mb = 1024.0 * 1024.0;
+  const int32_t read_rate =
+      seconds > 0.0 ? static_cast<int32_t>(static_cast<double>(g_storage_read_bytes.load()) / seconds / mb) : 0;
+  const int32_t write_rate =
+      seconds > 0.0 ? static_cast<int32_t>(static_cast<double>(g_storage_write_bytes.load()) / seconds / mb) : 0;
+  PrintConsole("#storage %d MB/s read, %d MB/s write\n", read_rate, write_rate);
+
+  std::fflush(stdout);
+  std::this_thread::yield();
+  FreeProgressHistory(copy);
+}
+
+bool ComputeResults(ProgressRecord* out) {
+  SolverState* state = g_solver_state;
+  // Every pass needs every store's values.
+  if (!AllocateStoreValues(*state)) return false;
+  // A complete tree is always measured afresh; an incomplete one (a forgotten
+  // street) keeps the figures measured before, as long as no iteration ran.
+  if (IsTreeComplete()) state->last_results_iteration = -1;
+  const int32_t iteration = ReadIterationCount(*state);
+  if (iteration != state->last_results_iteration) {
+    const ProgressRecord measured = MeasureStrategies(state, static_cast<uint32_t>(iteration), 0.0);
+    state->last_results_iteration = iteration;
+    state->mes_oop = measured.mes_oop;
+    state->ev_oop = measured.ev_oop;
+    state->mes_ip = measured.mes_ip;
+    state->ev_ip = measured.ev_ip;
+    state->exploitability = measured.exploitability;
+    state->mean_ev = 0.5 * (measured.ev_oop + measured.ev_ip);
+  }
+  out->iteration = static_cast<uint32_t>(iteration);
+  out->running_time = 0.0;
+  out->ev_oop = state->ev_oop;
+  out->ev_ip = state->ev_ip;
+  out->mes_oop = state->mes_oop;
+  out->mes_ip = state->mes_ip;
+  out->exploitability = state->exploitability;
+  return true;
+}
+
+void CmdGo(const WordList& words) {
+  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (IsSolverRunning()) ThrowCommandReason("Can't do that when solver is running");
+  if (!IsTreeComplete()) ThrowCommandReason("incomplete tree");
+
+  uint32_t limit = 0;
+  uint8_t in_steps = 0;
+  if (words.size() == 2) ThrowArgumentError(words[0]);
+  if (words.size() >= 3) {
+    if (words[2] == "steps")
+      in_steps = 1;
+    else if (words[2] != "seconds")
+      ThrowArgumentError(words[0]);
+    limit = static_cast<uint32_t>(ParseIntWord(words[1]));
+  }
+  g_reported_records.store(0);
+  if (!StartSolver(limit, in_steps)) ThrowCommandReason("out of memory");
+  PrintReply("%s ok!\n", words[0].c_str());
+}
+
+void CmdStop(const WordList& words) {
+  if (IsSolverRunning()) RequestSolverStop();
+  PrintReply("%s ok!\n", words[0].c_str());
+}
+
+void CmdWaitForSolver(const WordList&) { WaitForSolver(); }
+
+void CmdCalcResults(const WordList&) {
+  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  ProgressRecord results;
+  if (!ComputeResults(&results)) ThrowCommandReason("out of memory");
+  const double h = HalfRootPot();
+  PrintReply("#%d iterations\n", static_cast<int32_t>(results.iteration));
+  PrintReply("EV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\nIP's MES: %.3f\nExploitable for: %.3f\nEND\n",
+             results.ev_oop + h, results.ev_ip + h, results.mes_oop + h, results.mes_ip + h,
+             results.exploitability);
+}

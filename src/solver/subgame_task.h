@@ -1,0 +1,61 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "solver/node_cursor.h"
+
+// A subgame of a pass: the subtree below one dealt card, run as one task of the
+// pass's parallel batch. Its cursor stands on the node below the dealt card
+// with the dealt board's slots (river slot negative for a turn task). The four
+// pointers name arrays that the deal node which made the task shares among all
+// its tasks: src0/src1 where the task's inputs are gathered from, dst0/dst1
+// where its outputs are added (src1 and dst1 null when the deal has no second
+// input or output).
+struct SubgameTask {
+  NodeCursor cursor;
+  NumArray* src0 = nullptr;
+  NumArray* dst0 = nullptr;
+  NumArray* src1 = nullptr;
+  NumArray* dst1 = nullptr;
+  // Set on the first task of a deal node: the shared arrays go with it when the
+  // combine walk never takes them back (a pass cut short), so none is lost.
+  bool owns_shared = false;
+
+  SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
+      : cursor(state, node, turn_slot, river_slot) {}
+  SubgameTask(const SubgameTask&) = delete;
+  SubgameTask& operator=(const SubgameTask&) = delete;
+  ~SubgameTask() { ReleaseShared(); }
+
+  // Frees the shared arrays if this task holds them and clears the pointers.
+  void ReleaseShared() {
+    if (owns_shared) {
+      delete src0;
+      delete dst0;
+      delete src1;
+      delete dst1;
+      owns_shared = false;
+    }
+    src0 = dst0 = src1 = dst1 = nullptr;
+  }
+};
+
+// The tasks of the current pass in collect order. Touched by the collect and
+// combine walks on the pass's own thread only; constant during a batch.
+extern std::vector<SubgameTask*> g_subgame_tasks;
+// The next task the combine walk takes back.
+extern int32_t g_task_read_index;
+// Held while a task adds its results into its deal node's shared arrays.
+extern std::mutex g_task_merge_mutex;
+// Tasks finished in the current batch.
+extern std::atomic<int32_t> g_tasks_done;
+
+// Gathers the task's inputs from the shared sources, walks its subgame, adds
+// its outputs into the shared destinations under g_task_merge_mutex and frees
+// its own arrays. Safe to run concurrently with the other tasks of its batch.
+void RunSubgameTask(SubgameTask& task);
+
+// Deletes every task of g_subgame_tasks and empties it.
+void DestroySubgameTasks();

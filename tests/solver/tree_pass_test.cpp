@@ -1,0 +1,698 @@
+// Whole-tree passes against an independent reference: values and best
+// responses under the uniform strategy, convergence of the solving passes, the
+// check-down equity of flop trees, and the invariants of the parallel batches.
+#include "solver/tree_pass.h"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cards/combo_tables.h"
+#include "platform/fp_mode.h"
+#include "solver/current_iteration.h"
+#include "solver/node_cursor.h"
+#include "solver/node_traversal.h"
+#include "solver/solver_settings.h"
+#include "solver/subgame_task.h"
+#include "solver/value_target.h"
+#include "solver/worker_pool.h"
+#include "store/street_values.h"
+#include "support/engine_harness.h"
+#include "support/reference_game.h"
+#include "tree/build_fixture.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+using reference_game::ReferenceGame;
+using reference_game::Spot;
+
+constexpr int kOop = 0;
+constexpr int kIp = 1;
+
+// A river with no straight or flush for the hands below.
+const char* const kRiverBoard = "2c7d8hJs3s";
+
+Spot MakeSpot(const char* board, const char* oop, const char* ip, double pot,
+              std::vector<std::vector<double>> lines) {
+  Spot spot;
+  spot.board = reference_game::BoardFromText(board);
+  spot.ranges[kOop] = reference_game::RangeFromText(oop);
+  spot.ranges[kIp] = reference_game::RangeFromText(ip);
+  spot.pot = pot;
+  spot.lines = std::move(lines);
+  return spot;
+}
+
+// Every combination of the given hand classes ("AA", "T9s", "AKo") at weight w.
+std::vector<double> ClassRange(const std::vector<std::string>& classes, double w = 1.0) {
+  static const std::string kRanks = "23456789TJQKA";
+  std::vector<double> range(kComboCount, 0.0);
+  for (const std::string& name : classes) {
+    const int a = static_cast<int>(kRanks.find(name[0]));
+    const int b = static_cast<int>(kRanks.find(name[1]));
+    const int high = std::max(a, b), low = std::min(a, b);
+    int cls = 13 * high + low;                                      // pair or offsuit
+    if (name.size() == 3 && name[2] == 's') cls = 13 * low + high;  // suited
+    for (uint16_t combo : g_hand_class_combos[cls]) range[combo] = w;
+  }
+  return range;
+}
+
+// The engine's uniform strategy: 1/n rounded to a float, as its stores hand out
+// the default of an untouched node (so three actions sum to a little over 1).
+reference_game::Strategy FloatUniform(const ReferenceGame& game) {
+  reference_game::Strategy profile = game.UniformStrategy();
+  for (size_t node = 0; node < profile.probs.size(); ++node) {
+    const int n = profile.action_counts[node];
+    for (double& p : profile.probs[node]) p = static_cast<double>(1.0f / static_cast<float>(n));
+  }
+  return profile;
+}
+
+// The strategy of an untouched node in a solving pass: 0.9 on the first action
+// and the rest shared by the others, each rounded to a float.
+reference_game::Strategy FloatExplore(const ReferenceGame& game) {
+  reference_game::Strategy profile = game.UniformStrategy();
+  for (size_t node = 0; node < profile.probs.size(); ++node) {
+    const int n = profile.action_counts[node];
+    for (size_t k = 0; k < profile.probs[node].size(); ++k) {
+      const double p = k % n == 0 ? std::max(0.9, 1.0 / n) : 0.09999999999999998 / (n - 1);
+      profile.probs[node][k] = static_cast<double>(static_cast<float>(p));
+    }
+  }
+  return profile;
+}
+
+class TreePassTest : public TreeBuildTest {
+ protected:
+  void SetUp() override {
+    TreeBuildTest::SetUp();
+    saved_threads_ = omp_get_max_threads();
+    saved_scheduler_ = g_scheduler.load();
+    g_current_iteration = 0;
+  }
+  void TearDown() override {
+    omp_set_num_threads(saved_threads_);
+    g_scheduler = saved_scheduler_;
+    g_current_iteration = 0;
+    TreeBuildTest::TearDown();
+  }
+
+  // Sets the spot up through the protocol, builds the tree and allocates every
+  // store's values, as go does before its first iteration.
+  static void Build(const Spot& spot, bool isomorphism_off = true) {
+    for (const std::string& line : reference_game::EngineCommands(spot, isomorphism_off))
+      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
+    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
+    SolverState& state = State();
+    for (TreeNode& node : state.nodes) {
+      if (!node.regret_store) continue;
+      ASSERT_TRUE(node.regret_store->Allocate());
+      if (node.strategy_store) {
+        ASSERT_TRUE(node.strategy_store->Allocate());
+      }
+      node.materialised = 1;
+    }
+    state.stores_allocated = 1;
+  }
+
+  struct Values {
+    double ev, mes;
+  };
+  static Values Evaluate(int player) {
+    double out[2];
+    TraverseTree(&State(), out, player, PASS_EVALUATE);
+    return {out[0], out[1]};
+  }
+  static double Exploitability() {
+    const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+    return 0.5 * (oop.mes + ip.mes - oop.ev - ip.ev);
+  }
+  // Solving iterations as the run control makes them: IP, then OOP.
+  static void Solve(int iterations) {
+    SolverState& state = State();
+    double out[2];
+    for (int i = 0; i < iterations; ++i) {
+      TraverseTree(&state, out, kIp, PASS_SOLVE);
+      TraverseTree(&state, out, kOop, PASS_SOLVE);
+      ++state.iterations;
+      state.flags &= ~NEW_TREE;
+      g_current_iteration = state.iterations;
+    }
+  }
+
+  // The strategies an evaluation pass uses at every decision node of a river
+  // tree, as a reference profile.
+  static reference_game::Strategy EngineProfile(const ReferenceGame& game) {
+    SolverState& state = State();
+    reference_game::Strategy profile = game.UniformStrategy();
+    const int32_t t = state.start_turn_slot, r = state.start_river_slot;
+    const RiverDealRecord& board =
+        state.deal_tree->turn_records[static_cast<size_t>(t)].river_records[static_cast<size_t>(r)];
+    for (size_t d = 0; d < state.nodes.size(); ++d) {
+      TreeNode& node = state.nodes[d];
+      if (node.kind != DECISION_NODE) continue;
+      std::vector<NumArray> strategy;
+      GetAverageStrategy(node, strategy, t, r);
+      for (size_t h = 0; h < board.hands.size(); ++h) {
+        const CardMask m = board.hands[h];
+        const int combo = ComboIndexOfCards(__builtin_ctzll(m), 63 - __builtin_clzll(m));
+        for (size_t a = 0; a < node.children.size(); ++a)
+          profile.Set(static_cast<int>(d), combo, static_cast<int>(a), strategy[a].data[h]);
+      }
+    }
+    return profile;
+  }
+
+  int saved_threads_ = 1;
+  uint32_t saved_scheduler_ = 0;
+};
+
+// Bet 10 with a raise to 30, or check with a bet of 20 behind, or check down:
+// both players decide, and every bet faces a call and a fold.
+Spot RiverSpot() {
+  return MakeSpot(kRiverBoard, "AcAd AhAs KcKd KhKs QcQh JcJd 9c9d 4c4d 5h6h As8s Ac2d Th9h",
+                  "AdAh KdKh QdQs JdJh TcTd 8c8d 6c6d 5c5d Kc8s Qh2h 9s8s 4h5h", 100,
+                  {{10, 30}, {0, 20}, {0, 0}});
+}
+
+// Flop: a bet that is called at once (a showdown before the turn), and a
+// check-through to a turn where OOP bets (called: a showdown before the river)
+// or the hand is checked down.
+Spot FlopSpot() {
+  return MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d",
+                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c", 60, {{10}, {0, 0, 10}, {0, 0, 0, 0, 0, 0}});
+}
+
+TEST_F(TreePassTest, RiverUniformValuesAndBestResponsesMatchTheReference) {
+  const Spot spot = RiverSpot();
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  const ReferenceGame game(spot);
+  const reference_game::Strategy uniform = FloatUniform(game);
+  for (int p = 0; p < 2; ++p) {
+    const Values v = Evaluate(p);
+    EXPECT_NEAR(v.ev, game.GameValue(p, uniform), 1e-9) << "player " << p;
+    EXPECT_NEAR(v.mes, game.BestResponseValue(p, uniform), 1e-9) << "player " << p;
+  }
+  // Zero-sum without rake: the values are net of half the pot each.
+  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+}
+
+TEST_F(TreePassTest, RiverSolvingPassesConverge) {
+  const Spot spot = RiverSpot();
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  const ReferenceGame game(spot);
+  const double start = Exploitability();
+  Solve(300);
+  const double exploitability = Exploitability();
+  EXPECT_LT(exploitability, 0.005 * spot.pot) << "from " << start;
+  EXPECT_LT(exploitability, 0.1 * start);
+  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  EXPECT_NEAR(oop.ev + ip.ev, 0.0, 1e-9);
+
+  // The reference agrees on the values and best responses of the strategies
+  // the engine arrived at.
+  const reference_game::Strategy profile = EngineProfile(game);
+  EXPECT_NEAR(oop.ev, game.GameValue(kOop, profile), 1e-6);
+  EXPECT_NEAR(oop.mes, game.BestResponseValue(kOop, profile), 1e-6);
+  EXPECT_NEAR(ip.mes, game.BestResponseValue(kIp, profile), 1e-6);
+  EXPECT_NEAR(exploitability, game.Exploitability(profile), 1e-6);
+}
+
+TEST_F(TreePassTest, SolvingPassValuesFollowTheExploringDefault) {
+  // The first solving pass of a player values the tree under the default
+  // strategy, river calls and folds through the combined end-node kernels.
+  const Spot spot = RiverSpot();
+  const ReferenceGame game(spot);
+  const reference_game::Strategy explore = FloatExplore(game);
+  for (int p = 0; p < 2; ++p) {
+    ResetSituation();
+    ASSERT_NO_FATAL_FAILURE(Build(spot));
+    double out[2];
+    TraverseTree(&State(), out, p, PASS_SOLVE);
+    EXPECT_NEAR(out[0], game.GameValue(p, explore), 1e-9) << "player " << p;
+    EXPECT_EQ(out[1], 0.0);
+  }
+}
+
+TEST_F(TreePassTest, CombinedEndKernelsOnlyForACallThenAFold) {
+  // A node whose fold comes before its call (not made by the builder): the two
+  // end nodes are valued one by one, each as what it is.
+  const Spot spot = MakeSpot(kRiverBoard, "AcAd KhKs QcQh 4c4d 5h6h", "AdAh KdKc JdJh 9s8s Qh2h",
+                             100, {{10}, {0, 20}});
+  const ReferenceGame game(spot);
+  // The reference keeps the builder's order; the default's weights fall on the
+  // swapped actions.
+  reference_game::Strategy explore = FloatExplore(game);
+  std::vector<int> swapped_nodes;
+  for (size_t d = 0; d < game.Nodes().size(); ++d) {
+    const reference_game::RefNode& node = game.Nodes()[d];
+    const size_t n = node.children.size();
+    if (n < 2 || node.keys[n - 1] != -1) continue;
+    swapped_nodes.push_back(static_cast<int>(d));
+    for (int combo = 0; combo < kComboCount; ++combo) {
+      const int node_index = static_cast<int>(d), a = static_cast<int>(n - 2);
+      const double call = explore.At(node_index, combo, a);
+      explore.Set(node_index, combo, a, explore.At(node_index, combo, a + 1));
+      explore.Set(node_index, combo, a + 1, call);
+    }
+  }
+  ASSERT_EQ(swapped_nodes.size(), 2u);
+  for (int p = 0; p < 2; ++p) {
+    ResetSituation();
+    ASSERT_NO_FATAL_FAILURE(Build(spot));
+    SolverState& state = State();
+    for (int d : swapped_nodes) {
+      std::vector<int32_t>& children = state.nodes[static_cast<size_t>(d)].children;
+      ASSERT_EQ(state.nodes[static_cast<size_t>(children.back())].kind, FOLD_NODE);
+      std::swap(children[children.size() - 2], children[children.size() - 1]);
+    }
+    double out[2];
+    TraverseTree(&state, out, p, PASS_SOLVE);
+    EXPECT_NEAR(out[0], game.GameValue(p, explore), 1e-9) << "player " << p;
+  }
+}
+
+TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
+  ASSERT_NO_FATAL_FAILURE(Build(RiverSpot()));
+  SolverState& state = State();
+  const int32_t t = state.start_turn_slot, r = state.start_river_slot;
+  const Values before = Evaluate(kOop);
+  ASSERT_GT(before.mes, before.ev + 1e-6);
+  for (TreeNode& node : state.nodes)
+    if (node.kind == DECISION_NODE && node.player == kOop)
+      node.regret_store->GetLockRecord(t, r)->flags |= LOCKED;
+  const Values locked = Evaluate(kOop);
+  EXPECT_NEAR(locked.ev, before.ev, 1e-12);
+  EXPECT_NEAR(locked.mes, locked.ev, 1e-9);
+
+  // Combination locks: masked hands follow the strategy, the others respond
+  // best; a mask over every hand is a lock of the board.
+  auto mask_oop_nodes = [&](bool every_other) {
+    for (TreeNode& node : state.nodes) {
+      if (node.kind != DECISION_NODE || node.player != kOop) continue;
+      NodeLockRecord& record = *node.regret_store->GetLockRecord(t, r);
+      record.flags = COMBO_LOCKED;
+      record.FreeMask();
+      record.mask_length = node.regret_store->GetHandCount(t, r);
+      record.mask = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(record.mask_length)));
+      for (int32_t h = 0; h < record.mask_length; ++h)
+        record.mask[h] = every_other ? static_cast<uint8_t>(h % 2) : 1;
+    }
+  };
+  mask_oop_nodes(false);
+  const Values all_masked = Evaluate(kOop);
+  EXPECT_NEAR(all_masked.mes, before.ev, 1e-9);
+  mask_oop_nodes(true);
+  const Values half_masked = Evaluate(kOop);
+  EXPECT_GT(half_masked.mes, before.ev + 1e-6);
+  EXPECT_LT(half_masked.mes, before.mes - 1e-6);
+  for (TreeNode& node : state.nodes)
+    if (node.kind == DECISION_NODE && node.player == kOop)
+      node.regret_store->GetLockRecord(t, r)->flags |= LOCKED;
+
+  // A solving pass leaves the regrets of a locked node alone.
+  TreeNode& root = state.nodes[0];
+  const float uniform[3] = {0.5f, 0.5f, 0.5f};
+  double out[2];
+  TraverseTree(&state, out, kOop, PASS_SOLVE);
+  std::vector<NumArray> strategy = root.regret_store->GetStrategy(t, r, uniform);
+  for (const NumArray& action : strategy)
+    for (int32_t h = 0; h < action.count; ++h) ASSERT_EQ(action.data[h], 0.5);
+}
+
+TEST_F(TreePassTest, FlopCheckDownIsTheRunoutEquity) {
+  const Spot spot = MakeSpot("2c7d8h", "AcAd KhKs 9s9h Ts9s 6c5c", "AhAs KcKd Th9h 6d5d 8c8s", 60,
+                             {{0, 0, 0, 0, 0, 0}});
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  const ReferenceGame game(spot);
+  for (int p = 0; p < 2; ++p) {
+    const Values v = Evaluate(p);
+    EXPECT_NEAR(v.ev, game.CheckDownEv(p), 1e-9) << "player " << p;
+    EXPECT_NEAR(v.mes, v.ev, 1e-9);
+  }
+}
+
+TEST_F(TreePassTest, TurnCheckDownIsTheRunoutEquity) {
+  const Spot spot = MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c", "AhAs QcQd Th9h 6d5d 8c8s", 60,
+                             {{0, 0, 0, 0}});
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  const ReferenceGame game(spot);
+  EXPECT_NEAR(Evaluate(kOop).ev, game.CheckDownEv(kOop), 1e-9);
+  EXPECT_NEAR(Evaluate(kIp).ev, game.CheckDownEv(kIp), 1e-9);
+}
+
+TEST_F(TreePassTest, SchedulersAndThreadCountsAgree) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  g_scheduler = 0;
+  omp_set_num_threads(1);
+  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  EXPECT_NEAR(oop.ev + ip.ev, 0.0, 1e-9);
+  for (uint32_t scheduler : {0u, 1u, 2u}) {
+    for (int threads : {1, 4}) {
+      g_scheduler = scheduler;
+      omp_set_num_threads(threads);
+      const Values o = Evaluate(kOop), i = Evaluate(kIp);
+      EXPECT_NEAR(o.ev, oop.ev, 1e-9) << scheduler << "/" << threads;
+      EXPECT_NEAR(o.mes, oop.mes, 1e-9) << scheduler << "/" << threads;
+      EXPECT_NEAR(i.ev, ip.ev, 1e-9) << scheduler << "/" << threads;
+      EXPECT_NEAR(i.mes, ip.mes, 1e-9) << scheduler << "/" << threads;
+    }
+  }
+}
+
+TEST_F(TreePassTest, PassesGiveTheSameFiguresWithFlushToZeroOnTheCaller) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  // One thread: the tasks' results then add up in one order.
+  g_scheduler = 0;
+  omp_set_num_threads(1);
+  const Values plain = Evaluate(kIp);
+  const uint32_t saved = ReadFpControl();
+  EnableFlushToZero();
+  const Values ftz = Evaluate(kIp);
+  const uint32_t after = ReadFpControl();
+  WriteFpControl(saved);
+  EXPECT_EQ(after & kMxcsrFlushToZeroBits, kMxcsrFlushToZeroBits);  // the caller's mode is back
+  EXPECT_EQ(plain.ev, ftz.ev);
+  EXPECT_EQ(plain.mes, ftz.mes);
+}
+
+TEST_F(TreePassTest, IsomorphismOnAndOffAgree) {
+  // A monotone flop: the three other suits are interchangeable, and class
+  // ranges keep the players' weights symmetric under renaming them.
+  Spot spot;
+  spot.board = reference_game::BoardFromText("2c7c9c");
+  spot.ranges[kOop] = ClassRange({"AA", "KK", "T9s", "65s", "A8s"});
+  spot.ranges[kIp] = ClassRange({"QQ", "JJ", "T8s", "AKs", "99"});
+  spot.pot = 60;
+  spot.lines = {{10}, {0, 0, 10}, {0, 0, 0, 0, 0, 0}};
+
+  ASSERT_NO_FATAL_FAILURE(Build(spot, false));
+  ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
+  ASSERT_LT(State().deal_tree->turn_records.size(), 49u);
+  const Values on[2] = {Evaluate(kOop), Evaluate(kIp)};
+  ResetSituation();
+  ASSERT_NO_FATAL_FAILURE(Build(spot, true));
+  ASSERT_FALSE(State().flags & ISOMORPHISM_ON);
+  ASSERT_EQ(State().deal_tree->turn_records.size(), 49u);
+  for (int p = 0; p < 2; ++p) {
+    const Values off = Evaluate(p);
+    EXPECT_NEAR(on[p].ev, off.ev, 1e-9) << "player " << p;
+    EXPECT_NEAR(on[p].mes, off.mes, 1e-9) << "player " << p;
+  }
+}
+
+// The three phases of a pass by hand, to look at the task list in between. A
+// node-value target gets the player's own reach as the second input.
+struct PhaseCounts {
+  size_t tasks = 0;
+  int32_t read_index = 0;
+  int32_t value_count = 0;  // of the root's first output
+};
+PhaseCounts RunPhases(SolverState& state, int player, int mode, ValueTarget* target = nullptr) {
+  PhaseCounts counts;
+  std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
+  state.pass_player = player;
+  state.pass_mode = mode;
+  state.value_target = target;
+  NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+  auto load = [&](NumArray& reach, int p) {
+    const std::vector<double>& w = state.root_hand_weights[p];
+    reach.Resize(static_cast<int32_t>(w.size()));
+    std::copy(w.begin(), w.end(), reach.data);
+  };
+  state.pass_phase = PHASE_COLLECT;
+  load(root.in0, player ^ 1);
+  if (target) load(root.in1, player);
+  TraverseNode(root);
+  root.out0 = NumArray();
+  root.out1 = NumArray();
+  counts.tasks = g_subgame_tasks.size();
+  state.pass_phase = PHASE_RUN;
+  TraverseSubgames();
+  state.pass_phase = PHASE_COMBINE;
+  load(root.in0, player ^ 1);
+  g_task_read_index = 0;
+  TraverseNode(root);
+  counts.read_index = g_task_read_index;
+  counts.value_count = root.out0.count;
+  DestroySubgameTasks();
+  state.value_target = nullptr;
+  return counts;
+}
+
+TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  SolverState& state = State();
+  const size_t slots = state.deal_tree->turn_records.size();
+  ASSERT_EQ(slots, 49u);
+  // The flop bet's call is a showdown before the turn: a deal node too.
+  size_t deals = 0;
+  for (const TreeNode& node : state.nodes)
+    if (node.street >= 2 && node.parent && node.parent->street < 2) ++deals;
+  ASSERT_EQ(deals, 2u);
+  for (int mode : {PASS_EVALUATE, PASS_SOLVE}) {
+    const PhaseCounts counts = RunPhases(state, kIp, mode);
+    EXPECT_EQ(counts.tasks, deals * slots);
+    EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
+  }
+  EXPECT_TRUE(g_subgame_tasks.empty());
+}
+
+TEST_F(TreePassTest, TurnRootedPassMakesOneTaskPerRiverSlot) {
+  ASSERT_NO_FATAL_FAILURE(
+      Build(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h", "AhAs QcQd Th9h", 60, {{0, 10}, {0, 0, 0, 0}})));
+  SolverState& state = State();
+  const size_t slots = state.deal_tree->turn_records[0].river_records.size();
+  ASSERT_EQ(slots, 48u);
+  // The first river node and the turn call's showdown.
+  const PhaseCounts counts = RunPhases(state, kOop, PASS_EVALUATE);
+  EXPECT_EQ(counts.tasks, 2 * slots);
+  EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
+}
+
+TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
+  // OOP never bets: the subgames below the bets get no reach, yet keep their
+  // place in the task order, and IP's value is the check-down value.
+  const Spot spot = FlopSpot();
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  SolverState& state = State();
+  const DealTree& deal = *state.deal_tree;
+  auto never_bet = [&](TreeNode& node, int32_t turn_slot, int32_t hands) {
+    NumArray zero(hands), thousand(hands);
+    std::fill(zero.data, zero.data + hands, 0.0);
+    std::fill(thousand.data, thousand.data + hands, 1000.0);
+    node.regret_store->SetActionValues(turn_slot, -1, 0, zero);
+    node.regret_store->SetActionValues(turn_slot, -1, 1, thousand);
+  };
+  never_bet(state.nodes[0], -1, static_cast<int32_t>(deal.hands.size()));
+  TreeNode* turn_node = nullptr;
+  for (TreeNode& node : state.nodes)
+    if (node.kind == DECISION_NODE && node.street == 2 && node.parent->street == 1)
+      turn_node = &node;
+  ASSERT_NE(turn_node, nullptr);
+  for (size_t t = 0; t < deal.turn_records.size(); ++t)
+    never_bet(*turn_node, static_cast<int32_t>(t), deal.turn_records[t].HandCount());
+
+  const PhaseCounts counts = RunPhases(state, kIp, PASS_EVALUATE);
+  EXPECT_EQ(counts.tasks, 2 * deal.turn_records.size());
+  EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
+
+  Spot check_down = spot;
+  check_down.lines = {{0, 0, 0, 0, 0, 0}};
+  const ReferenceGame game(check_down);
+  EXPECT_NEAR(Evaluate(kIp).ev, game.CheckDownEv(kIp), 1e-9);
+}
+
+TEST_F(TreePassTest, ForgottenStreetsAnswerWithTheKeptValues) {
+  const Spot spot =
+      MakeSpot("2c7d8h", "AcAd KhKs 9s9h Ts9s", "AhAs KcKd Th9h 6d5d", 60, {{0, 0, 0, 0, 0, 0}});
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  SolverState& state = State();
+  const size_t hands = state.deal_tree->hands.size();
+  // Nothing kept yet: zeros of the flop's hand count, and no subgame walked.
+  state.flags |= INCOMPLETE_TREE;
+  const PhaseCounts empty = RunPhases(state, kOop, PASS_EVALUATE);
+  EXPECT_EQ(empty.tasks, 0u);
+  EXPECT_EQ(empty.value_count, static_cast<int32_t>(hands));
+  EXPECT_EQ(Evaluate(kOop).ev, 0.0);
+
+  state.flags &= ~INCOMPLETE_TREE;
+  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  state.flags |= INCOMPLETE_TREE;
+  EXPECT_EQ(RunPhases(state, kIp, PASS_EVALUATE).tasks, 0u);
+  EXPECT_NEAR(Evaluate(kOop).ev, oop.ev, 1e-12);
+  EXPECT_NEAR(Evaluate(kOop).mes, oop.mes, 1e-12);
+  EXPECT_NEAR(Evaluate(kIp).ev, ip.ev, 1e-12);
+}
+
+TEST_F(TreePassTest, TurnTargetTakesOneTurnCardAndKeptRiverValues) {
+  const Spot spot = FlopSpot();
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  SolverState& state = State();
+  Evaluate(kOop);  // keeps the river values of every turn card
+  TreeNode* turn_node = nullptr;
+  for (TreeNode& node : state.nodes)
+    if (node.kind == DECISION_NODE && node.street == 2 && node.parent->street == 1)
+      turn_node = &node;
+  ASSERT_NE(turn_node, nullptr);
+  ValueTarget target;
+  target.node = turn_node;
+  target.turn_slot = 5;
+  const PhaseCounts counts = RunPhases(state, kOop, PASS_NODE_VALUE, &target);
+  EXPECT_EQ(counts.tasks, 2u);  // one per turn deal
+  EXPECT_EQ(counts.read_index, 2);
+  const int32_t turn_hands = state.deal_tree->turn_records[5].HandCount();
+  ASSERT_TRUE(target.values.HasData());
+  EXPECT_EQ(target.values.count, turn_hands);
+  EXPECT_EQ(target.weights.count, turn_hands);
+  EXPECT_TRUE(target.per_board_results.empty());
+}
+
+TEST_F(TreePassTest, TurnRootedSolvingConvergesOnEveryScheduler) {
+  ASSERT_NO_FATAL_FAILURE(
+      Build(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c", "AhAs QcQd Th9h 6d5d 8c8s", 60,
+                     {{0, 0, 20}, {0, 20}, {0, 0, 0, 0}})));
+  const double start = Exploitability();
+  // Mostly on the pool: OpenMP teams that spin between batches crawl on a
+  // loaded machine (tests run side by side).
+  for (uint32_t scheduler : {2u, 0u, 1u}) {
+    g_scheduler = scheduler;
+    Solve(scheduler == 2 ? 100 : 10);
+  }
+  const double exploitability = Exploitability();
+  EXPECT_LT(exploitability, 0.02 * 60) << "from " << start;
+  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+}
+
+TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
+  const Spot spot = RiverSpot();
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  SolverState& state = State();
+  const ReferenceGame game(spot);
+  ValueTarget target;
+  target.node = &state.nodes[0];
+  target.turn_slot = state.start_turn_slot;
+  target.river_slot = state.start_river_slot;
+  {
+    std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
+    state.value_target = &target;
+    state.pass_player = kOop;
+    state.pass_mode = PASS_NODE_VALUE;
+    state.pass_phase = PHASE_COMBINE;
+    NodeCursor root(&state, &state.nodes[0], target.turn_slot, target.river_slot);
+    for (int p = 0; p < 2; ++p) {
+      NumArray& reach = p == kOop ? root.in1 : root.in0;
+      const std::vector<double>& w = state.root_hand_weights[p];
+      reach.Resize(static_cast<int32_t>(w.size()));
+      std::copy(w.begin(), w.end(), reach.data);
+    }
+    TraverseNode(root);
+    state.value_target = nullptr;
+  }
+  ASSERT_TRUE(target.values.HasData());
+  ASSERT_EQ(target.weights.count, target.values.count);
+  // weight x value = own reach x counterfactual value: summed, the EV times the
+  // pair weight.
+  double sum = 0.0;
+  for (int32_t h = 0; h < target.values.count; ++h)
+    sum += target.weights.data[h] * target.values.data[h];
+  EXPECT_NEAR(sum / game.PairWeight(), game.GameValue(kOop, FloatUniform(game)), 1e-9);
+}
+
+TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
+  const Spot spot =
+      MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s", "AhAs QcQd Th9h 6d5d", 60, {{0, 0, 0, 0}});
+  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  SolverState& state = State();
+  TreeNode* river = nullptr;
+  for (TreeNode& node : state.nodes)
+    if (node.kind == DECISION_NODE && node.street == 3 && node.parent->street == 2) river = &node;
+  ASSERT_NE(river, nullptr);
+  ValueTarget target;
+  target.node = river;
+  target.turn_slot = 0;
+  target.river_slot = 0;  // a dealt river: the river deals walk their subgames
+  target.per_board_collection = 1;
+
+  double pass_value = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
+    state.value_target = &target;
+    state.pass_player = kIp;
+    state.pass_mode = PASS_NODE_VALUE;
+    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    auto load = [&] {
+      for (int p = 0; p < 2; ++p) {
+        NumArray& reach = p == kIp ? root.in1 : root.in0;
+        const std::vector<double>& w = state.root_hand_weights[p];
+        reach.Resize(static_cast<int32_t>(w.size()));
+        std::copy(w.begin(), w.end(), reach.data);
+      }
+    };
+    state.pass_phase = PHASE_COLLECT;
+    load();
+    TraverseNode(root);
+    root.out0 = NumArray();
+    EXPECT_TRUE(target.per_board_results.empty());  // nothing in the collect walk
+    state.pass_phase = PHASE_RUN;
+    TraverseSubgames();
+    state.pass_phase = PHASE_COMBINE;
+    load();
+    g_task_read_index = 0;
+    TraverseNode(root);
+    DestroySubgameTasks();
+    state.value_target = nullptr;
+    for (int32_t h = 0; h < root.out0.count; ++h)
+      pass_value += root.out0.data[h] * state.normalised_root_weights[kIp][static_cast<size_t>(h)];
+  }
+  const size_t rivers = state.deal_tree->turn_records[0].river_records.size();
+  ASSERT_EQ(target.per_board_results.size(), rivers);
+  // The river node is reached on every runout: the per-board values add up to
+  // the pass's value, each board one of 44 runouts per hand pair.
+  const ReferenceGame game(spot);
+  double sum = 0.0;
+  for (const auto& [key, result] : target.per_board_results) {
+    EXPECT_EQ(key.first, 0);
+    const NumArray& weights = *result.first;
+    const NumArray& values = *result.second;
+    for (int32_t h = 0; h < values.count; ++h) sum += weights.data[h] * values.data[h];
+  }
+  EXPECT_NEAR(sum / 44.0 / game.PairWeight(), game.CheckDownEv(kIp), 1e-9);
+  EXPECT_NEAR(pass_value, game.CheckDownEv(kIp), 1e-9);
+}
+
+TEST_F(TreePassTest, WorkerPoolRunsManyShortBatchesAndRestarts) {
+  ASSERT_NO_FATAL_FAILURE(
+      Build(MakeSpot("2c7d8hKs", "AcAd KhKc", "AhAs QcQd", 60, {{0, 0, 0, 0}})));
+  g_scheduler = 2;
+  const Values first = Evaluate(kOop);
+  for (int i = 0; i < 200; ++i) {
+    const Values again = Evaluate(kOop);
+    ASSERT_NEAR(again.ev, first.ev, 1e-12) << "pass " << i;
+  }
+  ShutdownWorkerPool();
+  EXPECT_TRUE(g_worker_threads.empty());
+  EXPECT_NEAR(Evaluate(kOop).ev, first.ev, 1e-12);
+  EXPECT_FALSE(g_worker_threads.empty());
+}
+
+TEST_F(TreePassTest, FlopSolvingPassesConverge) {
+  // Turn tasks with the river walked inside them, 16-bit river regrets and
+  // strategy sums from iteration 61 on.
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  g_scheduler = 2;
+  const double start = Exploitability();
+  Solve(100);
+  const double exploitability = Exploitability();
+  EXPECT_LT(exploitability, 0.005 * 60) << "from " << start;
+  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+}
+
+}  // namespace
