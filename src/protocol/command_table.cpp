@@ -11,6 +11,8 @@
 #include "protocol/script_commands.h"
 #include "solver/settings_commands.h"
 #include "solver/solver_run.h"
+#include "store/forget_streets.h"
+#include "tree/edit_commands.h"
 #include "tree/inspection_commands.h"
 #include "tree/line_commands.h"
 #include "tree/tree_builder.h"
@@ -44,11 +46,11 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"add_line", CmdAddLine, kAnyCount},
     {"remove_line", CmdRemoveLine, kAnyCount},
     {"force_line", CmdForceLine, kAnyCount},
-    {"cut_line", CmdNotImplemented, 2},
+    {"cut_line", CmdCutLine, 2},
     {"build_tree", CmdBuildTree, 1},
     {"load_tree", CmdNotImplemented, 2},
     {"dump_tree", CmdNotImplemented, kAnyCount},
-    {"free_tree", CmdNotImplemented, 1},
+    {"free_tree", CmdFreeTree, 1},
     {"show_node", CmdShowNode, 2},
     {"show_children", CmdShowChildren, 2},
     {"show_strategy", CmdNotImplemented, 2},
@@ -74,11 +76,11 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"show_effective_stack", CmdShowEffectiveStack, 1},
     {"set_eff_stack", CmdIsReady, 2},
     {"set_rake", CmdSetRake, 3},
-    {"set_ev_boost", CmdNotImplemented, 3},
+    {"set_ev_boost", CmdSetEvBoost, 3},
     {"set_accuracy", CmdSetAccuracy, kAnyCount},
-    {"forget", CmdNotImplemented, 2},
-    {"rebuild_forgotten_streets", CmdNotImplemented, 1},
-    {"rebuild_all", CmdNotImplemented, 1},
+    {"forget", CmdForget, 2},
+    {"rebuild_forgotten_streets", CmdRebuildForgottenStreets, 1},
+    {"rebuild_all", CmdRebuildForgottenStreets, 1},
     {"solve_all_splits", CmdSolveAllSplits, 2},
     {"lock_node", CmdNotImplemented, 2},
     {"unlock_node", CmdNotImplemented, 2},

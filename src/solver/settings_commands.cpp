@@ -11,7 +11,10 @@
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
 #include "solver/solver_settings.h"
+#include "solver/split_solving.h"
 #include "tree/node_path.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
 
 namespace {
 
@@ -110,5 +113,9 @@ void CmdExploPartial(const WordList& words) {
 
 void CmdSolveAllSplits(const WordList& words) {
   if (words[1] != "rivers" && words[1] != "turns") ThrowArgumentError(words[0]);
-  ThrowNotImplemented(words);
+  // Split solving changes the stores and the iteration count a solver uses.
+  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  RefuseWhileSolverRuns();
+  solve_subgames(words[1] == "rivers" ? 3 : 2);
+  ReplyOk(words);
 }

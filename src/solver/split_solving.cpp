@@ -1,0 +1,344 @@
+#include "solver/split_solving.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/fp_mode.h"
+#include "protocol/command_error.h"
+#include "protocol/fail.h"
+#include "protocol/dispatcher.h"
+#include "solver/array_ops.h"
+#include "solver/node_traversal.h"
+#include "solver/solver_run.h"
+#include "solver/tree_pass.h"
+#include "store/forget_streets.h"
+#include "store/index_maps.h"
+#include "store/street_values.h"
+#include "tree/deal_tree.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+constexpr int kOop = 0;
+constexpr int kIp = 1;
+
+// dst = src; an absent src gives an absent dst of src's count.
+void CopyArray(NumArray& dst, const NumArray& src) {
+  if (!src.HasData()) {
+    dst.Free();
+    dst.count = src.count;
+    return;
+  }
+  dst.Resize(src.count);
+  if (src.count > 0)
+    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
+}
+
+void CopyWeights(NumArray& dst, const std::vector<double>& weights) {
+  const int32_t n = static_cast<int32_t>(weights.size());
+  dst.Resize(n);
+  if (n > 0) std::memcpy(dst.data, weights.data(), sizeof(double) * static_cast<size_t>(n));
+}
+
+// A turn board's value of each hand: the parent's value of the flop hand it
+// extends (the first card's index list). Absent stays absent.
+void GatherTurnInput(NumArray& out, const NumArray& src, const TurnDealRecord& turn) {
+  const int32_t n = turn.HandCount();
+  if (!src.HasData()) {
+    out.Free();
+    out.count = n;
+    return;
+  }
+  out.Resize(n);
+  const int16_t* index = turn.card_lists[0].data();
+  for (int32_t k = 0; k < n; ++k) out.data[k] = src.data[index[k]];
+}
+
+// The strategy the reach follows at a node before the split street: the
+// average once the sums are in use, else the current one.
+std::vector<NumArray> WalkStrategy(const SolverState& state, const NodeCursor& cursor) {
+  const TreeNode& node = *cursor.node;
+  if (!node.regret_store) Fail("split walk over a node without stores");
+  if (node.strategy_store && StrategySumsInUse(state)) {
+    std::vector<NumArray> average;
+    GetAverageStrategy(node, average, cursor.turn_slot, cursor.river_slot);
+    return average;
+  }
+  const int32_t n = static_cast<int32_t>(node.children.size());
+  std::vector<float> defaults(static_cast<size_t>(n), 1.0f / static_cast<float>(n));
+  return node.regret_store->GetStrategy(cursor.turn_slot, cursor.river_slot, defaults.data());
+}
+
+// The split's card record: per turn slot on the river, the only one on the turn.
+CardRecord& SplitRecord(const SubgameTask& task, int32_t street) {
+  return task.cursor.node->card_records[street == 3 ? task.cursor.turn_slot : 0];
+}
+
+// Hands of the board before the split's deal: the stored reach's length.
+int32_t SplitReachHands(const SolverState& state, int32_t street, int32_t turn_slot) {
+  const DealTree& deal = *state.deal_tree;
+  if (street == 3) return deal.turn_records[static_cast<size_t>(turn_slot)].HandCount();
+  return static_cast<int32_t>(deal.hands.size());
+}
+
+// Whether the street can be re-solved from what its card records keep: some
+// split holds a stored reach (a street without splits has nothing to solve).
+bool StreetHoldsStoredReach(const SolverState& state, int32_t street) {
+  const int32_t turn_slots = std::min<int32_t>(
+      static_cast<int32_t>(state.deal_tree->turn_records.size()), kRiverCardRecordCount);
+  bool any_split = false;
+  for (const TreeNode& node : state.nodes) {
+    if (node.kind != DECISION_NODE || node.street != street || !node.card_records) continue;
+    any_split = true;
+    const int32_t records = street == 3 ? turn_slots : 1;
+    for (int32_t r = 0; r < records; ++r) {
+      const int32_t hands = SplitReachHands(state, street, street == 3 ? r : 0);
+      for (int p = 0; p < 2; ++p)
+        if (StoredSplitReach(node.card_records[r], p, hands)) return true;
+    }
+  }
+  return !any_split;
+}
+
+// One river split for the traverser: the opponent's stored reach walked down
+// the subgame. With a river slot (a turn-rooted tree) the reach is gathered to
+// that river board first; without one the river deal walks its cards in line.
+void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, int traverser) {
+  const NodeCursor& source = split.cursor;
+  SolverState* state = source.state;
+  NodeCursor cursor(state, source.node, source.turn_slot, river_slot);
+  const NumArray& opponent = traverser == kIp ? source.in1 : source.in0;
+  if (river_slot < 0) {
+    CopyArray(cursor.in0, opponent);
+  } else {
+    const TurnDealRecord& turn =
+        state->deal_tree->turn_records[static_cast<size_t>(source.turn_slot)];
+    GatherSumHandGroups(turn.river_records[static_cast<size_t>(river_slot)].GroupView(),
+                        cursor.in0, opponent);
+  }
+  TraverseNode(cursor);
+}
+
+struct RiverWork {
+  const SubgameTask* split;
+  int32_t river_slot;
+};
+
+void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
+  const int32_t count = static_cast<int32_t>(work.size());
+#pragma omp parallel
+  {
+    ScopedDefaultFpMode fp_mode;
+#pragma omp for schedule(guided, 1)
+    for (int32_t i = 0; i < count; ++i) {
+      const RiverWork& item = work[static_cast<size_t>(i)];
+      SolveRiverSplit(*item.split, item.river_slot, traverser);
+    }
+  }
+}
+
+// The tree's own iteration count comes back whatever way the solve ends.
+class IterationCountKeeper {
+ public:
+  explicit IterationCountKeeper(SolverState& state) : state_(state), kept_(state.iterations) {
+    state.iterations = 0;
+  }
+  ~IterationCountKeeper() { state_.iterations = kept_; }
+  int32_t kept() const { return kept_; }
+
+ private:
+  SolverState& state_;
+  int32_t kept_;
+};
+
+struct SplitListCleanup {
+  std::vector<SubgameTask*>& list;
+  ~SplitListCleanup() { DestroySplitTasks(list); }
+};
+
+struct TaskListCleanup {
+  ~TaskListCleanup() { DestroySubgameTasks(); }
+};
+
+void EmptyResultCache(SolverState& state) {
+  for (auto& entry : state.result_cache) DeleteNumArrayPair(entry.second);
+  state.result_cache.clear();
+}
+
+const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
+
+}  // namespace
+
+const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t hands) {
+  const NumArray& reach = record.reach_sums[player];
+  return reach.HasData() && reach.count == hands ? &reach : nullptr;
+}
+
+void DestroySplitTasks(std::vector<SubgameTask*>& list) {
+  for (SubgameTask* task : list) delete task;
+  list.clear();
+}
+
+void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask*>& list) {
+  SolverState& state = *cursor->state;
+  TreeNode& node = *cursor->node;
+  // An end node holds no split, on whatever street and board it lies.
+  if (node.kind != DECISION_NODE) return;
+
+  if (node.street == street) {
+    auto* task = new SubgameTask(&state, &node, cursor->turn_slot, cursor->river_slot);
+    list.push_back(task);
+    CopyArray(task->cursor.in1, cursor->in1);
+    CopyArray(task->cursor.in0, cursor->in0);
+    return;
+  }
+
+  const DealTree& deal = *state.deal_tree;
+  if (node.street >= 2 && cursor->turn_slot < 0) {
+    const int32_t slots = static_cast<int32_t>(deal.turn_records.size());
+    for (int32_t t = 0; t < slots; ++t) {
+      const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(t)];
+      NodeCursor dealt(&state, &node, t, -1);
+      GatherTurnInput(dealt.in1, cursor->in1, turn);
+      GatherTurnInput(dealt.in0, cursor->in0, turn);
+      EvaluateSubtree(&dealt, street, list);
+    }
+    return;
+  }
+  if (node.street >= 3 && cursor->river_slot < 0) {
+    const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor->turn_slot)];
+    const int32_t slots = static_cast<int32_t>(turn.river_records.size());
+    for (int32_t r = 0; r < slots; ++r) {
+      const HandGroupView view = turn.river_records[static_cast<size_t>(r)].GroupView();
+      NodeCursor dealt(&state, &node, cursor->turn_slot, r);
+      GatherSumHandGroups(view, dealt.in1, cursor->in1);
+      GatherSumHandGroups(view, dealt.in0, cursor->in0);
+      EvaluateSubtree(&dealt, street, list);
+    }
+    return;
+  }
+
+  const std::vector<NumArray> strategy = WalkStrategy(state, *cursor);
+  const size_t n = node.children.size();
+  for (size_t i = 0; i < n && i < strategy.size(); ++i) {
+    TreeNode& child = state.nodes[static_cast<size_t>(node.children[i])];
+    if (child.kind != DECISION_NODE) continue;
+    NodeCursor next(&state, &child, cursor->turn_slot, cursor->river_slot);
+    if (node.player == kOop) {
+      MultiplyArrays(next.in1, cursor->in1, strategy[i]);
+      CopyArray(next.in0, cursor->in0);
+    } else {
+      CopyArray(next.in1, cursor->in1);
+      MultiplyArrays(next.in0, cursor->in0, strategy[i]);
+    }
+    EvaluateSubtree(&next, street, list);
+  }
+}
+
+void solve_subgames(int32_t street) {
+  SolverState& state = *g_solver_state;
+  const char* word = StreetWord(street);
+  const int32_t forgotten = state.first_forgotten_street;
+  // The walk to the splits reads the strategies of every street before them.
+  if (forgotten >= 0 && forgotten < street)
+    ThrowCommandError("ERROR: %s %s: an earlier street is forgotten\n", g_command_name.c_str(),
+                      word);
+  // A split lies below a deal: the street a tree starts on has none to solve
+  // from, whatever its root's records hold.
+  if (street == state.nodes[0].street || !StreetHoldsStoredReach(state, street))
+    ThrowCommandError("ERROR: %s %s hold no stored reach\n", g_command_name.c_str(), word);
+
+  // Every pass needs every store's values: those that exist, then the stores
+  // of the forgotten streets, made as a rebuild makes them.
+  if (!AllocateStoreValues(state)) ThrowCommandReason("out of memory");
+  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowCommandReason("out of memory");
+
+  // The command thread runs with flush-to-zero; the solve computes as a pass does.
+  ScopedDefaultFpMode fp_mode;
+  std::vector<SubgameTask*> splits;
+  SplitListCleanup split_cleanup{splits};
+  {
+    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    CopyWeights(root.in1, state.root_hand_weights[kOop]);
+    CopyWeights(root.in0, state.root_hand_weights[kIp]);
+    EvaluateSubtree(&root, street, splits);
+  }
+
+  std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
+  TaskListCleanup task_cleanup;
+  DestroySubgameTasks();
+  state.value_target = nullptr;
+  state.pass_mode = PASS_SOLVE;
+
+  // Each split starts from the reach its card record keeps; a player without
+  // one reaches the subgame with nothing (absent), which leaves it untouched.
+  for (SubgameTask* split : splits) {
+    NodeCursor& cursor = split->cursor;
+    const CardRecord& record = SplitRecord(*split, street);
+    const int32_t hands = SplitReachHands(state, street, cursor.turn_slot);
+    NumArray* reach[2] = {&cursor.in1, &cursor.in0};
+    for (int p = 0; p < 2; ++p) {
+      const NumArray* stored = StoredSplitReach(record, p, hands);
+      if (stored) {
+        CopyArray(*reach[p], *stored);
+      } else {
+        reach[p]->Free();
+        reach[p]->count = hands;
+      }
+    }
+  }
+
+  {
+    IterationCountKeeper keeper(state);
+    const int32_t rounds = std::max(keeper.kept(), 1);
+    if (street == 3) {
+      // In a flop-rooted tree the river deal of each split walks its river
+      // cards in line; a turn-rooted tree makes tasks of them in a pass, so
+      // here each river board of a split is a work item of its own.
+      std::vector<RiverWork> work;
+      const bool in_line = state.nodes[0].street < 2;
+      for (const SubgameTask* split : splits) {
+        if (in_line) {
+          work.push_back({split, -1});
+          continue;
+        }
+        const TurnDealRecord& turn =
+            state.deal_tree->turn_records[static_cast<size_t>(split->cursor.turn_slot)];
+        const int32_t slots = static_cast<int32_t>(turn.river_records.size());
+        for (int32_t r = 0; r < slots; ++r) work.push_back({split, r});
+      }
+      state.pass_phase = PHASE_RUN;
+      for (int32_t i = 0; i < rounds; ++i) {
+        for (int traverser : {kIp, kOop}) {
+          state.pass_player = traverser;
+          RunRiverBatch(work, traverser);
+        }
+        state.iterations += 1;
+      }
+    } else {
+      for (int32_t i = 0; i < rounds; ++i) {
+        for (int traverser : {kIp, kOop}) {
+          state.pass_player = traverser;
+          state.pass_phase = PHASE_COLLECT;
+          for (const SubgameTask* split : splits) {
+            const NodeCursor& source = split->cursor;
+            NodeCursor cursor(&state, source.node, source.turn_slot, source.river_slot);
+            CopyArray(cursor.in0, traverser == kIp ? source.in1 : source.in0);
+            TraverseNode(cursor);
+          }
+          // The turn deals gave their tasks shared arrays of their own; no
+          // combine walk follows, and the tasks take those arrays with them.
+          state.pass_phase = PHASE_RUN;
+          TraverseSubgames();
+          DestroySubgameTasks();
+        }
+        state.iterations += 1;
+      }
+    }
+  }
+
+  for (SubgameTask* split : splits) SplitRecord(*split, street).frozen = 0;
+  state.first_forgotten_street = -1;
+  EmptyResultCache(state);
+}

@@ -1,0 +1,231 @@
+#include "store/forget_streets.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cstring>
+#include <vector>
+
+#include "protocol/command_error.h"
+#include "protocol/reply.h"
+#include "solver/solver_run.h"
+#include "solver/split_solving.h"
+#include "solver/tree_pass.h"
+#include "store/board_layout.h"
+#include "store/store_factory.h"
+#include "tree/deal_tree.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+constexpr int kOop = 0;
+constexpr int kIp = 1;
+// Stored reach is scaled to this sum: only its shape matters to a re-solve.
+constexpr double kStoredReachSum = 200.0;
+// Below this share of the largest reach arriving at the street, an item's
+// reach says too little; the record keeps what the solver accumulated there.
+constexpr double kReachThresholdShare = 0.01;
+
+double Sum(const NumArray& a) {
+  if (!a.HasData()) return 0.0;
+  double sum = 0.0;
+  for (int32_t h = 0; h < a.count; ++h) sum += a.data[h];
+  return sum;
+}
+
+void CopyArray(NumArray& dst, const NumArray& src) {
+  if (!src.HasData()) {
+    dst.Free();
+    dst.count = src.count;
+    return;
+  }
+  dst.Resize(src.count);
+  if (src.count > 0)
+    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
+}
+
+void CopyWeights(NumArray& dst, const std::vector<double>& weights) {
+  const int32_t n = static_cast<int32_t>(weights.size());
+  dst.Resize(n);
+  if (n > 0) std::memcpy(dst.data, weights.data(), sizeof(double) * static_cast<size_t>(n));
+}
+
+// One player's reach arriving at a split into its card record: kept when it is
+// large enough to mean something, then scaled to the common sum.
+void StoreReach(CardRecord& record, int player, const NumArray& reach, double threshold) {
+  NumArray& stored = record.reach_sums[player];
+  if (Sum(reach) > threshold) {
+    CopyArray(stored, reach);
+    record.reach_filled[player] = 1;
+  } else {
+    record.reach_filled[player] = 0;
+  }
+  const double sum = Sum(stored);
+  if (sum > DBL_EPSILON) {
+    const double scale = kStoredReachSum / sum;
+    for (int32_t h = 0; h < stored.count; ++h) stored.data[h] *= scale;
+  }
+}
+
+// Both players' MES and EV of the current strategies, unless they are current.
+bool RefreshResults(SolverState& state) {
+  if (state.last_results_iteration == state.iterations) return true;
+  if (!AllocateStoreValues(state)) return false;
+  double oop[2];
+  double ip[2];
+  TraverseTree(&state, oop, kOop, PASS_EVALUATE);
+  TraverseTree(&state, ip, kIp, PASS_EVALUATE);
+  state.ev_oop = oop[0];
+  state.mes_oop = oop[1];
+  state.ev_ip = ip[0];
+  state.mes_ip = ip[1];
+  state.mean_ev = 0.5 * (state.ev_oop + state.ev_ip);
+  state.exploitability = 0.5 * (state.mes_oop + state.mes_ip - state.ev_oop - state.ev_ip);
+  state.last_results_iteration = state.iterations;
+  return true;
+}
+
+const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
+
+void RequireTreeAndIdleSolver() {
+  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  RefuseWhileSolverRuns();
+}
+
+}  // namespace
+
+void RecountStorage(SolverState& state) {
+  for (uint64_t& counter : state.storage_counters) counter = 0;
+  for (const TreeNode& node : state.nodes) {
+    if (node.kind != DECISION_NODE || node.street != 3) continue;
+    const size_t actions = node.children.size();
+    if (actions < state.board_layouts.size() && state.board_layouts[actions])
+      state.storage_counters[3] += static_cast<uint64_t>(state.board_layouts[actions]->value_count);
+  }
+  const uint64_t bytes_per_value = state.storage_kind == 0 ? 2 : 6;
+  for (int s = 0; s < 4; ++s) state.storage_totals[s] = state.storage_counters[s] * bytes_per_value;
+}
+
+bool ForgetStreetsKernel(SolverState& state, int32_t street) {
+  // The figures of the whole tree can no longer be measured once its later
+  // streets are gone: measure them now.
+  if (!RefreshResults(state)) return false;
+
+  // The reach arriving at the street; the walk reads only earlier streets.
+  std::vector<SubgameTask*> items;
+  struct ItemsCleanup {
+    std::vector<SubgameTask*>& items;
+    ~ItemsCleanup() { DestroySplitTasks(items); }
+  } items_cleanup{items};
+  {
+    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    CopyWeights(root.in1, state.root_hand_weights[kOop]);
+    CopyWeights(root.in0, state.root_hand_weights[kIp]);
+    EvaluateSubtree(&root, street, items);
+  }
+
+  // Marked first: whatever happens from here, no pass walks into the street.
+  state.flags |= INCOMPLETE_TREE;
+  state.flags &= ~static_cast<uint32_t>(NEW_TREE);
+  state.first_forgotten_street = street;
+  for (TreeNode& node : state.nodes) {
+    if (node.street < street) continue;
+    node.regret_store.reset();
+    node.strategy_store.reset();
+    node.materialised = 0;
+    // Boards re-solved earlier have lost their stores with the rest.
+    if (node.card_records) {
+      const int32_t records = node.street == 3 ? kRiverCardRecordCount : 1;
+      for (int32_t r = 0; r < records; ++r) node.card_records[r].solved_mask = 0;
+    }
+  }
+
+  double largest = 0.0;
+  for (const SubgameTask* item : items)
+    largest = std::max({largest, Sum(item->cursor.in1), Sum(item->cursor.in0)});
+  const double threshold = kReachThresholdShare * largest;
+  for (const SubgameTask* item : items) {
+    const NodeCursor& cursor = item->cursor;
+    CardRecord& record = cursor.node->card_records[street == 3 ? cursor.turn_slot : 0];
+    StoreReach(record, kOop, cursor.in1, threshold);
+    StoreReach(record, kIp, cursor.in0, threshold);
+    // From now on the solver adds no reach to it.
+    record.frozen = 1;
+  }
+  return true;
+}
+
+bool ForgetStreets(int32_t street) { return ForgetStreetsKernel(*g_solver_state, street); }
+
+bool RebuildStreetsOfState(SolverState& state) {
+  const int32_t forgotten = state.first_forgotten_street;
+  if (forgotten < 0) return true;
+
+  // Made here, so deleted again when one of them cannot get its values.
+  std::vector<TreeNode*> made;
+  uint64_t counters[4];
+  std::memcpy(counters, state.storage_counters, sizeof counters);
+  auto undo = [&] {
+    for (TreeNode* node : made) {
+      node->regret_store.reset();
+      node->strategy_store.reset();
+      node->materialised = 0;
+    }
+    std::memcpy(state.storage_counters, counters, sizeof counters);
+  };
+  try {
+    for (int32_t street = forgotten; street <= 3; ++street) {
+      for (TreeNode& node : state.nodes) {
+        if (node.street != street || node.kind != DECISION_NODE || node.materialised) continue;
+        made.push_back(&node);
+        CreateNodeStoresOfState(state, node);
+        bool ok = node.regret_store->Allocate();
+        if (ok && node.strategy_store) ok = node.strategy_store->Allocate();
+        if (!ok) {
+          undo();
+          return false;
+        }
+        node.materialised = 1;
+      }
+    }
+  } catch (...) {
+    undo();
+    throw;
+  }
+
+  RecountStorage(state);
+  // Complete again: go may run, and a later preparation makes every store.
+  state.flags &= ~static_cast<uint32_t>(INCOMPLETE_TREE);
+  state.first_forgotten_street = -1;
+  return true;
+}
+
+bool RebuildStreets() { return RebuildStreetsOfState(*g_solver_state); }
+
+void CmdForget(const WordList& words) {
+  int32_t street;
+  if (words[1] == "rivers")
+    street = 3;
+  else if (words[1] == "turns")
+    street = 2;
+  else
+    ThrowArgumentError(words[0]);
+  RequireTreeAndIdleSolver();
+
+  SolverState& state = *g_solver_state;
+  // The stores of the streets above would be read after they were freed.
+  if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
+    ThrowCommandError("ERROR: %s %s already forgotten\n", words[0].c_str(), StreetWord(street));
+  // Nothing before the street would keep the reach arriving there.
+  if (street <= state.nodes[0].street)
+    ThrowCommandError("ERROR: %s %s: the tree starts on or after that street\n",
+                      words[0].c_str(), StreetWord(street));
+  if (!ForgetStreets(street)) ThrowCommandReason("out of memory");
+  PrintReply("%s ok!\n", words[0].c_str());
+}
+
+void CmdRebuildForgottenStreets(const WordList& words) {
+  RequireTreeAndIdleSolver();
+  if (!RebuildStreets()) ThrowCommandReason("out of memory");
+  PrintReply("%s ok!\n", words[0].c_str());
+}

@@ -1,0 +1,42 @@
+#pragma once
+#include <cstdint>
+
+#include "protocol/tokenizer.h"
+
+struct SolverState;
+
+// Forgetting and rebuilding later streets. A solved tree gives back the memory
+// of its turn or river stores: the results are brought up to date, the reach of
+// both players arriving at each first decision node of the forgotten street is
+// kept in that node's card records (per turn card on the river), and the stores
+// of that street and every later one are deleted. The tree is then incomplete:
+// it can be queried (the analysis code re-solves forgotten subgames from the
+// kept reach) but not solved further until its streets are rebuilt.
+
+// forget rivers | forget turns.
+void CmdForget(const WordList& words);
+// rebuild_forgotten_streets and its alias rebuild_all.
+void CmdRebuildForgottenStreets(const WordList& words);
+
+// Forgets `street` (2 or 3) and every later street of the current tree.
+// False, with nothing changed, when the values needed to bring the results up
+// to date cannot be allocated.
+bool ForgetStreets(int32_t street);
+
+// The same on a given state. The caller has made sure that no street at or
+// before `street` is forgotten and that the tree starts before it.
+bool ForgetStreetsKernel(SolverState& state, int32_t street);
+
+// Makes and allocates the stores of every node of the forgotten streets that is
+// not materialised, recounts the storage figures over the whole tree, and marks
+// the tree complete with no street forgotten. Nothing when no street is
+// forgotten. False when a value area cannot be allocated: the stores made by
+// this call are deleted again and the tree stays as it was.
+bool RebuildStreets();
+bool RebuildStreetsOfState(SolverState& state);
+
+// The storage counters and totals as a fresh preparation of the whole tree
+// would count them: the values of every river decision node's layout (heap
+// stores count nothing before they hold values), totals at 2 bytes per value
+// without strategy sums and 6 with them.
+void RecountStorage(SolverState& state);
