@@ -53,8 +53,16 @@ void KeepInRecord(CardRecord& record, int player, const NumArray& values, const 
   CopyArray(record.best_response_values[player], best);
 }
 
+// The same for every deal node of a pass: taken once per thread and iteration.
 double ReachWeight(const SolverState& state) {
-  return std::pow(static_cast<double>(state.iterations) + 1.0, g_discount_exponent);
+  static thread_local double cached_base = -1.0, cached_exponent = 0.0, cached_weight = 0.0;
+  const double base = static_cast<double>(state.iterations) + 1.0;
+  if (base != cached_base || g_discount_exponent != cached_exponent) {
+    cached_weight = std::pow(base, g_discount_exponent);
+    cached_base = base;
+    cached_exponent = g_discount_exponent;
+  }
+  return cached_weight;
 }
 
 // Block-compressed river stores hand out block handles from their open and

@@ -123,6 +123,23 @@ const uint8_t* CoveringMask(const NodeLockRecord* lock, int32_t hands,
   return padded.data();
 }
 
+// min(cap, max(0, iterations - 60)^exponent): the same for every node of a
+// pass, so taken once per thread and iteration.
+double StrategySumWeight(int32_t iterations) {
+  static thread_local int32_t cached_iterations = -1;
+  static thread_local double cached_exponent = 0.0, cached_cap = 0.0, cached_weight = 0.0;
+  if (iterations != cached_iterations || g_discount_exponent != cached_exponent ||
+      g_discount_cap != cached_cap) {
+    cached_weight = std::min(
+        g_discount_cap,
+        std::pow(static_cast<double>(std::max(0, iterations - 60)), g_discount_exponent));
+    cached_iterations = iterations;
+    cached_exponent = g_discount_exponent;
+    cached_cap = g_discount_cap;
+  }
+  return cached_weight;
+}
+
 void MakeAbsent(NumArray& a, int32_t count) {
   a.Free();
   a.count = count;
@@ -284,11 +301,7 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   std::vector<NumArray> strategy = PassStrategy(cursor);
 
   if (mode == 1 && state.pass_phase != 0 && node.strategy_store && StrategySumsInUse(state)) {
-    double weight = 1.0;
-    if (state.storage_kind == 1)
-      weight = std::min(
-          g_discount_cap,
-          std::pow(static_cast<double>(std::max(0, state.iterations - 60)), g_discount_exponent));
+    const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
     const NodeLockRecord* lock =
         RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
     if (!(lock && (lock->flags & LOCKED)) && weight > 0.0)

@@ -52,6 +52,17 @@ extern std::mutex g_task_merge_mutex;
 // Tasks finished in the current batch.
 extern std::atomic<int32_t> g_tasks_done;
 
+// The order in which the batch under way hands its tasks out: indices into
+// g_subgame_tasks, largest expected subgame first, so that the last tasks to
+// start are small ones and no thread is left with a long one at the end. Set by
+// TraverseSubgames for its batch; the combine walk keeps the collect order.
+extern std::vector<int32_t> g_task_run_order;
+
+// The k-th task of the batch in run order.
+inline SubgameTask& BatchTask(int32_t k) {
+  return *g_subgame_tasks[static_cast<size_t>(g_task_run_order[static_cast<size_t>(k)])];
+}
+
 // Gathers the task's inputs from the shared sources, walks its subgame, adds
 // its outputs into the shared destinations under g_task_merge_mutex and frees
 // its own arrays. Safe to run concurrently with the other tasks of its batch.

@@ -23,9 +23,11 @@
 //   The exact per-hand kernels take only entries above zero (zero and NaN are
 //   skipped).
 // - v, a, b: payoffs.
-// The kernels need no working area that grows with n (52 card sums and the
-// walk's state); only the fallback for faulty cards copies the hands, into a
-// stack area of kMaxBoardHands (a longer list with faulty cards gives zeros).
+// The kernels need no working area that grows with n: 52 card sums, the walk's
+// state and, while few hands have reach, the list of the hands that do (a stack
+// area of kMaxBoardHands entries; longer lists walk every hand instead). The
+// fallback for faulty cards copies the hands into a stack area of the same size
+// (a longer list with faulty cards gives zeros).
 // Counts of zero or below write nothing.
 
 // Every two-card combination may be in play on a board.

@@ -249,6 +249,196 @@ inline void ShowdownWalk(double* out, const double* in, double v, int32_t n,
   });
 }
 
+// The hands whose reach is above zero, in hand order, with their payoff-weighted
+// reach: the only hands that add to card sums. A solving pass prunes most of the
+// opponent's hands deep in the tree, so the walks below touch the card sums
+// once per such entry instead of once per hand.
+struct PositiveEntries {
+  int32_t count = 0;
+  alignas(32) double x[kMaxBoardHands + 4];
+  int16_t position[kMaxBoardHands + 4];
+  uint16_t cards[kMaxBoardHands + 4];
+};
+
+#if defined(TDX_ISA_AVX2)
+// Per 4-bit lane mask: the permutation that moves the taken doubles to the
+// front (as float pairs), the byte shuffle that does the same for 16-bit
+// values, and the taken lane numbers as 16-bit values. Plain constants, loaded
+// where used: nothing of this build may run before the processor is checked.
+struct CompressTables {
+  alignas(32) int32_t pairs[16][8];
+  alignas(16) int8_t bytes[16][16];
+  alignas(16) int16_t lanes[16][8];
+};
+
+constexpr CompressTables MakeCompressTables() {
+  CompressTables t{};
+  for (int mask = 0; mask < 16; ++mask) {
+    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    int k = 0;
+    for (int lane = 0; lane < 4; ++lane)
+      if (mask >> lane & 1) {
+        t.pairs[mask][2 * k] = 2 * lane;
+        t.pairs[mask][2 * k + 1] = 2 * lane + 1;
+        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
+        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        t.lanes[mask][k] = static_cast<int16_t>(lane);
+        ++k;
+      }
+  }
+  return t;
+}
+
+constexpr CompressTables kCompress = MakeCompressTables();
+#endif
+
+// Fills the entries x_j = v * in[j] of the hands with in[j] > 0 (zero and NaN
+// skipped; n <= kMaxBoardHands) and their card sums s; returns the total. Lanes
+// are written unconditionally and the count advances only for taken ones, so
+// the scan has no branch per hand.
+inline double CollectPositive(PositiveEntries& e, double* s, const double* in, int32_t n,
+                              const uint16_t* cards, double v) {
+  const __m256d vv = _mm256_set1_pd(v);
+  const __m256d zero = _mm256_setzero_pd();
+  alignas(32) double x[4];
+  int32_t k = 0;
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256d r = _mm256_loadu_pd(in + j);
+    const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+    if (!taken) continue;
+#if defined(TDX_ISA_AVX2)
+    // The taken lanes moved to the front: payoffs by a float-pair permutation,
+    // positions and cards by a byte shuffle; four entries are written, the count
+    // advances by the taken ones.
+    const __m256i pairs =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
+    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
+    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.lanes[taken]));
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.position + k),
+                     _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(j)), lanes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k),
+                     _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j)),
+                                      bytes));
+    k += __builtin_popcount(static_cast<unsigned>(taken));
+#else
+    _mm256_store_pd(x, _mm256_mul_pd(vv, r));
+    for (int b = 0; b < 4; ++b) {
+      e.x[k] = x[b];
+      e.position[k] = static_cast<int16_t>(j + b);
+      e.cards[k] = cards[j + b];
+      k += (taken >> b) & 1;
+    }
+#endif
+  }
+  for (; j < n; ++j)
+    if (in[j] > 0.0) {
+      e.x[k] = v * in[j];
+      e.position[k] = static_cast<int16_t>(j);
+      e.cards[k] = cards[j];
+      ++k;
+    }
+  e.count = k;
+  // Two interleaved tables, so that neighbouring entries that share a card do
+  // not wait on each other's sums.
+  alignas(32) double part[2][kCardCount];
+  for (int t = 0; t < 2; ++t)
+    for (int c = 0; c < kCardCount; c += 4) _mm256_store_pd(part[t] + c, _mm256_setzero_pd());
+  int32_t q = 0;
+  for (; q + 2 <= k; q += 2) {
+    part[0][LowCard(e.cards[q])] += e.x[q];
+    part[0][HighCard(e.cards[q])] += e.x[q];
+    part[1][LowCard(e.cards[q + 1])] += e.x[q + 1];
+    part[1][HighCard(e.cards[q + 1])] += e.x[q + 1];
+  }
+  if (q < k) {
+    part[0][LowCard(e.cards[q])] += e.x[q];
+    part[0][HighCard(e.cards[q])] += e.x[q];
+  }
+  __m256d acc = _mm256_setzero_pd();
+  for (int c = 0; c < kCardCount; c += 4) {
+    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[0] + c), _mm256_load_pd(part[1] + c));
+    _mm256_storeu_pd(s + c, sum);
+    acc = _mm256_add_pd(acc, sum);
+  }
+  _mm256_store_pd(x, acc);
+  return 0.5 * ((x[0] + x[1]) + (x[2] + x[3]));
+}
+
+// out[i] = f * (t - s[c1(i)] - s[c2(i)]) for i in [begin, end) in blocks of
+// four; the last block may write up to three places past end, which must lie
+// below limit and be written again later.
+inline void FillRemovedScaled(double* out, const uint16_t* cards, int32_t begin, int32_t end,
+                              int32_t limit, double t, const double* s, double f) {
+  const __m256d tv = _mm256_set1_pd(t);
+  const __m256d fv = _mm256_set1_pd(f);
+  int32_t i = begin;
+  const int32_t vector_end = end + 3 < limit ? end : limit - 3;
+  for (; i < vector_end; i += 4)
+    _mm256_storeu_pd(out + i, _mm256_mul_pd(fv, Removed4(tv, s, cards + i)));
+  for (; i < end; ++i) out[i] = f * Removed1(t, s, cards[i]);
+}
+
+// The showdown walk over the entries, weakest group first, from the card sums
+// p and total pt of all entries: the running sums start at -p (every opponent
+// hand counted as stronger); a group's entries are added once before its hands
+// are valued (the group ties with itself) and once after (it is weaker than
+// all that follows). out[i] = f * (T - S[c1] - S[c2]). Hands of groups without
+// entries are valued together, since the sums do not move between them; a
+// group of one hand is done in one step.
+inline void EntryShowdownWalk(double* out, const PositiveEntries& e, const double* p, double pt,
+                              int32_t n, const int16_t* groups, int32_t group_count,
+                              const uint16_t* cards, double f) {
+  double s[kCardCount];
+  for (int c = 0; c < kCardCount; ++c) s[c] = -p[c];
+  double t = -pt;
+  int32_t k = 0;
+  int32_t pending = 0;  // hands from here on wait for the current sums
+  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+    const int32_t end = pos + size;
+    if (k >= e.count || e.position[k] >= end) return;
+    const int32_t waiting = pending;
+    pending = end;
+    int32_t k_end = k + 1;
+    while (k_end < e.count && e.position[k_end] < end) ++k_end;
+    if (size == 1) {
+      FillRemovedScaled(out, cards, waiting, pos, n, t, s, f);
+      const double x = e.x[k];
+      const int low = LowCard(e.cards[k]), high = HighCard(e.cards[k]);
+      out[pos] = f * (t - s[low] - s[high] - x);
+      s[low] += 2.0 * x;
+      s[high] += 2.0 * x;
+      t += 2.0 * x;
+      k = k_end;
+      return;
+    }
+    double group_sum = 0.0;
+    FillRemovedScaled(out, cards, waiting, pos, n, t, s, f);
+    for (int32_t q = k; q < k_end; ++q) {
+      s[LowCard(e.cards[q])] += e.x[q];
+      s[HighCard(e.cards[q])] += e.x[q];
+      group_sum += e.x[q];
+    }
+    t += group_sum;
+    FillRemovedScaled(out, cards, pos, end, n, t, s, f);
+    for (int32_t q = k; q < k_end; ++q) {
+      s[LowCard(e.cards[q])] += e.x[q];
+      s[HighCard(e.cards[q])] += e.x[q];
+    }
+    t += group_sum;
+    k = k_end;
+  });
+  FillRemovedScaled(out, cards, pending, n, n, t, s, f);
+}
+
+// Whether the entry walk pays: it costs an extra pass over the entries for
+// the sums it starts from, which the running walk over every hand does
+// without, so it wins only while a good part of the hands has no reach (as
+// deep in a solving pass, where nearly every call is of that kind).
+inline bool FewEntries(const PositiveEntries& e, int32_t n) { return e.count * 4 <= n * 3; }
+
 // Kernels on a cleaned copy of hands that hold faulty cards (never inlined: the
 // copy lives only in this rarely used frame).
 [[gnu::noinline]] void BlockedReachOnCleanHands(double* out, const double* in, int32_t n,
@@ -293,11 +483,18 @@ void ComputeBlockedReach(double* out, const double* in, int32_t n, const uint16_
   if (HasFaultyCards(cards, n)) [[unlikely]]
     return BlockedReachOnCleanHands(out, in, n, cards, v);
   double s[kCardCount];
-  const double t = CountedCardSums(s, in, n, cards, v);
+  double t;
+  if (n <= kMaxBoardHands) {
+    PositiveEntries entries;
+    t = CollectPositive(entries, s, in, n, cards, v);
+  } else {
+    t = CountedCardSums(s, in, n, cards, v);
+  }
   if (std::fabs(t) <= kFoldTotalFloor) return Zero(out, n);
   FillFold(out, in, cards, n, t, s, v);
 }
 
+// Lists longer than the entry area (no board has one) walk every hand.
 void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16_t* groups,
                            int32_t group_count, const uint16_t* cards, double v) {
   if (n <= 0) return;
@@ -306,6 +503,13 @@ void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16
     return ShowdownOnCleanHands(out, in, n, groups, group_count, cards, v);
   double w[kCardCount];
   double total;
+  if (n <= kMaxBoardHands) {
+    PositiveEntries entries;
+    total = CollectPositive(entries, w, in, n, cards, v);
+    if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
+    if (FewEntries(entries, n))
+      return EntryShowdownWalk(out, entries, w, total, n, groups, group_count, cards, 1.0);
+  }
   ShowdownWalk(out, in, v, n, groups, group_count, cards, w, total);
   if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
   SubtractRemoved(out, cards, n, total, w, 1.0);
@@ -326,12 +530,27 @@ void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int3
   // threshold is on the raw total, before either payoff.
   double p[kCardCount];
   double total;
-  ShowdownWalk(out_a, in, 1.0, n, groups, group_count, cards, p, total);
-  if (std::fabs(total) <= kShowdownTotalFloor) {
-    Zero(out_a, n);
-    return Zero(out_b, n);
+  bool walked = false;
+  if (n <= kMaxBoardHands) {
+    PositiveEntries entries;
+    total = CollectPositive(entries, p, in, n, cards, 1.0);
+    if (std::fabs(total) <= kShowdownTotalFloor) {
+      Zero(out_a, n);
+      return Zero(out_b, n);
+    }
+    if (FewEntries(entries, n)) {
+      EntryShowdownWalk(out_a, entries, p, total, n, groups, group_count, cards, a);
+      walked = true;
+    }
   }
-  SubtractRemoved(out_a, cards, n, total, p, a);
+  if (!walked) {
+    ShowdownWalk(out_a, in, 1.0, n, groups, group_count, cards, p, total);
+    if (std::fabs(total) <= kShowdownTotalFloor) {
+      Zero(out_a, n);
+      return Zero(out_b, n);
+    }
+    SubtractRemoved(out_a, cards, n, total, p, a);
+  }
   for (int c = 0; c < kCardCount; ++c) p[c] *= b;
   FillFold(out_b, in, cards, n, b * total, p, b);
 }
@@ -345,14 +564,34 @@ void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a
                                        cards, a, b);
   double w[kCardCount], fold_sums[kCardCount];
   double showdown_total = 0.0;
-  if (in_a) ShowdownWalk(out_a, in_a, a, n, groups, group_count, cards, w, showdown_total);
-  const double fold_total = in_b ? CountedCardSums(fold_sums, in_b, n, cards, b) : 0.0;
+  double fold_total = 0.0;
+  const bool fits = n <= kMaxBoardHands;
+  PositiveEntries entries;
+  bool entry_walk = false;
+  if (in_a && fits) {
+    showdown_total = CollectPositive(entries, w, in_a, n, cards, a);
+    entry_walk = FewEntries(entries, n);
+  }
+  if (in_a && !entry_walk)
+    ShowdownWalk(out_a, in_a, a, n, groups, group_count, cards, w, showdown_total);
+  if (in_b) {
+    // The fold needs only card sums (the showdown's entries are still needed,
+    // so a second area).
+    if (fits) {
+      PositiveEntries fold_entries;
+      fold_total = CollectPositive(fold_entries, fold_sums, in_b, n, cards, b);
+    } else {
+      fold_total = CountedCardSums(fold_sums, in_b, n, cards, b);
+    }
+  }
   if (std::fabs(showdown_total) <= kShowdownTotalFloor &&
       std::fabs(fold_total) <= kShowdownTotalFloor) {
     Zero(out_a, n);
     return Zero(out_b, n);
   }
-  if (in_a)
+  if (entry_walk)
+    EntryShowdownWalk(out_a, entries, w, showdown_total, n, groups, group_count, cards, 1.0);
+  else if (in_a)
     SubtractRemoved(out_a, cards, n, showdown_total, w, 1.0);
   else
     Zero(out_a, n);

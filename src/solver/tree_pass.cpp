@@ -23,6 +23,7 @@
 #include "tree/tree_records.h"
 
 std::vector<SubgameTask*> g_subgame_tasks;
+std::vector<int32_t> g_task_run_order;
 int32_t g_task_read_index = 0;
 std::mutex g_task_merge_mutex;
 std::atomic<int32_t> g_tasks_done{0};
@@ -67,23 +68,53 @@ struct TaskListCleanup {
 };
 
 // OpenMP team threads start with their creator's floating-point mode; each
-// switches to the default once per batch.
-void RunOpenMpBatch(int32_t count, bool guided) {
-  if (guided) {
+// switches to the default once per batch. Tasks are handed out one at a time in
+// run order.
+void RunOpenMpBatch(int32_t count) {
 #pragma omp parallel
-    {
-      ScopedDefaultFpMode fp_mode;
-#pragma omp for schedule(guided, 1)
-      for (int32_t i = 0; i < count; ++i) RunSubgameTask(*g_subgame_tasks[static_cast<size_t>(i)]);
-    }
-  } else {
-#pragma omp parallel
-    {
-      ScopedDefaultFpMode fp_mode;
+  {
+    ScopedDefaultFpMode fp_mode;
 #pragma omp for schedule(dynamic, 1)
-      for (int32_t i = 0; i < count; ++i) RunSubgameTask(*g_subgame_tasks[static_cast<size_t>(i)]);
-    }
+    for (int32_t i = 0; i < count; ++i) RunSubgameTask(BatchTask(i));
   }
+}
+
+// The work of a subgame, counted in node visits: below a turn card every node
+// of the river is walked once per river card, the others once. A task without
+// reach walks its nodes without arithmetic and counts as one visit.
+double SubtreeVisits(const SolverState& state, const TreeNode& node, double river_factor) {
+  double visits = node.street >= 3 ? river_factor : 1.0;
+  for (int32_t child : node.children)
+    visits += SubtreeVisits(state, state.nodes[static_cast<size_t>(child)], river_factor);
+  return visits;
+}
+
+// The run order of the batch: collect order, or largest expected task first
+// (equal ones in collect order). The tasks of one deal node share one node and
+// one source, so their estimate is made once.
+void OrderBatch(bool largest_first) {
+  const size_t count = g_subgame_tasks.size();
+  g_task_run_order.resize(count);
+  for (size_t k = 0; k < count; ++k) g_task_run_order[k] = static_cast<int32_t>(k);
+  if (!largest_first) return;
+  std::vector<double> cost(count);
+  const TreeNode* last_node = nullptr;
+  const NumArray* last_source = nullptr;
+  double last_cost = 0.0;
+  for (size_t k = 0; k < count; ++k) {
+    const SubgameTask& task = *g_subgame_tasks[k];
+    if (task.cursor.node != last_node || task.src0 != last_source) {
+      last_node = task.cursor.node;
+      last_source = task.src0;
+      const bool turn_task = task.cursor.river_slot < 0;
+      last_cost = task.src0 && task.src0->HasData()
+                      ? SubtreeVisits(*task.cursor.state, *last_node, turn_task ? 48.0 : 1.0)
+                      : 1.0;
+    }
+    cost[k] = last_cost;
+  }
+  std::stable_sort(g_task_run_order.begin(), g_task_run_order.end(),
+                   [&](int32_t a, int32_t b) { return cost[a] > cost[b]; });
 }
 
 }  // namespace
@@ -144,9 +175,14 @@ void TraverseSubgames() {
   if (count == 0) return;
   g_tasks_done.store(0, std::memory_order_relaxed);
   g_batch_task_count.store(count, std::memory_order_relaxed);
+  // Scheduler 0 (the default) and the pool hand the largest subgames out
+  // first, one at a time: the guided schedule's large first chunks kept the
+  // similar tasks of whole lines together on one thread and left the others
+  // idle at the end of the batch. Scheduler 1 keeps the collect order.
   const uint32_t scheduler = g_scheduler.load(std::memory_order_relaxed);
+  OrderBatch(scheduler != 1);
   if (scheduler == 0 || scheduler == 1)
-    RunOpenMpBatch(count, scheduler == 0);
+    RunOpenMpBatch(count);
   else
     RunWorkerPoolBatch(count);
 }

@@ -52,7 +52,7 @@ bool ClaimTask(uint32_t batch, int32_t size, int32_t& index) {
 }
 
 void RunSerially(int32_t count) {
-  for (int32_t i = 0; i < count; ++i) RunSubgameTask(*g_subgame_tasks[static_cast<size_t>(i)]);
+  for (int32_t i = 0; i < count; ++i) RunSubgameTask(BatchTask(i));
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ void WorkerThreadMain(uint32_t index) {
     }
     int32_t task;
     while (ClaimTask(batch, size, task)) {
-      RunSubgameTask(*g_subgame_tasks[static_cast<size_t>(task)]);
+      RunSubgameTask(BatchTask(task));
       if (g_tasks_outstanding.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         std::lock_guard<std::mutex> guard(g_pool.mutex);
         g_pool.done.notify_all();

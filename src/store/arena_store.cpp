@@ -1,5 +1,7 @@
 #include "store/arena_store.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -187,11 +189,23 @@ void VirtualArenaStore::Read(ByteReader& in) {
   }
 }
 
+void VirtualArenaStore::PrefetchBoard(int32_t board) {
+  if (!values_ || board < 0 || board >= layout_->board_count) return;
+  const LayoutBoard& entry = layout_->boards[board];
+  const int32_t element = GetElementSize();
+  const uint8_t* begin = values_ + static_cast<int64_t>(entry.value_offset) * element;
+  const uint8_t* end =
+      begin + static_cast<int64_t>(Ceil4(entry.hand_count)) * layout_->actions * element;
+  for (const uint8_t* line = begin; line < end; line += 64)
+    _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T1);
+}
+
 // ---------------------------------------------------------------------------
 // ArenaStore32
 
 std::vector<NumArray> ArenaStore32::GetStrategy(int32_t i, int32_t j, const float* defaults) {
   const int32_t board = layout_->BoardIndex(i, j);
+  PrefetchBoard(board + 1);
   return StrategyOfBoard<float>(
       layout_->actions, layout_->boards[board].hand_count, values_ != nullptr, defaults,
       [&](int32_t a) { return Row(board, a); }, NormalizeValues32x2, NormalizeValues32x3,
@@ -234,6 +248,7 @@ void ArenaStore32::AccumulateStrategy(int32_t i, int32_t j, const std::vector<Nu
                                       const NumArray& reach, double weight) {
   if (!(weight > 0.0) || !reach.data || !values_) return;
   const int32_t board = layout_->BoardIndex(i, j);
+  PrefetchBoard(board + 1);
   const int32_t hands = Covered(reach.count, layout_->boards[board].hand_count);
   std::vector<uint8_t> padded;
   const uint8_t* mask = MaskOf(locks_[board], hands, padded);
@@ -250,6 +265,7 @@ void ArenaStore32::AccumulateStrategy(int32_t i, int32_t j, const std::vector<Nu
 
 std::vector<NumArray> ArenaStore16::GetStrategy(int32_t i, int32_t j, const float* defaults) {
   const int32_t board = layout_->BoardIndex(i, j);
+  PrefetchBoard(board + 1);
   return StrategyOfBoard<uint32_t>(
       layout_->actions, layout_->boards[board].hand_count, values_ != nullptr, defaults,
       [&](int32_t a) { return Row(board, a); }, NormalizeValues16x2, NormalizeValues16x3,

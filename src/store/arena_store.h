@@ -65,6 +65,11 @@ class VirtualArenaStore : public ArenaStore {
   bool HasValues() const { return values_ != nullptr; }
 
  protected:
+  // Asks for board b's rows ahead of use: the walks visit a node's boards in
+  // order, one whole river subtree apart, so the next board's rows can arrive
+  // while the rest of the subtree is walked. Nothing past the last board.
+  void PrefetchBoard(int32_t board);
+
   // Start of the row of action a on board b.
   uint8_t* RowBytes(int32_t board, int32_t action) {
     const LayoutBoard& entry = layout_->boards[board];

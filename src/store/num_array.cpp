@@ -19,6 +19,92 @@ void* AllocateBlock(int32_t count, size_t element_size) {
   return block;
 }
 
+void* AllocateBytes(size_t bytes) {
+  void* block = scalable_aligned_malloc(bytes, kNumArrayAlignment);
+  if (!block) Fail("out of memory");
+  return block;
+}
+
+// The per-hand arrays of a pass are made and dropped by the million, mostly in
+// a few sizes (the hand counts of the boards under way). Each thread keeps a
+// few freed blocks per size class and hands them out again; a block carries
+// its class in a header before the values, so it goes back to the right class
+// whatever the array's count says by then. Sanitizer builds allocate afresh
+// every time, so that a use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kCachedClasses = 0;
+#else
+constexpr int kCachedClasses = 24;  // blocks of up to 24 x 64 doubles
+#endif
+constexpr int32_t kClassElements = 64;
+constexpr int kBlocksPerClass = 8;
+constexpr size_t kHeaderBytes = kNumArrayAlignment;  // keeps the values aligned
+constexpr int32_t kUncachedClass = -1;
+
+// Plain thread-local storage (no constructor or destructor, so no guard on the
+// hot path); the reaper, made at a thread's first kept block, gives the kept
+// blocks back when the thread ends and closes the cache, so that an array freed
+// later on that thread (by a destructor that runs after the reaper's) is given
+// straight back to the allocator.
+struct BlockCache {
+  void* blocks[kCachedClasses > 0 ? kCachedClasses : 1][kBlocksPerClass];
+  int32_t held[kCachedClasses > 0 ? kCachedClasses : 1];
+  bool reaper_made;
+  bool closed;
+};
+thread_local BlockCache g_block_cache;
+
+struct CacheReaper {
+  bool armed = false;
+  ~CacheReaper() {
+    BlockCache& cache = g_block_cache;
+    for (int c = 0; c < kCachedClasses; ++c) {
+      for (int32_t k = 0; k < cache.held[c]; ++k) scalable_aligned_free(cache.blocks[c][k]);
+      cache.held[c] = 0;
+    }
+    cache.closed = true;
+  }
+};
+thread_local CacheReaper g_cache_reaper;
+
+int32_t& ClassOf(void* block) { return *static_cast<int32_t*>(block); }
+
+double* AllocateValues(int32_t count) {
+  const int32_t elements = count > 0 ? count : 1;
+  const int32_t size_class = (elements - 1) / kClassElements;
+  if (size_class < kCachedClasses) {
+    BlockCache& cache = g_block_cache;
+    // A block is made at its class's full size, so it holds any count of the
+    // class when it is handed out again.
+    void* block = cache.held[size_class] > 0
+                      ? cache.blocks[size_class][--cache.held[size_class]]
+                      : AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(
+                                                         kClassElements * (size_class + 1)));
+    ClassOf(block) = size_class;
+    return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
+  }
+  void* block = AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(elements));
+  ClassOf(block) = kUncachedClass;
+  return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
+}
+
+void ReleaseValues(double* values) {
+  void* block = reinterpret_cast<uint8_t*>(values) - kHeaderBytes;
+  const int32_t size_class = ClassOf(block);
+  if (size_class >= 0 && size_class < kCachedClasses) {
+    BlockCache& cache = g_block_cache;
+    if (!cache.closed && cache.held[size_class] < kBlocksPerClass) {
+      if (!cache.reaper_made) {
+        cache.reaper_made = true;
+        g_cache_reaper.armed = true;  // made now, run at thread end
+      }
+      cache.blocks[size_class][cache.held[size_class]++] = block;
+      return;
+    }
+  }
+  scalable_aligned_free(block);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -26,7 +112,7 @@ void* AllocateBlock(int32_t count, size_t element_size) {
 
 NumArray& NumArray::operator=(NumArray&& other) noexcept {
   if (this != &other) {
-    if (data) scalable_aligned_free(data);
+    if (data) ReleaseValues(data);
     data = other.data;
     count = other.count;
     other.data = nullptr;
@@ -35,18 +121,17 @@ NumArray& NumArray::operator=(NumArray&& other) noexcept {
   return *this;
 }
 
-void NumArray::Free() {
-  if (!data) return;
-  scalable_aligned_free(data);
+void NumArray::ReleaseData() {
+  ReleaseValues(data);
   data = nullptr;
   count = 0;
 }
 
 void NumArray::Resize(int32_t n) {
   if (n == count && data) return;
-  if (data) scalable_aligned_free(data);
+  if (data) ReleaseValues(data);
   count = n;
-  data = static_cast<double*>(AllocateBlock(n, sizeof(double)));
+  data = AllocateValues(n);
 }
 
 void NumArray::MaterializeZeros() {

@@ -26,8 +26,11 @@ struct NumArray {
   NumArray& operator=(NumArray&& other) noexcept;
   ~NumArray() { Free(); }
 
-  // Frees the data; an array without data keeps its count.
-  void Free();
+  // Frees the data; an array without data keeps its count. Inline for the
+  // common case of an array without data (every cursor's destructor).
+  void Free() {
+    if (data) ReleaseData();
+  }
   // Makes room for n values (content not initialised). Keeps the content when
   // the count is already n and data is present; an array without data gets
   // data even at its own count, so a resized array always has data.
@@ -42,6 +45,10 @@ struct NumArray {
   bool HasData() const { return data != nullptr; }
   double& operator[](int32_t i) { return data[i]; }
   double operator[](int32_t i) const { return data[i]; }
+
+ private:
+  // Gives the data back and sets the count to 0; data must be present.
+  void ReleaseData();
 };
 
 // Single-precision twin: one action's values in a plain store.

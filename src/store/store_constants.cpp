@@ -12,3 +12,4 @@ std::atomic<int64_t> g_stat_compressed_bytes{0};
 std::atomic<int64_t> g_stat_max_symbol{0};
 std::atomic<int64_t> g_storage_read_bytes{0};
 std::atomic<int64_t> g_storage_write_bytes{0};
+std::atomic<double> g_last_accumulation_weight{0.0};

@@ -17,3 +17,6 @@ extern std::atomic<int64_t> g_stat_compressed_bytes;
 extern std::atomic<int64_t> g_stat_max_symbol;
 extern std::atomic<int64_t> g_storage_read_bytes;
 extern std::atomic<int64_t> g_storage_write_bytes;
+// The last weight a block-compressed river store was given to add strategy sums
+// with; the block store records it, only the benchmark routine reads it.
+extern std::atomic<double> g_last_accumulation_weight;

@@ -243,7 +243,14 @@ void SetActionValues16(uint16_t* row, const double* values, int32_t n) {
 void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
                      const NumArray& action_values, const std::vector<int16_t>* hand_groups,
                      double payoff_scale, const uint8_t* mask) {
-  const float k = static_cast<float>(std::pow(payoff_scale, 0.75));
+  // Every row of a pass has the same scale: the power is taken once per thread.
+  static thread_local double cached_scale = 0.0;
+  static thread_local float cached_k = 0.0f;
+  if (payoff_scale != cached_scale || cached_k == 0.0f) {
+    cached_k = static_cast<float>(std::pow(payoff_scale, 0.75));
+    cached_scale = payoff_scale;
+  }
+  const float k = cached_k;
   const float t = static_cast<float>(1.0 / payoff_scale);
   const double* node = node_values.data;
   const double* action = action_values.data;

@@ -198,6 +198,54 @@ TEST(TerminalKernels, ExactValuesMatchBruteForce) {
   }
 }
 
+// Deep in a solving pass most of the opponent's hands have no reach, near the
+// root almost all have: the kernels walk differently in the two cases, and every
+// output must match the rules in both, including whole strength groups without
+// reach and single hands with it.
+TEST(TerminalKernels, SparseAndDenseReachMatchBruteForce) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::bernoulli_distribution keep(0.4);
+  for (const char* board : {"Kd9s5h5c2d", "2c3c4c7d8h", "AhJhTh4h4s"}) {
+    std::vector<double> range = kFullRange;
+    if (board[0] != 'K')
+      for (double& w : range) w = keep(rng) ? 1.0 : 0.0;
+    const auto tree = MakeRiverTree(board, 0, range);
+    const RiverDealRecord& rec = River(*tree);
+    const BruteForce brute(rec.board, rec.hands);
+    const int32_t n = rec.HandCount();
+    const int16_t* groups = rec.strength_groups.data();
+    const uint16_t* cards = rec.hand_cards.data();
+    for (double density : {0.0, 0.01, 0.1, 0.3, 0.74, 0.76, 0.95, 1.0}) {
+      SCOPED_TRACE(std::string(board) + " density " + std::to_string(density));
+      std::vector<double> ra(n), rb(n);
+      for (int32_t i = 0; i < n; ++i) {
+        ra[i] = u(rng) < density ? 0.01 + u(rng) : 0.0;
+        rb[i] = u(rng) < density ? 0.01 + u(rng) : 0.0;
+      }
+      const double a = 1.75, b = -3.25;
+      const auto showdown_a = brute.Showdown(ra, a), fold_a = brute.Fold(ra, b);
+      const auto fold_b = brute.Fold(rb, b);
+      for (const Build& build : Builds()) {
+        SCOPED_TRACE(build.name);
+        std::vector<double> out_a(n, 9.0), out_b(n, 9.0);
+        build.fold(out_b.data(), ra.data(), n, cards, b);
+        ExpectClose(out_b.data(), fold_a, Scale(ra, b), "fold");
+        build.showdown(out_a.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
+        ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "showdown");
+        build.combined(out_a.data(), out_b.data(), ra.data(), n, groups, GroupCount(rec), cards, a,
+                       b);
+        ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "combined showdown");
+        ExpectClose(out_b.data(), fold_a, Scale(ra, b), "combined fold");
+        build.pair(out_a.data(), out_b.data(), ra.data(), rb.data(), n, groups, GroupCount(rec),
+                   cards, a, b);
+        ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "pair showdown");
+        ExpectClose(out_b.data(), fold_b, Scale(rb, b), "pair fold");
+      }
+    }
+  }
+}
+
 TEST(TerminalKernels, CombinedKernelsMatchTheirSeparateKernels) {
   std::mt19937 rng(7);
   const auto tree = MakeRiverTree("Kd9s5h5c2d", 0);

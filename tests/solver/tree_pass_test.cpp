@@ -465,6 +465,53 @@ TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
   EXPECT_TRUE(g_subgame_tasks.empty());
 }
 
+// The default scheduler and the pool start the largest subgames first, so that
+// the batch does not end on one long task; scheduler 1 keeps the collect order.
+// Either way every task runs once and the combine walk still takes them back in
+// collect order.
+TEST_F(TreePassTest, BatchesRunTheLargestSubgamesFirst) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  SolverState& state = State();
+  for (uint32_t scheduler : {0u, 1u, 2u}) {
+    SCOPED_TRACE("scheduler " + std::to_string(scheduler));
+    g_scheduler = scheduler;
+    std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
+    state.pass_player = kIp;
+    state.pass_mode = PASS_SOLVE;
+    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    const std::vector<double>& w = state.root_hand_weights[kOop];
+    root.in0.Resize(static_cast<int32_t>(w.size()));
+    std::copy(w.begin(), w.end(), root.in0.data);
+    state.pass_phase = PHASE_COLLECT;
+    TraverseNode(root);
+    state.pass_phase = PHASE_RUN;
+    TraverseSubgames();
+    const size_t n = g_subgame_tasks.size();
+    ASSERT_EQ(n, 98u);  // the flop call's showdown and the check-down's turn, 49 cards each
+    ASSERT_EQ(g_task_run_order.size(), n);
+    std::vector<int32_t> sorted = g_task_run_order;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t k = 0; k < n; ++k) ASSERT_EQ(sorted[k], static_cast<int32_t>(k));
+    EXPECT_EQ(g_tasks_done.load(), static_cast<int32_t>(n));
+    if (scheduler == 1) {
+      for (size_t k = 0; k < n; ++k) EXPECT_EQ(g_task_run_order[k], static_cast<int32_t>(k));
+    } else {
+      // The turn subgames (a decision below the card) before the showdowns.
+      for (size_t k = 0; k < n; ++k)
+        EXPECT_EQ(BatchTask(static_cast<int32_t>(k)).cursor.node->kind,
+                  k < 49 ? DECISION_NODE : SHOWDOWN_NODE)
+            << k;
+    }
+    state.pass_phase = PHASE_COMBINE;
+    root.in0.Resize(static_cast<int32_t>(w.size()));
+    std::copy(w.begin(), w.end(), root.in0.data);
+    g_task_read_index = 0;
+    TraverseNode(root);
+    EXPECT_EQ(g_task_read_index, static_cast<int32_t>(n));
+    DestroySubgameTasks();
+  }
+}
+
 TEST_F(TreePassTest, TurnRootedPassMakesOneTaskPerRiverSlot) {
   ASSERT_NO_FATAL_FAILURE(
       Build(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h", "AhAs QcQd Th9h", 60, {{0, 10}, {0, 0, 0, 0}})));

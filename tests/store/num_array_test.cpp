@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "store/store_constants.h"
 
@@ -136,6 +138,43 @@ TEST(NumArrayTest, ClampBelowRaisesNegativesAndNanAndMaterialisesAbsent) {
   b.ClampBelow(1.0);
   EXPECT_EQ(b[0], 1.0);
   EXPECT_EQ(b[1], 2.0);
+}
+
+// Freed blocks are handed out again by size: every array gets aligned room for
+// its whole count whatever block it gets, on any thread, across the class
+// boundaries, and also after its count was changed by hand before the free.
+TEST(NumArrayTest, ReusedBlocksHoldTheirWholeCountOnEveryThread) {
+  auto churn = [](uint32_t seed) {
+    bool ok = true;
+    for (int round = 0; round < 200; ++round) {
+      std::vector<NumArray> arrays;
+      for (int32_t n : {1, 63, 64, 65, 127, 128, 404, 1081, 1535, 1536, 1537, 3000}) {
+        NumArray a(n + static_cast<int32_t>((seed + round) % 3));
+        ok = ok && Aligned(a.data);
+        for (int32_t i = 0; i < a.count; ++i) a[i] = seed + i;
+        arrays.push_back(std::move(a));
+      }
+      for (NumArray& a : arrays)
+        for (int32_t i = 0; i < a.count; ++i) ok = ok && a[i] == seed + i;
+      // A count lowered by hand before the free, then a larger array of the
+      // block's class.
+      arrays[6].count = 3;
+      arrays[6].Free();
+      NumArray b(1081);
+      for (int32_t i = 0; i < b.count; ++i) b[i] = -i;
+      ok = ok && b[1080] == -1080.0;
+      // Arrays freed on another thread than the one that made them.
+      std::thread other([moved = std::move(arrays)]() mutable { moved.clear(); });
+      other.join();
+    }
+    return ok;
+  };
+  bool results[4] = {};
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < 4; ++t) threads.emplace_back([&, t] { results[t] = churn(t * 10); });
+  for (std::thread& t : threads) t.join();
+  for (bool ok : results) EXPECT_TRUE(ok);
+  EXPECT_TRUE(churn(99));
 }
 
 TEST(NumArrayTest, MakeNumArraysGivesEmptyArrays) {

@@ -1,0 +1,482 @@
+// A realistic flop spot solved to 0.3% of the pot through the engine's own
+// commands, on all cores and on one core, each in a fresh process so that its
+// peak memory is its own.
+//
+//   flop_solve_bench [options]
+//     --threads a,b,...   thread counts to run, one process each (default: N,1)
+//     --accuracy x        target exploitability as a fraction of the pot (0.003)
+//     --scheduler k       engine scheduler: 0 OpenMP, largest subgames first (the
+//                         default), 1 OpenMP in collect order, 2 worker pool
+//     --steps n           stop after n iterations instead of at the accuracy
+//     --window k          also time the iterations from k on (default 70, once
+//                         every store has been touched; 0: not)
+//     --script file       write the spot as an engine script and exit
+//     --verbose           pass the engine's own output through
+//
+// The spot: a tight raiser (IP) against a caller (OOP) on Qs 8h 4d; pot 100,
+// 300 behind. Flop bets of 33% and 75% of the pot, turn and river 66%; facing a
+// bet a raise to three times it and an all-in, facing a raise the all-in.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cards/card.h"
+#include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
+#include "cards/situation.h"
+#include "platform/cpu_features.h"
+#include "platform/fp_mode.h"
+#include "protocol/dispatcher.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
+#include "solver/benchmark_routine.h"
+#include "solver/progress_history.h"
+#include "solver/solver_preparation.h"
+#include "solver/solver_status.h"
+#include "store/arena_store.h"
+#include "tree/tree_records.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr double kPot = 100.0;
+constexpr double kStack = 300.0;
+// An iteration by which every store has been touched.
+constexpr int kSettledIteration = 70;
+const char* const kBoard = "Qs 8h 4d";
+
+// IP, a tight opening range (about 270 combinations before card removal).
+const char* const kIpClasses =
+    "AA KK QQ JJ TT 99 88 77 66 55 44 33 22 "
+    "AKs AQs AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s QJs QTs Q9s JTs J9s T9s T8s "
+    "98s 87s 76s 65s AKo AQo AJo ATo KQo KJo QJo";
+// OOP, a calling range without its strongest hands (about 450 before removal).
+const char* const kOopClasses =
+    "JJ TT 99 88 77 66 55 44 33 22 "
+    "AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s K8s K7s K6s K5s K4s K3s K2s "
+    "QJs QTs Q9s Q8s Q7s Q6s Q5s JTs J9s J8s J7s T9s T8s T7s 98s 97s 87s 86s 76s 75s 65s 64s 54s "
+    "AQo AJo ATo A9o A8o A7o A5o A4o A3o A2o KQo KJo KTo QJo QTo JTo T9o 98o";
+
+std::string Run(const std::string& line) {
+  g_reply_buffer.clear();
+  DispatchCommandLine(TokenizeLine(line));
+  std::string reply;
+  reply.swap(g_reply_buffer);
+  return reply;
+}
+
+// Weights of the given hand classes in HandOrder, the order set_range reads.
+std::vector<double> ClassRange(const char* classes) {
+  static const std::string kRanks = "23456789TJQKA";
+  std::vector<double> by_combo(kComboCount, 0.0);
+  std::istringstream words(classes);
+  std::string name;
+  while (words >> name) {
+    const int a = static_cast<int>(kRanks.find(name[0]));
+    const int b = static_cast<int>(kRanks.find(name[1]));
+    const int high = std::max(a, b), low = std::min(a, b);
+    const bool suited = name.size() == 3 && name[2] == 's';
+    const int cls = high == low ? 13 * high + low : suited ? 13 * low + high : 13 * high + low;
+    for (uint16_t combo : g_hand_class_combos[cls]) by_combo[combo] = 1.0;
+  }
+  std::vector<double> by_order(kComboCount);
+  for (int k = 0; k < kComboCount; ++k) by_order[g_hand_order_by_combo[k]] = by_combo[k];
+  return by_order;
+}
+
+std::string RangeLine(const char* player, const std::vector<double>& by_order) {
+  std::string line = std::string("set_range ") + player;
+  char word[32];
+  for (double w : by_order) {
+    std::snprintf(word, sizeof word, " %g", w);
+    line += word;
+  }
+  return line;
+}
+
+// Combinations with weight that do not touch the board.
+int LiveCombos(const std::vector<double>& by_order, CardMask board) {
+  int n = 0;
+  for (int p = 0; p < kComboCount; ++p)
+    if (by_order[p] > 0.0 && !(g_combo_card_masks[p] & board)) ++n;
+  return n;
+}
+
+std::string LineText(const std::vector<double>& amounts) {
+  std::string text = "add_line";
+  char word[32];
+  for (double a : amounts) {
+    std::snprintf(word, sizeof word, " %g", a);
+    text += word;
+  }
+  return text;
+}
+
+// Every line from street `street` (0 flop, 1 turn, 2 river) with both players
+// at commitment c: bets of the street's sizes by OOP or, after a check, by IP;
+// facing a bet call, fold (automatic), a raise to three times the bet and the
+// all-in; facing a raise call, fold and the all-in.
+void AddStreetLines(std::set<std::string>& lines, std::vector<double> prefix, double c,
+                    int street) {
+  const double pot = kPot + 2.0 * c;
+  const std::vector<double> sizes =
+      street == 0 ? std::vector<double>{0.33, 0.75} : std::vector<double>{0.66};
+  auto next_street = [&](std::vector<double> line, double commitment) {
+    if (street < 2 && commitment < kStack)
+      AddStreetLines(lines, line, commitment, street + 1);
+    else
+      lines.insert(LineText(line));
+  };
+  auto facing = [&](std::vector<double> line, double bet, bool raised) {
+    lines.insert(LineText(line));
+    line.push_back(bet);
+    next_street(line, bet);  // call
+    line.pop_back();
+    if (bet >= kStack) return;
+    std::vector<double> raises;
+    if (!raised) {
+      const double raise = std::round(c + 3.0 * (bet - c));
+      if (raise < kStack) raises.push_back(raise);
+    }
+    raises.push_back(kStack);
+    for (double r : raises) {
+      std::vector<double> raised_line = line;
+      raised_line.push_back(r);
+      lines.insert(LineText(raised_line));
+      raised_line.push_back(r);
+      next_street(raised_line, r);  // call of the raise
+      if (r < kStack) {
+        raised_line.pop_back();
+        raised_line.push_back(kStack);
+        raised_line.push_back(kStack);
+        next_street(raised_line, kStack);  // all-in over the raise, called
+      }
+    }
+  };
+  for (double f : sizes) {
+    std::vector<double> line = prefix;
+    line.push_back(std::min(kStack, c + std::round(pot * f)));
+    facing(line, line.back(), false);
+  }
+  std::vector<double> check = prefix;
+  check.push_back(c);
+  check.push_back(c);
+  next_street(check, c);
+  for (double f : sizes) {
+    std::vector<double> line = prefix;
+    line.push_back(c);
+    line.push_back(std::min(kStack, c + std::round(pot * f)));
+    facing(line, line.back(), false);
+  }
+}
+
+std::vector<std::string> SpotScript(double accuracy) {
+  std::vector<std::string> script;
+  script.push_back(RangeLine("OOP", ClassRange(kOopClasses)));
+  script.push_back(RangeLine("IP", ClassRange(kIpClasses)));
+  script.push_back(std::string("set_board ") + kBoard);
+  script.push_back("set_pot 0 0 100");
+  script.push_back("clear_lines");
+  std::set<std::string> lines;
+  AddStreetLines(lines, {}, 0.0, 0);
+  for (const std::string& line : lines) script.push_back(line);
+  char word[64];
+  std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
+  script.push_back(word);
+  return script;
+}
+
+uint64_t ResidentBytes() {
+  FILE* file = std::fopen("/proc/self/status", "r");
+  if (!file) return 0;
+  char line[256];
+  unsigned long long kib = 0;
+  while (std::fgets(line, sizeof line, file))
+    if (std::strncmp(line, "VmRSS:", 6) == 0) {
+      std::sscanf(line + 6, "%llu", &kib);
+      break;
+    }
+  std::fclose(file);
+  return kib * 1024;
+}
+
+// What the stores of the tree take once allocated: float rows of the flop and
+// turn stores, and the river arenas at their element size.
+uint64_t StoreBytes(const SolverState& state) {
+  uint64_t bytes = 0;
+  for (const TreeNode& node : state.nodes)
+    for (NodeStore* store : {node.regret_store.get(), node.strategy_store.get()}) {
+      if (!store) continue;
+      if (auto* arena = dynamic_cast<VirtualArenaStore*>(store))
+        bytes += static_cast<uint64_t>(arena->layout()->value_places) *
+                 static_cast<uint64_t>(arena->GetElementSize());
+      else
+        bytes += static_cast<uint64_t>(store->GetValueCount(-1)) * sizeof(float);
+    }
+  return bytes;
+}
+
+double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+struct Options {
+  std::vector<int> threads;
+  double accuracy = 0.003;
+  int scheduler = 0;
+  int steps = 0;
+  bool verbose = false;
+  std::string script;
+  int single = 0;  // the child's thread count
+  int window = kSettledIteration;  // iterations before the measured window (0: none)
+};
+
+int RunSingle(const Options& options) {
+  InitCpuFeatures();
+  EnableFlushToZero();
+  InitHandEvaluator();
+  BuildComboTables();
+
+  if (!options.verbose) std::freopen("/dev/null", "w", stdout);
+  FILE* report = fdopen(dup(STDERR_FILENO), "w");
+  const std::vector<double> oop = ClassRange(kOopClasses), ip = ClassRange(kIpClasses);
+  for (const std::string& line : SpotScript(options.accuracy)) Run(line);
+  Run("set_threads " + std::to_string(options.single));
+  Run("set_scheduler " + std::to_string(options.scheduler));
+  const auto build_start = std::chrono::steady_clock::now();
+  const std::string built = Run("build_tree");
+  const auto build_end = std::chrono::steady_clock::now();
+  if (built != "build_tree ok!\n") {
+    std::fprintf(report, "build_tree failed: %s", built.c_str());
+    return 1;
+  }
+  const SolverState& state = *g_solver_state;
+  StorageCounterBlock* counters = CopyStorageCounters();
+  uint64_t totals = 0;
+  for (int s = 0; s < 4; ++s) totals += counters->totals[s];
+  FreeStorageCounters(counters);
+  const uint64_t rss_before = ResidentBytes();
+
+  const auto start = std::chrono::steady_clock::now();
+  const std::string go =
+      Run(options.steps > 0 ? "go " + std::to_string(options.steps) + " steps" : "go");
+  if (go != "go ok!\n") {
+    std::fprintf(report, "go failed: %s", go.c_str());
+    return 1;
+  }
+  // Resident memory once every store has been touched (the strategy sums from
+  // iteration 61 on) and at the end: the two show whether memory grows with the
+  // iterations.
+  uint64_t rss_settled = 0;
+  // The window from the first iteration count seen at or past `window` to the
+  // end: wall and CPU time per iteration once the strategies have settled.
+  int window_iteration = -1;
+  double window_cpu = 0.0;
+  auto window_start = start;
+  while (IsSolverRunning()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int it = __atomic_load_n(&g_solver_state->iterations, __ATOMIC_RELAXED);
+    if (options.window > 0 && window_iteration < 0 && it >= options.window) {
+      window_iteration = it;
+      window_cpu = ProcessCpuSeconds();
+      window_start = std::chrono::steady_clock::now();
+    }
+    if (!rss_settled && it >= kSettledIteration) rss_settled = ResidentBytes();
+  }
+  WaitForSolver();
+  const auto end = std::chrono::steady_clock::now();
+  const uint64_t rss_end = ResidentBytes();
+  const int window_iterations = window_iteration >= 0 ? state.iterations - window_iteration : 0;
+  const double window_wall = window_iterations > 0 ? Seconds(window_start, end) / window_iterations : 0.0;
+  const double window_cpu_per = window_iterations > 0 ? (ProcessCpuSeconds() - window_cpu) / window_iterations : 0.0;
+
+  double exploitability = -1.0;
+  int checked_iteration = 0;
+  if (!g_progress_history.empty()) {
+    exploitability = g_progress_history.back().exploitability;
+    checked_iteration = static_cast<int>(g_progress_history.back().iteration);
+  }
+  int nodes = 0, decisions = 0;
+  for (const TreeNode& node : state.nodes) {
+    ++nodes;
+    if (node.kind == DECISION_NODE) ++decisions;
+  }
+  std::fprintf(report,
+               "RESULT threads=%d seconds=%.3f iterations=%d checked=%d exploitability=%.5f "
+               "pot_fraction=%.5f peak=%llu rss_before=%llu rss_settled=%llu rss_end=%llu "
+               "store_bytes=%llu storage_totals=%llu build_seconds=%.3f cpu=%.3f nodes=%d "
+               "decisions=%d oop_combos=%d ip_combos=%d window_wall=%.4f window_cpu=%.4f\n",
+               options.single, Seconds(start, end), state.iterations, checked_iteration,
+               exploitability, exploitability / kPot,
+               static_cast<unsigned long long>(ProcessPeakMemoryBytes()),
+               static_cast<unsigned long long>(rss_before),
+               static_cast<unsigned long long>(rss_settled),
+               static_cast<unsigned long long>(rss_end),
+               static_cast<unsigned long long>(StoreBytes(state)),
+               static_cast<unsigned long long>(totals), Seconds(build_start, build_end),
+               ProcessCpuSeconds(), nodes, decisions, LiveCombos(oop, state.board_mask),
+               LiveCombos(ip, state.board_mask), window_wall, window_cpu_per);
+  std::fflush(report);
+  return 0;
+}
+
+// key=value fields of a RESULT line.
+double Field(const std::string& line, const std::string& key) {
+  const size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return 0.0;
+  return std::strtod(line.c_str() + at + key.size() + 2, nullptr);
+}
+
+std::string RunChild(const char* self, const Options& options, int threads) {
+  std::vector<std::string> args = {self, "--single", std::to_string(threads), "--accuracy",
+                                   std::to_string(options.accuracy), "--scheduler",
+                                   std::to_string(options.scheduler), "--steps",
+                                   std::to_string(options.steps), "--window",
+                                   std::to_string(options.window)};
+  if (options.verbose) args.push_back("--verbose");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  pid_t pid;
+  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  std::string output;
+  if (spawned == 0) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  close(pipe_fds[0]);
+  std::string result;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("RESULT", 0) == 0)
+      result = line;
+    else
+      std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  return result;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--threads" && has_value) {
+      std::istringstream list(argv[++i]);
+      std::string item;
+      while (std::getline(list, item, ',')) options.threads.push_back(std::atoi(item.c_str()));
+    } else if (a == "--accuracy" && has_value) {
+      options.accuracy = std::atof(argv[++i]);
+    } else if (a == "--scheduler" && has_value) {
+      options.scheduler = std::atoi(argv[++i]);
+    } else if (a == "--steps" && has_value) {
+      options.steps = std::atoi(argv[++i]);
+    } else if (a == "--script" && has_value) {
+      options.script = argv[++i];
+    } else if (a == "--single" && has_value) {
+      options.single = std::atoi(argv[++i]);
+    } else if (a == "--window" && has_value) {
+      options.window = std::atoi(argv[++i]);
+    } else if (a == "--verbose") {
+      options.verbose = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--threads a,b,...] [--accuracy x] [--scheduler k] [--steps n] "
+                 "[--window k] [--script file] [--verbose]\n",
+                 argv[0]);
+    return 2;
+  }
+  if (options.single > 0) return RunSingle(options);
+
+  if (!options.script.empty()) {
+    InitCpuFeatures();
+    InitHandEvaluator();
+    BuildComboTables();
+    FILE* file = std::fopen(options.script.c_str(), "w");
+    if (!file) return 1;
+    for (const std::string& line : SpotScript(options.accuracy))
+      std::fprintf(file, "%s\n", line.c_str());
+    std::fprintf(file, "build_tree\ngo\nwait_for_solver\ncalc_results\n");
+    std::fclose(file);
+    return 0;
+  }
+
+  if (options.threads.empty()) {
+    const int n = static_cast<int>(std::thread::hardware_concurrency());
+    options.threads = {n, 1};
+  }
+  std::vector<std::string> results;
+  for (int t : options.threads) {
+    results.push_back(RunChild(argv[0], options, t));
+    if (results.back().empty()) {
+      std::fprintf(stderr, "run with %d threads failed\n", t);
+      return 1;
+    }
+  }
+
+  const std::string& first = results.front();
+  std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",
+              static_cast<int>(Field(first, "oop_combos")),
+              static_cast<int>(Field(first, "ip_combos")), kBoard,
+              static_cast<int>(Field(first, "nodes")), static_cast<int>(Field(first, "decisions")));
+  std::printf("store bytes %.1f MiB, storage totals %.1f MiB, build %.2f s\n",
+              Field(first, "store_bytes") / 1048576.0, Field(first, "storage_totals") / 1048576.0,
+              Field(first, "build_seconds"));
+  std::printf("%8s %9s %10s %9s %10s %11s %10s %10s %10s %8s %10s %12s\n", "threads", "seconds",
+              "iterations", "it/s", "expl/pot", "peak MiB", "rss@70", "rss@end", "cpu s",
+              "speedup", "s/it@70+", "cpu s/it@70+");
+  double one_thread_rate = 0.0;
+  for (const std::string& r : results)
+    if (Field(r, "threads") == 1.0) one_thread_rate = Field(r, "iterations") / Field(r, "seconds");
+  for (const std::string& r : results) {
+    const double seconds = Field(r, "seconds"), iterations = Field(r, "iterations");
+    const double rate = iterations / seconds;
+    std::printf("%8d %9.3f %10d %9.2f %9.4f%% %11.1f %10.1f %10.1f %10.2f %8.2f %10.4f %12.4f\n",
+                static_cast<int>(Field(r, "threads")), seconds, static_cast<int>(iterations),
+                rate, 100.0 * Field(r, "pot_fraction"), Field(r, "peak") / 1048576.0,
+                Field(r, "rss_settled") / 1048576.0, Field(r, "rss_end") / 1048576.0,
+                Field(r, "cpu"), one_thread_rate > 0.0 ? rate / one_thread_rate : 0.0,
+                Field(r, "window_wall"), Field(r, "window_cpu"));
+  }
+  for (const std::string& r : results)
+    std::printf("%d threads: peak is %.1f%% of the store bytes\n",
+                static_cast<int>(Field(r, "threads")),
+                100.0 * Field(r, "peak") / Field(first, "store_bytes"));
+  return 0;
+}
