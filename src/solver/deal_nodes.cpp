@@ -22,35 +22,18 @@ namespace {
 constexpr double kTurnAverage = 0.022222222222222223;   // 1 / 45
 constexpr double kRiverAverage = 0.022727272727272728;  // 1 / 44
 
-void ZeroArray(NumArray& a, int32_t n) {
-  a.Resize(n);
-  if (n > 0) std::memset(a.data, 0, sizeof(double) * static_cast<size_t>(n));
-}
-
-// dst = src; an absent src gives an absent dst of src's count.
-void CopyArray(NumArray& dst, const NumArray& src) {
-  if (!src.HasData()) {
-    dst.Free();
-    dst.count = src.count;
-    return;
-  }
-  dst.Resize(src.count);
-  if (src.count > 0)
-    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
-}
-
 // A value kept in a card record, or zeros of the board's hand count when the
 // record holds none for this board (never filled, or from another tree shape).
 void CopyStored(NumArray& out, const NumArray& stored, int32_t n) {
   if (stored.HasData() && stored.count == n)
-    CopyArray(out, stored);
+    out.CopyFrom(stored);
   else
-    ZeroArray(out, n);
+    out.AssignZeros(n);
 }
 
 void KeepInRecord(CardRecord& record, int player, const NumArray& values, const NumArray& best) {
-  CopyArray(record.values[player], values);
-  CopyArray(record.best_response_values[player], best);
+  record.values[player].CopyFrom(values);
+  record.best_response_values[player].CopyFrom(best);
 }
 
 // The same for every deal node of a pass: taken once per thread and iteration.
@@ -83,18 +66,18 @@ void EndBlockWrite(CompressedBlock* handle) {
 void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t count) {
   if (count <= 0) return;
   auto* src0 = new NumArray;
-  CopyArray(*src0, cursor.in0);
+  src0->CopyFrom(cursor.in0);
   auto* dst0 = new NumArray;
-  ZeroArray(*dst0, cursor.out0.count);
+  dst0->AssignZeros(cursor.out0.count);
   NumArray* src1 = nullptr;
   if (cursor.in1.count > 0) {
     src1 = new NumArray;
-    CopyArray(*src1, cursor.in1);
+    src1->CopyFrom(cursor.in1);
   }
   NumArray* dst1 = nullptr;
   if (cursor.out1.HasData()) {
     dst1 = new NumArray;
-    ZeroArray(*dst1, cursor.out1.count);
+    dst1->AssignZeros(cursor.out1.count);
   }
   g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
   for (int32_t slot = first; slot < first + count; ++slot) {
@@ -203,14 +186,14 @@ void TraverseTurnDeal(NodeCursor& cursor) {
       CopyStored(cursor.out0, record->values[p], n);
       if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
     } else {
-      ZeroArray(cursor.out0, n);
-      if (mode == 0) ZeroArray(cursor.out1, n);
+      cursor.out0.AssignZeros(n);
+      if (mode == 0) cursor.out1.AssignZeros(n);
     }
     return;
   }
 
-  ZeroArray(cursor.out0, n);
-  if (mode == 0) ZeroArray(cursor.out1, n);
+  cursor.out0.AssignZeros(n);
+  if (mode == 0) cursor.out1.AssignZeros(n);
   if (mode == 1 && record && phase == 0)
     AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
 
@@ -255,8 +238,8 @@ void TraverseRiverDeal(NodeCursor& cursor) {
     return;
   }
 
-  ZeroArray(cursor.out0, n);
-  if (mode == 0) ZeroArray(cursor.out1, n);
+  cursor.out0.AssignZeros(n);
+  if (mode == 0) cursor.out1.AssignZeros(n);
   if (mode == 1 && record) AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
 
   if (state.nodes[0].street < 2) {

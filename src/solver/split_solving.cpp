@@ -23,24 +23,6 @@ namespace {
 constexpr int kOop = 0;
 constexpr int kIp = 1;
 
-// dst = src; an absent src gives an absent dst of src's count.
-void CopyArray(NumArray& dst, const NumArray& src) {
-  if (!src.HasData()) {
-    dst.Free();
-    dst.count = src.count;
-    return;
-  }
-  dst.Resize(src.count);
-  if (src.count > 0)
-    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
-}
-
-void CopyWeights(NumArray& dst, const std::vector<double>& weights) {
-  const int32_t n = static_cast<int32_t>(weights.size());
-  dst.Resize(n);
-  if (n > 0) std::memcpy(dst.data, weights.data(), sizeof(double) * static_cast<size_t>(n));
-}
-
 // A turn board's value of each hand: the parent's value of the flop hand it
 // extends (the first card's index list). Absent stays absent.
 void GatherTurnInput(NumArray& out, const NumArray& src, const TurnDealRecord& turn) {
@@ -110,7 +92,7 @@ void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, int traverser
   NodeCursor cursor(state, source.node, source.turn_slot, river_slot);
   const NumArray& opponent = traverser == kIp ? source.in1 : source.in0;
   if (river_slot < 0) {
-    CopyArray(cursor.in0, opponent);
+    cursor.in0.CopyFrom(opponent);
   } else {
     const TurnDealRecord& turn =
         state->deal_tree->turn_records[static_cast<size_t>(source.turn_slot)];
@@ -189,8 +171,8 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
   if (node.street == street) {
     auto* task = new SubgameTask(&state, &node, cursor->turn_slot, cursor->river_slot);
     list.push_back(task);
-    CopyArray(task->cursor.in1, cursor->in1);
-    CopyArray(task->cursor.in0, cursor->in0);
+    task->cursor.in1.CopyFrom(cursor->in1);
+    task->cursor.in0.CopyFrom(cursor->in0);
     return;
   }
 
@@ -227,9 +209,9 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
     NodeCursor next(&state, &child, cursor->turn_slot, cursor->river_slot);
     if (node.player == kOop) {
       MultiplyArrays(next.in1, cursor->in1, strategy[i]);
-      CopyArray(next.in0, cursor->in0);
+      next.in0.CopyFrom(cursor->in0);
     } else {
-      CopyArray(next.in1, cursor->in1);
+      next.in1.CopyFrom(cursor->in1);
       MultiplyArrays(next.in0, cursor->in0, strategy[i]);
     }
     EvaluateSubtree(&next, street, list);
@@ -260,8 +242,8 @@ void solve_subgames(int32_t street) {
   SplitListCleanup split_cleanup{splits};
   {
     NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    CopyWeights(root.in1, state.root_hand_weights[kOop]);
-    CopyWeights(root.in0, state.root_hand_weights[kIp]);
+    root.in1.AssignValues(state.root_hand_weights[kOop]);
+    root.in0.AssignValues(state.root_hand_weights[kIp]);
     EvaluateSubtree(&root, street, splits);
   }
 
@@ -281,7 +263,7 @@ void solve_subgames(int32_t street) {
     for (int p = 0; p < 2; ++p) {
       const NumArray* stored = StoredSplitReach(record, p, hands);
       if (stored) {
-        CopyArray(*reach[p], *stored);
+        reach[p]->CopyFrom(*stored);
       } else {
         reach[p]->Free();
         reach[p]->count = hands;
@@ -324,7 +306,7 @@ void solve_subgames(int32_t street) {
           for (const SubgameTask* split : splits) {
             const NodeCursor& source = split->cursor;
             NodeCursor cursor(&state, source.node, source.turn_slot, source.river_slot);
-            CopyArray(cursor.in0, traverser == kIp ? source.in1 : source.in0);
+            cursor.in0.CopyFrom(traverser == kIp ? source.in1 : source.in0);
             TraverseNode(cursor);
           }
           // The turn deals gave their tasks shared arrays of their own; no

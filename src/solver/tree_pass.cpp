@@ -33,12 +33,6 @@ namespace {
 // Tasks in the batch under way, for the progress figure.
 std::atomic<int32_t> g_batch_task_count{0};
 
-void CopyWeights(NumArray& out, const std::vector<double>& weights) {
-  const int32_t n = static_cast<int32_t>(weights.size());
-  out.Resize(n);
-  if (n > 0) std::memcpy(out.data, weights.data(), sizeof(double) * static_cast<size_t>(n));
-}
-
 double WeightedSum(const NumArray& values, const std::vector<double>& weights) {
   if (!values.HasData()) return 0.0;
   const int32_t n = std::min(values.count, static_cast<int32_t>(weights.size()));
@@ -205,7 +199,7 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   state->pass_mode = mode;
 
   state->pass_phase = PHASE_COLLECT;
-  CopyWeights(root.in0, opponent_weights);
+  root.in0.AssignValues(opponent_weights);
   TraverseNode(root);
   root.out0 = NumArray();
   root.out1 = NumArray();
@@ -214,7 +208,7 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   TraverseSubgames();
 
   state->pass_phase = PHASE_COMBINE;
-  CopyWeights(root.in0, opponent_weights);
+  root.in0.AssignValues(opponent_weights);
   g_task_read_index = 0;
   TraverseNode(root);
   assert(g_task_read_index == static_cast<int32_t>(g_subgame_tasks.size()));

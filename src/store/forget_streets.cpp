@@ -26,41 +26,17 @@ constexpr double kStoredReachSum = 200.0;
 // reach says too little; the record keeps what the solver accumulated there.
 constexpr double kReachThresholdShare = 0.01;
 
-double Sum(const NumArray& a) {
-  if (!a.HasData()) return 0.0;
-  double sum = 0.0;
-  for (int32_t h = 0; h < a.count; ++h) sum += a.data[h];
-  return sum;
-}
-
-void CopyArray(NumArray& dst, const NumArray& src) {
-  if (!src.HasData()) {
-    dst.Free();
-    dst.count = src.count;
-    return;
-  }
-  dst.Resize(src.count);
-  if (src.count > 0)
-    std::memcpy(dst.data, src.data, sizeof(double) * static_cast<size_t>(src.count));
-}
-
-void CopyWeights(NumArray& dst, const std::vector<double>& weights) {
-  const int32_t n = static_cast<int32_t>(weights.size());
-  dst.Resize(n);
-  if (n > 0) std::memcpy(dst.data, weights.data(), sizeof(double) * static_cast<size_t>(n));
-}
-
 // One player's reach arriving at a split into its card record: kept when it is
 // large enough to mean something, then scaled to the common sum.
 void StoreReach(CardRecord& record, int player, const NumArray& reach, double threshold) {
   NumArray& stored = record.reach_sums[player];
-  if (Sum(reach) > threshold) {
-    CopyArray(stored, reach);
+  if (reach.Sum() > threshold) {
+    stored.CopyFrom(reach);
     record.reach_filled[player] = 1;
   } else {
     record.reach_filled[player] = 0;
   }
-  const double sum = Sum(stored);
+  const double sum = stored.Sum();
   if (sum > DBL_EPSILON) {
     const double scale = kStoredReachSum / sum;
     for (int32_t h = 0; h < stored.count; ++h) stored.data[h] *= scale;
@@ -119,8 +95,8 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
   } items_cleanup{items};
   {
     NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    CopyWeights(root.in1, state.root_hand_weights[kOop]);
-    CopyWeights(root.in0, state.root_hand_weights[kIp]);
+    root.in1.AssignValues(state.root_hand_weights[kOop]);
+    root.in0.AssignValues(state.root_hand_weights[kIp]);
     EvaluateSubtree(&root, street, items);
   }
 
@@ -142,7 +118,7 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
 
   double largest = 0.0;
   for (const SubgameTask* item : items)
-    largest = std::max({largest, Sum(item->cursor.in1), Sum(item->cursor.in0)});
+    largest = std::max({largest, item->cursor.in1.Sum(), item->cursor.in0.Sum()});
   const double threshold = kReachThresholdShare * largest;
   for (const SubgameTask* item : items) {
     const NodeCursor& cursor = item->cursor;

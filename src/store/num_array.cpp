@@ -152,6 +152,35 @@ void NumArray::ClampBelow(double x) {
   for (int32_t i = 0; i < count; ++i) data[i] = data[i] > x ? data[i] : x;
 }
 
+void NumArray::AssignZeros(int32_t n) {
+  Resize(n);
+  if (n > 0) std::fill(data, data + n, 0.0);
+}
+
+void NumArray::CopyFrom(const NumArray& src) {
+  if (&src == this) return;
+  if (!src.data) {
+    Free();
+    count = src.count;
+    return;
+  }
+  Resize(src.count);
+  if (src.count > 0) std::copy(src.data, src.data + src.count, data);
+}
+
+void NumArray::AssignValues(const std::vector<double>& values) {
+  const int32_t n = static_cast<int32_t>(values.size());
+  Resize(n);
+  if (n > 0) std::copy(values.begin(), values.end(), data);
+}
+
+double NumArray::Sum() const {
+  double sum = 0.0;
+  if (data)
+    for (int32_t i = 0; i < count; ++i) sum += data[i];
+  return sum;
+}
+
 std::vector<NumArray> MakeNumArrays(int n) {
   std::vector<NumArray> arrays;
   if (n > 0) arrays.resize(static_cast<size_t>(n));

@@ -41,6 +41,14 @@ struct NumArray {
   void Subtract(const NumArray& other);
   // Each value raised to at least x (NaN becomes x); absent: zeros first.
   void ClampBelow(double x);
+  // n zeros (with data).
+  void AssignZeros(int32_t n);
+  // A copy of src; an absent src gives an absent array of src's count.
+  void CopyFrom(const NumArray& src);
+  // A copy of the values.
+  void AssignValues(const std::vector<double>& values);
+  // The sum of the values; 0 for an absent array.
+  double Sum() const;
 
   bool HasData() const { return data != nullptr; }
   double& operator[](int32_t i) { return data[i]; }
