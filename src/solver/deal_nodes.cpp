@@ -7,6 +7,7 @@
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
+#include "solver/showdown_tables.h"
 #include "solver/solver_constants.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
@@ -243,8 +244,17 @@ void TraverseRiverDeal(NodeCursor& cursor) {
   if (mode == 1 && record) AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
 
   if (state.nodes[0].street < 2) {
-    // Only turn deals make tasks in a flop-rooted tree.
-    if (cursor.in0.HasData()) WalkRiverCardsInLine(cursor, turn);
+    // Only turn deals make tasks in a flop-rooted tree. A line all in before
+    // the river takes the sum over the river cards from the turn's table.
+    if (cursor.in0.HasData()) {
+      if (node.kind == SHOWDOWN_NODE && mode != 2 &&
+          AddShowdownDealValues(cursor.turn_slot, cursor.out0, cursor.in0, node.value)) {
+        // At a showdown the best response is the value itself.
+        if (mode == 0) cursor.out1.CopyFrom(cursor.out0);
+      } else {
+        WalkRiverCardsInLine(cursor, turn);
+      }
+    }
   } else {
     const int32_t count = static_cast<int32_t>(turn.river_records.size());
     if (phase == 0)

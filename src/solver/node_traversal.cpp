@@ -22,7 +22,9 @@
 #include "solver/solver_constants.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
+#include "store/arena_store.h"
 #include "store/street_values.h"
+#include "store/value_kernels16.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -61,6 +63,13 @@ const RiverDealRecord& CursorRiverRecord(const NodeCursor& cursor) {
       .river_records[static_cast<size_t>(cursor.river_slot)];
 }
 
+// The exploring default of solving passes: the first action 0.9 (or 1/n when
+// that is more), the rest shared equally by the others.
+void ExploringDefaults(float* d, int32_t n) {
+  d[0] = static_cast<float>(std::max(kExploreFirst, 1.0 / n));
+  for (int32_t a = 1; a < n; ++a) d[a] = static_cast<float>(kExploreRest / (n - 1));
+}
+
 // The strategy a pass uses at a decision node: in solving passes the current
 // strategy, with a default that favours the first action where the regrets are
 // all zero; otherwise the average strategy once the strategy sums hold
@@ -72,8 +81,7 @@ std::vector<NumArray> PassStrategy(const NodeCursor& cursor) {
   ActionDefaults defaults(n);
   float* d = defaults.data();
   if (state.pass_mode == 1) {
-    d[0] = static_cast<float>(std::max(kExploreFirst, 1.0 / n));
-    for (int32_t a = 1; a < n; ++a) d[a] = static_cast<float>(kExploreRest / (n - 1));
+    ExploringDefaults(d, n);
     return RegretStore(node).GetStrategy(cursor.turn_slot, cursor.river_slot, d);
   }
   if (node.strategy_store && StrategySumsInUse(state)) {
@@ -186,6 +194,59 @@ void CollectTarget(const NodeCursor& cursor, ValueTarget& target) {
       ValueTarget::BoardResult(std::move(weights), std::move(values));
 }
 
+// The rows of a solving pass's river decision on a 16-bit regret store, when
+// the node's update can run in one pass over them (unlocked, no combination
+// mask, no own reach to pass down, an action count the fused kernels take).
+struct FusedRows {
+  uint16_t* rows[kMaxFusedActions];
+  int32_t hands = 0;
+};
+
+bool FusedOwnRows(const NodeCursor& cursor, NodeStore& regrets, int32_t n, FusedRows& out) {
+  if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
+  ArenaStore16* store = regrets.AsArenaStore16();
+  if (!store || store->layout()->actions != n) return false;
+  return store->BoardRows(cursor.turn_slot, cursor.river_slot, out.rows, &out.hands);
+}
+
+// The end of the traverser's node on fused rows: node value and regret update
+// in one pass. False when the values do not fit the board (the caller then
+// takes the general way).
+bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused,
+                    const std::vector<NumArray>& action_values,
+                    const std::vector<int16_t>* hand_groups) {
+  const int32_t n = static_cast<int32_t>(action_values.size());
+  const double* values[kMaxFusedActions];
+  bool any = false;
+  for (int32_t a = 0; a < n; ++a) {
+    const NumArray& v = action_values[static_cast<size_t>(a)];
+    if (v.HasData() && v.count != fused.hands) return false;
+    values[a] = v.HasData() ? v.data : nullptr;
+    any = any || v.HasData();
+  }
+  if (!any || cursor.in0.count != fused.hands) return false;
+  ActionDefaults defaults(n);
+  ExploringDefaults(defaults.data(), n);
+  cursor.out0.Resize(fused.hands);
+  UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data, defaults.data(),
+                      cursor.state->payoff_scale);
+  if (hand_groups)
+    for (int32_t a = 0; a < n; ++a) AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
+  return true;
+}
+
+// The node value of a solving pass from the children's values, after the walk:
+// the first child's product, the later ones added.
+void CombineChildValues(NodeCursor& cursor, const std::vector<NumArray>& strategy,
+                        const std::vector<NumArray>& action_values) {
+  for (size_t i = 0; i < action_values.size(); ++i) {
+    if (i == 0)
+      MultiplyArrays(cursor.out0, action_values[i], strategy[i]);
+    else
+      MultiplyAddArrays(cursor.out0, action_values[i], strategy[i]);
+  }
+}
+
 }  // namespace
 
 void TraverseNode(NodeCursor& cursor) {
@@ -219,10 +280,16 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   const uint8_t* mask =
       CoveringMask(lock, regrets.GetHandCount(cursor.turn_slot, cursor.river_slot), padded_mask);
 
-  std::vector<NumArray> strategy = PassStrategy(cursor);
-  std::vector<NumArray> action_values = MakeNumArrays(n);
   const bool reach_present = cursor.in0.HasData();
   const bool update = mode == 1 && state.pass_phase != 0 && !locked;
+  // A solving pass needs the strategy of a 16-bit river board only for the
+  // node value and the update at the end: both then run in one pass over its
+  // rows, after the children.
+  FusedRows fused;
+  const bool fuse = update && !mask && FusedOwnRows(cursor, regrets, n, fused);
+  std::vector<NumArray> strategy;
+  if (!fuse) strategy = PassStrategy(cursor);
+  std::vector<NumArray> action_values = MakeNumArrays(n);
 
   int32_t visited = n;
   if (mode == 1 && HasRiverEndPair(state, node)) {
@@ -250,10 +317,11 @@ void TraverseOwnDecision(NodeCursor& cursor) {
       best = std::move(sub.out1);
     }
     if (mode == 1) ApplyEvBoost(values, node, child);
+    if (i == 0) first_count = values.count;
+    if (fuse) continue;
 
     const NumArray& sigma = strategy[i];
     if (i == 0) {
-      first_count = values.count;
       if (reach_present) MultiplyArrays(cursor.out0, values, sigma);
       if (mode == 0) {
         if (locked)
@@ -278,16 +346,24 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     if (!update) values = NumArray();
   }
 
-  if (!reach_present || !cursor.out0.HasData()) {
-    MakeAbsent(cursor.out0, first_count);
-    return;
-  }
-  if (!update) return;
   // Early in a run, river regrets of equally strong hands are kept together.
   const std::vector<int16_t>* hand_groups = nullptr;
   if (state.deal_flag == 0 && node.street == 3 &&
       state.iterations <= static_cast<int64_t>(g_early_river_iterations))
     hand_groups = &CursorRiverRecord(cursor).strength_groups;
+
+  if (fuse && reach_present) {
+    if (FusedOwnUpdate(cursor, fused, action_values, hand_groups)) return;
+    // Values that do not fit the board: the general way.
+    strategy = PassStrategy(cursor);
+    CombineChildValues(cursor, strategy, action_values);
+  }
+
+  if (!reach_present || !cursor.out0.HasData()) {
+    MakeAbsent(cursor.out0, first_count);
+    return;
+  }
+  if (!update) return;
   regrets.UpdateRegrets(cursor.turn_slot, cursor.river_slot, cursor.out0, action_values, nullptr,
                         hand_groups, state.payoff_scale);
 }
@@ -298,19 +374,25 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   const int32_t n = ChildCount(node);
   const int32_t mode = state.pass_mode;
 
-  std::vector<NumArray> strategy = PassStrategy(cursor);
-
-  if (mode == 1 && state.pass_phase != 0 && node.strategy_store && StrategySumsInUse(state)) {
-    const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
-    const NodeLockRecord* lock =
-        RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
-    if (!(lock && (lock->flags & LOCKED)) && weight > 0.0)
-      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
-                                              cursor.in0, weight);
+  // Each action's reach (the strategy times the opponent's reach); an action
+  // the opponent never takes here is pruned, and with no reach at all every
+  // one is, whatever the strategy: a solving pass then reads no rows.
+  std::vector<NumArray> strategy;
+  if (mode == 1 && !cursor.in0.HasData()) {
+    strategy = MakeNumArrays(n);
+    for (NumArray& sigma : strategy) sigma.count = cursor.in0.count;
+  } else {
+    strategy = PassStrategy(cursor);
+    if (mode == 1 && state.pass_phase != 0 && node.strategy_store && StrategySumsInUse(state)) {
+      const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
+      const NodeLockRecord* lock =
+          RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
+      if (!(lock && (lock->flags & LOCKED)) && weight > 0.0)
+        node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
+                                                cursor.in0, weight);
+    }
+    for (NumArray& sigma : strategy) MultiplyInPlacePruned(sigma, cursor.in0);
   }
-
-  // Each action's reach; an action the opponent never takes here is pruned.
-  for (NumArray& sigma : strategy) MultiplyInPlacePruned(sigma, cursor.in0);
 
   NumArray end_pair[2];
   int32_t visited = n;

@@ -12,6 +12,7 @@
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
 #include "solver/current_iteration.h"
+#include "solver/showdown_tables.h"
 #include "solver/solver_clock.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_settings.h"
@@ -132,6 +133,7 @@ void SolverThreadMain() {
   const char* reason = "requested";
   CheckThinning thinning;
   thinning.last_check_ns = start_ns;
+  BeginShowdownTables(*state);
 
   while (!g_stop_requested.load(std::memory_order_relaxed)) {
     if (state->iterations >= g_iteration_cap) break;
@@ -166,6 +168,7 @@ void SolverThreadMain() {
     }
   }
 
+  EndShowdownTables();
   // The stop line goes out before the solver counts as ended, so a go that
   // follows at once cannot print "started" ahead of it.
   PrintConsoleAndFlush(std::string("SOLVER: stopped (") + reason + ")\n");

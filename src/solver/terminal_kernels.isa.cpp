@@ -256,19 +256,22 @@ inline void ShowdownWalk(double* out, const double* in, double v, int32_t n,
 struct PositiveEntries {
   int32_t count = 0;
   alignas(32) double x[kMaxBoardHands + 4];
-  int16_t position[kMaxBoardHands + 4];
   uint16_t cards[kMaxBoardHands + 4];
+  // before[j]: the entries of the hands below position j, for j = 0 ... n; a
+  // run of hands [a, b) holds the entries before[a] ... before[b] - 1.
+  alignas(16) int16_t before[kMaxBoardHands + 8];
 };
 
 #if defined(TDX_ISA_AVX2)
 // Per 4-bit lane mask: the permutation that moves the taken doubles to the
 // front (as float pairs), the byte shuffle that does the same for 16-bit
-// values, and the taken lane numbers as 16-bit values. Plain constants, loaded
-// where used: nothing of this build may run before the processor is checked.
+// values, and per lane the number of taken lanes below it. Plain constants,
+// loaded where used: nothing of this build may run before the processor is
+// checked.
 struct CompressTables {
   alignas(32) int32_t pairs[16][8];
   alignas(16) int8_t bytes[16][16];
-  alignas(16) int16_t lanes[16][8];
+  alignas(16) int16_t earlier[16][8];
 };
 
 constexpr CompressTables MakeCompressTables() {
@@ -282,9 +285,12 @@ constexpr CompressTables MakeCompressTables() {
         t.pairs[mask][2 * k + 1] = 2 * lane + 1;
         t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
         t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
-        t.lanes[mask][k] = static_cast<int16_t>(lane);
         ++k;
       }
+    for (int lane = 0, below = 0; lane < 4; ++lane) {
+      t.earlier[mask][lane] = static_cast<int16_t>(below);
+      below += mask >> lane & 1;
+    }
   }
   return t;
 }
@@ -306,19 +312,19 @@ inline double CollectPositive(PositiveEntries& e, double* s, const double* in, i
   for (; j + 4 <= n; j += 4) {
     const __m256d r = _mm256_loadu_pd(in + j);
     const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
-    if (!taken) continue;
 #if defined(TDX_ISA_AVX2)
     // The taken lanes moved to the front: payoffs by a float-pair permutation,
-    // positions and cards by a byte shuffle; four entries are written, the count
-    // advances by the taken ones.
+    // cards by a byte shuffle; four entries are written, the count advances by
+    // the taken ones.
     const __m256i pairs =
         _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
     const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
-    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.lanes[taken]));
+    const __m128i earlier =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.earlier[taken]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.before + j),
+                     _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
     _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
                                   _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.position + k),
-                     _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(j)), lanes));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k),
                      _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j)),
                                       bytes));
@@ -326,20 +332,22 @@ inline double CollectPositive(PositiveEntries& e, double* s, const double* in, i
 #else
     _mm256_store_pd(x, _mm256_mul_pd(vv, r));
     for (int b = 0; b < 4; ++b) {
+      e.before[j + b] = static_cast<int16_t>(k);
       e.x[k] = x[b];
-      e.position[k] = static_cast<int16_t>(j + b);
       e.cards[k] = cards[j + b];
       k += (taken >> b) & 1;
     }
 #endif
   }
-  for (; j < n; ++j)
+  for (; j < n; ++j) {
+    e.before[j] = static_cast<int16_t>(k);
     if (in[j] > 0.0) {
       e.x[k] = v * in[j];
-      e.position[k] = static_cast<int16_t>(j);
       e.cards[k] = cards[j];
       ++k;
     }
+  }
+  e.before[n] = static_cast<int16_t>(k);
   e.count = k;
   // Two interleaved tables, so that neighbouring entries that share a card do
   // not wait on each other's sums.
@@ -381,63 +389,55 @@ inline void FillRemovedScaled(double* out, const uint16_t* cards, int32_t begin,
   for (; i < end; ++i) out[i] = f * Removed1(t, s, cards[i]);
 }
 
+// A group of hands with entries: its run of hands [start, end) and of entries
+// [first, last).
+struct EntryGroup {
+  int16_t start, end, first, last;
+};
+
 // The showdown walk over the entries, weakest group first, from the card sums
 // p and total pt of all entries: the running sums start at -p (every opponent
 // hand counted as stronger); a group's entries are added once before its hands
 // are valued (the group ties with itself) and once after (it is weaker than
 // all that follows). out[i] = f * (T - S[c1] - S[c2]). Hands of groups without
-// entries are valued together, since the sums do not move between them; a
-// group of one hand is done in one step.
+// entries are valued together, since the sums do not move between them.
+// The groups with entries are listed first, with no branch per group: the walk
+// then loops over them alone, and the test per group of the strength list,
+// which the predictor misses about every other time, is gone.
 inline void EntryShowdownWalk(double* out, const PositiveEntries& e, const double* p, double pt,
                               int32_t n, const int16_t* groups, int32_t group_count,
                               const uint16_t* cards, double f) {
+  EntryGroup list[kMaxBoardHands + 1];
+  int32_t listed = 0;
+  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+    const int16_t first = e.before[pos], last = e.before[pos + size];
+    list[listed] = {static_cast<int16_t>(pos), static_cast<int16_t>(pos + size), first, last};
+    listed += last > first;
+  });
   double s[kCardCount];
   for (int c = 0; c < kCardCount; ++c) s[c] = -p[c];
   double t = -pt;
-  int32_t k = 0;
   int32_t pending = 0;  // hands from here on wait for the current sums
-  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-    const int32_t end = pos + size;
-    if (k >= e.count || e.position[k] >= end) return;
-    const int32_t waiting = pending;
-    pending = end;
-    int32_t k_end = k + 1;
-    while (k_end < e.count && e.position[k_end] < end) ++k_end;
-    if (size == 1) {
-      FillRemovedScaled(out, cards, waiting, pos, n, t, s, f);
-      const double x = e.x[k];
-      const int low = LowCard(e.cards[k]), high = HighCard(e.cards[k]);
-      out[pos] = f * (t - s[low] - s[high] - x);
-      s[low] += 2.0 * x;
-      s[high] += 2.0 * x;
-      t += 2.0 * x;
-      k = k_end;
-      return;
-    }
+  for (int32_t g = 0; g < listed; ++g) {
+    const EntryGroup group = list[g];
+    FillRemovedScaled(out, cards, pending, group.start, n, t, s, f);
     double group_sum = 0.0;
-    FillRemovedScaled(out, cards, waiting, pos, n, t, s, f);
-    for (int32_t q = k; q < k_end; ++q) {
+    for (int32_t q = group.first; q < group.last; ++q) {
       s[LowCard(e.cards[q])] += e.x[q];
       s[HighCard(e.cards[q])] += e.x[q];
       group_sum += e.x[q];
     }
     t += group_sum;
-    FillRemovedScaled(out, cards, pos, end, n, t, s, f);
-    for (int32_t q = k; q < k_end; ++q) {
+    FillRemovedScaled(out, cards, group.start, group.end, n, t, s, f);
+    for (int32_t q = group.first; q < group.last; ++q) {
       s[LowCard(e.cards[q])] += e.x[q];
       s[HighCard(e.cards[q])] += e.x[q];
     }
     t += group_sum;
-    k = k_end;
-  });
+    pending = group.end;
+  }
   FillRemovedScaled(out, cards, pending, n, n, t, s, f);
 }
-
-// Whether the entry walk pays: it costs an extra pass over the entries for
-// the sums it starts from, which the running walk over every hand does
-// without, so it wins only while a good part of the hands has no reach (as
-// deep in a solving pass, where nearly every call is of that kind).
-inline bool FewEntries(const PositiveEntries& e, int32_t n) { return e.count * 4 <= n * 3; }
 
 // Kernels on a cleaned copy of hands that hold faulty cards (never inlined: the
 // copy lives only in this rarely used frame).
@@ -507,8 +507,7 @@ void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16
     PositiveEntries entries;
     total = CollectPositive(entries, w, in, n, cards, v);
     if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
-    if (FewEntries(entries, n))
-      return EntryShowdownWalk(out, entries, w, total, n, groups, group_count, cards, 1.0);
+    return EntryShowdownWalk(out, entries, w, total, n, groups, group_count, cards, 1.0);
   }
   ShowdownWalk(out, in, v, n, groups, group_count, cards, w, total);
   if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
@@ -530,7 +529,6 @@ void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int3
   // threshold is on the raw total, before either payoff.
   double p[kCardCount];
   double total;
-  bool walked = false;
   if (n <= kMaxBoardHands) {
     PositiveEntries entries;
     total = CollectPositive(entries, p, in, n, cards, 1.0);
@@ -538,12 +536,8 @@ void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int3
       Zero(out_a, n);
       return Zero(out_b, n);
     }
-    if (FewEntries(entries, n)) {
-      EntryShowdownWalk(out_a, entries, p, total, n, groups, group_count, cards, a);
-      walked = true;
-    }
-  }
-  if (!walked) {
+    EntryShowdownWalk(out_a, entries, p, total, n, groups, group_count, cards, a);
+  } else {
     ShowdownWalk(out_a, in, 1.0, n, groups, group_count, cards, p, total);
     if (std::fabs(total) <= kShowdownTotalFloor) {
       Zero(out_a, n);
@@ -567,12 +561,8 @@ void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a
   double fold_total = 0.0;
   const bool fits = n <= kMaxBoardHands;
   PositiveEntries entries;
-  bool entry_walk = false;
-  if (in_a && fits) {
-    showdown_total = CollectPositive(entries, w, in_a, n, cards, a);
-    entry_walk = FewEntries(entries, n);
-  }
-  if (in_a && !entry_walk)
+  if (in_a && fits) showdown_total = CollectPositive(entries, w, in_a, n, cards, a);
+  if (in_a && !fits)
     ShowdownWalk(out_a, in_a, a, n, groups, group_count, cards, w, showdown_total);
   if (in_b) {
     // The fold needs only card sums (the showdown's entries are still needed,
@@ -589,7 +579,7 @@ void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a
     Zero(out_a, n);
     return Zero(out_b, n);
   }
-  if (entry_walk)
+  if (in_a && fits)
     EntryShowdownWalk(out_a, entries, w, showdown_total, n, groups, group_count, cards, 1.0);
   else if (in_a)
     SubtractRemoved(out_a, cards, n, showdown_total, w, 1.0);

@@ -301,3 +301,12 @@ void ArenaStore16::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_valu
     UpdateRegrets16(Row(board, a), hands, node_values, action_values[static_cast<size_t>(a)],
                     hand_groups, payoff_scale, mask);
 }
+
+bool ArenaStore16::BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands) {
+  if (!values_) return false;
+  const int32_t board = layout_->BoardIndex(i, j);
+  PrefetchBoard(board + 1);
+  for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = Row(board, a);
+  *hands = layout_->boards[board].hand_count;
+  return true;
+}

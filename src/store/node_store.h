@@ -10,6 +10,8 @@
 // a river subtree by the open and close walks; null for every other store.
 class CompressedBlock;
 
+class ArenaStore16;
+
 // Lock state of one board of a store.
 constexpr uint32_t LOCKED = 1u << 0;        // strategy locked: regrets are not updated
 constexpr uint32_t COMBO_LOCKED = 1u << 1;  // the record holds a per-hand mask
@@ -72,4 +74,8 @@ class NodeStore {
   virtual CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) = 0;
   // The record of board (i, j); valid for the store's life.
   virtual NodeLockRecord* GetLockRecord(int32_t i, int32_t j) = 0;
+
+  // The 16-bit river arena store, for the solver's kernels that work on its
+  // rows directly; null for every other class.
+  virtual ArenaStore16* AsArenaStore16() { return nullptr; }
 };

@@ -59,6 +59,15 @@ void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& 
     isa_avx::AverageValueGroups16(row, n, group_sizes);
 }
 
+void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults,
+                         double payoff_scale) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::UpdateOwnDecision16(rows, actions, n, values, node, defaults, payoff_scale);
+  else
+    isa_avx::UpdateOwnDecision16(rows, actions, n, values, node, defaults, payoff_scale);
+}
+
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
   if (CpuHasAvx2Fma()) return isa_avx2::PackValues16(dst, values, n);
   return isa_avx::PackValues16(dst, values, n);

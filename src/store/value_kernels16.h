@@ -46,6 +46,20 @@ void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
 // mean. Groups of size 0 or less take nothing; nothing beyond n is touched.
 void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
 
+// The traverser's river decision in a solving pass on 16-bit regret rows,
+// without the strategy arrays written and read again: one pass over the hands
+// for the strategy (as NormalizeValues16x2 / x3 / NormalizeValues16 give it
+// with the defaults) and the node value node[h] = the sum over actions of
+// values[a][h] x strategy (the first present action's product alone, the later
+// ones fused where the build fuses, as MultiplyArrays and MultiplyAddArrays
+// give it; null values count as absent), then each row's UpdateRegrets16
+// without mask or hand groups. Every array holds n values; at most
+// kMaxFusedActions actions (nothing done otherwise).
+constexpr int32_t kMaxFusedActions = 8;
+void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults,
+                         double payoff_scale);
+
 // Packed form of n values: per 32 values a control byte with four 2-bit group
 // codes (0: 8 zeros, 1: 8 bytes, 2: 8 twelve-bit fields in 12 bytes, 3: 8 u16),
 // then the groups' payloads; the last n mod 32 values in groups of up to eight,
@@ -82,6 +96,9 @@ void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
                      const NumArray& action_values, const std::vector<int16_t>* hand_groups,
                      double payoff_scale, const uint8_t* mask);
 void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
+void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults,
+                         double payoff_scale);
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
 const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx2
@@ -99,6 +116,9 @@ void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
                      const NumArray& action_values, const std::vector<int16_t>* hand_groups,
                      double payoff_scale, const uint8_t* mask);
 void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes);
+void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults,
+                         double payoff_scale);
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
 const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx

@@ -22,6 +22,8 @@ namespace isa_avx {
 namespace {
 
 constexpr int32_t kMaxValue16 = 65535;
+// The most hands a board holds (every two-card combination).
+constexpr int32_t kMaxBoardRow = 1326;
 
 // Eight u32 lanes, from a 128-bit low and high half.
 inline __m256i Join(__m128i low, __m128i high) {
@@ -240,84 +242,236 @@ void SetActionValues16(uint16_t* row, const double* values, int32_t n) {
   }
 }
 
-void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
-                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
-                     double payoff_scale, const uint8_t* mask) {
-  // Every row of a pass has the same scale: the power is taken once per thread.
+namespace {
+
+// The constants of the regret update for one payoff scale: k = scale^0.75 and
+// the threshold t = 1 / scale, both as floats. Every row of a pass has the same
+// scale: the power is taken once per thread.
+struct RegretScale {
+  float k;
+  float t;
+};
+
+inline RegretScale ScaleOf(double payoff_scale) {
   static thread_local double cached_scale = 0.0;
   static thread_local float cached_k = 0.0f;
   if (payoff_scale != cached_scale || cached_k == 0.0f) {
     cached_k = static_cast<float>(std::pow(payoff_scale, 0.75));
     cached_scale = payoff_scale;
   }
-  const float k = cached_k;
-  const float t = static_cast<float>(1.0 / payoff_scale);
+  return {cached_k, static_cast<float>(1.0 / payoff_scale)};
+}
+
+// The lanes of eight differences that pass the threshold upward and downward.
+inline void ThresholdLanes(__m256 d, RegretScale scale, __m256& up, __m256& down) {
+  up = _mm256_cmp_ps(d, _mm256_set1_ps(scale.t), _CMP_GE_OQ);
+  down = _mm256_cmp_ps(d, _mm256_set1_ps(-scale.t), _CMP_LE_OQ);
+}
+
+// The update of eight hands once their lanes are known.
+inline void ApplyBlock16(uint16_t* row, __m256 d, __m256 up, __m256 down, RegretScale scale) {
+  const __m256 kv = _mm256_set1_ps(scale.k);
+  const __m256 cap = _mm256_set1_ps(static_cast<float>(kMaxValue16));
+  const __m256 abs_mask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m256 root = RefinedSqrt(_mm256_and_ps(d, abs_mask));
+  const __m256 power = _mm256_mul_ps(_mm256_mul_ps(kv, root), RefinedSqrt(root));
+  const __m256i step = _mm256_cvttps_epi32(_mm256_min_ps(power, cap));
+  const __m128i old16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+#if defined(TDX_ISA_AVX2)
+  const __m256i old = _mm256_cvtepu16_epi32(old16);
+  const __m256i raised = _mm256_min_epi32(_mm256_add_epi32(old, step), _mm256_set1_epi32(kMaxValue16));
+  const __m256i lowered = _mm256_max_epi32(_mm256_sub_epi32(old, step), _mm256_setzero_si256());
+  __m256i result = _mm256_blendv_epi8(old, raised, _mm256_castps_si256(up));
+  result = _mm256_blendv_epi8(result, lowered, _mm256_castps_si256(down));
+  const __m128i packed =
+      _mm_packus_epi32(_mm256_castsi256_si128(result), _mm256_extracti128_si256(result, 1));
+#else
+  const __m128i top = _mm_set1_epi32(kMaxValue16);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i halves[2];
+  for (int half = 0; half < 2; ++half) {
+    const __m128i old = _mm_cvtepu16_epi32(half ? _mm_srli_si128(old16, 8) : old16);
+    const __m128i s = half ? _mm256_extractf128_si256(step, 1) : _mm256_castsi256_si128(step);
+    const __m128i u = _mm_castps_si128(half ? _mm256_extractf128_ps(up, 1) : _mm256_castps256_ps128(up));
+    const __m128i dn =
+        _mm_castps_si128(half ? _mm256_extractf128_ps(down, 1) : _mm256_castps256_ps128(down));
+    __m128i r = _mm_blendv_epi8(old, _mm_min_epi32(_mm_add_epi32(old, s), top), u);
+    halves[half] = _mm_blendv_epi8(r, _mm_max_epi32(_mm_sub_epi32(old, s), zero), dn);
+  }
+  const __m128i packed = _mm_packus_epi32(halves[0], halves[1]);
+#endif
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(row), packed);
+}
+
+// The regret update of eight hands from their differences d (action value less
+// node value, as floats); free holds all ones for the hands not locked.
+inline void UpdateBlock16(uint16_t* row, __m256 d, const __m256* free, RegretScale scale) {
+  __m256 up, down;
+  ThresholdLanes(d, scale, up, down);
+  if (free) {
+    up = _mm256_and_ps(up, *free);
+    down = _mm256_and_ps(down, *free);
+  }
+  // Nothing passes the threshold or everything is locked: no arithmetic.
+  if (_mm256_movemask_ps(_mm256_or_ps(up, down)) == 0) return;
+  ApplyBlock16(row, d, up, down, scale);
+}
+
+// The same for one hand, with exact square roots.
+inline void UpdateOne16(uint16_t& value, double action, double node, RegretScale scale) {
+  const float d = static_cast<float>(action - node);
+  if (d >= scale.t) {
+    const int32_t raised = value + static_cast<int32_t>(ScalarIncrement(scale.k, d));
+    value = static_cast<uint16_t>(std::min(raised, kMaxValue16));
+  } else if (d <= -scale.t) {
+    const int32_t lowered = value - static_cast<int32_t>(ScalarIncrement(scale.k, -d));
+    value = static_cast<uint16_t>(std::max(lowered, 0));
+  }
+}
+
+}  // namespace
+
+void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
+                     const NumArray& action_values, const std::vector<int16_t>* hand_groups,
+                     double payoff_scale, const uint8_t* mask) {
+  const RegretScale scale = ScaleOf(payoff_scale);
   const double* node = node_values.data;
   const double* action = action_values.data;
   int32_t count = std::min(n, node_values.count);
   if (action) count = std::min(count, action_values.count);
 
-  const __m256 kv = _mm256_set1_ps(k);
-  const __m256 tv = _mm256_set1_ps(t);
-  const __m256 neg_tv = _mm256_set1_ps(-t);
-  const __m256 cap = _mm256_set1_ps(static_cast<float>(kMaxValue16));
-  const __m256 abs_mask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   int32_t h = 0;
   for (; h + 8 <= count; h += 8) {
-    const __m256 d = LoadDifference(action, node, h);
-    __m256 up = _mm256_cmp_ps(d, tv, _CMP_GE_OQ);
-    __m256 down = _mm256_cmp_ps(d, neg_tv, _CMP_LE_OQ);
-    if (mask) {
-      const __m256 free = UnmaskedLanes(mask + h);
-      up = _mm256_and_ps(up, free);
-      down = _mm256_and_ps(down, free);
-    }
-    // Nothing passes the threshold or everything is locked: no arithmetic.
-    if (_mm256_movemask_ps(_mm256_or_ps(up, down)) == 0) continue;
-
-    const __m256 root = RefinedSqrt(_mm256_and_ps(d, abs_mask));
-    const __m256 power = _mm256_mul_ps(_mm256_mul_ps(kv, root), RefinedSqrt(root));
-    const __m256i step = _mm256_cvttps_epi32(_mm256_min_ps(power, cap));
-    const __m128i old16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + h));
-#if defined(TDX_ISA_AVX2)
-    const __m256i old = _mm256_cvtepu16_epi32(old16);
-    const __m256i raised = _mm256_min_epi32(_mm256_add_epi32(old, step), _mm256_set1_epi32(kMaxValue16));
-    const __m256i lowered = _mm256_max_epi32(_mm256_sub_epi32(old, step), _mm256_setzero_si256());
-    __m256i result = _mm256_blendv_epi8(old, raised, _mm256_castps_si256(up));
-    result = _mm256_blendv_epi8(result, lowered, _mm256_castps_si256(down));
-    const __m128i packed =
-        _mm_packus_epi32(_mm256_castsi256_si128(result), _mm256_extracti128_si256(result, 1));
-#else
-    const __m128i top = _mm_set1_epi32(kMaxValue16);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i halves[2];
-    for (int half = 0; half < 2; ++half) {
-      const __m128i old = _mm_cvtepu16_epi32(half ? _mm_srli_si128(old16, 8) : old16);
-      const __m128i s = half ? _mm256_extractf128_si256(step, 1) : _mm256_castsi256_si128(step);
-      const __m128i u = _mm_castps_si128(half ? _mm256_extractf128_ps(up, 1) : _mm256_castps256_ps128(up));
-      const __m128i dn =
-          _mm_castps_si128(half ? _mm256_extractf128_ps(down, 1) : _mm256_castps256_ps128(down));
-      __m128i r = _mm_blendv_epi8(old, _mm_min_epi32(_mm_add_epi32(old, s), top), u);
-      halves[half] = _mm_blendv_epi8(r, _mm_max_epi32(_mm_sub_epi32(old, s), zero), dn);
-    }
-    const __m128i packed = _mm_packus_epi32(halves[0], halves[1]);
-#endif
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + h), packed);
+    __m256 free;
+    if (mask) free = UnmaskedLanes(mask + h);
+    UpdateBlock16(row + h, LoadDifference(action, node, h), mask ? &free : nullptr, scale);
   }
   for (; h < count; ++h) {
     if (mask && mask[h]) continue;
-    const double a = action ? action[h] : 0.0;
-    const double v = node ? node[h] : 0.0;
-    const float d = static_cast<float>(a - v);
-    if (d >= t) {
-      const int32_t raised = row[h] + static_cast<int32_t>(ScalarIncrement(k, d));
-      row[h] = static_cast<uint16_t>(std::min(raised, kMaxValue16));
-    } else if (d <= -t) {
-      const int32_t lowered = row[h] - static_cast<int32_t>(ScalarIncrement(k, -d));
-      row[h] = static_cast<uint16_t>(std::max(lowered, 0));
-    }
+    UpdateOne16(row[h], action ? action[h] : 0.0, node ? node[h] : 0.0, scale);
   }
   if (hand_groups) AverageValueGroups16(row, n, *hand_groups);
+}
+
+namespace {
+
+// The strategy of eight hands from the A rows, as the normalisers give it: the
+// rows as floats, their sum (exact: integers far below 2^24, so the order of
+// the additions does not matter), value x refined reciprocal of the sum, or the
+// default where the sum is below FLT_MIN.
+inline void BlockStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
+                          const float* defaults, __m256* q) {
+  __m256 sum = LoadU16AsFloat(rows[0] + h);
+  q[0] = sum;
+  for (int32_t a = 1; a < actions; ++a) {
+    q[a] = LoadU16AsFloat(rows[a] + h);
+    sum = _mm256_add_ps(sum, q[a]);
+  }
+  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+  const __m256 reciprocal = Reciprocal(sum);
+  for (int32_t a = 0; a < actions; ++a)
+    q[a] = _mm256_blendv_ps(_mm256_set1_ps(defaults[a]), _mm256_mul_ps(q[a], reciprocal), valid);
+}
+
+// The strategy of one hand, exact division.
+inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
+                        const float* defaults, double* sigma) {
+  float sum = 0.0f;
+  for (int32_t a = 0; a < actions; ++a) sum += static_cast<float>(rows[a][h]);
+  for (int32_t a = 0; a < actions; ++a)
+    sigma[a] = ScalarQuotient(static_cast<float>(rows[a][h]), sum, defaults[a]);
+}
+
+#if defined(TDX_ISA_AVX2)
+inline __m256d MulAdd4(__m256d x, __m256d y, __m256d z) { return _mm256_fmadd_pd(x, y, z); }
+inline double MulAdd1(double x, double y, double z) { return __builtin_fma(x, y, z); }
+#else
+inline __m256d MulAdd4(__m256d x, __m256d y, __m256d z) {
+  return _mm256_add_pd(_mm256_mul_pd(x, y), z);
+}
+inline double MulAdd1(double x, double y, double z) { return x * y + z; }
+#endif
+
+}  // namespace
+
+void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults,
+                         double payoff_scale) {
+  if (actions <= 0 || actions > kMaxFusedActions) return;
+  // The first action with values opens the sum: a product on its own for
+  // action 0, a product added to zero for a later one.
+  int32_t first = 0;
+  while (first < actions && !values[first]) ++first;
+  int32_t h = 0;
+  for (; h + 8 <= n; h += 8) {
+    __m256 q[kMaxFusedActions];
+    BlockStrategy(rows, actions, h, defaults, q);
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    for (int32_t a = first; a < actions; ++a) {
+      if (!values[a]) continue;
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q[a]));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1));
+      const __m256d v_low = _mm256_loadu_pd(values[a] + h);
+      const __m256d v_high = _mm256_loadu_pd(values[a] + h + 4);
+      if (a == 0) {
+        low = _mm256_mul_pd(v_low, s_low);
+        high = _mm256_mul_pd(v_high, s_high);
+      } else {
+        low = MulAdd4(v_low, s_low, low);
+        high = MulAdd4(v_high, s_high, high);
+      }
+    }
+    _mm256_storeu_pd(node + h, low);
+    _mm256_storeu_pd(node + h + 4, high);
+  }
+  for (; h < n; ++h) {
+    double sigma[kMaxFusedActions];
+    OneStrategy(rows, actions, h, defaults, sigma);
+    double sum = 0.0;
+    for (int32_t a = first; a < actions; ++a) {
+      if (!values[a]) continue;
+      sum = a == 0 ? values[a][h] * sigma[a] : MulAdd1(values[a][h], sigma[a], sum);
+    }
+    node[h] = sum;
+  }
+  // Then the update row by row, once every node value is known: interleaved
+  // with the strategy, the test that skips a block would wait on the whole
+  // chain from the rows to the node value, and a mispredicted skip costs that.
+  const RegretScale scale = ScaleOf(payoff_scale);
+  const int32_t whole = n & ~7;
+  for (int32_t a = 0; a < actions; ++a) {
+    uint16_t* row = rows[a];
+    const double* action = values[a];
+    if (whole > kMaxBoardRow) {
+      for (int32_t k = 0; k < whole; k += 8)
+        UpdateBlock16(row + k, LoadDifference(action, node, k), nullptr, scale);
+    } else {
+      // The differences of every block first, with one bit per block that has
+      // a hand past the threshold; then the arithmetic on those blocks alone.
+      // The skip is then a walk over set bits instead of a branch per block,
+      // which the predictor misses whenever the passing blocks come unevenly.
+      alignas(32) float d[kMaxBoardRow];
+      uint64_t passing[kMaxBoardRow / 8 / 64 + 1] = {};
+      for (int32_t k = 0; k < whole; k += 8) {
+        const __m256 dk = LoadDifference(action, node, k);
+        _mm256_store_ps(d + k, dk);
+        __m256 up, down;
+        ThresholdLanes(dk, scale, up, down);
+        const uint64_t any = _mm256_movemask_ps(_mm256_or_ps(up, down)) != 0;
+        passing[k >> 9] |= any << ((k >> 3) & 63);
+      }
+      for (int32_t w = 0; w <= (whole >> 9); ++w) {
+        for (uint64_t bits = passing[w]; bits; bits &= bits - 1) {
+          const int32_t k = (w << 9) + (__builtin_ctzll(bits) << 3);
+          const __m256 dk = _mm256_load_ps(d + k);
+          __m256 up, down;
+          ThresholdLanes(dk, scale, up, down);
+          ApplyBlock16(row + k, dk, up, down, scale);
+        }
+      }
+    }
+    for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], action ? action[k] : 0.0, node[k], scale);
+  }
 }
 
 void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {

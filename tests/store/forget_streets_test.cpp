@@ -230,7 +230,9 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
   EXPECT_FALSE(state.flags & INCOMPLETE_TREE);
   EXPECT_EQ(state.first_forgotten_street, -1);
   for (const TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE) EXPECT_TRUE(node.materialised && node.regret_store);
+    if (node.kind == DECISION_NODE) {
+      EXPECT_TRUE(node.materialised && node.regret_store);
+    }
   for (int s = 0; s < 4; ++s) {
     EXPECT_EQ(state.storage_counters[s], fresh_counters[s]) << s;
     EXPECT_EQ(state.storage_totals[s], fresh_totals[s]) << s;
@@ -328,7 +330,9 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
   expect_shape(Node(turn_split).card_records[0].reach_sums[kOop], oop, "OOP turn");
   expect_shape(Node(turn_split).card_records[0].reach_sums[kIp], ip, "IP turn");
   for (const TreeNode& node : state.nodes)
-    if (node.street >= 2) EXPECT_FALSE(node.regret_store || node.strategy_store);
+    if (node.street >= 2) {
+      EXPECT_FALSE(node.regret_store || node.strategy_store);
+    }
 }
 
 TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
@@ -350,7 +354,9 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
             "ERROR: solve_all_splits rivers: an earlier street is forgotten\n");
   EXPECT_EQ(state.first_forgotten_street, 2);
   for (const TreeNode& node : state.nodes)
-    if (node.street >= 2) EXPECT_EQ(node.regret_store, nullptr);
+    if (node.street >= 2) {
+      EXPECT_EQ(node.regret_store, nullptr);
+    }
 
   // Solving the turn splits makes the turn and river stores and solves both.
   ASSERT_EQ(Run("solve_all_splits turns"), "solve_all_splits ok!\n");
@@ -358,7 +364,9 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
   EXPECT_EQ(state.first_forgotten_street, -1);
   EXPECT_EQ(state.iterations, 100);
   for (const TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE) EXPECT_TRUE(node.materialised && node.regret_store);
+    if (node.kind == DECISION_NODE) {
+      EXPECT_TRUE(node.materialised && node.regret_store);
+    }
   ASSERT_EQ(Run("go 25 steps"), "go ok!\n");
   WaitForSolver();
   EXPECT_LT(Exploitability(), std::max(10.0 * exploitability, 0.001 * 60.0)) << exploitability;
@@ -421,7 +429,9 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
   EXPECT_EQ(state.first_forgotten_street, -1);
   EXPECT_FALSE(state.flags & INCOMPLETE_TREE);
   for (const TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE) EXPECT_NE(node.regret_store, nullptr);
+    if (node.kind == DECISION_NODE) {
+      EXPECT_NE(node.regret_store, nullptr);
+    }
 
   // The street a tree starts on has nothing before it to keep its reach.
   ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
@@ -431,7 +441,9 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
   EXPECT_EQ(turn_state.first_forgotten_street, -1);
   EXPECT_FALSE(turn_state.flags & INCOMPLETE_TREE);
   for (const TreeNode& node : turn_state.nodes)
-    if (node.kind == DECISION_NODE) EXPECT_NE(node.regret_store, nullptr);
+    if (node.kind == DECISION_NODE) {
+      EXPECT_NE(node.regret_store, nullptr);
+    }
 }
 
 TEST_F(ForgetStreetsTest, ForgottenRiverMemoryGoesBackToTheSystem) {

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/cpu_features.h"
+#include "solver/array_ops.h"
 
 namespace {
 
@@ -402,6 +404,116 @@ TEST(ValueKernels16, UnpackAcceptsEveryCode) {
               bytes.data() + bytes.size())
         << build.name;
     EXPECT_EQ(out, expected) << build.name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The traverser's step on 16-bit rows against the separate routines it stands
+// for, bit for bit in each build: the strategy of the normalisers, the node
+// value of MultiplyArrays and MultiplyAddArrays, then UpdateRegrets16 per row.
+// Action counts with their own normalisers (2, 3) and the general one, hand
+// counts with and without a tail, rows with all-zero hands (the defaults),
+// values near the threshold and large ones (the cap), absent action values.
+TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
+  struct Fused {
+    const char* name;
+    decltype(&isa_avx::UpdateOwnDecision16) step;
+    decltype(&isa_avx::MultiplyArrays) multiply;
+    decltype(&isa_avx::MultiplyAddArrays) multiply_add;
+  };
+  std::vector<Fused> fused = {{"avx", isa_avx::UpdateOwnDecision16, isa_avx::MultiplyArrays,
+                               isa_avx::MultiplyAddArrays}};
+  if (CpuHasAvx2Fma())
+    fused.push_back({"avx2", isa_avx2::UpdateOwnDecision16, isa_avx2::MultiplyArrays,
+                     isa_avx2::MultiplyAddArrays});
+  std::vector<Build> builds = Builds();
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const Build& build = builds[b];
+    const Fused& f = fused[b];
+    for (int actions : {1, 2, 3, 5}) {
+      for (int n : {5, 8, 29, 403}) {
+        for (int absent = -1; absent < std::min(actions, 2); ++absent) {
+          if (absent >= 0 && actions == 1) continue;  // nothing would be left
+          for (double scale : {0.4, 3.0}) {
+            std::vector<std::vector<uint16_t>> rows(actions, std::vector<uint16_t>(n));
+            std::vector<NumArray> values(actions);
+            for (int h = 0; h < n; ++h) {
+              const bool empty = pick(rng) < 10;
+              for (int a = 0; a < actions; ++a) {
+                const int kind = pick(rng);
+                rows[a][h] = empty ? 0
+                             : kind < 20 ? 0
+                             : kind < 80 ? static_cast<uint16_t>(pick(rng) * 37)
+                                         : static_cast<uint16_t>(65535 - pick(rng));
+              }
+            }
+            // Some blocks of eight hands stay below the threshold throughout,
+            // so that the step passes over them.
+            std::vector<bool> quiet(n / 8 + 1);
+            for (size_t k = 0; k < quiet.size(); ++k) quiet[k] = pick(rng) < 30;
+            for (int a = 0; a < actions; ++a) {
+              values[a] = NumArray(n);
+              if (a == absent) values[a].Free();
+              for (int h = 0; values[a].HasData() && h < n; ++h) {
+                const int kind = pick(rng);
+                values[a][h] = quiet[h / 8]   ? u(rng) / (3.0 * scale)
+                               : kind < 20 ? u(rng) / scale
+                               : kind < 90 ? 500.0 * u(rng)
+                                           : 1e6 * u(rng);
+              }
+            }
+            float defaults[8];
+            defaults[0] = static_cast<float>(std::max(0.9, 1.0 / actions));
+            for (int a = 1; a < actions; ++a) defaults[a] = static_cast<float>(0.09999999999999998 / (actions - 1));
+
+            // The separate routines.
+            std::vector<std::vector<uint16_t>> want = rows;
+            std::vector<NumArray> strategy(actions);
+            for (NumArray& s : strategy) s = NumArray(n);
+            if (actions == 2) {
+              build.normalize2(want[0].data(), want[1].data(), strategy[0].data, strategy[1].data, n,
+                               defaults);
+            } else if (actions == 3) {
+              build.normalize3(want[0].data(), want[1].data(), want[2].data(), strategy[0].data,
+                               strategy[1].data, strategy[2].data, n, defaults);
+            } else {
+              std::vector<uint32_t> sums(n, 0);
+              for (int a = 0; a < actions; ++a) build.sum(sums.data(), want[a].data(), n);
+              for (int a = 0; a < actions; ++a)
+                build.normalize(want[a].data(), sums.data(), strategy[a].data, n, defaults[a]);
+            }
+            NumArray node;
+            f.multiply(node, values[0], strategy[0]);
+            for (int a = 1; a < actions; ++a) f.multiply_add(node, values[a], strategy[a]);
+            ASSERT_TRUE(node.HasData());
+            for (int a = 0; a < actions; ++a)
+              build.update(want[a].data(), n, node, values[a], nullptr, scale, nullptr);
+
+            // The one pass.
+            std::vector<uint16_t*> row_pointers;
+            std::vector<const double*> value_pointers;
+            for (int a = 0; a < actions; ++a) {
+              row_pointers.push_back(rows[a].data());
+              value_pointers.push_back(values[a].data);
+            }
+            std::vector<double> got_node(n);
+            f.step(row_pointers.data(), actions, n, value_pointers.data(), got_node.data(), defaults,
+                   scale);
+            const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
+                                      " hands " + std::to_string(n) + " absent " +
+                                      std::to_string(absent) + " scale " + std::to_string(scale);
+            ASSERT_EQ(std::memcmp(got_node.data(), node.data, sizeof(double) * n), 0) << where;
+            for (int a = 0; a < actions; ++a) ASSERT_EQ(rows[a], want[a]) << where << " row " << a;
+          }
+        }
+      }
+    }
   }
 }
 

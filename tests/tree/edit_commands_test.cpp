@@ -35,7 +35,9 @@ TEST_F(EditCommands, EvBoostLandsInTheNamedDecisionNode) {
             "ERROR: set_ev_boost incorrect or missing argument\n");
   EXPECT_EQ(state.nodes[0].ev_boost, -0.99f);
   for (size_t i = 0; i < state.nodes.size(); ++i)
-    if (state.nodes[i].kind != DECISION_NODE) EXPECT_EQ(state.nodes[i].ev_boost, 0.0f) << i;
+    if (state.nodes[i].kind != DECISION_NODE) {
+      EXPECT_EQ(state.nodes[i].ev_boost, 0.0f) << i;
+    }
 
   // Out of range or without a tree: nothing.
   SetEvBoost(static_cast<int32_t>(state.nodes.size()), 0.5f);

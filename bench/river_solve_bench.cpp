@@ -1,0 +1,404 @@
+// A river spot with wide ranges solved to 0.3% of the pot through the engine's
+// own commands, on one core and on all cores, each in a fresh process so that
+// its peak memory is its own.
+//
+//   river_solve_bench [options]
+//     --threads a,b,...   thread counts to run, one process each (default: 1,N)
+//     --accuracy x        target exploitability as a fraction of the pot (0.003)
+//     --steps n           stop after n iterations instead of at the accuracy
+//     --script file       write the spot as an engine script and exit
+//     --verbose           pass the engine's own output through
+//
+// The spot: Qs 8h 4d 2c 7s, pot 100, 300 behind; both players with wide ranges
+// (a few hundred combinations each). OOP bets 66% of the pot or checks, IP bets
+// 66% after a check; facing a bet a raise to three times it and the all-in,
+// facing a raise the all-in.
+//
+// A tree rooted on the river has no deal node: its passes make no subgame
+// tasks, so a run uses one thread whatever the thread count. The report says so
+// instead of showing a speed-up that cannot be there.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
+#include "platform/cpu_features.h"
+#include "platform/fp_mode.h"
+#include "protocol/dispatcher.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
+#include "solver/benchmark_routine.h"
+#include "solver/progress_history.h"
+#include "solver/solver_run.h"
+#include "solver/solver_status.h"
+#include "tree/tree_records.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr double kPot = 100.0;
+constexpr double kStack = 300.0;
+const char* const kBoard = "Qs 8h 4d 2c 7s";
+
+// OOP, a wide defending range.
+const char* const kOopClasses =
+    "JJ TT 99 88 77 66 55 44 33 22 "
+    "AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s K8s K7s K6s K5s QJs QTs Q9s Q8s "
+    "JTs J9s J8s T9s T8s 98s 97s 87s 86s 76s 75s 65s 64s 54s "
+    "AQo AJo ATo A9o A8o KQo KJo KTo QJo QTo JTo T9o 98o 87o";
+// IP, a wide opening range.
+const char* const kIpClasses =
+    "AA KK QQ JJ TT 99 88 77 66 55 44 33 22 "
+    "AKs AQs AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s QJs QTs Q9s JTs J9s T9s "
+    "T8s 98s 87s 76s 65s 54s AKo AQo AJo ATo A9o KQo KJo KTo QJo QTo JTo";
+
+std::string Run(const std::string& line) {
+  g_reply_buffer.clear();
+  DispatchCommandLine(TokenizeLine(line));
+  std::string reply;
+  reply.swap(g_reply_buffer);
+  return reply;
+}
+
+// Weights of the given hand classes in HandOrder, the order set_range reads.
+std::vector<double> ClassRange(const char* classes) {
+  static const std::string kRanks = "23456789TJQKA";
+  std::vector<double> by_combo(kComboCount, 0.0);
+  std::istringstream words(classes);
+  std::string name;
+  while (words >> name) {
+    const int a = static_cast<int>(kRanks.find(name[0]));
+    const int b = static_cast<int>(kRanks.find(name[1]));
+    const int high = std::max(a, b), low = std::min(a, b);
+    const bool suited = name.size() == 3 && name[2] == 's';
+    const int cls = high == low ? 13 * high + low : suited ? 13 * low + high : 13 * high + low;
+    for (uint16_t combo : g_hand_class_combos[cls]) by_combo[combo] = 1.0;
+  }
+  std::vector<double> by_order(kComboCount);
+  for (int k = 0; k < kComboCount; ++k) by_order[g_hand_order_by_combo[k]] = by_combo[k];
+  return by_order;
+}
+
+std::string RangeLine(const char* player, const std::vector<double>& by_order) {
+  std::string line = std::string("set_range ") + player;
+  char word[32];
+  for (double w : by_order) {
+    std::snprintf(word, sizeof word, " %g", w);
+    line += word;
+  }
+  return line;
+}
+
+// Combinations with weight that do not touch the board.
+int LiveCombos(const std::vector<double>& by_order, CardMask board) {
+  int n = 0;
+  for (int p = 0; p < kComboCount; ++p)
+    if (by_order[p] > 0.0 && !(g_combo_card_masks[p] & board)) ++n;
+  return n;
+}
+
+std::string LineText(const std::vector<double>& amounts) {
+  std::string text = "add_line";
+  char word[32];
+  for (double a : amounts) {
+    std::snprintf(word, sizeof word, " %g", a);
+    text += word;
+  }
+  return text;
+}
+
+// The river lines: a bet of 66% by OOP or, after a check, by IP; facing a bet
+// call, fold (automatic), a raise to three times the bet and the all-in;
+// facing a raise call, fold and the all-in; and the check-down.
+std::set<std::string> RiverLines() {
+  std::set<std::string> lines;
+  const double bet = std::min(kStack, std::round(kPot * 0.66));
+  auto facing = [&](std::vector<double> line) {
+    lines.insert(LineText(line));
+    line.push_back(bet);
+    lines.insert(LineText(line));  // call
+    line.pop_back();
+    const double raise = std::round(3.0 * bet);
+    for (double r : {raise, kStack}) {
+      if (r >= kStack && r != kStack) continue;
+      std::vector<double> raised = line;
+      raised.push_back(r);
+      lines.insert(LineText(raised));
+      raised.push_back(r);
+      lines.insert(LineText(raised));  // call of the raise
+      if (r < kStack) {
+        raised.pop_back();
+        raised.push_back(kStack);
+        raised.push_back(kStack);
+        lines.insert(LineText(raised));  // all-in over the raise, called
+      }
+    }
+  };
+  facing({bet});
+  facing({0.0, bet});
+  lines.insert(LineText({0.0, 0.0}));
+  return lines;
+}
+
+std::vector<std::string> SpotScript(double accuracy) {
+  std::vector<std::string> script;
+  script.push_back(RangeLine("OOP", ClassRange(kOopClasses)));
+  script.push_back(RangeLine("IP", ClassRange(kIpClasses)));
+  script.push_back(std::string("set_board ") + kBoard);
+  script.push_back("set_pot 0 0 100");
+  script.push_back("clear_lines");
+  for (const std::string& line : RiverLines()) script.push_back(line);
+  char word[64];
+  std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
+  script.push_back(word);
+  return script;
+}
+
+double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+struct Options {
+  std::vector<int> threads;
+  double accuracy = 0.003;
+  int steps = 0;
+  bool verbose = false;
+  std::string script;
+  int single = 0;  // the child's thread count
+};
+
+int RunSingle(const Options& options) {
+  InitCpuFeatures();
+  EnableFlushToZero();
+  InitHandEvaluator();
+  BuildComboTables();
+
+  if (!options.verbose) std::freopen("/dev/null", "w", stdout);
+  FILE* report = fdopen(dup(STDERR_FILENO), "w");
+  const std::vector<double> oop = ClassRange(kOopClasses), ip = ClassRange(kIpClasses);
+  for (const std::string& line : SpotScript(options.accuracy)) Run(line);
+  Run("set_threads " + std::to_string(options.single));
+  const std::string built = Run("build_tree");
+  if (built != "build_tree ok!\n") {
+    std::fprintf(report, "build_tree failed: %s", built.c_str());
+    return 1;
+  }
+  // First the number of iterations the target takes, measured every 25
+  // iterations between runs (the engine's own checks are thinned to one per
+  // 250 ms, far apart for a tree this small); the runs' time is what the
+  // iterations cost.
+  int needed = 0;
+  double needed_seconds = 0.0, needed_exploitability = -1.0;
+  if (options.steps == 0) {
+    constexpr int kStep = 25, kCap = 20000;
+    while (g_solver_state->iterations < kCap) {
+      const auto run_start = std::chrono::steady_clock::now();
+      Run("go " + std::to_string(kStep) + " steps");
+      WaitForSolver();
+      needed_seconds += Seconds(run_start, std::chrono::steady_clock::now());
+      ProgressRecord r{};
+      if (!ComputeResults(&r)) break;
+      needed_exploitability = r.exploitability;
+      if (r.exploitability <= options.accuracy * kPot) {
+        needed = g_solver_state->iterations;
+        break;
+      }
+    }
+    // The timed run below starts afresh.
+    Run("build_tree");
+  }
+  const SolverState& state = *g_solver_state;
+
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = ProcessCpuSeconds();
+  const std::string go =
+      Run(options.steps > 0 ? "go " + std::to_string(options.steps) + " steps" : "go");
+  if (go != "go ok!\n") {
+    std::fprintf(report, "go failed: %s", go.c_str());
+    return 1;
+  }
+  WaitForSolver();
+  const auto end = std::chrono::steady_clock::now();
+  const double cpu = ProcessCpuSeconds() - cpu_start;
+
+  // The first check at or below the target: its iteration and the time the
+  // solver had run by then.
+  double exploitability = -1.0, reached_seconds = -1.0;
+  int checked_iteration = 0, reached_iteration = 0;
+  for (const ProgressRecord& r : g_progress_history) {
+    exploitability = r.exploitability;
+    checked_iteration = static_cast<int>(r.iteration);
+    if (reached_iteration == 0 && r.exploitability <= options.accuracy * kPot) {
+      reached_iteration = static_cast<int>(r.iteration);
+      reached_seconds = r.running_time;
+    }
+  }
+  int nodes = 0, decisions = 0;
+  for (const TreeNode& node : state.nodes) {
+    ++nodes;
+    if (node.kind == DECISION_NODE) ++decisions;
+  }
+  std::fprintf(report,
+               "RESULT threads=%d seconds=%.4f iterations=%d checked=%d exploitability=%.5f "
+               "pot_fraction=%.5f reached_iteration=%d reached_seconds=%.4f peak=%llu cpu=%.4f "
+               "nodes=%d decisions=%d oop_combos=%d ip_combos=%d needed=%d needed_seconds=%.4f "
+               "needed_exploitability=%.5f\n",
+               options.single, Seconds(start, end), state.iterations, checked_iteration,
+               exploitability, exploitability / kPot, reached_iteration, reached_seconds,
+               static_cast<unsigned long long>(ProcessPeakMemoryBytes()), cpu, nodes, decisions,
+               LiveCombos(oop, state.board_mask), LiveCombos(ip, state.board_mask), needed,
+               needed_seconds, needed_exploitability);
+  std::fflush(report);
+  return 0;
+}
+
+// key=value fields of a RESULT line.
+double Field(const std::string& line, const std::string& key) {
+  const size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return 0.0;
+  return std::strtod(line.c_str() + at + key.size() + 2, nullptr);
+}
+
+std::string RunChild(const Options& options, int threads) {
+  std::vector<std::string> args = {"river_solve_bench", "--single", std::to_string(threads),
+                                   "--accuracy", std::to_string(options.accuracy), "--steps",
+                                   std::to_string(options.steps)};
+  if (options.verbose) args.push_back("--verbose");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  pid_t pid;
+  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  std::string output;
+  if (spawned == 0) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  close(pipe_fds[0]);
+  std::string result;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("RESULT", 0) == 0)
+      result = line;
+    else
+      std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  return result;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--threads" && has_value) {
+      std::istringstream list(argv[++i]);
+      std::string item;
+      while (std::getline(list, item, ',')) options.threads.push_back(std::atoi(item.c_str()));
+    } else if (a == "--accuracy" && has_value) {
+      options.accuracy = std::atof(argv[++i]);
+    } else if (a == "--steps" && has_value) {
+      options.steps = std::atoi(argv[++i]);
+    } else if (a == "--script" && has_value) {
+      options.script = argv[++i];
+    } else if (a == "--single" && has_value) {
+      options.single = std::atoi(argv[++i]);
+    } else if (a == "--verbose") {
+      options.verbose = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--threads a,b,...] [--accuracy x] [--steps n] [--script file] "
+                 "[--verbose]\n",
+                 argv[0]);
+    return 2;
+  }
+  if (options.single > 0) return RunSingle(options);
+
+  if (!options.script.empty()) {
+    InitCpuFeatures();
+    InitHandEvaluator();
+    BuildComboTables();
+    FILE* file = std::fopen(options.script.c_str(), "w");
+    if (!file) return 1;
+    for (const std::string& line : SpotScript(options.accuracy))
+      std::fprintf(file, "%s\n", line.c_str());
+    std::fprintf(file, "build_tree\ngo\nwait_for_solver\ncalc_results\n");
+    std::fclose(file);
+    return 0;
+  }
+
+  if (options.threads.empty()) {
+    const int n = static_cast<int>(std::thread::hardware_concurrency());
+    options.threads = {1, n};
+  }
+  std::vector<std::string> results;
+  for (int t : options.threads) {
+    results.push_back(RunChild(options, t));
+    if (results.back().empty()) {
+      std::fprintf(stderr, "run with %d threads failed\n", t);
+      return 1;
+    }
+  }
+
+  const std::string& first = results.front();
+  std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",
+              static_cast<int>(Field(first, "oop_combos")),
+              static_cast<int>(Field(first, "ip_combos")), kBoard,
+              static_cast<int>(Field(first, "nodes")), static_cast<int>(Field(first, "decisions")));
+  std::printf("a river-rooted tree has no deal node: every pass runs on one thread, whatever the "
+              "thread count\n");
+  std::printf("target: %.2f%% of the pot. 'to target': iterations until a measurement every 25\n"
+              "iterations first shows it, and the time those iterations took; 'engine run': go to\n"
+              "the accuracy, whose checks the engine thins to one per 250 ms\n",
+              100.0 * options.accuracy);
+  std::printf("%8s %11s %11s %9s %9s | %11s %10s %9s %10s %9s\n", "threads", "to target it",
+              "to target s", "it/s", "peak MiB", "engine run s", "iterations", "it/s", "expl/pot",
+              "cpu s");
+  for (const std::string& r : results) {
+    const double seconds = Field(r, "seconds"), iterations = Field(r, "iterations");
+    const double needed = Field(r, "needed"), needed_seconds = Field(r, "needed_seconds");
+    std::printf("%8d %11d %11.3f %9.1f %9.1f | %11.3f %10d %9.1f %9.4f%% %9.3f\n",
+                static_cast<int>(Field(r, "threads")), static_cast<int>(needed), needed_seconds,
+                needed > 0 ? needed / needed_seconds : 0.0, Field(r, "peak") / 1048576.0, seconds,
+                static_cast<int>(iterations), iterations / seconds,
+                100.0 * Field(r, "pot_fraction"), Field(r, "cpu"));
+  }
+  return 0;
+}
