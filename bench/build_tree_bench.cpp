@@ -20,6 +20,7 @@
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
 #include "store/arena_store.h"
+#include "support/solve_driver.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -30,24 +31,6 @@ constexpr double kStack = 250.0;
 
 // mmap hands out whole pages.
 uint64_t PageRounded(uint64_t bytes) { return (bytes + 4095) & ~uint64_t{4095}; }
-
-std::string Run(const std::string& line) {
-  g_reply_buffer.clear();
-  DispatchCommandLine(TokenizeLine(line));
-  std::string reply;
-  reply.swap(g_reply_buffer);
-  return reply;
-}
-
-std::string LineText(const std::vector<double>& amounts) {
-  std::string text = "add_line";
-  char word[32];
-  for (double a : amounts) {
-    std::snprintf(word, sizeof word, " %g", a);
-    text += word;
-  }
-  return text;
-}
 
 // Every line of one street from equal commitments c: bets of a third and of
 // three quarters of the pot, a raise to three times the bet, capped at the

@@ -17,8 +17,6 @@
 // A tree rooted on the river has no deal node: its passes make no subgame
 // tasks, so a run uses one thread whatever the thread count. The report says so
 // instead of showing a speed-up that cannot be there.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,9 +42,8 @@
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
 #include "solver/solver_status.h"
+#include "support/solve_driver.h"
 #include "tree/tree_records.h"
-
-extern char** environ;
 
 namespace {
 
@@ -65,61 +62,6 @@ const char* const kIpClasses =
     "AA KK QQ JJ TT 99 88 77 66 55 44 33 22 "
     "AKs AQs AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s QJs QTs Q9s JTs J9s T9s "
     "T8s 98s 87s 76s 65s 54s AKo AQo AJo ATo A9o KQo KJo KTo QJo QTo JTo";
-
-std::string Run(const std::string& line) {
-  g_reply_buffer.clear();
-  DispatchCommandLine(TokenizeLine(line));
-  std::string reply;
-  reply.swap(g_reply_buffer);
-  return reply;
-}
-
-// Weights of the given hand classes in HandOrder, the order set_range reads.
-std::vector<double> ClassRange(const char* classes) {
-  static const std::string kRanks = "23456789TJQKA";
-  std::vector<double> by_combo(kComboCount, 0.0);
-  std::istringstream words(classes);
-  std::string name;
-  while (words >> name) {
-    const int a = static_cast<int>(kRanks.find(name[0]));
-    const int b = static_cast<int>(kRanks.find(name[1]));
-    const int high = std::max(a, b), low = std::min(a, b);
-    const bool suited = name.size() == 3 && name[2] == 's';
-    const int cls = high == low ? 13 * high + low : suited ? 13 * low + high : 13 * high + low;
-    for (uint16_t combo : g_hand_class_combos[cls]) by_combo[combo] = 1.0;
-  }
-  std::vector<double> by_order(kComboCount);
-  for (int k = 0; k < kComboCount; ++k) by_order[g_hand_order_by_combo[k]] = by_combo[k];
-  return by_order;
-}
-
-std::string RangeLine(const char* player, const std::vector<double>& by_order) {
-  std::string line = std::string("set_range ") + player;
-  char word[32];
-  for (double w : by_order) {
-    std::snprintf(word, sizeof word, " %g", w);
-    line += word;
-  }
-  return line;
-}
-
-// Combinations with weight that do not touch the board.
-int LiveCombos(const std::vector<double>& by_order, CardMask board) {
-  int n = 0;
-  for (int p = 0; p < kComboCount; ++p)
-    if (by_order[p] > 0.0 && !(g_combo_card_masks[p] & board)) ++n;
-  return n;
-}
-
-std::string LineText(const std::vector<double>& amounts) {
-  std::string text = "add_line";
-  char word[32];
-  for (double a : amounts) {
-    std::snprintf(word, sizeof word, " %g", a);
-    text += word;
-  }
-  return text;
-}
 
 // The river lines: a bet of 66% by OOP or, after a check, by IP; facing a bet
 // call, fold (automatic), a raise to three times the bet and the all-in;
@@ -166,10 +108,6 @@ std::vector<std::string> SpotScript(double accuracy) {
   std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
   script.push_back(word);
   return script;
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
 }
 
 struct Options {
@@ -266,51 +204,12 @@ int RunSingle(const Options& options) {
   return 0;
 }
 
-// key=value fields of a RESULT line.
-double Field(const std::string& line, const std::string& key) {
-  const size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return 0.0;
-  return std::strtod(line.c_str() + at + key.size() + 2, nullptr);
-}
-
-std::string RunChild(const Options& options, int threads) {
+std::vector<std::string> ChildArgs(const Options& options, int threads) {
   std::vector<std::string> args = {"river_solve_bench", "--single", std::to_string(threads),
                                    "--accuracy", std::to_string(options.accuracy), "--steps",
                                    std::to_string(options.steps)};
   if (options.verbose) args.push_back("--verbose");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return "";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  pid_t pid;
-  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_fds[1]);
-  std::string output;
-  if (spawned == 0) {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
-  close(pipe_fds[0]);
-  std::string result;
-  std::istringstream lines(output);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind("RESULT", 0) == 0)
-      result = line;
-    else
-      std::fprintf(stderr, "%s\n", line.c_str());
-  }
-  return result;
+  return args;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -318,9 +217,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
     if (a == "--threads" && has_value) {
-      std::istringstream list(argv[++i]);
-      std::string item;
-      while (std::getline(list, item, ',')) options.threads.push_back(std::atoi(item.c_str()));
+      options.threads = ThreadList(argv[++i]);
     } else if (a == "--accuracy" && has_value) {
       options.accuracy = std::atof(argv[++i]);
     } else if (a == "--steps" && has_value) {
@@ -355,13 +252,7 @@ int main(int argc, char** argv) {
     InitCpuFeatures();
     InitHandEvaluator();
     BuildComboTables();
-    FILE* file = std::fopen(options.script.c_str(), "w");
-    if (!file) return 1;
-    for (const std::string& line : SpotScript(options.accuracy))
-      std::fprintf(file, "%s\n", line.c_str());
-    std::fprintf(file, "build_tree\ngo\nwait_for_solver\ncalc_results\n");
-    std::fclose(file);
-    return 0;
+    return WriteSolveScript(options.script, SpotScript(options.accuracy));
   }
 
   if (options.threads.empty()) {
@@ -369,13 +260,8 @@ int main(int argc, char** argv) {
     options.threads = {1, n};
   }
   std::vector<std::string> results;
-  for (int t : options.threads) {
-    results.push_back(RunChild(options, t));
-    if (results.back().empty()) {
-      std::fprintf(stderr, "run with %d threads failed\n", t);
-      return 1;
-    }
-  }
+  if (!RunPerThreadCount(options.threads, [&](int t) { return ChildArgs(options, t); }, results))
+    return 1;
 
   const std::string& first = results.front();
   std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",

@@ -24,6 +24,7 @@
 #include "solver/current_iteration.h"
 #include "solver/solver_settings.h"
 #include "solver/tree_pass.h"
+#include "support/solve_driver.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -31,24 +32,6 @@ namespace {
 
 constexpr double kPot = 100.0;
 constexpr double kStack = 250.0;
-
-std::string Run(const std::string& line) {
-  g_reply_buffer.clear();
-  DispatchCommandLine(TokenizeLine(line));
-  std::string reply;
-  reply.swap(g_reply_buffer);
-  return reply;
-}
-
-std::string LineText(const std::vector<double>& amounts) {
-  std::string text = "add_line";
-  char word[32];
-  for (double a : amounts) {
-    std::snprintf(word, sizeof word, " %g", a);
-    text += word;
-  }
-  return text;
-}
 
 struct LineShape {
   std::vector<double> bet_fractions;  // of the pot
