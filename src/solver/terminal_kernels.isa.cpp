@@ -255,8 +255,10 @@ inline void ShowdownWalk(double* out, const double* in, double v, int32_t n,
 // once per such entry instead of once per hand.
 struct PositiveEntries {
   int32_t count = 0;
+  // Room past the last entry for the scan's whole-block writes (four payoffs,
+  // eight card pairs).
   alignas(32) double x[kMaxBoardHands + 4];
-  uint16_t cards[kMaxBoardHands + 4];
+  uint16_t cards[kMaxBoardHands + 8];
   // before[j]: the entries of the hands below position j, for j = 0 ... n; a
   // run of hands [a, b) holds the entries before[a] ... before[b] - 1.
   alignas(16) int16_t before[kMaxBoardHands + 8];
@@ -296,19 +298,85 @@ constexpr CompressTables MakeCompressTables() {
 }
 
 constexpr CompressTables kCompress = MakeCompressTables();
+
+// The same for eight hands at a time (8-bit lane masks): the byte shuffle of
+// their eight card pairs and per lane the taken lanes below it.
+struct CompressTables8 {
+  alignas(16) int8_t bytes[256][16];
+  alignas(16) int16_t earlier[256][8];
+};
+
+constexpr CompressTables8 MakeCompressTables8() {
+  CompressTables8 t{};
+  for (int mask = 0; mask < 256; ++mask) {
+    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    int k = 0;
+    for (int lane = 0; lane < 8; ++lane) {
+      t.earlier[mask][lane] = static_cast<int16_t>(k);
+      if (mask >> lane & 1) {
+        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
+        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        ++k;
+      }
+    }
+  }
+  return t;
+}
+
+constexpr CompressTables8 kCompress8 = MakeCompressTables8();
 #endif
 
 // Fills the entries x_j = v * in[j] of the hands with in[j] > 0 (zero and NaN
-// skipped; n <= kMaxBoardHands) and their card sums s; returns the total. Lanes
-// are written unconditionally and the count advances only for taken ones, so
-// the scan has no branch per hand.
-inline double CollectPositive(PositiveEntries& e, double* s, const double* in, int32_t n,
-                              const uint16_t* cards, double v) {
+// skipped; n <= kMaxBoardHands) and their card sums s, and sets total to their
+// total. Lanes are written unconditionally and the count advances only for
+// taken ones, so the scan has no branch per hand. The scan also checks the
+// cards of every hand: it returns false, with nothing summed, when one of them
+// is out of range (the callers then work on a cleaned copy).
+// kPositions: also fill e.before (the showdown walk needs it, a fold does not).
+template <bool kPositions>
+inline bool CollectPositive(PositiveEntries& e, double* s, const double* in, int32_t n,
+                            const uint16_t* cards, double v, double& total) {
+#if !defined(TDX_ISA_AVX2)
+  if (HasFaultyCards(cards, n)) return false;
+#endif
   const __m256d vv = _mm256_set1_pd(v);
   const __m256d zero = _mm256_setzero_pd();
   alignas(32) double x[4];
   int32_t k = 0;
   int32_t j = 0;
+#if defined(TDX_ISA_AVX2)
+  __m128i top = _mm_setzero_si128();  // the highest card byte seen
+  // Eight hands a step: one shuffle for their cards, one store of their
+  // positions, the payoffs as two blocks of four.
+  for (; j + 8 <= n; j += 8) {
+    const __m256d r0 = _mm256_loadu_pd(in + j);
+    const __m256d r1 = _mm256_loadu_pd(in + j + 4);
+    const int taken0 = _mm256_movemask_pd(_mm256_cmp_pd(r0, zero, _CMP_GT_OQ));
+    const int taken1 = _mm256_movemask_pd(_mm256_cmp_pd(r1, zero, _CMP_GT_OQ));
+    const int taken = taken0 | taken1 << 4;
+    if constexpr (kPositions) {
+      const __m128i earlier =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress8.earlier[taken]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(e.before + j),
+                       _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
+    }
+    const __m128i hand_cards = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + j));
+    top = _mm_max_epu8(top, hand_cards);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(e.cards + k),
+                     _mm_shuffle_epi8(hand_cards, _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                      kCompress8.bytes[taken]))));
+    const __m256i pairs0 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken0]));
+    const __m256i pairs1 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken1]));
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r0)), pairs0)));
+    k += __builtin_popcount(static_cast<unsigned>(taken0));
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r1)), pairs1)));
+    k += __builtin_popcount(static_cast<unsigned>(taken1));
+  }
+#endif
   for (; j + 4 <= n; j += 4) {
     const __m256d r = _mm256_loadu_pd(in + j);
     const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
@@ -319,51 +387,70 @@ inline double CollectPositive(PositiveEntries& e, double* s, const double* in, i
     const __m256i pairs =
         _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
     const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
-    const __m128i earlier =
-        _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.earlier[taken]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.before + j),
-                     _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
+    if constexpr (kPositions) {
+      const __m128i earlier =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.earlier[taken]));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(e.before + j),
+                       _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
+    }
     _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
                                   _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k),
-                     _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j)),
-                                      bytes));
+    const __m128i hand_cards = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j));
+    top = _mm_max_epu8(top, hand_cards);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k), _mm_shuffle_epi8(hand_cards, bytes));
     k += __builtin_popcount(static_cast<unsigned>(taken));
 #else
     _mm256_store_pd(x, _mm256_mul_pd(vv, r));
     for (int b = 0; b < 4; ++b) {
-      e.before[j + b] = static_cast<int16_t>(k);
+      if constexpr (kPositions) e.before[j + b] = static_cast<int16_t>(k);
       e.x[k] = x[b];
       e.cards[k] = cards[j + b];
       k += (taken >> b) & 1;
     }
 #endif
   }
+  const int32_t tail = j;  // the hands scanned one by one
   for (; j < n; ++j) {
-    e.before[j] = static_cast<int16_t>(k);
+    if constexpr (kPositions) e.before[j] = static_cast<int16_t>(k);
     if (in[j] > 0.0) {
       e.x[k] = v * in[j];
       e.cards[k] = cards[j];
       ++k;
     }
   }
-  e.before[n] = static_cast<int16_t>(k);
+  if constexpr (kPositions) e.before[n] = static_cast<int16_t>(k);
   e.count = k;
+#if defined(TDX_ISA_AVX2)
+  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF ||
+      HasFaultyCards(cards + tail, n - tail)) [[unlikely]]
+    return false;
+#else
+  (void)tail;
+#endif
   // Two interleaved tables, so that neighbouring entries that share a card do
   // not wait on each other's sums.
   alignas(32) double part[2][kCardCount];
   for (int t = 0; t < 2; ++t)
     for (int c = 0; c < kCardCount; c += 4) _mm256_store_pd(part[t] + c, _mm256_setzero_pd());
+  // Four entries a step, their card pairs in one load.
   int32_t q = 0;
-  for (; q + 2 <= k; q += 2) {
-    part[0][LowCard(e.cards[q])] += e.x[q];
-    part[0][HighCard(e.cards[q])] += e.x[q];
-    part[1][LowCard(e.cards[q + 1])] += e.x[q + 1];
-    part[1][HighCard(e.cards[q + 1])] += e.x[q + 1];
+  for (; q + 4 <= k; q += 4) {
+    uint64_t pairs;
+    std::memcpy(&pairs, e.cards + q, sizeof pairs);
+    const double x0 = e.x[q], x1 = e.x[q + 1], x2 = e.x[q + 2], x3 = e.x[q + 3];
+    part[0][pairs & 0xFF] += x0;
+    part[0][pairs >> 8 & 0xFF] += x0;
+    part[1][pairs >> 16 & 0xFF] += x1;
+    part[1][pairs >> 24 & 0xFF] += x1;
+    part[0][pairs >> 32 & 0xFF] += x2;
+    part[0][pairs >> 40 & 0xFF] += x2;
+    part[1][pairs >> 48 & 0xFF] += x3;
+    part[1][pairs >> 56] += x3;
   }
-  if (q < k) {
-    part[0][LowCard(e.cards[q])] += e.x[q];
-    part[0][HighCard(e.cards[q])] += e.x[q];
+  for (; q < k; ++q) {
+    part[q & 1][LowCard(e.cards[q])] += e.x[q];
+    part[q & 1][HighCard(e.cards[q])] += e.x[q];
   }
   __m256d acc = _mm256_setzero_pd();
   for (int c = 0; c < kCardCount; c += 4) {
@@ -372,7 +459,8 @@ inline double CollectPositive(PositiveEntries& e, double* s, const double* in, i
     acc = _mm256_add_pd(acc, sum);
   }
   _mm256_store_pd(x, acc);
-  return 0.5 * ((x[0] + x[1]) + (x[2] + x[3]));
+  total = 0.5 * ((x[0] + x[1]) + (x[2] + x[3]));
+  return true;
 }
 
 // out[i] = f * (t - s[c1(i)] - s[c2(i)]) for i in [begin, end) in blocks of
@@ -395,6 +483,80 @@ struct EntryGroup {
   int16_t start, end, first, last;
 };
 
+// True when the strength groups are runs of at least one hand that add up to
+// n exactly (as the showdown preparation makes them).
+inline bool GroupsCoverHands(const int16_t* groups, int32_t group_count, int32_t n) {
+  __m128i low = _mm_set1_epi16(1);
+  __m128i sum = _mm_setzero_si128();
+  int32_t g = 0;
+  for (; g + 8 <= group_count; g += 8) {
+    const __m128i sizes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups + g));
+    low = _mm_min_epi16(low, sizes);
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(sizes, _mm_set1_epi16(1)));
+  }
+  alignas(16) int32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+  int64_t total = static_cast<int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
+  int32_t least = _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_set1_epi16(1), low)) ? 0 : 1;
+  for (; g < group_count; ++g) {
+    total += groups[g];
+    if (groups[g] < least) least = groups[g];
+  }
+  return least >= 1 && total == n;
+}
+
+// Lists the groups that hold entries, in order, as their runs of hands
+// [start, end) packed start | end << 16; returns their number. Groups that do
+// not cover the hands exactly are read as the runs of ForEachGroup.
+inline int32_t ListEntryGroups(uint32_t* spans, const PositiveEntries& e, int32_t n,
+                               const int16_t* groups, int32_t group_count) {
+  int32_t listed = 0;
+  if (!GroupsCoverHands(groups, group_count, n)) [[unlikely]] {
+    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+      spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(pos + size) << 16;
+      listed += e.before[pos + size] > e.before[pos];
+    });
+    return listed;
+  }
+  // A group holds entries when the count of entries below its end differs
+  // from the count below its start (the end of the group before).
+  int32_t pos = 0;
+  int32_t first = e.before[0];
+  for (int32_t g = 0; g < group_count; ++g) {
+    const int32_t end = pos + groups[g];
+    const int32_t last = e.before[end];
+    spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(end) << 16;
+    listed += last != first;
+    first = last;
+    pos = end;
+  }
+  return listed;
+}
+
+// s[c1] += x and s[c2] += x for the entries [begin, end), in order; returns the
+// sum, in order from +0.0, of the x of the entries [own, end). The entries
+// before own add +0.0 to it instead, which leaves a sum that starts at +0.0
+// unchanged (it can never be -0.0).
+inline double AddEntries(double* s, const PositiveEntries& e, int32_t begin, int32_t own,
+                         int32_t end) {
+  __m128d sum = _mm_setzero_pd();
+  // Lane 0 counts the entries up to own: all ones (keep x) once q reaches it.
+  __m128i index = _mm_cvtsi64_si128(begin);
+  const __m128i last_skipped = _mm_cvtsi64_si128(own - 1);
+  const __m128i one = _mm_cvtsi64_si128(1);
+  // The card pairs read as bytes: low card, high card.
+  const uint8_t* card_bytes = reinterpret_cast<const uint8_t*>(e.cards);
+  for (int32_t q = begin; q < end; ++q) {
+    const __m128d x = _mm_load_sd(e.x + q);
+    s[card_bytes[2 * q]] += _mm_cvtsd_f64(x);
+    s[card_bytes[2 * q + 1]] += _mm_cvtsd_f64(x);
+    const __m128i keep = _mm_cmpgt_epi64(index, last_skipped);
+    sum = _mm_add_sd(sum, _mm_and_pd(x, _mm_castsi128_pd(keep)));
+    index = _mm_add_epi64(index, one);
+  }
+  return _mm_cvtsd_f64(sum);
+}
+
 // The showdown walk over the entries, weakest group first, from the card sums
 // p and total pt of all entries: the running sums start at -p (every opponent
 // hand counted as stronger); a group's entries are added once before its hands
@@ -402,41 +564,53 @@ struct EntryGroup {
 // all that follows). out[i] = f * (T - S[c1] - S[c2]). Hands of groups without
 // entries are valued together, since the sums do not move between them.
 // The groups with entries are listed first, with no branch per group: the walk
-// then loops over them alone, and the test per group of the strength list,
-// which the predictor misses about every other time, is gone.
+// then loops over them alone. The second adding of a group's entries and the
+// first of the next group's are one run when no hands lie between the two
+// groups (the entries are consecutive), which saves a loop and its exit.
 inline void EntryShowdownWalk(double* out, const PositiveEntries& e, const double* p, double pt,
                               int32_t n, const int16_t* groups, int32_t group_count,
                               const uint16_t* cards, double f) {
-  EntryGroup list[kMaxBoardHands + 1];
-  int32_t listed = 0;
-  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-    const int16_t first = e.before[pos], last = e.before[pos + size];
-    list[listed] = {static_cast<int16_t>(pos), static_cast<int16_t>(pos + size), first, last};
-    listed += last > first;
-  });
+  uint32_t spans[kMaxBoardHands + 1];
+  const int32_t listed = ListEntryGroups(spans, e, n, groups, group_count);
+  const auto group_at = [&](int32_t g) {
+    const int32_t start = static_cast<int32_t>(spans[g] & 0xFFFF);
+    const int32_t end = static_cast<int32_t>(spans[g] >> 16);
+    return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), e.before[start],
+                      e.before[end]};
+  };
   double s[kCardCount];
   for (int c = 0; c < kCardCount; ++c) s[c] = -p[c];
   double t = -pt;
-  int32_t pending = 0;  // hands from here on wait for the current sums
-  for (int32_t g = 0; g < listed; ++g) {
-    const EntryGroup group = list[g];
-    FillRemovedScaled(out, cards, pending, group.start, n, t, s, f);
-    double group_sum = 0.0;
-    for (int32_t q = group.first; q < group.last; ++q) {
-      s[LowCard(e.cards[q])] += e.x[q];
-      s[HighCard(e.cards[q])] += e.x[q];
-      group_sum += e.x[q];
+  if (listed == 0) return FillRemovedScaled(out, cards, 0, n, n, t, s, f);
+  // The first group: the hands below it see the starting sums.
+  EntryGroup group = group_at(0);
+  FillRemovedScaled(out, cards, 0, group.start, n, t, s, f);
+  double group_sum = AddEntries(s, e, group.first, group.first, group.last);
+  t += group_sum;
+  FillRemovedScaled(out, cards, group.start, group.end, n, t, s, f);
+  for (int32_t g = 1; g < listed; ++g) {
+    // The previous group's entries still owe their second adding.
+    const EntryGroup previous = group;
+    const double previous_sum = group_sum;
+    group = group_at(g);
+    if (previous.end < group.start) {
+      // Hands between the two groups see the sums after the earlier one.
+      AddEntries(s, e, previous.first, previous.last, previous.last);
+      t += previous_sum;
+      FillRemovedScaled(out, cards, previous.end, group.start, n, t, s, f);
+      group_sum = AddEntries(s, e, group.first, group.first, group.last);
+    } else {
+      group_sum = AddEntries(s, e, previous.first, group.first, group.last);
+      t += previous_sum;
     }
     t += group_sum;
     FillRemovedScaled(out, cards, group.start, group.end, n, t, s, f);
-    for (int32_t q = group.first; q < group.last; ++q) {
-      s[LowCard(e.cards[q])] += e.x[q];
-      s[HighCard(e.cards[q])] += e.x[q];
-    }
-    t += group_sum;
-    pending = group.end;
   }
-  FillRemovedScaled(out, cards, pending, n, n, t, s, f);
+  if (group.end < n) {
+    AddEntries(s, e, group.first, group.last, group.last);
+    t += group_sum;
+    FillRemovedScaled(out, cards, group.end, n, n, t, s, f);
+  }
 }
 
 // Kernels on a cleaned copy of hands that hold faulty cards (never inlined: the
@@ -480,14 +654,14 @@ void ComputeBlockedReach(double* out, const double* in, int32_t n, const uint16_
                          double v) {
   if (n <= 0) return;
   if (!in) return Zero(out, n);
-  if (HasFaultyCards(cards, n)) [[unlikely]]
-    return BlockedReachOnCleanHands(out, in, n, cards, v);
   double s[kCardCount];
   double t;
   if (n <= kMaxBoardHands) {
     PositiveEntries entries;
-    t = CollectPositive(entries, s, in, n, cards, v);
+    if (!CollectPositive<false>(entries, s, in, n, cards, v, t)) [[unlikely]]
+      return BlockedReachOnCleanHands(out, in, n, cards, v);
   } else {
+    if (HasFaultyCards(cards, n)) return BlockedReachOnCleanHands(out, in, n, cards, v);
     t = CountedCardSums(s, in, n, cards, v);
   }
   if (std::fabs(t) <= kFoldTotalFloor) return Zero(out, n);
@@ -499,16 +673,17 @@ void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16
                            int32_t group_count, const uint16_t* cards, double v) {
   if (n <= 0) return;
   if (!in) return Zero(out, n);
-  if (HasFaultyCards(cards, n)) [[unlikely]]
-    return ShowdownOnCleanHands(out, in, n, groups, group_count, cards, v);
   double w[kCardCount];
   double total;
   if (n <= kMaxBoardHands) {
     PositiveEntries entries;
-    total = CollectPositive(entries, w, in, n, cards, v);
+    if (!CollectPositive<true>(entries, w, in, n, cards, v, total)) [[unlikely]]
+      return ShowdownOnCleanHands(out, in, n, groups, group_count, cards, v);
     if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
     return EntryShowdownWalk(out, entries, w, total, n, groups, group_count, cards, 1.0);
   }
+  if (HasFaultyCards(cards, n))
+    return ShowdownOnCleanHands(out, in, n, groups, group_count, cards, v);
   ShowdownWalk(out, in, v, n, groups, group_count, cards, w, total);
   if (std::fabs(total) <= kShowdownTotalFloor) return Zero(out, n);
   SubtractRemoved(out, cards, n, total, w, 1.0);
@@ -522,29 +697,32 @@ void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int3
     Zero(out_a, n);
     return Zero(out_b, n);
   }
-  if (HasFaultyCards(cards, n)) [[unlikely]]
-    return ShowdownAndFoldOnCleanHands(out_a, out_b, in, nullptr, false, n, groups, group_count,
-                                       cards, a, b);
   // One walk on the raw reach: its card sums serve the fold as well, and the
   // threshold is on the raw total, before either payoff.
   double p[kCardCount];
   double total;
   if (n <= kMaxBoardHands) {
     PositiveEntries entries;
-    total = CollectPositive(entries, p, in, n, cards, 1.0);
+    if (!CollectPositive<true>(entries, p, in, n, cards, 1.0, total)) [[unlikely]]
+      return ShowdownAndFoldOnCleanHands(out_a, out_b, in, nullptr, false, n, groups,
+                                         group_count, cards, a, b);
     if (std::fabs(total) <= kShowdownTotalFloor) {
       Zero(out_a, n);
       return Zero(out_b, n);
     }
     EntryShowdownWalk(out_a, entries, p, total, n, groups, group_count, cards, a);
-  } else {
-    ShowdownWalk(out_a, in, 1.0, n, groups, group_count, cards, p, total);
-    if (std::fabs(total) <= kShowdownTotalFloor) {
-      Zero(out_a, n);
-      return Zero(out_b, n);
-    }
-    SubtractRemoved(out_a, cards, n, total, p, a);
+    for (int c = 0; c < kCardCount; ++c) p[c] *= b;
+    return FillFold(out_b, in, cards, n, b * total, p, b);
   }
+  if (HasFaultyCards(cards, n))
+    return ShowdownAndFoldOnCleanHands(out_a, out_b, in, nullptr, false, n, groups, group_count,
+                                       cards, a, b);
+  ShowdownWalk(out_a, in, 1.0, n, groups, group_count, cards, p, total);
+  if (std::fabs(total) <= kShowdownTotalFloor) {
+    Zero(out_a, n);
+    return Zero(out_b, n);
+  }
+  SubtractRemoved(out_a, cards, n, total, p, a);
   for (int c = 0; c < kCardCount; ++c) p[c] *= b;
   FillFold(out_b, in, cards, n, b * total, p, b);
 }
@@ -553,27 +731,33 @@ void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a
                                 const double* in_b, int32_t n, const int16_t* groups,
                                 int32_t group_count, const uint16_t* cards, double a, double b) {
   if (n <= 0) return;
-  if (HasFaultyCards(cards, n)) [[unlikely]]
+  const bool fits = n <= kMaxBoardHands;
+  // The collecting scans check the cards; without a reach to scan, or on a
+  // list too long for them, a separate check.
+  if ((!fits || (!in_a && !in_b)) && HasFaultyCards(cards, n)) [[unlikely]]
     return ShowdownAndFoldOnCleanHands(out_a, out_b, in_a, in_b, true, n, groups, group_count,
                                        cards, a, b);
   double w[kCardCount], fold_sums[kCardCount];
   double showdown_total = 0.0;
   double fold_total = 0.0;
-  const bool fits = n <= kMaxBoardHands;
   PositiveEntries entries;
-  if (in_a && fits) showdown_total = CollectPositive(entries, w, in_a, n, cards, a);
+  bool cards_ok = true;
+  if (in_a && fits) cards_ok = CollectPositive<true>(entries, w, in_a, n, cards, a, showdown_total);
   if (in_a && !fits)
     ShowdownWalk(out_a, in_a, a, n, groups, group_count, cards, w, showdown_total);
-  if (in_b) {
+  if (in_b && cards_ok) {
     // The fold needs only card sums (the showdown's entries are still needed,
     // so a second area).
     if (fits) {
       PositiveEntries fold_entries;
-      fold_total = CollectPositive(fold_entries, fold_sums, in_b, n, cards, b);
+      cards_ok = CollectPositive<false>(fold_entries, fold_sums, in_b, n, cards, b, fold_total);
     } else {
       fold_total = CountedCardSums(fold_sums, in_b, n, cards, b);
     }
   }
+  if (!cards_ok) [[unlikely]]
+    return ShowdownAndFoldOnCleanHands(out_a, out_b, in_a, in_b, true, n, groups, group_count,
+                                       cards, a, b);
   if (std::fabs(showdown_total) <= kShowdownTotalFloor &&
       std::fabs(fold_total) <= kShowdownTotalFloor) {
     Zero(out_a, n);
