@@ -81,6 +81,8 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
     dst1->AssignZeros(cursor.out1.count);
   }
   g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
+  SubgameTask* leader = nullptr;
+  SubgameTask* previous = nullptr;
   for (int32_t slot = first; slot < first + count; ++slot) {
     auto* task = new SubgameTask(cursor.state, cursor.node, river ? cursor.turn_slot : slot,
                                  river ? slot : -1);
@@ -89,6 +91,15 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
     task->src1 = src1;
     task->dst1 = dst1;
     task->owns_shared = slot == first;
+    // The results are added in this order (RunSubgameTask).
+    if (!leader) {
+      leader = task;
+      leader->next_to_add = task;
+    } else {
+      previous->next_in_group = task;
+    }
+    task->leader = leader;
+    previous = task;
     g_subgame_tasks.push_back(task);
   }
 }

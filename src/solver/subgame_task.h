@@ -23,6 +23,17 @@ struct SubgameTask {
   // combine walk never takes them back (a pass cut short), so none is lost.
   bool owns_shared = false;
 
+  // The tasks of one deal node add their results into the shared destinations
+  // in collect order, whichever thread finishes first, so that a batch gives
+  // the same sums, to the last bit, on any number of threads and in any run
+  // order. A task that finishes ahead of its turn leaves its outputs in its
+  // cursor; the task that closes the gap adds them. All under
+  // g_task_merge_mutex.
+  SubgameTask* leader = nullptr;        // the deal node's first task; null: add at once
+  SubgameTask* next_in_group = nullptr;  // the deal node's next task in collect order
+  SubgameTask* next_to_add = nullptr;    // leader only: the first task not added yet
+  bool walked = false;                   // the subgame has been walked; outputs wait
+
   SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
       : cursor(state, node, turn_slot, river_slot) {}
   SubgameTask(const SubgameTask&) = delete;
@@ -53,8 +64,9 @@ extern std::mutex g_task_merge_mutex;
 extern std::atomic<int32_t> g_tasks_done;
 
 // The order in which the batch under way hands its tasks out: indices into
-// g_subgame_tasks, largest expected subgame first, so that the last tasks to
-// start are small ones and no thread is left with a long one at the end. Set by
+// g_subgame_tasks, dealt slot by dealt slot with the largest expected subgame
+// first, the batch's last slots largest first across slots (OrderBatch in
+// tree_pass.cpp), or the collect order under scheduler 1. Set by
 // TraverseSubgames for its batch; the combine walk keeps the collect order.
 extern std::vector<int32_t> g_task_run_order;
 
@@ -64,8 +76,10 @@ inline SubgameTask& BatchTask(int32_t k) {
 }
 
 // Gathers the task's inputs from the shared sources, walks its subgame, adds
-// its outputs into the shared destinations under g_task_merge_mutex and frees
-// its own arrays. Safe to run concurrently with the other tasks of its batch.
+// its outputs (and those of its deal node's later tasks that finished ahead of
+// it) into the shared destinations under g_task_merge_mutex in collect order,
+// and frees the added tasks' arrays. Safe to run concurrently with the other
+// tasks of its batch.
 void RunSubgameTask(SubgameTask& task);
 
 // Deletes every task of g_subgame_tasks and empties it.

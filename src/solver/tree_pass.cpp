@@ -9,7 +9,10 @@
 #include <mutex>
 #include <vector>
 
+#include <omp.h>
+
 #include "platform/fp_mode.h"
+#include "platform/threads.h"
 #include "protocol/fail.h"
 #include "protocol/reply.h"
 #include "solver/node_traversal.h"
@@ -56,6 +59,31 @@ void GatherTurnInput(NumArray& out, const NumArray& src, const std::vector<int16
   for (int32_t k = 0; k < n; ++k) out.data[k] = src.data[index[k]];
 }
 
+// A walked task's outputs into its deal node's shared destinations; the caller
+// holds g_task_merge_mutex. A turn subgame's values go to every flop hand of
+// each card its slot stands for, a river subgame's to every hand of its groups.
+void AddTaskResults(const SubgameTask& task) {
+  const NodeCursor& cursor = task.cursor;
+  const TurnDealRecord& turn =
+      cursor.state->deal_tree->turn_records[static_cast<size_t>(cursor.turn_slot)];
+  if (cursor.river_slot < 0) {
+    for (const std::vector<int16_t>& list : turn.card_lists) {
+      ScatterAddCombos(*task.dst0, cursor.out0, list.data());
+      if (task.dst1) ScatterAddCombos(*task.dst1, cursor.out1, list.data());
+    }
+  } else {
+    const HandGroupView view =
+        turn.river_records[static_cast<size_t>(cursor.river_slot)].GroupView();
+    ScatterAddHandGroups(view, *task.dst0, cursor.out0);
+    if (task.dst1) ScatterAddHandGroups(view, *task.dst1, cursor.out1);
+  }
+}
+
+void FreeOutputs(SubgameTask& task) {
+  task.cursor.out0 = NumArray();
+  task.cursor.out1 = NumArray();
+}
+
 // Every path out of a pass, a thrown error included, leaves the task list empty.
 struct TaskListCleanup {
   ~TaskListCleanup() { DestroySubgameTasks(); }
@@ -83,15 +111,30 @@ double SubtreeVisits(const SolverState& state, const TreeNode& node, double rive
   return visits;
 }
 
-// The run order of the batch: collect order, or largest expected task first
-// (equal ones in collect order). The tasks of one deal node share one node and
-// one source, so their estimate is made once.
-void OrderBatch(bool largest_first) {
+// The board whose records a task reads besides its own stores: its turn slot
+// (the turn record with its river records), or its river slot.
+int32_t DealtSlot(const SubgameTask& task) {
+  return task.cursor.river_slot < 0 ? task.cursor.turn_slot : task.cursor.river_slot;
+}
+
+// The run order of the batch: collect order, or slot by slot. The tasks of one
+// dealt slot read the same board records and tables, so running them side by
+// side keeps those in cache for every thread, where a thread each on a board
+// of its own pulled all of them from memory again and again; within a slot the
+// largest expected task goes first. The batch's last slots, which hold at least
+// three times the largest task for each thread, go largest first across slots,
+// so that the batch ends on small tasks and no thread is left with a long one.
+// Equal tasks keep collect order. The tasks of one deal node share one node
+// and one source, so their estimate is made once.
+void OrderBatch(bool by_slot, int32_t threads) {
   const size_t count = g_subgame_tasks.size();
   g_task_run_order.resize(count);
   for (size_t k = 0; k < count; ++k) g_task_run_order[k] = static_cast<int32_t>(k);
-  if (!largest_first) return;
+  if (!by_slot) return;
   std::vector<double> cost(count);
+  std::vector<int32_t> slot(count);
+  int32_t slot_end = 0;
+  double largest = 0.0;
   const TreeNode* last_node = nullptr;
   const NumArray* last_source = nullptr;
   double last_cost = 0.0;
@@ -106,9 +149,27 @@ void OrderBatch(bool largest_first) {
                       : 1.0;
     }
     cost[k] = last_cost;
+    largest = std::max(largest, last_cost);
+    slot[k] = std::max(DealtSlot(task), 0);
+    slot_end = std::max(slot_end, slot[k] + 1);
   }
-  std::stable_sort(g_task_run_order.begin(), g_task_run_order.end(),
-                   [&](int32_t a, int32_t b) { return cost[a] > cost[b]; });
+
+  // The first slot of the tail: slots from the last down until they hold
+  // enough work to keep every thread busy while the largest tasks run.
+  std::vector<double> slot_cost(static_cast<size_t>(slot_end), 0.0);
+  for (size_t k = 0; k < count; ++k) slot_cost[static_cast<size_t>(slot[k])] += cost[k];
+  const double tail_work = 3.0 * std::max(threads, 1) * largest;
+  int32_t tail_start = slot_end;
+  double tail = 0.0;
+  while (tail_start > 0 && tail < tail_work) tail += slot_cost[static_cast<size_t>(--tail_start)];
+
+  std::stable_sort(g_task_run_order.begin(), g_task_run_order.end(), [&](int32_t a, int32_t b) {
+    const bool tail_a = slot[a] >= tail_start;
+    const bool tail_b = slot[b] >= tail_start;
+    if (tail_a != tail_b) return tail_b;
+    if (!tail_a && slot[a] != slot[b]) return slot[a] < slot[b];
+    return cost[a] > cost[b];
+  });
 }
 
 }  // namespace
@@ -127,33 +188,47 @@ void RunSubgameTask(SubgameTask& task) {
     const int32_t n = turn.HandCount();
     GatherTurnInput(cursor.in0, *task.src0, turn.card_lists[0], n);
     if (task.src1) GatherTurnInput(cursor.in1, *task.src1, turn.card_lists[0], n);
-    {
-      // Code outside the pass may hold this turn slot's values open.
-      std::unique_lock<std::mutex> slot_lock;
-      if (cursor.node->turn_mutexes)
-        slot_lock = std::unique_lock<std::mutex>(cursor.node->turn_mutexes[cursor.turn_slot]);
-      TraverseNode(cursor);
-    }
-    std::lock_guard<std::mutex> merge(g_task_merge_mutex);
-    for (const std::vector<int16_t>& list : turn.card_lists) {
-      ScatterAddCombos(*task.dst0, cursor.out0, list.data());
-      if (task.dst1) ScatterAddCombos(*task.dst1, cursor.out1, list.data());
-    }
+    // Code outside the pass may hold this turn slot's values open.
+    std::unique_lock<std::mutex> slot_lock;
+    if (cursor.node->turn_mutexes)
+      slot_lock = std::unique_lock<std::mutex>(cursor.node->turn_mutexes[cursor.turn_slot]);
+    TraverseNode(cursor);
   } else {
     const HandGroupView view =
         turn.river_records[static_cast<size_t>(cursor.river_slot)].GroupView();
     GatherSumHandGroups(view, cursor.in0, *task.src0);
     if (task.src1) GatherSumHandGroups(view, cursor.in1, *task.src1);
     TraverseNode(cursor);
-    std::lock_guard<std::mutex> merge(g_task_merge_mutex);
-    ScatterAddHandGroups(view, *task.dst0, cursor.out0);
-    if (task.dst1) ScatterAddHandGroups(view, *task.dst1, cursor.out1);
   }
-
   cursor.in0 = NumArray();
   cursor.in1 = NumArray();
-  cursor.out0 = NumArray();
-  cursor.out1 = NumArray();
+
+  // Add this task's results, and those of the deal node's later tasks that
+  // finished ahead of it, in collect order; a task whose earlier siblings are
+  // still running leaves its outputs for them. The added tasks are this
+  // thread's alone afterwards and lose their outputs outside the lock.
+  if (!task.leader) {
+    {
+      std::lock_guard<std::mutex> merge(g_task_merge_mutex);
+      AddTaskResults(task);
+    }
+    FreeOutputs(task);
+  } else {
+    SubgameTask* first_added;
+    SubgameTask* stop;
+    {
+      std::lock_guard<std::mutex> merge(g_task_merge_mutex);
+      task.walked = true;
+      SubgameTask& leader = *task.leader;
+      first_added = leader.next_to_add;
+      while (leader.next_to_add && leader.next_to_add->walked) {
+        AddTaskResults(*leader.next_to_add);
+        leader.next_to_add = leader.next_to_add->next_in_group;
+      }
+      stop = leader.next_to_add;
+    }
+    for (SubgameTask* t = first_added; t != stop; t = t->next_in_group) FreeOutputs(*t);
+  }
 
   const int32_t done = g_tasks_done.fetch_add(1, std::memory_order_relaxed) + 1;
   if (g_stop_requested.load(std::memory_order_relaxed)) {
@@ -169,12 +244,16 @@ void TraverseSubgames() {
   if (count == 0) return;
   g_tasks_done.store(0, std::memory_order_relaxed);
   g_batch_task_count.store(count, std::memory_order_relaxed);
-  // Scheduler 0 (the default) and the pool hand the largest subgames out
-  // first, one at a time: the guided schedule's large first chunks kept the
-  // similar tasks of whole lines together on one thread and left the others
-  // idle at the end of the batch. Scheduler 1 keeps the collect order.
+  // Scheduler 0 (the default) and the pool hand the subgames out one at a
+  // time, slot by slot and ending on small ones (OrderBatch): the guided
+  // schedule's large first chunks kept the similar tasks of whole lines
+  // together on one thread and left the others idle at the end of the batch.
+  // Scheduler 1 keeps the collect order. The results do not depend on the
+  // order (RunSubgameTask).
   const uint32_t scheduler = g_scheduler.load(std::memory_order_relaxed);
-  OrderBatch(scheduler != 1);
+  const int32_t threads = scheduler == 0 ? omp_get_max_threads()
+                                         : static_cast<int32_t>(GetLogicalProcessorCount());
+  OrderBatch(scheduler != 1, threads);
   if (scheduler == 0 || scheduler == 1)
     RunOpenMpBatch(count);
   else

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -465,13 +466,15 @@ TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
   EXPECT_TRUE(g_subgame_tasks.empty());
 }
 
-// The default scheduler and the pool start the largest subgames first, so that
-// the batch does not end on one long task; scheduler 1 keeps the collect order.
-// Either way every task runs once and the combine walk still takes them back in
-// collect order.
-TEST_F(TreePassTest, BatchesRunTheLargestSubgamesFirst) {
+// The default scheduler and the pool hand the subgames out slot by slot, the
+// larger first within a slot, and end the batch on the last slots largest
+// first, so that it does not end on one long task; scheduler 1 keeps the
+// collect order. Either way every task runs once and the combine walk still
+// takes them back in collect order.
+TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
   ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
   SolverState& state = State();
+  omp_set_num_threads(2);
   for (uint32_t scheduler : {0u, 1u, 2u}) {
     SCOPED_TRACE("scheduler " + std::to_string(scheduler));
     g_scheduler = scheduler;
@@ -496,11 +499,31 @@ TEST_F(TreePassTest, BatchesRunTheLargestSubgamesFirst) {
     if (scheduler == 1) {
       for (size_t k = 0; k < n; ++k) EXPECT_EQ(g_task_run_order[k], static_cast<int32_t>(k));
     } else {
-      // The turn subgames (a decision below the card) before the showdowns.
-      for (size_t k = 0; k < n; ++k)
-        EXPECT_EQ(BatchTask(static_cast<int32_t>(k)).cursor.node->kind,
-                  k < 49 ? DECISION_NODE : SHOWDOWN_NODE)
-            << k;
+      // Slot by slot, the turn subgame (a decision below the card) before the
+      // showdown, up to the tail: there every turn subgame before every
+      // showdown, the batch ending on a showdown.
+      auto task = [](size_t k) -> const SubgameTask& {
+        return BatchTask(static_cast<int32_t>(k));
+      };
+      size_t k = 0;
+      for (; k + 1 < n && task(k).cursor.turn_slot == task(k + 1).cursor.turn_slot; k += 2) {
+        EXPECT_EQ(task(k).cursor.node->kind, DECISION_NODE) << k;
+        EXPECT_EQ(task(k + 1).cursor.node->kind, SHOWDOWN_NODE) << k;
+        EXPECT_EQ(task(k).cursor.turn_slot, static_cast<int32_t>(k / 2)) << k;
+      }
+      // The tail holds three times the largest task for each thread (two
+      // here; the pool has one per processor), a slot at most twice the
+      // largest task: at least three slots of two tasks.
+      const size_t tail = n - k;
+      if (scheduler == 0) {
+        EXPECT_GE(tail, 3u * 2u);
+        EXPECT_LT(tail, n / 2) << "most of the batch goes slot by slot";
+      } else {
+        EXPECT_GE(tail, 2u * 2u);
+      }
+      for (size_t j = k; j < n; ++j)
+        EXPECT_EQ(task(j).cursor.node->kind, j < k + tail / 2 ? DECISION_NODE : SHOWDOWN_NODE)
+            << j;
     }
     state.pass_phase = PHASE_COMBINE;
     root.in0.Resize(static_cast<int32_t>(w.size()));
@@ -509,6 +532,78 @@ TEST_F(TreePassTest, BatchesRunTheLargestSubgamesFirst) {
     TraverseNode(root);
     EXPECT_EQ(g_task_read_index, static_cast<int32_t>(n));
     DestroySubgameTasks();
+  }
+}
+
+// A deal node's tasks add their results in collect order whichever of them
+// finishes first: a batch run backwards or shuffled gives the same bits as one
+// run in collect order.
+TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  Solve(3);  // strategies away from uniform
+  SolverState& state = State();
+  auto pass = [&](int player, int order) {
+    std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
+    state.pass_player = player;
+    state.pass_mode = PASS_EVALUATE;
+    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    const std::vector<double>& w = state.root_hand_weights[player ^ 1];
+    root.in0.AssignValues(w);
+    state.pass_phase = PHASE_COLLECT;
+    TraverseNode(root);
+    std::vector<SubgameTask*> tasks = g_subgame_tasks;
+    if (order == 1) std::reverse(tasks.begin(), tasks.end());
+    if (order == 2) std::shuffle(tasks.begin(), tasks.end(), std::mt19937(7));
+    state.pass_phase = PHASE_RUN;
+    for (SubgameTask* task : tasks) RunSubgameTask(*task);
+    state.pass_phase = PHASE_COMBINE;
+    root.in0.AssignValues(w);
+    g_task_read_index = 0;
+    TraverseNode(root);
+    DestroySubgameTasks();
+    std::vector<double> values(root.out0.data, root.out0.data + root.out0.count);
+    values.insert(values.end(), root.out1.data, root.out1.data + root.out1.count);
+    return values;
+  };
+  for (int player : {kOop, kIp}) {
+    const std::vector<double> collect_order = pass(player, 0);
+    ASSERT_FALSE(collect_order.empty());
+    for (int order : {1, 2}) {
+      const std::vector<double> other = pass(player, order);
+      ASSERT_EQ(other.size(), collect_order.size());
+      for (size_t h = 0; h < other.size(); ++h)
+        ASSERT_EQ(other[h], collect_order[h]) << "player " << player << " order " << order
+                                              << " value " << h;
+    }
+  }
+}
+
+// So the figures of a run do not depend on the thread count or the scheduler,
+// to the last bit, after solving iterations as much as at the start.
+TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
+  struct Figures {
+    Values oop, ip;
+  };
+  auto run = [&](uint32_t scheduler, int threads) {
+    ResetSituation();
+    Build(FlopSpot());
+    g_scheduler = scheduler;
+    omp_set_num_threads(threads);
+    Solve(4);
+    return Figures{Evaluate(kOop), Evaluate(kIp)};
+  };
+  const Figures reference = run(1, 1);
+  for (uint32_t scheduler : {0u, 1u, 2u}) {
+    for (int threads : {1, 3, 8}) {
+      if (scheduler == 2 && threads > 1) continue;  // the pool has its own threads
+      SCOPED_TRACE("scheduler " + std::to_string(scheduler) + ", " + std::to_string(threads) +
+                   " threads");
+      const Figures figures = run(scheduler, threads);
+      EXPECT_EQ(figures.oop.ev, reference.oop.ev);
+      EXPECT_EQ(figures.oop.mes, reference.oop.mes);
+      EXPECT_EQ(figures.ip.ev, reference.ip.ev);
+      EXPECT_EQ(figures.ip.mes, reference.ip.mes);
+    }
   }
 }
 
