@@ -11,6 +11,7 @@
 #include "solver/node_traversal.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -247,6 +248,103 @@ void CombineChildValues(NodeCursor& cursor, const std::vector<NumArray>& strateg
   }
 }
 
+// The weight with which a solving pass adds the opponent's strategy into the
+// node's strategy sums on the cursor's board; 0 when it adds nothing (collect
+// phase, sums not in use, a locked board).
+double SolvingSumWeight(const NodeCursor& cursor) {
+  const SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  if (state.pass_phase == 0 || !node.strategy_store || !StrategySumsInUse(state)) return 0.0;
+  const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
+  const NodeLockRecord* lock = RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  if (lock && (lock->flags & LOCKED)) return 0.0;
+  return weight > 0.0 ? weight : 0.0;
+}
+
+// The opponent's decision on a 16-bit river board where the pass plays the
+// current strategy (solving passes; other passes while the strategy sums are
+// not in use): the children's reaches (strategy times reach, pruned as
+// MultiplyInPlacePruned prunes) and, in solving passes, the strategy-sum
+// additions in one pass over the rows, without the strategy arrays written and
+// read again. False, with nothing done, where the reach is absent, the rows or
+// the sums are not plain arena rows of the reach's board or the sums carry a
+// combination mask: the caller then takes the general way.
+bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, std::vector<NumArray>& strategy) {
+  const SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const bool solving = state.pass_mode == 1;
+  if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
+  // Passes that play the average strategy take the general way.
+  if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
+  ArenaStore16* regrets = RegretStore(node).AsArenaStore16();
+  if (!regrets || regrets->layout()->actions != n) return false;
+  uint16_t* rows[kMaxFusedActions];
+  int32_t hands = 0;
+  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands) ||
+      cursor.in0.count != hands)
+    return false;
+  const double weight = solving ? SolvingSumWeight(cursor) : 0.0;
+  float* sum_rows[kMaxFusedActions];
+  if (weight > 0.0) {
+    auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
+    if (!sums || sums->layout()->actions != n) return false;
+    int32_t sum_hands = 0;
+    const NodeLockRecord* lock = nullptr;
+    if (!sums->BoardRows(cursor.turn_slot, cursor.river_slot, sum_rows, &sum_hands, &lock) ||
+        sum_hands != hands || lock->mask)
+      return false;
+  }
+  // PassStrategy's defaults.
+  ActionDefaults defaults(n);
+  if (solving)
+    ExploringDefaults(defaults.data(), n);
+  else
+    for (int32_t a = 0; a < n; ++a) defaults.data()[a] = 1.0f / static_cast<float>(n);
+  strategy = MakeNumArrays(n);
+  double* out[kMaxFusedActions];
+  for (int32_t a = 0; a < n; ++a) {
+    strategy[static_cast<size_t>(a)].Resize(hands);
+    out[a] = strategy[static_cast<size_t>(a)].data;
+  }
+  double sums[kMaxFusedActions];
+  OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(), out, sums,
+                     weight > 0.0 ? sum_rows : nullptr, weight);
+  for (int32_t a = 0; a < n; ++a)
+    if (sums[a] < DBL_MIN) MakeAbsent(strategy[static_cast<size_t>(a)], hands);
+  return true;
+}
+
+// The average strategy of a river board whose sums and regrets are plain
+// arena rows (float sums, 16-bit regrets): both strategies and the choice
+// between them in one pass, without the four strategy arrays of the general
+// way. False, with nothing done, for any other board.
+bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
+                          int32_t river_slot) {
+  const int32_t n = ChildCount(node);
+  if (n < 1 || n > kMaxFusedActions || !node.regret_store) return false;
+  ArenaStore16* regrets = node.regret_store->AsArenaStore16();
+  auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
+  if (!regrets || !sums || regrets->layout()->actions != n || sums->layout()->actions != n)
+    return false;
+  uint16_t* regret_rows[kMaxFusedActions];
+  float* sum_rows[kMaxFusedActions];
+  int32_t hands = 0, sum_hands = 0;
+  const NodeLockRecord* lock = nullptr;
+  if (!regrets->BoardRows(turn_slot, river_slot, regret_rows, &hands) ||
+      !sums->BoardRows(turn_slot, river_slot, sum_rows, &sum_hands, &lock) || sum_hands != hands)
+    return false;
+  ActionDefaults uniform(n);
+  for (int32_t a = 0; a < n; ++a) uniform.data()[a] = 1.0f / static_cast<float>(n);
+  out = MakeNumArrays(n);
+  double* strategy[kMaxFusedActions];
+  for (int32_t a = 0; a < n; ++a) {
+    out[static_cast<size_t>(a)].Resize(hands);
+    strategy[a] = out[static_cast<size_t>(a)].data;
+  }
+  AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(), strategy);
+  return true;
+}
+
 }  // namespace
 
 void TraverseNode(NodeCursor& cursor) {
@@ -381,16 +479,12 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   if (mode == 1 && !cursor.in0.HasData()) {
     strategy = MakeNumArrays(n);
     for (NumArray& sigma : strategy) sigma.count = cursor.in0.count;
-  } else {
+  } else if (!FusedOpponentReach(cursor, n, strategy)) {
     strategy = PassStrategy(cursor);
-    if (mode == 1 && state.pass_phase != 0 && node.strategy_store && StrategySumsInUse(state)) {
-      const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
-      const NodeLockRecord* lock =
-          RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
-      if (!(lock && (lock->flags & LOCKED)) && weight > 0.0)
-        node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
-                                                cursor.in0, weight);
-    }
+    const double weight = mode == 1 ? SolvingSumWeight(cursor) : 0.0;
+    if (weight > 0.0)
+      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
+                                              cursor.in0, weight);
     for (NumArray& sigma : strategy) MultiplyInPlacePruned(sigma, cursor.in0);
   }
 
@@ -435,6 +529,7 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
 
 void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
                         int32_t river_slot) {
+  if (FusedAverageStrategy(node, out, turn_slot, river_slot)) return;
   const int32_t n = ChildCount(node);
   ActionDefaults defaults(n);
   float* d = defaults.data();

@@ -198,6 +198,8 @@ void VirtualArenaStore::PrefetchBoard(int32_t board) {
       begin + static_cast<int64_t>(Ceil4(entry.hand_count)) * layout_->actions * element;
   for (const uint8_t* line = begin; line < end; line += 64)
     _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T1);
+  // The walk reads the board's lock record first.
+  _mm_prefetch(reinterpret_cast<const char*>(&locks_[board]), _MM_HINT_T1);
 }
 
 // ---------------------------------------------------------------------------
@@ -258,6 +260,17 @@ void ArenaStore32::AccumulateStrategy(int32_t i, int32_t j, const std::vector<Nu
     if (!s.data) continue;  // an absent strategy adds zeros
     AccumulateStrategy32(Row(board, a), s.data, reach.data, weight, Covered(s.count, hands), mask);
   }
+}
+
+bool ArenaStore32::BoardRows(int32_t i, int32_t j, float** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
+  if (!values_) return false;
+  const int32_t board = layout_->BoardIndex(i, j);
+  PrefetchBoard(board + 1);
+  for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = Row(board, a);
+  *hands = layout_->boards[board].hand_count;
+  *lock = &locks_[board];
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -95,6 +95,14 @@ class ArenaStore32 final : public VirtualArenaStore {
   void AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumArray>& strategy,
                           const NumArray& reach, double weight) override;
   int32_t GetElementSize() override { return 4; }
+  ArenaStore32* AsArenaStore32() override { return this; }
+
+  // The rows of board (i, j), one per action, its hand count and its lock
+  // record, for the solver's kernels that work on the rows directly; false when
+  // the store holds no values. Asks for the next board's rows ahead, as the
+  // value operations do.
+  bool BoardRows(int32_t i, int32_t j, float** rows, int32_t* hands,
+                 const NodeLockRecord** lock);
 
  private:
   float* Row(int32_t board, int32_t action) {

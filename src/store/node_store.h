@@ -11,6 +11,7 @@
 class CompressedBlock;
 
 class ArenaStore16;
+class ArenaStore32;
 
 // Lock state of one board of a store.
 constexpr uint32_t LOCKED = 1u << 0;        // strategy locked: regrets are not updated
@@ -75,7 +76,8 @@ class NodeStore {
   // The record of board (i, j); valid for the store's life.
   virtual NodeLockRecord* GetLockRecord(int32_t i, int32_t j) = 0;
 
-  // The 16-bit river arena store, for the solver's kernels that work on its
-  // rows directly; null for every other class.
+  // The river arena stores, for the solver's kernels that work on their rows
+  // directly; null for every other class.
   virtual ArenaStore16* AsArenaStore16() { return nullptr; }
+  virtual ArenaStore32* AsArenaStore32() { return nullptr; }
 };

@@ -110,17 +110,6 @@ void ReleaseValues(double* values) {
 // ---------------------------------------------------------------------------
 // NumArray
 
-NumArray& NumArray::operator=(NumArray&& other) noexcept {
-  if (this != &other) {
-    if (data) ReleaseValues(data);
-    data = other.data;
-    count = other.count;
-    other.data = nullptr;
-    other.count = 0;
-  }
-  return *this;
-}
-
 void NumArray::ReleaseData() {
   ReleaseValues(data);
   data = nullptr;

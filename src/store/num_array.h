@@ -23,7 +23,17 @@ struct NumArray {
     other.data = nullptr;
     other.count = 0;
   }
-  NumArray& operator=(NumArray&& other) noexcept;
+  // Inline: the walk moves arrays between cursors at every node.
+  NumArray& operator=(NumArray&& other) noexcept {
+    if (this != &other) {
+      Free();
+      data = other.data;
+      count = other.count;
+      other.data = nullptr;
+      other.count = 0;
+    }
+    return *this;
+  }
   ~NumArray() { Free(); }
 
   // Frees the data; an array without data keeps its count. Inline for the

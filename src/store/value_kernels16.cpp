@@ -68,6 +68,23 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
     isa_avx::UpdateOwnDecision16(rows, actions, n, values, node, defaults, payoff_scale);
 }
 
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::OpponentDecision16(rows, actions, n, reach, defaults, out, sums, strategy_sums, weight);
+  else
+    isa_avx::OpponentDecision16(rows, actions, n, reach, defaults, out, sums, strategy_sums, weight);
+}
+
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::AverageStrategy16(sum_rows, regret_rows, actions, n, uniform, out);
+  else
+    isa_avx::AverageStrategy16(sum_rows, regret_rows, actions, n, uniform, out);
+}
+
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
   if (CpuHasAvx2Fma()) return isa_avx2::PackValues16(dst, values, n);
   return isa_avx::PackValues16(dst, values, n);

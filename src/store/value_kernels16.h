@@ -60,6 +60,29 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults,
                          double payoff_scale);
 
+// The opponent's river decision in a solving pass on 16-bit regret rows, in
+// one pass over the hands: the strategy sigma of each action (as
+// NormalizeValues16x2 / x3 / NormalizeValues16 give it with the defaults) times
+// the opponent's reach, out[a][h] = sigma x reach[h], as MultiplyInPlacePruned
+// forms it, with sums[a] = the sum of action a's products in that routine's
+// order (its pruning test); where strategy_sums is not null, also
+// strategy_sums[a][h] += (weight x sigma) x reach[h] as AccumulateStrategy32
+// adds it without a mask. Every array holds n values; 1 ... kMaxFusedActions
+// actions (nothing done otherwise).
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
+
+// A node's average strategy on one river board, from its float strategy-sum
+// rows and its 16-bit regret rows, in one pass over the hands: per hand the
+// sums' strategy (as NormalizeValues32x2 / x3 / NormalizeValues32 give it with
+// defaults 0) where those quotients, widened and added in action order, are
+// not 0, else the current strategy (as the 16-bit normalisers give it with the
+// defaults `uniform`). Every array holds n values; 1 ... kMaxFusedActions
+// actions (nothing done otherwise).
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out);
+
 // Packed form of n values: per 32 values a control byte with four 2-bit group
 // codes (0: 8 zeros, 1: 8 bytes, 2: 8 twelve-bit fields in 12 bytes, 3: 8 u16),
 // then the groups' payloads; the last n mod 32 values in groups of up to eight,
@@ -99,6 +122,16 @@ void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& 
 void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults,
                          double payoff_scale);
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out);
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out);
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
 const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx2
@@ -119,6 +152,11 @@ void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& 
 void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults,
                          double payoff_scale);
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out);
 uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
 const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx

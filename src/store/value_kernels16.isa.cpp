@@ -392,12 +392,151 @@ inline __m256d MulAdd4(__m256d x, __m256d y, __m256d z) {
 inline double MulAdd1(double x, double y, double z) { return x * y + z; }
 #endif
 
+// Square root as RefinedSqrt gives it for x >= FLT_MIN; other lanes are left
+// undefined, for callers that discard them.
+inline __m256 RefinedSqrtNormal(__m256 x) {
+  const __m256 y = _mm256_rsqrt_ps(x);
+  const __m256 xy = _mm256_mul_ps(x, y);
+#if defined(TDX_ISA_AVX2)
+  const __m256 three_minus = _mm256_fnmadd_ps(xy, y, _mm256_set1_ps(3.0f));
+#else
+  const __m256 three_minus = _mm256_sub_ps(_mm256_set1_ps(3.0f), _mm256_mul_ps(xy, y));
+#endif
+  return _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), xy), three_minus);
+}
+
+// ApplyBlock16 for a threshold t >= FLT_MIN: every lane that moves then has
+// |d| >= FLT_MIN and a root above it, so the square roots need no test; the
+// lanes that stay get a zero step. Raising and lowering are the saturating
+// 16-bit forms of min(old + step, 65535) and max(old - step, 0).
+inline void ApplyBlockNormal16(uint16_t* row, __m256 d, __m256 up, __m256 down,
+                               RegretScale scale) {
+  const __m256 abs_mask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m256 root = RefinedSqrtNormal(_mm256_and_ps(d, abs_mask));
+  const __m256 power =
+      _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(scale.k), root), RefinedSqrtNormal(root));
+  const __m256 step = _mm256_castsi256_ps(
+      _mm256_cvttps_epi32(_mm256_min_ps(power, _mm256_set1_ps(static_cast<float>(kMaxValue16)))));
+  const __m256i raise = _mm256_castps_si256(_mm256_and_ps(step, up));
+  const __m256i lower = _mm256_castps_si256(_mm256_and_ps(step, down));
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+#if defined(TDX_ISA_AVX2)
+  // [raise 0-3, lower 0-3 | raise 4-7, lower 4-7] -> [raise 0-7 | lower 0-7]
+  const __m256i both = _mm256_permute4x64_epi64(_mm256_packus_epi32(raise, lower), 0xD8);
+  const __m128i raise16 = _mm256_castsi256_si128(both);
+  const __m128i lower16 = _mm256_extracti128_si256(both, 1);
+#else
+  const __m128i raise16 =
+      _mm_packus_epi32(_mm256_castsi256_si128(raise), _mm256_extractf128_si256(raise, 1));
+  const __m128i lower16 =
+      _mm_packus_epi32(_mm256_castsi256_si128(lower), _mm256_extractf128_si256(lower, 1));
+#endif
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(row),
+                   _mm_subs_epu16(_mm_adds_epu16(old, raise16), lower16));
+}
+
+// The fused decision for a fixed action count with every action's values
+// present (the usual river node: two or three actions, no pruned child), with
+// the arithmetic of the general form below, operation for operation: first the
+// strategy of every block; then the node value and every row's differences,
+// with one bit per block that passes the threshold; then each row's update on
+// those blocks. The strategy goes through a small float buffer: one loop from
+// the rows to the differences would be a dependency chain so long that the
+// processor could overlap few blocks (measured: a fifth more time).
+template <int32_t A>
+void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* values, double* node,
+                      const float* defaults, RegretScale scale) {
+  const int32_t whole = n & ~7;
+  // Rows of whole 32-byte vectors, so that every row of d starts aligned.
+  constexpr int32_t kStride = (kMaxBoardRow + 7) & ~7;
+  alignas(32) float d[A][kStride];
+  uint64_t passing[A][kMaxBoardRow / 8 / 64 + 1] = {};
+  __m256 fallback[A];
+  for (int32_t a = 0; a < A; ++a) fallback[a] = _mm256_set1_ps(defaults[a]);
+  const __m256 up_limit = _mm256_set1_ps(scale.t);
+  const __m256 down_limit = _mm256_set1_ps(-scale.t);
+  alignas(32) float sigma_rows[A][kStride];
+  for (int32_t h = 0; h < whole; h += 8) {
+    __m256 q[A];
+    q[0] = LoadU16AsFloat(rows[0] + h);
+    __m256 sum = q[0];
+    for (int32_t a = 1; a < A; ++a) {
+      q[a] = LoadU16AsFloat(rows[a] + h);
+      sum = _mm256_add_ps(sum, q[a]);
+    }
+    const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+    const __m256 reciprocal = Reciprocal(sum);
+    for (int32_t a = 0; a < A; ++a)
+      _mm256_store_ps(sigma_rows[a] + h,
+                      _mm256_blendv_ps(fallback[a], _mm256_mul_ps(q[a], reciprocal), valid));
+  }
+  for (int32_t h = 0; h < whole; h += 8) {
+    __m256d v_low[A], v_high[A];
+    __m256d low, high;
+    for (int32_t a = 0; a < A; ++a) {
+      const __m256d s_low = _mm256_cvtps_pd(_mm_load_ps(sigma_rows[a] + h));
+      const __m256d s_high = _mm256_cvtps_pd(_mm_load_ps(sigma_rows[a] + h + 4));
+      v_low[a] = _mm256_loadu_pd(values[a] + h);
+      v_high[a] = _mm256_loadu_pd(values[a] + h + 4);
+      if (a == 0) {
+        low = _mm256_mul_pd(v_low[a], s_low);
+        high = _mm256_mul_pd(v_high[a], s_high);
+      } else {
+        low = MulAdd4(v_low[a], s_low, low);
+        high = MulAdd4(v_high[a], s_high, high);
+      }
+    }
+    _mm256_storeu_pd(node + h, low);
+    _mm256_storeu_pd(node + h + 4, high);
+    for (int32_t a = 0; a < A; ++a) {
+      const __m128 d0 = _mm256_cvtpd_ps(_mm256_sub_pd(v_low[a], low));
+      const __m128 d1 = _mm256_cvtpd_ps(_mm256_sub_pd(v_high[a], high));
+      const __m256 dk = _mm256_insertf128_ps(_mm256_castps128_ps256(d0), d1, 1);
+      _mm256_store_ps(d[a] + h, dk);
+      const __m256 outside = _mm256_or_ps(_mm256_cmp_ps(dk, up_limit, _CMP_GE_OQ),
+                                          _mm256_cmp_ps(dk, down_limit, _CMP_LE_OQ));
+      const uint64_t any = _mm256_movemask_ps(outside) != 0;
+      passing[a][h >> 9] |= any << ((h >> 3) & 63);
+    }
+  }
+  for (int32_t h = whole; h < n; ++h) {
+    double sigma[A];
+    OneStrategy(rows, A, h, defaults, sigma);
+    double sum = values[0][h] * sigma[0];
+    for (int32_t a = 1; a < A; ++a) sum = MulAdd1(values[a][h], sigma[a], sum);
+    node[h] = sum;
+  }
+  const bool normal = scale.t >= FLT_MIN;
+  for (int32_t a = 0; a < A; ++a) {
+    uint16_t* row = rows[a];
+    for (int32_t w = 0; w <= (whole >> 9); ++w) {
+      for (uint64_t bits = passing[a][w]; bits; bits &= bits - 1) {
+        const int32_t k = (w << 9) + (__builtin_ctzll(bits) << 3);
+        const __m256 dk = _mm256_load_ps(d[a] + k);
+        __m256 up, down;
+        ThresholdLanes(dk, scale, up, down);
+        if (normal)
+          ApplyBlockNormal16(row + k, dk, up, down, scale);
+        else
+          ApplyBlock16(row + k, dk, up, down, scale);
+      }
+    }
+    for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], values[a][k], node[k], scale);
+  }
+}
+
 }  // namespace
 
 void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults,
                          double payoff_scale) {
   if (actions <= 0 || actions > kMaxFusedActions) return;
+  bool all_present = n <= kMaxBoardRow;
+  for (int32_t a = 0; a < actions; ++a) all_present = all_present && values[a];
+  if (all_present && actions == 2)
+    return OwnDecisionFixed<2>(rows, n, values, node, defaults, ScaleOf(payoff_scale));
+  if (all_present && actions == 3)
+    return OwnDecisionFixed<3>(rows, n, values, node, defaults, ScaleOf(payoff_scale));
   // The first action with values opens the sum: a product on its own for
   // action 0, a product added to zero for a later one.
   int32_t first = 0;
@@ -471,6 +610,215 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
       }
     }
     for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], action ? action[k] : 0.0, node[k], scale);
+  }
+}
+
+namespace {
+
+// Eight sums that adding zeros leaves as they are, bit for bit: no NaN (which
+// the addition would quieten) and no -0 (which +0 turns into +0).
+inline bool PlainSums(const float* row) {
+  const __m256 old = _mm256_loadu_ps(row);
+  const int unordered = _mm256_movemask_ps(_mm256_cmp_ps(old, old, _CMP_UNORD_Q));
+  const int negative_zero =
+      _mm256_movemask_ps(_mm256_cmp_ps(old, _mm256_setzero_ps(), _CMP_EQ_OQ)) &
+      _mm256_movemask_ps(old);
+  return (unordered | negative_zero) == 0;
+}
+
+// The opponent's step for a fixed action count: per block of eight hands the
+// strategy in registers, its products with the reach (summed as
+// MultiplyInPlacePruned sums them: two vectors of four lanes over the blocks of
+// eight, a last block of four into the first, the lanes pairwise, then the
+// remaining hands one by one) and the strategy-sum additions of
+// AccumulateStrategy32.
+template <int32_t A>
+void OpponentDecisionFixed(const uint16_t* const* rows, int32_t n, const double* reach,
+                           const float* defaults, double* const* out, double* sums,
+                           float* const* strategy_sums, double weight) {
+  const __m256d w = _mm256_set1_pd(weight);
+  __m256d sum0[A], sum1[A];
+  for (int32_t a = 0; a < A; ++a) sum0[a] = sum1[a] = _mm256_setzero_pd();
+  const int32_t whole = n & ~7;
+  for (int32_t h = 0; h < whole; h += 8) {
+    const __m256d r_low = _mm256_loadu_pd(reach + h);
+    const __m256d r_high = _mm256_loadu_pd(reach + h + 4);
+    // A block the opponent never reaches (every reach +0 or -0): a finite
+    // non-negative strategy times such a zero is that very zero, so the
+    // products are the reach itself and the sums add its zeros, without the
+    // strategy. Sums that adding zeros leaves as they are are not written, so
+    // that lines of them stay clean.
+    if (_mm256_movemask_pd(_mm256_cmp_pd(_mm256_or_pd(r_low, r_high), _mm256_setzero_pd(),
+                                         _CMP_EQ_OQ)) == 0xF) {
+      for (int32_t a = 0; a < A; ++a) {
+        if (strategy_sums && !PlainSums(strategy_sums[a] + h)) {
+          float* row = strategy_sums[a] + h;
+          const __m256 added = _mm256_insertf128_ps(
+              _mm256_castps128_ps256(_mm256_cvtpd_ps(r_low)), _mm256_cvtpd_ps(r_high), 1);
+          _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), added));
+        }
+        _mm256_storeu_pd(out[a] + h, r_low);
+        _mm256_storeu_pd(out[a] + h + 4, r_high);
+        sum0[a] = _mm256_add_pd(sum0[a], r_low);
+        sum1[a] = _mm256_add_pd(sum1[a], r_high);
+      }
+      continue;
+    }
+    __m256 q[A];
+    BlockStrategy(rows, A, h, defaults, q);
+    for (int32_t a = 0; a < A; ++a) {
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q[a]));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1));
+      if (strategy_sums) {
+        float* row = strategy_sums[a] + h;
+        const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_low), r_low));
+        const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_high), r_high));
+        const __m256 added = _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+        _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), added));
+      }
+      const __m256d p_low = _mm256_mul_pd(s_low, r_low);
+      const __m256d p_high = _mm256_mul_pd(s_high, r_high);
+      _mm256_storeu_pd(out[a] + h, p_low);
+      _mm256_storeu_pd(out[a] + h + 4, p_high);
+      sum0[a] = _mm256_add_pd(sum0[a], p_low);
+      sum1[a] = _mm256_add_pd(sum1[a], p_high);
+    }
+  }
+  // The last hands: exact quotients, as the normalisers take them.
+  double sigma[A][8];
+  for (int32_t h = whole; h < n; ++h) {
+    double one[A];
+    OneStrategy(rows, A, h, defaults, one);
+    for (int32_t a = 0; a < A; ++a) sigma[a][h - whole] = one[a];
+  }
+  for (int32_t a = 0; a < A; ++a) {
+    double* o = out[a];
+    int32_t h = whole;
+    if (strategy_sums)
+      for (int32_t k = whole; k < n; ++k)
+        strategy_sums[a][k] += static_cast<float>((weight * sigma[a][k - whole]) * reach[k]);
+    if (h + 4 <= n) {
+      const __m256d p = _mm256_mul_pd(_mm256_loadu_pd(sigma[a]), _mm256_loadu_pd(reach + h));
+      _mm256_storeu_pd(o + h, p);
+      sum0[a] = _mm256_add_pd(sum0[a], p);
+      h += 4;
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(sum0[a], sum1[a]));
+    double sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (; h < n; ++h) {
+      const double p = sigma[a][h - whole] * reach[h];
+      o[h] = p;
+      sum += p;
+    }
+    sums[a] = sum;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The float rows' reciprocal (value_kernels32): r <- 2r - (s r) r, fused where
+// the build fuses.
+inline __m256 Reciprocal32(__m256 s) {
+  const __m256 r = _mm256_rcp_ps(s);
+#if defined(TDX_ISA_AVX2)
+  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
+#else
+  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
+#endif
+}
+
+// chosen where the lane of `lanes` is all ones, else other; in logic
+// operations, which both builds keep as vector code.
+inline __m256d SelectDouble(__m256d lanes, __m256d chosen, __m256d other) {
+  return _mm256_or_pd(_mm256_and_pd(lanes, chosen), _mm256_andnot_pd(lanes, other));
+}
+
+// The average strategy for a fixed action count, a block of eight hands at a
+// time in registers: the float normalisers' quotient of the sums (default 0),
+// the 16-bit current strategy, and per hand the first where the quotients add
+// up to anything, else the second.
+template <int32_t A>
+void AverageStrategyFixed(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                          int32_t n, const float* uniform, double* const* out) {
+  const int32_t whole = n & ~7;
+  for (int32_t h = 0; h < whole; h += 8) {
+    __m256 v[A];
+    v[0] = _mm256_loadu_ps(sum_rows[0] + h);
+    __m256 sum = v[0];
+    for (int32_t a = 1; a < A; ++a) {
+      v[a] = _mm256_loadu_ps(sum_rows[a] + h);
+      sum = _mm256_add_ps(sum, v[a]);
+    }
+    const __m256 usable = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+    const __m256 reciprocal = Reciprocal32(sum);
+    __m256 q[A];
+    BlockStrategy(regret_rows, A, h, uniform, q);
+    __m256d average_low[A], average_high[A];
+    __m256d total_low, total_high;
+    for (int32_t a = 0; a < A; ++a) {
+      const __m256 average = _mm256_and_ps(usable, _mm256_mul_ps(v[a], reciprocal));
+      average_low[a] = _mm256_cvtps_pd(_mm256_castps256_ps128(average));
+      average_high[a] = _mm256_cvtps_pd(_mm256_extractf128_ps(average, 1));
+      total_low = a == 0 ? average_low[a] : _mm256_add_pd(total_low, average_low[a]);
+      total_high = a == 0 ? average_high[a] : _mm256_add_pd(total_high, average_high[a]);
+    }
+    const __m256d none_low = _mm256_cmp_pd(total_low, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    const __m256d none_high = _mm256_cmp_pd(total_high, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    for (int32_t a = 0; a < A; ++a) {
+      const __m256d current_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q[a]));
+      const __m256d current_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1));
+      _mm256_storeu_pd(out[a] + h, SelectDouble(none_low, current_low, average_low[a]));
+      _mm256_storeu_pd(out[a] + h + 4, SelectDouble(none_high, current_high, average_high[a]));
+    }
+  }
+  for (int32_t h = whole; h < n; ++h) {
+    float sum = sum_rows[0][h];
+    for (int32_t a = 1; a < A; ++a) sum += sum_rows[a][h];
+    double average[A];
+    double total = 0.0;
+    for (int32_t a = 0; a < A; ++a) {
+      average[a] = sum >= FLT_MIN ? static_cast<double>(sum_rows[a][h] / sum) : 0.0;
+      total = a == 0 ? average[a] : total + average[a];
+    }
+    double current[A];
+    OneStrategy(regret_rows, A, h, uniform, current);
+    for (int32_t a = 0; a < A; ++a) out[a][h] = total == 0.0 ? current[a] : average[a];
+  }
+}
+
+}  // namespace
+
+void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
+                       int32_t actions, int32_t n, const float* uniform, double* const* out) {
+  switch (actions) {
+    case 1: return AverageStrategyFixed<1>(sum_rows, regret_rows, n, uniform, out);
+    case 2: return AverageStrategyFixed<2>(sum_rows, regret_rows, n, uniform, out);
+    case 3: return AverageStrategyFixed<3>(sum_rows, regret_rows, n, uniform, out);
+    case 4: return AverageStrategyFixed<4>(sum_rows, regret_rows, n, uniform, out);
+    case 5: return AverageStrategyFixed<5>(sum_rows, regret_rows, n, uniform, out);
+    case 6: return AverageStrategyFixed<6>(sum_rows, regret_rows, n, uniform, out);
+    case 7: return AverageStrategyFixed<7>(sum_rows, regret_rows, n, uniform, out);
+    case 8: return AverageStrategyFixed<8>(sum_rows, regret_rows, n, uniform, out);
+    default: return;
+  }
+}
+
+void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight) {
+  switch (actions) {
+    case 1: return OpponentDecisionFixed<1>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 2: return OpponentDecisionFixed<2>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 3: return OpponentDecisionFixed<3>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 4: return OpponentDecisionFixed<4>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 5: return OpponentDecisionFixed<5>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 6: return OpponentDecisionFixed<6>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 7: return OpponentDecisionFixed<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 8: return OpponentDecisionFixed<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    default: return;
   }
 }
 

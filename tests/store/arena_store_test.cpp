@@ -223,6 +223,45 @@ TEST(ArenaStore, RegretUpdatesUseTheBoardsMask) {
   }
 }
 
+// The rows handed to the solver's fused kernels are the rows the value
+// operations address: what SetActionValues writes on a board is read there, for
+// the board's hand count, with the board's own lock record.
+TEST(ArenaStore, BoardRowsAreTheBoardsRows) {
+  const auto layout = ExampleLayout(3);
+  ArenaStore16 s16(layout.get());
+  ArenaStore32 s32(layout.get());
+  uint16_t* rows16[3];
+  float* rows32[3];
+  int32_t hands = -1;
+  const NodeLockRecord* lock = nullptr;
+  EXPECT_FALSE(s16.BoardRows(0, 1, rows16, &hands));
+  EXPECT_FALSE(s32.BoardRows(0, 1, rows32, &hands, &lock));
+  ASSERT_TRUE(s16.Allocate());
+  ASSERT_TRUE(s32.Allocate());
+  for (const Board& b : kBoards) {
+    const int32_t n = s16.GetHandCount(b.i, b.j);
+    for (int32_t a = 0; a < 3; ++a) {
+      std::vector<double> values(static_cast<size_t>(n));
+      for (int32_t k = 0; k < n; ++k) values[k] = 1000.0 * (b.i + 1) + 100.0 * b.j + 10.0 * a + k;
+      s16.SetActionValues(b.i, b.j, a, MakeArray(values));
+      s32.SetActionValues(b.i, b.j, a, MakeArray(values));
+    }
+  }
+  for (const Board& b : kBoards) {
+    ASSERT_TRUE(s16.BoardRows(b.i, b.j, rows16, &hands));
+    EXPECT_EQ(hands, s16.GetHandCount(b.i, b.j));
+    ASSERT_TRUE(s32.BoardRows(b.i, b.j, rows32, &hands, &lock));
+    EXPECT_EQ(hands, s32.GetHandCount(b.i, b.j));
+    EXPECT_EQ(lock, s32.GetLockRecord(b.i, b.j));
+    for (int32_t a = 0; a < 3; ++a)
+      for (int32_t k = 0; k < hands; ++k) {
+        const double want = 1000.0 * (b.i + 1) + 100.0 * b.j + 10.0 * a + k;
+        EXPECT_EQ(rows16[a][k], want);
+        EXPECT_EQ(rows32[a][k], want);
+      }
+  }
+}
+
 TEST(ArenaStore, WriteReadRoundTrips) {
   std::mt19937_64 rng(9);
   for (int32_t actions : {1, 3}) {

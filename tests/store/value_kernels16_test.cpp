@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +15,7 @@
 
 #include "platform/cpu_features.h"
 #include "solver/array_ops.h"
+#include "store/value_kernels32.h"
 
 namespace {
 
@@ -440,7 +442,8 @@ TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
       for (int n : {5, 8, 29, 403}) {
         for (int absent = -1; absent < std::min(actions, 2); ++absent) {
           if (absent >= 0 && actions == 1) continue;  // nothing would be left
-          for (double scale : {0.4, 3.0}) {
+          // 1e39: a threshold below FLT_MIN, which takes the tested square roots.
+          for (double scale : {0.4, 3.0, 1e39}) {
             std::vector<std::vector<uint16_t>> rows(actions, std::vector<uint16_t>(n));
             std::vector<NumArray> values(actions);
             for (int h = 0; h < n; ++h) {
@@ -512,6 +515,238 @@ TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
             for (int a = 0; a < actions; ++a) ASSERT_EQ(rows[a], want[a]) << where << " row " << a;
           }
         }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The opponent's step on 16-bit rows against the separate routines it stands
+// for, bit for bit in each build: the normalisers' strategy, the strategy sums
+// of AccumulateStrategy32 and the reach products of MultiplyInPlacePruned,
+// whose pruning follows the returned sums. Tails of every length below eight
+// (with and without a block of four), rows of zeros (the defaults), an action
+// that is never taken (pruned), blocks the opponent never reaches over sums
+// that adding zeros changes.
+TEST(ValueKernels16, OpponentStepEqualsTheSeparateRoutines) {
+  struct Fused {
+    const char* name;
+    decltype(&isa_avx::OpponentDecision16) step;
+    decltype(&isa_avx::MultiplyInPlacePruned) multiply;
+    decltype(&isa_avx::AccumulateStrategy32) accumulate;
+  };
+  std::vector<Fused> fused = {{"avx", isa_avx::OpponentDecision16, isa_avx::MultiplyInPlacePruned,
+                               isa_avx::AccumulateStrategy32}};
+  if (CpuHasAvx2Fma())
+    fused.push_back({"avx2", isa_avx2::OpponentDecision16, isa_avx2::MultiplyInPlacePruned,
+                     isa_avx2::AccumulateStrategy32});
+  std::vector<Build> builds = Builds();
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const Build& build = builds[b];
+    const Fused& f = fused[b];
+    for (int actions : {1, 2, 3, 5}) {
+      for (int n : {3, 8, 12, 15, 29, 403}) {
+        for (int silent = -1; silent < std::min(actions, 2); ++silent) {
+          for (double weight : {0.0, 1.0, 37.5}) {
+            std::vector<std::vector<uint16_t>> rows(actions, std::vector<uint16_t>(n));
+            for (int h = 0; h < n; ++h) {
+              const bool empty = silent < 0 && pick(rng) < 10;
+              for (int a = 0; a < actions; ++a) {
+                const int kind = pick(rng);
+                rows[a][h] = empty || a == silent ? 0
+                             : kind < 20          ? (a == 0 || silent >= 0 ? 1 : 0)
+                             : kind < 80          ? static_cast<uint16_t>(1 + pick(rng) * 37)
+                                                  : static_cast<uint16_t>(65535 - pick(rng));
+              }
+            }
+            NumArray reach(n);
+            for (int h = 0; h < n; ++h) {
+              const int kind = pick(rng);
+              reach[h] = kind < 15 ? 0.0 : kind < 20 ? 1e-300 * u(rng) : u(rng);
+            }
+            // Whole blocks never reached (one of them with -0).
+            for (int h = 0; h + 8 <= n; h += 8)
+              if (pick(rng) < 30)
+                for (int k = h; k < h + 8; ++k) reach[k] = pick(rng) < 10 ? -0.0 : 0.0;
+            // Sums that adding zeros changes: -0 becomes +0, a signalling NaN is quietened.
+            std::vector<std::vector<float>> sums(actions, std::vector<float>(n));
+            for (auto& row : sums) {
+              for (float& x : row) {
+                const int kind = pick(rng);
+                x = kind < 5   ? -0.0f
+                    : kind < 7 ? std::numeric_limits<float>::signaling_NaN()
+                    : kind < 20 ? 0.0f
+                               : static_cast<float>(100.0 * u(rng));
+              }
+            }
+            // Evaluation passes (no sums) take uniform defaults, solving passes
+            // the exploring ones.
+            float defaults[8];
+            defaults[0] = static_cast<float>(std::max(0.9, 1.0 / actions));
+            for (int a = 1; a < actions; ++a)
+              defaults[a] = static_cast<float>(0.09999999999999998 / (actions - 1));
+            if (weight == 0.0)
+              for (int a = 0; a < actions; ++a) defaults[a] = 1.0f / static_cast<float>(actions);
+
+            // The separate routines.
+            std::vector<NumArray> want(actions);
+            for (NumArray& s : want) s = NumArray(n);
+            if (actions == 2) {
+              build.normalize2(rows[0].data(), rows[1].data(), want[0].data, want[1].data, n,
+                               defaults);
+            } else if (actions == 3) {
+              build.normalize3(rows[0].data(), rows[1].data(), rows[2].data(), want[0].data,
+                               want[1].data, want[2].data, n, defaults);
+            } else {
+              std::vector<uint32_t> total(n, 0);
+              for (int a = 0; a < actions; ++a) build.sum(total.data(), rows[a].data(), n);
+              for (int a = 0; a < actions; ++a)
+                build.normalize(rows[a].data(), total.data(), want[a].data, n, defaults[a]);
+            }
+            std::vector<std::vector<float>> want_sums = sums;
+            for (int a = 0; a < actions; ++a) {
+              f.accumulate(want_sums[a].data(), want[a].data, reach.data, weight, n, nullptr);
+              f.multiply(want[a], reach);
+            }
+
+            // The one pass.
+            std::vector<std::vector<double>> out(actions, std::vector<double>(n));
+            std::vector<const uint16_t*> row_pointers;
+            std::vector<double*> out_pointers;
+            std::vector<float*> sum_pointers;
+            for (int a = 0; a < actions; ++a) {
+              row_pointers.push_back(rows[a].data());
+              out_pointers.push_back(out[a].data());
+              sum_pointers.push_back(sums[a].data());
+            }
+            double product_sums[8];
+            f.step(row_pointers.data(), actions, n, reach.data, defaults, out_pointers.data(),
+                   product_sums, weight > 0.0 ? sum_pointers.data() : nullptr, weight);
+            const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
+                                      " hands " + std::to_string(n) + " silent " +
+                                      std::to_string(silent) + " weight " + std::to_string(weight);
+            for (int a = 0; a < actions; ++a) {
+              const bool pruned = product_sums[a] < DBL_MIN;
+              ASSERT_EQ(pruned, !want[a].HasData()) << where << " action " << a;
+              if (a == silent && actions > 1) {
+                EXPECT_TRUE(pruned) << where;
+              }
+              if (!pruned) {
+                ASSERT_EQ(std::memcmp(out[a].data(), want[a].data, sizeof(double) * n), 0)
+                    << where << " action " << a;
+              }
+              ASSERT_EQ(std::memcmp(sums[a].data(), want_sums[a].data(), sizeof(float) * n), 0)
+                  << where << " action " << a;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The average strategy of a river board against the separate routines it
+// stands for, bit for bit in each build: the float normalisers on the sums
+// (defaults 0), the 16-bit normalisers on the regrets (uniform defaults), and
+// per hand the current strategy where the sums' quotients add up to 0.
+TEST(ValueKernels16, AverageStrategyEqualsTheSeparateRoutines) {
+  struct Float {
+    const char* name;
+    decltype(&isa_avx::AverageStrategy16) average;
+    decltype(&isa_avx::SumValues32) sum;
+    decltype(&isa_avx::NormalizeValues32) normalize;
+    decltype(&isa_avx::NormalizeValues32x2) normalize2;
+    decltype(&isa_avx::NormalizeValues32x3) normalize3;
+  };
+  std::vector<Float> floats = {{"avx", isa_avx::AverageStrategy16, isa_avx::SumValues32,
+                                isa_avx::NormalizeValues32, isa_avx::NormalizeValues32x2,
+                                isa_avx::NormalizeValues32x3}};
+  if (CpuHasAvx2Fma())
+    floats.push_back({"avx2", isa_avx2::AverageStrategy16, isa_avx2::SumValues32,
+                      isa_avx2::NormalizeValues32, isa_avx2::NormalizeValues32x2,
+                      isa_avx2::NormalizeValues32x3});
+  std::vector<Build> builds = Builds();
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const Build& build = builds[b];
+    const Float& f = floats[b];
+    for (int actions : {1, 2, 3, 5}) {
+      for (int n : {3, 8, 13, 403}) {
+        std::vector<std::vector<uint16_t>> regrets(actions, std::vector<uint16_t>(n));
+        std::vector<std::vector<float>> sums(actions, std::vector<float>(n));
+        for (int h = 0; h < n; ++h) {
+          const int hand_kind = pick(rng);  // no sums, tiny sums, or ordinary ones
+          for (int a = 0; a < actions; ++a) {
+            regrets[a][h] = pick(rng) < 30 ? 0 : static_cast<uint16_t>(pick(rng) * 600);
+            sums[a][h] = hand_kind < 20   ? 0.0f
+                         : hand_kind < 25 ? 1e-39f
+                         : pick(rng) < 20 ? 0.0f
+                                          : static_cast<float>(1e4 * u(rng));
+          }
+        }
+        float uniform[8];
+        for (int a = 0; a < actions; ++a) uniform[a] = 1.0f / static_cast<float>(actions);
+        const float zeros[8] = {};
+
+        // The separate routines.
+        std::vector<std::vector<double>> average(actions, std::vector<double>(n));
+        std::vector<std::vector<double>> current(actions, std::vector<double>(n));
+        if (actions == 2) {
+          f.normalize2(sums[0].data(), sums[1].data(), average[0].data(), average[1].data(), n,
+                       zeros);
+          build.normalize2(regrets[0].data(), regrets[1].data(), current[0].data(),
+                           current[1].data(), n, uniform);
+        } else if (actions == 3) {
+          f.normalize3(sums[0].data(), sums[1].data(), sums[2].data(), average[0].data(),
+                       average[1].data(), average[2].data(), n, zeros);
+          build.normalize3(regrets[0].data(), regrets[1].data(), regrets[2].data(),
+                           current[0].data(), current[1].data(), current[2].data(), n, uniform);
+        } else {
+          std::vector<float> total(n, 0.0f);
+          std::vector<uint32_t> counts(n, 0);
+          for (int a = 0; a < actions; ++a) {
+            f.sum(total.data(), sums[a].data(), n);
+            build.sum(counts.data(), regrets[a].data(), n);
+          }
+          for (int a = 0; a < actions; ++a) {
+            f.normalize(average[a].data(), sums[a].data(), total.data(), n, 0.0f);
+            build.normalize(regrets[a].data(), counts.data(), current[a].data(), n, uniform[a]);
+          }
+        }
+        for (int h = 0; h < n; ++h) {
+          double total = average[0][h];
+          for (int a = 1; a < actions; ++a) total += average[a][h];
+          if (total == 0.0)
+            for (int a = 0; a < actions; ++a) average[a][h] = current[a][h];
+        }
+
+        // The one pass.
+        std::vector<std::vector<double>> got(actions, std::vector<double>(n));
+        std::vector<const float*> sum_pointers;
+        std::vector<const uint16_t*> regret_pointers;
+        std::vector<double*> out_pointers;
+        for (int a = 0; a < actions; ++a) {
+          sum_pointers.push_back(sums[a].data());
+          regret_pointers.push_back(regrets[a].data());
+          out_pointers.push_back(got[a].data());
+        }
+        f.average(sum_pointers.data(), regret_pointers.data(), actions, n, uniform,
+                  out_pointers.data());
+        for (int a = 0; a < actions; ++a)
+          ASSERT_EQ(std::memcmp(got[a].data(), average[a].data(), sizeof(double) * n), 0)
+              << f.name << " actions " << actions << " hands " << n << " action " << a;
       }
     }
   }
