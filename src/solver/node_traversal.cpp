@@ -6,8 +6,9 @@
 // bookkeeping per node, which no instruction set speeds up.
 //
 // Recursion follows the lines of the tree, which the builder limits to
-// kMaxLineActions actions; every frame keeps only cursors and vector headers on
-// the stack, the per-hand arrays live on the heap.
+// kMaxLineActions actions; every frame keeps only cursors, vector headers and
+// at most kMaxFusedActions array headers on the stack, the per-hand arrays live
+// on the heap.
 #include "solver/node_traversal.h"
 
 #include <algorithm>
@@ -213,10 +214,8 @@ bool FusedOwnRows(const NodeCursor& cursor, NodeStore& regrets, int32_t n, Fused
 // The end of the traverser's node on fused rows: node value and regret update
 // in one pass. False when the values do not fit the board (the caller then
 // takes the general way).
-bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused,
-                    const std::vector<NumArray>& action_values,
-                    const std::vector<int16_t>* hand_groups) {
-  const int32_t n = static_cast<int32_t>(action_values.size());
+bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* action_values,
+                    int32_t n, const std::vector<int16_t>* hand_groups) {
   const double* values[kMaxFusedActions];
   bool any = false;
   for (int32_t a = 0; a < n; ++a) {
@@ -268,8 +267,9 @@ double SolvingSumWeight(const NodeCursor& cursor) {
 // additions in one pass over the rows, without the strategy arrays written and
 // read again. False, with nothing done, where the reach is absent, the rows or
 // the sums are not plain arena rows of the reach's board or the sums carry a
-// combination mask: the caller then takes the general way.
-bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, std::vector<NumArray>& strategy) {
+// combination mask: the caller then takes the general way. strategy holds
+// kMaxFusedActions empty arrays.
+bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const bool solving = state.pass_mode == 1;
@@ -300,17 +300,16 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, std::vector<NumArra
     ExploringDefaults(defaults.data(), n);
   else
     for (int32_t a = 0; a < n; ++a) defaults.data()[a] = 1.0f / static_cast<float>(n);
-  strategy = MakeNumArrays(n);
   double* out[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
-    strategy[static_cast<size_t>(a)].Resize(hands);
-    out[a] = strategy[static_cast<size_t>(a)].data;
+    strategy[a].Resize(hands);
+    out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];
   OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(), out, sums,
                      weight > 0.0 ? sum_rows : nullptr, weight);
   for (int32_t a = 0; a < n; ++a)
-    if (sums[a] < DBL_MIN) MakeAbsent(strategy[static_cast<size_t>(a)], hands);
+    if (sums[a] < DBL_MIN) MakeAbsent(strategy[a], hands);
   return true;
 }
 
@@ -387,7 +386,12 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   const bool fuse = update && !mask && FusedOwnRows(cursor, regrets, n, fused);
   std::vector<NumArray> strategy;
   if (!fuse) strategy = PassStrategy(cursor);
-  std::vector<NumArray> action_values = MakeNumArrays(n);
+  // The fused way (up to kMaxFusedActions actions) keeps the action values on
+  // the stack: no vector per visit.
+  NumArray fused_values[kMaxFusedActions];
+  std::vector<NumArray> value_vector;
+  if (!fuse) value_vector = MakeNumArrays(n);
+  NumArray* action_values = fuse ? fused_values : value_vector.data();
 
   int32_t visited = n;
   if (mode == 1 && HasRiverEndPair(state, node)) {
@@ -451,10 +455,13 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     hand_groups = &CursorRiverRecord(cursor).strength_groups;
 
   if (fuse && reach_present) {
-    if (FusedOwnUpdate(cursor, fused, action_values, hand_groups)) return;
+    if (FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
     // Values that do not fit the board: the general way.
+    value_vector = MakeNumArrays(n);
+    for (int32_t a = 0; a < n; ++a)
+      value_vector[static_cast<size_t>(a)] = std::move(action_values[a]);
     strategy = PassStrategy(cursor);
-    CombineChildValues(cursor, strategy, action_values);
+    CombineChildValues(cursor, strategy, value_vector);
   }
 
   if (!reach_present || !cursor.out0.HasData()) {
@@ -462,7 +469,8 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     return;
   }
   if (!update) return;
-  regrets.UpdateRegrets(cursor.turn_slot, cursor.river_slot, cursor.out0, action_values, nullptr,
+  // Not fused here, or fused values moved into the vector above.
+  regrets.UpdateRegrets(cursor.turn_slot, cursor.river_slot, cursor.out0, value_vector, nullptr,
                         hand_groups, state.payoff_scale);
 }
 
@@ -475,17 +483,25 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   // Each action's reach (the strategy times the opponent's reach); an action
   // the opponent never takes here is pruned, and with no reach at all every
   // one is, whatever the strategy: a solving pass then reads no rows.
-  std::vector<NumArray> strategy;
+  // Up to kMaxFusedActions actions the reaches live on the stack; the general
+  // way takes the store's vector.
+  NumArray fixed[kMaxFusedActions];
+  std::vector<NumArray> strategy_vector;
+  NumArray* strategy = fixed;
   if (mode == 1 && !cursor.in0.HasData()) {
-    strategy = MakeNumArrays(n);
-    for (NumArray& sigma : strategy) sigma.count = cursor.in0.count;
-  } else if (!FusedOpponentReach(cursor, n, strategy)) {
-    strategy = PassStrategy(cursor);
+    if (n > kMaxFusedActions) {
+      strategy_vector = MakeNumArrays(n);
+      strategy = strategy_vector.data();
+    }
+    for (int32_t a = 0; a < n; ++a) strategy[a].count = cursor.in0.count;
+  } else if (!FusedOpponentReach(cursor, n, fixed)) {
+    strategy_vector = PassStrategy(cursor);
     const double weight = mode == 1 ? SolvingSumWeight(cursor) : 0.0;
     if (weight > 0.0)
-      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, strategy,
-                                              cursor.in0, weight);
-    for (NumArray& sigma : strategy) MultiplyInPlacePruned(sigma, cursor.in0);
+      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot,
+                                              strategy_vector, cursor.in0, weight);
+    for (NumArray& sigma : strategy_vector) MultiplyInPlacePruned(sigma, cursor.in0);
+    strategy = strategy_vector.data();
   }
 
   NumArray end_pair[2];

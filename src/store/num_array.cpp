@@ -75,12 +75,16 @@ double* AllocateValues(int32_t count) {
   if (size_class < kCachedClasses) {
     BlockCache& cache = g_block_cache;
     // A block is made at its class's full size, so it holds any count of the
-    // class when it is handed out again.
-    void* block = cache.held[size_class] > 0
-                      ? cache.blocks[size_class][--cache.held[size_class]]
-                      : AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(
-                                                         kClassElements * (size_class + 1)));
-    ClassOf(block) = size_class;
+    // class when it is handed out again. A kept block carries its class in its
+    // header already: only a new block's header is written.
+    void* block;
+    if (cache.held[size_class] > 0) {
+      block = cache.blocks[size_class][--cache.held[size_class]];
+    } else {
+      block = AllocateBytes(kHeaderBytes +
+                            sizeof(double) * static_cast<size_t>(kClassElements * (size_class + 1)));
+      ClassOf(block) = size_class;
+    }
     return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
   }
   void* block = AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(elements));

@@ -177,6 +177,23 @@ TEST(NumArrayTest, ReusedBlocksHoldTheirWholeCountOnEveryThread) {
   EXPECT_TRUE(churn(99));
 }
 
+// A kept block keeps the class it was made for through any number of reuses:
+// handed out again and again at different counts of its class, it always goes
+// back to that class and holds the class's largest count.
+TEST(NumArrayTest, BlocksKeepTheirClassThroughRepeatedReuse) {
+  for (int round = 0; round < 50; ++round) {
+    NumArray a(65 + round % 64);  // class 1: 65 ... 128 values
+    for (int32_t i = 0; i < a.count; ++i) a[i] = i;
+    a.Resize(1000);  // frees the class-1 block, takes one of another class
+    a.Resize(3);     // and back to class 0
+    NumArray b(128);  // the largest count of class 1, possibly the first block
+    ASSERT_TRUE(b.HasData());
+    for (int32_t i = 0; i < b.count; ++i) b[i] = -i;
+    EXPECT_EQ(b[127], -127.0);
+    EXPECT_EQ(a.count, 3);
+  }
+}
+
 TEST(NumArrayTest, MakeNumArraysGivesEmptyArrays) {
   std::vector<NumArray> arrays = MakeNumArrays(3);
   ASSERT_EQ(arrays.size(), 3u);
