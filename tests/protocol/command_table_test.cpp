@@ -89,7 +89,9 @@ TEST(Dispatcher, EveryExactCountRowRefusesOneWordMoreOrLess) {
     EXPECT_EQ(RunLine(LineOfWords(row.word, row.count + 1)), expected) << row.word;
     // The handler did not run, so the command name is the previous one.
     EXPECT_EQ(g_command_name, "before") << row.word;
-    if (row.count > 1) EXPECT_EQ(RunLine(LineOfWords(row.word, row.count - 1)), expected) << row.word;
+    if (row.count > 1) {
+      EXPECT_EQ(RunLine(LineOfWords(row.word, row.count - 1)), expected) << row.word;
+    }
   }
 }
 
