@@ -8,6 +8,7 @@
 
 #include "platform/cpu_features.h"
 #include "solver/terminal_kernels.h"
+#include "store/street_values.h"
 #include "store/board_layout.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -33,8 +34,20 @@ struct ShowdownTables {
   int32_t turn_count = 0;
 };
 
-// Set and cleared by the solver thread around its run, outside every pass.
+// Set and cleared by the solver thread around its run, under the pass mutex:
+// a pass that the command thread runs meanwhile (calc_results while solving)
+// reads them too, and must never see them freed under it.
 ShowdownTables* g_showdown_tables = nullptr;
+
+void ReplaceTables(ShowdownTables* tables) {
+  ShowdownTables* old;
+  {
+    std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
+    old = g_showdown_tables;
+    g_showdown_tables = tables;
+  }
+  delete old;
+}
 
 // Strength group of each hand of a river board: the runs of the strength list
 // in order (sizes of zero or below skipped, a run never passing the last hand,
@@ -123,7 +136,7 @@ void MakeTable(const TurnDealRecord& turn, TurnTable& table) {
 }  // namespace
 
 void BeginShowdownTables(const SolverState& state) {
-  EndShowdownTables();
+  ReplaceTables(nullptr);
   const DealTree* deal = state.deal_tree.get();
   if (!deal || state.nodes.empty() || state.nodes[0].street >= 2) return;
   const int32_t turns = static_cast<int32_t>(deal->turn_records.size());
@@ -135,13 +148,10 @@ void BeginShowdownTables(const SolverState& state) {
   tables->deal = deal;
   tables->turns = std::make_unique<TurnTable[]>(static_cast<size_t>(turns));
   tables->turn_count = turns;
-  g_showdown_tables = tables;
+  ReplaceTables(tables);
 }
 
-void EndShowdownTables() {
-  delete g_showdown_tables;
-  g_showdown_tables = nullptr;
-}
+void EndShowdownTables() { ReplaceTables(nullptr); }
 
 bool AddShowdownDealValues(int32_t turn_slot, NumArray& out, const NumArray& reach, double v) {
   ShowdownTables* tables = g_showdown_tables;

@@ -11,6 +11,10 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "cards/combo_tables.h"
@@ -19,6 +23,7 @@
 #include "solver/solver_status.h"
 #include "solver/terminal_nodes.h"
 #include "store/index_maps.h"
+#include "store/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/deal_tree.h"
@@ -162,6 +167,35 @@ TEST_F(ShowdownTablesTest, LeaveTheWalkToCasesTheyDoNotServe) {
   EXPECT_TRUE(AddShowdownDealValues(0, out, reach, 100.0));
   for (int32_t a = 0; a < n; ++a) ASSERT_EQ(out[a], 0.0);
   EndShowdownTables();
+}
+
+// The solver thread drops its tables at the end of a run while a pass on the
+// command thread (calc_results during a run) may still read them: dropping
+// waits for the pass mutex, so a pass that holds it keeps working tables.
+TEST_F(ShowdownTablesTest, OutliveThePassThatReadsThem) {
+  Build("Qs8h4d", false);
+  const SolverState& state = *g_solver_state;
+  const int32_t n = state.deal_tree->turn_records[0].HandCount();
+  NumArray reach(n), out;
+  for (int32_t b = 0; b < n; ++b) reach[b] = 1.0;
+  BeginShowdownTables(state);
+  std::atomic<bool> dropped{false};
+  std::thread ender;
+  {
+    std::lock_guard<std::mutex> pass(g_tree_pass_mutex);
+    ender = std::thread([&] {
+      EndShowdownTables();
+      dropped = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(dropped);
+    out.AssignZeros(n);
+    EXPECT_TRUE(AddShowdownDealValues(0, out, reach, 100.0));
+  }
+  ender.join();
+  EXPECT_TRUE(dropped);
+  out.AssignZeros(n);
+  EXPECT_FALSE(AddShowdownDealValues(0, out, reach, 100.0));
 }
 
 }  // namespace
