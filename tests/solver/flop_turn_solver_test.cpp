@@ -31,31 +31,13 @@
 
 namespace {
 
+using reference_game::ClassRange;
+
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
 constexpr int kOop = 0;
 constexpr int kIp = 1;
-
-// Hand classes ("AA", "T9s", "AKo", optionally ":weight"), every combination
-// of a class at the class's weight: ranges that look the same under any
-// renaming of the suits, as isomorphism requires.
-std::vector<double> ClassRange(const std::vector<std::string>& classes) {
-  static const std::string kRanks = "23456789TJQKA";
-  std::vector<double> range(kComboCount, 0.0);
-  for (const std::string& item : classes) {
-    const size_t colon = item.find(':');
-    const std::string name = item.substr(0, colon);
-    const double weight = colon == std::string::npos ? 1.0 : std::stod(item.substr(colon + 1));
-    const int a = static_cast<int>(kRanks.find(name[0]));
-    const int b = static_cast<int>(kRanks.find(name[1]));
-    const int high = std::max(a, b), low = std::min(a, b);
-    int cls = 13 * high + low;                                      // pair or offsuit
-    if (name.size() == 3 && name[2] == 's') cls = 13 * low + high;  // suited
-    for (uint16_t combo : g_hand_class_combos[cls]) range[combo] = weight;
-  }
-  return range;
-}
 
 Spot MakeSpot(const char* board, const std::vector<std::string>& oop,
               const std::vector<std::string>& ip, double pot,

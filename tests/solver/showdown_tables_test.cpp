@@ -26,26 +26,14 @@
 #include "store/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-// Every combination of the given hand classes ("AA", "T9s", "AKo").
-std::vector<double> ClassRange(const std::vector<std::string>& classes) {
-  static const std::string kRanks = "23456789TJQKA";
-  std::vector<double> range(kComboCount, 0.0);
-  for (const std::string& name : classes) {
-    const int a = static_cast<int>(kRanks.find(name[0]));
-    const int b = static_cast<int>(kRanks.find(name[1]));
-    const int high = std::max(a, b), low = std::min(a, b);
-    int cls = 13 * high + low;
-    if (name.size() == 3 && name[2] == 's') cls = 13 * low + high;
-    for (uint16_t combo : g_hand_class_combos[cls]) range[combo] = 1.0;
-  }
-  return range;
-}
+using reference_game::ClassRange;
 
 class ShowdownTablesTest : public ::testing::TestWithParam<const char*> {
  protected:
@@ -56,13 +44,7 @@ class ShowdownTablesTest : public ::testing::TestWithParam<const char*> {
   }
   static void Reset() {
     StopSolverAndWait();
-    FreeSolverState();
-    g_tree_present = 0;
-    g_tree_without_values = 0;
-    RunLine("clear_lines");
-    g_ranges[0].clear();
-    g_ranges[1].clear();
-    g_board_flop = g_board_turn = g_board_river = 0;
+    TreeBuildTest::ResetSituation();
   }
 
   // A flop tree whose only line is an all-in on the flop, called: its river

@@ -30,6 +30,8 @@
 
 namespace {
 
+using reference_game::ClassRange;
+
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
@@ -48,21 +50,6 @@ Spot MakeSpot(const char* board, const char* oop, const char* ip, double pot,
   spot.pot = pot;
   spot.lines = std::move(lines);
   return spot;
-}
-
-// Every combination of the given hand classes ("AA", "T9s", "AKo") at weight w.
-std::vector<double> ClassRange(const std::vector<std::string>& classes, double w = 1.0) {
-  static const std::string kRanks = "23456789TJQKA";
-  std::vector<double> range(kComboCount, 0.0);
-  for (const std::string& name : classes) {
-    const int a = static_cast<int>(kRanks.find(name[0]));
-    const int b = static_cast<int>(kRanks.find(name[1]));
-    const int high = std::max(a, b), low = std::min(a, b);
-    int cls = 13 * high + low;                                      // pair or offsuit
-    if (name.size() == 3 && name[2] == 's') cls = 13 * low + high;  // suited
-    for (uint16_t combo : g_hand_class_combos[cls]) range[combo] = w;
-  }
-  return range;
 }
 
 // The engine's uniform strategy: 1/n rounded to a float, as its stores hand out

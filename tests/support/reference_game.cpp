@@ -534,6 +534,23 @@ std::vector<double> RangeFromText(const std::string& text) {
   return range;
 }
 
+std::vector<double> ClassRange(const std::vector<std::string>& classes, double w) {
+  static const std::string kRanks = "23456789TJQKA";
+  std::vector<double> range(kComboCount, 0.0);
+  for (const std::string& item : classes) {
+    const size_t colon = item.find(':');
+    const std::string name = item.substr(0, colon);
+    const double weight = colon == std::string::npos ? w : std::stod(item.substr(colon + 1));
+    const int a = static_cast<int>(kRanks.find(name[0]));
+    const int b = static_cast<int>(kRanks.find(name[1]));
+    const int high = std::max(a, b), low = std::min(a, b);
+    int cls = 13 * high + low;                                      // pair or offsuit
+    if (name.size() == 3 && name[2] == 's') cls = 13 * low + high;  // suited
+    for (uint16_t combo : g_hand_class_combos[cls]) range[combo] = weight;
+  }
+  return range;
+}
+
 CardMask BoardFromText(const std::string& text) { return ParseCards(text); }
 
 int ComboFromText(const std::string& text) {

@@ -127,6 +127,10 @@ class ReferenceGame {
 // "AcAd 4c4d:0.5 KhKs" -> 1326 weights in ComboIndex order (1 when no weight is
 // given). Throws std::invalid_argument on a malformed word.
 std::vector<double> RangeFromText(const std::string& text);
+// Hand classes ("AA", "T9s", "AKo", optionally ":weight") -> every combination
+// of a class at the class's weight (w when none is given), in ComboIndex order:
+// ranges that look the same under any renaming of the suits.
+std::vector<double> ClassRange(const std::vector<std::string>& classes, double w = 1.0);
 // "Kc7d2h3s4c" or "Kc 7d 2h" -> mask. Throws std::invalid_argument.
 CardMask BoardFromText(const std::string& text);
 // ComboIndex of a two-card text such as "AhKd".
