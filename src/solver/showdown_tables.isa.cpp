@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/fused_multiply_add.h"
 #include "solver/showdown_tables.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -16,14 +17,6 @@ namespace isa_avx {
 #endif
 
 namespace {
-
-inline __m256d MulAdd(__m256d a, __m256d b, __m256d c) {
-#if defined(TDX_ISA_AVX2)
-  return _mm256_fmadd_pd(a, b, c);
-#else
-  return _mm256_add_pd(_mm256_mul_pd(a, b), c);
-#endif
-}
 
 // Four table cells widened to doubles.
 inline __m256d Cells4(const int8_t* cells) {
@@ -81,10 +74,10 @@ void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t str
     int32_t a = 0;
     for (; a + 4 <= n; a += 4) {
       __m256d sum = _mm256_loadu_pd(out + a);
-      sum = MulAdd(Cells4(c0 + a), w0, sum);
-      sum = MulAdd(Cells4(c1 + a), w1, sum);
-      sum = MulAdd(Cells4(c2 + a), w2, sum);
-      sum = MulAdd(Cells4(c3 + a), w3, sum);
+      sum = MulAdd4(Cells4(c0 + a), w0, sum);
+      sum = MulAdd4(Cells4(c1 + a), w1, sum);
+      sum = MulAdd4(Cells4(c2 + a), w2, sum);
+      sum = MulAdd4(Cells4(c3 + a), w3, sum);
       _mm256_storeu_pd(out + a, sum);
     }
     for (; a < n; ++a) {
@@ -101,7 +94,7 @@ void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t str
     const __m256d w = _mm256_set1_pd(weights[k]);
     int32_t a = 0;
     for (; a + 4 <= n; a += 4)
-      _mm256_storeu_pd(out + a, MulAdd(Cells4(c + a), w, _mm256_loadu_pd(out + a)));
+      _mm256_storeu_pd(out + a, MulAdd4(Cells4(c + a), w, _mm256_loadu_pd(out + a)));
     for (; a < n; ++a) out[a] += c[a] * weights[k];
   }
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/fused_multiply_add.h"
 #include "solver/terminal_kernels.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -18,22 +19,6 @@ namespace isa_avx {
 #endif
 
 namespace {
-
-inline double MulAdd(double a, double b, double c) {
-#if defined(TDX_ISA_AVX2)
-  return std::fma(a, b, c);
-#else
-  return a * b + c;
-#endif
-}
-
-inline __m256d MulAdd4(__m256d a, __m256d b, __m256d c) {
-#if defined(TDX_ISA_AVX2)
-  return _mm256_fmadd_pd(a, b, c);
-#else
-  return _mm256_add_pd(_mm256_mul_pd(a, b), c);
-#endif
-}
 
 inline int LowCard(uint16_t pair) { return pair & 0xFF; }
 inline int HighCard(uint16_t pair) { return pair >> 8; }
