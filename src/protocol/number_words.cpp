@@ -12,3 +12,9 @@ double ParseFiniteDoubleWord(const std::string& word) {
   if (!std::isfinite(value)) throw std::out_of_range("not a finite number");
   return value;
 }
+
+double ParseLineAmountWord(const std::string& word) {
+  const double value = ParseFiniteDoubleWord(word);
+  if (value > kMaxLineAmount) throw std::out_of_range("amount too large");
+  return value;
+}

@@ -13,3 +13,11 @@ double ParseDoubleWord(const std::string& word);
 // As ParseDoubleWord, but "nan" and infinities are refused as invalid values
 // too: they would poison every value computed from them.
 double ParseFiniteDoubleWord(const std::string& word);
+
+// Bet amounts above this are refused as out of range. A trillion chips lies far
+// beyond any stack over a pot that fits an int, and far below the amounts whose
+// values overflow the float rows of the stores and turn every result into NaN.
+constexpr double kMaxLineAmount = 1e12;
+
+// As ParseFiniteDoubleWord, but an amount above kMaxLineAmount is out of range.
+double ParseLineAmountWord(const std::string& word);

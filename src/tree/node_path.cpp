@@ -188,7 +188,9 @@ std::string MakeActionLabel(const SchematicNode& node, double key) {
     char buffer[512];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, key,
                                       std::chars_format::fixed);
-    return "b" + std::string(buffer, result.ptr);
+    std::string label = "b";
+    label.append(buffer, result.ptr);
+    return label;
   }
   return key >= 0.0 ? "c" : "f";
 }

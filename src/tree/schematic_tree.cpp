@@ -96,7 +96,7 @@ void InsertLine(const WordList& words, bool force) {
   double previous = 0.0;
 
   for (size_t i = 1; i < words.size(); ++i) {
-    const double amount = ParseFiniteDoubleWord(words[i]);
+    const double amount = ParseLineAmountWord(words[i]);
     if (amount < previous) ThrowArgumentError(words[0]);
 
     if (force) {
