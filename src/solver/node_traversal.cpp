@@ -16,6 +16,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 
 #include "protocol/fail.h"
@@ -50,6 +51,26 @@ class ActionDefaults {
   static constexpr int32_t kInline = 16;
   float inline_[kInline];
   std::unique_ptr<float[]> heap_;
+};
+
+// Up to kMaxFusedActions arrays on the stack, of which only the first n are
+// made and destroyed: a river node has two or three actions, and clearing and
+// checking all eight at every visit showed in profiles.
+class StackArrays {
+ public:
+  explicit StackArrays(int32_t n) : n_(std::clamp(n, 0, kMaxFusedActions)) {
+    for (int32_t a = 0; a < n_; ++a) new (&data()[a]) NumArray();
+  }
+  ~StackArrays() {
+    for (int32_t a = 0; a < n_; ++a) data()[a].~NumArray();
+  }
+  StackArrays(const StackArrays&) = delete;
+  StackArrays& operator=(const StackArrays&) = delete;
+  NumArray* data() { return reinterpret_cast<NumArray*>(raw_); }
+
+ private:
+  alignas(NumArray) unsigned char raw_[sizeof(NumArray) * kMaxFusedActions];
+  int32_t n_;
 };
 
 int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
@@ -204,11 +225,14 @@ struct FusedRows {
   int32_t hands = 0;
 };
 
-bool FusedOwnRows(const NodeCursor& cursor, NodeStore& regrets, int32_t n, FusedRows& out) {
+// The rows and the board's lock record in one look-up; the caller checks the
+// lock and the mask.
+bool FusedOwnRows(const NodeCursor& cursor, NodeStore& regrets, int32_t n, FusedRows& out,
+                  const NodeLockRecord** lock) {
   if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
   ArenaStore16* store = regrets.AsArenaStore16();
   if (!store || store->layout()->actions != n) return false;
-  return store->BoardRows(cursor.turn_slot, cursor.river_slot, out.rows, &out.hands);
+  return store->BoardRows(cursor.turn_slot, cursor.river_slot, out.rows, &out.hands, lock);
 }
 
 // The end of the traverser's node on fused rows: node value and regret update
@@ -249,13 +273,17 @@ void CombineChildValues(NodeCursor& cursor, const std::vector<NumArray>& strateg
 
 // The weight with which a solving pass adds the opponent's strategy into the
 // node's strategy sums on the cursor's board; 0 when it adds nothing (collect
-// phase, sums not in use, a locked board).
-double SolvingSumWeight(const NodeCursor& cursor) {
+// phase, sums not in use, a locked board). known_lock: the board's regret lock
+// record where the caller holds it already.
+double SolvingSumWeight(const NodeCursor& cursor,
+                        const NodeLockRecord* const* known_lock = nullptr) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   if (state.pass_phase == 0 || !node.strategy_store || !StrategySumsInUse(state)) return 0.0;
   const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
-  const NodeLockRecord* lock = RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  const NodeLockRecord* lock =
+      known_lock ? *known_lock
+                 : RegretStore(node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
   if (lock && (lock->flags & LOCKED)) return 0.0;
   return weight > 0.0 ? weight : 0.0;
 }
@@ -280,10 +308,11 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   if (!regrets || regrets->layout()->actions != n) return false;
   uint16_t* rows[kMaxFusedActions];
   int32_t hands = 0;
-  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands) ||
+  const NodeLockRecord* regret_lock = nullptr;
+  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &regret_lock) ||
       cursor.in0.count != hands)
     return false;
-  const double weight = solving ? SolvingSumWeight(cursor) : 0.0;
+  const double weight = solving ? SolvingSumWeight(cursor, &regret_lock) : 0.0;
   float* sum_rows[kMaxFusedActions];
   if (weight > 0.0) {
     auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
@@ -371,27 +400,35 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   const int32_t mode = state.pass_mode;
   NodeStore& regrets = RegretStore(node);
 
-  const NodeLockRecord* lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  // A solving pass needs the strategy of an unlocked 16-bit river board without
+  // a combination mask only for the node value and the update at the end: both
+  // then run in one pass over its rows, after the children. Such a board's rows
+  // and lock record come from one look-up.
+  const bool solving_update = mode == 1 && state.pass_phase != 0;
+  FusedRows fused;
+  const NodeLockRecord* lock = nullptr;
+  const bool have_rows = solving_update && FusedOwnRows(cursor, regrets, n, fused, &lock);
+  if (!have_rows) lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
   const bool locked = lock && (lock->flags & LOCKED);
   std::vector<uint8_t> padded_mask;
-  const uint8_t* mask =
-      CoveringMask(lock, regrets.GetHandCount(cursor.turn_slot, cursor.river_slot), padded_mask);
+  const uint8_t* mask = nullptr;
+  if (lock && lock->mask) {
+    const int32_t hands =
+        have_rows ? fused.hands : regrets.GetHandCount(cursor.turn_slot, cursor.river_slot);
+    mask = CoveringMask(lock, hands, padded_mask);
+  }
 
   const bool reach_present = cursor.in0.HasData();
-  const bool update = mode == 1 && state.pass_phase != 0 && !locked;
-  // A solving pass needs the strategy of a 16-bit river board only for the
-  // node value and the update at the end: both then run in one pass over its
-  // rows, after the children.
-  FusedRows fused;
-  const bool fuse = update && !mask && FusedOwnRows(cursor, regrets, n, fused);
+  const bool update = solving_update && !locked;
+  const bool fuse = update && !mask && have_rows;
   std::vector<NumArray> strategy;
   if (!fuse) strategy = PassStrategy(cursor);
   // The fused way (up to kMaxFusedActions actions) keeps the action values on
   // the stack: no vector per visit.
-  NumArray fused_values[kMaxFusedActions];
+  StackArrays fused_values(fuse ? n : 0);
   std::vector<NumArray> value_vector;
   if (!fuse) value_vector = MakeNumArrays(n);
-  NumArray* action_values = fuse ? fused_values : value_vector.data();
+  NumArray* action_values = fuse ? fused_values.data() : value_vector.data();
 
   int32_t visited = n;
   if (mode == 1 && HasRiverEndPair(state, node)) {
@@ -485,7 +522,8 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   // one is, whatever the strategy: a solving pass then reads no rows.
   // Up to kMaxFusedActions actions the reaches live on the stack; the general
   // way takes the store's vector.
-  NumArray fixed[kMaxFusedActions];
+  StackArrays fixed_arrays(n);
+  NumArray* fixed = fixed_arrays.data();
   std::vector<NumArray> strategy_vector;
   NumArray* strategy = fixed;
   if (mode == 1 && !cursor.in0.HasData()) {

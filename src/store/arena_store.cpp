@@ -315,11 +315,13 @@ void ArenaStore16::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_valu
                     hand_groups, payoff_scale, mask);
 }
 
-bool ArenaStore16::BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands) {
+bool ArenaStore16::BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
   if (!values_) return false;
   const int32_t board = layout_->BoardIndex(i, j);
   PrefetchBoard(board + 1);
   for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = Row(board, a);
   *hands = layout_->boards[board].hand_count;
+  if (lock) *lock = &locks_[board];
   return true;
 }

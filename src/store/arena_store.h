@@ -126,10 +126,12 @@ class ArenaStore16 final : public VirtualArenaStore {
   int32_t GetElementSize() override { return 2; }
   ArenaStore16* AsArenaStore16() override { return this; }
 
-  // The rows of board (i, j), one per action, and its hand count, for the
-  // solver's kernels that work on the rows directly; false when the store holds
-  // no values. Asks for the next board's rows ahead, as the value operations do.
-  bool BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands);
+  // The rows of board (i, j), one per action, its hand count and (where lock
+  // is not null) its lock record, for the solver's kernels that work on the
+  // rows directly; false when the store holds no values. Asks for the next
+  // board's rows ahead, as the value operations do.
+  bool BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                 const NodeLockRecord** lock = nullptr);
 
  private:
   uint16_t* Row(int32_t board, int32_t action) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -250,6 +251,11 @@ TEST(ArenaStore, BoardRowsAreTheBoardsRows) {
   for (const Board& b : kBoards) {
     ASSERT_TRUE(s16.BoardRows(b.i, b.j, rows16, &hands));
     EXPECT_EQ(hands, s16.GetHandCount(b.i, b.j));
+    uint16_t* again16[3];
+    lock = nullptr;
+    ASSERT_TRUE(s16.BoardRows(b.i, b.j, again16, &hands, &lock));
+    EXPECT_EQ(lock, s16.GetLockRecord(b.i, b.j));
+    EXPECT_TRUE(std::equal(rows16, rows16 + 3, again16));
     ASSERT_TRUE(s32.BoardRows(b.i, b.j, rows32, &hands, &lock));
     EXPECT_EQ(hands, s32.GetHandCount(b.i, b.j));
     EXPECT_EQ(lock, s32.GetLockRecord(b.i, b.j));
