@@ -1,5 +1,6 @@
 #include "cards/setup_commands.h"
 
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,10 @@ namespace {
 // Weights this small are noise from the tools that write ranges; they would
 // only cost work in every pass.
 constexpr double kMinRangeWeight = 1e-5;
+// Weights above this are refused as out of range: the reach products of two
+// such ranges overflow the float rows and every result reads NaN. Weights are
+// otherwise not limited; results depend only on their ratios.
+constexpr double kMaxRangeWeight = 1e12;
 
 }  // namespace
 
@@ -29,7 +34,10 @@ void CmdSetRange(const WordList& words) {
 
   // Every word is read before anything is stored: a bad one leaves the range as it was.
   std::vector<double> by_hand_order(kComboCount);
-  for (HandOrder p = 0; p < kComboCount; ++p) by_hand_order[p] = ParseFiniteDoubleWord(words[2 + p]);
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    by_hand_order[p] = ParseFiniteDoubleWord(words[2 + p]);
+    if (by_hand_order[p] > kMaxRangeWeight) throw std::out_of_range("weight too large");
+  }
 
   std::vector<double> range(kComboCount);
   for (ComboIndex k = 0; k < kComboCount; ++k) {

@@ -105,6 +105,7 @@ TEST_F(SetupCommandsTest, RangeWeightThreshold) {
   weights[4] = "0.25xyz";  // the leading number is taken
   weights[5] = "  7";
   weights[6] = "-0";
+  weights[7] = "1e12";  // the largest weight taken
   ASSERT_EQ(RunLine(RangeLine("OOP", weights)), "set_range ok!\n");
   const std::vector<double>& range = g_ranges[0];
   EXPECT_EQ(range[g_combo_by_hand_order[0]], 0.0);
@@ -114,6 +115,7 @@ TEST_F(SetupCommandsTest, RangeWeightThreshold) {
   EXPECT_EQ(range[g_combo_by_hand_order[4]], 0.25);
   EXPECT_EQ(range[g_combo_by_hand_order[5]], 7.0);
   EXPECT_FALSE(std::signbit(range[g_combo_by_hand_order[6]]));
+  EXPECT_EQ(range[g_combo_by_hand_order[7]], 1e12);
   EXPECT_EQ(range[g_combo_by_hand_order[1325]], 0.5);
 }
 
@@ -134,7 +136,8 @@ TEST_F(SetupCommandsTest, RangeRefusalsChangeNothing) {
   EXPECT_EQ(RunLine(RangeLine("oop", Weights("1"))), "ERROR: set_range incorrect player name\n");
   // The player is checked before any number is read.
   EXPECT_EQ(RunLine(RangeLine("ip", Weights("abc"))), "ERROR: set_range incorrect player name\n");
-  for (const char* bad : {"abc", "nan", "NaN", "inf", "-inf", "infinity", "1e999", "-1e999", "."}) {
+  for (const char* bad : {"abc", "nan", "NaN", "inf", "-inf", "infinity", "1e999", "-1e999", ".",
+                          "1.0000001e12", "1e300"}) {
     std::vector<std::string> weights = Weights("1");
     weights[1325] = bad;  // the last word: everything before it was read already
     EXPECT_EQ(RunLine(RangeLine("IP", weights)), "Invalid value\n") << bad;
