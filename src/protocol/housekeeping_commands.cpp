@@ -53,6 +53,11 @@ void CmdRepeat(const WordList& words) {
   const int32_t count = ParseIntWord(words[1]);
   if (count < 1 || count > 99999) ThrowArgumentError(words[0]);
   const std::string text = JoinWords(words, 2, INT32_MAX) + "\n";
+  // The reply is collected whole before it is written: a long text repeated
+  // many times would exhaust memory and end the engine, so it is refused.
+  constexpr uint64_t kMaxRepeatReply = uint64_t{1} << 28;
+  if (static_cast<uint64_t>(text.size()) * static_cast<uint64_t>(count) > kMaxRepeatReply)
+    ThrowArgumentError(words[0]);
   for (int32_t i = 0; i < count; ++i) PrintReplyText(text);
   PrintReply("END\n");
 }

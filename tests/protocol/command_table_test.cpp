@@ -119,3 +119,14 @@ TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
     EXPECT_EQ(RunLine(LineOfWords(word, count)), "ERROR: " + word + " not implemented\n");
   }
 }
+
+// The reply of repeat is collected whole: a size that would exhaust memory is
+// refused before anything is added; long texts repeated fewer times still run.
+TEST(Dispatcher, RepeatRefusesARepliesTooLargeToCollect) {
+  const std::string word(2999, 'a');  // 3000 bytes a line with its LF
+  EXPECT_EQ(RunLine("repeat 99999 " + word), "ERROR: repeat incorrect or missing argument\n");
+  EXPECT_EQ(RunLine("repeat 89479 " + word), "ERROR: repeat incorrect or missing argument\n");
+  const std::string reply = RunLine("repeat 1000 " + word);
+  EXPECT_EQ(reply.size(), 1000u * 3000u + 4u);
+  EXPECT_EQ(reply.substr(reply.size() - 4), "END\n");
+}
