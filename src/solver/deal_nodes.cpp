@@ -7,6 +7,7 @@
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
+#include "solver/river_board_pass.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_constants.h"
 #include "solver/subgame_task.h"
@@ -160,7 +161,7 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
     NodeCursor sub(&state, cursor.node, cursor.turn_slot, slot);
     GatherSumHandGroups(view, sub.in0, cursor.in0);
     if (own_reach) GatherSumHandGroups(view, sub.in1, cursor.in1);
-    TraverseNode(sub);
+    TraverseRiverBoard(sub);
     ScatterAddHandGroups(view, cursor.out0, sub.out0);
     if (best_response) ScatterAddHandGroups(view, cursor.out1, sub.out1);
   }

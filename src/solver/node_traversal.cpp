@@ -616,3 +616,87 @@ void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_
     for (int32_t h = 0; h < hands; ++h) row[h] = total.data[h] == 0.0 ? current[h] : row[h];
   }
 }
+
+// ---------------------------------------------------------------------------
+// Pieces of the two decision walks for the river-board pass, which takes a
+// solving pass's river board in three sweeps (river_board_pass.cpp). Each does
+// what the matching part of TraverseOwnDecision or TraverseOpponentDecision
+// does in a solving pass.
+
+bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
+                        double* fold_value) {
+  if (!HasRiverEndPair(state, node)) return false;
+  const int32_t n = ChildCount(node);
+  *showdown_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 2])]);
+  *fold_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 1])]);
+  return true;
+}
+
+void ApplySolvingEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
+  ApplyEvBoost(values, node, child);
+}
+
+bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands) {
+  const SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  if (state.pass_mode != 1 || state.pass_phase == 0) return false;
+  NodeStore& regrets = RegretStore(node);
+  const NodeLockRecord* lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  if (lock && (lock->flags & LOCKED)) return false;
+  std::vector<uint8_t> padded_mask;
+  if (CoveringMask(lock, regrets.GetHandCount(cursor.turn_slot, cursor.river_slot), padded_mask))
+    return false;
+  FusedRows fused;
+  if (!FusedOwnRows(cursor, regrets, n, fused)) return false;
+  for (int32_t a = 0; a < n; ++a) rows[a] = fused.rows[a];
+  *hands = fused.hands;
+  return true;
+}
+
+void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t hands,
+                            NumArray* action_values, int32_t first_count) {
+  SolverState& state = *cursor.state;
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  FusedRows fused;
+  for (int32_t a = 0; a < n; ++a) fused.rows[a] = rows[a];
+  fused.hands = hands;
+  const std::vector<int16_t>* hand_groups = nullptr;
+  if (state.deal_flag == 0 && node.street == 3 &&
+      state.iterations <= static_cast<int64_t>(g_early_river_iterations))
+    hand_groups = &CursorRiverRecord(cursor).strength_groups;
+  const bool reach_present = cursor.in0.HasData();
+  std::vector<NumArray> value_vector;
+  if (reach_present) {
+    if (FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
+    value_vector = MakeNumArrays(n);
+    for (int32_t a = 0; a < n; ++a)
+      value_vector[static_cast<size_t>(a)] = std::move(action_values[a]);
+    const std::vector<NumArray> strategy = PassStrategy(cursor);
+    CombineChildValues(cursor, strategy, value_vector);
+  }
+  if (!reach_present || !cursor.out0.HasData()) {
+    MakeAbsent(cursor.out0, first_count);
+    return;
+  }
+  RegretStore(node).UpdateRegrets(cursor.turn_slot, cursor.river_slot, cursor.out0, value_vector,
+                                  nullptr, hand_groups, state.payoff_scale);
+}
+
+void OpponentDecisionReaches(const NodeCursor& cursor, NumArray* strategy) {
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  if (!cursor.in0.HasData()) {
+    for (int32_t a = 0; a < n; ++a) strategy[a].count = cursor.in0.count;
+    return;
+  }
+  if (FusedOpponentReach(cursor, n, strategy)) return;
+  std::vector<NumArray> general = PassStrategy(cursor);
+  const double weight = SolvingSumWeight(cursor);
+  if (weight > 0.0)
+    node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, general,
+                                            cursor.in0, weight);
+  for (NumArray& sigma : general) MultiplyInPlacePruned(sigma, cursor.in0);
+  for (int32_t a = 0; a < n; ++a) strategy[a] = std::move(general[static_cast<size_t>(a)]);
+}

@@ -36,3 +36,25 @@ void TraverseOpponentDecision(NodeCursor& cursor);
 // (uniform where the regrets are all zero).
 void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
                         int32_t river_slot);
+
+// Pieces of the decision walks for the river-board pass (solver/river_board_pass.h),
+// for solving passes.
+struct SolverState;
+// The payoffs of a river decision's last two children when they are a showdown
+// and a fold (the pair valued at the decision); false otherwise.
+bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
+                        double* fold_value);
+// The user's EV boost of a child on its values.
+void ApplySolvingEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child);
+// True, with the board's rows, when the pass player's decision at the cursor
+// takes the fused 16-bit way (update phase, not locked, no combination mask,
+// no own reach).
+bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands);
+// The rest of that decision once the action values are in (EV boost applied;
+// first_count the first one's count): node value into out0 and the regret
+// update. The cursor's in0 is the reach the decision was reached with.
+void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t hands,
+                            NumArray* action_values, int32_t first_count);
+// The opponent's decision at the cursor with at most kMaxFusedActions actions:
+// each action's reach into strategy[] and the strategy sums grown.
+void OpponentDecisionReaches(const NodeCursor& cursor, NumArray* strategy);

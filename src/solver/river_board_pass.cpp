@@ -1,0 +1,311 @@
+#include "solver/river_board_pass.h"
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "solver/array_ops.h"
+#include "solver/current_iteration.h"
+#include "solver/node_traversal.h"
+#include "solver/showdown_columns.h"
+#include "solver/terminal_kernels.h"
+#include "solver/terminal_nodes.h"
+#include "store/value_kernels16.h"
+#include "tree/deal_tree.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+enum class FrameKind : uint8_t { kDone, kOwn, kOpponent };
+
+// One node of the board: what sweep 3 needs of it. Children of a decision
+// that sweep 1 did not visit (its end pair) have no frame.
+struct Frame {
+  FrameKind kind = FrameKind::kDone;
+  TreeNode* node = nullptr;
+  NumArray* in = nullptr;  // the reach the node was reached with (an ancestor's)
+  int32_t visited = 0;
+  int32_t child[kMaxFusedActions];
+  NumArray values;                    // the node's values (out0)
+  NumArray reach[kMaxFusedActions];   // an opponent decision's action reaches
+  NumArray pair[2];                   // the end pair's showdown and fold values
+  uint16_t* rows[kMaxFusedActions];   // the pass player's fused rows
+  int32_t hands = 0;
+};
+
+// A showdown to value in sweep 2; fold_in set for the pair of an opponent
+// decision (ComputeShowdownAndFoldPair), whose fold follows the showdown.
+struct PendingShowdown {
+  ShowdownColumn column;
+  const double* fold_in = nullptr;
+  double* fold_out = nullptr;
+  double fold_v = 0.0;
+};
+
+// Per thread, reused from board to board.
+struct BoardPass {
+  std::vector<Frame> frames;
+  std::vector<PendingShowdown> showdowns;
+  SolverState* state = nullptr;
+  const RiverDealRecord* rec = nullptr;
+  int32_t turn_slot = -1, river_slot = -1, hands = 0;
+  bool busy = false;  // a board below a board (none in a river subtree) walks plainly
+};
+thread_local BoardPass t_pass;
+
+TreeNode& NodeAt(SolverState& state, int32_t index) {
+  return state.nodes[static_cast<size_t>(index)];
+}
+
+int32_t CountNodes(SolverState& state, const TreeNode& node) {
+  int32_t count = 1;
+  for (const int32_t c : node.children) count += CountNodes(state, NodeAt(state, c));
+  return count;
+}
+
+bool Usable(const NumArray& in, int32_t hands) { return in.HasData() && in.count == hands; }
+
+// The subtree at node by the recursive walk, its values kept in the frame.
+void WalkWhole(BoardPass& pass, Frame& f) {
+  NodeCursor sub(pass.state, f.node, pass.turn_slot, pass.river_slot);
+  sub.in0 = std::move(*f.in);
+  TraverseNode(sub);
+  *f.in = std::move(sub.in0);
+  f.values = std::move(sub.out0);
+}
+
+// Sweep 1: the frame of node, reached with in; returns its index.
+int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
+  const int32_t id = static_cast<int32_t>(pass.frames.size());
+  pass.frames.emplace_back();  // the room was reserved: references stay valid
+  Frame& f = pass.frames.back();
+  f.node = node;
+  f.in = in;
+  SolverState& state = *pass.state;
+  const int32_t n = static_cast<int32_t>(node->children.size());
+
+  if (node->kind == SHOWDOWN_NODE) {
+    if (Usable(*in, pass.hands)) {
+      f.values.Resize(pass.hands);
+      PendingShowdown p;
+      p.column.in = in->data;
+      p.column.out = f.values.data;
+      p.column.v = node->value;
+      pass.showdowns.push_back(p);
+    } else {
+      EvaluateShowdown(*pass.rec, f.values, *in, node->value, true);
+    }
+    return id;
+  }
+  if (node->kind != DECISION_NODE || n < 1 || n > kMaxFusedActions) {
+    WalkWhole(pass, f);
+    return id;
+  }
+
+  NodeCursor cursor(pass.state, node, pass.turn_slot, pass.river_slot);
+  double showdown_value = 0.0, fold_value = 0.0;
+  const bool end_pair = RiverEndPairValues(state, *node, &showdown_value, &fold_value);
+  f.visited = n;
+  if (node->player == state.pass_player) {
+    if (!OwnDecisionFusedRows(cursor, f.rows, &f.hands)) {
+      WalkWhole(pass, f);
+      return id;
+    }
+    f.kind = FrameKind::kOwn;
+    if (end_pair) {
+      if (Usable(*in, pass.hands)) {
+        f.pair[0].Resize(pass.hands);
+        f.pair[1].Resize(pass.hands);
+        PendingShowdown p;
+        p.column.in = in->data;
+        p.column.out = f.pair[0].data;
+        p.column.f = showdown_value;
+        p.column.fold_out = f.pair[1].data;
+        p.column.fold_v = fold_value;
+        pass.showdowns.push_back(p);
+      } else {
+        EvaluateRiverEndPair(*pass.rec, f.pair[0], f.pair[1], *in, showdown_value, fold_value);
+      }
+      f.visited = n - 2;
+    }
+    for (int32_t i = 0; i < f.visited; ++i) {
+      const int32_t c = Down(pass, &NodeAt(state, node->children[i]), in);
+      pass.frames[static_cast<size_t>(id)].child[i] = c;
+    }
+    return id;
+  }
+
+  f.kind = FrameKind::kOpponent;
+  cursor.in0 = std::move(*in);
+  OpponentDecisionReaches(cursor, f.reach);
+  *in = std::move(cursor.in0);
+  if (end_pair && f.reach[n - 2].HasData() && f.reach[n - 1].HasData()) {
+    if (Usable(f.reach[n - 2], pass.hands) && Usable(f.reach[n - 1], pass.hands)) {
+      f.pair[0].Resize(pass.hands);
+      f.pair[1].Resize(pass.hands);
+      PendingShowdown p;
+      p.column.in = f.reach[n - 2].data;
+      p.column.out = f.pair[0].data;
+      p.column.v = showdown_value;
+      p.column.walk_small = true;
+      p.fold_in = f.reach[n - 1].data;
+      p.fold_out = f.pair[1].data;
+      p.fold_v = fold_value;
+      pass.showdowns.push_back(p);
+    } else {
+      EvaluateRiverEndPairWithReaches(*pass.rec, f.pair[0], f.pair[1], f.reach[n - 2],
+                                      f.reach[n - 1], showdown_value, fold_value);
+    }
+    f.visited = n - 2;
+  }
+  for (int32_t i = 0; i < f.visited; ++i) {
+    Frame& self = pass.frames[static_cast<size_t>(id)];
+    const int32_t c = Down(pass, &NodeAt(state, node->children[i]), &self.reach[i]);
+    pass.frames[static_cast<size_t>(id)].child[i] = c;
+  }
+  return id;
+}
+
+// Sweep 2: the noted showdowns, four at a time, each pair's fold after its
+// showdown.
+void ValueShowdowns(BoardPass& pass) {
+  const RiverDealRecord& rec = *pass.rec;
+  const int32_t n = pass.hands;
+  const int16_t* groups = rec.strength_groups.data();
+  const int32_t group_count = static_cast<int32_t>(rec.strength_groups.size());
+  const uint16_t* cards = rec.hand_cards.data();
+  const size_t count = pass.showdowns.size();
+  // Sets of three or four go by the four-column kernel; one or two left over
+  // are cheaper by the single-node kernels.
+  size_t first = 0;
+  for (; first + 3 <= count; first += 4) {
+    ShowdownColumn columns[4];
+    const size_t taken = count - first < 4 ? count - first : 4;
+    for (size_t k = 0; k < taken; ++k) columns[k] = pass.showdowns[first + k].column;
+    ComputeShowdownColumns(columns, n, groups, group_count, cards);
+    for (size_t k = 0; k < taken; ++k) {
+      const PendingShowdown& p = pass.showdowns[first + k];
+      if (p.fold_in)
+        FinishShowdownFoldPair(p.column.out, p.fold_out, p.fold_in, n, cards, p.fold_v,
+                               columns[k].total);
+    }
+  }
+  for (; first < count; ++first) {
+    const PendingShowdown& p = pass.showdowns[first];
+    const ShowdownColumn& c = p.column;
+    if (p.fold_in)
+      ComputeShowdownAndFoldPair(c.out, p.fold_out, c.in, p.fold_in, n, groups, group_count,
+                                 cards, c.v, p.fold_v);
+    else if (c.fold_out)
+      ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
+                             c.fold_v);
+    else
+      ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
+  }
+}
+
+// Sweep 3: the values of frame id, its children's first.
+void Up(BoardPass& pass, int32_t id) {
+  Frame& f = pass.frames[static_cast<size_t>(id)];
+  if (f.kind == FrameKind::kDone) return;
+  SolverState& state = *pass.state;
+  const TreeNode& node = *f.node;
+  const int32_t n = static_cast<int32_t>(node.children.size());
+  if (f.kind == FrameKind::kOpponent) {
+    for (int32_t i = 0; i < n; ++i) {
+      NumArray values;
+      if (i < f.visited) {
+        Up(pass, f.child[i]);
+        values = std::move(pass.frames[static_cast<size_t>(f.child[i])].values);
+      } else {
+        values = std::move(f.pair[i - (n - 2)]);
+      }
+      if (i == 0)
+        f.values = std::move(values);
+      else
+        AccumulateArray(f.values, values);
+    }
+    return;
+  }
+  NumArray action_values[kMaxFusedActions];
+  int32_t first_count = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    NumArray& values = action_values[i];
+    if (i < f.visited) {
+      Up(pass, f.child[i]);
+      values = std::move(pass.frames[static_cast<size_t>(f.child[i])].values);
+    } else {
+      values = std::move(f.pair[i - (n - 2)]);
+    }
+    ApplySolvingEvBoost(values, node, NodeAt(state, node.children[i]));
+    if (i == 0) first_count = values.count;
+  }
+  NodeCursor cursor(pass.state, f.node, pass.turn_slot, pass.river_slot);
+  cursor.in0 = std::move(*f.in);
+  FinishFusedOwnDecision(cursor, f.rows, f.hands, action_values, first_count);
+  *f.in = std::move(cursor.in0);
+  f.values = std::move(cursor.out0);
+}
+
+// The highest card byte of the list below kCardCount, eight hands a step.
+bool CardsInRange(const std::vector<uint16_t>& cards) {
+  const size_t n = cards.size();
+  __m128i top = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    top = _mm_max_epu8(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards.data() + i)));
+  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
+  int bad = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF;
+  for (; i < n; ++i) bad |= (cards[i] & 0xFF) >= kCardCount || (cards[i] >> 8) >= kCardCount;
+  return bad == 0;
+}
+
+}  // namespace
+
+void TraverseRiverBoard(NodeCursor& cursor) {
+  SolverState& state = *cursor.state;
+  TreeNode& node = *cursor.node;
+  const DealTree* deal = state.deal_tree.get();
+  const bool usual = g_river_board_sweeps.load(std::memory_order_relaxed) &&
+                     state.pass_mode == 1 && deal && node.kind == DECISION_NODE &&
+                     node.street == 3 && cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
+                     cursor.river_slot >= 0 &&
+                     g_current_iteration.load(std::memory_order_relaxed) >= 0;
+  const TurnDealRecord* turn =
+      usual && static_cast<size_t>(cursor.turn_slot) < deal->turn_records.size()
+          ? &deal->turn_records[static_cast<size_t>(cursor.turn_slot)]
+          : nullptr;
+  const RiverDealRecord* rec =
+      turn && static_cast<size_t>(cursor.river_slot) < turn->river_records.size()
+          ? &turn->river_records[static_cast<size_t>(cursor.river_slot)]
+          : nullptr;
+  if (!rec || t_pass.busy || rec->hand_group_flag != 0 || rec->HandCount() > kMaxBoardHands ||
+      rec->hand_cards.size() != static_cast<size_t>(rec->HandCount()) ||
+      !CardsInRange(rec->hand_cards))
+    return TraverseNode(cursor);
+
+  BoardPass& pass = t_pass;
+  pass.state = &state;
+  pass.rec = rec;
+  pass.turn_slot = cursor.turn_slot;
+  pass.river_slot = cursor.river_slot;
+  pass.hands = rec->HandCount();
+  pass.frames.clear();
+  pass.frames.reserve(static_cast<size_t>(CountNodes(state, node)));
+  pass.showdowns.clear();
+  // Frees the board's arrays and the area, also when the walk fails.
+  struct InUse {
+    BoardPass& pass;
+    explicit InUse(BoardPass& p) : pass(p) { pass.busy = true; }
+    ~InUse() {
+      pass.frames.clear();
+      pass.busy = false;
+    }
+  } in_use(pass);
+  const int32_t root = Down(pass, &node, &cursor.in0);
+  ValueShowdowns(pass);
+  Up(pass, root);
+  cursor.out0 = std::move(pass.frames[static_cast<size_t>(root)].values);
+}

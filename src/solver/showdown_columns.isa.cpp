@@ -1,0 +1,575 @@
+// The four-column showdown kernel, compiled once per instruction set. Per
+// column it performs the additions of the single-node path in its order: the
+// collecting scan's card sums in two tables by the parity of the entry (the
+// count of taken hands before it), added table 0 + table 1; the total from the
+// 52 sums in four lanes, halved; then the walk up the strength groups, a
+// group's entries added to the running sums once before its hands are valued
+// and once after. A hand whose reach is not above zero adds -0.0, which leaves
+// every sum as it was, and a group without entries in a column leaves that
+// column's total untouched.
+#include <immintrin.h>
+
+#include <cassert>
+#include <cmath>
+#include <cstring>
+
+#include "cards/card.h"
+#include "platform/fused_multiply_add.h"
+#include "solver/showdown_columns.h"
+#include "solver/terminal_kernels.h"
+
+#if defined(TDX_ISA_AVX2)
+namespace isa_avx2 {
+#elif defined(TDX_ISA_AVX)
+namespace isa_avx {
+#else
+#error "showdown_columns.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
+#endif
+
+namespace {
+
+constexpr int kColumns = 4;
+
+inline int LowCard(uint16_t pair) { return pair & 0xFF; }
+inline int HighCard(uint16_t pair) { return pair >> 8; }
+inline bool FaultyHand(uint16_t pair) {
+  return LowCard(pair) >= kCardCount || HighCard(pair) >= kCardCount;
+}
+
+inline void Zero(double* out, int32_t n) {
+  if (out && n > 0) std::memset(out, 0, sizeof(double) * static_cast<size_t>(n));
+}
+
+// Per 4-bit column mask, all ones in the lanes of the set bits.
+struct LaneMasks {
+  alignas(32) uint64_t lanes[16][kColumns];
+};
+constexpr LaneMasks MakeLaneMasks() {
+  LaneMasks m{};
+  for (int mask = 0; mask < 16; ++mask)
+    for (int k = 0; k < kColumns; ++k) m.lanes[mask][k] = (mask >> k & 1) ? ~uint64_t{0} : 0;
+  return m;
+}
+constexpr LaneMasks kLaneMasks = MakeLaneMasks();
+inline __m256d LaneMask(int mask) {
+  return _mm256_load_pd(reinterpret_cast<const double*>(kLaneMasks.lanes[mask]));
+}
+
+// Keeps a product rounded on its own: the single-node kernels round their
+// totals (scalar products) before adding to or subtracting from them, and the
+// compiler must not fuse the vector product here into a multiply-add.
+inline void Rounded(__m256d& v) { asm("" : "+x"(v)); }
+
+// Rows of four: r0..r3 become the columns (lane k of row i is old row k, lane i).
+inline void Transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
+  const __m256d t0 = _mm256_unpacklo_pd(r0, r1);  // r0[0] r1[0] r0[2] r1[2]
+  const __m256d t1 = _mm256_unpackhi_pd(r0, r1);  // r0[1] r1[1] r0[3] r1[3]
+  const __m256d t2 = _mm256_unpacklo_pd(r2, r3);
+  const __m256d t3 = _mm256_unpackhi_pd(r2, r3);
+  r0 = _mm256_permute2f128_pd(t0, t2, 0x20);
+  r1 = _mm256_permute2f128_pd(t1, t3, 0x20);
+  r2 = _mm256_permute2f128_pd(t0, t2, 0x31);
+  r3 = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+// Working area per thread, per hand: the four columns' payoffs (-0.0 in the
+// columns that do not take the hand), the values before they are spread to the
+// outputs, the mask of the columns that take the hand, and its cards as byte
+// offsets of their rows in a card table of four columns (card * 32).
+struct ColumnScratch {
+  alignas(32) double x[kMaxBoardHands][kColumns];
+  alignas(32) double y[kMaxBoardHands][kColumns];
+  alignas(32) double p[kCardCount][kColumns];
+  alignas(16) uint16_t hand_low[kMaxBoardHands + 8];
+  alignas(16) uint16_t hand_high[kMaxBoardHands + 8];
+  uint8_t taken[kMaxBoardHands];
+  // One fold's entries while its card sums are made (room for the scan's
+  // whole-block writes).
+  alignas(32) double entry_x[kMaxBoardHands + 4];
+  alignas(16) uint16_t entry_cards[kMaxBoardHands + 8];
+};
+
+using CardTable = double[kCardCount][kColumns];
+inline double* Row(CardTable& t, uint16_t offset) {
+  return reinterpret_cast<double*>(reinterpret_cast<char*>(t) + offset);
+}
+inline const double* Row(const CardTable& t, uint16_t offset) {
+  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset);
+}
+
+// The hands' card offsets, eight hands a step.
+void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
+  const __m128i low_byte = _mm_set1_epi16(0xFF);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + i));
+    _mm_store_si128(reinterpret_cast<__m128i*>(w.hand_low + i),
+                    _mm_slli_epi16(_mm_and_si128(c, low_byte), 5));
+    _mm_store_si128(reinterpret_cast<__m128i*>(w.hand_high + i),
+                    _mm_slli_epi16(_mm_srli_epi16(c, 8), 5));
+  }
+  for (; i < n; ++i) {
+    w.hand_low[i] = static_cast<uint16_t>(LowCard(cards[i]) * 32);
+    w.hand_high[i] = static_cast<uint16_t>(HighCard(cards[i]) * 32);
+  }
+}
+thread_local ColumnScratch t_scratch;
+
+template <typename Visit>
+inline void ForEachGroup(const int16_t* groups, int32_t group_count, int32_t n, Visit visit) {
+  int32_t pos = 0;
+  for (int32_t g = 0; pos < n; ++g) {
+    int32_t size = g < group_count ? groups[g] : n - pos;
+    if (size <= 0) continue;
+    if (size > n - pos) size = n - pos;
+    visit(pos, size);
+    pos += size;
+  }
+}
+
+// Absent columns read zeros.
+const double kNoReach[kMaxBoardHands] = {};
+
+// The four reaches of hands j .. j + 3, one vector per hand.
+inline void LoadRows(const double* const* in, int32_t j, __m256d& r0, __m256d& r1, __m256d& r2,
+                     __m256d& r3) {
+  r0 = _mm256_loadu_pd(in[0] + j);
+  r1 = _mm256_loadu_pd(in[1] + j);
+  r2 = _mm256_loadu_pd(in[2] + j);
+  r3 = _mm256_loadu_pd(in[3] + j);
+  Transpose4(r0, r1, r2, r3);
+}
+inline __m256d LoadRow(const double* const* in, int32_t j) {
+  return _mm256_set_pd(in[3][j], in[2][j], in[1][j], in[0][j]);
+}
+
+// The collecting scan for four columns: per hand the payoffs v * in (-0.0
+// where not taken) and the mask of the columns that take it, and the card sums
+// w.p of each column's entries, in two tables by the parity of the entry in
+// its own column, then added. Returns the totals (the sums' four lanes of
+// thirteen cards added pairwise, halved).
+__m256d CollectColumns(ColumnScratch& w, const double* const* in, __m256d vv, int32_t n,
+                       const uint16_t* cards) {
+  CardOffsets(w, n, cards);
+  const __m256d neg_zero = _mm256_set1_pd(-0.0);
+  const __m256d zero = _mm256_setzero_pd();
+  alignas(32) CardTable part0;
+  alignas(32) CardTable part1;
+  // Cleared by vector stores (a zero the compiler cannot see, so that the
+  // loop does not become a call to memset).
+  __m256d cleared = zero;
+  asm("" : "+x"(cleared));
+  for (int c = 0; c < kCardCount; ++c) {
+    _mm256_store_pd(part0[c], cleared);
+    _mm256_store_pd(part1[c], cleared);
+  }
+  __m256d odd = zero;  // columns whose count of entries so far is odd
+  const auto take = [&](int32_t j, __m256d r) {
+    const __m256d taken = _mm256_cmp_pd(r, zero, _CMP_GT_OQ);
+    const __m256d x = _mm256_blendv_pd(neg_zero, _mm256_mul_pd(vv, r), taken);
+    _mm256_store_pd(w.x[j], x);
+    w.taken[j] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
+    const __m256d x1 = _mm256_blendv_pd(neg_zero, x, odd);
+    const __m256d x0 = _mm256_blendv_pd(x, neg_zero, odd);
+    odd = _mm256_xor_pd(odd, taken);
+    const uint16_t low = w.hand_low[j], high = w.hand_high[j];
+    double* p0c1 = Row(part0, low);
+    double* p0c2 = Row(part0, high);
+    double* p1c1 = Row(part1, low);
+    double* p1c2 = Row(part1, high);
+    _mm256_store_pd(p0c1, _mm256_add_pd(_mm256_load_pd(p0c1), x0));
+    _mm256_store_pd(p0c2, _mm256_add_pd(_mm256_load_pd(p0c2), x0));
+    _mm256_store_pd(p1c1, _mm256_add_pd(_mm256_load_pd(p1c1), x1));
+    _mm256_store_pd(p1c2, _mm256_add_pd(_mm256_load_pd(p1c2), x1));
+  };
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    // The reaches were written by other nodes' work a while ago: fetched
+    // ahead so that the scan does not wait on them.
+    if (j + 64 < n)
+      for (int c = 0; c < kColumns; ++c)
+        _mm_prefetch(reinterpret_cast<const char*>(in[c] + j + 64), _MM_HINT_T0);
+    __m256d r0, r1, r2, r3;
+    LoadRows(in, j, r0, r1, r2, r3);
+    take(j, r0);
+    take(j + 1, r1);
+    take(j + 2, r2);
+    take(j + 3, r3);
+  }
+  for (; j < n; ++j) take(j, LoadRow(in, j));
+  __m256d acc[4] = {zero, zero, zero, zero};
+  for (int c = 0; c < kCardCount; ++c) {
+    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part0[c]), _mm256_load_pd(part1[c]));
+    _mm256_store_pd(w.p[c], sum);
+    acc[c & 3] = _mm256_add_pd(acc[c & 3], sum);
+  }
+  __m256d total = _mm256_mul_pd(_mm256_set1_pd(0.5), _mm256_add_pd(_mm256_add_pd(acc[0], acc[1]),
+                                                                   _mm256_add_pd(acc[2], acc[3])));
+  Rounded(total);
+  return total;
+}
+
+// Four hands' vectors (one lane per column) spread to the columns' outputs
+// (null: not written).
+inline void SpreadRows(double* const* out, int32_t i, __m256d y0, __m256d y1, __m256d y2,
+                       __m256d y3) {
+  Transpose4(y0, y1, y2, y3);
+  if (out[0]) _mm256_storeu_pd(out[0] + i, y0);
+  if (out[1]) _mm256_storeu_pd(out[1] + i, y1);
+  if (out[2]) _mm256_storeu_pd(out[2] + i, y2);
+  if (out[3]) _mm256_storeu_pd(out[3] + i, y3);
+}
+inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
+  alignas(32) double lanes[kColumns];
+  _mm256_store_pd(lanes, y);
+  for (int k = 0; k < kColumns; ++k)
+    if (out[k]) out[k][i] = lanes[k];
+}
+
+// Fold values per column: v * r + (t - s[c1] - s[c2]) with s the card sums,
+// t the totals and r the counted reach (in[j] where above zero, else +0.0), as
+// the single-node fold fill.
+void FillFoldColumns(const ColumnScratch& w, double* const* out, const double* const* in,
+                     int32_t n, const CardTable& s, __m256d t, __m256d v) {
+  const __m256d zero = _mm256_setzero_pd();
+  const auto value = [&](int32_t i, __m256d r) {
+    const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+    const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+    const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+    return MulAdd4(v, counted, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi));
+  };
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    __m256d r0, r1, r2, r3;
+    LoadRows(in, i, r0, r1, r2, r3);
+    SpreadRows(out, i, value(i, r0), value(i + 1, r1), value(i + 2, r2), value(i + 3, r3));
+  }
+  for (; i < n; ++i) SpreadRow(out, i, value(i, LoadRow(in, i)));
+}
+
+#if defined(TDX_ISA_AVX2)
+// Per 4-bit lane mask: the permutation that moves the taken doubles to the
+// front (as float pairs) and the byte shuffle that does the same for 16-bit
+// card pairs.
+struct CompressTables {
+  alignas(32) int32_t pairs[16][8];
+  alignas(16) int8_t bytes[16][16];
+};
+constexpr CompressTables MakeCompressTables() {
+  CompressTables t{};
+  for (int mask = 0; mask < 16; ++mask) {
+    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    int k = 0;
+    for (int lane = 0; lane < 4; ++lane)
+      if (mask >> lane & 1) {
+        t.pairs[mask][2 * k] = 2 * lane;
+        t.pairs[mask][2 * k + 1] = 2 * lane + 1;
+        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
+        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        ++k;
+      }
+  }
+  return t;
+}
+constexpr CompressTables kCompress = MakeCompressTables();
+#endif
+
+// One fold's card sums as the single-node kernels' collecting scan makes
+// them: the entries (hands with in[j] > 0, payoff v * in[j]) listed in hand
+// order, added alternately into two tables, each in entry order, and the
+// tables added. Returns the total: the 52 sums in four lanes of thirteen, the
+// lanes added pairwise, halved. Sparse reaches make few entries, so this beats
+// a four-column scan for a lone fold.
+double EntryCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
+                     const uint16_t* cards, double v) {
+  const __m256d vv = _mm256_set1_pd(v);
+  const __m256d zero = _mm256_setzero_pd();
+  double* ex = w.entry_x;
+  uint16_t* ec = w.entry_cards;
+  int32_t k = 0;
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256d r = _mm256_loadu_pd(in + j);
+    const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+#if defined(TDX_ISA_AVX2)
+    // The taken lanes moved to the front; four are written, the count
+    // advances by the taken ones.
+    const __m256i pairs =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
+    _mm256_storeu_pd(ex + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                 _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
+    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(ec + k),
+                     _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j)),
+                                      bytes));
+    k += __builtin_popcount(static_cast<unsigned>(taken));
+#else
+    alignas(32) double x[4];
+    _mm256_store_pd(x, _mm256_mul_pd(vv, r));
+    for (int b = 0; b < 4; ++b) {
+      ex[k] = x[b];
+      ec[k] = cards[j + b];
+      k += (taken >> b) & 1;
+    }
+#endif
+  }
+  for (; j < n; ++j) {
+    if (in[j] > 0.0) {
+      ex[k] = v * in[j];
+      // The scan rounds the product before adding it: no fused multiply-add.
+      asm("" : "+m"(ex[k]));
+      ec[k] = cards[j];
+      ++k;
+    }
+  }
+  alignas(32) double part[2][kCardCount];
+  __m256d cleared = zero;
+  asm("" : "+x"(cleared));
+  for (int c = 0; c < kCardCount; c += 4) {
+    _mm256_store_pd(part[0] + c, cleared);
+    _mm256_store_pd(part[1] + c, cleared);
+  }
+  // Four entries a step, their card pairs in one load.
+  int32_t q = 0;
+  for (; q + 4 <= k; q += 4) {
+    uint64_t pairs;
+    std::memcpy(&pairs, ec + q, sizeof pairs);
+    const double x0 = ex[q], x1 = ex[q + 1], x2 = ex[q + 2], x3 = ex[q + 3];
+    part[0][pairs & 0xFF] += x0;
+    part[0][pairs >> 8 & 0xFF] += x0;
+    part[1][pairs >> 16 & 0xFF] += x1;
+    part[1][pairs >> 24 & 0xFF] += x1;
+    part[0][pairs >> 32 & 0xFF] += x2;
+    part[0][pairs >> 40 & 0xFF] += x2;
+    part[1][pairs >> 48 & 0xFF] += x3;
+    part[1][pairs >> 56] += x3;
+  }
+  for (; q < k; ++q) {
+    part[q & 1][LowCard(ec[q])] += ex[q];
+    part[q & 1][HighCard(ec[q])] += ex[q];
+  }
+  __m256d acc = zero;
+  for (int c = 0; c < kCardCount; c += 4) {
+    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[0] + c), _mm256_load_pd(part[1] + c));
+    _mm256_storeu_pd(p + c, sum);
+    acc = _mm256_add_pd(acc, sum);
+  }
+  alignas(32) double lanes[4];
+  _mm256_store_pd(lanes, acc);
+  return 0.5 * ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3]));
+}
+
+// out[i] = t - s[c1] - s[c2] + v * r[i] (r[i] taken when above zero), as the
+// single-node fold fill.
+inline __m256d Removed4(__m256d t, const double* s, const uint16_t* c) {
+  const __m256d low =
+      _mm256_set_pd(s[LowCard(c[3])], s[LowCard(c[2])], s[LowCard(c[1])], s[LowCard(c[0])]);
+  const __m256d high =
+      _mm256_set_pd(s[HighCard(c[3])], s[HighCard(c[2])], s[HighCard(c[1])], s[HighCard(c[0])]);
+  return _mm256_sub_pd(_mm256_sub_pd(t, low), high);
+}
+void FillFold(double* out, const double* in, const uint16_t* cards, int32_t n, double t,
+              const double* s, double v) {
+  const __m256d tv = _mm256_set1_pd(t);
+  const __m256d vv = _mm256_set1_pd(v);
+  const __m256d zero = _mm256_setzero_pd();
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m256d r = _mm256_loadu_pd(in + i);
+    const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+    _mm256_storeu_pd(out + i, MulAdd4(vv, counted, Removed4(tv, s, cards + i)));
+  }
+  for (; i < n; ++i) {
+    const double r = in[i];
+    out[i] = MulAdd(v, r > 0.0 ? r : 0.0, t - s[LowCard(cards[i])] - s[HighCard(cards[i])]);
+  }
+}
+
+// The kernel proper, on cards known to be in range and n <= kMaxBoardHands.
+void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t group_count,
+             const uint16_t* cards) {
+  ColumnScratch& w = t_scratch;
+  const double* in[kColumns];
+  alignas(32) double vs[kColumns], fs[kColumns], bs[kColumns];
+  int present = 0;
+  for (int k = 0; k < kColumns; ++k) {
+    in[k] = col[k].in ? col[k].in : kNoReach;
+    vs[k] = col[k].v;
+    fs[k] = col[k].f;
+    bs[k] = col[k].fold_v;
+    present |= (col[k].in != nullptr) << k;
+  }
+  const __m256d neg_zero = _mm256_set1_pd(-0.0);
+  const __m256d total = CollectColumns(w, in, _mm256_load_pd(vs), n, cards);
+  alignas(32) double totals[kColumns];
+  _mm256_store_pd(totals, total);
+  int active = 0;
+  for (int k = 0; k < kColumns; ++k) {
+    col[k].total = (present >> k & 1) ? totals[k] : 0.0;
+    if (!(present >> k & 1)) continue;
+    if (std::fabs(totals[k]) <= kShowdownTotalFloor && !col[k].walk_small) {
+      Zero(col[k].out, n);
+      Zero(col[k].fold_out, n);
+    } else {
+      active |= 1 << k;
+    }
+  }
+  if (!active) return;
+
+  // The walk, weakest group first, from -p and -total.
+  alignas(32) CardTable s;
+  for (int c = 0; c < kCardCount; ++c)
+    _mm256_store_pd(s[c], _mm256_xor_pd(_mm256_load_pd(w.p[c]), neg_zero));
+  const __m256d fv = _mm256_load_pd(fs);
+  __m256d t = _mm256_xor_pd(total, neg_zero);
+  // s[c1] += x and s[c2] += x for the hands [begin, end), in order.
+  const auto add_hands = [&](int32_t begin, int32_t end) {
+    for (int32_t q = begin; q < end; ++q) {
+      const __m256d x = _mm256_load_pd(w.x[q]);
+      double* lo = Row(s, w.hand_low[q]);
+      double* hi = Row(s, w.hand_high[q]);
+      _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
+      _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
+    }
+  };
+  double* out[kColumns];
+  double* fold_out[kColumns];
+  bool fills_folds = false;
+  for (int k = 0; k < kColumns; ++k) {
+    const bool on = active >> k & 1;
+    out[k] = on ? col[k].out : nullptr;
+    fold_out[k] = on ? col[k].fold_out : nullptr;
+    fills_folds = fills_folds || fold_out[k];
+  }
+  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+    const int32_t end = pos + size;
+    int with_entries = 0;
+    for (int32_t q = pos; q < end; ++q) with_entries |= w.taken[q];
+    __m256d group_sum = _mm256_setzero_pd();
+    if (with_entries) {
+      // Columns without entries in the group leave their total alone.
+      __m256d sum = _mm256_setzero_pd();
+      for (int32_t q = pos; q < end; ++q) {
+        const __m256d x = _mm256_load_pd(w.x[q]);
+        double* lo = Row(s, w.hand_low[q]);
+        double* hi = Row(s, w.hand_high[q]);
+        _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
+        _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
+        sum = _mm256_add_pd(sum, x);
+      }
+      group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
+      t = _mm256_add_pd(t, group_sum);
+    }
+    for (int32_t i = pos; i < end; ++i) {
+      const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+      const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+      _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
+    }
+    if (with_entries) {
+      add_hands(pos, end);
+      t = _mm256_add_pd(t, group_sum);
+    }
+  });
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    SpreadRows(out, i, _mm256_load_pd(w.y[i]), _mm256_load_pd(w.y[i + 1]),
+               _mm256_load_pd(w.y[i + 2]), _mm256_load_pd(w.y[i + 3]));
+  for (; i < n; ++i) SpreadRow(out, i, _mm256_load_pd(w.y[i]));
+
+  // Folds on the same reach: the card sums and the total times the fold payoff.
+  if (fills_folds) {
+    const __m256d bv = _mm256_load_pd(bs);
+    for (int c = 0; c < kCardCount; ++c)
+      _mm256_store_pd(s[c], _mm256_mul_pd(_mm256_load_pd(w.p[c]), bv));
+    __m256d fold_total = _mm256_mul_pd(bv, total);
+    Rounded(fold_total);
+    FillFoldColumns(w, fold_out, in, n, s, fold_total, bv);
+  }
+}
+
+// Faulty cards: the columns on a copy in which every faulty hand holds the
+// cards (0, 0) and no reach, their values cleared afterwards (as the
+// single-node kernels do).
+[[gnu::noinline]] void ColumnsOnCleanHands(ShowdownColumn* col, int32_t n, const int16_t* groups,
+                                           int32_t group_count, const uint16_t* cards) {
+  assert(!"card number out of range");
+  struct Clean {
+    uint16_t cards[kMaxBoardHands];
+    double reach[kColumns][kMaxBoardHands];
+  };
+  static thread_local Clean clean;
+  ShowdownColumn copy[kColumns];
+  for (int k = 0; k < kColumns; ++k) {
+    copy[k] = col[k];
+    if (!col[k].in) continue;
+    for (int32_t i = 0; i < n; ++i) clean.reach[k][i] = FaultyHand(cards[i]) ? 0.0 : col[k].in[i];
+    copy[k].in = clean.reach[k];
+  }
+  for (int32_t i = 0; i < n; ++i) clean.cards[i] = FaultyHand(cards[i]) ? 0 : cards[i];
+  Columns(copy, n, groups, group_count, clean.cards);
+  for (int k = 0; k < kColumns; ++k) {
+    col[k].total = copy[k].total;
+    if (!col[k].in) continue;
+    for (int32_t i = 0; i < n; ++i) {
+      if (!FaultyHand(cards[i])) continue;
+      col[k].out[i] = 0.0;
+      if (col[k].fold_out) col[k].fold_out[i] = 0.0;
+    }
+  }
+}
+
+// True when some hand holds a card number of 52 or more (16 card bytes a step).
+bool AnyFaultyCard(const uint16_t* cards, int32_t n) {
+  __m128i top = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    top = _mm_max_epu8(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + i)));
+  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
+  int bad = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF;
+  for (; i < n; ++i) bad |= FaultyHand(cards[i]);
+  return bad != 0;
+}
+
+}  // namespace
+
+void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
+                            const uint16_t* cards, double b, double showdown_total) {
+  if (n <= 0) return;
+  if (n > kMaxBoardHands || AnyFaultyCard(cards, n)) [[unlikely]] {
+    assert(!"fold half outside its range");
+    Zero(out_a, n);
+    return Zero(out_b, n);
+  }
+  double s[kCardCount];
+  const double fold_total = EntryCardSums(t_scratch, s, in_b, n, cards, b);
+  if (std::fabs(showdown_total) <= kShowdownTotalFloor &&
+      std::fabs(fold_total) <= kShowdownTotalFloor) {
+    Zero(out_a, n);
+    return Zero(out_b, n);
+  }
+  FillFold(out_b, in_b, cards, n, fold_total, s, b);
+}
+
+void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,
+                            int32_t group_count, const uint16_t* cards) {
+  for (int k = 0; k < kColumns; ++k) columns[k].total = 0.0;
+  if (n <= 0) return;
+  if (n > kMaxBoardHands) {
+    // No board has so many hands: the single-node kernels' long-list walk.
+    for (int k = 0; k < kColumns; ++k) {
+      ShowdownColumn& c = columns[k];
+      if (!c.in) continue;
+      if (c.fold_out)
+        ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
+                               c.fold_v);
+      else
+        ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
+    }
+    return;
+  }
+  if (AnyFaultyCard(cards, n)) [[unlikely]]
+    return ColumnsOnCleanHands(columns, n, groups, group_count, cards);
+  Columns(columns, n, groups, group_count, cards);
+}
+
+}  // namespace isa_*
