@@ -642,13 +642,10 @@ bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* ha
   const int32_t n = ChildCount(node);
   if (state.pass_mode != 1 || state.pass_phase == 0) return false;
   NodeStore& regrets = RegretStore(node);
-  const NodeLockRecord* lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
-  if (lock && (lock->flags & LOCKED)) return false;
-  std::vector<uint8_t> padded_mask;
-  if (CoveringMask(lock, regrets.GetHandCount(cursor.turn_slot, cursor.river_slot), padded_mask))
-    return false;
   FusedRows fused;
-  if (!FusedOwnRows(cursor, regrets, n, fused)) return false;
+  const NodeLockRecord* lock = nullptr;
+  if (!FusedOwnRows(cursor, regrets, n, fused, &lock)) return false;
+  if (lock && ((lock->flags & LOCKED) || lock->mask)) return false;
   for (int32_t a = 0; a < n; ++a) rows[a] = fused.rows[a];
   *hands = fused.hands;
   return true;
