@@ -15,6 +15,7 @@
 
 #include "cards/card.h"
 #include "platform/fused_multiply_add.h"
+#include "solver/end_node_parts.h"
 #include "solver/showdown_columns.h"
 #include "solver/terminal_kernels.h"
 
@@ -29,12 +30,6 @@ namespace isa_avx {
 namespace {
 
 constexpr int kColumns = 4;
-
-inline int LowCard(uint16_t pair) { return pair & 0xFF; }
-inline int HighCard(uint16_t pair) { return pair >> 8; }
-inline bool FaultyHand(uint16_t pair) {
-  return LowCard(pair) >= kCardCount || HighCard(pair) >= kCardCount;
-}
 
 inline void Zero(double* out, int32_t n) {
   if (out && n > 0) std::memset(out, 0, sizeof(double) * static_cast<size_t>(n));
@@ -114,18 +109,6 @@ void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
   }
 }
 thread_local ColumnScratch t_scratch;
-
-template <typename Visit>
-inline void ForEachGroup(const int16_t* groups, int32_t group_count, int32_t n, Visit visit) {
-  int32_t pos = 0;
-  for (int32_t g = 0; pos < n; ++g) {
-    int32_t size = g < group_count ? groups[g] : n - pos;
-    if (size <= 0) continue;
-    if (size > n - pos) size = n - pos;
-    visit(pos, size);
-    pos += size;
-  }
-}
 
 // Absent columns read zeros.
 const double kNoReach[kMaxBoardHands] = {};
@@ -247,33 +230,6 @@ void FillFoldColumns(const ColumnScratch& w, double* const* out, const double* c
   for (; i < n; ++i) SpreadRow(out, i, value(i, LoadRow(in, i)));
 }
 
-#if defined(TDX_ISA_AVX2)
-// Per 4-bit lane mask: the permutation that moves the taken doubles to the
-// front (as float pairs) and the byte shuffle that does the same for 16-bit
-// card pairs.
-struct CompressTables {
-  alignas(32) int32_t pairs[16][8];
-  alignas(16) int8_t bytes[16][16];
-};
-constexpr CompressTables MakeCompressTables() {
-  CompressTables t{};
-  for (int mask = 0; mask < 16; ++mask) {
-    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
-    int k = 0;
-    for (int lane = 0; lane < 4; ++lane)
-      if (mask >> lane & 1) {
-        t.pairs[mask][2 * k] = 2 * lane;
-        t.pairs[mask][2 * k + 1] = 2 * lane + 1;
-        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
-        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
-        ++k;
-      }
-  }
-  return t;
-}
-constexpr CompressTables kCompress = MakeCompressTables();
-#endif
-
 // One fold's card sums as the single-node kernels' collecting scan makes
 // them: the entries (hands with in[j] > 0, payoff v * in[j]) listed in hand
 // order, added alternately into two tables, each in entry order, and the
@@ -357,32 +313,6 @@ double EntryCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
   alignas(32) double lanes[4];
   _mm256_store_pd(lanes, acc);
   return 0.5 * ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3]));
-}
-
-// out[i] = t - s[c1] - s[c2] + v * r[i] (r[i] taken when above zero), as the
-// single-node fold fill.
-inline __m256d Removed4(__m256d t, const double* s, const uint16_t* c) {
-  const __m256d low =
-      _mm256_set_pd(s[LowCard(c[3])], s[LowCard(c[2])], s[LowCard(c[1])], s[LowCard(c[0])]);
-  const __m256d high =
-      _mm256_set_pd(s[HighCard(c[3])], s[HighCard(c[2])], s[HighCard(c[1])], s[HighCard(c[0])]);
-  return _mm256_sub_pd(_mm256_sub_pd(t, low), high);
-}
-void FillFold(double* out, const double* in, const uint16_t* cards, int32_t n, double t,
-              const double* s, double v) {
-  const __m256d tv = _mm256_set1_pd(t);
-  const __m256d vv = _mm256_set1_pd(v);
-  const __m256d zero = _mm256_setzero_pd();
-  int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m256d r = _mm256_loadu_pd(in + i);
-    const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
-    _mm256_storeu_pd(out + i, MulAdd4(vv, counted, Removed4(tv, s, cards + i)));
-  }
-  for (; i < n; ++i) {
-    const double r = in[i];
-    out[i] = MulAdd(v, r > 0.0 ? r : 0.0, t - s[LowCard(cards[i])] - s[HighCard(cards[i])]);
-  }
 }
 
 // The kernel proper, on cards known to be in range and n <= kMaxBoardHands.

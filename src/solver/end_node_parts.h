@@ -1,0 +1,128 @@
+#pragma once
+// Pieces shared by the end-node kernels compiled once per instruction set: the
+// cards of a hand, the card check, the runs of strength groups, the blocked
+// totals and the fold fill, and the lane tables of the collecting scans. Only
+// for *.isa.cpp sources; everything lives in the build's own namespace.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "cards/card.h"
+#include "platform/fused_multiply_add.h"
+
+#if defined(TDX_ISA_AVX2)
+namespace isa_avx2 {
+#elif defined(TDX_ISA_AVX)
+namespace isa_avx {
+#else
+#error "end_node_parts.h is for sources built with TDX_ISA_AVX2 or TDX_ISA_AVX"
+#endif
+
+// A hand's two cards, packed low | high << 8.
+inline int LowCard(uint16_t pair) { return pair & 0xFF; }
+inline int HighCard(uint16_t pair) { return pair >> 8; }
+
+// True when some hand holds a card number of 52 or more (16 card bytes a step).
+inline bool HasFaultyCards(const uint16_t* cards, int32_t n) {
+  __m128i top = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    top = _mm_max_epu8(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + i)));
+  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
+  const bool vector_bad =
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF;
+  int tail = 0;
+  for (; i < n; ++i) tail |= (LowCard(cards[i]) >= kCardCount) | (HighCard(cards[i]) >= kCardCount);
+  return vector_bad || tail != 0;
+}
+
+inline bool FaultyHand(uint16_t pair) {
+  return LowCard(pair) >= kCardCount || HighCard(pair) >= kCardCount;
+}
+
+// t - s[c1] - s[c2] for four hands and for one: the opponent total less every
+// hand that shares a card with the hand. The card sums are read one by one,
+// which also keeps a wide load from waiting on fresh narrow stores to them.
+inline __m256d Removed4(__m256d t, const double* s, const uint16_t* c) {
+  const __m256d low =
+      _mm256_set_pd(s[LowCard(c[3])], s[LowCard(c[2])], s[LowCard(c[1])], s[LowCard(c[0])]);
+  const __m256d high =
+      _mm256_set_pd(s[HighCard(c[3])], s[HighCard(c[2])], s[HighCard(c[1])], s[HighCard(c[0])]);
+  return _mm256_sub_pd(_mm256_sub_pd(t, low), high);
+}
+inline double Removed1(double t, const double* s, uint16_t c) {
+  return t - s[LowCard(c)] - s[HighCard(c)];
+}
+
+// out[i] = t - s[c1(i)] - s[c2(i)] + v * r[i] over all n hands, r[i] taken
+// only when above zero: hand i itself is in both card sums exactly when its
+// reach was counted, and is added back once.
+inline void FillFold(double* out, const double* in, const uint16_t* cards, int32_t n, double t,
+                     const double* s, double v) {
+  const __m256d tv = _mm256_set1_pd(t);
+  const __m256d vv = _mm256_set1_pd(v);
+  const __m256d zero = _mm256_setzero_pd();
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m256d r = _mm256_loadu_pd(in + i);
+    const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+    _mm256_storeu_pd(out + i, MulAdd4(vv, counted, Removed4(tv, s, cards + i)));
+  }
+  for (; i < n; ++i) {
+    const double r = in[i];
+    out[i] = MulAdd(v, r > 0.0 ? r : 0.0, Removed1(t, s, cards[i]));
+  }
+}
+
+// The group sizes as runs over n hands: sizes of zero or below are skipped, a
+// run never passes n, and hands past the listed groups form one last run.
+template <typename Visit>
+inline void ForEachGroup(const int16_t* groups, int32_t group_count, int32_t n, Visit visit) {
+  int32_t pos = 0;
+  for (int32_t g = 0; pos < n; ++g) {
+    int32_t size = g < group_count ? groups[g] : n - pos;
+    if (size <= 0) continue;
+    if (size > n - pos) size = n - pos;
+    visit(pos, size);
+    pos += size;
+  }
+}
+
+#if defined(TDX_ISA_AVX2)
+// Per 4-bit lane mask: the permutation that moves the taken doubles to the
+// front (as float pairs), the byte shuffle that does the same for 16-bit
+// values, and per lane the number of taken lanes below it. Plain constants,
+// loaded where used: nothing of this build may run before the processor is
+// checked.
+struct CompressTables {
+  alignas(32) int32_t pairs[16][8];
+  alignas(16) int8_t bytes[16][16];
+  alignas(16) int16_t earlier[16][8];
+};
+
+constexpr CompressTables MakeCompressTables() {
+  CompressTables t{};
+  for (int mask = 0; mask < 16; ++mask) {
+    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    int k = 0;
+    for (int lane = 0; lane < 4; ++lane)
+      if (mask >> lane & 1) {
+        t.pairs[mask][2 * k] = 2 * lane;
+        t.pairs[mask][2 * k + 1] = 2 * lane + 1;
+        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
+        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        ++k;
+      }
+    for (int lane = 0, below = 0; lane < 4; ++lane) {
+      t.earlier[mask][lane] = static_cast<int16_t>(below);
+      below += mask >> lane & 1;
+    }
+  }
+  return t;
+}
+
+inline constexpr CompressTables kCompress = MakeCompressTables();
+
+#endif
+
+}  // namespace isa_avx2 / isa_avx
