@@ -236,7 +236,7 @@ void FillFoldColumns(const ColumnScratch& w, double* const* out, const double* c
 // tables added. Returns the total: the 52 sums in four lanes of thirteen, the
 // lanes added pairwise, halved. Sparse reaches make few entries, so this beats
 // a four-column scan for a lone fold.
-double EntryCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
+double CollectFoldCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
                      const uint16_t* cards, double v) {
   const __m256d vv = _mm256_set1_pd(v);
   const __m256d zero = _mm256_setzero_pd();
@@ -278,41 +278,7 @@ double EntryCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
       ++k;
     }
   }
-  alignas(32) double part[2][kCardCount];
-  __m256d cleared = zero;
-  asm("" : "+x"(cleared));
-  for (int c = 0; c < kCardCount; c += 4) {
-    _mm256_store_pd(part[0] + c, cleared);
-    _mm256_store_pd(part[1] + c, cleared);
-  }
-  // Four entries a step, their card pairs in one load.
-  int32_t q = 0;
-  for (; q + 4 <= k; q += 4) {
-    uint64_t pairs;
-    std::memcpy(&pairs, ec + q, sizeof pairs);
-    const double x0 = ex[q], x1 = ex[q + 1], x2 = ex[q + 2], x3 = ex[q + 3];
-    part[0][pairs & 0xFF] += x0;
-    part[0][pairs >> 8 & 0xFF] += x0;
-    part[1][pairs >> 16 & 0xFF] += x1;
-    part[1][pairs >> 24 & 0xFF] += x1;
-    part[0][pairs >> 32 & 0xFF] += x2;
-    part[0][pairs >> 40 & 0xFF] += x2;
-    part[1][pairs >> 48 & 0xFF] += x3;
-    part[1][pairs >> 56] += x3;
-  }
-  for (; q < k; ++q) {
-    part[q & 1][LowCard(ec[q])] += ex[q];
-    part[q & 1][HighCard(ec[q])] += ex[q];
-  }
-  __m256d acc = zero;
-  for (int c = 0; c < kCardCount; c += 4) {
-    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[0] + c), _mm256_load_pd(part[1] + c));
-    _mm256_storeu_pd(p + c, sum);
-    acc = _mm256_add_pd(acc, sum);
-  }
-  alignas(32) double lanes[4];
-  _mm256_store_pd(lanes, acc);
-  return 0.5 * ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3]));
+  return EntryCardSums(p, ex, ec, k);
 }
 
 // The kernel proper, on cards known to be in range and n <= kMaxBoardHands.
@@ -471,7 +437,7 @@ void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, in
     return Zero(out_b, n);
   }
   double s[kCardCount];
-  const double fold_total = EntryCardSums(t_scratch, s, in_b, n, cards, b);
+  const double fold_total = CollectFoldCardSums(t_scratch, s, in_b, n, cards, b);
   if (std::fabs(showdown_total) <= kShowdownTotalFloor &&
       std::fabs(fold_total) <= kShowdownTotalFloor) {
     Zero(out_a, n);

@@ -224,7 +224,6 @@ inline bool CollectPositive(PositiveEntries& e, double* s, const double* in, int
 #endif
   const __m256d vv = _mm256_set1_pd(v);
   const __m256d zero = _mm256_setzero_pd();
-  alignas(32) double x[4];
   int32_t k = 0;
   int32_t j = 0;
 #if defined(TDX_ISA_AVX2)
@@ -283,6 +282,7 @@ inline bool CollectPositive(PositiveEntries& e, double* s, const double* in, int
     _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k), _mm_shuffle_epi8(hand_cards, bytes));
     k += __builtin_popcount(static_cast<unsigned>(taken));
 #else
+    alignas(32) double x[4];
     _mm256_store_pd(x, _mm256_mul_pd(vv, r));
     for (int b = 0; b < 4; ++b) {
       if constexpr (kPositions) e.before[j + b] = static_cast<int16_t>(k);
@@ -311,38 +311,7 @@ inline bool CollectPositive(PositiveEntries& e, double* s, const double* in, int
 #else
   (void)tail;
 #endif
-  // Two interleaved tables, so that neighbouring entries that share a card do
-  // not wait on each other's sums.
-  alignas(32) double part[2][kCardCount];
-  for (int t = 0; t < 2; ++t)
-    for (int c = 0; c < kCardCount; c += 4) _mm256_store_pd(part[t] + c, _mm256_setzero_pd());
-  // Four entries a step, their card pairs in one load.
-  int32_t q = 0;
-  for (; q + 4 <= k; q += 4) {
-    uint64_t pairs;
-    std::memcpy(&pairs, e.cards + q, sizeof pairs);
-    const double x0 = e.x[q], x1 = e.x[q + 1], x2 = e.x[q + 2], x3 = e.x[q + 3];
-    part[0][pairs & 0xFF] += x0;
-    part[0][pairs >> 8 & 0xFF] += x0;
-    part[1][pairs >> 16 & 0xFF] += x1;
-    part[1][pairs >> 24 & 0xFF] += x1;
-    part[0][pairs >> 32 & 0xFF] += x2;
-    part[0][pairs >> 40 & 0xFF] += x2;
-    part[1][pairs >> 48 & 0xFF] += x3;
-    part[1][pairs >> 56] += x3;
-  }
-  for (; q < k; ++q) {
-    part[q & 1][LowCard(e.cards[q])] += e.x[q];
-    part[q & 1][HighCard(e.cards[q])] += e.x[q];
-  }
-  __m256d acc = _mm256_setzero_pd();
-  for (int c = 0; c < kCardCount; c += 4) {
-    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[0] + c), _mm256_load_pd(part[1] + c));
-    _mm256_storeu_pd(s + c, sum);
-    acc = _mm256_add_pd(acc, sum);
-  }
-  _mm256_store_pd(x, acc);
-  total = 0.5 * ((x[0] + x[1]) + (x[2] + x[3]));
+  total = EntryCardSums(s, e.x, e.cards, k);
   return true;
 }
 
