@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/solver_run.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
 #include "support/reference_game.h"
@@ -42,15 +43,7 @@ class RiverLocksTest : public TreeBuildTest {
       ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
     ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
     SolverState& state = State();
-    for (TreeNode& node : state.nodes) {
-      if (!node.regret_store) continue;
-      ASSERT_TRUE(node.regret_store->Allocate());
-      if (node.strategy_store) {
-        ASSERT_TRUE(node.strategy_store->Allocate());
-      }
-      node.materialised = 1;
-    }
-    state.stores_allocated = 1;
+    ASSERT_TRUE(AllocateStoreValues(state));
     double out[2];
     for (int i = 0; i < 3; ++i) {
       TraverseTree(&state, out, kIp, PASS_SOLVE);

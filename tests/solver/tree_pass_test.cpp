@@ -18,6 +18,7 @@
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
 #include "solver/node_traversal.h"
+#include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
@@ -99,15 +100,7 @@ class TreePassTest : public TreeBuildTest {
       ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
     ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
     SolverState& state = State();
-    for (TreeNode& node : state.nodes) {
-      if (!node.regret_store) continue;
-      ASSERT_TRUE(node.regret_store->Allocate());
-      if (node.strategy_store) {
-        ASSERT_TRUE(node.strategy_store->Allocate());
-      }
-      node.materialised = 1;
-    }
-    state.stores_allocated = 1;
+    ASSERT_TRUE(AllocateStoreValues(state));
   }
 
   struct Values {
