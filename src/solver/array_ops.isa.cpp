@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/fused_multiply_add.h"
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
 #include "tree/deal_tree.h"
@@ -44,16 +45,6 @@ inline void PrepareAccumulator(NumArray& out, int32_t input_count) {
   if (out.count <= 0) out.count = input_count;
   out.MaterializeZeros();
 }
-
-#if defined(TDX_ISA_AVX2)
-inline __m256d MulAdd(__m256d x, __m256d y, __m256d z) { return _mm256_fmadd_pd(x, y, z); }
-inline double MulAdd(double x, double y, double z) { return __builtin_fma(x, y, z); }
-#else
-inline __m256d MulAdd(__m256d x, __m256d y, __m256d z) {
-  return _mm256_add_pd(_mm256_mul_pd(x, y), z);
-}
-inline double MulAdd(double x, double y, double z) { return x * y + z; }
-#endif
 
 // if_set where the lane of the all-ones-or-zeros mask is set, else if_clear.
 // The AVX build spells the blend in bitwise operations: GCC lowers the AVX
@@ -237,7 +228,7 @@ void MultiplyAddArrays(NumArray& out, const NumArray& a, const NumArray& b) {
   const double* y = b.data;
   int32_t i = VectorLoop(n, [&](int32_t k) {
     _mm256_storeu_pd(o + k,
-                     MulAdd(_mm256_loadu_pd(x + k), _mm256_loadu_pd(y + k), _mm256_loadu_pd(o + k)));
+                     MulAdd4(_mm256_loadu_pd(x + k), _mm256_loadu_pd(y + k), _mm256_loadu_pd(o + k)));
   });
   for (; i < n; ++i) o[i] = MulAdd(x[i], y[i], o[i]);
 }
@@ -310,7 +301,7 @@ void CombineMaxMasked(NumArray& out, const NumArray& a, const NumArray& strategy
   int32_t i = VectorLoop(with_both, [&](int32_t k) {
     const __m256d ov = _mm256_loadu_pd(o + k);
     const __m256d av = _mm256_loadu_pd(x + k);
-    const __m256d weighted = MulAdd(av, _mm256_loadu_pd(s + k), ov);
+    const __m256d weighted = MulAdd4(av, _mm256_loadu_pd(s + k), ov);
     const __m256d best = _mm256_max_pd(ov, av);
     _mm256_storeu_pd(o + k, Select(UnmaskedLanes(mask + k), best, weighted));
   });
@@ -420,7 +411,7 @@ void AccumulateCardReach(CardRecord& record, int player, const NumArray& reach, 
   const double* x = reach.data;
   const __m256d w4 = _mm256_set1_pd(weight);
   int32_t i = VectorLoop(n, [&](int32_t k) {
-    _mm256_storeu_pd(o + k, MulAdd(w4, _mm256_loadu_pd(x + k), _mm256_loadu_pd(o + k)));
+    _mm256_storeu_pd(o + k, MulAdd4(w4, _mm256_loadu_pd(x + k), _mm256_loadu_pd(o + k)));
   });
   for (; i < n; ++i) o[i] = MulAdd(weight, x[i], o[i]);
 }

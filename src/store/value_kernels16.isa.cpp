@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/fused_multiply_add.h"
 #include "store/value_kernels16.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -382,16 +383,6 @@ inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
     sigma[a] = ScalarQuotient(static_cast<float>(rows[a][h]), sum, defaults[a]);
 }
 
-#if defined(TDX_ISA_AVX2)
-inline __m256d MulAdd4(__m256d x, __m256d y, __m256d z) { return _mm256_fmadd_pd(x, y, z); }
-inline double MulAdd1(double x, double y, double z) { return __builtin_fma(x, y, z); }
-#else
-inline __m256d MulAdd4(__m256d x, __m256d y, __m256d z) {
-  return _mm256_add_pd(_mm256_mul_pd(x, y), z);
-}
-inline double MulAdd1(double x, double y, double z) { return x * y + z; }
-#endif
-
 // Square root as RefinedSqrt gives it for x >= FLT_MIN; other lanes are left
 // undefined, for callers that discard them.
 inline __m256 RefinedSqrtNormal(__m256 x) {
@@ -451,24 +442,13 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
   constexpr int32_t kStride = (kMaxBoardRow + 7) & ~7;
   alignas(32) float d[A][kStride];
   uint64_t passing[A][kMaxBoardRow / 8 / 64 + 1] = {};
-  __m256 fallback[A];
-  for (int32_t a = 0; a < A; ++a) fallback[a] = _mm256_set1_ps(defaults[a]);
   const __m256 up_limit = _mm256_set1_ps(scale.t);
   const __m256 down_limit = _mm256_set1_ps(-scale.t);
   alignas(32) float sigma_rows[A][kStride];
   for (int32_t h = 0; h < whole; h += 8) {
     __m256 q[A];
-    q[0] = LoadU16AsFloat(rows[0] + h);
-    __m256 sum = q[0];
-    for (int32_t a = 1; a < A; ++a) {
-      q[a] = LoadU16AsFloat(rows[a] + h);
-      sum = _mm256_add_ps(sum, q[a]);
-    }
-    const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-    const __m256 reciprocal = Reciprocal(sum);
-    for (int32_t a = 0; a < A; ++a)
-      _mm256_store_ps(sigma_rows[a] + h,
-                      _mm256_blendv_ps(fallback[a], _mm256_mul_ps(q[a], reciprocal), valid));
+    BlockStrategy(rows, A, h, defaults, q);
+    for (int32_t a = 0; a < A; ++a) _mm256_store_ps(sigma_rows[a] + h, q[a]);
   }
   for (int32_t h = 0; h < whole; h += 8) {
     __m256d v_low[A], v_high[A];
@@ -503,7 +483,7 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
     double sigma[A];
     OneStrategy(rows, A, h, defaults, sigma);
     double sum = values[0][h] * sigma[0];
-    for (int32_t a = 1; a < A; ++a) sum = MulAdd1(values[a][h], sigma[a], sum);
+    for (int32_t a = 1; a < A; ++a) sum = MulAdd(values[a][h], sigma[a], sum);
     node[h] = sum;
   }
   const bool normal = scale.t >= FLT_MIN;
@@ -569,7 +549,7 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
     double sum = 0.0;
     for (int32_t a = first; a < actions; ++a) {
       if (!values[a]) continue;
-      sum = a == 0 ? values[a][h] * sigma[a] : MulAdd1(values[a][h], sigma[a], sum);
+      sum = a == 0 ? values[a][h] * sigma[a] : MulAdd(values[a][h], sigma[a], sum);
     }
     node[h] = sum;
   }
