@@ -414,24 +414,12 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
   }
 }
 
-// True when some hand holds a card number of 52 or more (16 card bytes a step).
-bool AnyFaultyCard(const uint16_t* cards, int32_t n) {
-  __m128i top = _mm_setzero_si128();
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8)
-    top = _mm_max_epu8(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + i)));
-  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
-  int bad = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF;
-  for (; i < n; ++i) bad |= FaultyHand(cards[i]);
-  return bad != 0;
-}
-
 }  // namespace
 
 void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
                             const uint16_t* cards, double b, double showdown_total) {
   if (n <= 0) return;
-  if (n > kMaxBoardHands || AnyFaultyCard(cards, n)) [[unlikely]] {
+  if (n > kMaxBoardHands || HasFaultyCards(cards, n)) [[unlikely]] {
     assert(!"fold half outside its range");
     Zero(out_a, n);
     return Zero(out_b, n);
@@ -463,7 +451,7 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
     }
     return;
   }
-  if (AnyFaultyCard(cards, n)) [[unlikely]]
+  if (HasFaultyCards(cards, n)) [[unlikely]]
     return ColumnsOnCleanHands(columns, n, groups, group_count, cards);
   Columns(columns, n, groups, group_count, cards);
 }
