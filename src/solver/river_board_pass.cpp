@@ -59,6 +59,12 @@ TreeNode& NodeAt(SolverState& state, int32_t index) {
   return state.nodes[static_cast<size_t>(index)];
 }
 
+int32_t CountNodes(SolverState& state, const TreeNode& node) {
+  int32_t count = 1;
+  for (const int32_t c : node.children) count += CountNodes(state, NodeAt(state, c));
+  return count;
+}
+
 bool Usable(const NumArray& in, int32_t hands) { return in.HasData() && in.count == hands; }
 
 // The subtree at node by the recursive walk, its values kept in the frame.
@@ -287,9 +293,11 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
   pass.frames.clear();
-  // Room for every node of the tree, so that frame references stay valid; a
-  // thread's area keeps it from board to board.
-  pass.frames.reserve(state.nodes.size());
+  // Room for every node of the board's subtree: frames hold pointers into
+  // their ancestors' reaches, so the area must never move during the walk.
+  // Counting is a few dozen node visits, small beside one showdown; room for
+  // the whole tree per thread would cost memory on large trees.
+  pass.frames.reserve(static_cast<size_t>(CountNodes(state, node)));
   pass.showdowns.clear();
   // Frees the board's arrays and the area, also when the walk fails.
   struct InUse {
