@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu_features.h"
 #include "solver/array_ops.h"
+#include "support/kernel_bench.h"
 #include "tree/deal_tree.h"
 
 namespace {
@@ -41,14 +41,6 @@ const Fixture& F() {
   return fixture;
 }
 
-bool Runnable(benchmark::State& state, bool avx2) {
-  if (avx2 && !CpuHasAvx2Fma()) {
-    state.SkipWithError("no AVX2/FMA");
-    return false;
-  }
-  return true;
-}
-
 NumArray CopyOf(const NumArray& src) {
   NumArray out(src.count);
   for (int32_t i = 0; i < src.count; ++i) out[i] = src[i];
@@ -66,7 +58,7 @@ void Finish(benchmark::State& state) {
 
 template <bool avx2>
 void BM_Scale(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray x = CopyOf(F().a);
   for (auto _ : state) {
     avx2 ? isa_avx2::ScaleArray(x, 1.0) : isa_avx::ScaleArray(x, 1.0);
@@ -77,7 +69,7 @@ void BM_Scale(benchmark::State& state) {
 
 template <bool avx2>
 void BM_ScaleSigned(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray x = CopyOf(F().a);
   for (auto _ : state) {
     avx2 ? isa_avx2::ScaleSigned(x, 1.0, 1.0) : isa_avx::ScaleSigned(x, 1.0, 1.0);
@@ -88,7 +80,7 @@ void BM_ScaleSigned(benchmark::State& state) {
 
 template <bool avx2>
 void BM_Multiply(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
     avx2 ? isa_avx2::MultiplyArrays(out, F().a, F().b) : isa_avx::MultiplyArrays(out, F().a, F().b);
@@ -99,7 +91,7 @@ void BM_Multiply(benchmark::State& state) {
 
 template <bool avx2>
 void BM_Pruned(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
     avx2 ? isa_avx2::MultiplyArraysPruned(out, F().b, F().b)
@@ -111,7 +103,7 @@ void BM_Pruned(benchmark::State& state) {
 
 template <bool avx2>
 void BM_PrunedFresh(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   for (auto _ : state) {
     NumArray out;
     avx2 ? isa_avx2::MultiplyArraysPruned(out, F().b, F().b)
@@ -123,7 +115,7 @@ void BM_PrunedFresh(benchmark::State& state) {
 
 template <bool avx2>
 void BM_InPlacePruned(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray x = CopyOf(F().b);
   NumArray ones(kHands);
   for (int32_t i = 0; i < kHands; ++i) ones[i] = 1.0;
@@ -136,7 +128,7 @@ void BM_InPlacePruned(benchmark::State& state) {
 
 template <bool avx2>
 void BM_MultiplyAdd(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
     avx2 ? isa_avx2::MultiplyAddArrays(out, F().a, F().b)
@@ -148,7 +140,7 @@ void BM_MultiplyAdd(benchmark::State& state) {
 
 template <bool avx2>
 void BM_Accumulate(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
     avx2 ? isa_avx2::AccumulateArray(out, F().a) : isa_avx::AccumulateArray(out, F().a);
@@ -159,7 +151,7 @@ void BM_Accumulate(benchmark::State& state) {
 
 template <bool avx2>
 void BM_Max(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
     avx2 ? isa_avx2::MaxArrays(out, F().a) : isa_avx::MaxArrays(out, F().a);
@@ -170,7 +162,7 @@ void BM_Max(benchmark::State& state) {
 
 template <bool avx2>
 void BM_CombineFirstMasked(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
     avx2 ? isa_avx2::CombineFirstMasked(out, F().a, F().b, F().mask.data())
@@ -182,7 +174,7 @@ void BM_CombineFirstMasked(benchmark::State& state) {
 
 template <bool avx2>
 void BM_CombineMaxMasked(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
     avx2 ? isa_avx2::CombineMaxMasked(out, F().a, F().b, F().mask.data())
@@ -194,7 +186,7 @@ void BM_CombineMaxMasked(benchmark::State& state) {
 
 template <bool avx2>
 void BM_CardReach(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   CardRecord record;
   for (auto _ : state) {
     avx2 ? isa_avx2::AccumulateCardReach(record, 0, F().b, 1.5)
@@ -206,7 +198,7 @@ void BM_CardReach(benchmark::State& state) {
 
 template <bool avx2>
 void BM_CollectTargetValues(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   NumArray values, weights;
   for (auto _ : state) {
     avx2 ? isa_avx2::CollectTargetValues(values, weights, F().a, F().b, F().c, F().hands.data(),
@@ -238,11 +230,4 @@ TDX_BOTH(BM_CollectTargetValues, "CollectTargetValues")
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InitCpuFeatures();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, false); }

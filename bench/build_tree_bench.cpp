@@ -5,22 +5,17 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
-#include "cards/situation.h"
-#include "compress/compression_level.h"
-#include "platform/cpu_features.h"
 #include "platform/virtual_memory.h"
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"
+#include "support/tree_spot.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -32,64 +27,15 @@ constexpr double kStack = 250.0;
 // mmap hands out whole pages.
 uint64_t PageRounded(uint64_t bytes) { return (bytes + 4095) & ~uint64_t{4095}; }
 
-// Every line of one street from equal commitments c: bets of a third and of
-// three quarters of the pot, a raise to three times the bet, capped at the
-// stack; the lines that end the street with a call or a check-back go on to
-// the next street.
-void AddStreetLines(std::vector<std::string>& lines, std::vector<double> prefix, double c,
-                    int street) {
-  const double pot = kPot + 2.0 * c;
-  auto next = [&](const std::vector<double>& line, double commitment) {
-    if (street < 2 && commitment < kStack) AddStreetLines(lines, line, commitment, street + 1);
-    lines.push_back(LineText(line));
-  };
-  auto facing_bet = [&](std::vector<double> line, double bet) {
-    lines.push_back(LineText(line));
-    line.push_back(bet);
-    next(line, bet);
-    line.pop_back();
-    if (bet < kStack) {
-      const double raise = std::min(kStack, c + 3.0 * (bet - c));
-      line.push_back(raise);
-      lines.push_back(LineText(line));
-      line.push_back(raise);
-      next(line, raise);
-    }
-  };
-  const double bets[2] = {std::min(kStack, c + std::round(pot / 3.0)),
-                          std::min(kStack, c + std::round(pot * 0.75))};
-  for (double bet : bets) {
-    std::vector<double> line = prefix;
-    line.push_back(bet);
-    facing_bet(line, bet);
-  }
-  std::vector<double> check = prefix;
-  check.push_back(c);
-  check.push_back(c);
-  next(check, c);  // check, check back
-  for (double bet : bets) {
-    std::vector<double> line = prefix;
-    line.push_back(c);
-    line.push_back(bet);
-    facing_bet(line, bet);
-  }
-}
+// Per street bets of a third and of three quarters of the pot and a raise to
+// three times the bet, capped at the stack.
+const LineShape kShape{kPot, kStack, {1.0 / 3.0, 0.75}, true, 2};
 
 void SetUpSituation() {
   static bool done = false;
   if (done) return;
   done = true;
-  InitCpuFeatures();
-  InitHandEvaluator();
-  BuildComboTables();
-  g_ranges[0].assign(kComboCount, 1.0);
-  g_ranges[1].assign(kComboCount, 1.0);
-  Run("set_board Ks 7s 2d");
-  Run("clear_lines");
-  std::vector<std::string> lines;
-  AddStreetLines(lines, {}, 0.0, 0);
-  for (const std::string& line : lines) Run(line);
-  g_compression_setting = 0;
+  SetUpTreeSpot("Ks 7s 2d", kShape);
 }
 
 void BM_BuildTree(benchmark::State& state) {

@@ -16,8 +16,6 @@
 // The spot: a tight raiser (IP) against a caller (OOP) on Qs 8h 4d; pot 100,
 // 300 behind. Flop bets of 33% and 75% of the pot, turn and river 66%; facing a
 // bet a raise to three times it and an all-in, facing a raise the all-in.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -25,20 +23,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cards/card.h"
-#include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
-#include "cards/situation.h"
-#include "platform/cpu_features.h"
-#include "platform/fp_mode.h"
-#include "protocol/dispatcher.h"
-#include "protocol/reply.h"
-#include "protocol/tokenizer.h"
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_preparation.h"
@@ -53,7 +41,6 @@ constexpr double kPot = 100.0;
 constexpr double kStack = 300.0;
 // An iteration by which every store has been touched.
 constexpr int kSettledIteration = 70;
-const char* const kBoard = "Qs 8h 4d";
 
 // IP, a tight opening range (about 270 combinations before card removal).
 const char* const kIpClasses =
@@ -66,6 +53,7 @@ const char* const kOopClasses =
     "AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s K8s K7s K6s K5s K4s K3s K2s "
     "QJs QTs Q9s Q8s Q7s Q6s Q5s JTs J9s J8s J7s T9s T8s T7s 98s 97s 87s 86s 76s 75s 65s 64s 54s "
     "AQo AJo ATo A9o A8o A7o A5o A4o A3o A2o KQo KJo KTo QJo QTo JTo T9o 98o";
+const SolveSpot kSpot{kOopClasses, kIpClasses, "Qs 8h 4d"};
 
 // Every line from street `street` (0 flop, 1 turn, 2 river) with both players
 // at commitment c: bets of the street's sizes by OOP or, after a check, by IP;
@@ -125,20 +113,10 @@ void AddStreetLines(std::set<std::string>& lines, std::vector<double> prefix, do
   }
 }
 
-std::vector<std::string> SpotScript(double accuracy) {
-  std::vector<std::string> script;
-  script.push_back(RangeLine("OOP", ClassRange(kOopClasses)));
-  script.push_back(RangeLine("IP", ClassRange(kIpClasses)));
-  script.push_back(std::string("set_board ") + kBoard);
-  script.push_back("set_pot 0 0 100");
-  script.push_back("clear_lines");
+std::set<std::string> SpotLines() {
   std::set<std::string> lines;
   AddStreetLines(lines, {}, 0.0, 0);
-  for (const std::string& line : lines) script.push_back(line);
-  char word[64];
-  std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
-  script.push_back(word);
-  return script;
+  return lines;
 }
 
 uint64_t ResidentBytes() {
@@ -171,36 +149,19 @@ uint64_t StoreBytes(const SolverState& state) {
   return bytes;
 }
 
-struct Options {
-  std::vector<int> threads;
-  double accuracy = 0.003;
+struct Options : DriverOptions {
   int scheduler = 0;
-  int steps = 0;
-  bool verbose = false;
-  std::string script;
-  int single = 0;  // the child's thread count
   int window = kSettledIteration;  // iterations before the measured window (0: none)
 };
 
 int RunSingle(const Options& options) {
-  InitCpuFeatures();
-  EnableFlushToZero();
-  InitHandEvaluator();
-  BuildComboTables();
-
-  if (!options.verbose) std::freopen("/dev/null", "w", stdout);
-  FILE* report = fdopen(dup(STDERR_FILENO), "w");
+  FILE* report = StartChildRun(kSpot, SpotLines(), options);
   const std::vector<double> oop = ClassRange(kOopClasses), ip = ClassRange(kIpClasses);
-  for (const std::string& line : SpotScript(options.accuracy)) Run(line);
-  Run("set_threads " + std::to_string(options.single));
   Run("set_scheduler " + std::to_string(options.scheduler));
   const auto build_start = std::chrono::steady_clock::now();
   const std::string built = Run("build_tree");
   const auto build_end = std::chrono::steady_clock::now();
-  if (built != "build_tree ok!\n") {
-    std::fprintf(report, "build_tree failed: %s", built.c_str());
-    return 1;
-  }
+  if (!CommandSucceeded(report, "build_tree", built)) return 1;
   const SolverState& state = *g_solver_state;
   StorageCounterBlock* counters = CopyStorageCounters();
   uint64_t totals = 0;
@@ -209,12 +170,7 @@ int RunSingle(const Options& options) {
   const uint64_t rss_before = ResidentBytes();
 
   const auto start = std::chrono::steady_clock::now();
-  const std::string go =
-      Run(options.steps > 0 ? "go " + std::to_string(options.steps) + " steps" : "go");
-  if (go != "go ok!\n") {
-    std::fprintf(report, "go failed: %s", go.c_str());
-    return 1;
-  }
+  if (!CommandSucceeded(report, "go", Run(GoLine(options.steps)))) return 1;
   // Resident memory once every store has been touched (the strategy sums from
   // iteration 61 on) and at the end: the two show whether memory grows with the
   // iterations.
@@ -247,11 +203,7 @@ int RunSingle(const Options& options) {
     exploitability = g_progress_history.back().exploitability;
     checked_iteration = static_cast<int>(g_progress_history.back().iteration);
   }
-  int nodes = 0, decisions = 0;
-  for (const TreeNode& node : state.nodes) {
-    ++nodes;
-    if (node.kind == DECISION_NODE) ++decisions;
-  }
+  const TreeSize size = CountTreeNodes(state);
   std::fprintf(report,
                "RESULT threads=%d seconds=%.3f iterations=%d checked=%d exploitability=%.5f "
                "pot_fraction=%.5f peak=%llu rss_before=%llu rss_settled=%llu rss_end=%llu "
@@ -265,42 +217,27 @@ int RunSingle(const Options& options) {
                static_cast<unsigned long long>(rss_end),
                static_cast<unsigned long long>(StoreBytes(state)),
                static_cast<unsigned long long>(totals), Seconds(build_start, build_end),
-               ProcessCpuSeconds(), nodes, decisions, LiveCombos(oop, state.board_mask),
+               ProcessCpuSeconds(), size.nodes, size.decisions, LiveCombos(oop, state.board_mask),
                LiveCombos(ip, state.board_mask), window_wall, window_cpu_per);
   std::fflush(report);
   return 0;
 }
 
 std::vector<std::string> ChildArgs(const Options& options, int threads) {
-  std::vector<std::string> args = {"flop_solve_bench", "--single", std::to_string(threads), "--accuracy",
-                                   std::to_string(options.accuracy), "--scheduler",
-                                   std::to_string(options.scheduler), "--steps",
-                                   std::to_string(options.steps), "--window",
-                                   std::to_string(options.window)};
-  if (options.verbose) args.push_back("--verbose");
-  return args;
+  return DriverChildArgs("flop_solve_bench", options, threads,
+                         {"--scheduler", std::to_string(options.scheduler), "--window",
+                          std::to_string(options.window)});
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
+    if (ParseDriverOption(argc, argv, i, options)) continue;
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
-    if (a == "--threads" && has_value) {
-      options.threads = ThreadList(argv[++i]);
-    } else if (a == "--accuracy" && has_value) {
-      options.accuracy = std::atof(argv[++i]);
-    } else if (a == "--scheduler" && has_value) {
+    if (a == "--scheduler" && has_value) {
       options.scheduler = std::atoi(argv[++i]);
-    } else if (a == "--steps" && has_value) {
-      options.steps = std::atoi(argv[++i]);
-    } else if (a == "--script" && has_value) {
-      options.script = argv[++i];
-    } else if (a == "--single" && has_value) {
-      options.single = std::atoi(argv[++i]);
     } else if (a == "--window" && has_value) {
       options.window = std::atoi(argv[++i]);
-    } else if (a == "--verbose") {
-      options.verbose = true;
     } else {
       return false;
     }
@@ -322,10 +259,8 @@ int main(int argc, char** argv) {
   if (options.single > 0) return RunSingle(options);
 
   if (!options.script.empty()) {
-    InitCpuFeatures();
-    InitHandEvaluator();
-    BuildComboTables();
-    return WriteSolveScript(options.script, SpotScript(options.accuracy));
+    InitEngineTables();
+    return WriteSolveScript(options.script, SpotScript(kSpot, SpotLines(), options.accuracy));
   }
 
   if (options.threads.empty()) {
@@ -337,10 +272,7 @@ int main(int argc, char** argv) {
     return 1;
 
   const std::string& first = results.front();
-  std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",
-              static_cast<int>(Field(first, "oop_combos")),
-              static_cast<int>(Field(first, "ip_combos")), kBoard,
-              static_cast<int>(Field(first, "nodes")), static_cast<int>(Field(first, "decisions")));
+  PrintSpotLine(first, kSpot.board);
   std::printf("store bytes %.1f MiB, storage totals %.1f MiB, build %.2f s\n",
               Field(first, "store_bytes") / 1048576.0, Field(first, "storage_totals") / 1048576.0,
               Field(first, "build_seconds"));

@@ -8,8 +8,8 @@
 
 #include "cards/card.h"
 #include "cards/combo_tables.h"
-#include "platform/cpu_features.h"
 #include "store/index_maps.h"
+#include "support/kernel_bench.h"
 
 namespace {
 
@@ -78,17 +78,9 @@ using ExpandFn = void (*)(double*, const NumArray&, const int16_t*, bool);
 using CompactFn = void (*)(NumArray&, const double*, const int16_t*);
 using GatherFn = void (*)(const HandGroupView&, NumArray&, const NumArray&);
 
-bool Runnable(benchmark::State& state, bool avx2) {
-  if (avx2 && !CpuHasAvx2Fma()) {
-    state.SkipWithError("no AVX2/FMA");
-    return false;
-  }
-  return true;
-}
-
 template <ExpandFn fn, bool avx2>
 void BM_Expand(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   alignas(32) static double out[kComboCount];
   for (auto _ : state) {
@@ -100,7 +92,7 @@ void BM_Expand(benchmark::State& state) {
 
 template <CompactFn fn, bool avx2>
 void BM_Compact(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   NumArray dest(f.parent_hands);
   for (auto _ : state) {
@@ -112,7 +104,7 @@ void BM_Compact(benchmark::State& state) {
 
 template <GatherFn fn, bool avx2, bool grouped>
 void BM_Gather(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   const HandGroupView view = f.View(grouped);
   NumArray out;
@@ -125,7 +117,7 @@ void BM_Gather(benchmark::State& state) {
 
 template <GatherFn fn, bool avx2, bool grouped>
 void BM_Scatter(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   const HandGroupView view = f.View(grouped);
   NumArray src(grouped ? static_cast<int32_t>(f.group_sizes.size()) : f.dealt_hands);
@@ -155,11 +147,4 @@ BENCHMARK(BM_Scatter<isa_avx::ScatterAddHandGroups, false, true>)->Name("Scatter
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InitCpuFeatures();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, false); }

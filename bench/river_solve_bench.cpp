@@ -17,27 +17,16 @@
 // A tree rooted on the river has no deal node: its passes make no subgame
 // tasks, so a run uses one thread whatever the thread count. The report says so
 // instead of showing a speed-up that cannot be there.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
-#include "platform/cpu_features.h"
-#include "platform/fp_mode.h"
-#include "protocol/dispatcher.h"
-#include "protocol/reply.h"
-#include "protocol/tokenizer.h"
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
@@ -49,8 +38,6 @@ namespace {
 
 constexpr double kPot = 100.0;
 constexpr double kStack = 300.0;
-const char* const kBoard = "Qs 8h 4d 2c 7s";
-
 // OOP, a wide defending range.
 const char* const kOopClasses =
     "JJ TT 99 88 77 66 55 44 33 22 "
@@ -62,6 +49,7 @@ const char* const kIpClasses =
     "AA KK QQ JJ TT 99 88 77 66 55 44 33 22 "
     "AKs AQs AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s QJs QTs Q9s JTs J9s T9s "
     "T8s 98s 87s 76s 65s 54s AKo AQo AJo ATo A9o KQo KJo KTo QJo QTo JTo";
+const SolveSpot kSpot{kOopClasses, kIpClasses, "Qs 8h 4d 2c 7s"};
 
 // The river lines: a bet of 66% by OOP or, after a check, by IP; facing a bet
 // call, fold (automatic), a raise to three times the bet and the all-in;
@@ -96,45 +84,10 @@ std::set<std::string> RiverLines() {
   return lines;
 }
 
-std::vector<std::string> SpotScript(double accuracy) {
-  std::vector<std::string> script;
-  script.push_back(RangeLine("OOP", ClassRange(kOopClasses)));
-  script.push_back(RangeLine("IP", ClassRange(kIpClasses)));
-  script.push_back(std::string("set_board ") + kBoard);
-  script.push_back("set_pot 0 0 100");
-  script.push_back("clear_lines");
-  for (const std::string& line : RiverLines()) script.push_back(line);
-  char word[64];
-  std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
-  script.push_back(word);
-  return script;
-}
-
-struct Options {
-  std::vector<int> threads;
-  double accuracy = 0.003;
-  int steps = 0;
-  bool verbose = false;
-  std::string script;
-  int single = 0;  // the child's thread count
-};
-
-int RunSingle(const Options& options) {
-  InitCpuFeatures();
-  EnableFlushToZero();
-  InitHandEvaluator();
-  BuildComboTables();
-
-  if (!options.verbose) std::freopen("/dev/null", "w", stdout);
-  FILE* report = fdopen(dup(STDERR_FILENO), "w");
+int RunSingle(const DriverOptions& options) {
+  FILE* report = StartChildRun(kSpot, RiverLines(), options);
   const std::vector<double> oop = ClassRange(kOopClasses), ip = ClassRange(kIpClasses);
-  for (const std::string& line : SpotScript(options.accuracy)) Run(line);
-  Run("set_threads " + std::to_string(options.single));
-  const std::string built = Run("build_tree");
-  if (built != "build_tree ok!\n") {
-    std::fprintf(report, "build_tree failed: %s", built.c_str());
-    return 1;
-  }
+  if (!CommandSucceeded(report, "build_tree", Run("build_tree"))) return 1;
   // First the number of iterations the target takes, measured every 25
   // iterations between runs (the engine's own checks are thinned to one per
   // 250 ms, far apart for a tree this small); the runs' time is what the
@@ -163,12 +116,7 @@ int RunSingle(const Options& options) {
 
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = ProcessCpuSeconds();
-  const std::string go =
-      Run(options.steps > 0 ? "go " + std::to_string(options.steps) + " steps" : "go");
-  if (go != "go ok!\n") {
-    std::fprintf(report, "go failed: %s", go.c_str());
-    return 1;
-  }
+  if (!CommandSucceeded(report, "go", Run(GoLine(options.steps)))) return 1;
   WaitForSolver();
   const auto end = std::chrono::steady_clock::now();
   const double cpu = ProcessCpuSeconds() - cpu_start;
@@ -185,11 +133,7 @@ int RunSingle(const Options& options) {
       reached_seconds = r.running_time;
     }
   }
-  int nodes = 0, decisions = 0;
-  for (const TreeNode& node : state.nodes) {
-    ++nodes;
-    if (node.kind == DECISION_NODE) ++decisions;
-  }
+  const TreeSize size = CountTreeNodes(state);
   std::fprintf(report,
                "RESULT threads=%d seconds=%.4f iterations=%d checked=%d exploitability=%.5f "
                "pot_fraction=%.5f reached_iteration=%d reached_seconds=%.4f peak=%llu cpu=%.4f "
@@ -197,48 +141,23 @@ int RunSingle(const Options& options) {
                "needed_exploitability=%.5f\n",
                options.single, Seconds(start, end), state.iterations, checked_iteration,
                exploitability, exploitability / kPot, reached_iteration, reached_seconds,
-               static_cast<unsigned long long>(ProcessPeakMemoryBytes()), cpu, nodes, decisions,
-               LiveCombos(oop, state.board_mask), LiveCombos(ip, state.board_mask), needed,
-               needed_seconds, needed_exploitability);
+               static_cast<unsigned long long>(ProcessPeakMemoryBytes()), cpu, size.nodes,
+               size.decisions, LiveCombos(oop, state.board_mask), LiveCombos(ip, state.board_mask),
+               needed, needed_seconds, needed_exploitability);
   std::fflush(report);
   return 0;
 }
 
-std::vector<std::string> ChildArgs(const Options& options, int threads) {
-  std::vector<std::string> args = {"river_solve_bench", "--single", std::to_string(threads),
-                                   "--accuracy", std::to_string(options.accuracy), "--steps",
-                                   std::to_string(options.steps)};
-  if (options.verbose) args.push_back("--verbose");
-  return args;
-}
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (a == "--threads" && has_value) {
-      options.threads = ThreadList(argv[++i]);
-    } else if (a == "--accuracy" && has_value) {
-      options.accuracy = std::atof(argv[++i]);
-    } else if (a == "--steps" && has_value) {
-      options.steps = std::atoi(argv[++i]);
-    } else if (a == "--script" && has_value) {
-      options.script = argv[++i];
-    } else if (a == "--single" && has_value) {
-      options.single = std::atoi(argv[++i]);
-    } else if (a == "--verbose") {
-      options.verbose = true;
-    } else {
-      return false;
-    }
-  }
+bool ParseOptions(int argc, char** argv, DriverOptions& options) {
+  for (int i = 1; i < argc; ++i)
+    if (!ParseDriverOption(argc, argv, i, options)) return false;
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
+  DriverOptions options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s [--threads a,b,...] [--accuracy x] [--steps n] [--script file] "
@@ -249,10 +168,8 @@ int main(int argc, char** argv) {
   if (options.single > 0) return RunSingle(options);
 
   if (!options.script.empty()) {
-    InitCpuFeatures();
-    InitHandEvaluator();
-    BuildComboTables();
-    return WriteSolveScript(options.script, SpotScript(options.accuracy));
+    InitEngineTables();
+    return WriteSolveScript(options.script, SpotScript(kSpot, RiverLines(), options.accuracy));
   }
 
   if (options.threads.empty()) {
@@ -260,14 +177,10 @@ int main(int argc, char** argv) {
     options.threads = {1, n};
   }
   std::vector<std::string> results;
-  if (!RunPerThreadCount(options.threads, [&](int t) { return ChildArgs(options, t); }, results))
-    return 1;
+  auto child_args = [&](int t) { return DriverChildArgs("river_solve_bench", options, t); };
+  if (!RunPerThreadCount(options.threads, child_args, results)) return 1;
 
-  const std::string& first = results.front();
-  std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",
-              static_cast<int>(Field(first, "oop_combos")),
-              static_cast<int>(Field(first, "ip_combos")), kBoard,
-              static_cast<int>(Field(first, "nodes")), static_cast<int>(Field(first, "decisions")));
+  PrintSpotLine(results.front(), kSpot.board);
   std::printf("a river-rooted tree has no deal node: every pass runs on one thread, whatever the "
               "thread count\n");
   std::printf("target: %.2f%% of the pot. 'to target': iterations until a measurement every 25\n"

@@ -7,17 +7,10 @@
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
-#include "cards/situation.h"
-#include "compress/compression_level.h"
-#include "platform/cpu_features.h"
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
@@ -25,6 +18,7 @@
 #include "solver/solver_settings.h"
 #include "solver/tree_pass.h"
 #include "support/solve_driver.h"
+#include "support/tree_spot.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -33,73 +27,9 @@ namespace {
 constexpr double kPot = 100.0;
 constexpr double kStack = 250.0;
 
-struct LineShape {
-  std::vector<double> bet_fractions;  // of the pot
-  bool raises;
-  int last_street;  // counted from the tree's own street
-};
-
-// Every line of one street from equal commitments c, then the next street's
-// after a call or a check-back.
-void AddStreetLines(std::vector<std::string>& lines, std::vector<double> prefix, double c,
-                    int street, const LineShape& shape) {
-  const double pot = kPot + 2.0 * c;
-  auto next = [&](const std::vector<double>& line, double commitment) {
-    if (street < shape.last_street && commitment < kStack)
-      AddStreetLines(lines, line, commitment, street + 1, shape);
-    lines.push_back(LineText(line));
-  };
-  auto facing_bet = [&](std::vector<double> line, double bet) {
-    lines.push_back(LineText(line));
-    line.push_back(bet);
-    next(line, bet);
-    line.pop_back();
-    if (shape.raises && bet < kStack) {
-      const double raise = std::min(kStack, c + 3.0 * (bet - c));
-      line.push_back(raise);
-      lines.push_back(LineText(line));
-      line.push_back(raise);
-      next(line, raise);
-    }
-  };
-  for (double f : shape.bet_fractions) {
-    std::vector<double> line = prefix;
-    line.push_back(std::min(kStack, c + std::round(pot * f)));
-    facing_bet(line, line.back());
-  }
-  std::vector<double> check = prefix;
-  check.push_back(c);
-  check.push_back(c);
-  next(check, c);
-  for (double f : shape.bet_fractions) {
-    std::vector<double> line = prefix;
-    line.push_back(c);
-    line.push_back(std::min(kStack, c + std::round(pot * f)));
-    facing_bet(line, line.back());
-  }
-}
-
-void InitTables() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCpuFeatures();
-  InitHandEvaluator();
-  BuildComboTables();
-}
-
 // Builds the tree and allocates every store, as go does.
 bool BuildTree(const char* board, const LineShape& shape) {
-  InitTables();
-  g_ranges[0].assign(kComboCount, 1.0);
-  g_ranges[1].assign(kComboCount, 1.0);
-  Run(std::string("set_board ") + board);
-  Run("set_pot 0 0 100");
-  Run("clear_lines");
-  std::vector<std::string> lines;
-  AddStreetLines(lines, {}, 0.0, 0, shape);
-  for (const std::string& line : lines) Run(line);
-  g_compression_setting = 0;
+  SetUpTreeSpot(board, shape);
   if (Run("build_tree") != "build_tree ok!\n") return false;
   for (TreeNode& node : g_solver_state->nodes) {
     if (!node.regret_store) continue;
@@ -127,8 +57,8 @@ void Describe(benchmark::State& bench, const SolverState& state) {
   bench.counters["hands"] = static_cast<double>(state.root_hand_weights[0].size());
 }
 
-const LineShape kRiverShape{{0.33, 0.75, 1.5}, true, 0};
-const LineShape kFlopShape{{0.5}, false, 2};
+const LineShape kRiverShape{kPot, kStack, {0.33, 0.75, 1.5}, true, 0};
+const LineShape kFlopShape{kPot, kStack, {0.5}, false, 2};
 
 // Iterations from 0, then on past iteration 60 where the strategy sums start.
 void BM_RiverIterations(benchmark::State& bench) {

@@ -9,8 +9,8 @@
 #include "cards/card.h"
 #include "cards/combo_tables.h"
 #include "cards/hand_evaluator.h"
-#include "platform/cpu_features.h"
 #include "solver/terminal_kernels.h"
+#include "support/kernel_bench.h"
 #include "tree/deal_tree.h"
 
 namespace {
@@ -53,21 +53,13 @@ Board& WidestBoard() {
   return board;
 }
 
-bool Runnable(benchmark::State& state, bool avx2) {
-  if (avx2 && !CpuHasAvx2Fma()) {
-    state.SkipWithError("no AVX2/FMA");
-    return false;
-  }
-  return true;
-}
-
 using FoldFn = decltype(&isa_avx::ComputeBlockedReach);
 using ShowdownFn = decltype(&isa_avx::ComputeShowdownValues);
 using CombinedFn = decltype(&isa_avx::ComputeShowdownAndFold);
 
 template <FoldFn fn, bool avx2, Board& (*board_of)()>
 void BM_Fold(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
     fn(b.out_a.data(), b.reach_a.data(), b.N(), b.Rec().hand_cards.data(), 1.5);
@@ -77,7 +69,7 @@ void BM_Fold(benchmark::State& state) {
 
 template <ShowdownFn fn, bool avx2, Board& (*board_of)()>
 void BM_Showdown(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
     fn(b.out_a.data(), b.reach_a.data(), b.N(), b.Rec().strength_groups.data(), b.Groups(),
@@ -88,7 +80,7 @@ void BM_Showdown(benchmark::State& state) {
 
 template <CombinedFn fn, bool avx2, Board& (*board_of)()>
 void BM_ShowdownAndFold(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
     fn(b.out_a.data(), b.out_b.data(), b.reach_a.data(), b.N(), b.Rec().strength_groups.data(),
@@ -112,13 +104,4 @@ BENCHMARK(BM_ShowdownAndFold<isa_avx::ComputeShowdownAndFold, false, TypicalBoar
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InitCpuFeatures();
-  if (!InitHandEvaluator()) return 1;
-  BuildComboTables();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, true); }

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu_features.h"
 #include "store/plain_store.h"
 #include "store/value_kernels32.h"
+#include "support/kernel_bench.h"
 
 namespace {
 
@@ -52,17 +52,9 @@ Fixture& TheFixture() {
   return fixture;
 }
 
-bool Runnable(benchmark::State& state, bool avx2) {
-  if (avx2 && !CpuHasAvx2Fma()) {
-    state.SkipWithError("no AVX2/FMA");
-    return false;
-  }
-  return true;
-}
-
 template <bool avx2>
 void BM_Strategy3(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
   const float defaults[kActions] = {0.9f, 0.05f, 0.05f};
   std::vector<NumArray> out;
@@ -79,7 +71,7 @@ void BM_Strategy3(benchmark::State& state) {
 // The general form: a sum row, then each action over it.
 template <bool avx2>
 void BM_StrategyGeneral(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
   std::vector<NumArray> out;
   for (int a = 0; a < kActions; ++a) out.emplace_back(kHands);
@@ -98,7 +90,7 @@ void BM_StrategyGeneral(benchmark::State& state) {
 
 template <bool avx2>
 void BM_UpdateRegrets(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
   auto fn = avx2 ? isa_avx2::UpdateRegrets32 : isa_avx::UpdateRegrets32;
   std::vector<std::vector<float>> rows = f.rows;
@@ -112,7 +104,7 @@ void BM_UpdateRegrets(benchmark::State& state) {
 
 template <bool avx2>
 void BM_AccumulateStrategy(benchmark::State& state) {
-  if (!Runnable(state, avx2)) return;
+  if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
   auto fn = avx2 ? isa_avx2::AccumulateStrategy32 : isa_avx::AccumulateStrategy32;
   std::vector<std::vector<float>> rows = f.rows;
@@ -151,11 +143,4 @@ BENCHMARK(BM_PlainStoreGetStrategy)->Name("PlainStoreGetStrategy")->Arg(2)->Arg(
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InitCpuFeatures();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, false); }

@@ -10,9 +10,13 @@
 #include <sstream>
 
 #include "cards/combo_tables.h"
+#include "cards/hand_evaluator.h"
+#include "platform/cpu_features.h"
+#include "platform/fp_mode.h"
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
+#include "tree/tree_records.h"
 
 extern char** environ;
 
@@ -22,6 +26,15 @@ std::string Run(const std::string& line) {
   std::string reply;
   reply.swap(g_reply_buffer);
   return reply;
+}
+
+void InitEngineTables() {
+  static bool built = false;
+  if (built) return;
+  built = true;
+  InitCpuFeatures();
+  InitHandEvaluator();
+  BuildComboTables();
 }
 
 std::vector<double> ClassRange(const char* classes) {
@@ -131,4 +144,87 @@ int WriteSolveScript(const std::string& path, const std::vector<std::string>& se
   for (const std::string& line : setup) std::fprintf(file, "%s\n", line.c_str());
   std::fprintf(file, "build_tree\ngo\nwait_for_solver\ncalc_results\n");
   return std::fclose(file) == 0 ? 0 : 1;
+}
+
+std::vector<std::string> SpotScript(const SolveSpot& spot, const std::set<std::string>& lines,
+                                    double accuracy) {
+  std::vector<std::string> script;
+  script.push_back(RangeLine("OOP", ClassRange(spot.oop_classes)));
+  script.push_back(RangeLine("IP", ClassRange(spot.ip_classes)));
+  script.push_back(std::string("set_board ") + spot.board);
+  script.push_back("set_pot 0 0 100");
+  script.push_back("clear_lines");
+  for (const std::string& line : lines) script.push_back(line);
+  char word[64];
+  std::snprintf(word, sizeof word, "set_accuracy %g fraction", accuracy);
+  script.push_back(word);
+  return script;
+}
+
+bool ParseDriverOption(int argc, char** argv, int& i, DriverOptions& options) {
+  const std::string a = argv[i];
+  const bool has_value = i + 1 < argc;
+  if (a == "--threads" && has_value) {
+    options.threads = ThreadList(argv[++i]);
+  } else if (a == "--accuracy" && has_value) {
+    options.accuracy = std::atof(argv[++i]);
+  } else if (a == "--steps" && has_value) {
+    options.steps = std::atoi(argv[++i]);
+  } else if (a == "--script" && has_value) {
+    options.script = argv[++i];
+  } else if (a == "--single" && has_value) {
+    options.single = std::atoi(argv[++i]);
+  } else if (a == "--verbose") {
+    options.verbose = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> DriverChildArgs(const char* name, const DriverOptions& options,
+                                         int threads, const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {name, "--single", std::to_string(threads), "--accuracy",
+                                   std::to_string(options.accuracy), "--steps",
+                                   std::to_string(options.steps)};
+  args.insert(args.end(), extra.begin(), extra.end());
+  if (options.verbose) args.push_back("--verbose");
+  return args;
+}
+
+FILE* StartChildRun(const SolveSpot& spot, const std::set<std::string>& lines,
+                    const DriverOptions& options) {
+  EnableFlushToZero();
+  InitEngineTables();
+  if (!options.verbose) std::freopen("/dev/null", "w", stdout);
+  FILE* report = fdopen(dup(STDERR_FILENO), "w");
+  for (const std::string& line : SpotScript(spot, lines, options.accuracy)) Run(line);
+  Run("set_threads " + std::to_string(options.single));
+  return report;
+}
+
+bool CommandSucceeded(FILE* report, const char* command, const std::string& reply) {
+  if (reply == std::string(command) + " ok!\n") return true;
+  std::fprintf(report, "%s failed: %s", command, reply.c_str());
+  return false;
+}
+
+std::string GoLine(int steps) {
+  return steps > 0 ? "go " + std::to_string(steps) + " steps" : "go";
+}
+
+TreeSize CountTreeNodes(const SolverState& state) {
+  TreeSize size;
+  for (const TreeNode& node : state.nodes) {
+    ++size.nodes;
+    if (node.kind == DECISION_NODE) ++size.decisions;
+  }
+  return size;
+}
+
+void PrintSpotLine(const std::string& first, const char* board) {
+  std::printf("spot: OOP %d combos, IP %d combos on %s; %d nodes, %d decisions\n",
+              static_cast<int>(Field(first, "oop_combos")),
+              static_cast<int>(Field(first, "ip_combos")), board,
+              static_cast<int>(Field(first, "nodes")), static_cast<int>(Field(first, "decisions")));
 }

@@ -90,6 +90,17 @@ void ExpectDraws(const std::vector<std::string>& board, std::initializer_list<Ex
   for (const Expected& e : cases) EXPECT_EQ(out[PositionOf(e.combo)], e.value) << e.combo;
 }
 
+// The first `count` cards of a shuffled deck.
+ClassifierBoard RandomBoard(std::mt19937_64& rng, int count) {
+  std::vector<int> deck(52);
+  for (int i = 0; i < 52; ++i) deck[i] = i;
+  std::shuffle(deck.begin(), deck.end(), rng);
+  ClassifierBoard board{};
+  board.count = count;
+  for (int i = 0; i < board.count; ++i) board.cards[i] = static_cast<uint32_t>(deck[i]);
+  return board;
+}
+
 }  // namespace
 
 TEST(HandCategories, ComboCardTablesFollowHandOrder) {
@@ -155,12 +166,7 @@ TEST(HandCategories, MadeHandsAgainstStrongBoards) {
 TEST(HandCategories, MadeLineNeverHoldsTopPairTp) {
   std::mt19937_64 rng(8);
   for (int round = 0; round < 200; ++round) {
-    std::vector<int> deck(52);
-    for (int i = 0; i < 52; ++i) deck[i] = i;
-    std::shuffle(deck.begin(), deck.end(), rng);
-    ClassifierBoard board{};
-    board.count = 3 + round % 3;
-    for (int i = 0; i < board.count; ++i) board.cards[i] = static_cast<uint32_t>(deck[i]);
+    const ClassifierBoard board = RandomBoard(rng, 3 + round % 3);
     std::vector<int32_t> out(kComboCount);
     ClassifyMadeHands(out.data(), board);
     int blocked = 0;
@@ -229,12 +235,7 @@ TEST(HandCategories, BothBuildsClassifyAlike) {
   if (!CpuHasAvx2Fma()) GTEST_SKIP() << "no AVX2 build on this processor";
   std::mt19937_64 rng(21);
   for (int round = 0; round < 60; ++round) {
-    std::vector<int> deck(52);
-    for (int i = 0; i < 52; ++i) deck[i] = i;
-    std::shuffle(deck.begin(), deck.end(), rng);
-    ClassifierBoard board{};
-    board.count = 3 + round % 3;
-    for (int i = 0; i < board.count; ++i) board.cards[i] = static_cast<uint32_t>(deck[i]);
+    const ClassifierBoard board = RandomBoard(rng, 3 + round % 3);
     std::vector<int32_t> made_avx(kComboCount), made_avx2(kComboCount);
     std::vector<int32_t> draws_avx(kComboCount, 0), draws_avx2(kComboCount, 0);
     isa_avx::ClassifyMadeHands(made_avx.data(), board);

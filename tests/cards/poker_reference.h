@@ -39,18 +39,24 @@ inline Groups RankGroups(const int* cards, int n) {
   return groups;
 }
 
+// The category of a hand without a straight or a flush, from the sizes of its
+// two largest rank groups.
+inline int GroupCategory(const Groups& groups) {
+  const int top = groups[0].count, second = groups.size > 1 ? groups[1].count : 0;
+  if (top == 4) return kQuads;
+  if (top == 3 && second == 2) return kFull;
+  if (top == 3) return kTrips;
+  if (top == 2 && second == 2) return kTwoPair;
+  if (top == 2) return kPair;
+  return kHigh;
+}
+
 // Three or four cards: no straights or flushes.
 inline RefKey RefSmallHand(const int* cards, int n) {
   const auto groups = RankGroups(cards, n);
   RefKey key;
   key.fill(-1);
-  const int top = groups[0].count;
-  const int second = groups.size > 1 ? groups[1].count : 0;
-  if (top == 4) key[0] = kQuads;
-  else if (top == 3) key[0] = kTrips;
-  else if (top == 2 && second == 2) key[0] = kTwoPair;
-  else if (top == 2) key[0] = kPair;
-  else key[0] = kHigh;
+  key[0] = GroupCategory(groups);
   for (int i = 0; i < groups.size; ++i) key[1 + i] = groups[i].rank;
   return key;
 }
@@ -73,17 +79,7 @@ inline RefKey RefFive(const int* cards) {
     key[1] = straight_top;
     return key;
   }
-  if (flush) {
-    key[0] = kFlush;
-  } else {
-    const int top = groups[0].count, second = groups.size > 1 ? groups[1].count : 0;
-    if (top == 4) key[0] = kQuads;
-    else if (top == 3 && second == 2) key[0] = kFull;
-    else if (top == 3) key[0] = kTrips;
-    else if (top == 2 && second == 2) key[0] = kTwoPair;
-    else if (top == 2) key[0] = kPair;
-    else key[0] = kHigh;
-  }
+  key[0] = flush ? kFlush : GroupCategory(groups);
   for (int i = 0; i < groups.size; ++i) key[1 + i] = groups[i].rank;
   return key;
 }

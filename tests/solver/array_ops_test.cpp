@@ -11,6 +11,7 @@
 #include "cards/card.h"
 #include "platform/cpu_features.h"
 #include "platform/fp_mode.h"
+#include "support/num_arrays.h"
 #include "tree/deal_tree.h"
 
 namespace {
@@ -48,12 +49,6 @@ const Build kAvx2 = TDX_BUILD(isa_avx2, true);
 const Build kAvx = TDX_BUILD(isa_avx, false);
 #undef TDX_BUILD
 
-NumArray Make(const std::vector<double>& values) {
-  NumArray a(static_cast<int32_t>(values.size()));
-  for (size_t i = 0; i < values.size(); ++i) a[static_cast<int32_t>(i)] = values[i];
-  return a;
-}
-
 NumArray Absent(int32_t count) {
   NumArray a;
   a.count = count;
@@ -85,7 +80,7 @@ class ArrayOpsTest : public ::testing::TestWithParam<const Build*> {
 };
 
 TEST_P(ArrayOpsTest, Scales) {
-  NumArray a = Make(kA);
+  NumArray a = MakeArray(kA);
   B().scale(a, 0.5);
   EXPECT_EQ(Values(a), (std::vector<double>{0.5, -1, 1.5, -2, 2.5, -3, 3.5, -4, 4.5}));
   NumArray absent = Absent(9);
@@ -93,10 +88,10 @@ TEST_P(ArrayOpsTest, Scales) {
   ExpectAbsent(absent, 9);
 
   // The EV-boost forms: positive values by p, negative ones by n; zero is >= 0.
-  NumArray s = Make({2, -2, 0, 4, -4, 8, -8, 1, -1});
+  NumArray s = MakeArray({2, -2, 0, 4, -4, 8, -8, 1, -1});
   B().scale_signed(s, 1.5, 0.25);
   EXPECT_EQ(Values(s), (std::vector<double>{3, -0.5, 0, 6, -1, 12, -2, 1.5, -0.25}));
-  NumArray p = Make({2, -2, 0, 4, -4, 8, -8, 1, -1});
+  NumArray p = MakeArray({2, -2, 0, 4, -4, 8, -8, 1, -1});
   B().scale_positive(p, 1.5);
   EXPECT_EQ(Values(p), (std::vector<double>{3, -2, 0, 6, -4, 12, -8, 1.5, -1}));
   NumArray none = Absent(4);
@@ -107,23 +102,23 @@ TEST_P(ArrayOpsTest, Scales) {
 
 TEST_P(ArrayOpsTest, MultiplyArraysAndAbsentInputs) {
   NumArray out;
-  B().multiply(out, Make(kA), Make(kB));
+  B().multiply(out, MakeArray(kA), MakeArray(kB));
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, -4, 0.75, -4, 0, -18, -7, -4, 18}));
 
   // Either input absent: out loses its data and takes a's count.
-  B().multiply(out, Absent(7), Make(kB));
+  B().multiply(out, Absent(7), MakeArray(kB));
   ExpectAbsent(out, 7);
-  out = Make(kA);
-  B().multiply(out, Make(kA), Absent(3));
+  out = MakeArray(kA);
+  B().multiply(out, MakeArray(kA), Absent(3));
   ExpectAbsent(out, 9);
 
   // In place, and a short b (caller fault): past b's end out is zero.
-  NumArray a = Make(kA);
-  B().multiply(a, a, Make({2, 2, 2, 2, 2}));
+  NumArray a = MakeArray(kA);
+  B().multiply(a, a, MakeArray({2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(a), (std::vector<double>{2, -4, 6, -8, 10, 0, 0, 0, 0}));
   // out is b with another count: b must be read before out is resized.
-  NumArray b = Make({3, 3});
-  B().multiply(b, Make({1, 2, 3}), b);
+  NumArray b = MakeArray({3, 3});
+  B().multiply(b, MakeArray({1, 2, 3}), b);
   EXPECT_EQ(Values(b), (std::vector<double>{3, 6, 0}));
 }
 
@@ -135,27 +130,27 @@ TEST_P(ArrayOpsTest, MultiplyArraysPrunedThreshold) {
   a[3] = DBL_MIN / 2;
   a[9] = DBL_MIN / 2;
   NumArray out;
-  B().multiply_pruned(out, Make(a), Make(ones));
+  B().multiply_pruned(out, MakeArray(a), MakeArray(ones));
   ASSERT_NE(out.data, nullptr) << "a sum of exactly DBL_MIN is kept";
   EXPECT_EQ(out[3], DBL_MIN / 2);
   EXPECT_EQ(out[9], DBL_MIN / 2);
 
   a[9] = std::nextafter(DBL_MIN / 2, 0.0);
   NumArray pruned;
-  B().multiply_pruned(pruned, Make(a), Make(ones));
+  B().multiply_pruned(pruned, MakeArray(a), MakeArray(ones));
   ExpectAbsent(pruned, 10);
 
   // A present out is freed when pruned and keeps a's count.
-  NumArray reused = Make({1, 2, 3});
-  B().multiply_pruned(reused, Make(a), Make(ones));
+  NumArray reused = MakeArray({1, 2, 3});
+  B().multiply_pruned(reused, MakeArray(a), MakeArray(ones));
   ExpectAbsent(reused, 10);
 
   // Absent b prunes; absent a hands on an absent out with a's count.
-  NumArray c = Make(kA);
-  B().multiply_pruned(c, Make(kA), Absent(9));
+  NumArray c = MakeArray(kA);
+  B().multiply_pruned(c, MakeArray(kA), Absent(9));
   ExpectAbsent(c, 9);
   NumArray fresh;
-  B().multiply_pruned(fresh, Absent(12), Make(kB));
+  B().multiply_pruned(fresh, Absent(12), MakeArray(kB));
   ExpectAbsent(fresh, 12);
 }
 
@@ -163,59 +158,59 @@ TEST_P(ArrayOpsTest, MultiplyArraysPrunedFailsOnPresentOutWithAbsentInput) {
   const Build& build = B();
   EXPECT_EXIT(
       {
-        NumArray out = Make({1.0});
-        build.multiply_pruned(out, Absent(1), Make({1.0}));
+        NumArray out = MakeArray({1.0});
+        build.multiply_pruned(out, Absent(1), MakeArray({1.0}));
       },
       ::testing::ExitedWithCode(1), "");
 }
 
 TEST_P(ArrayOpsTest, MultiplyInPlacePruned) {
   ScopedDefaultFpMode keep_subnormals;
-  NumArray sigma = Make(kB);
-  B().multiply_in_place_pruned(sigma, Make({2, 2, 2, 2, 2, 2, 2, 2, 2}));
+  NumArray sigma = MakeArray(kB);
+  B().multiply_in_place_pruned(sigma, MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(sigma), (std::vector<double>{1, 4, 0.5, 2, 0, 6, -2, 1, 4}));
 
-  NumArray tiny = Make({0.25, 0.25, 0.25, 0.25, 0.25});
-  B().multiply_in_place_pruned(tiny, Make({0, 0, 0, 0, 4 * std::nextafter(DBL_MIN, 0.0)}));
+  NumArray tiny = MakeArray({0.25, 0.25, 0.25, 0.25, 0.25});
+  B().multiply_in_place_pruned(tiny, MakeArray({0, 0, 0, 0, 4 * std::nextafter(DBL_MIN, 0.0)}));
   ExpectAbsent(tiny, 5);
-  NumArray kept = Make({0.25, 0.25, 0.25, 0.25, 0.25});
-  B().multiply_in_place_pruned(kept, Make({0, 0, 0, 0, 4 * DBL_MIN}));
+  NumArray kept = MakeArray({0.25, 0.25, 0.25, 0.25, 0.25});
+  B().multiply_in_place_pruned(kept, MakeArray({0, 0, 0, 0, 4 * DBL_MIN}));
   EXPECT_EQ(kept[4], DBL_MIN);
 
   // Absent reach: the strategy becomes absent with the reach's count.
-  NumArray s = Make(kB);
+  NumArray s = MakeArray(kB);
   B().multiply_in_place_pruned(s, Absent(9));
   ExpectAbsent(s, 9);
   NumArray absent = Absent(0);
-  B().multiply_in_place_pruned(absent, Make(kB));
+  B().multiply_in_place_pruned(absent, MakeArray(kB));
   ExpectAbsent(absent, 9);
 }
 
 TEST_P(ArrayOpsTest, MultiplyAddAndAccumulate) {
-  NumArray out = Make(kA);
-  B().multiply_add(out, Make(kB), Make({2, 2, 2, 2, 2, 2, 2, 2, 2}));
+  NumArray out = MakeArray(kA);
+  B().multiply_add(out, MakeArray(kB), MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(out), (std::vector<double>{2, 2, 3.5, -2, 5, 0, 5, -7, 13}));
 
   // Absent out: zeros of its count first; absent a or b: nothing at all.
   NumArray zeros = Absent(9);
-  B().multiply_add(zeros, Make(kA), Make(kB));
+  B().multiply_add(zeros, MakeArray(kA), MakeArray(kB));
   EXPECT_EQ(Values(zeros), (std::vector<double>{0.5, -4, 0.75, -4, 0, -18, -7, -4, 18}));
   NumArray untouched = Absent(9);
-  B().multiply_add(untouched, Absent(9), Make(kB));
-  B().multiply_add(untouched, Make(kA), Absent(9));
+  B().multiply_add(untouched, Absent(9), MakeArray(kB));
+  B().multiply_add(untouched, MakeArray(kA), Absent(9));
   ExpectAbsent(untouched, 9);
 
   // Fused in the AVX2 build: (1 + 2^-30)(1 - 2^-30) - 1 = -2^-60 exactly, while
   // a rounded product gives 1 and the sum 0. Five hands: vector and tail.
   const double up = 1 + std::ldexp(1.0, -30), down = 1 - std::ldexp(1.0, -30);
-  NumArray f = Make({-1, -1, -1, -1, -1});
-  B().multiply_add(f, Make({up, up, up, up, up}), Make({down, down, down, down, down}));
+  NumArray f = MakeArray({-1, -1, -1, -1, -1});
+  B().multiply_add(f, MakeArray({up, up, up, up, up}), MakeArray({down, down, down, down, down}));
   const double expected = B().fused ? -std::ldexp(1.0, -60) : 0.0;
   for (int i = 0; i < 5; ++i) EXPECT_EQ(f[i], expected) << i;
 
   NumArray sum = Absent(9);
-  B().accumulate(sum, Make(kA));
-  B().accumulate(sum, Make(kB));
+  B().accumulate(sum, MakeArray(kA));
+  B().accumulate(sum, MakeArray(kB));
   B().accumulate(sum, Absent(9));
   EXPECT_EQ(Values(sum), (std::vector<double>{1.5, 0, 3.25, -3, 5, -3, 6, -7.5, 11}));
   NumArray none = Absent(9);
@@ -223,21 +218,21 @@ TEST_P(ArrayOpsTest, MultiplyAddAndAccumulate) {
   ExpectAbsent(none, 9);
   // An output that never got a count takes the input's rather than dropping it.
   NumArray fresh;
-  B().accumulate(fresh, Make({1, 2}));
+  B().accumulate(fresh, MakeArray({1, 2}));
   EXPECT_EQ(Values(fresh), (std::vector<double>{1, 2}));
 }
 
 TEST_P(ArrayOpsTest, MaxArrays) {
-  NumArray out = Make(kB);
-  B().max(out, Make(kA));
+  NumArray out = MakeArray(kB);
+  B().max(out, MakeArray(kA));
   EXPECT_EQ(Values(out), (std::vector<double>{1, 2, 3, 1, 5, 3, 7, 0.5, 9}));
   // Absent a: the maximum with zero.
-  NumArray neg = Make(kA);
+  NumArray neg = MakeArray(kA);
   B().max(neg, Absent(9));
   EXPECT_EQ(Values(neg), (std::vector<double>{1, 0, 3, 0, 5, 0, 7, 0, 9}));
   // Absent out: zeros first.
   NumArray fresh = Absent(9);
-  B().max(fresh, Make(kA));
+  B().max(fresh, MakeArray(kA));
   EXPECT_EQ(Values(fresh), (std::vector<double>{1, 0, 3, 0, 5, 0, 7, 0, 9}));
   NumArray both = Absent(5);
   B().max(both, Absent(5));
@@ -246,64 +241,64 @@ TEST_P(ArrayOpsTest, MaxArrays) {
 
 TEST_P(ArrayOpsTest, CombineFirstMasked) {
   NumArray out;
-  B().combine_first(out, Make(kA), Make(kB), kMask.data());
+  B().combine_first(out, MakeArray(kA), MakeArray(kB), kMask.data());
   // Masked hands follow the strategy, the others keep their best response.
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, -2, 3, -4, 0, -6, -7, -8, 18}));
-  B().combine_first(out, Make(kA), Make(kB), nullptr);
+  B().combine_first(out, MakeArray(kA), MakeArray(kB), nullptr);
   EXPECT_EQ(Values(out), kA);
-  B().combine_first(out, Absent(9), Make(kB), kMask.data());
+  B().combine_first(out, Absent(9), MakeArray(kB), kMask.data());
   ExpectAbsent(out, 9);
   // Absent strategy: zeros on the masked hands, not the loss of the others.
-  B().combine_first(out, Make(kA), Absent(9), kMask.data());
+  B().combine_first(out, MakeArray(kA), Absent(9), kMask.data());
   EXPECT_EQ(Values(out), (std::vector<double>{0, -2, 3, 0, 0, -6, 0, -8, 0}));
 }
 
 TEST_P(ArrayOpsTest, CombineMaxMasked) {
   const std::vector<double> start = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-  NumArray out = Make(start);
-  B().combine_max(out, Make(kA), Make(kB), kMask.data());
+  NumArray out = MakeArray(start);
+  B().combine_max(out, MakeArray(kA), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(out), (std::vector<double>{1.5, 1, 3, -3, 1, 1, -6, 1, 19}));
 
   // Absent a: unmasked hands take max(out, 0), masked hands add nothing.
-  NumArray neg = Make(kA);
-  B().combine_max(neg, Absent(9), Make(kB), kMask.data());
+  NumArray neg = MakeArray(kA);
+  B().combine_max(neg, Absent(9), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(neg), (std::vector<double>{1, 0, 3, -4, 5, 0, 7, 0, 9}));
   // Absent strategy: masked add nothing, the others still take a.
-  NumArray s = Make(start);
-  B().combine_max(s, Make(kA), Absent(9), kMask.data());
+  NumArray s = MakeArray(start);
+  B().combine_max(s, MakeArray(kA), Absent(9), kMask.data());
   EXPECT_EQ(Values(s), (std::vector<double>{1, 1, 3, 1, 1, 1, 1, 1, 1}));
   // Absent out: zeros first; null mask: the plain maximum.
   NumArray fresh = Absent(9);
-  B().combine_max(fresh, Make(kA), Make(kB), kMask.data());
+  B().combine_max(fresh, MakeArray(kA), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(fresh), (std::vector<double>{0.5, 0, 3, -4, 0, 0, -7, 0, 18}));
-  NumArray plain = Make(start);
-  B().combine_max(plain, Make(kA), Make(kB), nullptr);
+  NumArray plain = MakeArray(start);
+  B().combine_max(plain, MakeArray(kA), MakeArray(kB), nullptr);
   EXPECT_EQ(Values(plain), (std::vector<double>{1, 1, 3, 1, 5, 1, 7, 1, 9}));
 }
 
 TEST_P(ArrayOpsTest, MismatchedCountsStayInBounds) {
   // Short inputs count as zeros past their end; nothing is read or written out
   // of bounds (the sanitizer build checks the latter).
-  NumArray out = Make({1, 1, 1, 1, 1, 1});
-  B().multiply_add(out, Make({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}), Make({2, 2, 2}));
+  NumArray out = MakeArray({1, 1, 1, 1, 1, 1});
+  B().multiply_add(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}), MakeArray({2, 2, 2}));
   EXPECT_EQ(Values(out), (std::vector<double>{3, 3, 3, 1, 1, 1}));
-  B().accumulate(out, Make({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+  B().accumulate(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
   EXPECT_EQ(Values(out), (std::vector<double>{4, 4, 4, 2, 2, 2}));
-  NumArray m = Make({-1, -1, -1, -1, -1, -1});
-  B().max(m, Make({-2, 5}));
+  NumArray m = MakeArray({-1, -1, -1, -1, -1, -1});
+  B().max(m, MakeArray({-2, 5}));
   EXPECT_EQ(Values(m), (std::vector<double>{-1, 5, 0, 0, 0, 0}));
   const std::vector<uint8_t> mask(6, 1);
-  NumArray c = Make({1, 1, 1, 1, 1, 1});
-  B().combine_max(c, Make({1, 1, 1, 1, 1}), Make({1, 1}), mask.data());
+  NumArray c = MakeArray({1, 1, 1, 1, 1, 1});
+  B().combine_max(c, MakeArray({1, 1, 1, 1, 1}), MakeArray({1, 1}), mask.data());
   EXPECT_EQ(Values(c), (std::vector<double>{2, 2, 1, 1, 1, 1}));
   NumArray first;
-  B().combine_first(first, Make({1, 2, 3, 4, 5}), Make({2, 2}), mask.data());
+  B().combine_first(first, MakeArray({1, 2, 3, 4, 5}), MakeArray({2, 2}), mask.data());
   EXPECT_EQ(Values(first), (std::vector<double>{2, 4, 0, 0, 0}));
   NumArray pruned;
-  B().multiply_pruned(pruned, Make({1, 1, 1, 1, 1}), Make({1}));
+  B().multiply_pruned(pruned, MakeArray({1, 1, 1, 1, 1}), MakeArray({1}));
   EXPECT_EQ(Values(pruned), (std::vector<double>{1, 0, 0, 0, 0}));
-  NumArray in_place = Make({1, 1, 1, 1, 1});
-  B().multiply_in_place_pruned(in_place, Make({3, 3}));
+  NumArray in_place = MakeArray({1, 1, 1, 1, 1});
+  B().multiply_in_place_pruned(in_place, MakeArray({3, 3}));
   EXPECT_EQ(Values(in_place), (std::vector<double>{3, 3, 0, 0, 0}));
 }
 
@@ -375,14 +370,14 @@ TEST_P(ArrayOpsTest, CollectTargetValuesZeroAndAbsentCases) {
   hands.push_back(CardBit(0) | CardBit(1));  // no spade: no reach either
   reach.push_back(0.0);
   const int32_t n = static_cast<int32_t>(hands.size());
-  NumArray node_values = Make(std::vector<double>(n, 1e-17));
-  NumArray own = Make(std::vector<double>(n, 1.0));
+  NumArray node_values = MakeArray(std::vector<double>(n, 1e-17));
+  NumArray own = MakeArray(std::vector<double>(n, 1.0));
   NumArray values, weights;
-  B().collect(values, weights, node_values, Make(reach), own, hands.data(), 44.0);
+  B().collect(values, weights, node_values, MakeArray(reach), own, hands.data(), 44.0);
   EXPECT_EQ(values[0], 0.0);
   EXPECT_EQ(weights[0], 0.0);
   // A hand that collides with only half of them still sees the other half.
-  const double s_last = BruteForceSum(hands, Make(reach), n - 1);
+  const double s_last = BruteForceSum(hands, MakeArray(reach), n - 1);
   EXPECT_NEAR(weights[n - 1] / 44.0, s_last, 1e-12 * s_last);
 
   // Absent opponent reach: s = 0 everywhere. Absent node values: values are
@@ -390,17 +385,17 @@ TEST_P(ArrayOpsTest, CollectTargetValuesZeroAndAbsentCases) {
   B().collect(values, weights, node_values, Absent(n), own, hands.data(), 1.0);
   EXPECT_EQ(Values(values), std::vector<double>(n, 0.0));
   EXPECT_EQ(Values(weights), std::vector<double>(n, 0.0));
-  B().collect(values, weights, Absent(n), Make(reach), Absent(n), hands.data(), 1.0);
+  B().collect(values, weights, Absent(n), MakeArray(reach), Absent(n), hands.data(), 1.0);
   EXPECT_EQ(Values(values), std::vector<double>(n, 0.0));
   EXPECT_EQ(Values(weights), std::vector<double>(n, 0.0));
 }
 
 TEST_P(ArrayOpsTest, AccumulateCardReach) {
   CardRecord record;
-  B().card_reach(record, 1, Make(kB), 2.0);
+  B().card_reach(record, 1, MakeArray(kB), 2.0);
   EXPECT_EQ(Values(record.reach_sums[1]), (std::vector<double>{1, 4, 0.5, 2, 0, 6, -2, 1, 4}));
   EXPECT_EQ(record.reach_sums[0].data, nullptr);
-  B().card_reach(record, 1, Make(kA), 0.5);
+  B().card_reach(record, 1, MakeArray(kA), 0.5);
   EXPECT_EQ(Values(record.reach_sums[1]),
             (std::vector<double>{1.5, 3, 2, 0, 2.5, 3, 1.5, -3, 8.5}));
   // Absent reach: the sums are sized and zeroed, nothing is added.
@@ -409,10 +404,10 @@ TEST_P(ArrayOpsTest, AccumulateCardReach) {
   // Frozen: nothing at all.
   CardRecord frozen;
   frozen.frozen = 1;
-  B().card_reach(frozen, 0, Make(kA), 1.0);
+  B().card_reach(frozen, 0, MakeArray(kA), 1.0);
   ExpectAbsent(frozen.reach_sums[0], 0);
   record.frozen = 1;
-  B().card_reach(record, 1, Make(kA), 1.0);
+  B().card_reach(record, 1, MakeArray(kA), 1.0);
   EXPECT_EQ(record.reach_sums[1][8], 8.5);
 }
 

@@ -26,39 +26,28 @@
 #include "store/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_watch.h"
+#include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-using reference_game::ClassRange;
-
+using reference_game::MakeClassSpot;
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
 constexpr int kOop = 0;
 constexpr int kIp = 1;
 
-Spot MakeSpot(const char* board, const std::vector<std::string>& oop,
-              const std::vector<std::string>& ip, double pot,
-              std::vector<std::vector<double>> lines) {
-  Spot spot;
-  spot.board = reference_game::BoardFromText(board);
-  spot.ranges[kOop] = ClassRange(oop);
-  spot.ranges[kIp] = ClassRange(ip);
-  spot.pot = pot;
-  spot.lines = std::move(lines);
-  return spot;
-}
-
 // Pot 60 on the flop: a bet of 20 that IP may raise to 60, a check that IP may
 // bet 20 behind; after a flop check-through a turn bet of 30, after a turn
 // check-through a river bet of 40, and the check-down. Calls of the flop and
 // turn bets end in showdowns before the next card.
 Spot FlopSpot(const char* flop) {
-  return MakeSpot(flop, {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                  {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                  {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+  return MakeClassSpot(flop, {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
+                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
+                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
 }
 
 // Pot 60 on the turn Kh 9h 4h 2c: a bet of 30 that IP may raise to 90, a check
@@ -66,9 +55,9 @@ Spot FlopSpot(const char* flop) {
 // check-down. After hearts and clubs, diamonds and spades are interchangeable:
 // with isomorphism the rivers of those two suits pair up.
 Spot TurnSpot() {
-  return MakeSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
-                  {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
-                  {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
+                       {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
+                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
 }
 
 // The figures of calc_results as pass values (without the half pot).
@@ -126,20 +115,7 @@ class FlopTurnSolverTest : public ::testing::Test {
 
   static void Reset() {
     StopSolverAndWait();
-    FreeSolverState();
-    g_tree_present = 0;
-    g_tree_without_values = 0;
-    RunLine("clear_lines");
-    g_ranges[0].clear();
-    g_ranges[1].clear();
-    g_board_flop = g_board_turn = g_board_river = 0;
-    g_pot[0] = g_pot[1] = 0.0;
-    g_pot[2] = 100.0;
-    g_isomorphism_by_street[1] = 1;
-    g_isomorphism_by_street[2] = 0;
-    // A fixed level keeps the builds independent of the machine's memory.
-    g_compression_setting = 0;
-    g_compression_level = 0;
+    TreeBuildTest::ResetSituation();
     g_scheduler = 0;
     g_accuracy_value = 0.0;
     g_accuracy_relative = 0;
@@ -161,12 +137,6 @@ class FlopTurnSolverTest : public ::testing::Test {
   }
 
   static SolverState& State() { return *g_solver_state; }
-
-  // The solver thread raises the count under the pass mutex.
-  static int32_t Iterations() {
-    std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
-    return g_solver_state->iterations;
-  }
 
   static Figures Results() {
     ProgressRecord r{};
@@ -303,7 +273,7 @@ void FlopTurnSolverTest::CompareIsomorphism(const Spot& spot, size_t grouped_slo
     start_text[iso] = CalcResults(start[iso], spot.pot);
     bracket.Add(start[iso]);
     RunToEnd("go " + std::to_string(kSolveIterations) + " steps");
-    ASSERT_EQ(Iterations(), kSolveIterations);
+    ASSERT_EQ(SolverIterations(), kSolveIterations);
     bracket.AddProgressHistory();
     solved[iso] = Results();
     bracket.Add(solved[iso]);
@@ -363,8 +333,9 @@ TEST_F(FlopTurnSolverTest, TurnResultsDoNotDependOnSchedulerOrThreads) {
 TEST_F(FlopTurnSolverTest, FlopSpotReachesTheRequiredAccuracy) {
 #if defined(__SANITIZE_ADDRESS__)
   // Fewer hands: the sanitizer makes every pass several times slower.
-  const Spot spot = MakeSpot("Kh9h4s", {"AA", "QQ", "T9s", "65s"}, {"JJ", "AQs", "87s"}, 60,
-                             {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+  const Spot spot =
+      MakeClassSpot("Kh9h4s", {"AA", "QQ", "T9s", "65s"}, {"JJ", "AQs", "87s"}, 60,
+                    {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
 #else
   const Spot spot = FlopSpot("Kh9h4s");
 #endif
@@ -382,9 +353,9 @@ TEST_F(FlopTurnSolverTest, FlopSpotReachesTheRequiredAccuracy) {
   EXPECT_LE(last.exploitability, target);
   for (size_t i = 0; i + 1 < g_progress_history.size(); ++i)
     EXPECT_GT(g_progress_history[i].exploitability, target) << "check " << i;
-  EXPECT_EQ(static_cast<int32_t>(last.iteration), Iterations());
+  EXPECT_EQ(static_cast<int32_t>(last.iteration), SolverIterations());
   EXPECT_EQ(last.iteration % 25, 0u);
-  EXPECT_LE(Iterations(), 500);
+  EXPECT_LE(SolverIterations(), 500);
 
   // calc_results measures the same strategies again.
   const Figures f = Results();
@@ -402,9 +373,9 @@ TEST_F(FlopTurnSolverTest, FlopSpotReachesTheRequiredAccuracy) {
 // --- Check-down values --------------------------------------------------------
 
 TEST_F(FlopTurnSolverTest, TurnCheckDownIsTheRunoutEquityWithAndWithoutIsomorphism) {
-  const Spot spot = MakeSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
-                             {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
-                             {{0, 0, 0, 0}});
+  const Spot spot =
+      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
+                    {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60, {{0, 0, 0, 0}});
   const ReferenceGame game(spot);
   for (bool iso : {true, false}) {
     Reset();
@@ -443,10 +414,10 @@ TEST_F(FlopTurnSolverTest, StopAndGoAgainContinuesTheCount) {
 
   EXPECT_EQ(RunToEnd("go 10 steps"),
             "SOLVER: started\nSOLVER: stopped (required number of steps done)\n");
-  EXPECT_EQ(Iterations(), 10);
+  EXPECT_EQ(SolverIterations(), 10);
   // 20 more cross iteration 25 of the tree, not of the run.
   const std::string second = RunToEnd("go 20 steps");
-  EXPECT_EQ(Iterations(), 30);
+  EXPECT_EQ(SolverIterations(), 30);
   ASSERT_EQ(g_progress_history.size(), 1u) << second;
   EXPECT_EQ(g_progress_history[0].iteration, 25u);
   EXPECT_TRUE(std::regex_search(second, std::regex("^SOLVER: started\nSOLVER:\nrunning time: ")))
@@ -455,15 +426,13 @@ TEST_F(FlopTurnSolverTest, StopAndGoAgainContinuesTheCount) {
   // A run without limit, stopped from outside.
   testing::internal::CaptureStdout();
   EXPECT_EQ(RunLine("go"), "go ok!\n");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (IsSolverRunning() && Iterations() < 40 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  WaitForIterations(40, std::chrono::seconds(30));
   EXPECT_TRUE(IsSolverRunning());
   EXPECT_EQ(RunLine("stop"), "stop ok!\n");
   WaitForSolver();
   const std::string third = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(std::regex_search(third, std::regex("SOLVER: stopped \\(requested\\)\n$"))) << third;
-  const int32_t stopped_at = Iterations();
+  const int32_t stopped_at = SolverIterations();
   EXPECT_GE(stopped_at, 40);
   for (const ProgressRecord& r : g_progress_history) {
     EXPECT_EQ(r.iteration % 25, 0u);
@@ -474,7 +443,7 @@ TEST_F(FlopTurnSolverTest, StopAndGoAgainContinuesTheCount) {
   // 30 more: the first check falls on the first multiple of 25 past the stop.
   RunToEnd("go 30 steps");
   const int32_t total = stopped_at + 30;
-  EXPECT_EQ(Iterations(), total);
+  EXPECT_EQ(SolverIterations(), total);
   ASSERT_FALSE(g_progress_history.empty());
   EXPECT_EQ(static_cast<int32_t>(g_progress_history[0].iteration), (stopped_at / 25 + 1) * 25);
   // calc_results runs on this thread: with one OpenMP thread its sums repeat
@@ -486,7 +455,7 @@ TEST_F(FlopTurnSolverTest, StopAndGoAgainContinuesTheCount) {
   // nothing of the stops, the checks or calc_results leaked into the solving.
   ASSERT_NO_FATAL_FAILURE(Build(spot, true, false));
   RunToEnd("go " + std::to_string(total) + " steps");
-  ASSERT_EQ(Iterations(), total);
+  ASSERT_EQ(SolverIterations(), total);
   ExpectNear(Results(), pieces, 0.0, "one run against four");
 }
 

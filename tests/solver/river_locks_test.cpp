@@ -24,13 +24,9 @@ constexpr int kIp = 1;
 // Checked down to the river, where OOP checks and IP checks behind or bets 10
 // into a call or a fold: IP's river node has two actions on every river board.
 reference_game::Spot RiverBetSpot() {
-  reference_game::Spot spot;
-  spot.board = reference_game::BoardFromText("2c7d8h");
-  spot.ranges[0] = reference_game::RangeFromText("AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s");
-  spot.ranges[1] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c QsJs");
-  spot.pot = 60;
-  spot.lines = {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 10}};
-  return spot;
+  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
+                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c QsJs", 60,
+                                  {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 10}});
 }
 
 class RiverLocksTest : public TreeBuildTest {
@@ -39,11 +35,8 @@ class RiverLocksTest : public TreeBuildTest {
   // iterations, so that the regrets hold something.
   static void BuildAndSolve() {
     ResetSituation();
-    for (const std::string& line : reference_game::EngineCommands(RiverBetSpot(), true))
-      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
-    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
+    ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(RiverBetSpot()));
     SolverState& state = State();
-    ASSERT_TRUE(AllocateStoreValues(state));
     double out[2];
     for (int i = 0; i < 3; ++i) {
       TraverseTree(&state, out, kIp, PASS_SOLVE);

@@ -22,7 +22,9 @@
 #include "store/node_store.h"
 #include "store/street_values.h"
 #include "support/engine_harness.h"
+#include "support/idle_store.h"
 #include "support/reference_game.h"
+#include "support/solver_watch.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -80,13 +82,7 @@ TEST(RunLimits, SecondsAreWholeAndOnlyPositiveLimitsCount) {
 // OOP holds the nuts or air, IP a bluff catcher; OOP bets the pot or checks
 // down. Small enough that a run of thousands of iterations takes moments.
 Spot PolarSpot() {
-  Spot spot;
-  spot.board = reference_game::BoardFromText("2c7d8hJs3s");
-  spot.ranges[0] = reference_game::RangeFromText("AcAd 4c4d");
-  spot.ranges[1] = reference_game::RangeFromText("KhKs");
-  spot.pot = 100;
-  spot.lines = {{100}, {0, 0}};
-  return spot;
+  return reference_game::MakeSpot("2c7d8hJs3s", "AcAd 4c4d", "KhKs", 100, {{100}, {0, 0}});
 }
 
 class SolverRunTest : public ::testing::Test {
@@ -117,12 +113,6 @@ class SolverRunTest : public ::testing::Test {
   }
 
   static SolverState& State() { return *g_solver_state; }
-
-  // The solver thread raises the count under the pass mutex.
-  static int32_t Iterations() {
-    std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
-    return g_solver_state->iterations;
-  }
 
   // Runs a go line and waits for the run's end; the console lines it printed.
   static std::string RunToEnd(const std::string& go_line, std::string* reply) {
@@ -226,9 +216,7 @@ TEST_F(SolverRunTest, HugeStepLimitKeepsRunningUntilStopped) {
             "SOLVER: started\nSOLVER: stopped (required number of steps done)\n");
   testing::internal::CaptureStdout();
   EXPECT_EQ(RunLine("go 2147483647 steps"), "go ok!\n");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (IsSolverRunning() && Iterations() < 200 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  WaitForIterations(200, std::chrono::seconds(20));
   EXPECT_TRUE(IsSolverRunning());
   EXPECT_EQ(RunLine("go"), "ERROR: go Can't do that when solver is running\n");
   EXPECT_EQ(RunLine("stop"), "stop ok!\n");
@@ -295,21 +283,9 @@ TEST_F(SolverRunTest, GoRefusesBadLinesAndStartsNothing) {
 }
 
 // A store whose values can never be allocated.
-class UnallocatableStore : public NodeStore {
+class UnallocatableStore : public IdleStore {
  public:
   bool Allocate() override { return false; }
-  int32_t GetHandCount(int32_t, int32_t) override { return 0; }
-  std::vector<NumArray> GetStrategy(int32_t, int32_t, const float*) override { return {}; }
-  void SetActionValues(int32_t, int32_t, int32_t, const NumArray&) override {}
-  void UpdateRegrets(int32_t, int32_t, const NumArray&, const std::vector<NumArray>&,
-                     CompressedBlock*, const std::vector<int16_t>*, double) override {}
-  void AccumulateStrategy(int32_t, int32_t, const std::vector<NumArray>&, const NumArray&,
-                          double) override {}
-  int64_t GetValueCount(int32_t) override { return 0; }
-  void Write(ByteWriter&) override {}
-  void Read(ByteReader&) override {}
-  CompressedBlock* OpenValues(CompressedBlock*, int32_t, int32_t) override { return nullptr; }
-  CompressedBlock* CloseValues(CompressedBlock*, int32_t, bool) override { return nullptr; }
   NodeLockRecord* GetLockRecord(int32_t, int32_t) override { return &record_; }
 
  private:

@@ -26,13 +26,9 @@ constexpr int kIp = 1;
 // OOP may bet 10 on the flop (the call ends the hand before the turn), and
 // bet 20 on the turn or the river after checks.
 Spot FlopSpot() {
-  Spot spot;
-  spot.board = reference_game::BoardFromText("2c7d8h");
-  spot.ranges[kOop] = reference_game::RangeFromText("AcAd KhKs QcQd 9s9h Ts9s 6c5c");
-  spot.ranges[kIp] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s");
-  spot.pot = 60;
-  spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 0, 20}};
-  return spot;
+  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c",
+                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s", 60,
+                                  {{10}, {0, 0, 20}, {0, 0, 0, 0, 20}});
 }
 
 class SplitSolvingTest : public TreeBuildTest {
@@ -40,13 +36,6 @@ class SplitSolvingTest : public TreeBuildTest {
   void TearDown() override {
     DestroySplitTasks(splits_);
     TreeBuildTest::TearDown();
-  }
-
-  static void Build(const Spot& spot) {
-    for (const std::string& line : reference_game::EngineCommands(spot, true))
-      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
-    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-    ASSERT_TRUE(AllocateStoreValues(State()));
   }
 
   void Walk(int32_t street) {
@@ -64,7 +53,7 @@ class SplitSolvingTest : public TreeBuildTest {
 };
 
 TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   const SolverState& state = State();
   const DealTree& deal = *state.deal_tree;
 
@@ -93,7 +82,7 @@ TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
 }
 
 TEST_F(SplitSolvingTest, AnUnsolvedTreeGivesEachSubgameOneIterationPerPlayer) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   SolverState& state = State();
   ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
   ASSERT_EQ(Run("rebuild_forgotten_streets"), "rebuild_forgotten_streets ok!\n");
@@ -123,7 +112,7 @@ TEST_F(SplitSolvingTest, AStreetWithoutSplitsSolvesNothing) {
   river.board = reference_game::BoardFromText("2c7d8hJs3s");
   river.lines = {{10}, {0, 20}};
   river.ranges[kIp] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s");
-  ASSERT_NO_FATAL_FAILURE(Build(river));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(river));
   SolverState& state = State();
   ASSERT_EQ(Run("solve_all_splits turns"), "solve_all_splits ok!\n");
   EXPECT_EQ(state.first_forgotten_street, -1);

@@ -16,6 +16,7 @@
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
 #include "solver/terminal_nodes.h"
+#include "support/num_arrays.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -102,12 +103,6 @@ std::vector<double> RandomReach(std::mt19937& rng, size_t n) {
   return r;
 }
 
-NumArray ToArray(const std::vector<double>& values) {
-  NumArray a(static_cast<int32_t>(values.size()));
-  std::copy(values.begin(), values.end(), a.data);
-  return a;
-}
-
 // The two builds, called directly.
 struct Build {
   const char* name;
@@ -177,7 +172,7 @@ TEST(TerminalKernels, ExactValuesMatchBruteForce) {
     const auto showdown = brute.Showdown(r, v);
     const double scale = Scale(r, v);
 
-    const NumArray in = ToArray(r);
+    const NumArray in = MakeArray(r);
     NumArray out;
     EvaluateFold(rec, out, in, v, true);
     ASSERT_EQ(out.count, n);
@@ -281,7 +276,7 @@ TEST(TerminalKernels, CombinedKernelsMatchTheirSeparateKernels) {
 
   // The wrappers size both outputs to the board, or leave both absent.
   NumArray out_a, out_b;
-  const NumArray in_a = ToArray(ra), in_b = ToArray(rb);
+  const NumArray in_a = MakeArray(ra), in_b = MakeArray(rb);
   NumArray absent_copy;
   absent_copy.count = n;
   EvaluateRiverEndPair(rec, out_a, out_b, in_a, a, b);
@@ -314,7 +309,7 @@ TEST(TerminalKernels, GroupedKernelsAreMeansOverSpreadReach) {
     const RiverDealRecord& rec = River(*tree);
     const int32_t m = static_cast<int32_t>(rec.group_sizes.size());
     const auto group_reach = RandomReach(rng, static_cast<size_t>(m));
-    const NumArray in = ToArray(group_reach);
+    const NumArray in = MakeArray(group_reach);
     for (bool showdown : {false, true}) {
       // The group kernel knows no strength inside a group: with flag 2 a group
       // mixes strengths, so only folds compare there.
@@ -353,7 +348,7 @@ TEST(TerminalKernels, UniformVariantsOnlyBelowIterationZero) {
   const int32_t n = rec.HandCount();
   ASSERT_EQ(n, 1081);
   const double v = 1.25;
-  const NumArray ones = ToArray(std::vector<double>(n, 1.0));
+  const NumArray ones = MakeArray(std::vector<double>(n, 1.0));
   NumArray out;
   // Full board, reach 1 everywhere: 990 of the 1081 hands avoid each hand.
   EvaluateFold(rec, out, ones, v, false);
@@ -366,7 +361,7 @@ TEST(TerminalKernels, UniformVariantsOnlyBelowIterationZero) {
     // Showdown without card removal: f * v * (weaker reach - stronger reach).
     std::mt19937 rng(5);
     const auto r = RandomReach(rng, static_cast<size_t>(n));
-    EvaluateShowdown(rec, out, ToArray(r), v, false);
+    EvaluateShowdown(rec, out, MakeArray(r), v, false);
     for (int32_t i = 0; i < n; ++i) {
       double expect = 0.0;
       for (int32_t j = 0; j < n; ++j) {
@@ -394,7 +389,7 @@ TEST(TerminalKernels, ZeroThresholdsAndTies) {
   std::mt19937 rng(11);
   const auto r = RandomReach(rng, static_cast<size_t>(n));
   NumArray out;
-  EvaluateShowdown(rec, out, ToArray(r), 3.0, false);
+  EvaluateShowdown(rec, out, MakeArray(r), 3.0, false);
   for (int32_t i = 0; i < n; ++i) ASSERT_NEAR(out[i], 0.0, 1e-12 * Scale(r, 3.0));
 
   // A total of 1e-39 after the payoff: below FLT_MIN, far above DBL_MIN.
@@ -403,9 +398,9 @@ TEST(TerminalKernels, ZeroThresholdsAndTies) {
   std::vector<double> tiny(static_cast<size_t>(board.HandCount()), 0.0);
   tiny[17] = 1e-39;
   NumArray sd, fold, a, b;
-  EvaluateShowdown(board, sd, ToArray(tiny), 1.0, false);
-  EvaluateFold(board, fold, ToArray(tiny), 1.0, false);
-  EvaluateRiverEndPair(board, a, b, ToArray(tiny), 1.0, 1.0);
+  EvaluateShowdown(board, sd, MakeArray(tiny), 1.0, false);
+  EvaluateFold(board, fold, MakeArray(tiny), 1.0, false);
+  EvaluateRiverEndPair(board, a, b, MakeArray(tiny), 1.0, 1.0);
   int real = 0;
   for (int32_t i = 0; i < board.HandCount(); ++i) {
     ASSERT_EQ(sd[i], 0.0);
@@ -417,7 +412,7 @@ TEST(TerminalKernels, ZeroThresholdsAndTies) {
   }
   EXPECT_EQ(real, 990);
   // No reach at all: zeros.
-  EvaluateFold(board, fold, ToArray(std::vector<double>(board.HandCount(), 0.0)), 1.0, false);
+  EvaluateFold(board, fold, MakeArray(std::vector<double>(board.HandCount(), 0.0)), 1.0, false);
   EXPECT_TRUE(std::all_of(fold.data, fold.data + fold.count, [](double x) { return x == 0.0; }));
 
   // Reach only on the weakest group: stronger hands win it (less what they
@@ -425,7 +420,7 @@ TEST(TerminalKernels, ZeroThresholdsAndTies) {
   std::vector<double> weakest(static_cast<size_t>(board.HandCount()), 0.0);
   const int first = board.strength_groups[0];
   for (int i = 0; i < first; ++i) weakest[i] = 0.5;
-  EvaluateShowdown(board, sd, ToArray(weakest), 2.0, false);
+  EvaluateShowdown(board, sd, MakeArray(weakest), 2.0, false);
   for (int32_t i = 0; i < board.HandCount(); ++i) {
     double expect = 0.0;
     if (i >= first)
@@ -444,7 +439,7 @@ TEST(TerminalKernels, MostStrengthGroupsFitTheWorkingArea) {
   const auto r = RandomReach(rng, 1081);
   const BruteForce brute(rec.board, rec.hands);
   NumArray out;
-  EvaluateShowdown(rec, out, ToArray(r), -1.0, false);
+  EvaluateShowdown(rec, out, MakeArray(r), -1.0, false);
   ExpectClose(out.data, brute.Showdown(r, -1.0), Scale(r, 1.0), "showdown");
 
   // Every hand its own strength group, over the most hands a board can have:
@@ -495,7 +490,7 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
       state.pass_mode = mode;
       for (TreeNode* node : {&showdown, &fold}) {
         NodeCursor cursor(&state, node, 0, 0);
-        cursor.in0 = ToArray(r);
+        cursor.in0 = MakeArray(r);
         cursor.out1.count = 99;  // untouched outside mode 0
         TraverseTerminal(cursor);
         ASSERT_EQ(cursor.out0.count, n);
@@ -548,7 +543,7 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
     const BruteForce brute(0, hands);
     const auto r = RandomReach(rng, hands.size());
     NodeCursor cursor(&state, &fold, turn_slot, -1);
-    cursor.in0 = ToArray(r);
+    cursor.in0 = MakeArray(r);
     TraverseTerminal(cursor);
     ASSERT_EQ(cursor.out0.count, static_cast<int32_t>(hands.size()));
     ExpectClose(cursor.out0.data, brute.Fold(r, 2.0), Scale(r, 2.0), "fold");
@@ -573,13 +568,13 @@ TEST(TerminalKernels, GroupedBoardGivesGroupValuesOnlyWhenSolving) {
   for (int mode : {0, 1, 2}) {
     state.pass_mode = mode;
     NodeCursor cursor(&state, &showdown, 0, 0);
-    cursor.in0 = ToArray(std::vector<double>(static_cast<size_t>(m), 1.0));
+    cursor.in0 = MakeArray(std::vector<double>(static_cast<size_t>(m), 1.0));
     TraverseTerminal(cursor);
     EXPECT_EQ(cursor.out0.count, mode == 1 ? m : rec.HandCount()) << mode;
   }
   // The end pair on a grouped board gives what the two end nodes give.
   NumArray a, b, sd, fold;
-  const NumArray in = ToArray(std::vector<double>(static_cast<size_t>(m), 0.25));
+  const NumArray in = MakeArray(std::vector<double>(static_cast<size_t>(m), 0.25));
   EvaluateRiverEndPair(rec, a, b, in, 2.0, -1.0);
   EvaluateShowdown(rec, sd, in, 2.0, true);
   EvaluateFold(rec, fold, in, -1.0, true);

@@ -32,7 +32,7 @@
 namespace {
 
 using reference_game::ClassRange;
-
+using reference_game::MakeSpot;
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
@@ -41,17 +41,6 @@ constexpr int kIp = 1;
 
 // A river with no straight or flush for the hands below.
 const char* const kRiverBoard = "2c7d8hJs3s";
-
-Spot MakeSpot(const char* board, const char* oop, const char* ip, double pot,
-              std::vector<std::vector<double>> lines) {
-  Spot spot;
-  spot.board = reference_game::BoardFromText(board);
-  spot.ranges[kOop] = reference_game::RangeFromText(oop);
-  spot.ranges[kIp] = reference_game::RangeFromText(ip);
-  spot.pot = pot;
-  spot.lines = std::move(lines);
-  return spot;
-}
 
 // The engine's uniform strategy: 1/n rounded to a float, as its stores hand out
 // the default of an untouched node (so three actions sum to a little over 1).
@@ -91,16 +80,6 @@ class TreePassTest : public TreeBuildTest {
     g_scheduler = saved_scheduler_;
     g_current_iteration = 0;
     TreeBuildTest::TearDown();
-  }
-
-  // Sets the spot up through the protocol, builds the tree and allocates every
-  // store's values, as go does before its first iteration.
-  static void Build(const Spot& spot, bool isomorphism_off = true) {
-    for (const std::string& line : reference_game::EngineCommands(spot, isomorphism_off))
-      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
-    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-    SolverState& state = State();
-    ASSERT_TRUE(AllocateStoreValues(state));
   }
 
   struct Values {
@@ -173,7 +152,7 @@ Spot FlopSpot() {
 
 TEST_F(TreePassTest, RiverUniformValuesAndBestResponsesMatchTheReference) {
   const Spot spot = RiverSpot();
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   const reference_game::Strategy uniform = FloatUniform(game);
   for (int p = 0; p < 2; ++p) {
@@ -187,7 +166,7 @@ TEST_F(TreePassTest, RiverUniformValuesAndBestResponsesMatchTheReference) {
 
 TEST_F(TreePassTest, RiverSolvingPassesConverge) {
   const Spot spot = RiverSpot();
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   const double start = Exploitability();
   Solve(300);
@@ -214,7 +193,7 @@ TEST_F(TreePassTest, SolvingPassValuesFollowTheExploringDefault) {
   const reference_game::Strategy explore = FloatExplore(game);
   for (int p = 0; p < 2; ++p) {
     ResetSituation();
-    ASSERT_NO_FATAL_FAILURE(Build(spot));
+    ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
     double out[2];
     TraverseTree(&State(), out, p, PASS_SOLVE);
     EXPECT_NEAR(out[0], game.GameValue(p, explore), 1e-9) << "player " << p;
@@ -247,7 +226,7 @@ TEST_F(TreePassTest, CombinedEndKernelsOnlyForACallThenAFold) {
   ASSERT_EQ(swapped_nodes.size(), 2u);
   for (int p = 0; p < 2; ++p) {
     ResetSituation();
-    ASSERT_NO_FATAL_FAILURE(Build(spot));
+    ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
     SolverState& state = State();
     for (int d : swapped_nodes) {
       std::vector<int32_t>& children = state.nodes[static_cast<size_t>(d)].children;
@@ -261,7 +240,7 @@ TEST_F(TreePassTest, CombinedEndKernelsOnlyForACallThenAFold) {
 }
 
 TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
-  ASSERT_NO_FATAL_FAILURE(Build(RiverSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(RiverSpot()));
   SolverState& state = State();
   const int32_t t = state.start_turn_slot, r = state.start_river_slot;
   const Values before = Evaluate(kOop);
@@ -311,7 +290,7 @@ TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
 TEST_F(TreePassTest, FlopCheckDownIsTheRunoutEquity) {
   const Spot spot = MakeSpot("2c7d8h", "AcAd KhKs 9s9h Ts9s 6c5c", "AhAs KcKd Th9h 6d5d 8c8s", 60,
                              {{0, 0, 0, 0, 0, 0}});
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   for (int p = 0; p < 2; ++p) {
     const Values v = Evaluate(p);
@@ -323,14 +302,14 @@ TEST_F(TreePassTest, FlopCheckDownIsTheRunoutEquity) {
 TEST_F(TreePassTest, TurnCheckDownIsTheRunoutEquity) {
   const Spot spot = MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c", "AhAs QcQd Th9h 6d5d 8c8s", 60,
                              {{0, 0, 0, 0}});
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   EXPECT_NEAR(Evaluate(kOop).ev, game.CheckDownEv(kOop), 1e-9);
   EXPECT_NEAR(Evaluate(kIp).ev, game.CheckDownEv(kIp), 1e-9);
 }
 
 TEST_F(TreePassTest, SchedulersAndThreadCountsAgree) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   g_scheduler = 0;
   omp_set_num_threads(1);
   const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
@@ -349,7 +328,7 @@ TEST_F(TreePassTest, SchedulersAndThreadCountsAgree) {
 }
 
 TEST_F(TreePassTest, PassesGiveTheSameFiguresWithFlushToZeroOnTheCaller) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   // One thread: the tasks' results then add up in one order.
   g_scheduler = 0;
   omp_set_num_threads(1);
@@ -374,12 +353,12 @@ TEST_F(TreePassTest, IsomorphismOnAndOffAgree) {
   spot.pot = 60;
   spot.lines = {{10}, {0, 0, 10}, {0, 0, 0, 0, 0, 0}};
 
-  ASSERT_NO_FATAL_FAILURE(Build(spot, false));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot, false));
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
   ASSERT_LT(State().deal_tree->turn_records.size(), 49u);
   const Values on[2] = {Evaluate(kOop), Evaluate(kIp)};
   ResetSituation();
-  ASSERT_NO_FATAL_FAILURE(Build(spot, true));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot, true));
   ASSERT_FALSE(State().flags & ISOMORPHISM_ON);
   ASSERT_EQ(State().deal_tree->turn_records.size(), 49u);
   for (int p = 0; p < 2; ++p) {
@@ -429,7 +408,7 @@ PhaseCounts RunPhases(SolverState& state, int player, int mode, ValueTarget* tar
 }
 
 TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   SolverState& state = State();
   const size_t slots = state.deal_tree->turn_records.size();
   ASSERT_EQ(slots, 49u);
@@ -452,7 +431,7 @@ TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
 // collect order. Either way every task runs once and the combine walk still
 // takes them back in collect order.
 TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   SolverState& state = State();
   omp_set_num_threads(2);
   for (uint32_t scheduler : {0u, 1u, 2u}) {
@@ -519,7 +498,7 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
 // finishes first: a batch run backwards or shuffled gives the same bits as one
 // run in collect order.
 TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   Solve(3);  // strategies away from uniform
   SolverState& state = State();
   auto pass = [&](int player, int order) {
@@ -566,7 +545,7 @@ TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
   };
   auto run = [&](uint32_t scheduler, int threads) {
     ResetSituation();
-    Build(FlopSpot());
+    BuildSpotWithValues(FlopSpot());
     g_scheduler = scheduler;
     omp_set_num_threads(threads);
     Solve(4);
@@ -588,8 +567,8 @@ TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
 }
 
 TEST_F(TreePassTest, TurnRootedPassMakesOneTaskPerRiverSlot) {
-  ASSERT_NO_FATAL_FAILURE(
-      Build(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h", "AhAs QcQd Th9h", 60, {{0, 10}, {0, 0, 0, 0}})));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(
+      MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h", "AhAs QcQd Th9h", 60, {{0, 10}, {0, 0, 0, 0}})));
   SolverState& state = State();
   const size_t slots = state.deal_tree->turn_records[0].river_records.size();
   ASSERT_EQ(slots, 48u);
@@ -603,7 +582,7 @@ TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
   // OOP never bets: the subgames below the bets get no reach, yet keep their
   // place in the task order, and IP's value is the check-down value.
   const Spot spot = FlopSpot();
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   const DealTree& deal = *state.deal_tree;
   auto never_bet = [&](TreeNode& node, int32_t turn_slot, int32_t hands) {
@@ -635,7 +614,7 @@ TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
 TEST_F(TreePassTest, ForgottenStreetsAnswerWithTheKeptValues) {
   const Spot spot =
       MakeSpot("2c7d8h", "AcAd KhKs 9s9h Ts9s", "AhAs KcKd Th9h 6d5d", 60, {{0, 0, 0, 0, 0, 0}});
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   const size_t hands = state.deal_tree->hands.size();
   // Nothing kept yet: zeros of the flop's hand count, and no subgame walked.
@@ -656,7 +635,7 @@ TEST_F(TreePassTest, ForgottenStreetsAnswerWithTheKeptValues) {
 
 TEST_F(TreePassTest, TurnTargetTakesOneTurnCardAndKeptRiverValues) {
   const Spot spot = FlopSpot();
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   Evaluate(kOop);  // keeps the river values of every turn card
   TreeNode* turn_node = nullptr;
@@ -678,9 +657,9 @@ TEST_F(TreePassTest, TurnTargetTakesOneTurnCardAndKeptRiverValues) {
 }
 
 TEST_F(TreePassTest, TurnRootedSolvingConvergesOnEveryScheduler) {
-  ASSERT_NO_FATAL_FAILURE(
-      Build(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c", "AhAs QcQd Th9h 6d5d 8c8s", 60,
-                     {{0, 0, 20}, {0, 20}, {0, 0, 0, 0}})));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c",
+                                                       "AhAs QcQd Th9h 6d5d 8c8s", 60,
+                                                       {{0, 0, 20}, {0, 20}, {0, 0, 0, 0}})));
   const double start = Exploitability();
   // Mostly on the pool: OpenMP teams that spin between batches crawl on a
   // loaded machine (tests run side by side).
@@ -695,7 +674,7 @@ TEST_F(TreePassTest, TurnRootedSolvingConvergesOnEveryScheduler) {
 
 TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
   const Spot spot = RiverSpot();
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   const ReferenceGame game(spot);
   ValueTarget target;
@@ -731,7 +710,7 @@ TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
 TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
   const Spot spot =
       MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s", "AhAs QcQd Th9h 6d5d", 60, {{0, 0, 0, 0}});
-  ASSERT_NO_FATAL_FAILURE(Build(spot));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   TreeNode* river = nullptr;
   for (TreeNode& node : state.nodes)
@@ -792,7 +771,7 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
 
 TEST_F(TreePassTest, WorkerPoolRunsManyShortBatchesAndRestarts) {
   ASSERT_NO_FATAL_FAILURE(
-      Build(MakeSpot("2c7d8hKs", "AcAd KhKc", "AhAs QcQd", 60, {{0, 0, 0, 0}})));
+      BuildSpotWithValues(MakeSpot("2c7d8hKs", "AcAd KhKc", "AhAs QcQd", 60, {{0, 0, 0, 0}})));
   g_scheduler = 2;
   const Values first = Evaluate(kOop);
   for (int i = 0; i < 200; ++i) {
@@ -808,7 +787,7 @@ TEST_F(TreePassTest, WorkerPoolRunsManyShortBatchesAndRestarts) {
 TEST_F(TreePassTest, FlopSolvingPassesConverge) {
   // Turn tasks with the river walked inside them, 16-bit river regrets and
   // strategy sums from iteration 61 on.
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   g_scheduler = 2;
   const double start = Exploitability();
   Solve(100);

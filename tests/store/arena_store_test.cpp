@@ -13,50 +13,14 @@
 #include "platform/memory_status.h"
 #include "platform/virtual_memory.h"
 #include "store/value_kernels16.h"
+#include "support/byte_buffers.h"
+#include "support/num_arrays.h"
 
 namespace {
-
-class BufferWriter : public ByteWriter {
- public:
-  void Write(const void* data, uint64_t n) override {
-    const auto* p = static_cast<const uint8_t*>(data);
-    bytes.insert(bytes.end(), p, p + n);
-  }
-  std::vector<uint8_t> bytes;
-};
-
-class BufferReader : public ByteReader {
- public:
-  BufferReader(const std::vector<uint8_t>& bytes, int32_t version) : bytes_(bytes), version_(version) {}
-  void Read(void* dst, uint64_t n) override {
-    if (n > bytes_.size() - position_) throw std::runtime_error("short input");
-    std::memcpy(dst, bytes_.data() + position_, n);
-    position_ += n;
-  }
-  int32_t FormatVersion() const override { return version_; }
-  size_t position() const { return position_; }
-
- private:
-  const std::vector<uint8_t>& bytes_;
-  int32_t version_;
-  size_t position_ = 0;
-};
-
-template <typename T>
-void Append(std::vector<uint8_t>& bytes, T value) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&value);
-  bytes.insert(bytes.end(), p, p + sizeof value);
-}
 
 // Two turn slots with boards of 45 and 44 hands, and one board of 43.
 std::unique_ptr<BoardLayout> ExampleLayout(int32_t actions) {
   return MakeBoardLayout(actions, {{45, 44}, {43}});
-}
-
-NumArray MakeArray(const std::vector<double>& values) {
-  NumArray a(static_cast<int32_t>(values.size()));
-  for (size_t k = 0; k < values.size(); ++k) a[static_cast<int32_t>(k)] = values[k];
-  return a;
 }
 
 struct Board {

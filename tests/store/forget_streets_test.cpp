@@ -39,13 +39,8 @@ constexpr int kIp = 1;
 const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
 
 Spot FlopSpot() {
-  Spot spot;
-  spot.board = reference_game::BoardFromText("2c7d8h");
-  spot.ranges[kOop] = reference_game::RangeFromText("AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d");
-  spot.ranges[kIp] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c");
-  spot.pot = 60;
-  spot.lines = kLines;
-  return spot;
+  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d",
+                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c", 60, kLines);
 }
 
 Spot TurnSpot() {
@@ -78,12 +73,6 @@ class ForgetStreetsTest : public TreeBuildTest {
     StopSolverAndWait();
     omp_set_num_threads(saved_threads_);
     TreeBuildTest::TearDown();
-  }
-
-  static void Build(const Spot& spot) {
-    for (const std::string& line : reference_game::EngineCommands(spot, true))
-      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
-    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
   }
 
   // Iterations as the solver thread makes them, on this thread.
@@ -185,7 +174,7 @@ class ForgetStreetsTest : public TreeBuildTest {
 };
 
 TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   const uint64_t fresh_counters[4] = {State().storage_counters[0], State().storage_counters[1],
                                       State().storage_counters[2], State().storage_counters[3]};
   const uint64_t fresh_totals[4] = {State().storage_totals[0], State().storage_totals[1],
@@ -265,7 +254,7 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
 }
 
 TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   Solve(80);
   SolverState& state = State();
   const DealTree& deal = *state.deal_tree;
@@ -336,7 +325,7 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
 }
 
 TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   Solve(100);
   const double exploitability = Exploitability();
   SolverState& state = State();
@@ -373,7 +362,7 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
 }
 
 TEST_F(ForgetStreetsTest, SplitSolvingOfAForgottenStreetMakesItsStoresFirst) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   Solve(70);
   SolverState& state = State();
   const int32_t split = SplitOn(3);
@@ -389,7 +378,7 @@ TEST_F(ForgetStreetsTest, SplitSolvingOfAForgottenStreetMakesItsStoresFirst) {
 }
 
 TEST_F(ForgetStreetsTest, TurnRootedRiverSplitsAreSolvedCardByCard) {
-  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(TurnSpot()));
   Solve(150);
   const int32_t split = SplitOn(3);
   const BoardStrategies before = RiverStrategies(split);
@@ -404,7 +393,7 @@ TEST_F(ForgetStreetsTest, TurnRootedRiverSplitsAreSolvedCardByCard) {
 }
 
 TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
-  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   SolverState& state = State();
   // Built, never solved: the records keep no reach.
   EXPECT_EQ(Run("solve_all_splits rivers"),
@@ -434,7 +423,7 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
     }
 
   // The street a tree starts on has nothing before it to keep its reach.
-  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(TurnSpot()));
   SolverState& turn_state = State();
   EXPECT_EQ(Run("forget turns"), "ERROR: forget turns: the tree starts on or after that street\n");
   EXPECT_EQ(Run("solve_all_splits turns"), "ERROR: solve_all_splits turns hold no stored reach\n");
@@ -447,7 +436,7 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
 }
 
 TEST_F(ForgetStreetsTest, ForgottenRiverMemoryGoesBackToTheSystem) {
-  ASSERT_NO_FATAL_FAILURE(Build(WideFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(WideFlopSpot()));
   // A few iterations write every river regret row, so its pages are resident.
   Solve(2);
   uint64_t river_block_bytes = 0, river_regret_bytes = 0;

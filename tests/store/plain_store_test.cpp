@@ -10,47 +10,15 @@
 
 #include "store/composite_store.h"
 #include "store/lock_record_io.h"
+#include "support/byte_buffers.h"
+#include "support/num_arrays.h"
 
 namespace {
 
-class BufferWriter : public ByteWriter {
- public:
-  void Write(const void* data, uint64_t n) override {
-    const auto* p = static_cast<const uint8_t*>(data);
-    bytes.insert(bytes.end(), p, p + n);
-  }
-  std::vector<uint8_t> bytes;
-};
+// The format version the plain stores' reads are checked under.
+constexpr int32_t kVersion = 5;
 
-class BufferReader : public ByteReader {
- public:
-  explicit BufferReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-  void Read(void* dst, uint64_t n) override {
-    if (n > bytes_.size() - position_) throw std::runtime_error("short input");
-    std::memcpy(dst, bytes_.data() + position_, n);
-    position_ += n;
-  }
-  int32_t FormatVersion() const override { return 5; }
-  size_t position() const { return position_; }
-
- private:
-  const std::vector<uint8_t>& bytes_;
-  size_t position_ = 0;
-};
-
-template <typename T>
-void Append(std::vector<uint8_t>& bytes, T value) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&value);
-  bytes.insert(bytes.end(), p, p + sizeof value);
-}
-
-NumArray Values(const std::vector<double>& v) {
-  NumArray a(static_cast<int32_t>(v.size()));
-  for (size_t k = 0; k < v.size(); ++k) a[static_cast<int32_t>(k)] = v[k];
-  return a;
-}
-
-NumArray Constant(int32_t n, double value) { return Values(std::vector<double>(n, value)); }
+NumArray Constant(int32_t n, double value) { return MakeArray(std::vector<double>(n, value)); }
 
 std::vector<float> Row(const PlainStore& store, int32_t action) {
   const FloatArray& row = store.row(action);
@@ -89,7 +57,7 @@ TEST(PlainStoreTest, StrategyDefaultsSingleActionAndGeneralForm) {
   v[2] = 1e-39;
   v[9] = 0.0;
   v[10] = FLT_MIN;
-  single.SetActionValues(-1, -1, 0, Values(v));
+  single.SetActionValues(-1, -1, 0, MakeArray(v));
   std::vector<NumArray> one = single.GetStrategy(-1, -1, defaults);
   for (int k = 0; k < kWidth; ++k)
     EXPECT_NEAR(one[0][k], (k == 1 || k == 2 || k == 9) ? 0.5 : 1.0, 1e-6) << k;
@@ -101,7 +69,7 @@ TEST(PlainStoreTest, StrategyDefaultsSingleActionAndGeneralForm) {
   for (int a = 0; a < 5; ++a) {
     std::vector<double> row(wide);
     for (int k = 0; k < wide; ++k) row[k] = (k % 7 == 0) ? 0.0 : (a + 1) * 0.37 + k % 13;
-    five.SetActionValues(-1, -1, a, Values(row));
+    five.SetActionValues(-1, -1, a, MakeArray(row));
   }
   std::vector<NumArray> s = five.GetStrategy(-1, -1, defaults);
   for (int k = 0; k < wide; ++k) {
@@ -120,15 +88,15 @@ TEST(PlainStoreTest, RegretUpdateEdgeCasesInBothForms) {
   std::vector<double> start(kWidth, 1.0);
   start[0] = start[9] = 2.0;
   start[1] = start[10] = 0.0;
-  store.SetActionValues(-1, -1, 0, Values(start));
+  store.SetActionValues(-1, -1, 0, MakeArray(start));
   std::vector<double> node(kWidth, 1.0), action(kWidth, 1.0);
   action[0] = action[9] = 1.0 - 5.0;   // d = -5 on 2.0
   action[1] = action[10] = 1.0 + 16;   // d = 16 on 0
   std::vector<NumArray> actions;
-  actions.push_back(Values(action));
+  actions.push_back(MakeArray(action));
   actions.push_back(NumArray());  // absent: d = -node value
   actions.back().count = kWidth;
-  store.UpdateRegrets(-1, -1, Values(node), actions, nullptr, nullptr, 1.0);
+  store.UpdateRegrets(-1, -1, MakeArray(node), actions, nullptr, nullptr, 1.0);
   const std::vector<float> r0 = Row(store, 0);
   EXPECT_EQ(r0[0], 0.0f);
   EXPECT_EQ(r0[9], 0.0f);
@@ -257,7 +225,7 @@ TEST(StoreSerialisationTest, MaskRunEncodings) {
   for (const std::vector<uint8_t>& mask :
        {std::vector<uint8_t>{0, 0, 1, 1, 1, 0}, std::vector<uint8_t>{1, 1, 0}}) {
     const std::vector<uint8_t> bytes = WriteMaskRecord(mask);
-    BufferReader in(bytes);
+    BufferReader in(bytes, kVersion);
     NodeLockRecord record;
     ReadLockRecord(in, record, static_cast<int32_t>(mask.size()));
     EXPECT_EQ(record.flags, COMBO_LOCKED);
@@ -273,7 +241,7 @@ TEST(StoreSerialisationTest, PlainAndCompositeRoundTrips) {
     for (int a = 0; a < 2; ++a) {
       std::vector<double> v(composite.GetHandCount(i, -1));
       for (size_t k = 0; k < v.size(); ++k) v[k] = 0.1 * (k + 1) + a - i;
-      composite.SetActionValues(i, -1, a, Values(v));
+      composite.SetActionValues(i, -1, a, MakeArray(v));
     }
   // Slot 0 locked with a mask, slot 1 locked without one.
   SetMask(*composite.GetLockRecord(0, -1), {1, 0, 0, 1, 1, 1, 1, 1, 0, 1, 1});
@@ -291,7 +259,7 @@ TEST(StoreSerialisationTest, PlainAndCompositeRoundTrips) {
 
   CompositeStore copy(2, {kWidth, 5});
   copy.Allocate();
-  BufferReader in(out.bytes);
+  BufferReader in(out.bytes, kVersion);
   copy.Read(in);
   EXPECT_EQ(in.position(), out.bytes.size());
   BufferWriter again;
@@ -329,7 +297,7 @@ TEST(StoreSerialisationTest, BadMaskSectionsAreRefused) {
   for (size_t c = 0; c < bad.size(); ++c) {
     PlainStore store(1, 6);
     store.Allocate();
-    BufferReader in(bad[c]);
+    BufferReader in(bad[c], kVersion);
     EXPECT_THROW(store.Read(in), std::runtime_error) << c;
     const NodeLockRecord* record = store.GetLockRecord(-1, -1);
     EXPECT_EQ(record->flags, 0u) << c;
@@ -343,7 +311,7 @@ TEST(StoreSerialisationTest, BadMaskSectionsAreRefused) {
         std::pair{MaskSection(0, 0, {}), std::vector<uint8_t>{}}}) {
     PlainStore store(1, 6);
     store.Allocate();
-    BufferReader in(bytes);
+    BufferReader in(bytes, kVersion);
     store.Read(in);
     const NodeLockRecord* record = store.GetLockRecord(-1, -1);
     EXPECT_EQ(record->flags, COMBO_LOCKED | LOCKED);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "solver/node_cursor.h"
+#include "support/idle_store.h"
 #include "tree/build_fixture.h"
 
 namespace {
@@ -24,23 +25,13 @@ struct Event {
 };
 std::vector<Event> g_events;
 
-struct RecordingStore : NodeStore {
+struct RecordingStore : IdleStore {
   int node;
   bool strategy;
   CompressedBlock* handle_out = nullptr;
   bool throw_on_open = false;
   RecordingStore(int n, bool s) : node(n), strategy(s) {}
-  bool Allocate() override { return true; }
-  int32_t GetHandCount(int32_t, int32_t) override { return 0; }
-  std::vector<NumArray> GetStrategy(int32_t, int32_t, const float*) override { return {}; }
-  void SetActionValues(int32_t, int32_t, int32_t, const NumArray&) override {}
-  void UpdateRegrets(int32_t, int32_t, const NumArray&, const std::vector<NumArray>&,
-                     CompressedBlock*, const std::vector<int16_t>*, double) override {}
-  void AccumulateStrategy(int32_t, int32_t, const std::vector<NumArray>&, const NumArray&,
-                          double) override {}
   int64_t GetValueCount(int32_t i) override { return 1000 * node + i; }
-  void Write(ByteWriter&) override {}
-  void Read(ByteReader&) override {}
   CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) override {
     if (throw_on_open) throw std::runtime_error("ERROR: open failed\n");
     g_events.push_back({node, strategy, true, handle, i, count});
@@ -50,7 +41,6 @@ struct RecordingStore : NodeStore {
     g_events.push_back({node, strategy, false, handle, i, write_back});
     return handle_out;
   }
-  NodeLockRecord* GetLockRecord(int32_t, int32_t) override { return nullptr; }
 };
 
 class StreetValues : public TreeBuildTest {

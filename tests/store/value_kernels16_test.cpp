@@ -16,6 +16,7 @@
 #include "platform/cpu_features.h"
 #include "solver/array_ops.h"
 #include "store/value_kernels32.h"
+#include "support/num_arrays.h"
 
 namespace {
 
@@ -46,12 +47,6 @@ std::vector<Build> Builds() {
                       isa_avx2::AverageValueGroups16, isa_avx2::PackValues16,
                       isa_avx2::UnpackValues16});
   return builds;
-}
-
-NumArray MakeArray(const std::vector<double>& values) {
-  NumArray a(static_cast<int32_t>(values.size()));
-  for (size_t k = 0; k < values.size(); ++k) a[static_cast<int32_t>(k)] = values[k];
-  return a;
 }
 
 // The regret update written from the rules in double precision: the exact

@@ -79,16 +79,45 @@ uint32_t HandStrength(CardMask board, int combo) {
   return poker_reference::EncodeRefKey(poker_reference::RefBest(cards, n));
 }
 
-// One node of the bet-line tree as add_line builds it.
-struct LineNode {
-  std::map<double, std::unique_ptr<LineNode>, std::greater<double>> children;
-  int player = 0, street = 0, bets = 0;
-  double amount = 0;
-};
+void Flatten(const LineNode& line_node, int parent, double key, int start_street, double pot,
+             std::vector<RefNode>& out) {
+  const int index = static_cast<int>(out.size());
+  out.emplace_back();
+  RefNode& node = out.back();
+  node.parent = parent;
+  node.street = line_node.street;
+  node.amount = line_node.amount;
+  if (!line_node.children.empty()) {
+    node.kind = RefNode::kDecision;
+    node.player = line_node.player;
+    if (start_street + line_node.street > kRiverStreet)
+      throw std::invalid_argument("invalid line: a decision beyond the river");
+  } else {
+    node.kind = key < 0 ? RefNode::kFold : RefNode::kShowdown;
+    node.player = key < 0 ? out[parent].player : -1;
+    node.value = pot / 2 + line_node.amount;
+  }
+  if (parent >= 0) {
+    out[parent].children.push_back(index);
+    out[parent].keys.push_back(key);
+  }
+  for (const auto& [child_key, child] : line_node.children)
+    Flatten(*child, index, child_key, start_street, pot, out);
+}
 
-// add_line: every word is the acting player's total commitment; a new bet gets
-// its call and fold answers, a first check its check-back; a call or check-back
-// ends the street and OOP opens the next one.
+std::string FormatNumber(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string CardName(int card) {
+  static const char kRanks[] = "23456789TJQKA", kSuits[] = "cdhs";
+  return {kRanks[card % 13], kSuits[card / 13]};
+}
+
+}  // namespace
+
 void InsertLine(LineNode& root, const std::vector<double>& line) {
   LineNode* node = &root;
   int player = 0, street = 0, bets = 0;
@@ -137,45 +166,6 @@ void InsertLine(LineNode& root, const std::vector<double>& line) {
     node = child;
   }
 }
-
-void Flatten(const LineNode& line_node, int parent, double key, int start_street, double pot,
-             std::vector<RefNode>& out) {
-  const int index = static_cast<int>(out.size());
-  out.emplace_back();
-  RefNode& node = out.back();
-  node.parent = parent;
-  node.street = line_node.street;
-  node.amount = line_node.amount;
-  if (!line_node.children.empty()) {
-    node.kind = RefNode::kDecision;
-    node.player = line_node.player;
-    if (start_street + line_node.street > kRiverStreet)
-      throw std::invalid_argument("invalid line: a decision beyond the river");
-  } else {
-    node.kind = key < 0 ? RefNode::kFold : RefNode::kShowdown;
-    node.player = key < 0 ? out[parent].player : -1;
-    node.value = pot / 2 + line_node.amount;
-  }
-  if (parent >= 0) {
-    out[parent].children.push_back(index);
-    out[parent].keys.push_back(key);
-  }
-  for (const auto& [child_key, child] : line_node.children)
-    Flatten(*child, index, child_key, start_street, pot, out);
-}
-
-std::string FormatNumber(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string CardName(int card) {
-  static const char kRanks[] = "23456789TJQKA", kSuits[] = "cdhs";
-  return {kRanks[card % 13], kSuits[card / 13]};
-}
-
-}  // namespace
 
 // Per decision node, per hand of the acting player's list and action.
 struct ReferenceGame::LocalProfile {
@@ -328,20 +318,21 @@ std::vector<double> HandWeights(const std::vector<int>& hands, const std::vector
 }
 }  // namespace
 
-double ReferenceGame::GameValue(int player, const Strategy& profile) const {
+double ReferenceGame::RootWalkValue(int player, const Strategy& profile,
+                                    bool best_response) const {
   RequireRiver();
   const auto local = ToLocal(profile);
-  const auto values =
-      Walk(player, 0, HandWeights(hands_[player ^ 1], weights_[player ^ 1]), local, false);
+  const auto values = Walk(player, 0, HandWeights(hands_[player ^ 1], weights_[player ^ 1]),
+                           local, best_response);
   return RootValue(values, hands_[player], weights_[player], pair_weight_);
 }
 
+double ReferenceGame::GameValue(int player, const Strategy& profile) const {
+  return RootWalkValue(player, profile, false);
+}
+
 double ReferenceGame::BestResponseValue(int player, const Strategy& profile) const {
-  RequireRiver();
-  const auto local = ToLocal(profile);
-  const auto values =
-      Walk(player, 0, HandWeights(hands_[player ^ 1], weights_[player ^ 1]), local, true);
-  return RootValue(values, hands_[player], weights_[player], pair_weight_);
+  return RootWalkValue(player, profile, true);
 }
 
 double ReferenceGame::Exploitability(const Strategy& profile) const {
@@ -558,6 +549,32 @@ int ComboFromText(const std::string& text) {
   if (CardCount(mask) != 2) throw std::invalid_argument("not two cards: " + text);
   const int lo = __builtin_ctzll(mask), hi = 63 - __builtin_clzll(mask);
   return hi * (hi - 1) / 2 + lo;
+}
+
+namespace {
+
+Spot SpotOf(const std::string& board, std::vector<double> oop_range, std::vector<double> ip_range,
+            double pot, std::vector<std::vector<double>> lines) {
+  Spot spot;
+  spot.board = BoardFromText(board);
+  spot.ranges[kOop] = std::move(oop_range);
+  spot.ranges[kIp] = std::move(ip_range);
+  spot.pot = pot;
+  spot.lines = std::move(lines);
+  return spot;
+}
+
+}  // namespace
+
+Spot MakeSpot(const std::string& board, const std::string& oop_hands, const std::string& ip_hands,
+              double pot, std::vector<std::vector<double>> lines) {
+  return SpotOf(board, RangeFromText(oop_hands), RangeFromText(ip_hands), pot, std::move(lines));
+}
+
+Spot MakeClassSpot(const std::string& board, const std::vector<std::string>& oop_classes,
+                   const std::vector<std::string>& ip_classes, double pot,
+                   std::vector<std::vector<double>> lines) {
+  return SpotOf(board, ClassRange(oop_classes), ClassRange(ip_classes), pot, std::move(lines));
 }
 
 std::vector<std::string> EngineCommands(const Spot& spot, bool isomorphism_off) {

@@ -15,6 +15,9 @@
 // supported for check-down lines only (CheckDownEv), which average over every
 // runout of the remaining cards.
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,9 @@ class ReferenceGame {
   LocalProfile ToLocal(const Strategy& profile) const;
   std::vector<double> Walk(int traverser, int node, const std::vector<double>& opp_reach,
                            const LocalProfile& profile, bool best_response) const;
+  // The root value of `player` against profile: its own strategy from profile,
+  // or a per-hand best response.
+  double RootWalkValue(int player, const Strategy& profile, bool best_response) const;
   void TerminalValues(int traverser, const RefNode& node, const std::vector<double>& opp_reach,
                       std::vector<double>& out) const;
   void RequireRiver() const;
@@ -124,6 +130,20 @@ class ReferenceGame {
   bool has_solved_ = false;
 };
 
+// One node of the bet-line tree as add_line builds it: children by descending
+// amount, the fold (-1) last.
+struct LineNode {
+  std::map<double, std::unique_ptr<LineNode>, std::greater<double>> children;
+  int player = 0, street = 0, bets = 0;
+  double amount = 0;
+};
+
+// add_line: every word is the acting player's total commitment; a new bet gets
+// its call and fold answers, a first check its check-back; a call or check-back
+// ends the street and OOP opens the next one. Throws std::invalid_argument on an
+// amount below the one before it.
+void InsertLine(LineNode& root, const std::vector<double>& line);
+
 // "AcAd 4c4d:0.5 KhKs" -> 1326 weights in ComboIndex order (1 when no weight is
 // given). Throws std::invalid_argument on a malformed word.
 std::vector<double> RangeFromText(const std::string& text);
@@ -135,6 +155,14 @@ std::vector<double> ClassRange(const std::vector<std::string>& classes, double w
 CardMask BoardFromText(const std::string& text);
 // ComboIndex of a two-card text such as "AhKd".
 int ComboFromText(const std::string& text);
+
+// A spot from its parts: the board as BoardFromText reads it, the ranges as
+// RangeFromText (MakeSpot) or ClassRange (MakeClassSpot) read them.
+Spot MakeSpot(const std::string& board, const std::string& oop_hands, const std::string& ip_hands,
+              double pot, std::vector<std::vector<double>> lines);
+Spot MakeClassSpot(const std::string& board, const std::vector<std::string>& oop_classes,
+                   const std::vector<std::string>& ip_classes, double pot,
+                   std::vector<std::vector<double>> lines);
 
 // The engine's set-up lines for a spot: both set_range lines (1328 words, the
 // weights in HandOrder), set_board, set_pot, clear_lines and one add_line per

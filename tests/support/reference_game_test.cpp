@@ -13,17 +13,6 @@ namespace {
 // No straight or flush can come from this board with the hands used below.
 const char* const kRiver = "2c7d8hJs3s";
 
-Spot MakeSpot(const char* board, const char* oop, const char* ip, double pot,
-              std::vector<std::vector<double>> lines) {
-  Spot spot;
-  spot.board = BoardFromText(board);
-  spot.ranges[kOop] = RangeFromText(oop);
-  spot.ranges[kIp] = RangeFromText(ip);
-  spot.pot = pot;
-  spot.lines = std::move(lines);
-  return spot;
-}
-
 TEST(ReferenceGameTree, LinesBecomeTheEnginesNodeOrder) {
   // Bet 10 with a raise to 30, and check / check-back.
   const ReferenceGame game(MakeSpot(kRiver, "AcAd", "KhKs", 100, {{10, 30}, {0, 0}}));

@@ -10,8 +10,10 @@
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
 #include "compress/compression_level.h"
+#include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "support/engine_harness.h"
+#include "support/reference_game.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
@@ -53,6 +55,21 @@ class TreeBuildTest : public ::testing::Test {
   static void Situation(const char* board, const std::vector<std::string>& lines) {
     ASSERT_EQ(Run(std::string("set_board ") + board), "set_board ok!\n");
     for (const std::string& line : lines) ASSERT_EQ(Run("add_line " + line), "add_line ok!\n");
+  }
+
+  // The spot's set-up lines through the protocol (with set_isomorphism 0 0
+  // first unless isomorphism_off is false), then build_tree.
+  static void BuildSpot(const reference_game::Spot& spot, bool isomorphism_off = true) {
+    for (const std::string& line : reference_game::EngineCommands(spot, isomorphism_off))
+      ASSERT_NE(Run(line).find("ok!"), std::string::npos) << line.substr(0, 40);
+    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
+  }
+
+  // The same, then every store's values allocated, as go does before its first
+  // iteration.
+  static void BuildSpotWithValues(const reference_game::Spot& spot, bool isomorphism_off = true) {
+    ASSERT_NO_FATAL_FAILURE(BuildSpot(spot, isomorphism_off));
+    ASSERT_TRUE(AllocateStoreValues(State()));
   }
 
   static SolverState& State() { return *g_solver_state; }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "cards/suit_isomorphism.h"
 #include "support/engine_harness.h"
+#include "support/reference_game.h"
 #include "tree/inspection_commands.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -35,66 +34,16 @@ void BuildTree(const std::string& board, const std::vector<std::string>& lines) 
   ASSERT_EQ(RunLine("build_tree"), "build_tree ok!\n");
 }
 
-// An independent model of the bet lines, straight from the betting rules: OOP
-// acts first on every street; a bet raises the amount; a check hands over; a
-// call or a check-back ends the street. A new bet gets its call and fold
-// answers, a first check its check-back.
-struct ModelNode {
-  int player = 0;
-  int street = 0;
-  std::map<double, std::unique_ptr<ModelNode>, std::greater<double>> children;
-};
-
-ModelNode* ModelChild(ModelNode* node, double key, bool* created) {
-  auto& slot = node->children[key];
-  *created = !slot;
-  if (!slot) slot = std::make_unique<ModelNode>();
-  return slot.get();
-}
-
-void ModelAddLine(ModelNode* root, const std::vector<double>& amounts) {
-  ModelNode* node = root;
-  int player = 0, street = 0, bets = 0;
-  bool after_check = false;
-  double previous = 0.0;
-  for (double amount : amounts) {
-    bool created = false;
-    ModelNode* child = ModelChild(node, amount, &created);
-    if (amount > previous) {
-      ++bets;
-      player ^= 1;
-      previous = amount;
-      after_check = false;
-    } else if (bets == 0 && !after_check) {
-      player ^= 1;
-      after_check = true;
-    } else {
-      ++street;
-      bets = 0;
-      after_check = false;
-      player = 0;
-    }
-    child->player = player;
-    child->street = street;
-    if (created && (bets > 0 || after_check)) {
-      bool made = false;
-      ModelNode* answer = ModelChild(child, amount, &made);
-      if (made) answer->street = street;
-      if (bets > 0) {
-        ModelNode* fold = ModelChild(child, -1.0, &made);
-        if (made) fold->street = street;
-      }
-    }
-    node = child;
-  }
-}
+// The bet lines as an independent model builds them, straight from the
+// betting rules.
+using reference_game::LineNode;
 
 // The node_count reply of the model: every node counted once per board of its
 // street from the flop (1, 49, 49 x 48).
-std::string ModelNodeCount(const ModelNode& root, int start_street) {
+std::string ModelNodeCount(const LineNode& root, int start_street) {
   const long long boards[4] = {0, 1, 49, 49 * 48};
   long long dec[2][4] = {{0}, {0}}, split[4] = {0}, end[4] = {0};
-  std::function<void(const ModelNode&)> visit = [&](const ModelNode& node) {
+  std::function<void(const LineNode&)> visit = [&](const LineNode& node) {
     if (node.children.empty()) return;
     const int s = start_street + node.street;
     dec[node.player][s] += boards[s];
@@ -125,12 +74,12 @@ std::string ModelNodeCount(const ModelNode& root, int start_street) {
 void ExpectCountMatchesModel(const std::string& board, int start_street,
                              const std::vector<std::vector<double>>& lines) {
   std::vector<std::string> texts;
-  ModelNode root;
+  LineNode root;
   for (const auto& line : lines) {
     std::string text;
     for (double amount : line) text += (text.empty() ? "" : " ") + std::to_string(amount);
     texts.push_back(text);
-    ModelAddLine(&root, line);
+    reference_game::InsertLine(root, line);
   }
   BuildTree(board, texts);
   EXPECT_EQ(g_start_street, start_street);

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
+#include "support/idle_store.h"
 
 namespace {
 
 // Counts its destructions and reads its layout while dying, as a river store
 // that walks its lock records would.
-struct ProbeStore : NodeStore {
+struct ProbeStore : IdleStore {
   static int destroyed;
   static int last_board_count;
   const BoardLayout* layout = nullptr;
@@ -20,20 +21,6 @@ struct ProbeStore : NodeStore {
     ++destroyed;
     if (layout) last_board_count = layout->board_count;
   }
-  bool Allocate() override { return true; }
-  int32_t GetHandCount(int32_t, int32_t) override { return 0; }
-  std::vector<NumArray> GetStrategy(int32_t, int32_t, const float*) override { return {}; }
-  void SetActionValues(int32_t, int32_t, int32_t, const NumArray&) override {}
-  void UpdateRegrets(int32_t, int32_t, const NumArray&, const std::vector<NumArray>&,
-                     CompressedBlock*, const std::vector<int16_t>*, double) override {}
-  void AccumulateStrategy(int32_t, int32_t, const std::vector<NumArray>&, const NumArray&,
-                          double) override {}
-  int64_t GetValueCount(int32_t) override { return 0; }
-  void Write(ByteWriter&) override {}
-  void Read(ByteReader&) override {}
-  CompressedBlock* OpenValues(CompressedBlock*, int32_t, int32_t) override { return nullptr; }
-  CompressedBlock* CloseValues(CompressedBlock*, int32_t, bool) override { return nullptr; }
-  NodeLockRecord* GetLockRecord(int32_t, int32_t) override { return nullptr; }
 };
 int ProbeStore::destroyed = 0;
 int ProbeStore::last_board_count = 0;
