@@ -1,7 +1,9 @@
 // Four showdown end nodes of one river board: the four-column kernel against
 // four single-node calls, in both builds, ns per four nodes. The board has
 // about 450 hands in play; each reach has about 60% entries above zero, or 15%
-// (a solving pass of the flop benchmark averages about 35%).
+// (a solving pass of the flop benchmark averages about 35%). Also the fold
+// halves of pairs: one by one, four columns at once, or riding in the spare
+// column of a set of three.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -9,10 +11,9 @@
 
 #include "cards/card.h"
 #include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
-#include "platform/cpu_features.h"
 #include "solver/showdown_columns.h"
 #include "solver/terminal_kernels.h"
+#include "support/kernel_bench.h"
 #include "tree/deal_tree.h"
 
 namespace {
@@ -53,10 +54,7 @@ Board& TheBoard() {
 }
 
 bool Runnable(benchmark::State& state, bool avx2) {
-  if (avx2 && !CpuHasAvx2Fma()) {
-    state.SkipWithError("no AVX2/FMA");
-    return false;
-  }
+  if (!IsaRunnable(state, avx2)) return false;
   state.counters["hands"] = TheBoard().N();
   return true;
 }
@@ -134,6 +132,81 @@ void BM_ColumnsMixed(benchmark::State& state) {
   }
 }
 
+using FoldPairFn = decltype(&isa_avx::FinishShowdownFoldPair);
+using FoldColumnsFn = decltype(&isa_avx::FinishShowdownFoldColumns);
+
+// The fold halves of k pairs (argument 0: k; argument 1: 0 for 60% entries, 1
+// for 15%), one compacting scan each or one four-column pass.
+template <FoldPairFn fn, bool avx2>
+void BM_FoldPairs(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Board& b = TheBoard();
+  const int folds = static_cast<int>(state.range(0));
+  const std::vector<double>* reach = state.range(1) ? b.sparse : b.reach;
+  for (auto _ : state) {
+    for (int k = 0; k < folds; ++k)
+      fn(b.out[k].data(), b.fold[k].data(), reach[k].data(), b.N(), b.Rec().hand_cards.data(),
+         -2.0 + k, 1.0);
+    benchmark::ClobberMemory();
+  }
+}
+
+template <FoldColumnsFn fn, bool avx2>
+void BM_FoldColumns(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Board& b = TheBoard();
+  const int folds = static_cast<int>(state.range(0));
+  const std::vector<double>* reach = state.range(1) ? b.sparse : b.reach;
+  FoldPairColumn col[4];
+  for (int k = 0; k < folds; ++k)
+    col[k] = {reach[k].data(), b.fold[k].data(), b.out[k].data(), -2.0 + k, 1.0};
+  for (auto _ : state) {
+    fn(col, b.N(), b.Rec().hand_cards.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// A set of three: a showdown, a showdown-and-fold column and a pair's
+// showdown; argument 1: the pair's fold rides in the fourth column, 0: it
+// follows by its own fold half.
+template <ColumnsFn fn, FoldPairFn fold, bool avx2>
+void BM_SetOfThreeWithPair(benchmark::State& state) {
+  if (!Runnable(state, avx2)) return;
+  Board& b = TheBoard();
+  const int16_t* g = b.Rec().strength_groups.data();
+  const uint16_t* c = b.Rec().hand_cards.data();
+  const bool rides = state.range(0) != 0;
+  for (auto _ : state) {
+    ShowdownColumn col[4];
+    col[0] = {b.reach[0].data(), b.out[0].data(), 1.5};
+    col[1] = {b.reach[1].data(), b.out[1].data(), 1.0, -1.0, b.fold[1].data(), 2.0};
+    col[2] = {b.reach[2].data(), b.out[2].data(), 0.5, 1.0, nullptr, 0.0, true};
+    if (rides) {
+      col[3].in = b.sparse[3].data();
+      col[3].v = -2.0;
+      col[3].fold_out = b.fold[2].data();
+      col[3].fold_only = true;
+      col[3].walk_small = true;
+    }
+    fn(col, b.N(), g, b.Groups(), c);
+    if (!rides)
+      fold(b.out[2].data(), b.fold[2].data(), b.sparse[3].data(), b.N(), c, -2.0, col[2].total);
+    benchmark::ClobberMemory();
+  }
+}
+
+BENCHMARK(BM_SetOfThreeWithPair<isa_avx2::ComputeShowdownColumns,
+                                isa_avx2::FinishShowdownFoldPair, true>)
+    ->Name("SetOfThreeWithPair/avx2")
+    ->Arg(0)
+    ->Arg(1);
+BENCHMARK(BM_FoldPairs<isa_avx2::FinishShowdownFoldPair, true>)
+    ->Name("FoldPairs/avx2")
+    ->ArgsProduct({{1, 2, 3, 4}, {0, 1}});
+BENCHMARK(BM_FoldColumns<isa_avx2::FinishShowdownFoldColumns, true>)
+    ->Name("FoldColumns/avx2")
+    ->ArgsProduct({{1, 2, 3, 4}, {0, 1}});
+
 // Argument 0: 60% entries; 1: 15% entries.
 BENCHMARK(BM_FourSingle<isa_avx2::ComputeShowdownValues, true>)
     ->Name("FourSingle/avx2")
@@ -158,13 +231,4 @@ BENCHMARK(BM_ColumnsMixed<isa_avx2::ComputeShowdownColumns, true>)->Name("Column
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InitCpuFeatures();
-  if (!InitHandEvaluator()) return 1;
-  BuildComboTables();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, true); }

@@ -2,7 +2,9 @@
 
 #include <emmintrin.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -48,6 +50,7 @@ struct PendingShowdown {
 struct BoardPass {
   std::vector<Frame> frames;
   std::vector<PendingShowdown> showdowns;
+  std::vector<FoldPairColumn> folds;  // sweep 2's pair folds
   SolverState* state = nullptr;
   const RiverDealRecord* rec = nullptr;
   int32_t turn_slot = -1, river_slot = -1, hands = 0;
@@ -168,8 +171,16 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
   return id;
 }
 
-// Sweep 2: the noted showdowns, four at a time, each pair's fold after its
-// showdown.
+// Pair folds gathered from a board's columns, at least this many to a
+// four-column fold pass; fewer go by one compacting scan each, which is
+// cheaper for a lone fold on a sparse reach.
+constexpr size_t kMinFoldColumns = 3;
+
+inline bool AtFloor(double total) { return std::fabs(total) <= kShowdownTotalFloor; }
+
+// Sweep 2: the noted showdowns, four at a time, then the folds of the pairs
+// among them (which need their showdown's total), four at a time. A set of
+// three has a column to spare: the fold of one of its pairs rides in it.
 void ValueShowdowns(BoardPass& pass) {
   const RiverDealRecord& rec = *pass.rec;
   const int32_t n = pass.hands;
@@ -177,20 +188,52 @@ void ValueShowdowns(BoardPass& pass) {
   const int32_t group_count = static_cast<int32_t>(rec.strength_groups.size());
   const uint16_t* cards = rec.hand_cards.data();
   const size_t count = pass.showdowns.size();
+  std::vector<FoldPairColumn>& folds = pass.folds;
+  folds.clear();
   // Sets of three or four go by the four-column kernel; one or two left over
   // are cheaper by the single-node kernels.
   size_t first = 0;
   for (; first + 3 <= count; first += 4) {
     ShowdownColumn columns[4];
     const size_t taken = count - first < 4 ? count - first : 4;
-    for (size_t k = 0; k < taken; ++k) columns[k] = pass.showdowns[first + k].column;
+    size_t rider = taken;  // the set's pair whose fold rides in column 3
+    for (size_t k = 0; k < taken; ++k) {
+      const PendingShowdown& p = pass.showdowns[first + k];
+      columns[k] = p.column;
+      if (p.fold_in && rider == taken && taken == 3) rider = k;
+    }
+    if (rider < taken) {
+      const PendingShowdown& p = pass.showdowns[first + rider];
+      ShowdownColumn& c = columns[3];
+      c.in = p.fold_in;
+      c.v = p.fold_v;
+      c.fold_out = p.fold_out;
+      c.fold_only = true;
+      c.walk_small = true;
+    }
     ComputeShowdownColumns(columns, n, groups, group_count, cards);
     for (size_t k = 0; k < taken; ++k) {
       const PendingShowdown& p = pass.showdowns[first + k];
-      if (p.fold_in)
-        FinishShowdownFoldPair(p.column.out, p.fold_out, p.fold_in, n, cards, p.fold_v,
-                               columns[k].total);
+      if (!p.fold_in) continue;
+      if (k != rider) {
+        folds.push_back({p.fold_in, p.fold_out, p.column.out, p.fold_v, columns[k].total});
+      } else if (AtFloor(columns[k].total) && AtFloor(columns[3].total)) {
+        // As the pair kernel: nothing to value on either side.
+        std::memset(p.column.out, 0, sizeof(double) * static_cast<size_t>(n));
+        std::memset(p.fold_out, 0, sizeof(double) * static_cast<size_t>(n));
+      }
     }
+  }
+  size_t fold = 0;
+  for (; fold + kMinFoldColumns <= folds.size(); fold += 4) {
+    FoldPairColumn set[4];
+    const size_t taken = folds.size() - fold < 4 ? folds.size() - fold : 4;
+    for (size_t k = 0; k < taken; ++k) set[k] = folds[fold + k];
+    FinishShowdownFoldColumns(set, n, cards);
+  }
+  for (; fold < folds.size(); ++fold) {
+    const FoldPairColumn& f = folds[fold];
+    FinishShowdownFoldPair(f.showdown_out, f.out, f.in, n, cards, f.v, f.showdown_total);
   }
   for (; first < count; ++first) {
     const PendingShowdown& p = pass.showdowns[first];

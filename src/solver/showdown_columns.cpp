@@ -19,3 +19,10 @@ void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, in
   else
     isa_avx::FinishShowdownFoldPair(out_a, out_b, in_b, n, cards, b, showdown_total);
 }
+
+void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uint16_t* cards) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::FinishShowdownFoldColumns(folds, n, cards);
+  else
+    isa_avx::FinishShowdownFoldColumns(folds, n, cards);
+}

@@ -19,6 +19,12 @@ struct ShowdownColumn {
   // Walk even when the total is at or under the floor (the pair kernel's
   // showdown when its fold's total is above it).
   bool walk_small = false;
+  // Only a fold (out null): v * in are the fold's payoffs, summed as the fold
+  // half of a pair sums them, and fold_out gets the values of
+  // FinishShowdownFoldPair(.., in, n, cards, v, ..) when not zeroed; fold_v
+  // is not used. With walk_small set it is never zeroed here: the caller
+  // zeroes the pair when both totals are at or under the floor.
+  bool fold_only = false;
   // Set by the kernel: the column's total (after v), 0 for an absent column.
   double total = 0.0;
 };
@@ -37,11 +43,26 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
 void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
                             const uint16_t* cards, double b, double showdown_total);
 
+// The fold halves of up to four pairs at once: per present column the same
+// bits as FinishShowdownFoldPair(showdown_out, out, in, n, cards, v,
+// showdown_total), from one four-column collecting scan of the fold reaches.
+struct FoldPairColumn {
+  const double* in = nullptr;      // fold reach; null: an absent column, nothing written
+  double* out = nullptr;           // n fold values
+  double* showdown_out = nullptr;  // the pair's showdown values (zeroed with out when both
+                                   // totals are at or under the floor)
+  double v = 0.0;                  // fold payoff
+  double showdown_total = 0.0;     // the showdown column's reported total
+};
+void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uint16_t* cards);
+
 #define TDX_SHOWDOWN_COLUMNS_DECLARE                                                         \
   void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,     \
                               int32_t group_count, const uint16_t* cards);                   \
   void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,   \
-                              const uint16_t* cards, double b, double showdown_total);
+                              const uint16_t* cards, double b, double showdown_total);       \
+  void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n,                     \
+                                 const uint16_t* cards);
 
 namespace isa_avx2 {
 TDX_SHOWDOWN_COLUMNS_DECLARE

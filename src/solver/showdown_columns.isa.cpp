@@ -130,9 +130,11 @@ inline __m256d LoadRow(const double* const* in, int32_t j) {
 // where not taken) and the mask of the columns that take it, and the card sums
 // w.p of each column's entries, in two tables by the parity of the entry in
 // its own column, then added. Returns the totals (the sums' four lanes of
-// thirteen cards added pairwise, halved).
-__m256d CollectColumns(ColumnScratch& w, const double* const* in, __m256d vv, int32_t n,
-                       const uint16_t* cards) {
+// thirteen cards added pairwise, halved). Without keep_entries only the card
+// sums and totals are made (a fold pass needs no walk).
+template <bool keep_entries = true>
+[[gnu::always_inline]] inline __m256d CollectColumns(ColumnScratch& w, const double* const* in,
+                                                     __m256d vv, int32_t n, const uint16_t* cards) {
   CardOffsets(w, n, cards);
   const __m256d neg_zero = _mm256_set1_pd(-0.0);
   const __m256d zero = _mm256_setzero_pd();
@@ -150,8 +152,10 @@ __m256d CollectColumns(ColumnScratch& w, const double* const* in, __m256d vv, in
   const auto take = [&](int32_t j, __m256d r) {
     const __m256d taken = _mm256_cmp_pd(r, zero, _CMP_GT_OQ);
     const __m256d x = _mm256_blendv_pd(neg_zero, _mm256_mul_pd(vv, r), taken);
-    _mm256_store_pd(w.x[j], x);
-    w.taken[j] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
+    if constexpr (keep_entries) {
+      _mm256_store_pd(w.x[j], x);
+      w.taken[j] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
+    }
     const __m256d x1 = _mm256_blendv_pd(neg_zero, x, odd);
     const __m256d x0 = _mm256_blendv_pd(x, neg_zero, odd);
     odd = _mm256_xor_pd(odd, taken);
@@ -212,8 +216,9 @@ inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
 // Fold values per column: v * r + (t - s[c1] - s[c2]) with s the card sums,
 // t the totals and r the counted reach (in[j] where above zero, else +0.0), as
 // the single-node fold fill.
-void FillFoldColumns(const ColumnScratch& w, double* const* out, const double* const* in,
-                     int32_t n, const CardTable& s, __m256d t, __m256d v) {
+[[gnu::always_inline]] inline void FillFoldColumns(const ColumnScratch& w, double* const* out,
+                                                   const double* const* in, int32_t n,
+                                                   const CardTable& s, __m256d t, __m256d v) {
   const __m256d zero = _mm256_setzero_pd();
   const auto value = [&](int32_t i, __m256d r) {
     const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
@@ -286,13 +291,16 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
              const uint16_t* cards) {
   ColumnScratch& w = t_scratch;
   const double* in[kColumns];
-  alignas(32) double vs[kColumns], fs[kColumns], bs[kColumns];
+  // bs: the fold payoff of the fill; ss: the factor of the card sums and the
+  // total for the fold (1 for a fold-only column, whose sums carry v).
+  alignas(32) double vs[kColumns], fs[kColumns], bs[kColumns], ss[kColumns];
   int present = 0;
   for (int k = 0; k < kColumns; ++k) {
     in[k] = col[k].in ? col[k].in : kNoReach;
     vs[k] = col[k].v;
     fs[k] = col[k].f;
-    bs[k] = col[k].fold_v;
+    bs[k] = col[k].fold_only ? col[k].v : col[k].fold_v;
+    ss[k] = col[k].fold_only ? 1.0 : col[k].fold_v;
     present |= (col[k].in != nullptr) << k;
   }
   const __m256d neg_zero = _mm256_set1_pd(-0.0);
@@ -375,9 +383,10 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
   // Folds on the same reach: the card sums and the total times the fold payoff.
   if (fills_folds) {
     const __m256d bv = _mm256_load_pd(bs);
+    const __m256d sv = _mm256_load_pd(ss);
     for (int c = 0; c < kCardCount; ++c)
-      _mm256_store_pd(s[c], _mm256_mul_pd(_mm256_load_pd(w.p[c]), bv));
-    __m256d fold_total = _mm256_mul_pd(bv, total);
+      _mm256_store_pd(s[c], _mm256_mul_pd(_mm256_load_pd(w.p[c]), sv));
+    __m256d fold_total = _mm256_mul_pd(sv, total);
     Rounded(fold_total);
     FillFoldColumns(w, fold_out, in, n, s, fold_total, bv);
   }
@@ -408,7 +417,7 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     if (!col[k].in) continue;
     for (int32_t i = 0; i < n; ++i) {
       if (!FaultyHand(cards[i])) continue;
-      col[k].out[i] = 0.0;
+      if (col[k].out) col[k].out[i] = 0.0;
       if (col[k].fold_out) col[k].fold_out[i] = 0.0;
     }
   }
@@ -434,6 +443,47 @@ void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, in
   FillFold(out_b, in_b, cards, n, fold_total, s, b);
 }
 
+// The columns' card sums come from the four-column scan, which makes the
+// entries' additions of CollectFoldCardSums per column in the same order (a
+// hand not taken adds -0.0), and the fill is FillFold's formula per lane.
+void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uint16_t* cards) {
+  if (n <= 0) return;
+  if (n > kMaxBoardHands || HasFaultyCards(cards, n)) [[unlikely]] {
+    assert(!"fold halves outside their range");
+    for (int k = 0; k < kColumns; ++k) {
+      if (!folds[k].in) continue;
+      Zero(folds[k].showdown_out, n);
+      Zero(folds[k].out, n);
+    }
+    return;
+  }
+  ColumnScratch& w = t_scratch;
+  const double* in[kColumns];
+  alignas(32) double vs[kColumns];
+  for (int k = 0; k < kColumns; ++k) {
+    in[k] = folds[k].in ? folds[k].in : kNoReach;
+    vs[k] = folds[k].v;
+  }
+  const __m256d v = _mm256_load_pd(vs);
+  const __m256d total = CollectColumns<false>(w, in, v, n, cards);
+  alignas(32) double totals[kColumns];
+  _mm256_store_pd(totals, total);
+  double* out[kColumns] = {};
+  bool fills = false;
+  for (int k = 0; k < kColumns; ++k) {
+    if (!folds[k].in) continue;
+    if (std::fabs(folds[k].showdown_total) <= kShowdownTotalFloor &&
+        std::fabs(totals[k]) <= kShowdownTotalFloor) {
+      Zero(folds[k].showdown_out, n);
+      Zero(folds[k].out, n);
+    } else {
+      out[k] = folds[k].out;
+      fills = true;
+    }
+  }
+  if (fills) FillFoldColumns(w, out, in, n, w.p, total, v);
+}
+
 void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,
                             int32_t group_count, const uint16_t* cards) {
   for (int k = 0; k < kColumns; ++k) columns[k].total = 0.0;
@@ -443,7 +493,9 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
     for (int k = 0; k < kColumns; ++k) {
       ShowdownColumn& c = columns[k];
       if (!c.in) continue;
-      if (c.fold_out)
+      if (c.fold_only)
+        Zero(c.fold_out, n);  // as FinishShowdownFoldPair on such a list
+      else if (c.fold_out)
         ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
                                c.fold_v);
       else
