@@ -75,10 +75,8 @@ inline double ScalarQuotient(float value, float sum, float fallback) {
 }
 
 // Square root from the approximate reciprocal square root refined by one
-// Newton-Raphson step: 0.5 x y (3 - x y y), with y taken as 0 below FLT_MIN.
-inline __m256 RefinedSqrt(__m256 x) {
-  const __m256 normal = _mm256_cmp_ps(x, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-  const __m256 y = _mm256_and_ps(_mm256_rsqrt_ps(x), normal);
+// Newton-Raphson step from the estimate y of 1 / sqrt(x): 0.5 x y (3 - x y y).
+inline __m256 NewtonSqrt(__m256 x, __m256 y) {
   const __m256 xy = _mm256_mul_ps(x, y);
 #if defined(TDX_ISA_AVX2)
   const __m256 three_minus = _mm256_fnmadd_ps(xy, y, _mm256_set1_ps(3.0f));
@@ -86,6 +84,12 @@ inline __m256 RefinedSqrt(__m256 x) {
   const __m256 three_minus = _mm256_sub_ps(_mm256_set1_ps(3.0f), _mm256_mul_ps(xy, y));
 #endif
   return _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), xy), three_minus);
+}
+
+// The square root by one Newton-Raphson step, with y taken as 0 below FLT_MIN.
+inline __m256 RefinedSqrt(__m256 x) {
+  const __m256 normal = _mm256_cmp_ps(x, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+  return NewtonSqrt(x, _mm256_and_ps(_mm256_rsqrt_ps(x), normal));
 }
 
 // Eight doubles (absent: zeros) narrowed to floats.
@@ -385,16 +389,7 @@ inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
 
 // Square root as RefinedSqrt gives it for x >= FLT_MIN; other lanes are left
 // undefined, for callers that discard them.
-inline __m256 RefinedSqrtNormal(__m256 x) {
-  const __m256 y = _mm256_rsqrt_ps(x);
-  const __m256 xy = _mm256_mul_ps(x, y);
-#if defined(TDX_ISA_AVX2)
-  const __m256 three_minus = _mm256_fnmadd_ps(xy, y, _mm256_set1_ps(3.0f));
-#else
-  const __m256 three_minus = _mm256_sub_ps(_mm256_set1_ps(3.0f), _mm256_mul_ps(xy, y));
-#endif
-  return _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), xy), three_minus);
-}
+inline __m256 RefinedSqrtNormal(__m256 x) { return NewtonSqrt(x, _mm256_rsqrt_ps(x)); }
 
 // ApplyBlock16 for a threshold t >= FLT_MIN: every lane that moves then has
 // |d| >= FLT_MIN and a root above it, so the square roots need no test; the
