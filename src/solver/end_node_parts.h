@@ -10,6 +10,7 @@
 
 #include "cards/card.h"
 #include "platform/fused_multiply_add.h"
+#include "solver/terminal_kernels.h"
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -163,5 +164,154 @@ constexpr CompressTables MakeCompressTables() {
 inline constexpr CompressTables kCompress = MakeCompressTables();
 
 #endif
+
+// The hands whose reach is above zero, in hand order, with their payoff-weighted
+// reach: the only hands that add to card sums. A solving pass prunes most of the
+// opponent's hands deep in the tree, so the walks touch the card sums
+// once per such entry instead of once per hand.
+struct PositiveEntries {
+  int32_t count = 0;
+  // Room past the last entry for the scan's whole-block writes (four payoffs,
+  // eight card pairs).
+  alignas(32) double x[kMaxBoardHands + 4];
+  uint16_t cards[kMaxBoardHands + 8];
+  // before[j]: the entries of the hands below position j, for j = 0 ... n; a
+  // run of hands [a, b) holds the entries before[a] ... before[b] - 1.
+  alignas(16) int16_t before[kMaxBoardHands + 8];
+};
+
+#if defined(TDX_ISA_AVX2)
+// The same for eight hands at a time (8-bit lane masks): the byte shuffle of
+// their eight card pairs and per lane the taken lanes below it.
+struct CompressTables8 {
+  alignas(16) int8_t bytes[256][16];
+  alignas(16) int16_t earlier[256][8];
+};
+
+constexpr CompressTables8 MakeCompressTables8() {
+  CompressTables8 t{};
+  for (int mask = 0; mask < 256; ++mask) {
+    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    int k = 0;
+    for (int lane = 0; lane < 8; ++lane) {
+      t.earlier[mask][lane] = static_cast<int16_t>(k);
+      if (mask >> lane & 1) {
+        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
+        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        ++k;
+      }
+    }
+  }
+  return t;
+}
+
+inline constexpr CompressTables8 kCompress8 = MakeCompressTables8();
+#endif
+
+// Fills the entries x_j = v * in[j] of the hands with in[j] > 0 (zero and NaN
+// skipped; n <= kMaxBoardHands) and their card sums s, and sets total to their
+// total. Lanes are written unconditionally and the count advances only for
+// taken ones, so the scan has no branch per hand. The scan also checks the
+// cards of every hand: it returns false, with nothing summed, when one of them
+// is out of range (the callers then work on a cleaned copy).
+// kPositions: also fill e.before (the showdown walk needs it, a fold does not).
+template <bool kPositions>
+inline bool CollectPositive(PositiveEntries& e, double* s, const double* in, int32_t n,
+                            const uint16_t* cards, double v, double& total) {
+#if !defined(TDX_ISA_AVX2)
+  if (HasFaultyCards(cards, n)) return false;
+#endif
+  const __m256d vv = _mm256_set1_pd(v);
+  const __m256d zero = _mm256_setzero_pd();
+  int32_t k = 0;
+  int32_t j = 0;
+#if defined(TDX_ISA_AVX2)
+  __m128i top = _mm_setzero_si128();  // the highest card byte seen
+  // Eight hands a step: one shuffle for their cards, one store of their
+  // positions, the payoffs as two blocks of four.
+  for (; j + 8 <= n; j += 8) {
+    const __m256d r0 = _mm256_loadu_pd(in + j);
+    const __m256d r1 = _mm256_loadu_pd(in + j + 4);
+    const int taken0 = _mm256_movemask_pd(_mm256_cmp_pd(r0, zero, _CMP_GT_OQ));
+    const int taken1 = _mm256_movemask_pd(_mm256_cmp_pd(r1, zero, _CMP_GT_OQ));
+    const int taken = taken0 | taken1 << 4;
+    if constexpr (kPositions) {
+      const __m128i earlier =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress8.earlier[taken]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(e.before + j),
+                       _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
+    }
+    const __m128i hand_cards = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + j));
+    top = _mm_max_epu8(top, hand_cards);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(e.cards + k),
+                     _mm_shuffle_epi8(hand_cards, _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                      kCompress8.bytes[taken]))));
+    const __m256i pairs0 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken0]));
+    const __m256i pairs1 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken1]));
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r0)), pairs0)));
+    k += __builtin_popcount(static_cast<unsigned>(taken0));
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r1)), pairs1)));
+    k += __builtin_popcount(static_cast<unsigned>(taken1));
+  }
+#endif
+  for (; j + 4 <= n; j += 4) {
+    const __m256d r = _mm256_loadu_pd(in + j);
+    const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+#if defined(TDX_ISA_AVX2)
+    // The taken lanes moved to the front: payoffs by a float-pair permutation,
+    // cards by a byte shuffle; four entries are written, the count advances by
+    // the taken ones.
+    const __m256i pairs =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
+    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
+    if constexpr (kPositions) {
+      const __m128i earlier =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.earlier[taken]));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(e.before + j),
+                       _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(k)), earlier));
+    }
+    _mm256_storeu_pd(e.x + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                                  _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
+    const __m128i hand_cards = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j));
+    top = _mm_max_epu8(top, hand_cards);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(e.cards + k), _mm_shuffle_epi8(hand_cards, bytes));
+    k += __builtin_popcount(static_cast<unsigned>(taken));
+#else
+    alignas(32) double x[4];
+    _mm256_store_pd(x, _mm256_mul_pd(vv, r));
+    for (int b = 0; b < 4; ++b) {
+      if constexpr (kPositions) e.before[j + b] = static_cast<int16_t>(k);
+      e.x[k] = x[b];
+      e.cards[k] = cards[j + b];
+      k += (taken >> b) & 1;
+    }
+#endif
+  }
+  const int32_t tail = j;  // the hands scanned one by one
+  for (; j < n; ++j) {
+    if constexpr (kPositions) e.before[j] = static_cast<int16_t>(k);
+    if (in[j] > 0.0) {
+      e.x[k] = v * in[j];
+      e.cards[k] = cards[j];
+      ++k;
+    }
+  }
+  if constexpr (kPositions) e.before[n] = static_cast<int16_t>(k);
+  e.count = k;
+#if defined(TDX_ISA_AVX2)
+  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF ||
+      HasFaultyCards(cards + tail, n - tail)) [[unlikely]]
+    return false;
+#else
+  (void)tail;
+#endif
+  total = EntryCardSums(s, e.x, e.cards, k);
+  return true;
+}
 
 }  // namespace isa_avx2 / isa_avx

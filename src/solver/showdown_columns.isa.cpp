@@ -78,10 +78,8 @@ struct ColumnScratch {
   alignas(16) uint16_t hand_low[kMaxBoardHands + 8];
   alignas(16) uint16_t hand_high[kMaxBoardHands + 8];
   uint8_t taken[kMaxBoardHands];
-  // One fold's entries while its card sums are made (room for the scan's
-  // whole-block writes).
-  alignas(32) double entry_x[kMaxBoardHands + 4];
-  alignas(16) uint16_t entry_cards[kMaxBoardHands + 8];
+  // One fold's entries while its card sums are made.
+  PositiveEntries fold_entries;
 };
 
 using CardTable = double[kCardCount][kColumns];
@@ -235,57 +233,6 @@ inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
   for (; i < n; ++i) SpreadRow(out, i, value(i, LoadRow(in, i)));
 }
 
-// One fold's card sums as the single-node kernels' collecting scan makes
-// them: the entries (hands with in[j] > 0, payoff v * in[j]) listed in hand
-// order, added alternately into two tables, each in entry order, and the
-// tables added. Returns the total: the 52 sums in four lanes of thirteen, the
-// lanes added pairwise, halved. Sparse reaches make few entries, so this beats
-// a four-column scan for a lone fold.
-double CollectFoldCardSums(ColumnScratch& w, double* p, const double* in, int32_t n,
-                     const uint16_t* cards, double v) {
-  const __m256d vv = _mm256_set1_pd(v);
-  const __m256d zero = _mm256_setzero_pd();
-  double* ex = w.entry_x;
-  uint16_t* ec = w.entry_cards;
-  int32_t k = 0;
-  int32_t j = 0;
-  for (; j + 4 <= n; j += 4) {
-    const __m256d r = _mm256_loadu_pd(in + j);
-    const int taken = _mm256_movemask_pd(_mm256_cmp_pd(r, zero, _CMP_GT_OQ));
-#if defined(TDX_ISA_AVX2)
-    // The taken lanes moved to the front; four are written, the count
-    // advances by the taken ones.
-    const __m256i pairs =
-        _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.pairs[taken]));
-    _mm256_storeu_pd(ex + k, _mm256_castps_pd(_mm256_permutevar8x32_ps(
-                                 _mm256_castpd_ps(_mm256_mul_pd(vv, r)), pairs)));
-    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.bytes[taken]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(ec + k),
-                     _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cards + j)),
-                                      bytes));
-    k += __builtin_popcount(static_cast<unsigned>(taken));
-#else
-    alignas(32) double x[4];
-    _mm256_store_pd(x, _mm256_mul_pd(vv, r));
-    for (int b = 0; b < 4; ++b) {
-      ex[k] = x[b];
-      ec[k] = cards[j + b];
-      k += (taken >> b) & 1;
-    }
-#endif
-  }
-  for (; j < n; ++j) {
-    if (in[j] > 0.0) {
-      ex[k] = v * in[j];
-      // The scan rounds the product before adding it: no fused multiply-add.
-      asm("" : "+m"(ex[k]));
-      ec[k] = cards[j];
-      ++k;
-    }
-  }
-  return EntryCardSums(p, ex, ec, k);
-}
-
 // The kernel proper, on cards known to be in range and n <= kMaxBoardHands.
 void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t group_count,
              const uint16_t* cards) {
@@ -326,15 +273,19 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     _mm256_store_pd(s[c], _mm256_xor_pd(_mm256_load_pd(w.p[c]), neg_zero));
   const __m256d fv = _mm256_load_pd(fs);
   __m256d t = _mm256_xor_pd(total, neg_zero);
-  // s[c1] += x and s[c2] += x for the hands [begin, end), in order.
+  // s[c1] += x and s[c2] += x for the hands [begin, end), in order; returns
+  // their sum (unused the second time, and then dropped by the compiler).
   const auto add_hands = [&](int32_t begin, int32_t end) {
+    __m256d sum = _mm256_setzero_pd();
     for (int32_t q = begin; q < end; ++q) {
       const __m256d x = _mm256_load_pd(w.x[q]);
       double* lo = Row(s, w.hand_low[q]);
       double* hi = Row(s, w.hand_high[q]);
       _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
       _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
+      sum = _mm256_add_pd(sum, x);
     }
+    return sum;
   };
   double* out[kColumns];
   double* fold_out[kColumns];
@@ -352,15 +303,7 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     __m256d group_sum = _mm256_setzero_pd();
     if (with_entries) {
       // Columns without entries in the group leave their total alone.
-      __m256d sum = _mm256_setzero_pd();
-      for (int32_t q = pos; q < end; ++q) {
-        const __m256d x = _mm256_load_pd(w.x[q]);
-        double* lo = Row(s, w.hand_low[q]);
-        double* hi = Row(s, w.hand_high[q]);
-        _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
-        _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
-        sum = _mm256_add_pd(sum, x);
-      }
+      const __m256d sum = add_hands(pos, end);
       group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
       t = _mm256_add_pd(t, group_sum);
     }
@@ -428,13 +371,15 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
 void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
                             const uint16_t* cards, double b, double showdown_total) {
   if (n <= 0) return;
-  if (n > kMaxBoardHands || HasFaultyCards(cards, n)) [[unlikely]] {
+  double s[kCardCount];
+  double fold_total = 0.0;
+  if (n > kMaxBoardHands ||
+      !CollectPositive<false>(t_scratch.fold_entries, s, in_b, n, cards, b, fold_total))
+      [[unlikely]] {
     assert(!"fold half outside its range");
     Zero(out_a, n);
     return Zero(out_b, n);
   }
-  double s[kCardCount];
-  const double fold_total = CollectFoldCardSums(t_scratch, s, in_b, n, cards, b);
   if (std::fabs(showdown_total) <= kShowdownTotalFloor &&
       std::fabs(fold_total) <= kShowdownTotalFloor) {
     Zero(out_a, n);
