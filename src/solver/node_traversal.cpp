@@ -131,18 +131,6 @@ double EndValue(const SolverState& state, const TreeNode& end) {
   return end.kind == FOLD_NODE && end.player == state.pass_player ? -end.value : end.value;
 }
 
-// Solving passes only: the user's EV boost of a child, widened from float.
-void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
-  const double b = child.ev_boost;
-  if (b == 0.0) return;
-  if (child.kind == FOLD_NODE)
-    ScaleArray(values, 1.0 - b);
-  else if (child.kind == SHOWDOWN_NODE || child.street > node.street)
-    ScaleSigned(values, 1.0 + b, 1.0 / (1.0 + b));
-  else
-    ScalePositive(values, 1.0 + b);
-}
-
 // The combination mask of a board, one byte per hand. A mask shorter than the
 // board (not one this engine makes) locks the hands it covers and no others.
 const uint8_t* CoveringMask(const NodeLockRecord* lock, int32_t hands,
@@ -632,8 +620,15 @@ bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* 
   return true;
 }
 
-void ApplySolvingEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
-  ApplyEvBoost(values, node, child);
+void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
+  const double b = child.ev_boost;
+  if (b == 0.0) return;
+  if (child.kind == FOLD_NODE)
+    ScaleArray(values, 1.0 - b);
+  else if (child.kind == SHOWDOWN_NODE || child.street > node.street)
+    ScaleSigned(values, 1.0 + b, 1.0 / (1.0 + b));
+  else
+    ScalePositive(values, 1.0 + b);
 }
 
 bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands) {

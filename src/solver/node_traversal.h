@@ -44,8 +44,9 @@ struct SolverState;
 // and a fold (the pair valued at the decision); false otherwise.
 bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
                         double* fold_value);
-// The user's EV boost of a child on its values.
-void ApplySolvingEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child);
+// Solving passes only: the user's EV boost of a child on its values, widened
+// from float.
+void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child);
 // True, with the board's rows, when the pass player's decision at the cursor
 // takes the fused 16-bit way (update phase, not locked, no combination mask,
 // no own reach).

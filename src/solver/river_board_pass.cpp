@@ -282,7 +282,7 @@ void Up(BoardPass& pass, int32_t id) {
     } else {
       values = std::move(f.pair[i - (n - 2)]);
     }
-    ApplySolvingEvBoost(values, node, NodeAt(state, node.children[i]));
+    ApplyEvBoost(values, node, NodeAt(state, node.children[i]));
     if (i == 0) first_count = values.count;
   }
   NodeCursor cursor(pass.state, f.node, pass.turn_slot, pass.river_slot);
