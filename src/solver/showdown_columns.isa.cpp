@@ -5,13 +5,14 @@
 // 52 sums in four lanes, halved; then the walk up the strength groups, a
 // group's entries added to the running sums once before its hands are valued
 // and once after. A hand whose reach is not above zero adds -0.0, which leaves
-// every sum as it was, and a group without entries in a column leaves that
-// column's total untouched.
+// every sum as it was (so hands no column takes are skipped), and a group
+// without entries in a column leaves that column's total untouched.
 #include <immintrin.h>
 
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "cards/card.h"
 #include "platform/fused_multiply_add.h"
@@ -67,10 +68,14 @@ inline void Transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
   r3 = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Working area per thread, per hand: the four columns' payoffs (-0.0 in the
-// columns that do not take the hand), the values before they are spread to the
-// outputs, the mask of the columns that take the hand, and its cards as byte
-// offsets of their rows in a card table of four columns (card * 32).
+// Working area per thread. The entries are the hands that some column takes,
+// in order (on the narrow reaches of a pass about a third of the board's
+// hands; the others would add -0.0, which leaves every sum as it is): per
+// entry its hand, the four columns' payoffs (-0.0 in the columns that do not
+// take it) and the mask of the columns that take it. Per hand: the values
+// before they are spread to the outputs, its cards as byte offsets of their
+// rows in a card table of four columns (card * 32), and the count of entries
+// below it.
 struct ColumnScratch {
   alignas(32) double x[kMaxBoardHands][kColumns];
   alignas(32) double y[kMaxBoardHands][kColumns];
@@ -78,6 +83,11 @@ struct ColumnScratch {
   alignas(16) uint16_t hand_low[kMaxBoardHands + 8];
   alignas(16) uint16_t hand_high[kMaxBoardHands + 8];
   uint8_t taken[kMaxBoardHands];
+  // Room past the end for the scan's whole-block writes.
+  int16_t entries[kMaxBoardHands + 4];
+  int16_t before[kMaxBoardHands + 4];
+  // False: every hand is its own entry (the lists are not kept).
+  bool listed = false;
   // One fold's entries while its card sums are made.
   PositiveEntries fold_entries;
 };
@@ -108,6 +118,26 @@ void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
 }
 thread_local ColumnScratch t_scratch;
 
+// Per 4-bit mask of hands: the set bits' positions packed low first, and per
+// position the set bits below it, as four 16-bit lanes.
+struct BlockTables {
+  uint64_t positions[16];
+  uint64_t below[16];
+};
+constexpr BlockTables MakeBlockTables() {
+  BlockTables t{};
+  for (int mask = 0; mask < 16; ++mask) {
+    int count = 0;
+    for (int i = 0; i < 4; ++i) {
+      t.below[mask] |= uint64_t(count) << (16 * i);
+      if (mask >> i & 1) t.positions[mask] |= uint64_t(i) << (16 * count++);
+    }
+  }
+  return t;
+}
+constexpr BlockTables kBlockTables = MakeBlockTables();
+constexpr uint64_t kEachLane16 = 0x0001000100010001;
+
 // Absent columns read zeros.
 const double kNoReach[kMaxBoardHands] = {};
 
@@ -124,10 +154,10 @@ inline __m256d LoadRow(const double* const* in, int32_t j) {
   return _mm256_set_pd(in[3][j], in[2][j], in[1][j], in[0][j]);
 }
 
-// The collecting scan for four columns: per hand the payoffs v * in (-0.0
-// where not taken) and the mask of the columns that take it, and the card sums
-// w.p of each column's entries, in two tables by the parity of the entry in
-// its own column, then added. Returns the totals (the sums' four lanes of
+// The collecting scan for four columns: the entries (or every hand, when most
+// are taken), per entry the payoffs v * in (-0.0 where not taken) and the mask
+// of the columns that take it, and the card sums w.p of each column's entries,
+// in two tables by the parity of the entry in its own column, then added. Returns the totals (the sums' four lanes of
 // thirteen cards added pairwise, halved). Without keep_entries only the card
 // sums and totals are made (a fold pass needs no walk).
 template <bool keep_entries = true>
@@ -146,18 +176,52 @@ template <bool keep_entries = true>
     _mm256_store_pd(part0[c], cleared);
     _mm256_store_pd(part1[c], cleared);
   }
+  // The entries: per block of four hands the mask of those some column
+  // takes, their positions appended to the list, and per hand the count of
+  // entries before it.
+  int32_t m = 0;
+  const auto list = [&](int32_t j, int any) {
+    const uint64_t positions = kBlockTables.positions[any] + uint64_t(j) * kEachLane16;
+    std::memcpy(w.entries + m, &positions, sizeof positions);
+    if constexpr (keep_entries) {
+      const uint64_t before = kBlockTables.below[any] + uint64_t(m) * kEachLane16;
+      std::memcpy(w.before + j, &before, sizeof before);
+    }
+    m += __builtin_popcount(static_cast<unsigned>(any));
+  };
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    // The reaches were written by other nodes' work a while ago: fetched
+    // ahead so that the scan does not wait on them.
+    if (j + 64 < n)
+      for (int c = 0; c < kColumns; ++c)
+        _mm_prefetch(reinterpret_cast<const char*>(in[c] + j + 64), _MM_HINT_T0);
+    const __m256d t0 = _mm256_cmp_pd(_mm256_loadu_pd(in[0] + j), zero, _CMP_GT_OQ);
+    const __m256d t1 = _mm256_cmp_pd(_mm256_loadu_pd(in[1] + j), zero, _CMP_GT_OQ);
+    const __m256d t2 = _mm256_cmp_pd(_mm256_loadu_pd(in[2] + j), zero, _CMP_GT_OQ);
+    const __m256d t3 = _mm256_cmp_pd(_mm256_loadu_pd(in[3] + j), zero, _CMP_GT_OQ);
+    list(j, _mm256_movemask_pd(_mm256_or_pd(_mm256_or_pd(t0, t1), _mm256_or_pd(t2, t3))));
+  }
+  if (j < n) {
+    int any = 0;
+    for (int32_t i = j; i < n; ++i)
+      any |= (_mm256_movemask_pd(_mm256_cmp_pd(LoadRow(in, i), zero, _CMP_GT_OQ)) != 0)
+             << (i - j);
+    list(j, any);
+  }
   __m256d odd = zero;  // columns whose count of entries so far is odd
-  const auto take = [&](int32_t j, __m256d r) {
+  // The card sums of entry e (hand h, reaches r).
+  const auto take = [&](int32_t e, int32_t h, __m256d r) {
     const __m256d taken = _mm256_cmp_pd(r, zero, _CMP_GT_OQ);
     const __m256d x = _mm256_blendv_pd(neg_zero, _mm256_mul_pd(vv, r), taken);
     if constexpr (keep_entries) {
-      _mm256_store_pd(w.x[j], x);
-      w.taken[j] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
+      _mm256_store_pd(w.x[e], x);
+      w.taken[e] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
     }
     const __m256d x1 = _mm256_blendv_pd(neg_zero, x, odd);
     const __m256d x0 = _mm256_blendv_pd(x, neg_zero, odd);
     odd = _mm256_xor_pd(odd, taken);
-    const uint16_t low = w.hand_low[j], high = w.hand_high[j];
+    const uint16_t low = w.hand_low[h], high = w.hand_high[h];
     double* p0c1 = Row(part0, low);
     double* p0c2 = Row(part0, high);
     double* p1c1 = Row(part1, low);
@@ -167,21 +231,26 @@ template <bool keep_entries = true>
     _mm256_store_pd(p1c1, _mm256_add_pd(_mm256_load_pd(p1c1), x1));
     _mm256_store_pd(p1c2, _mm256_add_pd(_mm256_load_pd(p1c2), x1));
   };
-  int32_t j = 0;
-  for (; j + 4 <= n; j += 4) {
-    // The reaches were written by other nodes' work a while ago: fetched
-    // ahead so that the scan does not wait on them.
-    if (j + 64 < n)
-      for (int c = 0; c < kColumns; ++c)
-        _mm_prefetch(reinterpret_cast<const char*>(in[c] + j + 64), _MM_HINT_T0);
-    __m256d r0, r1, r2, r3;
-    LoadRows(in, j, r0, r1, r2, r3);
-    take(j, r0);
-    take(j + 1, r1);
-    take(j + 2, r2);
-    take(j + 3, r3);
+  if (4 * m >= 3 * n) {
+    // Most hands taken: every hand an entry, the reaches read four hands a
+    // step (a hand no column takes adds -0.0).
+    m = n;
+    w.listed = false;
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      __m256d r0, r1, r2, r3;
+      LoadRows(in, i, r0, r1, r2, r3);
+      take(i, i, r0);
+      take(i + 1, i + 1, r1);
+      take(i + 2, i + 2, r2);
+      take(i + 3, i + 3, r3);
+    }
+    for (; i < n; ++i) take(i, i, LoadRow(in, i));
+  } else {
+    w.listed = true;
+    for (int32_t e = 0; e < m; ++e) take(e, w.entries[e], LoadRow(in, w.entries[e]));
   }
-  for (; j < n; ++j) take(j, LoadRow(in, j));
+  if constexpr (keep_entries) w.before[n] = static_cast<int16_t>(m);
   __m256d acc[4] = {zero, zero, zero, zero};
   for (int c = 0; c < kCardCount; ++c) {
     const __m256d sum = _mm256_add_pd(_mm256_load_pd(part0[c]), _mm256_load_pd(part1[c]));
@@ -273,20 +342,6 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     _mm256_store_pd(s[c], _mm256_xor_pd(_mm256_load_pd(w.p[c]), neg_zero));
   const __m256d fv = _mm256_load_pd(fs);
   __m256d t = _mm256_xor_pd(total, neg_zero);
-  // s[c1] += x and s[c2] += x for the hands [begin, end), in order; returns
-  // their sum (unused the second time, and then dropped by the compiler).
-  const auto add_hands = [&](int32_t begin, int32_t end) {
-    __m256d sum = _mm256_setzero_pd();
-    for (int32_t q = begin; q < end; ++q) {
-      const __m256d x = _mm256_load_pd(w.x[q]);
-      double* lo = Row(s, w.hand_low[q]);
-      double* hi = Row(s, w.hand_high[q]);
-      _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
-      _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
-      sum = _mm256_add_pd(sum, x);
-    }
-    return sum;
-  };
   double* out[kColumns];
   double* fold_out[kColumns];
   bool fills_folds = false;
@@ -296,27 +351,60 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     fold_out[k] = on ? col[k].fold_out : nullptr;
     fills_folds = fills_folds || fold_out[k];
   }
-  ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-    const int32_t end = pos + size;
-    int with_entries = 0;
-    for (int32_t q = pos; q < end; ++q) with_entries |= w.taken[q];
-    __m256d group_sum = _mm256_setzero_pd();
-    if (with_entries) {
-      // Columns without entries in the group leave their total alone.
-      const __m256d sum = add_hands(pos, end);
-      group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
-      t = _mm256_add_pd(t, group_sum);
-    }
-    for (int32_t i = pos; i < end; ++i) {
-      const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
-      const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
-      _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
-    }
-    if (with_entries) {
-      add_hands(pos, end);
-      t = _mm256_add_pd(t, group_sum);
-    }
-  });
+  // The walk with the entries listed, or with every hand an entry (each its
+  // own instance, so that the dense one needs no look-ups).
+  const auto walk = [&](auto listed) {
+    const auto hand = [&](int32_t e) -> int32_t {
+      if constexpr (decltype(listed)::value) return w.entries[e];
+      return e;
+    };
+    const auto entries_below = [&](int32_t pos) -> int32_t {
+      if constexpr (decltype(listed)::value) return w.before[pos];
+      return pos;
+    };
+    // s[c1] += x and s[c2] += x for the entries [begin, end), in order;
+    // returns their sum (unused the second time, and then dropped by the
+    // compiler).
+    const auto add_hands = [&](int32_t begin, int32_t end) {
+      __m256d sum = _mm256_setzero_pd();
+      for (int32_t e = begin; e < end; ++e) {
+        const int32_t q = hand(e);
+        const __m256d x = _mm256_load_pd(w.x[e]);
+        double* lo = Row(s, w.hand_low[q]);
+        double* hi = Row(s, w.hand_high[q]);
+        _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
+        _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
+        sum = _mm256_add_pd(sum, x);
+      }
+      return sum;
+    };
+    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+      const int32_t end = pos + size;
+      const int32_t first = entries_below(pos), last = entries_below(end);
+      int with_entries = 0;
+      for (int32_t e = first; e < last; ++e) with_entries |= w.taken[e];
+      __m256d group_sum = _mm256_setzero_pd();
+      if (with_entries) {
+        // Columns without entries in the group leave their total alone.
+        const __m256d sum = add_hands(first, last);
+        group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
+        t = _mm256_add_pd(t, group_sum);
+      }
+      for (int32_t i = pos; i < end; ++i) {
+        const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+        const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+        _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
+      }
+      if (with_entries) {
+        add_hands(first, last);
+        t = _mm256_add_pd(t, group_sum);
+      }
+    });
+  };
+  if (w.listed)
+    walk(std::true_type{});
+  else
+    walk(std::false_type{});
   int32_t i = 0;
   for (; i + 4 <= n; i += 4)
     SpreadRows(out, i, _mm256_load_pd(w.y[i]), _mm256_load_pd(w.y[i + 1]),
