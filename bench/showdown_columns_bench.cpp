@@ -67,6 +67,7 @@ Board& TheBoard() {
 bool Runnable(benchmark::State& state, bool avx2) {
   if (!IsaRunnable(state, avx2)) return false;
   state.counters["hands"] = TheBoard().N();
+  state.counters["groups"] = TheBoard().Groups();
   return true;
 }
 
