@@ -71,7 +71,10 @@ Board RandomBoard(std::mt19937& rng, int32_t n, bool covering, int max_group) {
   return b;
 }
 
-enum class Reach { kZero, kSparse, kDense, kFull, kTiny, kOdd, kOneHand };
+// kEdges: only the first and the last hands (the ends of the kernel's lists of
+// taken hands, and a last block of fewer than four).
+enum class Reach { kZero, kSparse, kDense, kFull, kTiny, kOdd, kOneHand, kEdges };
+constexpr unsigned kReachKinds = 8;
 
 std::vector<double> RandomReach(std::mt19937& rng, int32_t n, Reach kind) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -88,6 +91,7 @@ std::vector<double> RandomReach(std::mt19937& rng, int32_t n, Reach kind) {
         r[i] = x < 0.1 ? std::nan("") : x < 0.2 ? -u(rng) : x < 0.3 ? -0.0 : x < 0.7 ? u(rng) : 0.0;
         break;
       case Reach::kOneHand: break;
+      case Reach::kEdges: r[i] = i == 0 || i + 3 > n ? u(rng) + 1e-3 : 0.0; break;
     }
   }
   if (kind == Reach::kOneHand && n > 0) r[rng() % n] = 0.25;
@@ -112,7 +116,7 @@ void CheckRandomColumns(const Build& build, std::mt19937& rng, const Board& b, b
   bool with_fold[4];
   const double payoffs[] = {1.0, -1.0, 269.0, -0.75, 0.0, 1e-30, 350.0, -13.7};
   for (int k = 0; k < 4; ++k) {
-    reach[k] = RandomReach(rng, n, static_cast<Reach>(rng() % 7));
+    reach[k] = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
     out[k].assign(n, kUnwritten);
     fold[k].assign(n, kUnwritten);
     want[k].assign(n, kUnwritten);
@@ -254,8 +258,8 @@ TEST(ShowdownColumns, PairsAsColumnsAndFoldHalvesMatchThePairKernel) {
       ShowdownColumn col[4];
       double fold_v[4] = {};
       for (int k = 0; k < 4; ++k) {
-        in_a[k] = RandomReach(rng, n, static_cast<Reach>(rng() % 7));
-        in_b[k] = RandomReach(rng, n, static_cast<Reach>(rng() % 7));
+        in_a[k] = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
+        in_b[k] = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
         want_a[k].assign(n, kUnwritten);
         want_b[k].assign(n, kUnwritten);
         got_a[k].assign(n, kUnwritten);
@@ -414,7 +418,7 @@ TEST(ShowdownColumns, RidingFoldColumnsMatchThePairKernel) {
       std::shuffle(lane, lane + 4, rng);
       const std::vector<double> in_a = FoldReach(rng, n, static_cast<int>(rng() % 10));
       const std::vector<double> in_b = FoldReach(rng, n, static_cast<int>(rng() % 10));
-      const std::vector<double> in_c = RandomReach(rng, n, static_cast<Reach>(rng() % 7));
+      const std::vector<double> in_c = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
       const double a = payoffs[rng() % 6], fold_b = payoffs[rng() % 6];
       const double f = payoffs[rng() % 6], fold_c = payoffs[rng() % 6];
       std::vector<double> want_a(n), want_b(n), want_c(n), want_cf(n);
