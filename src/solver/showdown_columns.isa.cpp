@@ -378,28 +378,33 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
       }
       return sum;
     };
+    const auto value_hands = [&](int32_t begin, int32_t end) {
+      for (int32_t i = begin; i < end; ++i) {
+        const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+        const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+        _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
+      }
+    };
+    // Groups without entries change neither the sums nor the totals: their
+    // hands are valued in one run up to the next group with entries.
+    int32_t unvalued = 0;
     ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
       const int32_t end = pos + size;
       const int32_t first = entries_below(pos), last = entries_below(end);
       int with_entries = 0;
       for (int32_t e = first; e < last; ++e) with_entries |= w.taken[e];
-      __m256d group_sum = _mm256_setzero_pd();
-      if (with_entries) {
-        // Columns without entries in the group leave their total alone.
-        const __m256d sum = add_hands(first, last);
-        group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
-        t = _mm256_add_pd(t, group_sum);
-      }
-      for (int32_t i = pos; i < end; ++i) {
-        const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
-        const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
-        _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
-      }
-      if (with_entries) {
-        add_hands(first, last);
-        t = _mm256_add_pd(t, group_sum);
-      }
+      if (!with_entries) return;
+      value_hands(unvalued, pos);
+      // Columns without entries in the group leave their total alone.
+      const __m256d sum = add_hands(first, last);
+      const __m256d group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
+      t = _mm256_add_pd(t, group_sum);
+      value_hands(pos, end);
+      add_hands(first, last);
+      t = _mm256_add_pd(t, group_sum);
+      unvalued = end;
     });
+    value_hands(unvalued, n);
   };
   if (w.listed)
     walk(std::true_type{});
