@@ -90,6 +90,63 @@ inline void ForEachGroup(const int16_t* groups, int32_t group_count, int32_t n, 
   }
 }
 
+// A group of hands with entries: its run of hands [start, end) and of entries
+// [first, last).
+struct EntryGroup {
+  int16_t start, end, first, last;
+};
+
+// True when the strength groups are runs of at least one hand that add up to
+// n exactly (as the showdown preparation makes them).
+inline bool GroupsCoverHands(const int16_t* groups, int32_t group_count, int32_t n) {
+  __m128i low = _mm_set1_epi16(1);
+  __m128i sum = _mm_setzero_si128();
+  int32_t g = 0;
+  for (; g + 8 <= group_count; g += 8) {
+    const __m128i sizes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups + g));
+    low = _mm_min_epi16(low, sizes);
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(sizes, _mm_set1_epi16(1)));
+  }
+  alignas(16) int32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+  int64_t total = static_cast<int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
+  int32_t least = _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_set1_epi16(1), low)) ? 0 : 1;
+  for (; g < group_count; ++g) {
+    total += groups[g];
+    if (groups[g] < least) least = groups[g];
+  }
+  return least >= 1 && total == n;
+}
+
+// Lists the groups that hold entries, in order, as their runs of hands
+// [start, end) packed start | end << 16; returns their number. before[j] is
+// the count of entries below hand j, for j = 0 ... n. Groups that do not
+// cover the hands exactly are read as the runs of ForEachGroup.
+inline int32_t ListEntryGroups(uint32_t* spans, const int16_t* before, int32_t n,
+                               const int16_t* groups, int32_t group_count) {
+  int32_t listed = 0;
+  if (!GroupsCoverHands(groups, group_count, n)) [[unlikely]] {
+    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
+      spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(pos + size) << 16;
+      listed += before[pos + size] > before[pos];
+    });
+    return listed;
+  }
+  // A group holds entries when the count of entries below its end differs
+  // from the count below its start (the end of the group before).
+  int32_t pos = 0;
+  int32_t first = before[0];
+  for (int32_t g = 0; g < group_count; ++g) {
+    const int32_t end = pos + groups[g];
+    const int32_t last = before[end];
+    spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(end) << 16;
+    listed += last != first;
+    first = last;
+    pos = end;
+  }
+  return listed;
+}
+
 // Card sums s of k entries (payoffs x, card pairs cards), in entry order into
 // two tables by the entry's parity so that neighbouring entries that share a
 // card do not wait on each other's sums, then the tables added; returns the

@@ -85,7 +85,7 @@ struct ColumnScratch {
   uint8_t taken[kMaxBoardHands];
   // Room past the end for the scan's whole-block writes.
   int16_t entries[kMaxBoardHands + 4];
-  int16_t before[kMaxBoardHands + 4];
+  int16_t before[kMaxBoardHands + 8];
   // False: every hand is its own entry (the lists are not kept).
   bool listed = false;
   // One fold's entries while its card sums are made.
@@ -236,6 +236,14 @@ template <bool keep_entries = true>
     // step (a hand no column takes adds -0.0).
     m = n;
     w.listed = false;
+    if constexpr (keep_entries) {
+      // Eight counts a step (the last step may write past n, within the room).
+      __m128i counts = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+      for (int32_t h = 0; h < n; h += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w.before + h), counts);
+        counts = _mm_add_epi16(counts, _mm_set1_epi16(8));
+      }
+    }
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
       __m256d r0, r1, r2, r3;
@@ -358,14 +366,11 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
       if constexpr (decltype(listed)::value) return w.entries[e];
       return e;
     };
-    const auto entries_below = [&](int32_t pos) -> int32_t {
-      if constexpr (decltype(listed)::value) return w.before[pos];
-      return pos;
-    };
     // s[c1] += x and s[c2] += x for the entries [begin, end), in order;
-    // returns their sum (unused the second time, and then dropped by the
-    // compiler).
-    const auto add_hands = [&](int32_t begin, int32_t end) {
+    // returns the sum, in order from +0.0, of the x of the entries [own,
+    // end). The entries before own add +0.0 to it instead, which leaves a sum
+    // that starts at +0.0 unchanged (it can never be -0.0).
+    const auto add_entries = [&](int32_t begin, int32_t own, int32_t end) {
       __m256d sum = _mm256_setzero_pd();
       for (int32_t e = begin; e < end; ++e) {
         const int32_t q = hand(e);
@@ -374,7 +379,8 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
         double* hi = Row(s, w.hand_high[q]);
         _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
         _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
-        sum = _mm256_add_pd(sum, x);
+        const __m256d keep = _mm256_castsi256_pd(_mm256_set1_epi64x(-int64_t{e >= own}));
+        sum = _mm256_add_pd(sum, _mm256_and_pd(x, keep));
       }
       return sum;
     };
@@ -385,26 +391,55 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
         _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
       }
     };
-    // Groups without entries change neither the sums nor the totals: their
-    // hands are valued in one run up to the next group with entries.
-    int32_t unvalued = 0;
-    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-      const int32_t end = pos + size;
-      const int32_t first = entries_below(pos), last = entries_below(end);
-      int with_entries = 0;
-      for (int32_t e = first; e < last; ++e) with_entries |= w.taken[e];
-      if (!with_entries) return;
-      value_hands(unvalued, pos);
-      // Columns without entries in the group leave their total alone.
-      const __m256d sum = add_hands(first, last);
-      const __m256d group_sum = _mm256_blendv_pd(neg_zero, sum, LaneMask(with_entries));
+    // A group's sum, in the columns that take some entry of it; -0.0 in the
+    // others, which leaves their totals alone.
+    const auto group_sum_of = [&](const EntryGroup& g, __m256d sum) {
+      int columns = 0;
+      for (int32_t e = g.first; e < g.last; ++e) columns |= w.taken[e];
+      return _mm256_blendv_pd(neg_zero, sum, LaneMask(columns));
+    };
+    // As the single-node walk: the groups with entries listed first; the
+    // hands of groups without entries valued in one run, since the sums do not
+    // move between them; the second adding of a group's entries and the first
+    // of the next group's one run when no hands lie between the two.
+    uint32_t spans[kMaxBoardHands + 1];
+    const int32_t listed_groups = ListEntryGroups(spans, w.before, n, groups, group_count);
+    const auto group_at = [&](int32_t g) {
+      const int32_t start = static_cast<int32_t>(spans[g] & 0xFFFF);
+      const int32_t end = static_cast<int32_t>(spans[g] >> 16);
+      return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), w.before[start],
+                        w.before[end]};
+    };
+    if (listed_groups == 0) return value_hands(0, n);
+    EntryGroup group = group_at(0);
+    value_hands(0, group.start);
+    __m256d group_sum = group_sum_of(group, add_entries(group.first, group.first, group.last));
+    t = _mm256_add_pd(t, group_sum);
+    value_hands(group.start, group.end);
+    for (int32_t g = 1; g < listed_groups; ++g) {
+      // The previous group's entries still owe their second adding.
+      const EntryGroup previous = group;
+      const __m256d previous_sum = group_sum;
+      group = group_at(g);
+      __m256d sum;
+      if (previous.end < group.start) {
+        add_entries(previous.first, previous.last, previous.last);
+        t = _mm256_add_pd(t, previous_sum);
+        value_hands(previous.end, group.start);
+        sum = add_entries(group.first, group.first, group.last);
+      } else {
+        sum = add_entries(previous.first, group.first, group.last);
+        t = _mm256_add_pd(t, previous_sum);
+      }
+      group_sum = group_sum_of(group, sum);
       t = _mm256_add_pd(t, group_sum);
-      value_hands(pos, end);
-      add_hands(first, last);
+      value_hands(group.start, group.end);
+    }
+    if (group.end < n) {
+      add_entries(group.first, group.last, group.last);
       t = _mm256_add_pd(t, group_sum);
-      unvalued = end;
-    });
-    value_hands(unvalued, n);
+      value_hands(group.end, n);
+    }
   };
   if (w.listed)
     walk(std::true_type{});
