@@ -12,7 +12,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 
 #include "cards/card.h"
 #include "platform/fused_multiply_add.h"
@@ -70,12 +69,12 @@ inline void Transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
 
 // Working area per thread. The entries are the hands that some column takes,
 // in order (on the narrow reaches of a pass about a third of the board's
-// hands; the others would add -0.0, which leaves every sum as it is): per
-// entry its hand, the four columns' payoffs (-0.0 in the columns that do not
-// take it) and the mask of the columns that take it. Per hand: the values
-// before they are spread to the outputs, its cards as byte offsets of their
-// rows in a card table of four columns (card * 32), and the count of entries
-// below it.
+// hands; the others would add -0.0, which leaves every sum as it is), or every
+// hand when most are taken: per entry its hand, the four columns' payoffs
+// (-0.0 in the columns that do not take it), the mask of the columns that take
+// it and its card offsets. Per hand: the values before they are spread to the
+// outputs, its cards as byte offsets of their rows in a card table of four
+// columns (card * 32), and the count of entries below it.
 struct ColumnScratch {
   alignas(32) double x[kMaxBoardHands][kColumns];
   alignas(32) double y[kMaxBoardHands][kColumns];
@@ -86,8 +85,8 @@ struct ColumnScratch {
   // Room past the end for the scan's whole-block writes.
   int16_t entries[kMaxBoardHands + 4];
   int16_t before[kMaxBoardHands + 8];
-  // False: every hand is its own entry (the lists are not kept).
-  bool listed = false;
+  // Per entry its hand's card offsets, low | high << 16.
+  uint32_t entry_cards[kMaxBoardHands];
   // One fold's entries while its card sums are made.
   PositiveEntries fold_entries;
 };
@@ -214,14 +213,15 @@ template <bool keep_entries = true>
   const auto take = [&](int32_t e, int32_t h, __m256d r) {
     const __m256d taken = _mm256_cmp_pd(r, zero, _CMP_GT_OQ);
     const __m256d x = _mm256_blendv_pd(neg_zero, _mm256_mul_pd(vv, r), taken);
+    const uint16_t low = w.hand_low[h], high = w.hand_high[h];
     if constexpr (keep_entries) {
       _mm256_store_pd(w.x[e], x);
       w.taken[e] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
+      w.entry_cards[e] = low | static_cast<uint32_t>(high) << 16;
     }
     const __m256d x1 = _mm256_blendv_pd(neg_zero, x, odd);
     const __m256d x0 = _mm256_blendv_pd(x, neg_zero, odd);
     odd = _mm256_xor_pd(odd, taken);
-    const uint16_t low = w.hand_low[h], high = w.hand_high[h];
     double* p0c1 = Row(part0, low);
     double* p0c2 = Row(part0, high);
     double* p1c1 = Row(part1, low);
@@ -235,7 +235,6 @@ template <bool keep_entries = true>
     // Most hands taken: every hand an entry, the reaches read four hands a
     // step (a hand no column takes adds -0.0).
     m = n;
-    w.listed = false;
     if constexpr (keep_entries) {
       // Eight counts a step (the last step may write past n, within the room).
       __m128i counts = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
@@ -255,7 +254,6 @@ template <bool keep_entries = true>
     }
     for (; i < n; ++i) take(i, i, LoadRow(in, i));
   } else {
-    w.listed = true;
     for (int32_t e = 0; e < m; ++e) take(e, w.entries[e], LoadRow(in, w.entries[e]));
   }
   if constexpr (keep_entries) w.before[n] = static_cast<int16_t>(m);
@@ -359,13 +357,8 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     fold_out[k] = on ? col[k].fold_out : nullptr;
     fills_folds = fills_folds || fold_out[k];
   }
-  // The walk with the entries listed, or with every hand an entry (each its
-  // own instance, so that the dense one needs no look-ups).
-  const auto walk = [&](auto listed) {
-    const auto hand = [&](int32_t e) -> int32_t {
-      if constexpr (decltype(listed)::value) return w.entries[e];
-      return e;
-    };
+  // The walk (a lambda for its early return).
+  [&] {
     // s[c1] += x and s[c2] += x for the entries [begin, end), in order;
     // returns the sum, in order from +0.0, of the x of the entries [own,
     // end). The entries before own add +0.0 to it instead, which leaves a sum
@@ -373,10 +366,10 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     const auto add_entries = [&](int32_t begin, int32_t own, int32_t end) {
       __m256d sum = _mm256_setzero_pd();
       for (int32_t e = begin; e < end; ++e) {
-        const int32_t q = hand(e);
+        const uint32_t pair = w.entry_cards[e];
         const __m256d x = _mm256_load_pd(w.x[e]);
-        double* lo = Row(s, w.hand_low[q]);
-        double* hi = Row(s, w.hand_high[q]);
+        double* lo = Row(s, static_cast<uint16_t>(pair));
+        double* hi = Row(s, static_cast<uint16_t>(pair >> 16));
         _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
         _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
         const __m256d keep = _mm256_castsi256_pd(_mm256_set1_epi64x(-int64_t{e >= own}));
@@ -440,11 +433,7 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
       t = _mm256_add_pd(t, group_sum);
       value_hands(group.end, n);
     }
-  };
-  if (w.listed)
-    walk(std::true_type{});
-  else
-    walk(std::false_type{});
+  }();
   int32_t i = 0;
   for (; i + 4 <= n; i += 4)
     SpreadRows(out, i, _mm256_load_pd(w.y[i]), _mm256_load_pd(w.y[i + 1]),
