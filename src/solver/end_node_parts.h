@@ -118,16 +118,19 @@ inline bool GroupsCoverHands(const int16_t* groups, int32_t group_count, int32_t
   return least >= 1 && total == n;
 }
 
-// Lists the groups that hold entries, in order, as their runs of hands
-// [start, end) packed start | end << 16; returns their number. before[j] is
-// the count of entries below hand j, for j = 0 ... n. Groups that do not
+// Lists the groups that hold entries, in order; returns their number. before[j]
+// is the count of entries below hand j, for j = 0 ... n. Groups that do not
 // cover the hands exactly are read as the runs of ForEachGroup.
-inline int32_t ListEntryGroups(uint32_t* spans, const int16_t* before, int32_t n,
+inline int32_t ListEntryGroups(EntryGroup* listed_groups, const int16_t* before, int32_t n,
                                const int16_t* groups, int32_t group_count) {
+  const auto group = [&](int32_t start, int32_t end) {
+    return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), before[start],
+                      before[end]};
+  };
   int32_t listed = 0;
   if (!GroupsCoverHands(groups, group_count, n)) [[unlikely]] {
     ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-      spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(pos + size) << 16;
+      listed_groups[listed] = group(pos, pos + size);
       listed += before[pos + size] > before[pos];
     });
     return listed;
@@ -139,7 +142,8 @@ inline int32_t ListEntryGroups(uint32_t* spans, const int16_t* before, int32_t n
   for (int32_t g = 0; g < group_count; ++g) {
     const int32_t end = pos + groups[g];
     const int32_t last = before[end];
-    spans[listed] = static_cast<uint32_t>(pos) | static_cast<uint32_t>(end) << 16;
+    listed_groups[listed] = EntryGroup{static_cast<int16_t>(pos), static_cast<int16_t>(end),
+                                       static_cast<int16_t>(first), static_cast<int16_t>(last)};
     listed += last != first;
     first = last;
     pos = end;

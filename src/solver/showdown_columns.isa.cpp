@@ -395,16 +395,10 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     // hands of groups without entries valued in one run, since the sums do not
     // move between them; the second adding of a group's entries and the first
     // of the next group's one run when no hands lie between the two.
-    uint32_t spans[kMaxBoardHands + 1];
-    const int32_t listed_groups = ListEntryGroups(spans, w.before, n, groups, group_count);
-    const auto group_at = [&](int32_t g) {
-      const int32_t start = static_cast<int32_t>(spans[g] & 0xFFFF);
-      const int32_t end = static_cast<int32_t>(spans[g] >> 16);
-      return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), w.before[start],
-                        w.before[end]};
-    };
+    EntryGroup entry_groups[kMaxBoardHands + 1];
+    const int32_t listed_groups = ListEntryGroups(entry_groups, w.before, n, groups, group_count);
     if (listed_groups == 0) return value_hands(0, n);
-    EntryGroup group = group_at(0);
+    EntryGroup group = entry_groups[0];
     value_hands(0, group.start);
     __m256d group_sum = group_sum_of(group, add_entries(group.first, group.first, group.last));
     t = _mm256_add_pd(t, group_sum);
@@ -413,7 +407,7 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
       // The previous group's entries still owe their second adding.
       const EntryGroup previous = group;
       const __m256d previous_sum = group_sum;
-      group = group_at(g);
+      group = entry_groups[g];
       __m256d sum;
       if (previous.end < group.start) {
         add_entries(previous.first, previous.last, previous.last);

@@ -217,20 +217,14 @@ inline double AddEntries(double* s, const PositiveEntries& e, int32_t begin, int
 inline void EntryShowdownWalk(double* out, const PositiveEntries& e, const double* p, double pt,
                               int32_t n, const int16_t* groups, int32_t group_count,
                               const uint16_t* cards, double f) {
-  uint32_t spans[kMaxBoardHands + 1];
-  const int32_t listed = ListEntryGroups(spans, e.before, n, groups, group_count);
-  const auto group_at = [&](int32_t g) {
-    const int32_t start = static_cast<int32_t>(spans[g] & 0xFFFF);
-    const int32_t end = static_cast<int32_t>(spans[g] >> 16);
-    return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), e.before[start],
-                      e.before[end]};
-  };
+  EntryGroup entry_groups[kMaxBoardHands + 1];
+  const int32_t listed = ListEntryGroups(entry_groups, e.before, n, groups, group_count);
   double s[kCardCount];
   for (int c = 0; c < kCardCount; ++c) s[c] = -p[c];
   double t = -pt;
   if (listed == 0) return FillRemovedScaled(out, cards, 0, n, n, t, s, f);
   // The first group: the hands below it see the starting sums.
-  EntryGroup group = group_at(0);
+  EntryGroup group = entry_groups[0];
   FillRemovedScaled(out, cards, 0, group.start, n, t, s, f);
   double group_sum = AddEntries(s, e, group.first, group.first, group.last);
   t += group_sum;
@@ -239,7 +233,7 @@ inline void EntryShowdownWalk(double* out, const PositiveEntries& e, const doubl
     // The previous group's entries still owe their second adding.
     const EntryGroup previous = group;
     const double previous_sum = group_sum;
-    group = group_at(g);
+    group = entry_groups[g];
     if (previous.end < group.start) {
       // Hands between the two groups see the sums after the earlier one.
       AddEntries(s, e, previous.first, previous.last, previous.last);
