@@ -123,31 +123,19 @@ inline bool GroupsCoverHands(const int16_t* groups, int32_t group_count, int32_t
 // cover the hands exactly are read as the runs of ForEachGroup.
 inline int32_t ListEntryGroups(EntryGroup* listed_groups, const int16_t* before, int32_t n,
                                const int16_t* groups, int32_t group_count) {
-  const auto group = [&](int32_t start, int32_t end) {
-    return EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end), before[start],
-                      before[end]};
-  };
+  // A group holds entries when the count of entries below its end differs
+  // from the count below its start.
   int32_t listed = 0;
+  const auto list = [&](int32_t start, int32_t end) {
+    listed_groups[listed] = EntryGroup{static_cast<int16_t>(start), static_cast<int16_t>(end),
+                                       before[start], before[end]};
+    listed += before[end] != before[start];
+  };
   if (!GroupsCoverHands(groups, group_count, n)) [[unlikely]] {
-    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) {
-      listed_groups[listed] = group(pos, pos + size);
-      listed += before[pos + size] > before[pos];
-    });
+    ForEachGroup(groups, group_count, n, [&](int32_t pos, int32_t size) { list(pos, pos + size); });
     return listed;
   }
-  // A group holds entries when the count of entries below its end differs
-  // from the count below its start (the end of the group before).
-  int32_t pos = 0;
-  int32_t first = before[0];
-  for (int32_t g = 0; g < group_count; ++g) {
-    const int32_t end = pos + groups[g];
-    const int32_t last = before[end];
-    listed_groups[listed] = EntryGroup{static_cast<int16_t>(pos), static_cast<int16_t>(end),
-                                       static_cast<int16_t>(first), static_cast<int16_t>(last)};
-    listed += last != first;
-    first = last;
-    pos = end;
-  }
+  for (int32_t g = 0, pos = 0; g < group_count; pos += groups[g++]) list(pos, pos + groups[g]);
   return listed;
 }
 
@@ -189,16 +177,16 @@ inline double EntryCardSums(double* s, const double* x, const uint16_t* cards, i
   return 0.5 * ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3]));
 }
 
-#if defined(TDX_ISA_AVX2)
 // Per 4-bit lane mask: the permutation that moves the taken doubles to the
 // front (as float pairs), the byte shuffle that does the same for 16-bit
-// values, and per lane the number of taken lanes below it. Plain constants,
-// loaded where used: nothing of this build may run before the processor is
-// checked.
+// values, the taken lanes' numbers packed to the front, and per lane the
+// number of taken lanes below it. Plain constants, loaded where used: nothing
+// of this build may run before the processor is checked.
 struct CompressTables {
   alignas(32) int32_t pairs[16][8];
   alignas(16) int8_t bytes[16][16];
   alignas(16) int16_t earlier[16][8];
+  alignas(8) int16_t lanes[16][4];
 };
 
 constexpr CompressTables MakeCompressTables() {
@@ -212,6 +200,7 @@ constexpr CompressTables MakeCompressTables() {
         t.pairs[mask][2 * k + 1] = 2 * lane + 1;
         t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
         t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+        t.lanes[mask][k] = static_cast<int16_t>(lane);
         ++k;
       }
     for (int lane = 0, below = 0; lane < 4; ++lane) {
@@ -223,8 +212,6 @@ constexpr CompressTables MakeCompressTables() {
 }
 
 inline constexpr CompressTables kCompress = MakeCompressTables();
-
-#endif
 
 // The hands whose reach is above zero, in hand order, with their payoff-weighted
 // reach: the only hands that add to card sums. A solving pass prunes most of the

@@ -117,24 +117,7 @@ void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
 }
 thread_local ColumnScratch t_scratch;
 
-// Per 4-bit mask of hands: the set bits' positions packed low first, and per
-// position the set bits below it, as four 16-bit lanes.
-struct BlockTables {
-  uint64_t positions[16];
-  uint64_t below[16];
-};
-constexpr BlockTables MakeBlockTables() {
-  BlockTables t{};
-  for (int mask = 0; mask < 16; ++mask) {
-    int count = 0;
-    for (int i = 0; i < 4; ++i) {
-      t.below[mask] |= uint64_t(count) << (16 * i);
-      if (mask >> i & 1) t.positions[mask] |= uint64_t(i) << (16 * count++);
-    }
-  }
-  return t;
-}
-constexpr BlockTables kBlockTables = MakeBlockTables();
+// Adds a count to each of four 16-bit lanes.
 constexpr uint64_t kEachLane16 = 0x0001000100010001;
 
 // Absent columns read zeros.
@@ -156,8 +139,9 @@ inline __m256d LoadRow(const double* const* in, int32_t j) {
 // The collecting scan for four columns: the entries (or every hand, when most
 // are taken), per entry the payoffs v * in (-0.0 where not taken) and the mask
 // of the columns that take it, and the card sums w.p of each column's entries,
-// in two tables by the parity of the entry in its own column, then added. Returns the totals (the sums' four lanes of
-// thirteen cards added pairwise, halved). Without keep_entries only the card
+// in two tables by the parity of the entry in its own column, then added.
+// Returns the totals (the sums' four lanes of thirteen cards added pairwise,
+// halved). Without keep_entries only the card
 // sums and totals are made (a fold pass needs no walk).
 template <bool keep_entries = true>
 [[gnu::always_inline]] inline __m256d CollectColumns(ColumnScratch& w, const double* const* in,
@@ -180,10 +164,13 @@ template <bool keep_entries = true>
   // entries before it.
   int32_t m = 0;
   const auto list = [&](int32_t j, int any) {
-    const uint64_t positions = kBlockTables.positions[any] + uint64_t(j) * kEachLane16;
+    uint64_t positions, before;
+    std::memcpy(&positions, kCompress.lanes[any], sizeof positions);
+    positions += uint64_t(j) * kEachLane16;
     std::memcpy(w.entries + m, &positions, sizeof positions);
     if constexpr (keep_entries) {
-      const uint64_t before = kBlockTables.below[any] + uint64_t(m) * kEachLane16;
+      std::memcpy(&before, kCompress.earlier[any], sizeof before);
+      before += uint64_t(m) * kEachLane16;
       std::memcpy(w.before + j, &before, sizeof before);
     }
     m += __builtin_popcount(static_cast<unsigned>(any));
