@@ -676,16 +676,42 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
                                   nullptr, hand_groups, state.payoff_scale);
 }
 
+bool OwnDecisionEvaluable(const NodeCursor& cursor) {
+  if (cursor.state->pass_mode != 0 || cursor.in1.count > 0) return false;
+  const NodeLockRecord* lock =
+      RegretStore(*cursor.node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
+  return !lock || ((lock->flags & LOCKED) == 0 && !lock->mask);
+}
+
+void FinishEvaluatedOwnDecision(NodeCursor& cursor, NumArray* action_values, NumArray* best,
+                                int32_t first_count) {
+  const int32_t n = ChildCount(*cursor.node);
+  const std::vector<NumArray> strategy = PassStrategy(cursor);
+  const bool reach_present = cursor.in0.HasData();
+  for (int32_t i = 0; i < n; ++i) {
+    const NumArray& sigma = strategy[static_cast<size_t>(i)];
+    if (i == 0) {
+      if (reach_present) MultiplyArrays(cursor.out0, action_values[i], sigma);
+      cursor.out1 = std::move(best[i]);
+    } else {
+      if (reach_present) MultiplyAddArrays(cursor.out0, action_values[i], sigma);
+      MaxArrays(cursor.out1, best[i]);
+    }
+  }
+  if (!reach_present || !cursor.out0.HasData()) MakeAbsent(cursor.out0, first_count);
+}
+
 void OpponentDecisionReaches(const NodeCursor& cursor, NumArray* strategy) {
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  if (!cursor.in0.HasData()) {
+  const bool solving = cursor.state->pass_mode == 1;
+  if (solving && !cursor.in0.HasData()) {
     for (int32_t a = 0; a < n; ++a) strategy[a].count = cursor.in0.count;
     return;
   }
   if (FusedOpponentReach(cursor, n, strategy)) return;
   std::vector<NumArray> general = PassStrategy(cursor);
-  const double weight = SolvingSumWeight(cursor);
+  const double weight = solving ? SolvingSumWeight(cursor) : 0.0;
   if (weight > 0.0)
     node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, general,
                                             cursor.in0, weight);

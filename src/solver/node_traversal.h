@@ -38,7 +38,7 @@ void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_
                         int32_t river_slot);
 
 // Pieces of the decision walks for the river-board pass (solver/river_board_pass.h),
-// for solving passes.
+// for solving and evaluation passes.
 struct SolverState;
 // The payoffs of a river decision's last two children when they are a showdown
 // and a fold (the pair valued at the decision); false otherwise.
@@ -56,6 +56,16 @@ bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* ha
 // update. The cursor's in0 is the reach the decision was reached with.
 void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t hands,
                             NumArray* action_values, int32_t first_count);
+// Evaluation passes: true when the pass player's decision at the cursor is
+// neither locked nor under a combination mask on its board and has no own
+// reach, so that its best response is the plain per-hand maximum.
+bool OwnDecisionEvaluable(const NodeCursor& cursor);
+// The rest of such a decision once its children's values and best-response
+// values are in (first_count the first action's count): node value into out0,
+// best response into out1. The cursor's in0 is the reach it was reached with.
+void FinishEvaluatedOwnDecision(NodeCursor& cursor, NumArray* action_values, NumArray* best,
+                                int32_t first_count);
 // The opponent's decision at the cursor with at most kMaxFusedActions actions:
-// each action's reach into strategy[] and the strategy sums grown.
+// each action's reach into strategy[] and, in solving passes, the strategy
+// sums grown.
 void OpponentDecisionReaches(const NodeCursor& cursor, NumArray* strategy);

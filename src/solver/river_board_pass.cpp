@@ -31,6 +31,8 @@ struct Frame {
   int32_t visited = 0;
   int32_t child[kMaxFusedActions];
   NumArray values;                    // the node's values (out0)
+  NumArray best;                      // evaluation passes: its best-response values (out1)
+  bool best_is_values = false;        // an evaluation pass's showdown: out1 = out0
   NumArray reach[kMaxFusedActions];   // an opponent decision's action reaches
   NumArray pair[2];                   // the end pair's showdown and fold values
   uint16_t* rows[kMaxFusedActions];   // the pass player's fused rows
@@ -55,6 +57,7 @@ struct BoardPass {
   const RiverDealRecord* rec = nullptr;
   int32_t turn_slot = -1, river_slot = -1, hands = 0;
   bool busy = false;  // a board below a board (none in a river subtree) walks plainly
+  bool evaluating = false;  // an evaluation pass: best-response values ride along
 };
 thread_local BoardPass t_pass;
 
@@ -77,6 +80,7 @@ void WalkWhole(BoardPass& pass, Frame& f) {
   TraverseNode(sub);
   *f.in = std::move(sub.in0);
   f.values = std::move(sub.out0);
+  f.best = std::move(sub.out1);
 }
 
 // Sweep 1: the frame of node, reached with in; returns its index.
@@ -98,8 +102,9 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
       p.column.v = node->value;
       pass.showdowns.push_back(p);
     } else {
-      EvaluateShowdown(*pass.rec, f.values, *in, node->value, true);
+      EvaluateShowdown(*pass.rec, f.values, *in, node->value, !pass.evaluating);
     }
+    f.best_is_values = pass.evaluating;
     return id;
   }
   if (node->kind != DECISION_NODE || n < 1 || n > kMaxFusedActions) {
@@ -109,10 +114,13 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
 
   NodeCursor cursor(pass.state, node, pass.turn_slot, pass.river_slot);
   double showdown_value = 0.0, fold_value = 0.0;
-  const bool end_pair = RiverEndPairValues(state, *node, &showdown_value, &fold_value);
+  // Evaluation passes walk an end pair's two children one by one.
+  const bool end_pair =
+      !pass.evaluating && RiverEndPairValues(state, *node, &showdown_value, &fold_value);
   f.visited = n;
   if (node->player == state.pass_player) {
-    if (!OwnDecisionFusedRows(cursor, f.rows, &f.hands)) {
+    if (pass.evaluating ? !OwnDecisionEvaluable(cursor)
+                        : !OwnDecisionFusedRows(cursor, f.rows, &f.hands)) {
       WalkWhole(pass, f);
       return id;
     }
@@ -249,6 +257,28 @@ void ValueShowdowns(BoardPass& pass) {
   }
 }
 
+void Up(BoardPass& pass, int32_t id);
+
+// A child's values (and in evaluation passes its best-response values), once
+// its own sweep 3 is done.
+void TakeChild(BoardPass& pass, int32_t id, NumArray& values, NumArray& best) {
+  Up(pass, id);
+  Frame& c = pass.frames[static_cast<size_t>(id)];
+  values = std::move(c.values);
+  if (!pass.evaluating) return;
+  if (!c.best_is_values) {
+    best = std::move(c.best);
+  } else if (!values.HasData()) {
+    // As the end-node walk: the best response of an end node is its value.
+    best.Free();
+    best.count = values.count;
+  } else {
+    best.Resize(values.count);
+    if (values.count > 0)
+      std::memcpy(best.data, values.data, sizeof(double) * static_cast<size_t>(values.count));
+  }
+}
+
 // Sweep 3: the values of frame id, its children's first.
 void Up(BoardPass& pass, int32_t id) {
   Frame& f = pass.frames[static_cast<size_t>(id)];
@@ -258,38 +288,42 @@ void Up(BoardPass& pass, int32_t id) {
   const int32_t n = static_cast<int32_t>(node.children.size());
   if (f.kind == FrameKind::kOpponent) {
     for (int32_t i = 0; i < n; ++i) {
-      NumArray values;
-      if (i < f.visited) {
-        Up(pass, f.child[i]);
-        values = std::move(pass.frames[static_cast<size_t>(f.child[i])].values);
-      } else {
-        values = std::move(f.pair[i - (n - 2)]);
-      }
-      if (i == 0)
-        f.values = std::move(values);
+      NumArray values, best;
+      if (i < f.visited)
+        TakeChild(pass, f.child[i], values, best);
       else
+        values = std::move(f.pair[i - (n - 2)]);
+      if (i == 0) {
+        f.values = std::move(values);
+        f.best = std::move(best);
+      } else {
         AccumulateArray(f.values, values);
+        if (pass.evaluating) AccumulateArray(f.best, best);
+      }
     }
     return;
   }
   NumArray action_values[kMaxFusedActions];
+  NumArray best[kMaxFusedActions];
   int32_t first_count = 0;
   for (int32_t i = 0; i < n; ++i) {
     NumArray& values = action_values[i];
-    if (i < f.visited) {
-      Up(pass, f.child[i]);
-      values = std::move(pass.frames[static_cast<size_t>(f.child[i])].values);
-    } else {
+    if (i < f.visited)
+      TakeChild(pass, f.child[i], values, best[i]);
+    else
       values = std::move(f.pair[i - (n - 2)]);
-    }
-    ApplyEvBoost(values, node, NodeAt(state, node.children[i]));
+    if (!pass.evaluating) ApplyEvBoost(values, node, NodeAt(state, node.children[i]));
     if (i == 0) first_count = values.count;
   }
   NodeCursor cursor(pass.state, f.node, pass.turn_slot, pass.river_slot);
   cursor.in0 = std::move(*f.in);
-  FinishFusedOwnDecision(cursor, f.rows, f.hands, action_values, first_count);
+  if (pass.evaluating)
+    FinishEvaluatedOwnDecision(cursor, action_values, best, first_count);
+  else
+    FinishFusedOwnDecision(cursor, f.rows, f.hands, action_values, first_count);
   *f.in = std::move(cursor.in0);
   f.values = std::move(cursor.out0);
+  f.best = std::move(cursor.out1);
 }
 
 // The highest card byte of the list below kCardCount, eight hands a step.
@@ -312,7 +346,8 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   TreeNode& node = *cursor.node;
   const DealTree* deal = state.deal_tree.get();
   const bool usual = g_river_board_sweeps.load(std::memory_order_relaxed) &&
-                     state.pass_mode == 1 && deal && node.kind == DECISION_NODE &&
+                     (state.pass_mode == 1 || state.pass_mode == 0) && deal &&
+                     node.kind == DECISION_NODE &&
                      node.street == 3 && cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
                      cursor.river_slot >= 0 &&
                      g_current_iteration.load(std::memory_order_relaxed) >= 0;
@@ -335,6 +370,7 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   pass.turn_slot = cursor.turn_slot;
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
+  pass.evaluating = state.pass_mode == 0;
   pass.frames.clear();
   // Room for every node of the board's subtree: frames hold pointers into
   // their ancestors' reaches, so the area must never move during the walk.
@@ -354,5 +390,7 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   const int32_t root = Down(pass, &node, &cursor.in0);
   ValueShowdowns(pass);
   Up(pass, root);
-  cursor.out0 = std::move(pass.frames[static_cast<size_t>(root)].values);
+  Frame& top = pass.frames[static_cast<size_t>(root)];
+  cursor.out0 = std::move(top.values);
+  cursor.out1 = std::move(top.best);
 }

@@ -2,13 +2,16 @@
 // traverser's node updates an unlocked board in one fused pass over its rows,
 // and takes the general way on a board with a lock or a combination mask. Both
 // ways must leave the same bits where nothing is locked, a locked board must
-// keep its regrets, and masked hands theirs.
+// keep its regrets, and masked hands theirs. Evaluation passes, whose best
+// response follows the strategy on locked boards and hands, must give the
+// recursive walk's figures with the river boards taken in sweeps.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
@@ -93,6 +96,21 @@ class RiverLocksTest : public TreeBuildTest {
     TraverseTree(&State(), out, kIp, PASS_SOLVE);
     return {out[0], out[1]};
   }
+
+  // Both players' EV and MES by evaluation passes, river boards in sweeps or by
+  // the recursive walk.
+  static std::vector<double> Evaluate(bool sweeps) {
+    g_river_board_sweeps = sweeps;
+    std::vector<double> figures;
+    for (int player = 0; player < 2; ++player) {
+      double out[2];
+      TraverseTree(&State(), out, player, PASS_EVALUATE);
+      figures.push_back(out[0]);
+      figures.push_back(out[1]);
+    }
+    g_river_board_sweeps = true;
+    return figures;
+  }
 };
 
 TEST_F(RiverLocksTest, FusedAndGeneralUpdatesAgreeAndLocksHold) {
@@ -154,6 +172,25 @@ TEST_F(RiverLocksTest, FusedAndGeneralUpdatesAgreeAndLocksHold) {
         EXPECT_EQ(after[row], fused[row]) << "board " << b << ", action " << a;
       }
     }
+}
+
+TEST_F(RiverLocksTest, EvaluationSweepsGiveTheWalksFiguresOnLockedAndMaskedBoards) {
+  ASSERT_NO_FATAL_FAILURE(BuildAndSolve());
+  const std::vector<double> plain = Evaluate(false);
+  EXPECT_EQ(Evaluate(true), plain);
+
+  // A locked board and a board with every other hand locked: the best
+  // response there mixes the strategy in, which the sweeps leave to the walk.
+  TreeNode& node = IpRiverNode();
+  const std::vector<Board> boards = Boards();
+  ASSERT_GE(boards.size(), 2u);
+  node.regret_store->GetLockRecord(boards[0].i, boards[0].j)->flags |= LOCKED;
+  NodeLockRecord& masked = *node.regret_store->GetLockRecord(boards[1].i, boards[1].j);
+  masked.flags |= COMBO_LOCKED;
+  SetMask(masked, node.regret_store->GetHandCount(boards[1].i, boards[1].j), true);
+  const std::vector<double> locked = Evaluate(false);
+  EXPECT_NE(locked, plain) << "the locks must change IP's best response";
+  EXPECT_EQ(Evaluate(true), locked);
 }
 
 }  // namespace
