@@ -405,20 +405,24 @@ inline void ApplyBlockNormal16(uint16_t* row, __m256 d, __m256 up, __m256 down,
       _mm256_cvttps_epi32(_mm256_min_ps(power, _mm256_set1_ps(static_cast<float>(kMaxValue16)))));
   const __m256i raise = _mm256_castps_si256(_mm256_and_ps(step, up));
   const __m256i lower = _mm256_castps_si256(_mm256_and_ps(step, down));
-  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
 #if defined(TDX_ISA_AVX2)
-  // [raise 0-3, lower 0-3 | raise 4-7, lower 4-7] -> [raise 0-7 | lower 0-7]
-  const __m256i both = _mm256_permute4x64_epi64(_mm256_packus_epi32(raise, lower), 0xD8);
-  const __m128i raise16 = _mm256_castsi256_si128(both);
-  const __m128i lower16 = _mm256_extracti128_si256(both, 1);
+  // In 32-bit lanes: old + raise - lower, at most one of the two not zero;
+  // the unsigned saturating pack clamps to 0 ... 65535 as the saturating
+  // 16-bit addition and subtraction would.
+  const __m256i old32 =
+      _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+  const __m256i sum = _mm256_sub_epi32(_mm256_add_epi32(old32, raise), lower);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(row),
+                   _mm_packus_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1)));
 #else
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
   const __m128i raise16 =
       _mm_packus_epi32(_mm256_castsi256_si128(raise), _mm256_extractf128_si256(raise, 1));
   const __m128i lower16 =
       _mm_packus_epi32(_mm256_castsi256_si128(lower), _mm256_extractf128_si256(lower, 1));
-#endif
   _mm_storeu_si128(reinterpret_cast<__m128i*>(row),
                    _mm_subs_epu16(_mm_adds_epu16(old, raise16), lower16));
+#endif
 }
 
 // The fused decision for a fixed action count with every action's values
@@ -438,7 +442,7 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
   alignas(32) float d[A][kStride];
   uint64_t passing[A][kMaxBoardRow / 8 / 64 + 1] = {};
   const __m256 up_limit = _mm256_set1_ps(scale.t);
-  const __m256 down_limit = _mm256_set1_ps(-scale.t);
+  const __m256 abs_mask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   alignas(32) float sigma_rows[A][kStride];
   for (int32_t h = 0; h < whole; h += 8) {
     __m256 q[A];
@@ -468,8 +472,8 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
       const __m128 d1 = _mm256_cvtpd_ps(_mm256_sub_pd(v_high[a], high));
       const __m256 dk = _mm256_insertf128_ps(_mm256_castps128_ps256(d0), d1, 1);
       _mm256_store_ps(d[a] + h, dk);
-      const __m256 outside = _mm256_or_ps(_mm256_cmp_ps(dk, up_limit, _CMP_GE_OQ),
-                                          _mm256_cmp_ps(dk, down_limit, _CMP_LE_OQ));
+      // |d| >= t exactly where d >= t or d <= -t (NaN in neither).
+      const __m256 outside = _mm256_cmp_ps(_mm256_and_ps(dk, abs_mask), up_limit, _CMP_GE_OQ);
       const uint64_t any = _mm256_movemask_ps(outside) != 0;
       passing[a][h >> 9] |= any << ((h >> 3) & 63);
     }
@@ -481,23 +485,26 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
     for (int32_t a = 1; a < A; ++a) sum = MulAdd(values[a][h], sigma[a], sum);
     node[h] = sum;
   }
-  const bool normal = scale.t >= FLT_MIN;
-  for (int32_t a = 0; a < A; ++a) {
-    uint16_t* row = rows[a];
-    for (int32_t w = 0; w <= (whole >> 9); ++w) {
-      for (uint64_t bits = passing[a][w]; bits; bits &= bits - 1) {
-        const int32_t k = (w << 9) + (__builtin_ctzll(bits) << 3);
-        const __m256 dk = _mm256_load_ps(d[a] + k);
-        __m256 up, down;
-        ThresholdLanes(dk, scale, up, down);
-        if (normal)
-          ApplyBlockNormal16(row + k, dk, up, down, scale);
-        else
-          ApplyBlock16(row + k, dk, up, down, scale);
+  // The threshold test is taken once, outside the loops over the blocks.
+  const auto update_rows = [&](auto apply) {
+    for (int32_t a = 0; a < A; ++a) {
+      uint16_t* row = rows[a];
+      for (int32_t w = 0; w <= (whole >> 9); ++w) {
+        for (uint64_t bits = passing[a][w]; bits; bits &= bits - 1) {
+          const size_t k = (static_cast<size_t>(w) << 9) + (__builtin_ctzll(bits) << 3);
+          const __m256 dk = _mm256_load_ps(d[a] + k);
+          __m256 up, down;
+          ThresholdLanes(dk, scale, up, down);
+          apply(row + k, dk, up, down, scale);
+        }
       }
+      for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], values[a][k], node[k], scale);
     }
-    for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], values[a][k], node[k], scale);
-  }
+  };
+  if (scale.t >= FLT_MIN)
+    update_rows(ApplyBlockNormal16);
+  else
+    update_rows(ApplyBlock16);
 }
 
 }  // namespace
