@@ -48,12 +48,20 @@ void OrderRecord(CardMask board, uint32_t card, int32_t weight,
     ThrowIsomorphFault(board, fault);
 }
 
-void FillHandCards(const std::vector<CardMask>& hands, std::vector<uint16_t>& hand_cards) {
+// True when every hand holds two cards of the deck, so that both card bytes
+// are card numbers.
+bool FillHandCards(const std::vector<CardMask>& hands, std::vector<uint16_t>& hand_cards) {
   hand_cards.resize(hands.size());
+  bool in_range = true;
   for (size_t i = 0; i < hands.size(); ++i) {
-    const int lo = __builtin_ctzll(hands[i]), hi = 63 - __builtin_clzll(hands[i]);
+    const CardMask mask = hands[i];
+    in_range = in_range && __builtin_popcountll(mask) == 2 && mask >> kCardCount == 0;
+    // No card at all: both bytes out of range, so that the kernels skip the hand.
+    const int lo = mask ? __builtin_ctzll(mask) : 0xFF;
+    const int hi = mask ? 63 - __builtin_clzll(mask) : 0xFF;
     hand_cards[i] = static_cast<uint16_t>(lo | hi << 8);
   }
+  return in_range;
 }
 
 inline int ComboIndexOfMask(CardMask mask) {
@@ -102,7 +110,7 @@ void BuildHandGroups(RiverDealRecord& river) {
 void PrepareRiverRecord(RiverDealRecord& river, const TurnDealRecord& turn) {
   OrderRecord(river.board, river.river_card, river.weight, turn.hands, turn.combo_map,
               river.hands, river.hand_values, river.card_lists);
-  FillHandCards(river.hands, river.hand_cards);
+  river.cards_in_range = FillHandCards(river.hands, river.hand_cards);
   river.combo_map.assign(kComboCount, kNoHand);
 
   river.strength_groups.clear();

@@ -326,19 +326,6 @@ void Up(BoardPass& pass, int32_t id) {
   f.best = std::move(cursor.out1);
 }
 
-// The highest card byte of the list below kCardCount, eight hands a step.
-bool CardsInRange(const std::vector<uint16_t>& cards) {
-  const size_t n = cards.size();
-  __m128i top = _mm_setzero_si128();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8)
-    top = _mm_max_epu8(top, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards.data() + i)));
-  const __m128i last_good = _mm_set1_epi8(kCardCount - 1);
-  int bad = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(top, last_good), last_good)) != 0xFFFF;
-  for (; i < n; ++i) bad |= (cards[i] & 0xFF) >= kCardCount || (cards[i] >> 8) >= kCardCount;
-  return bad == 0;
-}
-
 }  // namespace
 
 void TraverseRiverBoard(NodeCursor& cursor) {
@@ -360,8 +347,7 @@ void TraverseRiverBoard(NodeCursor& cursor) {
           ? &turn->river_records[static_cast<size_t>(cursor.river_slot)]
           : nullptr;
   if (!rec || t_pass.busy || rec->hand_group_flag != 0 || rec->HandCount() > kMaxBoardHands ||
-      rec->hand_cards.size() != static_cast<size_t>(rec->HandCount()) ||
-      !CardsInRange(rec->hand_cards))
+      rec->hand_cards.size() != static_cast<size_t>(rec->HandCount()) || !rec->cards_in_range)
     return TraverseNode(cursor);
 
   BoardPass& pass = t_pass;

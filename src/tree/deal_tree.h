@@ -27,6 +27,9 @@ struct RiverDealRecord {
   int32_t weight = 1;            // real river cards the record stands for
   std::vector<CardMask> hands;   // hands in play on this board, weakest first
   std::vector<uint16_t> hand_cards;
+  // Every hand_cards byte is a card number (set where hand_cards is made; the
+  // river-board pass reads it instead of scanning the list at every visit).
+  bool cards_in_range = false;
   // ComboIndex -> position in hands (flag 0) or hand-group number (flag 1, 2); -1 none.
   std::vector<int16_t> combo_map;
   std::vector<uint32_t> hand_values;     // HandValue of each hand on this board
