@@ -3,7 +3,7 @@
 // give the same figures to the last bit, with one and with several threads,
 // in both kernel builds, on a tree whose river has raises (up to five
 // showdowns per board: own and opponent end pairs, showdowns below raises) and
-// an EV boost on one river action.
+// an EV boost on one river action; and on a tree rooted on the turn.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -35,6 +35,15 @@ Spot RiverRaiseSpot() {
                 {0, 0, 0, 0, 40, 120},
                 {0, 0, 0, 0, 0, 40, 120},
                 {0, 0, 0, 0, 0, 0}};
+  return spot;
+}
+
+// The same kind of river, rooted on the turn: the river boards come straight
+// from the root's deal.
+Spot TurnRootSpot() {
+  Spot spot = RiverRaiseSpot();
+  spot.board = reference_game::BoardFromText("Qs8h4d2c");
+  spot.lines = {{20}, {0, 0, 40, 120}, {0, 0, 0, 40, 120}, {0, 0, 0, 0}};
   return spot;
 }
 
@@ -78,6 +87,14 @@ TEST(RiverBoardPass, SweepsGiveTheRecursiveWalksFiguresToTheBit) {
   EXPECT_TRUE(Solve(spot, true, 3, false) == plain);
   const Figures boosted = Solve(spot, false, 2, true);
   EXPECT_TRUE(Solve(spot, true, 2, true) == boosted);
+  EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
+}
+
+TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnATurnRootedTree) {
+  const Spot spot = TurnRootSpot();
+  const Figures plain = Solve(spot, false, 1, false);
+  EXPECT_GT(plain.exploitability, 0.0);
+  EXPECT_TRUE(Solve(spot, true, 2, false) == plain);
   EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
 }
 
