@@ -636,10 +636,16 @@ bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* ha
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
   if (state.pass_mode != 1 || state.pass_phase == 0) return false;
+  if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
   NodeStore& regrets = RegretStore(node);
   FusedRows fused;
   const NodeLockRecord* lock = nullptr;
-  if (!FusedOwnRows(cursor, regrets, n, fused, &lock)) return false;
+  if (!FusedOwnRows(cursor, regrets, n, fused, &lock)) {
+    // No 16-bit rows (a float store): the general way, after the children.
+    lock = regrets.GetLockRecord(cursor.turn_slot, cursor.river_slot);
+    for (int32_t a = 0; a < n; ++a) fused.rows[a] = nullptr;
+    fused.hands = 0;
+  }
   if (lock && ((lock->flags & LOCKED) || lock->mask)) return false;
   for (int32_t a = 0; a < n; ++a) rows[a] = fused.rows[a];
   *hands = fused.hands;
@@ -661,7 +667,7 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
   const bool reach_present = cursor.in0.HasData();
   std::vector<NumArray> value_vector;
   if (reach_present) {
-    if (FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
+    if (rows[0] && FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
     value_vector = MakeNumArrays(n);
     for (int32_t a = 0; a < n; ++a)
       value_vector[static_cast<size_t>(a)] = std::move(action_values[a]);

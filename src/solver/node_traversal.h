@@ -47,9 +47,10 @@ bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* 
 // Solving passes only: the user's EV boost of a child on its values, widened
 // from float.
 void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child);
-// True, with the board's rows, when the pass player's decision at the cursor
-// takes the fused 16-bit way (update phase, not locked, no combination mask,
-// no own reach).
+// True when the pass player's decision at the cursor can be finished after
+// its children (update phase, not locked, no combination mask, no own reach,
+// at most kMaxFusedActions actions): with the board's rows where they are
+// 16-bit arena rows (the fused way), else with null rows (the general way).
 bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands);
 // The rest of that decision once the action values are in (EV boost applied;
 // first_count the first one's count): node value into out0 and the regret

@@ -16,6 +16,7 @@
 #include "protocol/fail.h"
 #include "protocol/reply.h"
 #include "solver/node_traversal.h"
+#include "solver/river_board_pass.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
 #include "solver/subgame_task.h"
@@ -198,7 +199,7 @@ void RunSubgameTask(SubgameTask& task) {
         turn.river_records[static_cast<size_t>(cursor.river_slot)].GroupView();
     GatherSumHandGroups(view, cursor.in0, *task.src0);
     if (task.src1) GatherSumHandGroups(view, cursor.in1, *task.src1);
-    TraverseNode(cursor);
+    TraverseRiverBoard(cursor);
   }
   cursor.in0 = NumArray();
   cursor.in1 = NumArray();
