@@ -278,11 +278,16 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   state->pass_player = player;
   state->pass_mode = mode;
 
+  // A tree rooted on the river has no deal node, so its collect walk would
+  // record no task: it would only compute values that are thrown away (the
+  // collect phase updates no store and fills no node-value target).
   state->pass_phase = PHASE_COLLECT;
-  root.in0.AssignValues(opponent_weights);
-  TraverseNode(root);
-  root.out0 = NumArray();
-  root.out1 = NumArray();
+  if (state->start_river_slot < 0) {
+    root.in0.AssignValues(opponent_weights);
+    TraverseNode(root);
+    root.out0 = NumArray();
+    root.out1 = NumArray();
+  }
 
   state->pass_phase = PHASE_RUN;
   TraverseSubgames();
