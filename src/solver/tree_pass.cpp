@@ -295,7 +295,11 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   state->pass_phase = PHASE_COMBINE;
   root.in0.AssignValues(opponent_weights);
   g_task_read_index = 0;
-  TraverseNode(root);
+  // A river root is a river board of its own: the board sweeps take it.
+  if (state->start_river_slot >= 0)
+    TraverseRiverBoard(root);
+  else
+    TraverseNode(root);
   assert(g_task_read_index == static_cast<int32_t>(g_subgame_tasks.size()));
 
   const std::vector<double>& own_weights = state->normalised_root_weights[player];

@@ -3,7 +3,8 @@
 // give the same figures to the last bit, with one and with several threads,
 // in both kernel builds, on a tree whose river has raises (up to five
 // showdowns per board: own and opponent end pairs, showdowns below raises) and
-// an EV boost on one river action; and on a tree rooted on the turn.
+// an EV boost on one river action; and on trees rooted on the turn and on the
+// river, whose river stores hold floats.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,6 +45,14 @@ Spot TurnRootSpot() {
   Spot spot = RiverRaiseSpot();
   spot.board = reference_game::BoardFromText("Qs8h4d2c");
   spot.lines = {{20}, {0, 0, 40, 120}, {0, 0, 0, 40, 120}, {0, 0, 0, 0}};
+  return spot;
+}
+
+// A tree rooted on the river: its root is the one board.
+Spot RiverRootSpot() {
+  Spot spot = RiverRaiseSpot();
+  spot.board = reference_game::BoardFromText("Qs8h4d2c7s");
+  spot.lines = {{20, 60}, {0, 40, 120}, {0, 0}};
   return spot;
 }
 
@@ -90,11 +99,12 @@ TEST(RiverBoardPass, SweepsGiveTheRecursiveWalksFiguresToTheBit) {
   EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
 }
 
-TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnATurnRootedTree) {
-  const Spot spot = TurnRootSpot();
-  const Figures plain = Solve(spot, false, 1, false);
-  EXPECT_GT(plain.exploitability, 0.0);
-  EXPECT_TRUE(Solve(spot, true, 2, false) == plain);
+TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnTurnAndRiverRootedTrees) {
+  for (const Spot& spot : {TurnRootSpot(), RiverRootSpot()}) {
+    const Figures plain = Solve(spot, false, 1, false);
+    EXPECT_GT(plain.exploitability, 0.0);
+    EXPECT_TRUE(Solve(spot, true, 2, false) == plain);
+  }
   EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
 }
 
