@@ -189,24 +189,33 @@ struct CompressTables {
   alignas(8) int16_t lanes[16][4];
 };
 
+// One lane mask's byte shuffle (the taken lanes' 16-bit values to the front,
+// -1 elsewhere) and per lane the count of taken lanes below it.
+constexpr void FillLaneShuffle(int mask, int lanes, int8_t* bytes, int16_t* earlier) {
+  for (int b = 0; b < 16; ++b) bytes[b] = -1;
+  int k = 0;
+  for (int lane = 0; lane < lanes; ++lane) {
+    earlier[lane] = static_cast<int16_t>(k);
+    if (mask >> lane & 1) {
+      bytes[2 * k] = static_cast<int8_t>(2 * lane);
+      bytes[2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
+      ++k;
+    }
+  }
+}
+
 constexpr CompressTables MakeCompressTables() {
   CompressTables t{};
   for (int mask = 0; mask < 16; ++mask) {
-    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
+    FillLaneShuffle(mask, 4, t.bytes[mask], t.earlier[mask]);
     int k = 0;
     for (int lane = 0; lane < 4; ++lane)
       if (mask >> lane & 1) {
         t.pairs[mask][2 * k] = 2 * lane;
         t.pairs[mask][2 * k + 1] = 2 * lane + 1;
-        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
-        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
         t.lanes[mask][k] = static_cast<int16_t>(lane);
         ++k;
       }
-    for (int lane = 0, below = 0; lane < 4; ++lane) {
-      t.earlier[mask][lane] = static_cast<int16_t>(below);
-      below += mask >> lane & 1;
-    }
   }
   return t;
 }
@@ -238,18 +247,7 @@ struct CompressTables8 {
 
 constexpr CompressTables8 MakeCompressTables8() {
   CompressTables8 t{};
-  for (int mask = 0; mask < 256; ++mask) {
-    for (int b = 0; b < 16; ++b) t.bytes[mask][b] = -1;
-    int k = 0;
-    for (int lane = 0; lane < 8; ++lane) {
-      t.earlier[mask][lane] = static_cast<int16_t>(k);
-      if (mask >> lane & 1) {
-        t.bytes[mask][2 * k] = static_cast<int8_t>(2 * lane);
-        t.bytes[mask][2 * k + 1] = static_cast<int8_t>(2 * lane + 1);
-        ++k;
-      }
-    }
-  }
+  for (int mask = 0; mask < 256; ++mask) FillLaneShuffle(mask, 8, t.bytes[mask], t.earlier[mask]);
   return t;
 }
 

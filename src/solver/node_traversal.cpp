@@ -330,6 +330,36 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   return true;
 }
 
+// Each action's reach at the opponent's decision (the strategy times the
+// opponent's reach; an action the opponent never takes here is pruned, and
+// with no reach at all every one is, whatever the strategy: a solving pass then
+// reads no rows), and in solving passes the strategy sums grown. Up to
+// kMaxFusedActions actions the reaches go into fixed (that many arrays) where
+// the way allows; otherwise into general. Returns the arrays used.
+NumArray* ActionReaches(const NodeCursor& cursor, NumArray* fixed,
+                        std::vector<NumArray>& general) {
+  const TreeNode& node = *cursor.node;
+  const int32_t n = ChildCount(node);
+  const bool solving = cursor.state->pass_mode == 1;
+  if (solving && !cursor.in0.HasData()) {
+    NumArray* out = fixed;
+    if (n > kMaxFusedActions) {
+      general = MakeNumArrays(n);
+      out = general.data();
+    }
+    for (int32_t a = 0; a < n; ++a) out[a].count = cursor.in0.count;
+    return out;
+  }
+  if (FusedOpponentReach(cursor, n, fixed)) return fixed;
+  general = PassStrategy(cursor);
+  const double weight = solving ? SolvingSumWeight(cursor) : 0.0;
+  if (weight > 0.0)
+    node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, general,
+                                            cursor.in0, weight);
+  for (NumArray& sigma : general) MultiplyInPlacePruned(sigma, cursor.in0);
+  return general.data();
+}
+
 // The average strategy of a river board whose sums and regrets are plain
 // arena rows (float sums, 16-bit regrets): both strategies and the choice
 // between them in one pass, without the four strategy arrays of the general
@@ -505,30 +535,10 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   const int32_t n = ChildCount(node);
   const int32_t mode = state.pass_mode;
 
-  // Each action's reach (the strategy times the opponent's reach); an action
-  // the opponent never takes here is pruned, and with no reach at all every
-  // one is, whatever the strategy: a solving pass then reads no rows.
-  // Up to kMaxFusedActions actions the reaches live on the stack; the general
-  // way takes the store's vector.
+  // Each action's reach, on the stack up to kMaxFusedActions actions.
   StackArrays fixed_arrays(n);
-  NumArray* fixed = fixed_arrays.data();
   std::vector<NumArray> strategy_vector;
-  NumArray* strategy = fixed;
-  if (mode == 1 && !cursor.in0.HasData()) {
-    if (n > kMaxFusedActions) {
-      strategy_vector = MakeNumArrays(n);
-      strategy = strategy_vector.data();
-    }
-    for (int32_t a = 0; a < n; ++a) strategy[a].count = cursor.in0.count;
-  } else if (!FusedOpponentReach(cursor, n, fixed)) {
-    strategy_vector = PassStrategy(cursor);
-    const double weight = mode == 1 ? SolvingSumWeight(cursor) : 0.0;
-    if (weight > 0.0)
-      node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot,
-                                              strategy_vector, cursor.in0, weight);
-    for (NumArray& sigma : strategy_vector) MultiplyInPlacePruned(sigma, cursor.in0);
-    strategy = strategy_vector.data();
-  }
+  NumArray* strategy = ActionReaches(cursor, fixed_arrays.data(), strategy_vector);
 
   NumArray end_pair[2];
   int32_t visited = n;
@@ -708,19 +718,8 @@ void FinishEvaluatedOwnDecision(NodeCursor& cursor, NumArray* action_values, Num
 }
 
 void OpponentDecisionReaches(const NodeCursor& cursor, NumArray* strategy) {
-  const TreeNode& node = *cursor.node;
-  const int32_t n = ChildCount(node);
-  const bool solving = cursor.state->pass_mode == 1;
-  if (solving && !cursor.in0.HasData()) {
-    for (int32_t a = 0; a < n; ++a) strategy[a].count = cursor.in0.count;
-    return;
-  }
-  if (FusedOpponentReach(cursor, n, strategy)) return;
-  std::vector<NumArray> general = PassStrategy(cursor);
-  const double weight = solving ? SolvingSumWeight(cursor) : 0.0;
-  if (weight > 0.0)
-    node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, general,
-                                            cursor.in0, weight);
-  for (NumArray& sigma : general) MultiplyInPlacePruned(sigma, cursor.in0);
+  std::vector<NumArray> general;
+  if (ActionReaches(cursor, strategy, general) == strategy) return;
+  const int32_t n = ChildCount(*cursor.node);
   for (int32_t a = 0; a < n; ++a) strategy[a] = std::move(general[static_cast<size_t>(a)]);
 }

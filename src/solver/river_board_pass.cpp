@@ -32,7 +32,6 @@ struct Frame {
   int32_t child[kMaxFusedActions];
   NumArray values;                    // the node's values (out0)
   NumArray best;                      // evaluation passes: its best-response values (out1)
-  bool best_is_values = false;        // an evaluation pass's showdown: out1 = out0
   NumArray reach[kMaxFusedActions];   // an opponent decision's action reaches
   NumArray pair[2];                   // the end pair's showdown and fold values
   uint16_t* rows[kMaxFusedActions];   // the pass player's fused rows
@@ -104,7 +103,6 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
     } else {
       EvaluateShowdown(*pass.rec, f.values, *in, node->value, !pass.evaluating);
     }
-    f.best_is_values = pass.evaluating;
     return id;
   }
   if (node->kind != DECISION_NODE || n < 1 || n > kMaxFusedActions) {
@@ -266,17 +264,11 @@ void TakeChild(BoardPass& pass, int32_t id, NumArray& values, NumArray& best) {
   Frame& c = pass.frames[static_cast<size_t>(id)];
   values = std::move(c.values);
   if (!pass.evaluating) return;
-  if (!c.best_is_values) {
+  // As the end-node walk: a showdown's best response is its value.
+  if (c.node->kind == SHOWDOWN_NODE)
+    best.CopyFrom(values);
+  else
     best = std::move(c.best);
-  } else if (!values.HasData()) {
-    // As the end-node walk: the best response of an end node is its value.
-    best.Free();
-    best.count = values.count;
-  } else {
-    best.Resize(values.count);
-    if (values.count > 0)
-      std::memcpy(best.data, values.data, sizeof(double) * static_cast<size_t>(values.count));
-  }
 }
 
 // Sweep 3: the values of frame id, its children's first.

@@ -156,13 +156,7 @@ void TraverseTerminal(NodeCursor& cursor) {
   }
 
   // At an end node the best response and the current strategies agree.
-  if (state.pass_mode == 0) {
-    if (!cursor.out0.HasData()) return MakeAbsent(cursor.out1, cursor.out0.count);
-    cursor.out1.Resize(cursor.out0.count);
-    if (cursor.out0.count > 0)
-      std::memcpy(cursor.out1.data, cursor.out0.data,
-                  sizeof(double) * static_cast<size_t>(cursor.out0.count));
-  }
+  if (state.pass_mode == 0) cursor.out1.CopyFrom(cursor.out0);
 }
 
 void EvaluateRiverEndPair(const RiverDealRecord& rec, NumArray& out_a, NumArray& out_b,
