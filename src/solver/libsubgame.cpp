@@ -20,3 +20,5 @@ void libsubgame_init(uint32_t thread_count) {
   for (int i = 0; i < 1000; ++i) total += static_cast<int64_t>(i) * thread_count;
   g_omp_warmup_total = total;
 }
+
+void ReleaseIdleThreadTeam() { omp_pause_resource_all(omp_pause_soft); }

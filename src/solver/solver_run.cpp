@@ -12,6 +12,7 @@
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
 #include "solver/current_iteration.h"
+#include "solver/libsubgame.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_clock.h"
 #include "solver/solver_constants.h"
@@ -121,6 +122,8 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
   g_run_limit = limit;
   ClearProgressHistory();
   if (!AllocateStoreValues(*state)) return false;
+  // The command thread's team would sit idle through the run (ReleaseIdleThreadTeam).
+  ReleaseIdleThreadTeam();
   return LaunchSolverThread(SolverThreadMain);
 }
 

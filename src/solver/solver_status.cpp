@@ -25,6 +25,8 @@ uint8_t g_waiting_for_solver = 0;
 std::mutex g_solver_done_mutex;
 std::condition_variable g_solver_done_cv;
 
+thread_local bool t_on_solver_thread = false;
+
 void JoinFinishedThread() {
   if (!g_solver_thread) return;
   if (g_solver_thread->joinable()) g_solver_thread->join();
@@ -33,6 +35,8 @@ void JoinFinishedThread() {
 }
 
 }  // namespace
+
+bool OnSolverThread() { return t_on_solver_thread; }
 
 bool IsSolverRunning() { return g_solver_running.load(std::memory_order_acquire); }
 
@@ -66,7 +70,10 @@ bool LaunchSolverThread(void (*body)()) {
     // A new thread inherits its creator's SSE control register; the command
     // thread computes with flush-to-zero, the solver must not.
     ScopedDefaultFpMode default_mode;
-    g_solver_thread = new std::thread(body);
+    g_solver_thread = new std::thread([body] {
+      t_on_solver_thread = true;
+      body();
+    });
   } catch (const std::system_error&) {
     g_solver_running.store(false, std::memory_order_release);
     return false;

@@ -12,6 +12,10 @@ extern std::atomic<uint8_t> g_stop_requested;
 // True from the moment StartSolver records the thread until the thread's end.
 bool IsSolverRunning();
 
+// True on the solver thread itself (and on no other thread, its pass workers
+// included).
+bool OnSolverThread();
+
 // Sets the stop request when a solver runs; nothing otherwise.
 void RequestSolverStop();
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/spin_wait_mutex.h"
 #include "solver/node_cursor.h"
 
 // A subgame of a pass: the subtree below one dealt card, run as one task of the
@@ -59,7 +60,7 @@ extern std::vector<SubgameTask*> g_subgame_tasks;
 // The next task the combine walk takes back.
 extern int32_t g_task_read_index;
 // Held while a task adds its results into its deal node's shared arrays.
-extern std::mutex g_task_merge_mutex;
+extern SpinWaitMutex g_task_merge_mutex;
 // Tasks finished in the current batch.
 extern std::atomic<int32_t> g_tasks_done;
 

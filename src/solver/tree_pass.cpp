@@ -15,6 +15,7 @@
 #include "platform/threads.h"
 #include "protocol/fail.h"
 #include "protocol/reply.h"
+#include "solver/libsubgame.h"
 #include "solver/node_traversal.h"
 #include "solver/river_board_pass.h"
 #include "solver/solver_settings.h"
@@ -29,7 +30,7 @@
 std::vector<SubgameTask*> g_subgame_tasks;
 std::vector<int32_t> g_task_run_order;
 int32_t g_task_read_index = 0;
-std::mutex g_task_merge_mutex;
+SpinWaitMutex g_task_merge_mutex;
 std::atomic<int32_t> g_tasks_done{0};
 
 namespace {
@@ -210,7 +211,7 @@ void RunSubgameTask(SubgameTask& task) {
   // thread's alone afterwards and lose their outputs outside the lock.
   if (!task.leader) {
     {
-      std::lock_guard<std::mutex> merge(g_task_merge_mutex);
+      std::lock_guard<SpinWaitMutex> merge(g_task_merge_mutex);
       AddTaskResults(task);
     }
     FreeOutputs(task);
@@ -218,7 +219,7 @@ void RunSubgameTask(SubgameTask& task) {
     SubgameTask* first_added;
     SubgameTask* stop;
     {
-      std::lock_guard<std::mutex> merge(g_task_merge_mutex);
+      std::lock_guard<SpinWaitMutex> merge(g_task_merge_mutex);
       task.walked = true;
       SubgameTask& leader = *task.leader;
       first_added = leader.next_to_add;
@@ -255,9 +256,12 @@ void TraverseSubgames() {
   const int32_t threads = scheduler == 0 ? omp_get_max_threads()
                                          : static_cast<int32_t>(GetLogicalProcessorCount());
   OrderBatch(scheduler != 1, threads);
-  if (scheduler == 0 || scheduler == 1)
+  if (scheduler == 0 || scheduler == 1) {
     RunOpenMpBatch(count);
-  else
+    // A pass of a command beside a running solver: its team would sit idle
+    // beside the solver's for the rest of the run (ReleaseIdleThreadTeam).
+    if (!OnSolverThread() && IsSolverRunning()) ReleaseIdleThreadTeam();
+  } else
     RunWorkerPoolBatch(count);
 }
 
