@@ -28,6 +28,7 @@
 #include "store/arena_store.h"
 #include "store/street_values.h"
 #include "store/value_kernels16.h"
+#include "store/value_kernels32.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -244,6 +245,33 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
                       cursor.state->payoff_scale);
   if (hand_groups)
     for (int32_t a = 0; a < n; ++a) AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
+  return true;
+}
+
+// The same end on a float regret store: strategy, node value and regret
+// update in one pass over the rows (UpdateOwnDecision32), with the bits of the
+// general way. False where the general way must run.
+bool FusedOwnUpdate32(NodeCursor& cursor, const NumArray* action_values, int32_t n) {
+  if (n < 1 || n > kMaxOwnActions32) return false;
+  ArenaStore32* store = RegretStore(*cursor.node).AsArenaStore32();
+  if (!store || store->layout()->actions != n) return false;
+  float* rows[kMaxOwnActions32];
+  int32_t hands = 0;
+  const NodeLockRecord* lock = nullptr;
+  if (!store->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &lock)) return false;
+  const double* values[kMaxOwnActions32];
+  bool any = false;
+  for (int32_t a = 0; a < n; ++a) {
+    const NumArray& v = action_values[static_cast<size_t>(a)];
+    if (v.HasData() && v.count != hands) return false;
+    values[a] = v.HasData() ? v.data : nullptr;
+    any = any || v.HasData();
+  }
+  if (!any || cursor.in0.count != hands) return false;
+  ActionDefaults defaults(n);
+  ExploringDefaults(defaults.data(), n);
+  cursor.out0.Resize(hands);
+  UpdateOwnDecision32(rows, n, hands, values, cursor.out0.data, defaults.data());
   return true;
 }
 
@@ -677,7 +705,9 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
   const bool reach_present = cursor.in0.HasData();
   std::vector<NumArray> value_vector;
   if (reach_present) {
-    if (rows[0] && FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
+    if (rows[0] ? FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)
+                : FusedOwnUpdate32(cursor, action_values, n))
+      return;
     value_vector = MakeNumArrays(n);
     for (int32_t a = 0; a < n; ++a)
       value_vector[static_cast<size_t>(a)] = std::move(action_values[a]);

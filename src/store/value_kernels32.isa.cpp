@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/fused_multiply_add.h"
 #include "store/value_kernels32.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -278,6 +279,163 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
   for (; k < n; ++k) {
     if (mask && mask[k]) continue;
     sums[k] += static_cast<float>((weight * strategy[k]) * reach[k]);
+  }
+}
+
+namespace {
+
+// The float update of one block of eight hands of a row, without mask, as
+// UpdateRegretsRow makes it.
+template <bool kAction>
+inline void UpdateBlock32(float* row, const double* node, const double* action, int32_t k) {
+  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
+  const __m256 d = Differences<true, kAction>(node, action, k);
+  const __m256 x = _mm256_andnot_ps(sign_bit, d);
+  const __m256 root = SquareRoot(x);
+  const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
+  const __m256 r = _mm256_loadu_ps(row + k);
+  const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
+  _mm256_storeu_ps(row + k,
+                   _mm256_andnot_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_LT_OQ), sum));
+}
+
+template <bool kAction>
+inline void UpdateOne32(float* row, const double* node, const double* action, int32_t k) {
+  const float d = Difference<true, kAction>(node, action, k);
+  const float t = ExactPower075(std::fabs(d));
+  const float sum = d >= 0.0f ? row[k] + t : row[k] - t;
+  row[k] = sum < FLT_MIN ? 0.0f : sum;
+}
+
+// The strategy sum of one block or hand, added in the order of the strategy
+// kernels: two and three actions without a sum array, more from a zeroed one.
+inline __m256 BlockSum32(const float* const* rows, int32_t actions, int32_t k, __m256* r) {
+  for (int32_t a = 0; a < actions; ++a) r[a] = _mm256_loadu_ps(rows[a] + k);
+  if (actions == 2) return _mm256_add_ps(r[0], r[1]);
+  if (actions == 3) return _mm256_add_ps(_mm256_add_ps(r[0], r[1]), r[2]);
+  __m256 sum = _mm256_setzero_ps();
+  for (int32_t a = 0; a < actions; ++a) sum = _mm256_add_ps(sum, r[a]);
+  return sum;
+}
+inline float OneSum32(const float* const* rows, int32_t actions, int32_t k) {
+  if (actions == 2) return rows[0][k] + rows[1][k];
+  if (actions == 3) return (rows[0][k] + rows[1][k]) + rows[2][k];
+  float sum = 0.0f;
+  for (int32_t a = 0; a < actions; ++a) sum += rows[a][k];
+  return sum;
+}
+
+// Two or three actions, every one with values: the same steps with the
+// action count known, so that the rows and sums stay in registers.
+template <int A>
+void OwnDecisionFixed32(float* const* rows, int32_t n, const double* const* values,
+                        double* node, const float* defaults) {
+  float* row[A];
+  const double* value[A];
+  __m256 fallback[A];
+  for (int a = 0; a < A; ++a) {
+    row[a] = rows[a];
+    value[a] = values[a];
+    fallback[a] = _mm256_set1_ps(defaults[a]);
+  }
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    __m256 r[A];
+    const __m256 sum = BlockSum32(row, A, k, r);
+    const __m256 reciprocal = Reciprocal(sum);
+    __m256d low, high;
+    for (int a = 0; a < A; ++a) {
+      const __m256 q = Quotient(r[a], sum, reciprocal, fallback[a]);
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
+      const __m256d v_low = _mm256_loadu_pd(value[a] + k);
+      const __m256d v_high = _mm256_loadu_pd(value[a] + k + 4);
+      if (a == 0) {
+        low = _mm256_mul_pd(v_low, s_low);
+        high = _mm256_mul_pd(v_high, s_high);
+      } else {
+        low = MulAdd4(v_low, s_low, low);
+        high = MulAdd4(v_high, s_high, high);
+      }
+    }
+    _mm256_storeu_pd(node + k, low);
+    _mm256_storeu_pd(node + k + 4, high);
+    for (int a = 0; a < A; ++a) UpdateBlock32<true>(row[a], node, value[a], k);
+  }
+  for (; k < n; ++k) {
+    const float sum = OneSum32(row, A, k);
+    double v = 0.0;
+    for (int a = 0; a < A; ++a) {
+      const double sigma = ExactQuotient(row[a][k], sum, defaults[a]);
+      v = a == 0 ? value[a][k] * sigma : MulAdd(value[a][k], sigma, v);
+    }
+    node[k] = v;
+    for (int a = 0; a < A; ++a) UpdateOne32<true>(row[a], node, value[a], k);
+  }
+}
+
+}  // namespace
+
+void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
+                         const double* const* values, double* node, const float* defaults) {
+  if (actions <= 0 || actions > kMaxOwnActions32) return;
+  // The first action with values opens the node value: a product on its own
+  // for action 0, a product added to zero for a later one (as the node value
+  // is combined from the children's arrays).
+  int32_t first = 0;
+  while (first < actions && !values[first]) ++first;
+  if (first == actions) return;
+  bool all_present = true;
+  for (int32_t a = 0; a < actions; ++a) all_present = all_present && values[a];
+  if (all_present && actions == 2) return OwnDecisionFixed32<2>(rows, n, values, node, defaults);
+  if (all_present && actions == 3) return OwnDecisionFixed32<3>(rows, n, values, node, defaults);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    __m256 r[kMaxOwnActions32];
+    const __m256 sum = BlockSum32(rows, actions, k, r);
+    const __m256 reciprocal = Reciprocal(sum);
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    for (int32_t a = first; a < actions; ++a) {
+      if (!values[a]) continue;
+      const __m256 q = Quotient(r[a], sum, reciprocal, _mm256_set1_ps(defaults[a]));
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
+      const __m256d v_low = _mm256_loadu_pd(values[a] + k);
+      const __m256d v_high = _mm256_loadu_pd(values[a] + k + 4);
+      if (a == 0) {
+        low = _mm256_mul_pd(v_low, s_low);
+        high = _mm256_mul_pd(v_high, s_high);
+      } else {
+        low = MulAdd4(v_low, s_low, low);
+        high = MulAdd4(v_high, s_high, high);
+      }
+    }
+    _mm256_storeu_pd(node + k, low);
+    _mm256_storeu_pd(node + k + 4, high);
+    // The rows of this block are in cache: updated now, every node value of
+    // the block being known.
+    for (int32_t a = 0; a < actions; ++a) {
+      if (values[a])
+        UpdateBlock32<true>(rows[a], node, values[a], k);
+      else
+        UpdateBlock32<false>(rows[a], node, nullptr, k);
+    }
+  }
+  for (; k < n; ++k) {
+    const float sum = OneSum32(rows, actions, k);
+    double value = 0.0;
+    for (int32_t a = first; a < actions; ++a) {
+      if (!values[a]) continue;
+      const double sigma = ExactQuotient(rows[a][k], sum, defaults[a]);
+      value = a == 0 ? values[a][k] * sigma : MulAdd(values[a][k], sigma, value);
+    }
+    node[k] = value;
+    for (int32_t a = 0; a < actions; ++a) {
+      if (values[a])
+        UpdateOne32<true>(rows[a], node, values[a], k);
+      else
+        UpdateOne32<false>(rows[a], node, nullptr, k);
+    }
   }
 }
 

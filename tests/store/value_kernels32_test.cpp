@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <cfloat>
 #include <cmath>
 #include <random>
 #include <vector>
 
 #include "platform/cpu_features.h"
+#include "solver/array_ops.h"
+#include "store/num_array.h"
 
 namespace {
 
@@ -201,6 +205,106 @@ TEST(ValueKernels32Test, ExactKernelsAreExactInBothForms) {
     for (int k = kOffset; k < kHands + kOffset; ++k)
       ASSERT_EQ(sums[k], mask[k] ? start[k]
                                  : start[k] + static_cast<float>((weight * strategy[k]) * reach[k]));
+  }
+}
+
+// The traverser's step on float rows against the separate routines it stands
+// for, bit for bit in each build: the strategy of the normalisers (the sum
+// array from zero beyond three actions), the node value of MultiplyArrays and
+// MultiplyAddArrays, then UpdateRegrets32 per row. Hand counts with and
+// without a remainder, rows of all-zero hands (the defaults) and tiny or
+// negative entries, values that leave regrets below FLT_MIN, absent actions.
+TEST(ValueKernels32Test, OwnDecisionStepEqualsTheSeparateRoutines) {
+  struct Fused {
+    const char* name;
+    decltype(&isa_avx::UpdateOwnDecision32) step;
+    decltype(&isa_avx::MultiplyArrays) multiply;
+    decltype(&isa_avx::MultiplyAddArrays) multiply_add;
+  };
+  std::vector<Fused> fused = {{"avx", isa_avx::UpdateOwnDecision32, isa_avx::MultiplyArrays,
+                               isa_avx::MultiplyAddArrays}};
+  if (CpuHasAvx2Fma())
+    fused.push_back({"avx2", isa_avx2::UpdateOwnDecision32, isa_avx2::MultiplyArrays,
+                     isa_avx2::MultiplyAddArrays});
+  const std::vector<Build> builds = Builds();
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const Build& build = builds[b];
+    const Fused& f = fused[b];
+    for (int actions : {1, 2, 3, 4, 6, 8}) {
+      for (int n : {3, 8, 29, 403}) {
+        for (int absent = -1; absent < std::min(actions, 2); ++absent) {
+          if (absent >= 0 && actions == 1) continue;  // nothing would be left
+          std::vector<std::vector<float>> rows(actions, std::vector<float>(n));
+          std::vector<NumArray> values(actions);
+          for (int h = 0; h < n; ++h) {
+            const bool empty = pick(rng) < 10;
+            for (int a = 0; a < actions; ++a) {
+              const int kind = pick(rng);
+              rows[a][h] = empty       ? 0.0f
+                           : kind < 20 ? 0.0f
+                           : kind < 25 ? 1e-39f  // below FLT_MIN
+                           : kind < 85 ? static_cast<float>(50.0 * (u(rng) + 1.0))
+                                       : static_cast<float>(1e5 * (u(rng) + 1.0));
+            }
+          }
+          for (int a = 0; a < actions; ++a) {
+            values[a] = NumArray(n);
+            if (a == absent) values[a].Free();
+            for (int h = 0; values[a].HasData() && h < n; ++h) {
+              const int kind = pick(rng);
+              values[a][h] = kind < 10 ? 0.0 : kind < 80 ? 300.0 * u(rng) : 1e-3 * u(rng);
+            }
+          }
+          float defaults[8];
+          defaults[0] = static_cast<float>(std::max(0.9, 1.0 / actions));
+          for (int a = 1; a < actions; ++a)
+            defaults[a] = static_cast<float>(0.09999999999999998 / (actions - 1));
+
+          // The separate routines.
+          std::vector<std::vector<float>> want = rows;
+          std::vector<NumArray> strategy(actions);
+          for (NumArray& s : strategy) s = NumArray(n);
+          if (actions == 2) {
+            build.normalize2(want[0].data(), want[1].data(), strategy[0].data, strategy[1].data,
+                             n, defaults);
+          } else if (actions == 3) {
+            build.normalize3(want[0].data(), want[1].data(), want[2].data(), strategy[0].data,
+                             strategy[1].data, strategy[2].data, n, defaults);
+          } else {
+            std::vector<float> sums(n, 0.0f);
+            for (int a = 0; a < actions; ++a) build.sum(sums.data(), want[a].data(), n);
+            for (int a = 0; a < actions; ++a)
+              build.normalize(strategy[a].data, want[a].data(), sums.data(), n, defaults[a]);
+          }
+          NumArray node;
+          f.multiply(node, values[0], strategy[0]);
+          for (int a = 1; a < actions; ++a) f.multiply_add(node, values[a], strategy[a]);
+          ASSERT_TRUE(node.HasData());
+          for (int a = 0; a < actions; ++a)
+            build.update(want[a].data(), node.data, values[a].data, n, nullptr);
+
+          // The one pass.
+          std::vector<float*> row_pointers;
+          std::vector<const double*> value_pointers;
+          for (int a = 0; a < actions; ++a) {
+            row_pointers.push_back(rows[a].data());
+            value_pointers.push_back(values[a].data);
+          }
+          std::vector<double> got_node(n);
+          f.step(row_pointers.data(), actions, n, value_pointers.data(), got_node.data(), defaults);
+          const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
+                                    " hands " + std::to_string(n) + " absent " +
+                                    std::to_string(absent);
+          ASSERT_EQ(std::memcmp(got_node.data(), node.data, sizeof(double) * n), 0) << where;
+          for (int a = 0; a < actions; ++a)
+            ASSERT_EQ(std::memcmp(rows[a].data(), want[a].data(), sizeof(float) * n), 0)
+                << where << " row " << a;
+        }
+      }
+    }
   }
 }
 
