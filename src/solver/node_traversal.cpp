@@ -304,7 +304,7 @@ double SolvingSumWeight(const NodeCursor& cursor,
   return weight > 0.0 ? weight : 0.0;
 }
 
-// The opponent's decision on a 16-bit river board where the pass plays the
+// The opponent's decision on an arena river board where the pass plays the
 // current strategy (solving passes; other passes while the strategy sums are
 // not in use): the children's reaches (strategy times reach, pruned as
 // MultiplyInPlacePruned prunes) and, in solving passes, the strategy-sum
@@ -320,14 +320,22 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
   // Passes that play the average strategy take the general way.
   if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
-  ArenaStore16* regrets = RegretStore(node).AsArenaStore16();
-  if (!regrets || regrets->layout()->actions != n) return false;
-  uint16_t* rows[kMaxFusedActions];
+  // 16-bit regret rows (flop-rooted trees) or float ones (turn- and
+  // river-rooted trees).
+  ArenaStore16* regrets16 = RegretStore(node).AsArenaStore16();
+  ArenaStore32* regrets32 = regrets16 ? nullptr : RegretStore(node).AsArenaStore32();
+  uint16_t* rows16[kMaxFusedActions];
+  float* rows32[kMaxFusedActions];
   int32_t hands = 0;
   const NodeLockRecord* regret_lock = nullptr;
-  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &regret_lock) ||
-      cursor.in0.count != hands)
-    return false;
+  bool have_rows = false;
+  if (regrets16 && regrets16->layout()->actions == n)
+    have_rows = regrets16->BoardRows(cursor.turn_slot, cursor.river_slot, rows16, &hands,
+                                     &regret_lock);
+  else if (regrets32 && regrets32->layout()->actions == n && n <= kMaxOwnActions32)
+    have_rows = regrets32->BoardRows(cursor.turn_slot, cursor.river_slot, rows32, &hands,
+                                     &regret_lock);
+  if (!have_rows || cursor.in0.count != hands) return false;
   const double weight = solving ? SolvingSumWeight(cursor, &regret_lock) : 0.0;
   float* sum_rows[kMaxFusedActions];
   if (weight > 0.0) {
@@ -351,8 +359,12 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
     out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];
-  OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(), out, sums,
-                     weight > 0.0 ? sum_rows : nullptr, weight);
+  if (regrets16)
+    OpponentDecision16(rows16, n, hands, cursor.in0.data, defaults.data(), out, sums,
+                       weight > 0.0 ? sum_rows : nullptr, weight);
+  else
+    OpponentDecision32(rows32, n, hands, cursor.in0.data, defaults.data(), out, sums,
+                       weight > 0.0 ? sum_rows : nullptr, weight);
   for (int32_t a = 0; a < n; ++a)
     if (sums[a] < DBL_MIN) MakeAbsent(strategy[a], hands);
   return true;

@@ -65,3 +65,14 @@ void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
   else
     isa_avx::UpdateOwnDecision32(rows, actions, n, values, node, defaults);
 }
+
+void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight) {
+  if (CpuHasAvx2Fma())
+    isa_avx2::OpponentDecision32(rows, actions, n, reach, defaults, out, sums, strategy_sums,
+                                 weight);
+  else
+    isa_avx::OpponentDecision32(rows, actions, n, reach, defaults, out, sums, strategy_sums,
+                                weight);
+}

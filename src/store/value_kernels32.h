@@ -47,6 +47,16 @@ constexpr int32_t kMaxOwnActions32 = 8;
 void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults);
 
+// The opponent's decision in one pass over its float rows: per action a,
+// out[a] = the strategy (GetStrategy with these defaults) times the reach and
+// sums[a] their sum, as MultiplyInPlacePruned forms and sums them; with
+// strategy_sums (rows of the board's sums, no mask) each also gets
+// AccumulateStrategy32's additions with weight. Every bit as the separate
+// routines give it. At most kMaxOwnActions32 actions.
+void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
+
 // The two builds behind the entries above.
 namespace isa_avx2 {
 void SumValues32(float* sums, const float* row, int32_t n);
@@ -63,6 +73,9 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
                           double weight, int32_t n, const uint8_t* mask);
 void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults);
+void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
 }  // namespace isa_avx2
 namespace isa_avx {
 void SumValues32(float* sums, const float* row, int32_t n);
@@ -79,4 +92,7 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
                           double weight, int32_t n, const uint8_t* mask);
 void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults);
+void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight);
 }  // namespace isa_avx

@@ -374,7 +374,95 @@ void OwnDecisionFixed32(float* const* rows, int32_t n, const double* const* valu
   }
 }
 
+// The opponent's step for a fixed action count, as the separate routines
+// give it: the strategy of the normalisers per block of eight hands in
+// registers, the strategy-sum additions of AccumulateStrategy32, and the
+// products with the reach summed as MultiplyInPlacePruned sums them (two
+// vectors of four lanes over the blocks of eight, a last block of four into
+// the first, the lanes pairwise, then the remaining hands one by one).
+template <int A>
+void OpponentDecisionFixed32(const float* const* rows, int32_t n, const double* reach,
+                             const float* defaults, double* const* out, double* sums,
+                             float* const* strategy_sums, double weight) {
+  const __m256d w = _mm256_set1_pd(weight);
+  __m256 fallback[A];
+  __m256d sum0[A], sum1[A];
+  for (int a = 0; a < A; ++a) {
+    fallback[a] = _mm256_set1_ps(defaults[a]);
+    sum0[a] = sum1[a] = _mm256_setzero_pd();
+  }
+  const int32_t whole = n & ~7;
+  for (int32_t h = 0; h < whole; h += 8) {
+    const __m256d r_low = _mm256_loadu_pd(reach + h);
+    const __m256d r_high = _mm256_loadu_pd(reach + h + 4);
+    __m256 r[A];
+    const __m256 sum = BlockSum32(rows, A, h, r);
+    const __m256 reciprocal = Reciprocal(sum);
+    for (int a = 0; a < A; ++a) {
+      const __m256 q = Quotient(r[a], sum, reciprocal, fallback[a]);
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
+      if (strategy_sums) {
+        float* row = strategy_sums[a] + h;
+        const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_low), r_low));
+        const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_high), r_high));
+        _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), Combine(low, high)));
+      }
+      const __m256d p_low = _mm256_mul_pd(s_low, r_low);
+      const __m256d p_high = _mm256_mul_pd(s_high, r_high);
+      _mm256_storeu_pd(out[a] + h, p_low);
+      _mm256_storeu_pd(out[a] + h + 4, p_high);
+      sum0[a] = _mm256_add_pd(sum0[a], p_low);
+      sum1[a] = _mm256_add_pd(sum1[a], p_high);
+    }
+  }
+  // The last hands: exact quotients, as the normalisers take them.
+  alignas(32) double sigma[A][8];
+  for (int32_t h = whole; h < n; ++h) {
+    const float sum = OneSum32(rows, A, h);
+    for (int a = 0; a < A; ++a) sigma[a][h - whole] = ExactQuotient(rows[a][h], sum, defaults[a]);
+  }
+  for (int a = 0; a < A; ++a) {
+    double* o = out[a];
+    int32_t h = whole;
+    if (strategy_sums)
+      for (int32_t k = whole; k < n; ++k)
+        strategy_sums[a][k] += static_cast<float>((weight * sigma[a][k - whole]) * reach[k]);
+    if (h + 4 <= n) {
+      const __m256d p = _mm256_mul_pd(_mm256_load_pd(sigma[a]), _mm256_loadu_pd(reach + h));
+      _mm256_storeu_pd(o + h, p);
+      sum0[a] = _mm256_add_pd(sum0[a], p);
+      h += 4;
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(sum0[a], sum1[a]));
+    double total = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (; h < n; ++h) {
+      const double p = sigma[a][h - whole] * reach[h];
+      o[h] = p;
+      total += p;
+    }
+    sums[a] = total;
+  }
+}
+
 }  // namespace
+
+void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
+                        const double* reach, const float* defaults, double* const* out,
+                        double* sums, float* const* strategy_sums, double weight) {
+  switch (actions) {
+    case 1: return OpponentDecisionFixed32<1>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 2: return OpponentDecisionFixed32<2>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 3: return OpponentDecisionFixed32<3>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 4: return OpponentDecisionFixed32<4>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 5: return OpponentDecisionFixed32<5>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 6: return OpponentDecisionFixed32<6>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 7: return OpponentDecisionFixed32<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 8: return OpponentDecisionFixed32<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    default: return;
+  }
+}
 
 void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults) {

@@ -308,4 +308,104 @@ TEST(ValueKernels32Test, OwnDecisionStepEqualsTheSeparateRoutines) {
   }
 }
 
+// The opponent's step on float rows against the separate routines, bit for
+// bit in each build: the normalisers' strategy, AccumulateStrategy32 into the
+// strategy sums, MultiplyInPlacePruned with the reach (an action pruned there
+// has a sum below DBL_MIN here). Reaches with zero blocks and zero remainders,
+// all-zero regret hands, with and without the sums.
+TEST(ValueKernels32Test, OpponentStepEqualsTheSeparateRoutines) {
+  struct Fused {
+    const char* name;
+    decltype(&isa_avx::OpponentDecision32) step;
+    decltype(&isa_avx::MultiplyInPlacePruned) prune;
+  };
+  std::vector<Fused> fused = {{"avx", isa_avx::OpponentDecision32, isa_avx::MultiplyInPlacePruned}};
+  if (CpuHasAvx2Fma())
+    fused.push_back({"avx2", isa_avx2::OpponentDecision32, isa_avx2::MultiplyInPlacePruned});
+  const std::vector<Build> builds = Builds();
+  std::mt19937 rng(23);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const Build& build = builds[b];
+    const Fused& f = fused[b];
+    for (int actions : {1, 2, 3, 4, 7, 8}) {
+      for (int n : {3, 8, 13, 29, 403}) {
+        for (int with_sums = 0; with_sums < 2; ++with_sums) {
+          std::vector<std::vector<float>> rows(actions, std::vector<float>(n));
+          for (int h = 0; h < n; ++h) {
+            const bool empty = pick(rng) < 10;
+            for (int a = 0; a < actions; ++a) {
+              const int kind = pick(rng);
+              rows[a][h] = empty || kind < 25 ? 0.0f
+                           : kind < 30        ? 1e-39f
+                                              : static_cast<float>(1e3 * u(rng));
+            }
+          }
+          // Blocks of eight without reach, a few hands of it elsewhere.
+          NumArray reach(n);
+          for (int h = 0; h < n; ++h) {
+            const bool quiet = (h / 8) % 3 == 1;
+            reach[h] = quiet || pick(rng) < 20 ? 0.0 : pick(rng) < 5 ? 1e-310 : u(rng);
+          }
+          std::vector<std::vector<float>> sum_rows(actions, std::vector<float>(n));
+          for (auto& row : sum_rows)
+            for (float& x : row) x = pick(rng) < 30 ? 0.0f : static_cast<float>(50.0 * u(rng));
+          const double weight = with_sums ? 0.7 : 0.0;
+          float defaults[8];
+          for (int a = 0; a < actions; ++a) defaults[a] = 1.0f / static_cast<float>(actions);
+
+          // The separate routines.
+          std::vector<std::vector<float>> want_sums = sum_rows;
+          std::vector<NumArray> strategy(actions);
+          for (NumArray& s : strategy) s = NumArray(n);
+          if (actions == 2) {
+            build.normalize2(rows[0].data(), rows[1].data(), strategy[0].data, strategy[1].data,
+                             n, defaults);
+          } else if (actions == 3) {
+            build.normalize3(rows[0].data(), rows[1].data(), rows[2].data(), strategy[0].data,
+                             strategy[1].data, strategy[2].data, n, defaults);
+          } else {
+            std::vector<float> sums(n, 0.0f);
+            for (int a = 0; a < actions; ++a) build.sum(sums.data(), rows[a].data(), n);
+            for (int a = 0; a < actions; ++a)
+              build.normalize(strategy[a].data, rows[a].data(), sums.data(), n, defaults[a]);
+          }
+          for (int a = 0; a < actions; ++a) {
+            if (with_sums)
+              build.accumulate(want_sums[a].data(), strategy[a].data, reach.data, weight, n,
+                               nullptr);
+            f.prune(strategy[a], reach);
+          }
+
+          // The one pass.
+          std::vector<const float*> row_pointers;
+          std::vector<float*> sum_pointers;
+          std::vector<std::vector<double>> got(actions, std::vector<double>(n));
+          std::vector<double*> out_pointers;
+          for (int a = 0; a < actions; ++a) {
+            row_pointers.push_back(rows[a].data());
+            sum_pointers.push_back(sum_rows[a].data());
+            out_pointers.push_back(got[a].data());
+          }
+          double sums[8];
+          f.step(row_pointers.data(), actions, n, reach.data, defaults, out_pointers.data(), sums,
+                 with_sums ? sum_pointers.data() : nullptr, weight);
+          const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
+                                    " hands " + std::to_string(n) + " sums " +
+                                    std::to_string(with_sums);
+          for (int a = 0; a < actions; ++a) {
+            ASSERT_EQ(sums[a] < DBL_MIN, !strategy[a].HasData()) << where << " action " << a;
+            if (strategy[a].HasData())
+              ASSERT_EQ(std::memcmp(got[a].data(), strategy[a].data, sizeof(double) * n), 0)
+                  << where << " action " << a;
+            ASSERT_EQ(std::memcmp(sum_rows[a].data(), want_sums[a].data(), sizeof(float) * n), 0)
+                << where << " sums of action " << a;
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
