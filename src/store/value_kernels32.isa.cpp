@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/fused_multiply_add.h"
+#include "store/fused_step_parts.h"
 #include "store/value_kernels32.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -121,11 +122,27 @@ inline float Difference(const double* node, const double* action, int32_t k) {
   return static_cast<float>(a - v);
 }
 
+// The updated regrets of a block: r + |d|^0.75 for d >= 0, r - |d|^0.75 for
+// d < 0, 0 below FLT_MIN.
+inline __m256 RegretStep(__m256 r, __m256 d) {
+  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
+  const __m256 x = _mm256_andnot_ps(sign_bit, d);
+  const __m256 root = SquareRoot(x);
+  const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
+  // t carries d's sign.
+  const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
+  return _mm256_andnot_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_LT_OQ), sum);
+}
+
+inline float RegretStepOne(float r, float d) {
+  const float t = ExactPower075(std::fabs(d));
+  const float sum = d >= 0.0f ? r + t : r - t;
+  return sum < FLT_MIN ? 0.0f : sum;
+}
+
 template <bool kNode, bool kAction>
 void UpdateRegretsRow(float* row, const double* node, const double* action, int32_t n,
                       const uint8_t* mask) {
-  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
-  const __m256 flt_min = _mm256_set1_ps(FLT_MIN);
   int32_t k = 0;
   for (; k + 8 <= n; k += 8) {
     uint64_t bits = 0;
@@ -133,23 +150,14 @@ void UpdateRegretsRow(float* row, const double* node, const double* action, int3
       bits = MaskBits(mask + k);
       if (bits == 0x0101010101010101ull) continue;  // every hand locked
     }
-    const __m256 d = Differences<kNode, kAction>(node, action, k);
-    const __m256 x = _mm256_andnot_ps(sign_bit, d);
-    const __m256 root = SquareRoot(x);
-    const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
-    // r + t for d >= 0, r - t for d < 0 (t carries d's sign).
     const __m256 r = _mm256_loadu_ps(row + k);
-    const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
-    __m256 result = _mm256_andnot_ps(_mm256_cmp_ps(sum, flt_min, _CMP_LT_OQ), sum);
+    __m256 result = RegretStep(r, Differences<kNode, kAction>(node, action, k));
     if (bits != 0) result = Select(FreeLanes(bits), result, r);
     _mm256_storeu_ps(row + k, result);
   }
   for (; k < n; ++k) {
     if (mask && mask[k]) continue;
-    const float d = Difference<kNode, kAction>(node, action, k);
-    const float t = ExactPower075(std::fabs(d));
-    const float sum = d >= 0.0f ? row[k] + t : row[k] - t;
-    row[k] = sum < FLT_MIN ? 0.0f : sum;
+    row[k] = RegretStepOne(row[k], Difference<kNode, kAction>(node, action, k));
   }
 }
 
@@ -288,23 +296,13 @@ namespace {
 // UpdateRegretsRow makes it.
 template <bool kAction>
 inline void UpdateBlock32(float* row, const double* node, const double* action, int32_t k) {
-  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
-  const __m256 d = Differences<true, kAction>(node, action, k);
-  const __m256 x = _mm256_andnot_ps(sign_bit, d);
-  const __m256 root = SquareRoot(x);
-  const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
-  const __m256 r = _mm256_loadu_ps(row + k);
-  const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
   _mm256_storeu_ps(row + k,
-                   _mm256_andnot_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_LT_OQ), sum));
+                   RegretStep(_mm256_loadu_ps(row + k), Differences<true, kAction>(node, action, k)));
 }
 
 template <bool kAction>
 inline void UpdateOne32(float* row, const double* node, const double* action, int32_t k) {
-  const float d = Difference<true, kAction>(node, action, k);
-  const float t = ExactPower075(std::fabs(d));
-  const float sum = d >= 0.0f ? row[k] + t : row[k] - t;
-  row[k] = sum < FLT_MIN ? 0.0f : sum;
+  row[k] = RegretStepOne(row[k], Difference<true, kAction>(node, action, k));
 }
 
 // The strategy sum of one block or hand, added in the order of the strategy
@@ -325,8 +323,11 @@ inline float OneSum32(const float* const* rows, int32_t actions, int32_t k) {
   return sum;
 }
 
-// Two or three actions, every one with values: the same steps with the
-// action count known, so that the rows and sums stay in registers.
+// The traverser's step for a fixed action count, so that the rows and sums
+// stay in registers. An absent action adds nothing to the node value (which
+// opens with action 0's product, or with a product added to zero for a later
+// action, as the node value is combined from the children's arrays) and is
+// updated against zeros.
 template <int A>
 void OwnDecisionFixed32(float* const* rows, int32_t n, const double* const* values,
                         double* node, const float* defaults) {
@@ -343,34 +344,37 @@ void OwnDecisionFixed32(float* const* rows, int32_t n, const double* const* valu
     __m256 r[A];
     const __m256 sum = BlockSum32(row, A, k, r);
     const __m256 reciprocal = Reciprocal(sum);
-    __m256d low, high;
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
     for (int a = 0; a < A; ++a) {
-      const __m256 q = Quotient(r[a], sum, reciprocal, fallback[a]);
-      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
-      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
-      const __m256d v_low = _mm256_loadu_pd(value[a] + k);
-      const __m256d v_high = _mm256_loadu_pd(value[a] + k + 4);
-      if (a == 0) {
-        low = _mm256_mul_pd(v_low, s_low);
-        high = _mm256_mul_pd(v_high, s_high);
-      } else {
-        low = MulAdd4(v_low, s_low, low);
-        high = MulAdd4(v_high, s_high, high);
-      }
+      if (value[a])
+        AddActionValue(a, Quotient(r[a], sum, reciprocal, fallback[a]), value[a], k, low, high);
     }
     _mm256_storeu_pd(node + k, low);
     _mm256_storeu_pd(node + k + 4, high);
-    for (int a = 0; a < A; ++a) UpdateBlock32<true>(row[a], node, value[a], k);
+    // The rows of this block are in cache: updated now, every node value of
+    // the block being known.
+    for (int a = 0; a < A; ++a) {
+      if (value[a])
+        UpdateBlock32<true>(row[a], node, value[a], k);
+      else
+        UpdateBlock32<false>(row[a], node, nullptr, k);
+    }
   }
   for (; k < n; ++k) {
     const float sum = OneSum32(row, A, k);
     double v = 0.0;
     for (int a = 0; a < A; ++a) {
+      if (!value[a]) continue;
       const double sigma = ExactQuotient(row[a][k], sum, defaults[a]);
       v = a == 0 ? value[a][k] * sigma : MulAdd(value[a][k], sigma, v);
     }
     node[k] = v;
-    for (int a = 0; a < A; ++a) UpdateOne32<true>(row[a], node, value[a], k);
+    for (int a = 0; a < A; ++a) {
+      if (value[a])
+        UpdateOne32<true>(row[a], node, value[a], k);
+      else
+        UpdateOne32<false>(row[a], node, nullptr, k);
+    }
   }
 }
 
@@ -398,23 +402,9 @@ void OpponentDecisionFixed32(const float* const* rows, int32_t n, const double* 
     __m256 r[A];
     const __m256 sum = BlockSum32(rows, A, h, r);
     const __m256 reciprocal = Reciprocal(sum);
-    for (int a = 0; a < A; ++a) {
-      const __m256 q = Quotient(r[a], sum, reciprocal, fallback[a]);
-      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
-      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
-      if (strategy_sums) {
-        float* row = strategy_sums[a] + h;
-        const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_low), r_low));
-        const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_high), r_high));
-        _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), Combine(low, high)));
-      }
-      const __m256d p_low = _mm256_mul_pd(s_low, r_low);
-      const __m256d p_high = _mm256_mul_pd(s_high, r_high);
-      _mm256_storeu_pd(out[a] + h, p_low);
-      _mm256_storeu_pd(out[a] + h + 4, p_high);
-      sum0[a] = _mm256_add_pd(sum0[a], p_low);
-      sum1[a] = _mm256_add_pd(sum1[a], p_high);
-    }
+    for (int a = 0; a < A; ++a)
+      OpponentBlock(Quotient(r[a], sum, reciprocal, fallback[a]), r_low, r_high, w,
+                    strategy_sums ? strategy_sums[a] : nullptr, out[a], h, sum0[a], sum1[a]);
   }
   // The last hands: exact quotients, as the normalisers take them.
   alignas(32) double sigma[A][8];
@@ -422,28 +412,9 @@ void OpponentDecisionFixed32(const float* const* rows, int32_t n, const double* 
     const float sum = OneSum32(rows, A, h);
     for (int a = 0; a < A; ++a) sigma[a][h - whole] = ExactQuotient(rows[a][h], sum, defaults[a]);
   }
-  for (int a = 0; a < A; ++a) {
-    double* o = out[a];
-    int32_t h = whole;
-    if (strategy_sums)
-      for (int32_t k = whole; k < n; ++k)
-        strategy_sums[a][k] += static_cast<float>((weight * sigma[a][k - whole]) * reach[k]);
-    if (h + 4 <= n) {
-      const __m256d p = _mm256_mul_pd(_mm256_load_pd(sigma[a]), _mm256_loadu_pd(reach + h));
-      _mm256_storeu_pd(o + h, p);
-      sum0[a] = _mm256_add_pd(sum0[a], p);
-      h += 4;
-    }
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, _mm256_add_pd(sum0[a], sum1[a]));
-    double total = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-    for (; h < n; ++h) {
-      const double p = sigma[a][h - whole] * reach[h];
-      o[h] = p;
-      total += p;
-    }
-    sums[a] = total;
-  }
+  for (int a = 0; a < A; ++a)
+    sums[a] = FinishOpponentRow(out[a], sigma[a], reach, whole, n, sum0[a], sum1[a],
+                                strategy_sums ? strategy_sums[a] : nullptr, weight);
 }
 
 }  // namespace
@@ -451,80 +422,19 @@ void OpponentDecisionFixed32(const float* const* rows, int32_t n, const double* 
 void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
                         const double* reach, const float* defaults, double* const* out,
                         double* sums, float* const* strategy_sums, double weight) {
-  switch (actions) {
-    case 1: return OpponentDecisionFixed32<1>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 2: return OpponentDecisionFixed32<2>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 3: return OpponentDecisionFixed32<3>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 4: return OpponentDecisionFixed32<4>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 5: return OpponentDecisionFixed32<5>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 6: return OpponentDecisionFixed32<6>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 7: return OpponentDecisionFixed32<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 8: return OpponentDecisionFixed32<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    default: return;
-  }
+  WithActionCount(actions, [&](auto count) {
+    OpponentDecisionFixed32<count()>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+  });
 }
 
 void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults) {
-  if (actions <= 0 || actions > kMaxOwnActions32) return;
-  // The first action with values opens the node value: a product on its own
-  // for action 0, a product added to zero for a later one (as the node value
-  // is combined from the children's arrays).
-  int32_t first = 0;
-  while (first < actions && !values[first]) ++first;
-  if (first == actions) return;
-  bool all_present = true;
-  for (int32_t a = 0; a < actions; ++a) all_present = all_present && values[a];
-  if (all_present && actions == 2) return OwnDecisionFixed32<2>(rows, n, values, node, defaults);
-  if (all_present && actions == 3) return OwnDecisionFixed32<3>(rows, n, values, node, defaults);
-  int32_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    __m256 r[kMaxOwnActions32];
-    const __m256 sum = BlockSum32(rows, actions, k, r);
-    const __m256 reciprocal = Reciprocal(sum);
-    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
-    for (int32_t a = first; a < actions; ++a) {
-      if (!values[a]) continue;
-      const __m256 q = Quotient(r[a], sum, reciprocal, _mm256_set1_ps(defaults[a]));
-      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
-      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
-      const __m256d v_low = _mm256_loadu_pd(values[a] + k);
-      const __m256d v_high = _mm256_loadu_pd(values[a] + k + 4);
-      if (a == 0) {
-        low = _mm256_mul_pd(v_low, s_low);
-        high = _mm256_mul_pd(v_high, s_high);
-      } else {
-        low = MulAdd4(v_low, s_low, low);
-        high = MulAdd4(v_high, s_high, high);
-      }
-    }
-    _mm256_storeu_pd(node + k, low);
-    _mm256_storeu_pd(node + k + 4, high);
-    // The rows of this block are in cache: updated now, every node value of
-    // the block being known.
-    for (int32_t a = 0; a < actions; ++a) {
-      if (values[a])
-        UpdateBlock32<true>(rows[a], node, values[a], k);
-      else
-        UpdateBlock32<false>(rows[a], node, nullptr, k);
-    }
-  }
-  for (; k < n; ++k) {
-    const float sum = OneSum32(rows, actions, k);
-    double value = 0.0;
-    for (int32_t a = first; a < actions; ++a) {
-      if (!values[a]) continue;
-      const double sigma = ExactQuotient(rows[a][k], sum, defaults[a]);
-      value = a == 0 ? values[a][k] * sigma : MulAdd(values[a][k], sigma, value);
-    }
-    node[k] = value;
-    for (int32_t a = 0; a < actions; ++a) {
-      if (values[a])
-        UpdateOne32<true>(rows[a], node, values[a], k);
-      else
-        UpdateOne32<false>(rows[a], node, nullptr, k);
-    }
-  }
+  bool any = false;
+  for (int32_t a = 0; a < actions && a < kMaxOwnActions32; ++a) any = any || values[a];
+  if (!any) return;
+  WithActionCount(actions, [&](auto count) {
+    OwnDecisionFixed32<count()>(rows, n, values, node, defaults);
+  });
 }
 
 }  // namespace isa_avx2 / isa_avx
