@@ -28,7 +28,6 @@
 #include "store/arena_store.h"
 #include "store/street_values.h"
 #include "store/value_kernels16.h"
-#include "store/value_kernels32.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -248,33 +247,6 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
   return true;
 }
 
-// The same end on a float regret store: strategy, node value and regret
-// update in one pass over the rows (UpdateOwnDecision32), with the bits of the
-// general way. False where the general way must run.
-bool FusedOwnUpdate32(NodeCursor& cursor, const NumArray* action_values, int32_t n) {
-  if (n < 1 || n > kMaxOwnActions32) return false;
-  ArenaStore32* store = RegretStore(*cursor.node).AsArenaStore32();
-  if (!store || store->layout()->actions != n) return false;
-  float* rows[kMaxOwnActions32];
-  int32_t hands = 0;
-  const NodeLockRecord* lock = nullptr;
-  if (!store->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &lock)) return false;
-  const double* values[kMaxOwnActions32];
-  bool any = false;
-  for (int32_t a = 0; a < n; ++a) {
-    const NumArray& v = action_values[static_cast<size_t>(a)];
-    if (v.HasData() && v.count != hands) return false;
-    values[a] = v.HasData() ? v.data : nullptr;
-    any = any || v.HasData();
-  }
-  if (!any || cursor.in0.count != hands) return false;
-  ActionDefaults defaults(n);
-  ExploringDefaults(defaults.data(), n);
-  cursor.out0.Resize(hands);
-  UpdateOwnDecision32(rows, n, hands, values, cursor.out0.data, defaults.data());
-  return true;
-}
-
 // The node value of a solving pass from the children's values, after the walk:
 // the first child's product, the later ones added.
 void CombineChildValues(NodeCursor& cursor, const std::vector<NumArray>& strategy,
@@ -304,7 +276,7 @@ double SolvingSumWeight(const NodeCursor& cursor,
   return weight > 0.0 ? weight : 0.0;
 }
 
-// The opponent's decision on an arena river board where the pass plays the
+// The opponent's decision on a 16-bit river board where the pass plays the
 // current strategy (solving passes; other passes while the strategy sums are
 // not in use): the children's reaches (strategy times reach, pruned as
 // MultiplyInPlacePruned prunes) and, in solving passes, the strategy-sum
@@ -320,22 +292,14 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
   // Passes that play the average strategy take the general way.
   if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
-  // 16-bit regret rows (flop-rooted trees) or float ones (turn- and
-  // river-rooted trees).
-  ArenaStore16* regrets16 = RegretStore(node).AsArenaStore16();
-  ArenaStore32* regrets32 = regrets16 ? nullptr : RegretStore(node).AsArenaStore32();
-  uint16_t* rows16[kMaxFusedActions];
-  float* rows32[kMaxFusedActions];
+  ArenaStore16* regrets = RegretStore(node).AsArenaStore16();
+  if (!regrets || regrets->layout()->actions != n) return false;
+  uint16_t* rows[kMaxFusedActions];
   int32_t hands = 0;
   const NodeLockRecord* regret_lock = nullptr;
-  bool have_rows = false;
-  if (regrets16 && regrets16->layout()->actions == n)
-    have_rows = regrets16->BoardRows(cursor.turn_slot, cursor.river_slot, rows16, &hands,
-                                     &regret_lock);
-  else if (regrets32 && regrets32->layout()->actions == n && n <= kMaxOwnActions32)
-    have_rows = regrets32->BoardRows(cursor.turn_slot, cursor.river_slot, rows32, &hands,
-                                     &regret_lock);
-  if (!have_rows || cursor.in0.count != hands) return false;
+  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &regret_lock) ||
+      cursor.in0.count != hands)
+    return false;
   const double weight = solving ? SolvingSumWeight(cursor, &regret_lock) : 0.0;
   float* sum_rows[kMaxFusedActions];
   if (weight > 0.0) {
@@ -359,12 +323,8 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
     out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];
-  if (regrets16)
-    OpponentDecision16(rows16, n, hands, cursor.in0.data, defaults.data(), out, sums,
-                       weight > 0.0 ? sum_rows : nullptr, weight);
-  else
-    OpponentDecision32(rows32, n, hands, cursor.in0.data, defaults.data(), out, sums,
-                       weight > 0.0 ? sum_rows : nullptr, weight);
+  OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(), out, sums,
+                     weight > 0.0 ? sum_rows : nullptr, weight);
   for (int32_t a = 0; a < n; ++a)
     if (sums[a] < DBL_MIN) MakeAbsent(strategy[a], hands);
   return true;
@@ -717,9 +677,7 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
   const bool reach_present = cursor.in0.HasData();
   std::vector<NumArray> value_vector;
   if (reach_present) {
-    if (rows[0] ? FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)
-                : FusedOwnUpdate32(cursor, action_values, n))
-      return;
+    if (rows[0] && FusedOwnUpdate(cursor, fused, action_values, n, hand_groups)) return;
     value_vector = MakeNumArrays(n);
     for (int32_t a = 0; a < n; ++a)
       value_vector[static_cast<size_t>(a)] = std::move(action_values[a]);

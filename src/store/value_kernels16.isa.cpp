@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/fused_multiply_add.h"
-#include "store/fused_step_parts.h"
 #include "store/value_kernels16.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -530,7 +529,18 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
     BlockStrategy(rows, actions, h, defaults, q);
     __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
     for (int32_t a = first; a < actions; ++a) {
-      if (values[a]) AddActionValue(a, q[a], values[a], h, low, high);
+      if (!values[a]) continue;
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q[a]));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1));
+      const __m256d v_low = _mm256_loadu_pd(values[a] + h);
+      const __m256d v_high = _mm256_loadu_pd(values[a] + h + 4);
+      if (a == 0) {
+        low = _mm256_mul_pd(v_low, s_low);
+        high = _mm256_mul_pd(v_high, s_high);
+      } else {
+        low = MulAdd4(v_low, s_low, low);
+        high = MulAdd4(v_high, s_high, high);
+      }
     }
     _mm256_storeu_pd(node + h, low);
     _mm256_storeu_pd(node + h + 4, high);
@@ -638,9 +648,23 @@ void OpponentDecisionFixed(const uint16_t* const* rows, int32_t n, const double*
     }
     __m256 q[A];
     BlockStrategy(rows, A, h, defaults, q);
-    for (int32_t a = 0; a < A; ++a)
-      OpponentBlock(q[a], r_low, r_high, w, strategy_sums ? strategy_sums[a] : nullptr, out[a], h,
-                    sum0[a], sum1[a]);
+    for (int32_t a = 0; a < A; ++a) {
+      const __m256d s_low = _mm256_cvtps_pd(_mm256_castps256_ps128(q[a]));
+      const __m256d s_high = _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1));
+      if (strategy_sums) {
+        float* row = strategy_sums[a] + h;
+        const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_low), r_low));
+        const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(w, s_high), r_high));
+        const __m256 added = _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+        _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), added));
+      }
+      const __m256d p_low = _mm256_mul_pd(s_low, r_low);
+      const __m256d p_high = _mm256_mul_pd(s_high, r_high);
+      _mm256_storeu_pd(out[a] + h, p_low);
+      _mm256_storeu_pd(out[a] + h + 4, p_high);
+      sum0[a] = _mm256_add_pd(sum0[a], p_low);
+      sum1[a] = _mm256_add_pd(sum1[a], p_high);
+    }
   }
   // The last hands: exact quotients, as the normalisers take them.
   double sigma[A][8];
@@ -649,9 +673,28 @@ void OpponentDecisionFixed(const uint16_t* const* rows, int32_t n, const double*
     OneStrategy(rows, A, h, defaults, one);
     for (int32_t a = 0; a < A; ++a) sigma[a][h - whole] = one[a];
   }
-  for (int32_t a = 0; a < A; ++a)
-    sums[a] = FinishOpponentRow(out[a], sigma[a], reach, whole, n, sum0[a], sum1[a],
-                                strategy_sums ? strategy_sums[a] : nullptr, weight);
+  for (int32_t a = 0; a < A; ++a) {
+    double* o = out[a];
+    int32_t h = whole;
+    if (strategy_sums)
+      for (int32_t k = whole; k < n; ++k)
+        strategy_sums[a][k] += static_cast<float>((weight * sigma[a][k - whole]) * reach[k]);
+    if (h + 4 <= n) {
+      const __m256d p = _mm256_mul_pd(_mm256_loadu_pd(sigma[a]), _mm256_loadu_pd(reach + h));
+      _mm256_storeu_pd(o + h, p);
+      sum0[a] = _mm256_add_pd(sum0[a], p);
+      h += 4;
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(sum0[a], sum1[a]));
+    double sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (; h < n; ++h) {
+      const double p = sigma[a][h - whole] * reach[h];
+      o[h] = p;
+      sum += p;
+    }
+    sums[a] = sum;
+  }
 }
 
 }  // namespace
@@ -748,9 +791,17 @@ void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regr
 void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
                         const double* reach, const float* defaults, double* const* out,
                         double* sums, float* const* strategy_sums, double weight) {
-  WithActionCount(actions, [&](auto count) {
-    OpponentDecisionFixed<count()>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-  });
+  switch (actions) {
+    case 1: return OpponentDecisionFixed<1>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 2: return OpponentDecisionFixed<2>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 3: return OpponentDecisionFixed<3>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 4: return OpponentDecisionFixed<4>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 5: return OpponentDecisionFixed<5>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 6: return OpponentDecisionFixed<6>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 7: return OpponentDecisionFixed<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    case 8: return OpponentDecisionFixed<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
+    default: return;
+  }
 }
 
 void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {

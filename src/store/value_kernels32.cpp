@@ -57,22 +57,3 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
   else
     isa_avx::AccumulateStrategy32(sums, strategy, reach, weight, n, mask);
 }
-
-void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
-                         const double* const* values, double* node, const float* defaults) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::UpdateOwnDecision32(rows, actions, n, values, node, defaults);
-  else
-    isa_avx::UpdateOwnDecision32(rows, actions, n, values, node, defaults);
-}
-
-void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
-                        const double* reach, const float* defaults, double* const* out,
-                        double* sums, float* const* strategy_sums, double weight) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::OpponentDecision32(rows, actions, n, reach, defaults, out, sums, strategy_sums,
-                                 weight);
-  else
-    isa_avx::OpponentDecision32(rows, actions, n, reach, defaults, out, sums, strategy_sums,
-                                weight);
-}

@@ -36,27 +36,6 @@ void UpdateRegrets32(float* row, const double* node_values, const double* action
 void AccumulateStrategy32(float* sums, const double* strategy, const double* reach,
                           double weight, int32_t n, const uint8_t* mask);
 
-// The traverser's own decision in a solving pass, in one pass over its float
-// rows (unlocked, no mask): the same bits as GetStrategy with these defaults,
-// the node value combined from the children's values (the first present
-// action's product, each later one added with a multiply-add) and
-// UpdateRegrets32 of every action against that node value. values[a] null: an
-// absent action (zeros); with none present nothing is done. node gets the n
-// node values. At most kMaxOwnActions32 actions.
-constexpr int32_t kMaxOwnActions32 = 8;
-void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
-                         const double* const* values, double* node, const float* defaults);
-
-// The opponent's decision in one pass over its float rows: per action a,
-// out[a] = the strategy (GetStrategy with these defaults) times the reach and
-// sums[a] their sum, as MultiplyInPlacePruned forms and sums them; with
-// strategy_sums (rows of the board's sums, no mask) each also gets
-// AccumulateStrategy32's additions with weight. Every bit as the separate
-// routines give it. At most kMaxOwnActions32 actions.
-void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
-                        const double* reach, const float* defaults, double* const* out,
-                        double* sums, float* const* strategy_sums, double weight);
-
 // The two builds behind the entries above.
 namespace isa_avx2 {
 void SumValues32(float* sums, const float* row, int32_t n);
@@ -71,11 +50,6 @@ void UpdateRegrets32(float* row, const double* node_values, const double* action
                      int32_t n, const uint8_t* mask);
 void AccumulateStrategy32(float* sums, const double* strategy, const double* reach,
                           double weight, int32_t n, const uint8_t* mask);
-void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
-                         const double* const* values, double* node, const float* defaults);
-void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
-                        const double* reach, const float* defaults, double* const* out,
-                        double* sums, float* const* strategy_sums, double weight);
 }  // namespace isa_avx2
 namespace isa_avx {
 void SumValues32(float* sums, const float* row, int32_t n);
@@ -90,9 +64,4 @@ void UpdateRegrets32(float* row, const double* node_values, const double* action
                      int32_t n, const uint8_t* mask);
 void AccumulateStrategy32(float* sums, const double* strategy, const double* reach,
                           double weight, int32_t n, const uint8_t* mask);
-void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
-                         const double* const* values, double* node, const float* defaults);
-void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
-                        const double* reach, const float* defaults, double* const* out,
-                        double* sums, float* const* strategy_sums, double weight);
 }  // namespace isa_avx

@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/fused_multiply_add.h"
-#include "store/fused_step_parts.h"
 #include "store/value_kernels32.h"
 
 #if defined(TDX_ISA_AVX2)
@@ -122,27 +120,11 @@ inline float Difference(const double* node, const double* action, int32_t k) {
   return static_cast<float>(a - v);
 }
 
-// The updated regrets of a block: r + |d|^0.75 for d >= 0, r - |d|^0.75 for
-// d < 0, 0 below FLT_MIN.
-inline __m256 RegretStep(__m256 r, __m256 d) {
-  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
-  const __m256 x = _mm256_andnot_ps(sign_bit, d);
-  const __m256 root = SquareRoot(x);
-  const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
-  // t carries d's sign.
-  const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
-  return _mm256_andnot_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_LT_OQ), sum);
-}
-
-inline float RegretStepOne(float r, float d) {
-  const float t = ExactPower075(std::fabs(d));
-  const float sum = d >= 0.0f ? r + t : r - t;
-  return sum < FLT_MIN ? 0.0f : sum;
-}
-
 template <bool kNode, bool kAction>
 void UpdateRegretsRow(float* row, const double* node, const double* action, int32_t n,
                       const uint8_t* mask) {
+  const __m256 sign_bit = _mm256_set1_ps(-0.0f);
+  const __m256 flt_min = _mm256_set1_ps(FLT_MIN);
   int32_t k = 0;
   for (; k + 8 <= n; k += 8) {
     uint64_t bits = 0;
@@ -150,14 +132,23 @@ void UpdateRegretsRow(float* row, const double* node, const double* action, int3
       bits = MaskBits(mask + k);
       if (bits == 0x0101010101010101ull) continue;  // every hand locked
     }
+    const __m256 d = Differences<kNode, kAction>(node, action, k);
+    const __m256 x = _mm256_andnot_ps(sign_bit, d);
+    const __m256 root = SquareRoot(x);
+    const __m256 t = _mm256_mul_ps(root, SquareRoot(root));
+    // r + t for d >= 0, r - t for d < 0 (t carries d's sign).
     const __m256 r = _mm256_loadu_ps(row + k);
-    __m256 result = RegretStep(r, Differences<kNode, kAction>(node, action, k));
+    const __m256 sum = _mm256_add_ps(r, _mm256_or_ps(t, _mm256_and_ps(d, sign_bit)));
+    __m256 result = _mm256_andnot_ps(_mm256_cmp_ps(sum, flt_min, _CMP_LT_OQ), sum);
     if (bits != 0) result = Select(FreeLanes(bits), result, r);
     _mm256_storeu_ps(row + k, result);
   }
   for (; k < n; ++k) {
     if (mask && mask[k]) continue;
-    row[k] = RegretStepOne(row[k], Difference<kNode, kAction>(node, action, k));
+    const float d = Difference<kNode, kAction>(node, action, k);
+    const float t = ExactPower075(std::fabs(d));
+    const float sum = d >= 0.0f ? row[k] + t : row[k] - t;
+    row[k] = sum < FLT_MIN ? 0.0f : sum;
   }
 }
 
@@ -288,153 +279,6 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
     if (mask && mask[k]) continue;
     sums[k] += static_cast<float>((weight * strategy[k]) * reach[k]);
   }
-}
-
-namespace {
-
-// The float update of one block of eight hands of a row, without mask, as
-// UpdateRegretsRow makes it.
-template <bool kAction>
-inline void UpdateBlock32(float* row, const double* node, const double* action, int32_t k) {
-  _mm256_storeu_ps(row + k,
-                   RegretStep(_mm256_loadu_ps(row + k), Differences<true, kAction>(node, action, k)));
-}
-
-template <bool kAction>
-inline void UpdateOne32(float* row, const double* node, const double* action, int32_t k) {
-  row[k] = RegretStepOne(row[k], Difference<true, kAction>(node, action, k));
-}
-
-// The strategy sum of one block or hand, added in the order of the strategy
-// kernels: two and three actions without a sum array, more from a zeroed one.
-inline __m256 BlockSum32(const float* const* rows, int32_t actions, int32_t k, __m256* r) {
-  for (int32_t a = 0; a < actions; ++a) r[a] = _mm256_loadu_ps(rows[a] + k);
-  if (actions == 2) return _mm256_add_ps(r[0], r[1]);
-  if (actions == 3) return _mm256_add_ps(_mm256_add_ps(r[0], r[1]), r[2]);
-  __m256 sum = _mm256_setzero_ps();
-  for (int32_t a = 0; a < actions; ++a) sum = _mm256_add_ps(sum, r[a]);
-  return sum;
-}
-inline float OneSum32(const float* const* rows, int32_t actions, int32_t k) {
-  if (actions == 2) return rows[0][k] + rows[1][k];
-  if (actions == 3) return (rows[0][k] + rows[1][k]) + rows[2][k];
-  float sum = 0.0f;
-  for (int32_t a = 0; a < actions; ++a) sum += rows[a][k];
-  return sum;
-}
-
-// The traverser's step for a fixed action count, so that the rows and sums
-// stay in registers. An absent action adds nothing to the node value (which
-// opens with action 0's product, or with a product added to zero for a later
-// action, as the node value is combined from the children's arrays) and is
-// updated against zeros.
-template <int A>
-void OwnDecisionFixed32(float* const* rows, int32_t n, const double* const* values,
-                        double* node, const float* defaults) {
-  float* row[A];
-  const double* value[A];
-  __m256 fallback[A];
-  for (int a = 0; a < A; ++a) {
-    row[a] = rows[a];
-    value[a] = values[a];
-    fallback[a] = _mm256_set1_ps(defaults[a]);
-  }
-  int32_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    __m256 r[A];
-    const __m256 sum = BlockSum32(row, A, k, r);
-    const __m256 reciprocal = Reciprocal(sum);
-    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
-    for (int a = 0; a < A; ++a) {
-      if (value[a])
-        AddActionValue(a, Quotient(r[a], sum, reciprocal, fallback[a]), value[a], k, low, high);
-    }
-    _mm256_storeu_pd(node + k, low);
-    _mm256_storeu_pd(node + k + 4, high);
-    // The rows of this block are in cache: updated now, every node value of
-    // the block being known.
-    for (int a = 0; a < A; ++a) {
-      if (value[a])
-        UpdateBlock32<true>(row[a], node, value[a], k);
-      else
-        UpdateBlock32<false>(row[a], node, nullptr, k);
-    }
-  }
-  for (; k < n; ++k) {
-    const float sum = OneSum32(row, A, k);
-    double v = 0.0;
-    for (int a = 0; a < A; ++a) {
-      if (!value[a]) continue;
-      const double sigma = ExactQuotient(row[a][k], sum, defaults[a]);
-      v = a == 0 ? value[a][k] * sigma : MulAdd(value[a][k], sigma, v);
-    }
-    node[k] = v;
-    for (int a = 0; a < A; ++a) {
-      if (value[a])
-        UpdateOne32<true>(row[a], node, value[a], k);
-      else
-        UpdateOne32<false>(row[a], node, nullptr, k);
-    }
-  }
-}
-
-// The opponent's step for a fixed action count, as the separate routines
-// give it: the strategy of the normalisers per block of eight hands in
-// registers, the strategy-sum additions of AccumulateStrategy32, and the
-// products with the reach summed as MultiplyInPlacePruned sums them (two
-// vectors of four lanes over the blocks of eight, a last block of four into
-// the first, the lanes pairwise, then the remaining hands one by one).
-template <int A>
-void OpponentDecisionFixed32(const float* const* rows, int32_t n, const double* reach,
-                             const float* defaults, double* const* out, double* sums,
-                             float* const* strategy_sums, double weight) {
-  const __m256d w = _mm256_set1_pd(weight);
-  __m256 fallback[A];
-  __m256d sum0[A], sum1[A];
-  for (int a = 0; a < A; ++a) {
-    fallback[a] = _mm256_set1_ps(defaults[a]);
-    sum0[a] = sum1[a] = _mm256_setzero_pd();
-  }
-  const int32_t whole = n & ~7;
-  for (int32_t h = 0; h < whole; h += 8) {
-    const __m256d r_low = _mm256_loadu_pd(reach + h);
-    const __m256d r_high = _mm256_loadu_pd(reach + h + 4);
-    __m256 r[A];
-    const __m256 sum = BlockSum32(rows, A, h, r);
-    const __m256 reciprocal = Reciprocal(sum);
-    for (int a = 0; a < A; ++a)
-      OpponentBlock(Quotient(r[a], sum, reciprocal, fallback[a]), r_low, r_high, w,
-                    strategy_sums ? strategy_sums[a] : nullptr, out[a], h, sum0[a], sum1[a]);
-  }
-  // The last hands: exact quotients, as the normalisers take them.
-  alignas(32) double sigma[A][8];
-  for (int32_t h = whole; h < n; ++h) {
-    const float sum = OneSum32(rows, A, h);
-    for (int a = 0; a < A; ++a) sigma[a][h - whole] = ExactQuotient(rows[a][h], sum, defaults[a]);
-  }
-  for (int a = 0; a < A; ++a)
-    sums[a] = FinishOpponentRow(out[a], sigma[a], reach, whole, n, sum0[a], sum1[a],
-                                strategy_sums ? strategy_sums[a] : nullptr, weight);
-}
-
-}  // namespace
-
-void OpponentDecision32(const float* const* rows, int32_t actions, int32_t n,
-                        const double* reach, const float* defaults, double* const* out,
-                        double* sums, float* const* strategy_sums, double weight) {
-  WithActionCount(actions, [&](auto count) {
-    OpponentDecisionFixed32<count()>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-  });
-}
-
-void UpdateOwnDecision32(float* const* rows, int32_t actions, int32_t n,
-                         const double* const* values, double* node, const float* defaults) {
-  bool any = false;
-  for (int32_t a = 0; a < actions && a < kMaxOwnActions32; ++a) any = any || values[a];
-  if (!any) return;
-  WithActionCount(actions, [&](auto count) {
-    OwnDecisionFixed32<count()>(rows, n, values, node, defaults);
-  });
 }
 
 }  // namespace isa_avx2 / isa_avx
