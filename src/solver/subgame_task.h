@@ -28,12 +28,14 @@ struct SubgameTask {
   // in collect order, whichever thread finishes first, so that a batch gives
   // the same sums, to the last bit, on any number of threads and in any run
   // order. A task that finishes ahead of its turn leaves its outputs in its
-  // cursor; the task that closes the gap adds them. All under
-  // g_task_merge_mutex.
+  // cursor; the task that closes the gap adds them, as the group's one merger
+  // at a time. These fields change under g_task_merge_mutex; the additions run
+  // outside it.
   SubgameTask* leader = nullptr;        // the deal node's first task; null: add at once
   SubgameTask* next_in_group = nullptr;  // the deal node's next task in collect order
   SubgameTask* next_to_add = nullptr;    // leader only: the first task not added yet
   bool walked = false;                   // the subgame has been walked; outputs wait
+  bool merging = false;                  // leader only: a thread is adding the group's results
 
   SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
       : cursor(state, node, turn_slot, river_slot) {}

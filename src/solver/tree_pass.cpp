@@ -62,8 +62,9 @@ void GatherTurnInput(NumArray& out, const NumArray& src, const std::vector<int16
 }
 
 // A walked task's outputs into its deal node's shared destinations; the caller
-// holds g_task_merge_mutex. A turn subgame's values go to every flop hand of
-// each card its slot stands for, a river subgame's to every hand of its groups.
+// is the deal node's only merger, or holds g_task_merge_mutex. A turn
+// subgame's values go to every flop hand of each card its slot stands for, a
+// river subgame's to every hand of its groups.
 void AddTaskResults(const SubgameTask& task) {
   const NodeCursor& cursor = task.cursor;
   const TurnDealRecord& turn =
@@ -207,8 +208,11 @@ void RunSubgameTask(SubgameTask& task) {
 
   // Add this task's results, and those of the deal node's later tasks that
   // finished ahead of it, in collect order; a task whose earlier siblings are
-  // still running leaves its outputs for them. The added tasks are this
-  // thread's alone afterwards and lose their outputs outside the lock.
+  // still running leaves its outputs for them. One thread at a time adds into
+  // a deal node's arrays (its merger); the lock guards only who that is and
+  // how far the adding has come, so the other tasks' merges never wait on the
+  // additions. A task that finishes while its deal node has a merger leaves
+  // its outputs to it: the merger looks again before it lets go.
   if (!task.leader) {
     {
       std::lock_guard<SpinWaitMutex> merge(g_task_merge_mutex);
@@ -216,20 +220,26 @@ void RunSubgameTask(SubgameTask& task) {
     }
     FreeOutputs(task);
   } else {
-    SubgameTask* first_added;
-    SubgameTask* stop;
-    {
-      std::lock_guard<SpinWaitMutex> merge(g_task_merge_mutex);
-      task.walked = true;
-      SubgameTask& leader = *task.leader;
-      first_added = leader.next_to_add;
-      while (leader.next_to_add && leader.next_to_add->walked) {
-        AddTaskResults(*leader.next_to_add);
-        leader.next_to_add = leader.next_to_add->next_in_group;
+    SubgameTask& leader = *task.leader;
+    std::unique_lock<SpinWaitMutex> merge(g_task_merge_mutex);
+    task.walked = true;
+    if (!leader.merging) {
+      leader.merging = true;
+      for (;;) {
+        SubgameTask* const first = leader.next_to_add;
+        SubgameTask* stop = first;
+        while (stop && stop->walked) stop = stop->next_in_group;
+        if (stop == first) break;
+        leader.next_to_add = stop;
+        merge.unlock();
+        for (SubgameTask* t = first; t != stop; t = t->next_in_group) {
+          AddTaskResults(*t);
+          FreeOutputs(*t);
+        }
+        merge.lock();
       }
-      stop = leader.next_to_add;
+      leader.merging = false;
     }
-    for (SubgameTask* t = first_added; t != stop; t = t->next_in_group) FreeOutputs(*t);
   }
 
   const int32_t done = g_tasks_done.fetch_add(1, std::memory_order_relaxed) + 1;

@@ -7,14 +7,17 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cards/combo_tables.h"
 #include "platform/fp_mode.h"
+#include "platform/threads.h"
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
 #include "solver/node_traversal.h"
@@ -512,9 +515,21 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
     TraverseNode(root);
     std::vector<SubgameTask*> tasks = g_subgame_tasks;
     if (order == 1) std::reverse(tasks.begin(), tasks.end());
-    if (order == 2) std::shuffle(tasks.begin(), tasks.end(), std::mt19937(7));
+    if (order >= 2) std::shuffle(tasks.begin(), tasks.end(), std::mt19937(7));
     state.pass_phase = PHASE_RUN;
-    for (SubgameTask* task : tasks) RunSubgameTask(*task);
+    if (order < 3) {
+      for (SubgameTask* task : tasks) RunSubgameTask(*task);
+    } else {
+      // Shuffled and on eight threads at once: merges of one deal node
+      // overlap, and tasks finish while another adds their group's results.
+      std::atomic<size_t> next{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 8; ++t)
+        threads.push_back(StartDefaultFpThread([&] {
+          for (size_t k; (k = next.fetch_add(1)) < tasks.size();) RunSubgameTask(*tasks[k]);
+        }));
+      for (std::thread& thread : threads) thread.join();
+    }
     state.pass_phase = PHASE_COMBINE;
     root.in0.AssignValues(w);
     g_task_read_index = 0;
@@ -527,7 +542,7 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
   for (int player : {kOop, kIp}) {
     const std::vector<double> collect_order = pass(player, 0);
     ASSERT_FALSE(collect_order.empty());
-    for (int order : {1, 2}) {
+    for (int order : {1, 2, 3, 3, 3}) {
       const std::vector<double> other = pass(player, order);
       ASSERT_EQ(other.size(), collect_order.size());
       for (size_t h = 0; h < other.size(); ++h)
@@ -562,6 +577,35 @@ TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
       EXPECT_EQ(figures.oop.mes, reference.oop.mes);
       EXPECT_EQ(figures.ip.ev, reference.ip.ev);
       EXPECT_EQ(figures.ip.mes, reference.ip.mes);
+    }
+  }
+}
+
+// A turn-rooted pass is some hundred river subgames of a few microseconds:
+// on many threads they finish out of order and their deal nodes' merges
+// overlap, and the sums must still come out as on one thread, to the bit.
+TEST_F(TreePassTest, TurnRootedSolvingGivesTheSameBitsOnEveryThreadCount) {
+  auto run = [&](uint32_t scheduler, int threads) {
+    ResetSituation();
+    BuildSpotWithValues(MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c QhJh",
+                                 "AhAs QcQd Th9h 6d5d 8c8s Jc9c", 60,
+                                 {{0, 0, 20}, {0, 20}, {0, 20, 60}, {0, 0, 0, 0}}));
+    g_scheduler = scheduler;
+    omp_set_num_threads(threads);
+    Solve(6);
+    return std::vector<Values>{Evaluate(kOop), Evaluate(kIp)};
+  };
+  const std::vector<Values> reference = run(1, 1);
+  for (uint32_t scheduler : {0u, 2u}) {
+    for (int threads : {8, 16}) {
+      if (scheduler == 2 && threads > 8) continue;  // the pool has its own threads
+      SCOPED_TRACE("scheduler " + std::to_string(scheduler) + ", " + std::to_string(threads) +
+                   " threads");
+      const std::vector<Values> figures = run(scheduler, threads);
+      for (int p = 0; p < 2; ++p) {
+        EXPECT_EQ(figures[p].ev, reference[p].ev);
+        EXPECT_EQ(figures[p].mes, reference[p].mes);
+      }
     }
   }
 }
