@@ -641,6 +641,14 @@ void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child)
     ScalePositive(values, 1.0 + b);
 }
 
+// A board whose decision follows a lock or a combination mask: its own walk
+// mixes the strategy into the update and the best response.
+namespace {
+bool LockedOrMasked(const NodeLockRecord* lock) {
+  return lock && ((lock->flags & LOCKED) || lock->mask);
+}
+}  // namespace
+
 bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
@@ -656,7 +664,7 @@ bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* ha
     for (int32_t a = 0; a < n; ++a) fused.rows[a] = nullptr;
     fused.hands = 0;
   }
-  if (lock && ((lock->flags & LOCKED) || lock->mask)) return false;
+  if (LockedOrMasked(lock)) return false;
   for (int32_t a = 0; a < n; ++a) rows[a] = fused.rows[a];
   *hands = fused.hands;
   return true;
@@ -696,7 +704,7 @@ bool OwnDecisionEvaluable(const NodeCursor& cursor) {
   if (cursor.state->pass_mode != 0 || cursor.in1.count > 0) return false;
   const NodeLockRecord* lock =
       RegretStore(*cursor.node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
-  return !lock || ((lock->flags & LOCKED) == 0 && !lock->mask);
+  return !LockedOrMasked(lock);
 }
 
 void FinishEvaluatedOwnDecision(NodeCursor& cursor, NumArray* action_values, NumArray* best,

@@ -31,7 +31,7 @@ struct SubgameTask {
   // cursor; the task that closes the gap adds them, as the group's one merger
   // at a time. These fields change under g_task_merge_mutex; the additions run
   // outside it.
-  SubgameTask* leader = nullptr;        // the deal node's first task; null: add at once
+  SubgameTask* leader = nullptr;        // the deal node's first task (set on every task)
   SubgameTask* next_in_group = nullptr;  // the deal node's next task in collect order
   SubgameTask* next_to_add = nullptr;    // leader only: the first task not added yet
   bool walked = false;                   // the subgame has been walked; outputs wait

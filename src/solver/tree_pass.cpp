@@ -62,7 +62,7 @@ void GatherTurnInput(NumArray& out, const NumArray& src, const std::vector<int16
 }
 
 // A walked task's outputs into its deal node's shared destinations; the caller
-// is the deal node's only merger, or holds g_task_merge_mutex. A turn
+// is the deal node's only merger. A turn
 // subgame's values go to every flop hand of each card its slot stands for, a
 // river subgame's to every hand of its groups.
 void AddTaskResults(const SubgameTask& task) {
@@ -213,13 +213,8 @@ void RunSubgameTask(SubgameTask& task) {
   // how far the adding has come, so the other tasks' merges never wait on the
   // additions. A task that finishes while its deal node has a merger leaves
   // its outputs to it: the merger looks again before it lets go.
-  if (!task.leader) {
-    {
-      std::lock_guard<SpinWaitMutex> merge(g_task_merge_mutex);
-      AddTaskResults(task);
-    }
-    FreeOutputs(task);
-  } else {
+  assert(task.leader);  // every task of a batch belongs to its deal node's group
+  {
     SubgameTask& leader = *task.leader;
     std::unique_lock<SpinWaitMutex> merge(g_task_merge_mutex);
     task.walked = true;
