@@ -26,10 +26,12 @@ void* AllocateBytes(size_t bytes) {
 }
 
 // The per-hand arrays of a pass are made and dropped by the million, mostly in
-// a few sizes (the hand counts of the boards under way). Each thread keeps a
-// few freed blocks per size class and hands them out again; a block carries
-// its class in a header before the values, so it goes back to the right class
-// whatever the array's count says by then. Sanitizer builds allocate afresh
+// a few sizes (the hand counts of the boards under way). Each thread keeps
+// freed blocks per size class and hands them out again; a block carries its
+// class in a header before the values, so it goes back to the right class
+// whatever the array's count says by then. A node of a river walk drops its
+// children's arrays together, dozens at a time, so a class keeps up to 64; a
+// byte budget bounds what a thread holds. Sanitizer builds allocate afresh
 // every time, so that a use after free is still caught.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kCachedClasses = 0;
@@ -37,7 +39,8 @@ constexpr int kCachedClasses = 0;
 constexpr int kCachedClasses = 24;  // blocks of up to 24 x 64 doubles
 #endif
 constexpr int32_t kClassElements = 64;
-constexpr int kBlocksPerClass = 8;
+constexpr int kBlocksPerClass = 64;
+constexpr size_t kCacheBudgetBytes = size_t{4} << 20;
 constexpr size_t kHeaderBytes = kNumArrayAlignment;  // keeps the values aligned
 constexpr int32_t kUncachedClass = -1;
 
@@ -49,6 +52,7 @@ constexpr int32_t kUncachedClass = -1;
 struct BlockCache {
   void* blocks[kCachedClasses > 0 ? kCachedClasses : 1][kBlocksPerClass];
   int32_t held[kCachedClasses > 0 ? kCachedClasses : 1];
+  size_t held_bytes;
   bool reaper_made;
   bool closed;
 };
@@ -62,12 +66,17 @@ struct CacheReaper {
       for (int32_t k = 0; k < cache.held[c]; ++k) scalable_aligned_free(cache.blocks[c][k]);
       cache.held[c] = 0;
     }
+    cache.held_bytes = 0;
     cache.closed = true;
   }
 };
 thread_local CacheReaper g_cache_reaper;
 
 int32_t& ClassOf(void* block) { return *static_cast<int32_t*>(block); }
+
+size_t ClassBytes(int32_t size_class) {
+  return kHeaderBytes + sizeof(double) * static_cast<size_t>(kClassElements * (size_class + 1));
+}
 
 double* AllocateValues(int32_t count) {
   const int32_t elements = count > 0 ? count : 1;
@@ -80,9 +89,9 @@ double* AllocateValues(int32_t count) {
     void* block;
     if (cache.held[size_class] > 0) {
       block = cache.blocks[size_class][--cache.held[size_class]];
+      cache.held_bytes -= ClassBytes(size_class);
     } else {
-      block = AllocateBytes(kHeaderBytes +
-                            sizeof(double) * static_cast<size_t>(kClassElements * (size_class + 1)));
+      block = AllocateBytes(ClassBytes(size_class));
       ClassOf(block) = size_class;
     }
     return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
@@ -97,12 +106,15 @@ void ReleaseValues(double* values) {
   const int32_t size_class = ClassOf(block);
   if (size_class >= 0 && size_class < kCachedClasses) {
     BlockCache& cache = g_block_cache;
-    if (!cache.closed && cache.held[size_class] < kBlocksPerClass) {
+    const size_t bytes = ClassBytes(size_class);
+    if (!cache.closed && cache.held[size_class] < kBlocksPerClass &&
+        cache.held_bytes + bytes <= kCacheBudgetBytes) {
       if (!cache.reaper_made) {
         cache.reaper_made = true;
         g_cache_reaper.armed = true;  // made now, run at thread end
       }
       cache.blocks[size_class][cache.held[size_class]++] = block;
+      cache.held_bytes += bytes;
       return;
     }
   }
