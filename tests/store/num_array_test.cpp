@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -191,6 +192,30 @@ TEST(NumArrayTest, BlocksKeepTheirClassThroughRepeatedReuse) {
     for (int32_t i = 0; i < b.count; ++i) b[i] = -i;
     EXPECT_EQ(b[127], -127.0);
     EXPECT_EQ(a.count, 3);
+  }
+}
+
+// A node drops its children's arrays together: bursts of frees beyond what a
+// thread keeps, in several classes, then as many arrays again. Every array
+// must get a block of its own, whichever were kept and whichever went back.
+TEST(NumArrayTest, BurstsOfFreesHandEveryArrayABlockOfItsOwn) {
+  for (int round = 0; round < 3; ++round) {
+    std::vector<NumArray> arrays;
+    for (int k = 0; k < 600; ++k) arrays.emplace_back(k % 2 ? 1536 : 300 + round);
+    arrays.clear();
+    for (int k = 0; k < 600; ++k) {
+      arrays.emplace_back(k % 3 ? 1500 : 290);
+      NumArray& a = arrays.back();
+      for (int32_t i = 0; i < a.count; ++i) a[i] = k;
+    }
+    std::set<const double*> starts;
+    for (int k = 0; k < 600; ++k) {
+      const NumArray& a = arrays[static_cast<size_t>(k)];
+      starts.insert(a.data);
+      ASSERT_EQ(a[0], k);
+      ASSERT_EQ(a[a.count - 1], k);
+    }
+    EXPECT_EQ(starts.size(), 600u);
   }
 }
 
