@@ -85,8 +85,8 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
   SubgameTask* leader = nullptr;
   SubgameTask* previous = nullptr;
   for (int32_t slot = first; slot < first + count; ++slot) {
-    auto* task = new SubgameTask(cursor.state, cursor.node, river ? cursor.turn_slot : slot,
-                                 river ? slot : -1);
+    SubgameTask* task = MakeSubgameTask(cursor.state, cursor.node,
+                                        river ? cursor.turn_slot : slot, river ? slot : -1);
     task->src0 = src0;
     task->dst0 = dst0;
     task->src1 = src1;
@@ -101,7 +101,6 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
     }
     task->leader = leader;
     previous = task;
-    g_subgame_tasks.push_back(task);
   }
 }
 

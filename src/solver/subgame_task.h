@@ -43,6 +43,26 @@ struct SubgameTask {
   SubgameTask& operator=(const SubgameTask&) = delete;
   ~SubgameTask() { ReleaseShared(); }
 
+  // As a task freshly made for this subgame, whatever it held before.
+  void Reset(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot) {
+    Clear();
+    cursor.state = state;
+    cursor.node = node;
+    cursor.turn_slot = turn_slot;
+    cursor.river_slot = river_slot;
+    owns_shared = false;
+    leader = next_in_group = next_to_add = nullptr;
+    walked = merging = false;
+  }
+  // Gives back every array the task holds, its share included.
+  void Clear() {
+    ReleaseShared();
+    cursor.out1 = NumArray();
+    cursor.in1 = NumArray();
+    cursor.out0 = NumArray();
+    cursor.in0 = NumArray();
+  }
+
   // Frees the shared arrays if this task holds them and clears the pointers.
   void ReleaseShared() {
     if (owns_shared) {
@@ -85,5 +105,12 @@ inline SubgameTask& BatchTask(int32_t k) {
 // tasks of its batch.
 void RunSubgameTask(SubgameTask& task);
 
-// Deletes every task of g_subgame_tasks and empties it.
+// A task for the current pass, appended to g_subgame_tasks. Tasks come from a
+// pool that keeps them from pass to pass: a turn-rooted pass makes hundreds, on
+// the pass's own thread, between its parallel batches.
+SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
+                             int32_t river_slot);
+
+// Gives back every array of the tasks of g_subgame_tasks, returns the tasks to
+// the pool and empties the list.
 void DestroySubgameTasks();

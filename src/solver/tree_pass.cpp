@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -34,6 +36,11 @@ SpinWaitMutex g_task_merge_mutex;
 std::atomic<int32_t> g_tasks_done{0};
 
 namespace {
+
+// The task pool: a deque, so that a task keeps its address as the pool grows.
+// The first g_pool_used tasks are those of g_subgame_tasks, in order.
+std::deque<SubgameTask> g_task_pool;
+size_t g_pool_used = 0;
 
 // Tasks in the batch under way, for the progress figure.
 std::atomic<int32_t> g_batch_task_count{0};
@@ -134,8 +141,13 @@ void OrderBatch(bool by_slot, int32_t threads) {
   g_task_run_order.resize(count);
   for (size_t k = 0; k < count; ++k) g_task_run_order[k] = static_cast<int32_t>(k);
   if (!by_slot) return;
-  std::vector<double> cost(count);
-  std::vector<int32_t> slot(count);
+  // Kept from batch to batch (the pass's thread only, under the pass lock): a
+  // turn-rooted pass orders its batches between parallel runs.
+  static std::vector<double> cost;
+  static std::vector<int32_t> slot;
+  static std::vector<double> slot_cost;
+  cost.resize(count);
+  slot.resize(count);
   int32_t slot_end = 0;
   double largest = 0.0;
   const TreeNode* last_node = nullptr;
@@ -150,6 +162,8 @@ void OrderBatch(bool by_slot, int32_t threads) {
       last_cost = task.src0 && task.src0->HasData()
                       ? SubtreeVisits(*task.cursor.state, *last_node, turn_task ? 48.0 : 1.0)
                       : 1.0;
+      // The sort below needs an order without NaN.
+      if (!std::isfinite(last_cost)) last_cost = 1.0;
     }
     cost[k] = last_cost;
     largest = std::max(largest, last_cost);
@@ -159,27 +173,45 @@ void OrderBatch(bool by_slot, int32_t threads) {
 
   // The first slot of the tail: slots from the last down until they hold
   // enough work to keep every thread busy while the largest tasks run.
-  std::vector<double> slot_cost(static_cast<size_t>(slot_end), 0.0);
+  slot_cost.assign(static_cast<size_t>(slot_end), 0.0);
   for (size_t k = 0; k < count; ++k) slot_cost[static_cast<size_t>(slot[k])] += cost[k];
   const double tail_work = 3.0 * std::max(threads, 1) * largest;
   int32_t tail_start = slot_end;
   double tail = 0.0;
   while (tail_start > 0 && tail < tail_work) tail += slot_cost[static_cast<size_t>(--tail_start)];
 
-  std::stable_sort(g_task_run_order.begin(), g_task_run_order.end(), [&](int32_t a, int32_t b) {
+  // Ties go by collect order, as a stable sort would leave them, without the
+  // stable sort's buffer.
+  std::sort(g_task_run_order.begin(), g_task_run_order.end(), [&](int32_t a, int32_t b) {
     const bool tail_a = slot[a] >= tail_start;
     const bool tail_b = slot[b] >= tail_start;
     if (tail_a != tail_b) return tail_b;
     if (!tail_a && slot[a] != slot[b]) return slot[a] < slot[b];
-    return cost[a] > cost[b];
+    if (cost[a] != cost[b]) return cost[a] > cost[b];
+    return a < b;
   });
 }
 
 }  // namespace
 
+SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
+                             int32_t river_slot) {
+  SubgameTask* task;
+  if (g_pool_used < g_task_pool.size()) {
+    task = &g_task_pool[g_pool_used];
+    task->Reset(state, node, turn_slot, river_slot);
+  } else {
+    task = &g_task_pool.emplace_back(state, node, turn_slot, river_slot);
+  }
+  ++g_pool_used;
+  g_subgame_tasks.push_back(task);
+  return task;
+}
+
 void DestroySubgameTasks() {
-  for (SubgameTask* task : g_subgame_tasks) delete task;
+  for (SubgameTask* task : g_subgame_tasks) task->Clear();
   g_subgame_tasks.clear();
+  g_pool_used = 0;
 }
 
 void RunSubgameTask(SubgameTask& task) {
