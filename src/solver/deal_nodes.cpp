@@ -115,9 +115,9 @@ void CombineDealTasks(NodeCursor& cursor, int32_t count) {
   if (first.cursor.node != cursor.node || !first.owns_shared) Fail("subgame tasks out of order");
   cursor.out0 = std::move(*first.dst0);
   if (first.dst1) cursor.out1 = std::move(*first.dst1);
+  // The other tasks of the node keep their pointers to the freed arrays until
+  // they are reused: nothing reads them once the batch is over.
   first.ReleaseShared();
-  for (int32_t k = 1; k < count; ++k)
-    g_subgame_tasks[start + static_cast<size_t>(k)]->ReleaseShared();
   g_task_read_index += count;
 }
 

@@ -41,6 +41,10 @@ namespace {
 // The first g_pool_used tasks are those of g_subgame_tasks, in order.
 std::deque<SubgameTask> g_task_pool;
 size_t g_pool_used = 0;
+// Every task of the list has run and its deal node has taken its results back:
+// the tasks hold no array, and emptying the list need not touch them (their
+// lines were last written on other cores).
+bool g_tasks_spent = false;
 
 // Tasks in the batch under way, for the progress figure.
 std::atomic<int32_t> g_batch_task_count{0};
@@ -136,13 +140,41 @@ int32_t DealtSlot(const SubgameTask& task) {
 // so that the batch ends on small tasks and no thread is left with a long one.
 // Equal tasks keep collect order. The tasks of one deal node share one node
 // and one source, so their estimate is made once.
+// What the run order of a batch depends on, per task: its node, its boards and
+// whether it has reach. Consecutive passes mostly repeat their batches.
+struct OrderKey {
+  const TreeNode* node;
+  int32_t turn_slot;
+  int32_t river_slot;
+  bool reached;
+  bool operator==(const OrderKey&) const = default;
+};
+
 void OrderBatch(bool by_slot, int32_t threads) {
   const size_t count = g_subgame_tasks.size();
+  // Kept from batch to batch (the pass's thread only, under the pass lock): a
+  // turn-rooted pass orders its batches between parallel runs, and a batch like
+  // the last one takes the last one's order (an order that no longer fits would
+  // only cost time: the results do not depend on it).
+  static std::vector<OrderKey> keys;
+  static std::vector<OrderKey> last_keys;
+  static std::vector<int32_t> last_order;
+  static int32_t last_threads = -1;
+  if (by_slot) {
+    keys.resize(count);
+    for (size_t k = 0; k < count; ++k) {
+      const SubgameTask& task = *g_subgame_tasks[k];
+      keys[k] = {task.cursor.node, task.cursor.turn_slot, task.cursor.river_slot,
+                 task.src0 && task.src0->HasData()};
+    }
+    if (threads == last_threads && keys == last_keys) {
+      g_task_run_order = last_order;
+      return;
+    }
+  }
   g_task_run_order.resize(count);
   for (size_t k = 0; k < count; ++k) g_task_run_order[k] = static_cast<int32_t>(k);
   if (!by_slot) return;
-  // Kept from batch to batch (the pass's thread only, under the pass lock): a
-  // turn-rooted pass orders its batches between parallel runs.
   static std::vector<double> cost;
   static std::vector<int32_t> slot;
   static std::vector<double> slot_cost;
@@ -190,6 +222,9 @@ void OrderBatch(bool by_slot, int32_t threads) {
     if (cost[a] != cost[b]) return cost[a] > cost[b];
     return a < b;
   });
+  last_keys.swap(keys);
+  last_order = g_task_run_order;
+  last_threads = threads;
 }
 
 }  // namespace
@@ -205,13 +240,24 @@ SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_sl
   }
   ++g_pool_used;
   g_subgame_tasks.push_back(task);
+  g_tasks_spent = false;
   return task;
 }
 
 void DestroySubgameTasks() {
-  for (SubgameTask* task : g_subgame_tasks) task->Clear();
+#ifndef NDEBUG
+  if (g_tasks_spent)
+    for (const SubgameTask* task : g_subgame_tasks) {
+      const NodeCursor& c = task->cursor;
+      assert(!task->owns_shared && !c.in0.HasData() && !c.in1.HasData() && !c.out0.HasData() &&
+             !c.out1.HasData());
+    }
+#endif
+  if (!g_tasks_spent)
+    for (SubgameTask* task : g_subgame_tasks) task->Clear();
   g_subgame_tasks.clear();
   g_pool_used = 0;
+  g_tasks_spent = false;
 }
 
 void RunSubgameTask(SubgameTask& task) {
@@ -342,6 +388,9 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   else
     TraverseNode(root);
   assert(g_task_read_index == static_cast<int32_t>(g_subgame_tasks.size()));
+  // Each task dropped its inputs after its walk, its merger its outputs, and
+  // the combine walk took every deal node's shared arrays back.
+  g_tasks_spent = g_task_read_index == static_cast<int32_t>(g_subgame_tasks.size());
 
   const std::vector<double>& own_weights = state->normalised_root_weights[player];
   out[0] = WeightedSum(root.out0, own_weights);
