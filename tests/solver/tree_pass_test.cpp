@@ -437,7 +437,9 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   SolverState& state = State();
   omp_set_num_threads(2);
-  for (uint32_t scheduler : {0u, 1u, 2u}) {
+  // A scheduler twice in a row: the second batch, like the first, takes the
+  // order made for it.
+  for (uint32_t scheduler : {0u, 0u, 1u, 2u, 2u}) {
     SCOPED_TRACE("scheduler " + std::to_string(scheduler));
     g_scheduler = scheduler;
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
