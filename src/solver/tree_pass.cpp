@@ -131,15 +131,6 @@ int32_t DealtSlot(const SubgameTask& task) {
   return task.cursor.river_slot < 0 ? task.cursor.turn_slot : task.cursor.river_slot;
 }
 
-// The run order of the batch: collect order, or slot by slot. The tasks of one
-// dealt slot read the same board records and tables, so running them side by
-// side keeps those in cache for every thread, where a thread each on a board
-// of its own pulled all of them from memory again and again; within a slot the
-// largest expected task goes first. The batch's last slots, which hold at least
-// three times the largest task for each thread, go largest first across slots,
-// so that the batch ends on small tasks and no thread is left with a long one.
-// Equal tasks keep collect order. The tasks of one deal node share one node
-// and one source, so their estimate is made once.
 // What the run order of a batch depends on, per task: its node, its boards and
 // whether it has reach. Consecutive passes mostly repeat their batches.
 struct OrderKey {
@@ -150,6 +141,15 @@ struct OrderKey {
   bool operator==(const OrderKey&) const = default;
 };
 
+// The run order of the batch: collect order, or slot by slot. The tasks of one
+// dealt slot read the same board records and tables, so running them side by
+// side keeps those in cache for every thread, where a thread each on a board
+// of its own pulled all of them from memory again and again; within a slot the
+// largest expected task goes first. The batch's last slots, which hold at least
+// three times the largest task for each thread, go largest first across slots,
+// so that the batch ends on small tasks and no thread is left with a long one.
+// Equal tasks keep collect order. The tasks of one deal node share one node
+// and one source, so their estimate is made once.
 void OrderBatch(bool by_slot, int32_t threads) {
   const size_t count = g_subgame_tasks.size();
   // Kept from batch to batch (the pass's thread only, under the pass lock): a
