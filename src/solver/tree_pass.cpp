@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -73,9 +72,9 @@ void GatherTurnInput(NumArray& out, const NumArray& src, const std::vector<int16
 }
 
 // A walked task's outputs into its deal node's shared destinations; the caller
-// is the deal node's only merger. A turn
-// subgame's values go to every flop hand of each card its slot stands for, a
-// river subgame's to every hand of its groups.
+// is the deal node's only merger. A turn subgame's values go to every flop hand
+// of each card its slot stands for, a river subgame's to every hand of its
+// groups.
 void AddTaskResults(const SubgameTask& task) {
   const NodeCursor& cursor = task.cursor;
   const TurnDealRecord& turn =
@@ -154,23 +153,22 @@ void OrderBatch(bool by_slot, int32_t threads) {
   const size_t count = g_subgame_tasks.size();
   // Kept from batch to batch (the pass's thread only, under the pass lock): a
   // turn-rooted pass orders its batches between parallel runs, and a batch like
-  // the last one takes the last one's order (an order that no longer fits would
-  // only cost time: the results do not depend on it).
+  // the last one keeps the order g_task_run_order still holds (an order that no
+  // longer fits would only cost time: the results do not depend on it).
+  // last_keys is empty whenever g_task_run_order holds no slot order.
   static std::vector<OrderKey> keys;
   static std::vector<OrderKey> last_keys;
-  static std::vector<int32_t> last_order;
   static int32_t last_threads = -1;
-  if (by_slot) {
+  if (!by_slot) {
+    last_keys.clear();
+  } else {
     keys.resize(count);
     for (size_t k = 0; k < count; ++k) {
       const SubgameTask& task = *g_subgame_tasks[k];
       keys[k] = {task.cursor.node, task.cursor.turn_slot, task.cursor.river_slot,
                  task.src0 && task.src0->HasData()};
     }
-    if (threads == last_threads && keys == last_keys) {
-      g_task_run_order = last_order;
-      return;
-    }
+    if (count > 0 && threads == last_threads && keys == last_keys) return;
   }
   g_task_run_order.resize(count);
   for (size_t k = 0; k < count; ++k) g_task_run_order[k] = static_cast<int32_t>(k);
@@ -223,7 +221,6 @@ void OrderBatch(bool by_slot, int32_t threads) {
     return a < b;
   });
   last_keys.swap(keys);
-  last_order = g_task_run_order;
   last_threads = threads;
 }
 
