@@ -61,7 +61,8 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
 }
 
 // Printed figures add half the pot of the tree that was built, whatever
-// set_pot said since.
+// set_pot said since: the pass values are that tree's, and half of a later pot
+// would print an EV no strategy of this tree has.
 double HalfRootPot() {
   const SolverState* state = g_solver_state;
   return state ? state->root_pot * 0.5 : 0.0;
@@ -172,10 +173,7 @@ void SolverThreadMain() {
   }
 
   EndShowdownTables();
-  // The stop line goes out before the solver counts as ended, so a go that
-  // follows at once cannot print "started" ahead of it.
-  PrintConsoleAndFlush(std::string("SOLVER: stopped (") + reason + ")\n");
-  FinishSolverThread();
+  FinishSolverThread(std::string("SOLVER: stopped (") + reason + ")\n");
 }
 
 void PrintSolverReport() {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/fp_mode.h"
+#include "protocol/reply.h"
 
 std::atomic<uint8_t> g_stop_requested{0};
 
@@ -84,9 +85,14 @@ bool LaunchSolverThread(void (*body)()) {
   return true;
 }
 
-void FinishSolverThread() {
+void FinishSolverThread(const std::string& stop_line) {
   std::lock_guard<std::mutex> guard(g_solver_done_mutex);
   g_stop_requested.store(0, std::memory_order_relaxed);
+  // Ended before the line goes out: a client that answers the line with a new
+  // go must find the solver stopped. That go joins this thread first, so its
+  // "started" still follows the line; and under the lock, wait_for_solver
+  // returns only once the line is out.
   g_solver_running.store(false, std::memory_order_release);
+  PrintConsoleAndFlush(stop_line);
   if (g_waiting_for_solver) g_solver_done_cv.notify_all();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // The one solver thread's life as the rest of the engine sees it: whether it
 // runs, asking it to stop after the iteration under way, and waiting for its end.
@@ -31,6 +32,7 @@ void StopSolverAndWait();
 // thread on `body` with the platform's default floating-point mode; false (and
 // not running) when the thread cannot be created. FinishSolverThread is the
 // thread's last act: it clears the stop request, marks the solver as not
-// running and wakes a waiting WaitForSolver.
+// running, prints `stop_line` to the console and wakes a waiting
+// WaitForSolver.
 bool LaunchSolverThread(void (*body)());
-void FinishSolverThread();
+void FinishSolverThread(const std::string& stop_line);

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <mutex>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "cards/situation.h"
@@ -376,6 +379,47 @@ TEST_F(SolverRunTest, WaitForSolverReturnsWhileTheRunEnds) {
     ASSERT_FALSE(IsSolverRunning());
   }
   EXPECT_EQ(State().iterations, 20);
+}
+
+// A client that answers the stop line with a new go at once must find the
+// solver ended: the line is written only after the solver counts as stopped.
+// Checked at the moment the line reaches the console, through a stream that
+// looks at the solver's state from inside its own write.
+std::atomic<int> g_stop_lines{0};
+std::atomic<int> g_stop_lines_while_running{0};
+
+ssize_t WatchStopLines(void*, const char* data, size_t size) {
+  if (std::string_view(data, size).find("SOLVER: stopped") != std::string_view::npos) {
+    ++g_stop_lines;
+    if (IsSolverRunning()) ++g_stop_lines_while_running;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+TEST_F(SolverRunTest, TheStopLineComesOnceTheSolverHasEnded) {
+  Build(PolarSpot());
+  cookie_io_functions_t io{};
+  io.write = WatchStopLines;
+  FILE* watch = fopencookie(nullptr, "w", io);
+  ASSERT_NE(watch, nullptr);
+  g_stop_lines = 0;
+  g_stop_lines_while_running = 0;
+  FILE* const console = stdout;
+  stdout = watch;
+  for (int i = 0; i < 5; ++i) {
+    RunLine("go 0 steps");
+    WaitForSolver();
+    // wait_for_solver returns only once the line is out.
+    if (g_stop_lines.load() != i + 1) break;
+  }
+  stdout = console;
+  std::fclose(watch);
+  EXPECT_EQ(g_stop_lines.load(), 5);
+  EXPECT_EQ(g_stop_lines_while_running.load(), 0);
+  // And a go straight after the line is taken.
+  std::string reply;
+  RunToEnd("go 0 steps", &reply);
+  EXPECT_EQ(reply, "go ok!\n");
 }
 
 }  // namespace
