@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <cmath>
+
 #include "cards/situation.h"
 #include "solver/accuracy_settings.h"
 #include "solver/solver_settings.h"
@@ -76,11 +78,15 @@ TEST_F(SettingsCommandsTest, RelativeAccuracyFollowsThePotAbsoluteDoesNot) {
   // Refusals leave everything as it was.
   EXPECT_EQ(RunLine("set_accuracy -1 fraction"), "ERROR: set_accuracy incorrect or missing argument\n");
   EXPECT_EQ(RunLine("set_accuracy nan"), "Invalid value\n");
-  EXPECT_EQ(RunLine("set_accuracy inf fraction"), "Invalid value\n");
+  EXPECT_EQ(RunLine("set_accuracy -inf fraction"),
+            "ERROR: set_accuracy incorrect or missing argument\n");
   EXPECT_EQ(RunLine("set_accuracy"), "ERROR: set_accuracy incorrect or missing argument\n");
   EXPECT_DOUBLE_EQ(g_accuracy_value, 1.5);
   EXPECT_EQ(g_accuracy_relative, 0);
   EXPECT_DOUBLE_EQ(g_accuracy_target.load(), 1.5);
+  // An infinite target is a target: any exploitability reaches it.
+  EXPECT_EQ(RunLine("set_accuracy inf fraction"), "set_accuracy ok!\n");
+  EXPECT_EQ(g_accuracy_target.load(), HUGE_VAL);
 }
 
 TEST_F(SettingsCommandsTest, RecalcAccuracyIsScaledByThePotOfTheMoment) {
