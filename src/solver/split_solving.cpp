@@ -323,4 +323,7 @@ void solve_subgames(int32_t street) {
   for (SubgameTask* split : splits) SplitRecord(*split, street).frozen = 0;
   state.first_forgotten_street = -1;
   EmptyResultCache(state);
+  // The strategies changed without an iteration being counted: figures
+  // measured before must not pass for theirs (a later forget would keep them).
+  state.last_results_iteration = -1;
 }

@@ -253,6 +253,28 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
   EXPECT_LT(after, 0.001 * 60.0);
 }
 
+// Split solving changes strategies without counting an iteration: a later
+// forget must measure them afresh, not keep the figures from before.
+TEST_F(ForgetStreetsTest, ForgettingAfterSplitSolvingKeepsTheNewFigures) {
+  // The figures of the split-solved tree, measured while it is complete.
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  Solve(100);
+  const std::string before = Run("calc_results");
+  ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
+  ASSERT_EQ(Run("solve_all_splits rivers"), "solve_all_splits ok!\n");
+  const std::string split_solved = Run("calc_results");
+  ASSERT_NE(split_solved, before);
+
+  // The same again, forgotten once more with nothing measured in between.
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  Solve(100);
+  ASSERT_EQ(Run("calc_results"), before);
+  ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
+  ASSERT_EQ(Run("solve_all_splits rivers"), "solve_all_splits ok!\n");
+  ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
+  EXPECT_EQ(Run("calc_results"), split_solved);
+}
+
 TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   Solve(80);
