@@ -54,13 +54,15 @@ inline void StoreAsDouble(double* out, __m256 v) {
   _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
 }
 
-// The approximate reciprocal refined by one Newton-Raphson step: r(2 - s r).
+// The approximate reciprocal refined by one Newton-Raphson step in the form
+// the float rows use, r <- 2r - (s r) r (fused where the build fuses), so that
+// 16-bit and float rows give the same strategy bits from the same sums.
 inline __m256 Reciprocal(__m256 s) {
   const __m256 r = _mm256_rcp_ps(s);
 #if defined(TDX_ISA_AVX2)
-  return _mm256_mul_ps(r, _mm256_fnmadd_ps(s, r, _mm256_set1_ps(2.0f)));
+  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
 #else
-  return _mm256_mul_ps(r, _mm256_sub_ps(_mm256_set1_ps(2.0f), _mm256_mul_ps(s, r)));
+  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
 #endif
 }
 
@@ -697,20 +699,6 @@ void OpponentDecisionFixed(const uint16_t* const* rows, int32_t n, const double*
   }
 }
 
-}  // namespace
-
-namespace {
-
-// The float rows' reciprocal (value_kernels32): r <- 2r - (s r) r, fused where
-// the build fuses.
-inline __m256 Reciprocal32(__m256 s) {
-  const __m256 r = _mm256_rcp_ps(s);
-#if defined(TDX_ISA_AVX2)
-  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
-#else
-  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
-#endif
-}
 
 // chosen where the lane of `lanes` is all ones, else other; in logic
 // operations, which both builds keep as vector code.
@@ -735,7 +723,7 @@ void AverageStrategyFixed(const float* const* sum_rows, const uint16_t* const* r
       sum = _mm256_add_ps(sum, v[a]);
     }
     const __m256 usable = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-    const __m256 reciprocal = Reciprocal32(sum);
+    const __m256 reciprocal = Reciprocal(sum);
     __m256 q[A];
     BlockStrategy(regret_rows, A, h, uniform, q);
     __m256d average_low[A], average_high[A];
