@@ -11,7 +11,11 @@ std::istream& ReadLine(std::istream& in, std::string& line) {
     const int c = buffer->sbumpc();
     if (c == '\n') return in;
     if (c == '\r') {
-      if (buffer->sgetc() == '\n') buffer->sbumpc();
+      // The LF of a CR LF only when it is already there: a client that ends
+      // its lines with CR alone would otherwise wait for its reply until it
+      // sends more. An LF that comes later reads as an empty line, which the
+      // read loop passes over.
+      if (buffer->in_avail() > 0 && buffer->sgetc() == '\n') buffer->sbumpc();
       return in;
     }
     if (c == std::char_traits<char>::eof()) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <streambuf>
+#include <string>
 
 #include "protocol/tokenizer.h"
 
@@ -29,6 +31,53 @@ TEST(ReadLine, AllThreeLineEndsAndAnUnterminatedLastLine) {
   EXPECT_EQ(ReadAllLines(""), Words{});
   EXPECT_EQ(ReadAllLines("x\n"), Words{"x"});
   EXPECT_EQ(ReadAllLines("\n\nx"), (Words{"", "", "x"}));
+}
+
+// Input that arrives piece by piece, as from a pipe: a read past what has
+// arrived would wait, and is counted.
+class ArrivingInput : public std::streambuf {
+ public:
+  void Arrive(const std::string& text) { pending_ += text; }
+  int waits = 0;
+
+ protected:
+  int_type underflow() override {
+    if (pending_.empty()) {
+      ++waits;
+      return traits_type::eof();
+    }
+    current_ = pending_;
+    pending_.clear();
+    setg(current_.data(), current_.data(), current_.data() + current_.size());
+    return traits_type::to_int_type(current_[0]);
+  }
+  std::streamsize showmanyc() override { return static_cast<std::streamsize>(pending_.size()); }
+
+ private:
+  std::string pending_, current_;
+};
+
+TEST(ReadLine, ALineEndedByCrAloneIsReadWithoutWaitingForMore) {
+  ArrivingInput input;
+  std::istream in(&input);
+  std::string line;
+  input.Arrive("is_ready\r");
+  ReadLine(in, line);
+  EXPECT_EQ(line, "is_ready");
+  EXPECT_EQ(input.waits, 0);
+  // An LF already there is taken with its CR; one that comes later is an
+  // empty line of its own.
+  input.Arrive("a\r\nb\r");
+  ReadLine(in, line);
+  EXPECT_EQ(line, "a");
+  ReadLine(in, line);
+  EXPECT_EQ(line, "b");
+  input.Arrive("\nc\n");
+  ReadLine(in, line);
+  EXPECT_EQ(line, "");
+  ReadLine(in, line);
+  EXPECT_EQ(line, "c");
+  EXPECT_EQ(input.waits, 0);
 }
 
 TEST(ReadLine, EmptiesTheLineAndStopsOnAFailedStream) {
