@@ -1,5 +1,7 @@
 #include "tree/line_commands.h"
 
+#include <cmath>
+
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
@@ -13,7 +15,9 @@ void CmdRemoveLine(const WordList& words) {
   SchematicNode* node = g_schematic_root;
   double previous_key = 0.0;
   for (size_t i = 1; i < words.size(); ++i) {
-    const double value = ParseFiniteDoubleWord(words[i]);
+    const double value = ParseDoubleWord(words[i]);
+    // No line has a NaN amount (and the ordered lookup must never see one).
+    if (std::isnan(value)) ThrowCommandReason("Specified line doesn't exists.");
     // Amounts are totals, so a 0 after a bet can only be the fold.
     const double key = (value == 0.0 && previous_key > 0.0) ? -1.0 : value;
     auto it = node->children.find(key);

@@ -1,8 +1,8 @@
 #include "tree/node_path.h"
 
 #include <charconv>
+#include <cmath>
 #include <iterator>
-#include <stdexcept>
 
 #include "cards/situation.h"
 #include "protocol/command_error.h"
@@ -41,12 +41,7 @@ void StepToChild(ResolvedPath& path, double key) {
 // A card word deals the turn or the river at a chance point.
 void DealPathCard(ResolvedPath& path, const std::string& word) {
   if (word.size() != 2) ThrowIncorrectPath();
-  CardMask card_mask = 0;
-  try {
-    card_mask = ParseCard(word);
-  } catch (const std::runtime_error&) {
-    ThrowIncorrectPath();
-  }
+  const CardMask card_mask = ParseCard(word);  // a bad card text: "invalid card"
   if (CardCount(card_mask) != 1) ThrowIncorrectPath();
   const int32_t card = LowestCard(card_mask);
   CardMask dealt = g_board_flop;
@@ -115,6 +110,8 @@ ResolvedPath ResolveNodePath(const std::string& text) {
     const bool at_chance_point = path.split != 0;
     path.split = 0;
     if (word.empty()) ThrowIncorrectPath();
+    // A card word's text is judged before where it stands.
+    if (IsCardWord(word) && word.size() == 2) ParseCard(word);
     // After a step that ends a street the card must be named: skipping it would
     // leave the path without the board its node is played on.
     if (at_chance_point != IsCardWord(word)) ThrowIncorrectPath();
@@ -123,7 +120,10 @@ ResolvedPath ResolveNodePath(const std::string& text) {
     } else if (word == "f") {
       StepToChild(path, -1.0);
     } else if (word[0] == 'b') {
-      StepToChild(path, ParseFiniteDoubleWord(word.substr(1)));
+      // No child has a NaN key (and the ordered lookup must never see one).
+      const double key = ParseDoubleWord(word.substr(1));
+      if (std::isnan(key)) ThrowIncorrectPath();
+      StepToChild(path, key);
     } else {
       DealPathCard(path, word);
     }

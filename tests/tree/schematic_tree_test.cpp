@@ -129,10 +129,15 @@ TEST_F(SchematicTreeTest, FallingAmountKeepsTheWordsBefore) {
 }
 
 TEST_F(SchematicTreeTest, NonFiniteAndBadNumbersAreRefused) {
-  for (const char* word : {"nan", "inf", "-inf", "NaN", "x", "1e999"}) {
+  for (const char* word : {"nan", "inf", "-inf", "NaN", "x", "1e999"})
     EXPECT_EQ(RunLine(std::string("add_line 10 ") + word), "Invalid value\n") << word;
+  // remove_line only looks amounts up, and no line has a NaN or infinite one.
+  for (const char* word : {"nan", "inf", "-inf", "NaN"})
+    EXPECT_EQ(RunLine(std::string("remove_line 10 ") + word),
+              "ERROR: remove_line Specified line doesn't exists.\n")
+        << word;
+  for (const char* word : {"x", "1e999"})
     EXPECT_EQ(RunLine(std::string("remove_line 10 ") + word), "Invalid value\n") << word;
-  }
   EXPECT_EQ(Keys(g_schematic_root), (std::vector<double>{10}));
   EXPECT_EQ(Keys(At({10})), (std::vector<double>{10, -1}));
 }
