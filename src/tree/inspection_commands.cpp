@@ -103,14 +103,14 @@ void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path) {
 }
 
 void CmdShowNode(const WordList& words) {
-  const ResolvedPath path = ResolveNodePath(words[1]);
+  const ResolvedPath path = ResolveNodePath(words[1], true);
   PrintNodeInfo(words[1], path);
   PrintReply("END\n");
 }
 
 void CmdShowChildren(const WordList& words) {
   const std::string& text = words[1];
-  const ResolvedPath path = ResolveNodePath(text);
+  const ResolvedPath path = ResolveNodePath(text, true);
   if (!path.node) {
     ResolvedPath root = path;
     root.node = g_schematic_root;

@@ -31,9 +31,9 @@ std::vector<std::string> SplitPathWords(const std::string& text) {
 
 // Moves the path to the child under the key, refusing a missing child and one
 // that the built tree does not have.
-void StepToChild(ResolvedPath& path, double key) {
+void StepToChild(ResolvedPath& path, double key, bool lines_since_build) {
   SchematicNode* child = FindSchematicChild(path.node, key);
-  if (!child || IsStaleNode(child)) ThrowIncorrectPath();
+  if (!child || (!lines_since_build && IsStaleNode(child))) ThrowIncorrectPath();
   path.split = IsChanceStep(*path.node, *child) ? 1 : 0;
   path.node = child;
 }
@@ -91,7 +91,7 @@ bool IsStaleNode(const SchematicNode* node) {
                            static_cast<int32_t>(node->parent->entry_index);
 }
 
-ResolvedPath ResolveNodePath(const std::string& text) {
+ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
   if (!g_tree_present || !g_solver_state || g_solver_state->nodes.empty())
     ThrowCommandReason("missing/incorrect tree");
   const std::vector<std::string> words = SplitPathWords(text);
@@ -116,14 +116,14 @@ ResolvedPath ResolveNodePath(const std::string& text) {
     // leave the path without the board its node is played on.
     if (at_chance_point != IsCardWord(word)) ThrowIncorrectPath();
     if (word == "c") {
-      StepToChild(path, path.node->amount);
+      StepToChild(path, path.node->amount, lines_since_build);
     } else if (word == "f") {
-      StepToChild(path, -1.0);
+      StepToChild(path, -1.0, lines_since_build);
     } else if (word[0] == 'b') {
       // No child has a NaN key (and the ordered lookup must never see one).
       const double key = ParseDoubleWord(word.substr(1));
       if (std::isnan(key)) ThrowIncorrectPath();
-      StepToChild(path, key);
+      StepToChild(path, key, lines_since_build);
     } else {
       DealPathCard(path, word);
     }

@@ -40,9 +40,12 @@ bool IsStaleNode(const SchematicNode* node);
 // Resolves a path against the bet lines of the current tree. Throws
 // "ERROR: <command> missing/incorrect tree\n" without a tree and
 // "ERROR: <command> incorrect path\n" for any path that does not lead to a node;
-// a "b" word without a finite number throws the conversion error that the
-// dispatcher answers "Invalid value".
-ResolvedPath ResolveNodePath(const std::string& text);
+// a "b" word without a number throws the conversion error that the
+// dispatcher answers "Invalid value", a bad card "ERROR: invalid card\n".
+// Nodes added to the lines since the build have no game-tree node: only the
+// reports (lines_since_build set) reach them, since a command acting on the
+// tree would act on whatever node their stale index names.
+ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build = false);
 
 // The parent's path: the parent node, with the turn card kept from the turn on
 // and the river card on the river, split cleared. A path without node, and the

@@ -113,8 +113,10 @@ TEST(NodeCount, CountsALineFarDeeperThanAnyStackWithoutRecursion) {
   EXPECT_EQ(counts.end_total, 2LL * (kDepth + 1));
   EXPECT_EQ(counts.split_total, 0);
   EXPECT_EQ(counts.total, 3LL * kDepth + 4);
-  // Such a path is no node of the built tree.
-  EXPECT_EQ(RunLine("show_node r:0:b1:b2"), "ERROR: show_node incorrect path\n");
+  // Such a path is no node of the built tree: reported from its line alone.
+  EXPECT_EQ(RunLine("show_node r:0:b1:b2"),
+            "r:0:b1:b2\nOOP_DEC\n2d Jh Qs\n1 2 100\n3 children\nflags: \nEND\n");
+  EXPECT_EQ(RunLine("cut_line r:0:b1:b2"), "ERROR: cut_line incorrect path\n");
   ASSERT_EQ(RunLine("clear_lines"), "clear_lines ok!\n");
 }
 
