@@ -103,8 +103,19 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
   return true;
 }
 
+// Also on a tree that starts later, with that street's switch: its dealing
+// merges the suits off the board just as the flop's does, and a range that
+// tells them apart would be solved wrongly. Dealing merges suits only below a
+// board of one or two suits (two or more suits off it), so on a later street
+// any range is fine when the board shows three suits or four.
 void CheckRangeConsistency(int32_t start_street, CardMask board) {
   if (start_street < 1 || start_street > 3 || !g_isomorphism_by_street[start_street]) return;
+  if (start_street > 1) {
+    int suits = 0;
+    for (int suit = 0; suit < kSuitCount; ++suit)
+      suits += (board >> (kRankCount * suit) & ((CardMask{1} << kRankCount) - 1)) != 0;
+    if (suits >= 3) return;
+  }
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
   for (int p = 0; p < 2; ++p) {
     const std::vector<double>& range = g_ranges[p];

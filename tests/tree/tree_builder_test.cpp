@@ -145,9 +145,10 @@ TEST_F(TreeBuilder, InconsistentRangeNamesThePlayerAndIgnoresBoardCards) {
 }
 
 TEST_F(TreeBuilder, TurnRootedTreesAreCheckedWithTheTurnSwitch) {
+  // Hearts and diamonds are off the board: their river cards are dealt as one.
   FullRanges();
   g_ranges[0][Combo("AhKh")] = 0.5;
-  Situation("Ks 7s 2c 9d", {"10"});
+  Situation("Ks 7s 2c 9s", {"10"});
   g_isomorphism_by_street[1] = 0;  // the flop switch has no say here
   g_isomorphism_by_street[2] = 1;
   EXPECT_EQ(Run("build_tree"),
@@ -157,10 +158,16 @@ TEST_F(TreeBuilder, TurnRootedTreesAreCheckedWithTheTurnSwitch) {
   EXPECT_EQ(Run("build_tree"), "build_tree ok!\n");
   // The turn card touches the differing combination: not reported.
   FullRanges();
-  g_ranges[1][Combo("9dAd")] = 0.5;
+  g_ranges[1][Combo("9sAs")] = 0.5;
   g_isomorphism_by_street[2] = 1;
   EXPECT_EQ(Run("build_tree"), "build_tree ok!\n");
   EXPECT_NE(State().flags & ISOMORPHISM_ON, 0u);
+  // A board of three suits leaves one off it, which nothing merges with: any
+  // range builds.
+  FullRanges();
+  g_ranges[0][Combo("AhKh")] = 0.5;
+  Situation("Ks 7s 2c 9d", {"10"});
+  EXPECT_EQ(Run("build_tree"), "build_tree ok!\n");
 }
 
 TEST_F(TreeBuilder, LinesBeyondTheRiverAreInvalid) {
@@ -207,7 +214,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
 
   // A turn card and an asymmetric range: refused after the start street and
   // the lines would have changed.
-  Situation("As Kd 7h 4c", {"100 300"});
+  Situation("As Kd 7s 4d", {"100 300"});
   g_ranges[0][Combo("AhKh")] = 0.5;
   g_isomorphism_by_street[2] = 1;
   EXPECT_NE(Run("build_tree").find("inconsistent range"), std::string::npos);
