@@ -93,8 +93,10 @@ int EngineMain(int argc, char** argv) {
       std::fflush(stdout);
       return 1;
     }
-    // The name stays one word even when it holds blanks, and the script's own
-    // error reply (if any) is written before standard input is read.
+    // The name stays one word even when it holds blanks: split at them, a name
+    // such as " x.txt" would run a file other than the one just found. The
+    // script's own error reply (if any) is written before standard input is
+    // read.
     DispatchOrFail(WordList{"load_script", script_name});
     FlushReplyBuffer();
     std::fflush(stdout);

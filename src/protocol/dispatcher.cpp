@@ -13,6 +13,9 @@ std::string g_command_name;
 std::string g_skip_label;
 
 void ExitEngine(int code) {
+  // The solver thread leaves its pass (and prints its stop line) before the
+  // process's static objects go: ending under a running pass would tear its
+  // stores and threads down beneath it. The wait is one iteration at most.
   StopSolverAndWait();
   FlushReplyBuffer();
   std::fflush(stdout);

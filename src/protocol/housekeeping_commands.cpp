@@ -79,6 +79,8 @@ void CmdShowMemory(const WordList&) {
   PrintReply("END\n");
 }
 
+// Names the build of the hot routines in use: the AVX2 build also needs FMA,
+// so a processor with AVX2 and without FMA runs, and is named, AVX.
 void CmdGetInstructionSet(const WordList&) { PrintReply(CpuHasAvx2Fma() ? "AVX2\n" : "AVX\n"); }
 
 void CmdHelp(const WordList&) {

@@ -15,6 +15,8 @@ void Redirect(const WordList& words, bool append) {
     std::lock_guard<std::mutex> guard(g_console_mutex);
     opened = RedirectStdoutToFile(words[1], append);
   }
+  // A file that cannot be opened is refused and the output stays where it was:
+  // an "ok" that sent every later answer nowhere would hide the failure.
   if (!opened) ThrowCommandReason("can't open file");
   PrintReply("%s ok!\n", words[0].c_str());
 }

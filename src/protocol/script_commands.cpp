@@ -32,7 +32,9 @@ void CmdLoadScript(const WordList& words) {
   ScriptDepthGuard depth;
   std::string line;
   while (std::getline(file, line)) {
-    // Text mode: a CR right before the LF goes with it.
+    // Text mode: a CR right before the LF goes with it. So does one that ends
+    // a last line without LF: a script saved with CR LF line ends whose last
+    // line lost its LF would otherwise end on a command that is never found.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
