@@ -22,7 +22,8 @@ namespace {
 bool ParseNumber(const char* text, double* out) {
   char* end = nullptr;
   const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(value >= 0.0)) return false;
+  // Counts past the int range (and infinity) would convert to nonsense.
+  if (end == text || *end != '\0' || !(value >= 0.0) || !(value <= 2147483647.0)) return false;
   *out = value;
   return true;
 }

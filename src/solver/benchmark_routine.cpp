@@ -190,7 +190,12 @@ int RunBenchmark(const BenchmarkLimits& limits) {
   PrepareSolver(CompressionKinds{0, 0});
 
   StorageCounterBlock* counters = CopyStorageCounters();
-  if (!counters) return 1;
+  if (!counters) {
+    // No room even for the copy of the counters.
+    std::printf("not enough memory\n");
+    std::fflush(stdout);
+    return 1;
+  }
   std::fprintf(stderr, "infoset-actions: flop %dk turn %dM river %dM\n",
                static_cast<int>(counters->counters[1] / 1000),
                static_cast<int>(counters->counters[2] / 1000000),
