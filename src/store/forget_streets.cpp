@@ -192,7 +192,8 @@ void CmdForget(const WordList& words) {
   // The stores of the streets above would be read after they were freed.
   if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
     ThrowCommandError("ERROR: %s %s already forgotten\n", words[0].c_str(), StreetWord(street));
-  // Nothing before the street would keep the reach arriving there.
+  // Forgetting the street the tree starts on would free every store: nothing
+  // would be left to walk, query or re-solve from but the ranges themselves.
   if (street <= state.nodes[0].street)
     ThrowCommandError("ERROR: %s %s: the tree starts on or after that street\n",
                       words[0].c_str(), StreetWord(street));

@@ -54,7 +54,10 @@ void CmdCutLine(const WordList& words) {
     ThrowCommandReason("lines not set");
 
   // The line is taken out, not deleted, until the tree without it stands: a
-  // refused build puts it back, so the lines still describe the tree in place.
+  // build refused before it replaced the tree puts it back, so the lines still
+  // describe the tree in place. Once the new tree has replaced the old one (a
+  // failure while its stores are made leaves no tree), the line stays cut.
+  const SolverState* const old_state = g_solver_state;
   SchematicChildren::node_type cut;
   for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
     if (it->second.get() == node) {
@@ -65,7 +68,7 @@ void CmdCutLine(const WordList& words) {
   try {
     BuildTreeFromLines(1);
   } catch (...) {
-    parent->children.insert(std::move(cut));
+    if (g_tree_present && g_solver_state == old_state) parent->children.insert(std::move(cut));
     throw;
   }
   PrintReply("%s ok!\n", words[0].c_str());
