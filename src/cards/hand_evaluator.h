@@ -131,7 +131,9 @@ namespace hand_eval_core {
 #if defined(__POPCNT__)
   return static_cast<uint32_t>(__builtin_popcount(mask));
 #else
-  return g_eval_rank_count[mask];
+  // Every mask past the table (above the top seven ranks) holds eight ranks
+  // or more, which no hand of up to seven cards has.
+  return mask < kEvalTableSize ? g_eval_rank_count[mask] : 8u;
 #endif
 }
 
@@ -154,6 +156,9 @@ template <int n>
   const uint32_t u = c | d | h | s;
   const uint32_t odd = c ^ d ^ h ^ s;  // ranks held in one or three suits
   const uint32_t distinct = RankCount(u);
+  // More ranks than cards is no hand of this size (and a rank set past seven
+  // ranks would index past the tables).
+  if (distinct > n) return 0;
 
   if (distinct >= 5) {
     // At most one suit can hold five of n <= 7 cards.
@@ -239,7 +244,7 @@ template <int n>
   const uint32_t s = static_cast<uint32_t>(hand >> 48) & 0x1FFF;
   const uint32_t u = c | d | h | s;
   const uint32_t odd = c ^ d ^ h ^ s;
-  switch (g_eval_rank_count[u]) {
+  switch (RankCount(u)) {
     case 1:
       return 0x7000000 | TopRank(u) << 16;
     case 2: {
@@ -264,7 +269,7 @@ template <int n>
   const uint32_t s = static_cast<uint32_t>(hand >> 48) & 0x1FFF;
   const uint32_t u = c | d | h | s;
   const uint32_t odd = c ^ d ^ h ^ s;
-  switch (g_eval_rank_count[u]) {
+  switch (RankCount(u)) {
     case 1:
       return 0x3000000 | TopRank(u) << 16;
     case 2:

@@ -233,6 +233,13 @@ TEST(HandEvaluator, ImpossibleRankCountsGiveZero) {
   EXPECT_EQ(EvaluateHand5(quads), 0u);
   EXPECT_EQ(EvaluateHand3(0), 0u);
   EXPECT_EQ(EvaluateHand4(0), 0u);
+  // More ranks than cards: six clubs 2 4 6 8 T Q for five cards, nine clubs
+  // 6 to A (past any table) for seven.
+  const HandBits six_ranks = 0x0AAAull;
+  const HandBits nine_ranks = 0x1FF0ull;
+  EXPECT_EQ(EvaluateHand5(six_ranks), 0u);
+  EXPECT_EQ(EvaluateHand6(nine_ranks), 0u);
+  EXPECT_EQ(EvaluateHand7(nine_ranks), 0u);
 }
 
 TEST(HandEvaluator, EveryThreeAndFourCardHandMatchesTheReference) {
