@@ -118,8 +118,10 @@ void PlainStore::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values
   for (int32_t a = 0; a < actions; ++a) {
     if (RowLength(a) != width_) continue;
     const NumArray& action = action_values[static_cast<size_t>(a)];
+    // Absent action values stand for zeros of every hand, whatever their count
+    // says (as in the arena stores): d = -node value.
     UpdateRow(values_[static_cast<size_t>(a)].data, node_values.data, action.data,
-              Covered(action.count, hands), lock_);
+              action.data ? Covered(action.count, hands) : hands, lock_);
   }
 }
 

@@ -105,6 +105,11 @@ TEST(PlainStoreTest, RegretUpdateEdgeCasesInBothForms) {
   EXPECT_EQ(r0[5], 1.0f);  // d = 0
   // Absent action values: d = -1 on 0 gives 0 everywhere.
   for (float x : Row(store, 1)) EXPECT_EQ(x, 0.0f);
+  // Also without a count: d = -node value for every hand.
+  store.SetActionValues(-1, -1, 1, Constant(kWidth, 3.0));
+  actions.back() = NumArray();
+  store.UpdateRegrets(-1, -1, MakeArray(node), actions, nullptr, nullptr, 1.0);
+  for (float x : Row(store, 1)) EXPECT_EQ(x, 2.0f);
 }
 
 TEST(PlainStoreTest, MaskedHandsKeepTheirValues) {
