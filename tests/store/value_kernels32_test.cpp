@@ -165,6 +165,21 @@ TEST(ValueKernels32Test, RegretUpdateMatchesExactPowers) {
   }
 }
 
+// A NaN difference reaches the regret in a block of eight and in a hand
+// walked on its own alike.
+TEST(ValueKernels32Test, NanDifferencesGiveNanInBothForms) {
+  for (const Build& build : Builds()) {
+    SCOPED_TRACE(build.name);
+    std::vector<float> row(9, 3.0f);
+    std::vector<double> node(9, 1.0), action(9, 1.0);
+    node[0] = node[8] = std::nan("");
+    build.update(row.data(), node.data(), action.data(), 9, nullptr);
+    EXPECT_TRUE(std::isnan(row[0]));
+    EXPECT_TRUE(std::isnan(row[8]));
+    EXPECT_EQ(row[1], 3.0f);
+  }
+}
+
 TEST(ValueKernels32Test, ExactKernelsAreExactInBothForms) {
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
