@@ -19,6 +19,10 @@ constexpr int CardRank(int card) { return card % 13; }
 constexpr int CardSuit(int card) { return card / 13; }
 constexpr CardMask CardBit(int card) { return CardMask{1} << card; }
 inline int CardCount(CardMask mask) { return __builtin_popcountll(mask); }
+// The cards of one suit in the mask.
+inline int SuitCardCount(CardMask mask, int suit) {
+  return __builtin_popcountll((mask >> (kRankCount * suit)) & ((CardMask{1} << kRankCount) - 1));
+}
 
 // Parses card text: rank and suit characters in either case, cards written
 // together or separated by blanks ("AsKd", "as  KD"). Throws std::runtime_error

@@ -10,10 +10,6 @@ namespace {
 
 constexpr CardMask kSuitField = 0x1FFF;
 
-inline int SuitCardCount(CardMask mask, int suit) {
-  return __builtin_popcountll((mask >> (13 * suit)) & kSuitField);
-}
-
 inline int LowestCard(CardMask mask) { return __builtin_ctzll(mask); }
 
 }  // namespace

@@ -10,6 +10,10 @@
 int32_t ParseIntWord(const std::string& word);
 double ParseDoubleWord(const std::string& word);
 
+// As ParseDoubleWord, but "nan" is refused as an invalid value: it passes
+// every range test. Infinities are numbers here.
+double ParseNumberWord(const std::string& word);
+
 // As ParseDoubleWord, but "nan" and infinities are refused as invalid values
 // too: they would poison every value computed from them.
 double ParseFiniteDoubleWord(const std::string& word);

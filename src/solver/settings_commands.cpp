@@ -2,7 +2,6 @@
 
 #include <omp.h>
 
-#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 
@@ -64,10 +63,9 @@ void CmdSetScheduler(const WordList& words) {
 
 void CmdSetAccuracy(const WordList& words) {
   if (words.size() < 2) ThrowArgumentError(words[0]);
-  // A NaN target could never be reached: refused as an unreadable number. An
-  // infinite one is taken (the run then ends at its first check).
-  const double value = ParseDoubleWord(words[1]);
-  if (std::isnan(value)) throw std::invalid_argument("not a number");
+  // A NaN target could never be reached; an infinite one is taken (the run
+  // then ends at its first check).
+  const double value = ParseNumberWord(words[1]);
   if (value < 0.0) ThrowArgumentError(words[0]);
   g_accuracy_value = value;
   g_accuracy_relative = words.size() >= 3 && words[2] == "fraction";

@@ -1,7 +1,5 @@
 #include "tree/edit_commands.h"
 
-#include <cmath>
-#include <stdexcept>
 #include <string>
 
 #include "protocol/command_error.h"
@@ -34,9 +32,8 @@ void CmdSetEvBoost(const WordList& words) {
   const ResolvedPath path = ResolveNodePath(words[1]);
   const std::string type = GetNodeTypeName(path);
   if (type != "OOP_DEC" && type != "IP_DEC") ThrowArgumentError(words[0]);
-  const double value = ParseDoubleWord(words[2]);
-  // NaN passes every range test and would poison the node's values.
-  if (std::isnan(value)) throw std::invalid_argument("set_ev_boost");
+  // NaN would pass the range test and poison the node's values.
+  const double value = ParseNumberWord(words[2]);
   if (value < kLowestEvBoost || value > kHighestEvBoost) ThrowArgumentError(words[0]);
   SetEvBoost(static_cast<int32_t>(path.node->entry_index), static_cast<float>(value));
   PrintReply("%s ok!\n", words[0].c_str());

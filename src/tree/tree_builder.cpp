@@ -112,8 +112,7 @@ void CheckRangeConsistency(int32_t start_street, CardMask board) {
   if (start_street < 1 || start_street > 3 || !g_isomorphism_by_street[start_street]) return;
   if (start_street > 1) {
     int suits = 0;
-    for (int suit = 0; suit < kSuitCount; ++suit)
-      suits += (board >> (kRankCount * suit) & ((CardMask{1} << kRankCount) - 1)) != 0;
+    for (int suit = 0; suit < kSuitCount; ++suit) suits += SuitCardCount(board, suit) > 0;
     if (suits >= 3) return;
   }
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
