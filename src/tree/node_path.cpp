@@ -38,11 +38,10 @@ void StepToChild(ResolvedPath& path, double key, bool lines_since_build) {
   path.node = child;
 }
 
-// A card word deals the turn or the river at a chance point.
-void DealPathCard(ResolvedPath& path, const std::string& word) {
-  if (word.size() != 2) ThrowIncorrectPath();
-  const CardMask card_mask = ParseCard(word);  // a bad card text: "invalid card"
-  if (CardCount(card_mask) != 1) ThrowIncorrectPath();
+// A card word deals the turn or the river at a chance point; card_mask is its
+// parsed text (two characters), 0 for a word of any other length.
+void DealPathCard(ResolvedPath& path, const std::string& word, CardMask card_mask) {
+  if (word.size() != 2 || CardCount(card_mask) != 1) ThrowIncorrectPath();
   const int32_t card = LowestCard(card_mask);
   CardMask dealt = g_board_flop;
   if (path.turn_card != kNoCard) dealt |= CardBit(path.turn_card);
@@ -110,8 +109,9 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
     const bool at_chance_point = path.split != 0;
     path.split = 0;
     if (word.empty()) ThrowIncorrectPath();
-    // A card word's text is judged before where it stands.
-    if (IsCardWord(word) && word.size() == 2) ParseCard(word);
+    // A card word's text is judged before where it stands: a bad card text
+    // answers "invalid card".
+    const CardMask card_mask = IsCardWord(word) && word.size() == 2 ? ParseCard(word) : 0;
     // After a step that ends a street the card must be named: skipping it would
     // leave the path without the board its node is played on.
     if (at_chance_point != IsCardWord(word)) ThrowIncorrectPath();
@@ -125,7 +125,7 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
       if (std::isnan(key)) ThrowIncorrectPath();
       StepToChild(path, key, lines_since_build);
     } else {
-      DealPathCard(path, word);
+      DealPathCard(path, word, card_mask);
     }
   }
   return path;
