@@ -11,6 +11,7 @@
 #include "cards/hand_evaluator.h"
 #include "platform/cpu_features.h"
 #include "platform/files.h"
+#include "platform/standard_streams.h"
 #include "platform/stdout_redirect.h"
 #include "platform/system_time.h"
 #include "protocol/dispatcher.h"
@@ -34,17 +35,35 @@ void DispatchOrFail(const WordList& words) {
   }
 }
 
+// A failed read of standard input ends the session like its end, but as an
+// error: the caller stops a running solver in order and exits with 1.
+int ReportInputFailure(const std::string& reason) {
+  std::fprintf(stderr, "ERROR: can't read standard input (%s)\n", reason.c_str());
+  std::fflush(stderr);
+  return 1;
+}
+
 }  // namespace
 
 const char* BannerText() {
   return "Tordanex (velkaroon) build 1031 (" __DATE__ ", " __TIME__ ") \n";
 }
 
-void RunCommandLoop() {
-  std::string line;
+int RunCommandLoop(bool input_closed) {
+  std::string line, error;
+  if (input_closed) return ReportInputFailure("Bad file descriptor");
   for (;;) {
-    ReadLine(std::cin, line);
-    if (std::cin.eof() || std::cin.fail()) break;
+    LineStatus status = ReadLine(std::cin, line, LineBreaks::kAny, &error);
+    if (status == LineStatus::kTooLong) {
+      // Refused, not cut: a cut line would run as some other command.
+      if (g_skip_label.empty()) PrintReply("ERROR: line too long\n");
+      FlushReplyBuffer();
+      std::fflush(stdout);
+      status = SkipLine(std::cin, LineBreaks::kAny, &error);
+      if (status == LineStatus::kLine) continue;
+    }
+    if (status == LineStatus::kEnd) return 0;
+    if (status == LineStatus::kReadError) return ReportInputFailure(error);
     if (line.empty()) continue;
     DispatchOrFail(TokenizeLine(line));
     FlushReplyBuffer();
@@ -53,6 +72,7 @@ void RunCommandLoop() {
 }
 
 int EngineMain(int argc, char** argv) {
+  const bool input_closed = GuardStandardStreams();
   if (!CpuHasAvx()) {
     std::fputs("Error: AVX-compatible CPU is required.\n", stderr);
     return 1;
@@ -103,9 +123,9 @@ int EngineMain(int argc, char** argv) {
   }
 
   std::ios::sync_with_stdio(false);
-  RunCommandLoop();
+  const int code = RunCommandLoop(input_closed);
   StopSolverAndWait();
   FlushReplyBuffer();
   std::fflush(stdout);
-  return 0;
+  return code;
 }

@@ -7,5 +7,7 @@ int EngineMain(int argc, char** argv);
 // The banner line printed at start-up.
 const char* BannerText();
 
-// Reads and runs command lines from standard input until its end.
-void RunCommandLoop();
+// Reads and runs command lines from standard input until its end; the exit
+// code: 0 at the end of input, 1 when it could not be read (or was closed
+// from the start, `input_closed`).
+int RunCommandLoop(bool input_closed);

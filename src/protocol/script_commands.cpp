@@ -9,6 +9,7 @@
 #include "protocol/command_error.h"
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 
 namespace {
 
@@ -31,11 +32,16 @@ void CmdLoadScript(const WordList& words) {
   if (!file.is_open() || !FileExists(words[1])) ThrowCommandReason("can't open file");
   ScriptDepthGuard depth;
   std::string line;
-  while (std::getline(file, line)) {
+  for (;;) {
     // Text mode: a CR right before the LF goes with it. So does one that ends
     // a last line without LF: a script saved with CR LF line ends whose last
     // line lost its LF would otherwise end on a command that is never found.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const LineStatus status = ReadLine(file, line, LineBreaks::kLfOnly);
+    if (status == LineStatus::kEnd) break;
+    // A script is finite text: a line past the cap means the file is no
+    // script (a device such as /dev/zero would never end the skip).
+    if (status == LineStatus::kTooLong) ThrowCommandReason("line too long");
+    if (status == LineStatus::kReadError) ThrowCommandReason("can't read file");
     if (line.empty()) continue;
     DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
     FlushReplyBuffer();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sstream>
+#include <system_error>
 #include <streambuf>
 #include <string>
 
@@ -93,6 +95,50 @@ TEST(ReadLine, EmptiesTheLineAndStopsOnAFailedStream) {
   ReadLine(in, line);
   EXPECT_TRUE(in.fail());
   EXPECT_EQ(line, "");
+}
+
+TEST(ReadLine, ScriptLinesEndAtLfAndDropOneCrBeforeIt) {
+  std::istringstream in("a\rb\r\nc\r\r\nd\r");
+  std::string line;
+  std::vector<std::string> lines;
+  while (ReadLine(in, line, LineBreaks::kLfOnly) == LineStatus::kLine) lines.push_back(line);
+  EXPECT_EQ(lines, (Words{"a\rb", "c\r", "d"}));
+  EXPECT_TRUE(in.eof());
+}
+
+TEST(ReadLine, ALinePastTheCapIsReportedAndSkippedToItsEnd) {
+  std::string text(kMaxLineLength, 'a');
+  text += "\n" + std::string(kMaxLineLength + 1, 'b') + "\rnext\n";
+  std::istringstream in(text);
+  std::string line;
+  EXPECT_EQ(ReadLine(in, line), LineStatus::kLine);
+  EXPECT_EQ(line.size(), kMaxLineLength);
+  EXPECT_EQ(ReadLine(in, line), LineStatus::kTooLong);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(SkipLine(in), LineStatus::kLine);
+  EXPECT_EQ(ReadLine(in, line), LineStatus::kLine);
+  EXPECT_EQ(line, "next");
+  EXPECT_EQ(ReadLine(in, line), LineStatus::kEnd);
+}
+
+// Input whose descriptor fails, as a closed one or a directory does: the file
+// buffer throws from its refill.
+class FailingInput : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    throw std::ios_base::failure("refill", std::error_code(EISDIR, std::generic_category()));
+  }
+};
+
+TEST(ReadLine, AFailedReadIsReportedWithItsReason) {
+  FailingInput input;
+  std::istream in(&input);
+  std::string line = "old", reason;
+  EXPECT_EQ(ReadLine(in, line, LineBreaks::kAny, &reason), LineStatus::kReadError);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(reason, "Is a directory");
+  EXPECT_TRUE(in.bad());
+  EXPECT_EQ(ReadLine(in, line), LineStatus::kReadError);
 }
 
 TEST(TokenizeLine, BlanksQuotesAndTabs) {
