@@ -40,8 +40,12 @@ void CmdLoadScript(const WordList& words) {
     if (status == LineStatus::kEnd) break;
     // A script is finite text: a line past the cap means the file is no
     // script (a device such as /dev/zero would never end the skip).
-    if (status == LineStatus::kTooLong) ThrowCommandReason("line too long");
-    if (status == LineStatus::kReadError) ThrowCommandReason("can't read file");
+    // Named from this line's own word: the script's lines have set the
+    // current command name since.
+    if (status == LineStatus::kTooLong)
+      ThrowCommandError("ERROR: %s line too long\n", words[0].c_str());
+    if (status == LineStatus::kReadError)
+      ThrowCommandError("ERROR: %s can't read file\n", words[0].c_str());
     if (line.empty()) continue;
     DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
     FlushReplyBuffer();
