@@ -2,6 +2,8 @@
 
 #include <cpuid.h>
 
+#include "platform/isa_dispatch.h"
+
 uint32_t g_cpu_features = 0;
 
 uint32_t DecodeCpuFeatures(uint32_t leaf1_ecx, uint32_t leaf7_ebx, uint64_t xcr0) {
@@ -36,4 +38,5 @@ void InitCpuFeatures() {
     xcr0 = (static_cast<uint64_t>(hi) << 32) | lo;
   }
   g_cpu_features = DecodeCpuFeatures(leaf1_ecx, leaf7_ebx, xcr0);
+  g_kernel_build = CpuHasAvx2Fma() ? KernelBuild::kAvx2Fma : KernelBuild::kAvx;
 }

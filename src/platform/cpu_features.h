@@ -16,7 +16,8 @@ enum CpuFeature : uint32_t {
 // The feature word, filled once by InitCpuFeatures at process entry.
 extern uint32_t g_cpu_features;
 
-// Reads cpuid/xgetbv once; later calls do nothing.
+// Reads cpuid/xgetbv once and chooses the kernel build (g_kernel_build);
+// later calls do nothing.
 void InitCpuFeatures();
 
 // The decoding step on its own, from cpuid leaf 1 ECX, leaf 7 EBX and XCR0

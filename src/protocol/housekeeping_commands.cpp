@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/cpu_features.h"
+#include "platform/isa_dispatch.h"
 #include "platform/memory_status.h"
 #include "platform/system_time.h"
 #include "protocol/command_error.h"
@@ -81,7 +81,9 @@ void CmdShowMemory(const WordList&) {
 
 // Names the build of the hot routines in use: the AVX2 build also needs FMA,
 // so a processor with AVX2 and without FMA runs, and is named, AVX.
-void CmdGetInstructionSet(const WordList&) { PrintReply(CpuHasAvx2Fma() ? "AVX2\n" : "AVX\n"); }
+void CmdGetInstructionSet(const WordList&) {
+  PrintReply(g_kernel_build == KernelBuild::kAvx2Fma ? "AVX2\n" : "AVX\n");
+}
 
 void CmdHelp(const WordList&) {
   std::vector<const char*> names;

@@ -6,6 +6,7 @@
 #include "platform/cpu_features.h"
 #include "platform/files.h"
 #include "platform/fp_mode.h"
+#include "platform/isa_dispatch.h"
 #include "platform/memory_status.h"
 #include "platform/system_time.h"
 #include "platform/text_encoding.h"
@@ -22,6 +23,8 @@ TEST(CpuFeatures, AvxNeedsTheOsToSaveYmmState) {
   EXPECT_FALSE(DecodeCpuFeatures(avx_ecx & ~(1u << 27), avx2_ebx, 0x7) & CPU_AVX);
   EXPECT_FALSE(DecodeCpuFeatures(1u << 27, 0, 0x7) & CPU_AVX);
   EXPECT_TRUE(CpuHasAvx());  // the suite itself needs AVX to run
+  // Reading the features chose the kernel build: AVX2 only with FMA too.
+  EXPECT_EQ(g_kernel_build, CpuHasAvx2Fma() ? KernelBuild::kAvx2Fma : KernelBuild::kAvx);
 }
 
 TEST(MemoryStatus, ParsesMeminfoAndAppliesTheCgroupLimit) {

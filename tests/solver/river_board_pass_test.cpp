@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/cpu_features.h"
+#include "platform/isa_dispatch.h"
 #include "solver/progress_history.h"
 #include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
@@ -112,8 +113,15 @@ TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnTurnAndRiverRootedTrees) {
 TEST(RiverBoardPass, SweepsAgreeInThePlainAvxBuild) {
   struct PlainAvx {
     uint32_t saved = g_cpu_features;
-    PlainAvx() { g_cpu_features &= ~(CPU_AVX2 | CPU_FMA); }
-    ~PlainAvx() { g_cpu_features = saved; }
+    KernelBuild saved_build = g_kernel_build;
+    PlainAvx() {
+      g_cpu_features &= ~(CPU_AVX2 | CPU_FMA);
+      g_kernel_build = KernelBuild::kAvx;
+    }
+    ~PlainAvx() {
+      g_cpu_features = saved;
+      g_kernel_build = saved_build;
+    }
   } plain_avx;
   ASSERT_FALSE(CpuHasAvx2Fma());
   const Spot spot = RiverRaiseSpot();

@@ -1,0 +1,3 @@
+#include "platform/isa_dispatch.h"
+
+KernelBuild g_kernel_build = KernelBuild::kAvx;
