@@ -41,6 +41,12 @@ const Fixture& F() {
   return fixture;
 }
 
+// The table of the build under test.
+template <bool avx2>
+const ArrayOpsKernels& Ops() {
+  return avx2 ? isa_avx2::kArrayOpsKernels : isa_avx::kArrayOpsKernels;
+}
+
 NumArray CopyOf(const NumArray& src) {
   NumArray out(src.count);
   for (int32_t i = 0; i < src.count; ++i) out[i] = src[i];
@@ -61,7 +67,7 @@ void BM_Scale(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray x = CopyOf(F().a);
   for (auto _ : state) {
-    avx2 ? isa_avx2::ScaleArray(x, 1.0) : isa_avx::ScaleArray(x, 1.0);
+    Ops<avx2>().ScaleArray(x, 1.0);
     Done(state, x);
   }
   Finish(state);
@@ -72,7 +78,7 @@ void BM_ScaleSigned(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray x = CopyOf(F().a);
   for (auto _ : state) {
-    avx2 ? isa_avx2::ScaleSigned(x, 1.0, 1.0) : isa_avx::ScaleSigned(x, 1.0, 1.0);
+    Ops<avx2>().ScaleSigned(x, 1.0, 1.0);
     Done(state, x);
   }
   Finish(state);
@@ -83,7 +89,7 @@ void BM_Multiply(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
-    avx2 ? isa_avx2::MultiplyArrays(out, F().a, F().b) : isa_avx::MultiplyArrays(out, F().a, F().b);
+    Ops<avx2>().MultiplyArrays(out, F().a, F().b);
     Done(state, out);
   }
   Finish(state);
@@ -94,8 +100,7 @@ void BM_Pruned(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
-    avx2 ? isa_avx2::MultiplyArraysPruned(out, F().b, F().b)
-         : isa_avx::MultiplyArraysPruned(out, F().b, F().b);
+    Ops<avx2>().MultiplyArraysPruned(out, F().b, F().b);
     Done(state, out);
   }
   Finish(state);
@@ -106,8 +111,7 @@ void BM_PrunedFresh(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   for (auto _ : state) {
     NumArray out;
-    avx2 ? isa_avx2::MultiplyArraysPruned(out, F().b, F().b)
-         : isa_avx::MultiplyArraysPruned(out, F().b, F().b);
+    Ops<avx2>().MultiplyArraysPruned(out, F().b, F().b);
     Done(state, out);
   }
   Finish(state);
@@ -120,7 +124,7 @@ void BM_InPlacePruned(benchmark::State& state) {
   NumArray ones(kHands);
   for (int32_t i = 0; i < kHands; ++i) ones[i] = 1.0;
   for (auto _ : state) {
-    avx2 ? isa_avx2::MultiplyInPlacePruned(x, ones) : isa_avx::MultiplyInPlacePruned(x, ones);
+    Ops<avx2>().MultiplyInPlacePruned(x, ones);
     Done(state, x);
   }
   Finish(state);
@@ -131,8 +135,7 @@ void BM_MultiplyAdd(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
-    avx2 ? isa_avx2::MultiplyAddArrays(out, F().a, F().b)
-         : isa_avx::MultiplyAddArrays(out, F().a, F().b);
+    Ops<avx2>().MultiplyAddArrays(out, F().a, F().b);
     Done(state, out);
   }
   Finish(state);
@@ -143,7 +146,7 @@ void BM_Accumulate(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
-    avx2 ? isa_avx2::AccumulateArray(out, F().a) : isa_avx::AccumulateArray(out, F().a);
+    Ops<avx2>().AccumulateArray(out, F().a);
     Done(state, out);
   }
   Finish(state);
@@ -154,7 +157,7 @@ void BM_Max(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
-    avx2 ? isa_avx2::MaxArrays(out, F().a) : isa_avx::MaxArrays(out, F().a);
+    Ops<avx2>().MaxArrays(out, F().a);
     Done(state, out);
   }
   Finish(state);
@@ -165,8 +168,7 @@ void BM_CombineFirstMasked(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out;
   for (auto _ : state) {
-    avx2 ? isa_avx2::CombineFirstMasked(out, F().a, F().b, F().mask.data())
-         : isa_avx::CombineFirstMasked(out, F().a, F().b, F().mask.data());
+    Ops<avx2>().CombineFirstMasked(out, F().a, F().b, F().mask.data());
     Done(state, out);
   }
   Finish(state);
@@ -177,8 +179,7 @@ void BM_CombineMaxMasked(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray out = CopyOf(F().c);
   for (auto _ : state) {
-    avx2 ? isa_avx2::CombineMaxMasked(out, F().a, F().b, F().mask.data())
-         : isa_avx::CombineMaxMasked(out, F().a, F().b, F().mask.data());
+    Ops<avx2>().CombineMaxMasked(out, F().a, F().b, F().mask.data());
     Done(state, out);
   }
   Finish(state);
@@ -189,8 +190,7 @@ void BM_CardReach(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   CardRecord record;
   for (auto _ : state) {
-    avx2 ? isa_avx2::AccumulateCardReach(record, 0, F().b, 1.5)
-         : isa_avx::AccumulateCardReach(record, 0, F().b, 1.5);
+    Ops<avx2>().AccumulateCardReach(record, 0, F().b, 1.5);
     Done(state, record.reach_sums[0]);
   }
   Finish(state);
@@ -201,10 +201,7 @@ void BM_CollectTargetValues(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   NumArray values, weights;
   for (auto _ : state) {
-    avx2 ? isa_avx2::CollectTargetValues(values, weights, F().a, F().b, F().c, F().hands.data(),
-                                         1980.0)
-         : isa_avx::CollectTargetValues(values, weights, F().a, F().b, F().c, F().hands.data(),
-                                        1980.0);
+    Ops<avx2>().CollectTargetValues(values, weights, F().a, F().b, F().c, F().hands.data(), 1980.0);
     Done(state, values);
   }
   Finish(state);

@@ -15,17 +15,13 @@
 #include "solver/array_ops.h"
 #include "tree/deal_tree.h"
 
-// The entries of this build call each other by this name: the unqualified name
-// would also find the dispatching entry of the same signature.
 #if defined(TDX_ISA_AVX2)
-#define TDX_THIS_ISA isa_avx2
+namespace isa_avx2 {
 #elif defined(TDX_ISA_AVX)
-#define TDX_THIS_ISA isa_avx
+namespace isa_avx {
 #else
 #error "array_ops.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
-
-namespace TDX_THIS_ISA {
 
 namespace {
 
@@ -139,8 +135,6 @@ void MaxZeroInto(double* out, int32_t from, int32_t to) {
   for (; i < to; ++i) out[i] = Max(out[i], 0.0);
 }
 
-}  // namespace
-
 void ScaleArray(NumArray& a, double f) {
   if (!a.data) return;
   double* x = a.data;
@@ -160,7 +154,7 @@ void MultiplyArrays(NumArray& out, const NumArray& a, const NumArray& b) {
   if (&out == &b && &out != &a && b.count != a.count) {
     // Resizing out would free b before it is read.
     NumArray result;
-    TDX_THIS_ISA::MultiplyArrays(result, a, b);
+    MultiplyArrays(result, a, b);
     out = std::move(result);
     return;
   }
@@ -190,7 +184,7 @@ void MultiplyArraysPruned(NumArray& out, const NumArray& a, const NumArray& b) {
   }
   if (&out == &b && &out != &a && b.count != a.count) {
     NumArray result;
-    TDX_THIS_ISA::MultiplyArraysPruned(result, a, b);
+    MultiplyArraysPruned(result, a, b);
     out = std::move(result);
     return;
   }
@@ -261,7 +255,7 @@ void CombineFirstMasked(NumArray& out, const NumArray& a, const NumArray& strate
   }
   if (&out == &strategy && &out != &a && strategy.count != a.count) {
     NumArray result;
-    TDX_THIS_ISA::CombineFirstMasked(result, a, strategy, mask);
+    CombineFirstMasked(result, a, strategy, mask);
     out = std::move(result);
     return;
   }
@@ -288,7 +282,7 @@ void CombineFirstMasked(NumArray& out, const NumArray& a, const NumArray& strate
 void CombineMaxMasked(NumArray& out, const NumArray& a, const NumArray& strategy,
                       const uint8_t* mask) {
   if (!mask) {
-    TDX_THIS_ISA::MaxArrays(out, a);
+    MaxArrays(out, a);
     return;
   }
   PrepareAccumulator(out, a.count);
@@ -416,4 +410,22 @@ void AccumulateCardReach(CardRecord& record, int player, const NumArray& reach, 
   for (; i < n; ++i) o[i] = MulAdd(weight, x[i], o[i]);
 }
 
-}  // namespace TDX_THIS_ISA
+}  // namespace
+
+const ArrayOpsKernels kArrayOpsKernels = {
+    .ScaleArray = ScaleArray,
+    .MultiplyArrays = MultiplyArrays,
+    .MultiplyArraysPruned = MultiplyArraysPruned,
+    .MultiplyInPlacePruned = MultiplyInPlacePruned,
+    .MultiplyAddArrays = MultiplyAddArrays,
+    .AccumulateArray = AccumulateArray,
+    .MaxArrays = MaxArrays,
+    .CombineFirstMasked = CombineFirstMasked,
+    .CombineMaxMasked = CombineMaxMasked,
+    .ScaleSigned = ScaleSigned,
+    .ScalePositive = ScalePositive,
+    .CollectTargetValues = CollectTargetValues,
+    .AccumulateCardReach = AccumulateCardReach,
+};
+
+}  // namespace isa_avx2 / isa_avx

@@ -180,6 +180,7 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
 }  // namespace
 
 void TraverseTurnDeal(NodeCursor& cursor) {
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree& deal = *state.deal_tree;
@@ -207,7 +208,7 @@ void TraverseTurnDeal(NodeCursor& cursor) {
   cursor.out0.AssignZeros(n);
   if (mode == 0) cursor.out1.AssignZeros(n);
   if (mode == 1 && record && phase == 0)
-    AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
 
   int32_t first = 0;
   int32_t count = static_cast<int32_t>(deal.turn_records.size());
@@ -220,12 +221,13 @@ void TraverseTurnDeal(NodeCursor& cursor) {
   else if (phase == 2)
     CombineDealTasks(cursor, count);
 
-  ScaleArray(cursor.out0, kTurnAverage);
-  if (mode == 0) ScaleArray(cursor.out1, kTurnAverage);
+  ops.ScaleArray(cursor.out0, kTurnAverage);
+  if (mode == 0) ops.ScaleArray(cursor.out1, kTurnAverage);
   if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }
 
 void TraverseRiverDeal(NodeCursor& cursor) {
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree& deal = *state.deal_tree;
@@ -252,7 +254,8 @@ void TraverseRiverDeal(NodeCursor& cursor) {
 
   cursor.out0.AssignZeros(n);
   if (mode == 0) cursor.out1.AssignZeros(n);
-  if (mode == 1 && record) AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+  if (mode == 1 && record)
+    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
 
   if (state.nodes[0].street < 2) {
     // Only turn deals make tasks in a flop-rooted tree. A line all in before
@@ -274,7 +277,7 @@ void TraverseRiverDeal(NodeCursor& cursor) {
       CombineDealTasks(cursor, count);
   }
 
-  ScaleArray(cursor.out0, kRiverAverage);
-  if (mode == 0) ScaleArray(cursor.out1, kRiverAverage);
+  ops.ScaleArray(cursor.out0, kRiverAverage);
+  if (mode == 0) ops.ScaleArray(cursor.out1, kRiverAverage);
   if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }

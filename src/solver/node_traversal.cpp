@@ -184,7 +184,8 @@ void FillTargetArrays(const NodeCursor& cursor, NumArray& values, NumArray& weig
   // has no per-hand reach to collect.
   if (cursor.in0.HasData() && cursor.in0.count != static_cast<int32_t>(hands->size()))
     Fail("node value on a board of hand groups");
-  CollectTargetValues(values, weights, cursor.out0, cursor.in0, cursor.in1, hands->data(), factor);
+  Kernels<ArrayOpsKernels>().CollectTargetValues(values, weights, cursor.out0, cursor.in0,
+                                                 cursor.in1, hands->data(), factor);
 }
 
 void CollectTarget(const NodeCursor& cursor, ValueTarget& target) {
@@ -251,11 +252,12 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
 // the first child's product, the later ones added.
 void CombineChildValues(NodeCursor& cursor, const std::vector<NumArray>& strategy,
                         const std::vector<NumArray>& action_values) {
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   for (size_t i = 0; i < action_values.size(); ++i) {
     if (i == 0)
-      MultiplyArrays(cursor.out0, action_values[i], strategy[i]);
+      ops.MultiplyArrays(cursor.out0, action_values[i], strategy[i]);
     else
-      MultiplyAddArrays(cursor.out0, action_values[i], strategy[i]);
+      ops.MultiplyAddArrays(cursor.out0, action_values[i], strategy[i]);
   }
 }
 
@@ -356,7 +358,8 @@ NumArray* ActionReaches(const NodeCursor& cursor, NumArray* fixed,
   if (weight > 0.0)
     node.strategy_store->AccumulateStrategy(cursor.turn_slot, cursor.river_slot, general,
                                             cursor.in0, weight);
-  for (NumArray& sigma : general) MultiplyInPlacePruned(sigma, cursor.in0);
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
+  for (NumArray& sigma : general) ops.MultiplyInPlacePruned(sigma, cursor.in0);
   return general.data();
 }
 
@@ -412,6 +415,7 @@ void TraverseNode(NodeCursor& cursor) {
 }
 
 void TraverseOwnDecision(NodeCursor& cursor) {
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
@@ -465,7 +469,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     NumArray best;
     if (i < visited) {
       NodeCursor sub(&state, &child, cursor.turn_slot, cursor.river_slot);
-      if (own_reach) MultiplyArraysPruned(sub.in1, cursor.in1, strategy[i]);
+      if (own_reach) ops.MultiplyArraysPruned(sub.in1, cursor.in1, strategy[i]);
       // The traverser's own choice does not change the opponent's reach.
       sub.in0 = std::move(cursor.in0);
       TraverseNode(sub);
@@ -479,24 +483,24 @@ void TraverseOwnDecision(NodeCursor& cursor) {
 
     const NumArray& sigma = strategy[i];
     if (i == 0) {
-      if (reach_present) MultiplyArrays(cursor.out0, values, sigma);
+      if (reach_present) ops.MultiplyArrays(cursor.out0, values, sigma);
       if (mode == 0) {
         if (locked)
-          MultiplyArrays(cursor.out1, best, sigma);
+          ops.MultiplyArrays(cursor.out1, best, sigma);
         else if (!mask)
           cursor.out1 = std::move(best);
         else
-          CombineFirstMasked(cursor.out1, best, sigma, mask);
+          ops.CombineFirstMasked(cursor.out1, best, sigma, mask);
       }
     } else {
-      if (reach_present) MultiplyAddArrays(cursor.out0, values, sigma);
+      if (reach_present) ops.MultiplyAddArrays(cursor.out0, values, sigma);
       if (mode == 0) {
         if (locked)
-          MultiplyAddArrays(cursor.out1, best, sigma);
+          ops.MultiplyAddArrays(cursor.out1, best, sigma);
         else if (!mask)
-          MaxArrays(cursor.out1, best);
+          ops.MaxArrays(cursor.out1, best);
         else
-          CombineMaxMasked(cursor.out1, best, sigma, mask);
+          ops.CombineMaxMasked(cursor.out1, best, sigma, mask);
       }
     }
     // Only the regret update reads the action values again.
@@ -573,8 +577,9 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
       cursor.out0 = std::move(values);
       if (mode == 0) cursor.out1 = std::move(best);
     } else {
-      AccumulateArray(cursor.out0, values);
-      if (mode == 0) AccumulateArray(cursor.out1, best);
+      const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
+      ops.AccumulateArray(cursor.out0, values);
+      if (mode == 0) ops.AccumulateArray(cursor.out1, best);
     }
   }
 }
@@ -633,12 +638,13 @@ bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* 
 void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child) {
   const double b = child.ev_boost;
   if (b == 0.0) return;
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   if (child.kind == FOLD_NODE)
-    ScaleArray(values, 1.0 - b);
+    ops.ScaleArray(values, 1.0 - b);
   else if (child.kind == SHOWDOWN_NODE || child.street > node.street)
-    ScaleSigned(values, 1.0 + b, 1.0 / (1.0 + b));
+    ops.ScaleSigned(values, 1.0 + b, 1.0 / (1.0 + b));
   else
-    ScalePositive(values, 1.0 + b);
+    ops.ScalePositive(values, 1.0 + b);
 }
 
 // A board whose decision follows a lock or a combination mask: its own walk
@@ -712,14 +718,15 @@ void FinishEvaluatedOwnDecision(NodeCursor& cursor, NumArray* action_values, Num
   const int32_t n = ChildCount(*cursor.node);
   const std::vector<NumArray> strategy = PassStrategy(cursor);
   const bool reach_present = cursor.in0.HasData();
+  const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
   for (int32_t i = 0; i < n; ++i) {
     const NumArray& sigma = strategy[static_cast<size_t>(i)];
     if (i == 0) {
-      if (reach_present) MultiplyArrays(cursor.out0, action_values[i], sigma);
+      if (reach_present) ops.MultiplyArrays(cursor.out0, action_values[i], sigma);
       cursor.out1 = std::move(best[i]);
     } else {
-      if (reach_present) MultiplyAddArrays(cursor.out0, action_values[i], sigma);
-      MaxArrays(cursor.out1, best[i]);
+      if (reach_present) ops.MultiplyAddArrays(cursor.out0, action_values[i], sigma);
+      ops.MaxArrays(cursor.out1, best[i]);
     }
   }
   if (!reach_present || !cursor.out0.HasData()) MakeAbsent(cursor.out0, first_count);

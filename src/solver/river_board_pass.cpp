@@ -289,8 +289,9 @@ void Up(BoardPass& pass, int32_t id) {
         f.values = std::move(values);
         f.best = std::move(best);
       } else {
-        AccumulateArray(f.values, values);
-        if (pass.evaluating) AccumulateArray(f.best, best);
+        const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
+        ops.AccumulateArray(f.values, values);
+        if (pass.evaluating) ops.AccumulateArray(f.best, best);
       }
     }
     return;

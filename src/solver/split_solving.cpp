@@ -208,11 +208,11 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
     if (child.kind != DECISION_NODE) continue;
     NodeCursor next(&state, &child, cursor->turn_slot, cursor->river_slot);
     if (node.player == kOop) {
-      MultiplyArrays(next.in1, cursor->in1, strategy[i]);
+      Kernels<ArrayOpsKernels>().MultiplyArrays(next.in1, cursor->in1, strategy[i]);
       next.in0.CopyFrom(cursor->in0);
     } else {
       next.in1.CopyFrom(cursor->in1);
-      MultiplyArrays(next.in0, cursor->in0, strategy[i]);
+      Kernels<ArrayOpsKernels>().MultiplyArrays(next.in0, cursor->in0, strategy[i]);
     }
     EvaluateSubtree(&next, street, list);
   }

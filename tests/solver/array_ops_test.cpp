@@ -17,37 +17,15 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// Both builds under one table, so every case runs on each of them.
+// Both builds' tables, so every case runs on each of them.
 
 struct Build {
   const char* name;
   bool fused;
-  void (*scale)(NumArray&, double);
-  void (*multiply)(NumArray&, const NumArray&, const NumArray&);
-  void (*multiply_pruned)(NumArray&, const NumArray&, const NumArray&);
-  void (*multiply_in_place_pruned)(NumArray&, const NumArray&);
-  void (*multiply_add)(NumArray&, const NumArray&, const NumArray&);
-  void (*accumulate)(NumArray&, const NumArray&);
-  void (*max)(NumArray&, const NumArray&);
-  void (*combine_first)(NumArray&, const NumArray&, const NumArray&, const uint8_t*);
-  void (*combine_max)(NumArray&, const NumArray&, const NumArray&, const uint8_t*);
-  void (*scale_signed)(NumArray&, double, double);
-  void (*scale_positive)(NumArray&, double);
-  void (*collect)(NumArray&, NumArray&, const NumArray&, const NumArray&, const NumArray&,
-                  const CardMask*, double);
-  void (*card_reach)(CardRecord&, int, const NumArray&, double);
+  const ArrayOpsKernels& kernels;
 };
-
-#define TDX_BUILD(ns, fused)                                                                 \
-  Build {                                                                                    \
-    #ns, fused, ns::ScaleArray, ns::MultiplyArrays, ns::MultiplyArraysPruned,                \
-        ns::MultiplyInPlacePruned, ns::MultiplyAddArrays, ns::AccumulateArray, ns::MaxArrays, \
-        ns::CombineFirstMasked, ns::CombineMaxMasked, ns::ScaleSigned, ns::ScalePositive,    \
-        ns::CollectTargetValues, ns::AccumulateCardReach                                     \
-  }
-const Build kAvx2 = TDX_BUILD(isa_avx2, true);
-const Build kAvx = TDX_BUILD(isa_avx, false);
-#undef TDX_BUILD
+const Build kAvx2 = {"isa_avx2", true, isa_avx2::kArrayOpsKernels};
+const Build kAvx = {"isa_avx", false, isa_avx::kArrayOpsKernels};
 
 NumArray Absent(int32_t count) {
   NumArray a;
@@ -76,49 +54,49 @@ class ArrayOpsTest : public ::testing::TestWithParam<const Build*> {
   void SetUp() override {
     if (GetParam()->fused && !CpuHasAvx2Fma()) GTEST_SKIP() << "no AVX2/FMA";
   }
-  const Build& B() const { return *GetParam(); }
+  const ArrayOpsKernels& B() const { return GetParam()->kernels; }
 };
 
 TEST_P(ArrayOpsTest, Scales) {
   NumArray a = MakeArray(kA);
-  B().scale(a, 0.5);
+  B().ScaleArray(a, 0.5);
   EXPECT_EQ(Values(a), (std::vector<double>{0.5, -1, 1.5, -2, 2.5, -3, 3.5, -4, 4.5}));
   NumArray absent = Absent(9);
-  B().scale(absent, 2.0);
+  B().ScaleArray(absent, 2.0);
   ExpectAbsent(absent, 9);
 
   // The EV-boost forms: positive values by p, negative ones by n; zero is >= 0.
   NumArray s = MakeArray({2, -2, 0, 4, -4, 8, -8, 1, -1});
-  B().scale_signed(s, 1.5, 0.25);
+  B().ScaleSigned(s, 1.5, 0.25);
   EXPECT_EQ(Values(s), (std::vector<double>{3, -0.5, 0, 6, -1, 12, -2, 1.5, -0.25}));
   NumArray p = MakeArray({2, -2, 0, 4, -4, 8, -8, 1, -1});
-  B().scale_positive(p, 1.5);
+  B().ScalePositive(p, 1.5);
   EXPECT_EQ(Values(p), (std::vector<double>{3, -2, 0, 6, -4, 12, -8, 1.5, -1}));
   NumArray none = Absent(4);
-  B().scale_signed(none, 2, 2);
-  B().scale_positive(none, 2);
+  B().ScaleSigned(none, 2, 2);
+  B().ScalePositive(none, 2);
   ExpectAbsent(none, 4);
 }
 
 TEST_P(ArrayOpsTest, MultiplyArraysAndAbsentInputs) {
   NumArray out;
-  B().multiply(out, MakeArray(kA), MakeArray(kB));
+  B().MultiplyArrays(out, MakeArray(kA), MakeArray(kB));
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, -4, 0.75, -4, 0, -18, -7, -4, 18}));
 
   // Either input absent: out loses its data and takes a's count.
-  B().multiply(out, Absent(7), MakeArray(kB));
+  B().MultiplyArrays(out, Absent(7), MakeArray(kB));
   ExpectAbsent(out, 7);
   out = MakeArray(kA);
-  B().multiply(out, MakeArray(kA), Absent(3));
+  B().MultiplyArrays(out, MakeArray(kA), Absent(3));
   ExpectAbsent(out, 9);
 
   // In place, and a short b (caller fault): past b's end out is zero.
   NumArray a = MakeArray(kA);
-  B().multiply(a, a, MakeArray({2, 2, 2, 2, 2}));
+  B().MultiplyArrays(a, a, MakeArray({2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(a), (std::vector<double>{2, -4, 6, -8, 10, 0, 0, 0, 0}));
   // out is b with another count: b must be read before out is resized.
   NumArray b = MakeArray({3, 3});
-  B().multiply(b, MakeArray({1, 2, 3}), b);
+  B().MultiplyArrays(b, MakeArray({1, 2, 3}), b);
   EXPECT_EQ(Values(b), (std::vector<double>{3, 6, 0}));
 }
 
@@ -130,36 +108,36 @@ TEST_P(ArrayOpsTest, MultiplyArraysPrunedThreshold) {
   a[3] = DBL_MIN / 2;
   a[9] = DBL_MIN / 2;
   NumArray out;
-  B().multiply_pruned(out, MakeArray(a), MakeArray(ones));
+  B().MultiplyArraysPruned(out, MakeArray(a), MakeArray(ones));
   ASSERT_NE(out.data, nullptr) << "a sum of exactly DBL_MIN is kept";
   EXPECT_EQ(out[3], DBL_MIN / 2);
   EXPECT_EQ(out[9], DBL_MIN / 2);
 
   a[9] = std::nextafter(DBL_MIN / 2, 0.0);
   NumArray pruned;
-  B().multiply_pruned(pruned, MakeArray(a), MakeArray(ones));
+  B().MultiplyArraysPruned(pruned, MakeArray(a), MakeArray(ones));
   ExpectAbsent(pruned, 10);
 
   // A present out is freed when pruned and keeps a's count.
   NumArray reused = MakeArray({1, 2, 3});
-  B().multiply_pruned(reused, MakeArray(a), MakeArray(ones));
+  B().MultiplyArraysPruned(reused, MakeArray(a), MakeArray(ones));
   ExpectAbsent(reused, 10);
 
   // Absent b prunes; absent a hands on an absent out with a's count.
   NumArray c = MakeArray(kA);
-  B().multiply_pruned(c, MakeArray(kA), Absent(9));
+  B().MultiplyArraysPruned(c, MakeArray(kA), Absent(9));
   ExpectAbsent(c, 9);
   NumArray fresh;
-  B().multiply_pruned(fresh, Absent(12), MakeArray(kB));
+  B().MultiplyArraysPruned(fresh, Absent(12), MakeArray(kB));
   ExpectAbsent(fresh, 12);
 }
 
 TEST_P(ArrayOpsTest, MultiplyArraysPrunedFailsOnPresentOutWithAbsentInput) {
-  const Build& build = B();
+  const ArrayOpsKernels& build = B();
   EXPECT_EXIT(
       {
         NumArray out = MakeArray({1.0});
-        build.multiply_pruned(out, Absent(1), MakeArray({1.0}));
+        build.MultiplyArraysPruned(out, Absent(1), MakeArray({1.0}));
       },
       ::testing::ExitedWithCode(1), "");
 }
@@ -167,112 +145,113 @@ TEST_P(ArrayOpsTest, MultiplyArraysPrunedFailsOnPresentOutWithAbsentInput) {
 TEST_P(ArrayOpsTest, MultiplyInPlacePruned) {
   ScopedDefaultFpMode keep_subnormals;
   NumArray sigma = MakeArray(kB);
-  B().multiply_in_place_pruned(sigma, MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
+  B().MultiplyInPlacePruned(sigma, MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(sigma), (std::vector<double>{1, 4, 0.5, 2, 0, 6, -2, 1, 4}));
 
   NumArray tiny = MakeArray({0.25, 0.25, 0.25, 0.25, 0.25});
-  B().multiply_in_place_pruned(tiny, MakeArray({0, 0, 0, 0, 4 * std::nextafter(DBL_MIN, 0.0)}));
+  B().MultiplyInPlacePruned(tiny, MakeArray({0, 0, 0, 0, 4 * std::nextafter(DBL_MIN, 0.0)}));
   ExpectAbsent(tiny, 5);
   NumArray kept = MakeArray({0.25, 0.25, 0.25, 0.25, 0.25});
-  B().multiply_in_place_pruned(kept, MakeArray({0, 0, 0, 0, 4 * DBL_MIN}));
+  B().MultiplyInPlacePruned(kept, MakeArray({0, 0, 0, 0, 4 * DBL_MIN}));
   EXPECT_EQ(kept[4], DBL_MIN);
 
   // Absent reach: the strategy becomes absent with the reach's count.
   NumArray s = MakeArray(kB);
-  B().multiply_in_place_pruned(s, Absent(9));
+  B().MultiplyInPlacePruned(s, Absent(9));
   ExpectAbsent(s, 9);
   NumArray absent = Absent(0);
-  B().multiply_in_place_pruned(absent, MakeArray(kB));
+  B().MultiplyInPlacePruned(absent, MakeArray(kB));
   ExpectAbsent(absent, 9);
 }
 
 TEST_P(ArrayOpsTest, MultiplyAddAndAccumulate) {
   NumArray out = MakeArray(kA);
-  B().multiply_add(out, MakeArray(kB), MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
+  B().MultiplyAddArrays(out, MakeArray(kB), MakeArray({2, 2, 2, 2, 2, 2, 2, 2, 2}));
   EXPECT_EQ(Values(out), (std::vector<double>{2, 2, 3.5, -2, 5, 0, 5, -7, 13}));
 
   // Absent out: zeros of its count first; absent a or b: nothing at all.
   NumArray zeros = Absent(9);
-  B().multiply_add(zeros, MakeArray(kA), MakeArray(kB));
+  B().MultiplyAddArrays(zeros, MakeArray(kA), MakeArray(kB));
   EXPECT_EQ(Values(zeros), (std::vector<double>{0.5, -4, 0.75, -4, 0, -18, -7, -4, 18}));
   NumArray untouched = Absent(9);
-  B().multiply_add(untouched, Absent(9), MakeArray(kB));
-  B().multiply_add(untouched, MakeArray(kA), Absent(9));
+  B().MultiplyAddArrays(untouched, Absent(9), MakeArray(kB));
+  B().MultiplyAddArrays(untouched, MakeArray(kA), Absent(9));
   ExpectAbsent(untouched, 9);
 
   // Fused in the AVX2 build: (1 + 2^-30)(1 - 2^-30) - 1 = -2^-60 exactly, while
   // a rounded product gives 1 and the sum 0. Five hands: vector and tail.
   const double up = 1 + std::ldexp(1.0, -30), down = 1 - std::ldexp(1.0, -30);
   NumArray f = MakeArray({-1, -1, -1, -1, -1});
-  B().multiply_add(f, MakeArray({up, up, up, up, up}), MakeArray({down, down, down, down, down}));
-  const double expected = B().fused ? -std::ldexp(1.0, -60) : 0.0;
+  B().MultiplyAddArrays(f, MakeArray({up, up, up, up, up}),
+                        MakeArray({down, down, down, down, down}));
+  const double expected = GetParam()->fused ? -std::ldexp(1.0, -60) : 0.0;
   for (int i = 0; i < 5; ++i) EXPECT_EQ(f[i], expected) << i;
 
   NumArray sum = Absent(9);
-  B().accumulate(sum, MakeArray(kA));
-  B().accumulate(sum, MakeArray(kB));
-  B().accumulate(sum, Absent(9));
+  B().AccumulateArray(sum, MakeArray(kA));
+  B().AccumulateArray(sum, MakeArray(kB));
+  B().AccumulateArray(sum, Absent(9));
   EXPECT_EQ(Values(sum), (std::vector<double>{1.5, 0, 3.25, -3, 5, -3, 6, -7.5, 11}));
   NumArray none = Absent(9);
-  B().accumulate(none, Absent(9));
+  B().AccumulateArray(none, Absent(9));
   ExpectAbsent(none, 9);
   // An output that never got a count takes the input's rather than dropping it.
   NumArray fresh;
-  B().accumulate(fresh, MakeArray({1, 2}));
+  B().AccumulateArray(fresh, MakeArray({1, 2}));
   EXPECT_EQ(Values(fresh), (std::vector<double>{1, 2}));
 }
 
 TEST_P(ArrayOpsTest, MaxArrays) {
   NumArray out = MakeArray(kB);
-  B().max(out, MakeArray(kA));
+  B().MaxArrays(out, MakeArray(kA));
   EXPECT_EQ(Values(out), (std::vector<double>{1, 2, 3, 1, 5, 3, 7, 0.5, 9}));
   // Absent a: the maximum with zero.
   NumArray neg = MakeArray(kA);
-  B().max(neg, Absent(9));
+  B().MaxArrays(neg, Absent(9));
   EXPECT_EQ(Values(neg), (std::vector<double>{1, 0, 3, 0, 5, 0, 7, 0, 9}));
   // Absent out: zeros first.
   NumArray fresh = Absent(9);
-  B().max(fresh, MakeArray(kA));
+  B().MaxArrays(fresh, MakeArray(kA));
   EXPECT_EQ(Values(fresh), (std::vector<double>{1, 0, 3, 0, 5, 0, 7, 0, 9}));
   NumArray both = Absent(5);
-  B().max(both, Absent(5));
+  B().MaxArrays(both, Absent(5));
   EXPECT_EQ(Values(both), (std::vector<double>(5, 0.0)));
 }
 
 TEST_P(ArrayOpsTest, CombineFirstMasked) {
   NumArray out;
-  B().combine_first(out, MakeArray(kA), MakeArray(kB), kMask.data());
+  B().CombineFirstMasked(out, MakeArray(kA), MakeArray(kB), kMask.data());
   // Masked hands follow the strategy, the others keep their best response.
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, -2, 3, -4, 0, -6, -7, -8, 18}));
-  B().combine_first(out, MakeArray(kA), MakeArray(kB), nullptr);
+  B().CombineFirstMasked(out, MakeArray(kA), MakeArray(kB), nullptr);
   EXPECT_EQ(Values(out), kA);
-  B().combine_first(out, Absent(9), MakeArray(kB), kMask.data());
+  B().CombineFirstMasked(out, Absent(9), MakeArray(kB), kMask.data());
   ExpectAbsent(out, 9);
   // Absent strategy: zeros on the masked hands, not the loss of the others.
-  B().combine_first(out, MakeArray(kA), Absent(9), kMask.data());
+  B().CombineFirstMasked(out, MakeArray(kA), Absent(9), kMask.data());
   EXPECT_EQ(Values(out), (std::vector<double>{0, -2, 3, 0, 0, -6, 0, -8, 0}));
 }
 
 TEST_P(ArrayOpsTest, CombineMaxMasked) {
   const std::vector<double> start = {1, 1, 1, 1, 1, 1, 1, 1, 1};
   NumArray out = MakeArray(start);
-  B().combine_max(out, MakeArray(kA), MakeArray(kB), kMask.data());
+  B().CombineMaxMasked(out, MakeArray(kA), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(out), (std::vector<double>{1.5, 1, 3, -3, 1, 1, -6, 1, 19}));
 
   // Absent a: unmasked hands take max(out, 0), masked hands add nothing.
   NumArray neg = MakeArray(kA);
-  B().combine_max(neg, Absent(9), MakeArray(kB), kMask.data());
+  B().CombineMaxMasked(neg, Absent(9), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(neg), (std::vector<double>{1, 0, 3, -4, 5, 0, 7, 0, 9}));
   // Absent strategy: masked add nothing, the others still take a.
   NumArray s = MakeArray(start);
-  B().combine_max(s, MakeArray(kA), Absent(9), kMask.data());
+  B().CombineMaxMasked(s, MakeArray(kA), Absent(9), kMask.data());
   EXPECT_EQ(Values(s), (std::vector<double>{1, 1, 3, 1, 1, 1, 1, 1, 1}));
   // Absent out: zeros first; null mask: the plain maximum.
   NumArray fresh = Absent(9);
-  B().combine_max(fresh, MakeArray(kA), MakeArray(kB), kMask.data());
+  B().CombineMaxMasked(fresh, MakeArray(kA), MakeArray(kB), kMask.data());
   EXPECT_EQ(Values(fresh), (std::vector<double>{0.5, 0, 3, -4, 0, 0, -7, 0, 18}));
   NumArray plain = MakeArray(start);
-  B().combine_max(plain, MakeArray(kA), MakeArray(kB), nullptr);
+  B().CombineMaxMasked(plain, MakeArray(kA), MakeArray(kB), nullptr);
   EXPECT_EQ(Values(plain), (std::vector<double>{1, 1, 3, 1, 5, 1, 7, 1, 9}));
 }
 
@@ -280,25 +259,25 @@ TEST_P(ArrayOpsTest, MismatchedCountsStayInBounds) {
   // Short inputs count as zeros past their end; nothing is read or written out
   // of bounds (the sanitizer build checks the latter).
   NumArray out = MakeArray({1, 1, 1, 1, 1, 1});
-  B().multiply_add(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}), MakeArray({2, 2, 2}));
+  B().MultiplyAddArrays(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1}), MakeArray({2, 2, 2}));
   EXPECT_EQ(Values(out), (std::vector<double>{3, 3, 3, 1, 1, 1}));
-  B().accumulate(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+  B().AccumulateArray(out, MakeArray({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
   EXPECT_EQ(Values(out), (std::vector<double>{4, 4, 4, 2, 2, 2}));
   NumArray m = MakeArray({-1, -1, -1, -1, -1, -1});
-  B().max(m, MakeArray({-2, 5}));
+  B().MaxArrays(m, MakeArray({-2, 5}));
   EXPECT_EQ(Values(m), (std::vector<double>{-1, 5, 0, 0, 0, 0}));
   const std::vector<uint8_t> mask(6, 1);
   NumArray c = MakeArray({1, 1, 1, 1, 1, 1});
-  B().combine_max(c, MakeArray({1, 1, 1, 1, 1}), MakeArray({1, 1}), mask.data());
+  B().CombineMaxMasked(c, MakeArray({1, 1, 1, 1, 1}), MakeArray({1, 1}), mask.data());
   EXPECT_EQ(Values(c), (std::vector<double>{2, 2, 1, 1, 1, 1}));
   NumArray first;
-  B().combine_first(first, MakeArray({1, 2, 3, 4, 5}), MakeArray({2, 2}), mask.data());
+  B().CombineFirstMasked(first, MakeArray({1, 2, 3, 4, 5}), MakeArray({2, 2}), mask.data());
   EXPECT_EQ(Values(first), (std::vector<double>{2, 4, 0, 0, 0}));
   NumArray pruned;
-  B().multiply_pruned(pruned, MakeArray({1, 1, 1, 1, 1}), MakeArray({1}));
+  B().MultiplyArraysPruned(pruned, MakeArray({1, 1, 1, 1, 1}), MakeArray({1}));
   EXPECT_EQ(Values(pruned), (std::vector<double>{1, 0, 0, 0, 0}));
   NumArray in_place = MakeArray({1, 1, 1, 1, 1});
-  B().multiply_in_place_pruned(in_place, MakeArray({3, 3}));
+  B().MultiplyInPlacePruned(in_place, MakeArray({3, 3}));
   EXPECT_EQ(Values(in_place), (std::vector<double>{3, 3, 0, 0, 0}));
 }
 
@@ -344,7 +323,7 @@ TEST_P(ArrayOpsTest, CollectTargetValuesMatchesBruteForce) {
   for (int round = 0; round < 3; ++round) {
     TargetCase t = RandomTarget(rng);
     NumArray values, weights;
-    B().collect(values, weights, t.node_values, t.reach, t.own, t.hands.data(), 1980.0);
+    B().CollectTargetValues(values, weights, t.node_values, t.reach, t.own, t.hands.data(), 1980.0);
     ASSERT_EQ(values.count, t.node_values.count);
     ASSERT_EQ(weights.count, t.own.count);
     for (size_t h = 0; h < t.hands.size(); ++h) {
@@ -373,7 +352,7 @@ TEST_P(ArrayOpsTest, CollectTargetValuesZeroAndAbsentCases) {
   NumArray node_values = MakeArray(std::vector<double>(n, 1e-17));
   NumArray own = MakeArray(std::vector<double>(n, 1.0));
   NumArray values, weights;
-  B().collect(values, weights, node_values, MakeArray(reach), own, hands.data(), 44.0);
+  B().CollectTargetValues(values, weights, node_values, MakeArray(reach), own, hands.data(), 44.0);
   EXPECT_EQ(values[0], 0.0);
   EXPECT_EQ(weights[0], 0.0);
   // A hand that collides with only half of them still sees the other half.
@@ -382,32 +361,33 @@ TEST_P(ArrayOpsTest, CollectTargetValuesZeroAndAbsentCases) {
 
   // Absent opponent reach: s = 0 everywhere. Absent node values: values are
   // zeros of their count. Absent own reach: weights are zeros of its count.
-  B().collect(values, weights, node_values, Absent(n), own, hands.data(), 1.0);
+  B().CollectTargetValues(values, weights, node_values, Absent(n), own, hands.data(), 1.0);
   EXPECT_EQ(Values(values), std::vector<double>(n, 0.0));
   EXPECT_EQ(Values(weights), std::vector<double>(n, 0.0));
-  B().collect(values, weights, Absent(n), MakeArray(reach), Absent(n), hands.data(), 1.0);
+  B().CollectTargetValues(values, weights, Absent(n), MakeArray(reach), Absent(n), hands.data(),
+                          1.0);
   EXPECT_EQ(Values(values), std::vector<double>(n, 0.0));
   EXPECT_EQ(Values(weights), std::vector<double>(n, 0.0));
 }
 
 TEST_P(ArrayOpsTest, AccumulateCardReach) {
   CardRecord record;
-  B().card_reach(record, 1, MakeArray(kB), 2.0);
+  B().AccumulateCardReach(record, 1, MakeArray(kB), 2.0);
   EXPECT_EQ(Values(record.reach_sums[1]), (std::vector<double>{1, 4, 0.5, 2, 0, 6, -2, 1, 4}));
   EXPECT_EQ(record.reach_sums[0].data, nullptr);
-  B().card_reach(record, 1, MakeArray(kA), 0.5);
+  B().AccumulateCardReach(record, 1, MakeArray(kA), 0.5);
   EXPECT_EQ(Values(record.reach_sums[1]),
             (std::vector<double>{1.5, 3, 2, 0, 2.5, 3, 1.5, -3, 8.5}));
   // Absent reach: the sums are sized and zeroed, nothing is added.
-  B().card_reach(record, 0, Absent(9), 3.0);
+  B().AccumulateCardReach(record, 0, Absent(9), 3.0);
   EXPECT_EQ(Values(record.reach_sums[0]), std::vector<double>(9, 0.0));
   // Frozen: nothing at all.
   CardRecord frozen;
   frozen.frozen = 1;
-  B().card_reach(frozen, 0, MakeArray(kA), 1.0);
+  B().AccumulateCardReach(frozen, 0, MakeArray(kA), 1.0);
   ExpectAbsent(frozen.reach_sums[0], 0);
   record.frozen = 1;
-  B().card_reach(record, 1, MakeArray(kA), 1.0);
+  B().AccumulateCardReach(record, 1, MakeArray(kA), 1.0);
   EXPECT_EQ(record.reach_sums[1][8], 8.5);
 }
 
@@ -448,27 +428,27 @@ TEST(ArrayOpsBuildsTest, BuildsAgree) {
   };
   auto run = [&](auto&& op, double tolerance, const char* name) {
     NumArray x = start(), y = start();
-    op(kAvx2, x);
-    op(kAvx, y);
+    op(isa_avx2::kArrayOpsKernels, x);
+    op(isa_avx::kArrayOpsKernels, y);
     expect_same(x, y, tolerance, name);
   };
   const uint8_t* m = mask.data();
-  run([&](const Build& k, NumArray& o) { k.scale(o, 0.3); }, 0.0, "scale");
-  run([&](const Build& k, NumArray& o) { k.scale_signed(o, 1.1, 1 / 1.1); }, 0.0, "signed");
-  run([&](const Build& k, NumArray& o) { k.scale_positive(o, 1.1); }, 0.0, "positive");
-  run([&](const Build& k, NumArray& o) { k.multiply(o, a, b); }, 0.0, "multiply");
-  run([&](const Build& k, NumArray& o) { k.multiply_pruned(o, a, b); }, 0.0, "pruned");
-  run([&](const Build& k, NumArray& o) { k.multiply_in_place_pruned(o, b); }, 0.0, "in place");
-  run([&](const Build& k, NumArray& o) { k.accumulate(o, a); }, 0.0, "accumulate");
-  run([&](const Build& k, NumArray& o) { k.max(o, a); }, 0.0, "max");
-  run([&](const Build& k, NumArray& o) { k.combine_first(o, a, b, m); }, 0.0, "first");
-  run([&](const Build& k, NumArray& o) { k.multiply_add(o, a, b); }, 1e-15, "multiply add");
-  run([&](const Build& k, NumArray& o) { k.combine_max(o, a, b, m); }, 1e-15, "combine max");
+  run([&](const auto& k, NumArray& o) { k.ScaleArray(o, 0.3); }, 0.0, "scale");
+  run([&](const auto& k, NumArray& o) { k.ScaleSigned(o, 1.1, 1 / 1.1); }, 0.0, "signed");
+  run([&](const auto& k, NumArray& o) { k.ScalePositive(o, 1.1); }, 0.0, "positive");
+  run([&](const auto& k, NumArray& o) { k.MultiplyArrays(o, a, b); }, 0.0, "multiply");
+  run([&](const auto& k, NumArray& o) { k.MultiplyArraysPruned(o, a, b); }, 0.0, "pruned");
+  run([&](const auto& k, NumArray& o) { k.MultiplyInPlacePruned(o, b); }, 0.0, "in place");
+  run([&](const auto& k, NumArray& o) { k.AccumulateArray(o, a); }, 0.0, "accumulate");
+  run([&](const auto& k, NumArray& o) { k.MaxArrays(o, a); }, 0.0, "max");
+  run([&](const auto& k, NumArray& o) { k.CombineFirstMasked(o, a, b, m); }, 0.0, "first");
+  run([&](const auto& k, NumArray& o) { k.MultiplyAddArrays(o, a, b); }, 1e-15, "multiply add");
+  run([&](const auto& k, NumArray& o) { k.CombineMaxMasked(o, a, b, m); }, 1e-15, "combine max");
   run(
-      [&](const Build& k, NumArray& o) {
+      [&](const auto& k, NumArray& o) {
         CardRecord record;
         record.reach_sums[0] = std::move(o);
-        k.card_reach(record, 0, a, 0.7);
+        k.AccumulateCardReach(record, 0, a, 0.7);
         o = std::move(record.reach_sums[0]);
       },
       1e-15, "card reach");

@@ -452,14 +452,16 @@ TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
   struct Fused {
     const char* name;
     decltype(&isa_avx::UpdateOwnDecision16) step;
-    decltype(&isa_avx::MultiplyArrays) multiply;
-    decltype(&isa_avx::MultiplyAddArrays) multiply_add;
+    decltype(ArrayOpsKernels::MultiplyArrays) multiply;
+    decltype(ArrayOpsKernels::MultiplyAddArrays) multiply_add;
   };
-  std::vector<Fused> fused = {{"avx", isa_avx::UpdateOwnDecision16, isa_avx::MultiplyArrays,
-                               isa_avx::MultiplyAddArrays}};
+  std::vector<Fused> fused = {{"avx", isa_avx::UpdateOwnDecision16,
+                               isa_avx::kArrayOpsKernels.MultiplyArrays,
+                               isa_avx::kArrayOpsKernels.MultiplyAddArrays}};
   if (CpuHasAvx2Fma())
-    fused.push_back({"avx2", isa_avx2::UpdateOwnDecision16, isa_avx2::MultiplyArrays,
-                     isa_avx2::MultiplyAddArrays});
+    fused.push_back({"avx2", isa_avx2::UpdateOwnDecision16,
+                     isa_avx2::kArrayOpsKernels.MultiplyArrays,
+                     isa_avx2::kArrayOpsKernels.MultiplyAddArrays});
   std::vector<Build> builds = Builds();
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> pick(0, 99);
@@ -564,13 +566,15 @@ TEST(ValueKernels16, OpponentStepEqualsTheSeparateRoutines) {
   struct Fused {
     const char* name;
     decltype(&isa_avx::OpponentDecision16) step;
-    decltype(&isa_avx::MultiplyInPlacePruned) multiply;
+    decltype(ArrayOpsKernels::MultiplyInPlacePruned) multiply;
     decltype(&isa_avx::AccumulateStrategy32) accumulate;
   };
-  std::vector<Fused> fused = {{"avx", isa_avx::OpponentDecision16, isa_avx::MultiplyInPlacePruned,
+  std::vector<Fused> fused = {{"avx", isa_avx::OpponentDecision16,
+                               isa_avx::kArrayOpsKernels.MultiplyInPlacePruned,
                                isa_avx::AccumulateStrategy32}};
   if (CpuHasAvx2Fma())
-    fused.push_back({"avx2", isa_avx2::OpponentDecision16, isa_avx2::MultiplyInPlacePruned,
+    fused.push_back({"avx2", isa_avx2::OpponentDecision16,
+                     isa_avx2::kArrayOpsKernels.MultiplyInPlacePruned,
                      isa_avx2::AccumulateStrategy32});
   std::vector<Build> builds = Builds();
   std::mt19937 rng(5);
