@@ -71,24 +71,31 @@ bool Runnable(benchmark::State& state, bool avx2) {
   return true;
 }
 
-using ShowdownFn = decltype(&isa_avx::ComputeShowdownValues);
-using CombinedFn = decltype(&isa_avx::ComputeShowdownAndFold);
-using ColumnsFn = decltype(&isa_avx::ComputeShowdownColumns);
+// The tables of the build under test.
+template <bool avx2>
+const TerminalKernels& Single() {
+  return avx2 ? isa_avx2::kTerminalKernels : isa_avx::kTerminalKernels;
+}
+template <bool avx2>
+const ShowdownColumnsKernels& Columns() {
+  return avx2 ? isa_avx2::kShowdownColumnsKernels : isa_avx::kShowdownColumnsKernels;
+}
 
-template <ShowdownFn fn, bool avx2>
+template <bool avx2>
 void BM_FourSingle(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
   const std::vector<double>* reach = b.Reaches(state.range(0));
   for (auto _ : state) {
     for (int k = 0; k < 4; ++k)
-      fn(b.out[k].data(), reach[k].data(), b.N(), b.Rec().strength_groups.data(), b.Groups(),
-         b.Rec().hand_cards.data(), 1.5 - k);
+      Single<avx2>().ComputeShowdownValues(b.out[k].data(), reach[k].data(), b.N(),
+                                           b.Rec().strength_groups.data(), b.Groups(),
+                                           b.Rec().hand_cards.data(), 1.5 - k);
     benchmark::ClobberMemory();
   }
 }
 
-template <ColumnsFn fn, bool avx2>
+template <bool avx2>
 void BM_Columns(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -100,13 +107,14 @@ void BM_Columns(benchmark::State& state) {
       col[k].out = b.out[k].data();
       col[k].v = 1.5 - k;
     }
-    fn(col, b.N(), b.Rec().strength_groups.data(), b.Groups(), b.Rec().hand_cards.data());
+    Columns<avx2>().ComputeShowdownColumns(col, b.N(), b.Rec().strength_groups.data(), b.Groups(),
+                                           b.Rec().hand_cards.data());
     benchmark::ClobberMemory();
   }
 }
 
 // Two showdowns and two showdown-and-fold pairs (the mix of a river visit).
-template <ShowdownFn single, CombinedFn combined, bool avx2>
+template <bool avx2>
 void BM_FourSingleMixed(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -114,15 +122,16 @@ void BM_FourSingleMixed(benchmark::State& state) {
   const uint16_t* c = b.Rec().hand_cards.data();
   for (auto _ : state) {
     for (int k = 0; k < 2; ++k)
-      single(b.out[k].data(), b.reach[k].data(), b.N(), g, b.Groups(), c, 1.5 - k);
+      Single<avx2>().ComputeShowdownValues(b.out[k].data(), b.reach[k].data(), b.N(), g, b.Groups(),
+                                           c, 1.5 - k);
     for (int k = 2; k < 4; ++k)
-      combined(b.out[k].data(), b.fold[k].data(), b.reach[k].data(), b.N(), g, b.Groups(), c,
-               1.5 - k, -2.0);
+      Single<avx2>().ComputeShowdownAndFold(b.out[k].data(), b.fold[k].data(), b.reach[k].data(),
+                                            b.N(), g, b.Groups(), c, 1.5 - k, -2.0);
     benchmark::ClobberMemory();
   }
 }
 
-template <ColumnsFn fn, bool avx2>
+template <bool avx2>
 void BM_ColumnsMixed(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -139,17 +148,15 @@ void BM_ColumnsMixed(benchmark::State& state) {
         col[k].fold_v = -2.0;
       }
     }
-    fn(col, b.N(), b.Rec().strength_groups.data(), b.Groups(), b.Rec().hand_cards.data());
+    Columns<avx2>().ComputeShowdownColumns(col, b.N(), b.Rec().strength_groups.data(), b.Groups(),
+                                           b.Rec().hand_cards.data());
     benchmark::ClobberMemory();
   }
 }
 
-using FoldPairFn = decltype(&isa_avx::FinishShowdownFoldPair);
-using FoldColumnsFn = decltype(&isa_avx::FinishShowdownFoldColumns);
-
 // The fold halves of k pairs (argument 0: k; argument 1: the reaches, as
 // Board::Reaches), one compacting scan each or one four-column pass.
-template <FoldPairFn fn, bool avx2>
+template <bool avx2>
 void BM_FoldPairs(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -157,13 +164,13 @@ void BM_FoldPairs(benchmark::State& state) {
   const std::vector<double>* reach = b.Reaches(state.range(1));
   for (auto _ : state) {
     for (int k = 0; k < folds; ++k)
-      fn(b.out[k].data(), b.fold[k].data(), reach[k].data(), b.N(), b.Rec().hand_cards.data(),
-         -2.0 + k, 1.0);
+      Columns<avx2>().FinishShowdownFoldPair(b.out[k].data(), b.fold[k].data(), reach[k].data(),
+                                             b.N(), b.Rec().hand_cards.data(), -2.0 + k, 1.0);
     benchmark::ClobberMemory();
   }
 }
 
-template <FoldColumnsFn fn, bool avx2>
+template <bool avx2>
 void BM_FoldColumns(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -173,7 +180,7 @@ void BM_FoldColumns(benchmark::State& state) {
   for (int k = 0; k < folds; ++k)
     col[k] = {reach[k].data(), b.fold[k].data(), b.out[k].data(), -2.0 + k, 1.0};
   for (auto _ : state) {
-    fn(col, b.N(), b.Rec().hand_cards.data());
+    Columns<avx2>().FinishShowdownFoldColumns(col, b.N(), b.Rec().hand_cards.data());
     benchmark::ClobberMemory();
   }
 }
@@ -181,7 +188,7 @@ void BM_FoldColumns(benchmark::State& state) {
 // A set of three: a showdown, a showdown-and-fold column and a pair's
 // showdown; argument 1: the pair's fold rides in the fourth column, 0: it
 // follows by its own fold half.
-template <ColumnsFn fn, FoldPairFn fold, bool avx2>
+template <bool avx2>
 void BM_SetOfThreeWithPair(benchmark::State& state) {
   if (!Runnable(state, avx2)) return;
   Board& b = TheBoard();
@@ -200,42 +207,25 @@ void BM_SetOfThreeWithPair(benchmark::State& state) {
       col[3].fold_only = true;
       col[3].walk_small = true;
     }
-    fn(col, b.N(), g, b.Groups(), c);
+    Columns<avx2>().ComputeShowdownColumns(col, b.N(), g, b.Groups(), c);
     if (!rides)
-      fold(b.out[2].data(), b.fold[2].data(), b.sparse[3].data(), b.N(), c, -2.0, col[2].total);
+      Columns<avx2>().FinishShowdownFoldPair(b.out[2].data(), b.fold[2].data(), b.sparse[3].data(),
+                                             b.N(), c, -2.0, col[2].total);
     benchmark::ClobberMemory();
   }
 }
 
-BENCHMARK(BM_SetOfThreeWithPair<isa_avx2::ComputeShowdownColumns,
-                                isa_avx2::FinishShowdownFoldPair, true>)
-    ->Name("SetOfThreeWithPair/avx2")
-    ->Arg(0)
-    ->Arg(1);
-BENCHMARK(BM_FoldPairs<isa_avx2::FinishShowdownFoldPair, true>)
-    ->Name("FoldPairs/avx2")
-    ->ArgsProduct({{1, 2, 3, 4}, {0, 1, 2}});
-BENCHMARK(BM_FoldColumns<isa_avx2::FinishShowdownFoldColumns, true>)
-    ->Name("FoldColumns/avx2")
-    ->ArgsProduct({{1, 2, 3, 4}, {0, 1, 2}});
+BENCHMARK(BM_SetOfThreeWithPair<true>)->Name("SetOfThreeWithPair/avx2")->Arg(0)->Arg(1);
+BENCHMARK(BM_FoldPairs<true>)->Name("FoldPairs/avx2")->ArgsProduct({{1, 2, 3, 4}, {0, 1, 2}});
+BENCHMARK(BM_FoldColumns<true>)->Name("FoldColumns/avx2")->ArgsProduct({{1, 2, 3, 4}, {0, 1, 2}});
 
 // Argument: the reaches, as Board::Reaches.
-BENCHMARK(BM_FourSingle<isa_avx2::ComputeShowdownValues, true>)
-    ->Name("FourSingle/avx2")
-    ->DenseRange(0, 2);
-BENCHMARK(BM_Columns<isa_avx2::ComputeShowdownColumns, true>)
-    ->Name("Columns/avx2")
-    ->DenseRange(0, 2);
-BENCHMARK(BM_FourSingle<isa_avx::ComputeShowdownValues, false>)
-    ->Name("FourSingle/avx")
-    ->DenseRange(0, 2);
-BENCHMARK(BM_Columns<isa_avx::ComputeShowdownColumns, false>)
-    ->Name("Columns/avx")
-    ->DenseRange(0, 2);
-BENCHMARK(BM_FourSingleMixed<isa_avx2::ComputeShowdownValues, isa_avx2::ComputeShowdownAndFold,
-                             true>)
-    ->Name("FourSingleMixed/avx2");
-BENCHMARK(BM_ColumnsMixed<isa_avx2::ComputeShowdownColumns, true>)->Name("ColumnsMixed/avx2");
+BENCHMARK(BM_FourSingle<true>)->Name("FourSingle/avx2")->DenseRange(0, 2);
+BENCHMARK(BM_Columns<true>)->Name("Columns/avx2")->DenseRange(0, 2);
+BENCHMARK(BM_FourSingle<false>)->Name("FourSingle/avx")->DenseRange(0, 2);
+BENCHMARK(BM_Columns<false>)->Name("Columns/avx")->DenseRange(0, 2);
+BENCHMARK(BM_FourSingleMixed<true>)->Name("FourSingleMixed/avx2");
+BENCHMARK(BM_ColumnsMixed<true>)->Name("ColumnsMixed/avx2");
 
 }  // namespace
 

@@ -53,54 +53,55 @@ Board& WidestBoard() {
   return board;
 }
 
-using FoldFn = decltype(&isa_avx::ComputeBlockedReach);
-using ShowdownFn = decltype(&isa_avx::ComputeShowdownValues);
-using CombinedFn = decltype(&isa_avx::ComputeShowdownAndFold);
+// The table of the build under test.
+template <bool avx2>
+const TerminalKernels& Terminal() {
+  return avx2 ? isa_avx2::kTerminalKernels : isa_avx::kTerminalKernels;
+}
 
-template <FoldFn fn, bool avx2, Board& (*board_of)()>
+template <bool avx2, Board& (*board_of)()>
 void BM_Fold(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
-    fn(b.out_a.data(), b.reach_a.data(), b.N(), b.Rec().hand_cards.data(), 1.5);
+    Terminal<avx2>().ComputeBlockedReach(b.out_a.data(), b.reach_a.data(), b.N(),
+                                         b.Rec().hand_cards.data(), 1.5);
     benchmark::ClobberMemory();
   }
 }
 
-template <ShowdownFn fn, bool avx2, Board& (*board_of)()>
+template <bool avx2, Board& (*board_of)()>
 void BM_Showdown(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
-    fn(b.out_a.data(), b.reach_a.data(), b.N(), b.Rec().strength_groups.data(), b.Groups(),
-       b.Rec().hand_cards.data(), 1.5);
+    Terminal<avx2>().ComputeShowdownValues(b.out_a.data(), b.reach_a.data(), b.N(),
+                                           b.Rec().strength_groups.data(), b.Groups(),
+                                           b.Rec().hand_cards.data(), 1.5);
     benchmark::ClobberMemory();
   }
 }
 
-template <CombinedFn fn, bool avx2, Board& (*board_of)()>
+template <bool avx2, Board& (*board_of)()>
 void BM_ShowdownAndFold(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   Board& b = board_of();
   for (auto _ : state) {
-    fn(b.out_a.data(), b.out_b.data(), b.reach_a.data(), b.N(), b.Rec().strength_groups.data(),
-       b.Groups(), b.Rec().hand_cards.data(), 1.5, -2.0);
+    Terminal<avx2>().ComputeShowdownAndFold(b.out_a.data(), b.out_b.data(), b.reach_a.data(), b.N(),
+                                            b.Rec().strength_groups.data(), b.Groups(),
+                                            b.Rec().hand_cards.data(), 1.5, -2.0);
     benchmark::ClobberMemory();
   }
 }
 
-BENCHMARK(BM_Fold<isa_avx2::ComputeBlockedReach, true, TypicalBoard>)->Name("Fold/avx2");
-BENCHMARK(BM_Fold<isa_avx::ComputeBlockedReach, false, TypicalBoard>)->Name("Fold/avx");
-BENCHMARK(BM_Showdown<isa_avx2::ComputeShowdownValues, true, TypicalBoard>)->Name("Showdown/avx2");
-BENCHMARK(BM_Showdown<isa_avx::ComputeShowdownValues, false, TypicalBoard>)->Name("Showdown/avx");
-BENCHMARK(BM_Showdown<isa_avx2::ComputeShowdownValues, true, WidestBoard>)
-    ->Name("Showdown136/avx2");
-BENCHMARK(BM_Showdown<isa_avx::ComputeShowdownValues, false, WidestBoard>)
-    ->Name("Showdown136/avx");
-BENCHMARK(BM_ShowdownAndFold<isa_avx2::ComputeShowdownAndFold, true, TypicalBoard>)
-    ->Name("ShowdownAndFold/avx2");
-BENCHMARK(BM_ShowdownAndFold<isa_avx::ComputeShowdownAndFold, false, TypicalBoard>)
-    ->Name("ShowdownAndFold/avx");
+BENCHMARK(BM_Fold<true, TypicalBoard>)->Name("Fold/avx2");
+BENCHMARK(BM_Fold<false, TypicalBoard>)->Name("Fold/avx");
+BENCHMARK(BM_Showdown<true, TypicalBoard>)->Name("Showdown/avx2");
+BENCHMARK(BM_Showdown<false, TypicalBoard>)->Name("Showdown/avx");
+BENCHMARK(BM_Showdown<true, WidestBoard>)->Name("Showdown136/avx2");
+BENCHMARK(BM_Showdown<false, WidestBoard>)->Name("Showdown136/avx");
+BENCHMARK(BM_ShowdownAndFold<true, TypicalBoard>)->Name("ShowdownAndFold/avx2");
+BENCHMARK(BM_ShowdownAndFold<false, TypicalBoard>)->Name("ShowdownAndFold/avx");
 
 }  // namespace
 

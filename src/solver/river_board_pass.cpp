@@ -196,6 +196,7 @@ void ValueShowdowns(BoardPass& pass) {
   const size_t count = pass.showdowns.size();
   std::vector<FoldPairColumn>& folds = pass.folds;
   folds.clear();
+  const ShowdownColumnsKernels& columns_kernels = Kernels<ShowdownColumnsKernels>();
   // Sets of three or four go by the four-column kernel; one or two left over
   // are cheaper by the single-node kernels.
   size_t first = 0;
@@ -217,7 +218,7 @@ void ValueShowdowns(BoardPass& pass) {
       c.fold_only = true;
       c.walk_small = true;
     }
-    ComputeShowdownColumns(columns, n, groups, group_count, cards);
+    columns_kernels.ComputeShowdownColumns(columns, n, groups, group_count, cards);
     for (size_t k = 0; k < taken; ++k) {
       const PendingShowdown& p = pass.showdowns[first + k];
       if (!p.fold_in) continue;
@@ -235,23 +236,25 @@ void ValueShowdowns(BoardPass& pass) {
     FoldPairColumn set[4];
     const size_t taken = folds.size() - fold < 4 ? folds.size() - fold : 4;
     for (size_t k = 0; k < taken; ++k) set[k] = folds[fold + k];
-    FinishShowdownFoldColumns(set, n, cards);
+    columns_kernels.FinishShowdownFoldColumns(set, n, cards);
   }
   for (; fold < folds.size(); ++fold) {
     const FoldPairColumn& f = folds[fold];
-    FinishShowdownFoldPair(f.showdown_out, f.out, f.in, n, cards, f.v, f.showdown_total);
+    columns_kernels.FinishShowdownFoldPair(f.showdown_out, f.out, f.in, n, cards, f.v,
+                                           f.showdown_total);
   }
+  const TerminalKernels& kernels = Kernels<TerminalKernels>();
   for (; first < count; ++first) {
     const PendingShowdown& p = pass.showdowns[first];
     const ShowdownColumn& c = p.column;
     if (p.fold_in)
-      ComputeShowdownAndFoldPair(c.out, p.fold_out, c.in, p.fold_in, n, groups, group_count,
-                                 cards, c.v, p.fold_v);
+      kernels.ComputeShowdownAndFoldPair(c.out, p.fold_out, c.in, p.fold_in, n, groups,
+                                         group_count, cards, c.v, p.fold_v);
     else if (c.fold_out)
-      ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
-                             c.fold_v);
+      kernels.ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
+                                     c.fold_v);
     else
-      ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
+      kernels.ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/isa_dispatch.h"
+
 // Showdown values of up to four end nodes of one river board at once: the same
 // traverser's hands, strength groups and cards, each column with its own
 // opponent reach and payoffs. The card sums are kept as s[card][column], so a
@@ -29,23 +31,8 @@ struct ShowdownColumn {
   double total = 0.0;
 };
 
-// Columns as ComputeShowdownValues(out, in, n, ..., v) when f is 1 and there is
-// no fold, and as ComputeShowdownAndFold(out, fold_out, in, n, ..., f, fold_v)
-// when v is 1. Other combinations are the same formulas with both factors.
-void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,
-                            int32_t group_count, const uint16_t* cards);
-
-// The fold half of ComputeShowdownAndFoldPair once its showdown ran as a
-// column with walk_small set (showdown_total its reported total): fold values
-// of in_b with payoff b into out_b, or, when both totals are at or under the
-// floor, zeros in out_a and out_b. Cards must be in range and n at most
-// kMaxBoardHands (else zeros).
-void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
-                            const uint16_t* cards, double b, double showdown_total);
-
-// The fold halves of up to four pairs at once: per present column the same
-// bits as FinishShowdownFoldPair(showdown_out, out, in, n, cards, v,
-// showdown_total), from one four-column collecting scan of the fold reaches.
+// The fold half of a pair (ComputeShowdownAndFoldPair) whose showdown ran as a
+// column with walk_small set, for FinishShowdownFoldColumns.
 struct FoldPairColumn {
   const double* in = nullptr;      // fold reach; null: an absent column, nothing written
   double* out = nullptr;           // n fold values
@@ -54,21 +41,28 @@ struct FoldPairColumn {
   double v = 0.0;                  // fold payoff
   double showdown_total = 0.0;     // the showdown column's reported total
 };
-void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uint16_t* cards);
+// The kernels are the members of ShowdownColumnsKernels, one table per build
+// (Kernels<ShowdownColumnsKernels>() is the one in use).
+struct ShowdownColumnsKernels {
+  // Columns as ComputeShowdownValues(out, in, n, ..., v) when f is 1 and there
+  // is no fold, and as ComputeShowdownAndFold(out, fold_out, in, n, ..., f,
+  // fold_v) when v is 1. Other combinations are the same formulas with both
+  // factors.
+  void (*ComputeShowdownColumns)(ShowdownColumn* columns, int32_t n, const int16_t* groups,
+                                 int32_t group_count, const uint16_t* cards);
 
-#define TDX_SHOWDOWN_COLUMNS_DECLARE                                                         \
-  void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,     \
-                              int32_t group_count, const uint16_t* cards);                   \
-  void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,   \
-                              const uint16_t* cards, double b, double showdown_total);       \
-  void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n,                     \
-                                 const uint16_t* cards);
+  // The fold half of ComputeShowdownAndFoldPair once its showdown ran as a
+  // column with walk_small set (showdown_total its reported total): fold values
+  // of in_b with payoff b into out_b, or, when both totals are at or under the
+  // floor, zeros in out_a and out_b. Cards must be in range and n at most
+  // kMaxBoardHands (else zeros).
+  void (*FinishShowdownFoldPair)(double* out_a, double* out_b, const double* in_b, int32_t n,
+                                 const uint16_t* cards, double b, double showdown_total);
 
-namespace isa_avx2 {
-TDX_SHOWDOWN_COLUMNS_DECLARE
-}  // namespace isa_avx2
-namespace isa_avx {
-TDX_SHOWDOWN_COLUMNS_DECLARE
-}  // namespace isa_avx
-
-#undef TDX_SHOWDOWN_COLUMNS_DECLARE
+  // The fold halves of up to four pairs at once: per present column the same
+  // bits as FinishShowdownFoldPair(showdown_out, out, in, n, cards, v,
+  // showdown_total), from one four-column collecting scan of the fold reaches.
+  void (*FinishShowdownFoldColumns)(const FoldPairColumn* folds, int32_t n,
+                                    const uint16_t* cards);
+};
+TDX_KERNEL_TABLES(ShowdownColumnsKernels)

@@ -464,8 +464,6 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
   }
 }
 
-}  // namespace
-
 void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, int32_t n,
                             const uint16_t* cards, double b, double showdown_total) {
   if (n <= 0) return;
@@ -539,10 +537,10 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
       if (c.fold_only)
         Zero(c.fold_out, n);  // as FinishShowdownFoldPair on such a list
       else if (c.fold_out)
-        ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count, cards, c.f,
-                               c.fold_v);
+        kTerminalKernels.ComputeShowdownAndFold(c.out, c.fold_out, c.in, n, groups, group_count,
+                                                cards, c.f, c.fold_v);
       else
-        ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
+        kTerminalKernels.ComputeShowdownValues(c.out, c.in, n, groups, group_count, cards, c.v);
     }
     return;
   }
@@ -550,5 +548,13 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
     return ColumnsOnCleanHands(columns, n, groups, group_count, cards);
   Columns(columns, n, groups, group_count, cards);
 }
+
+}  // namespace
+
+const ShowdownColumnsKernels kShowdownColumnsKernels = {
+    .ComputeShowdownColumns = ComputeShowdownColumns,
+    .FinishShowdownFoldPair = FinishShowdownFoldPair,
+    .FinishShowdownFoldColumns = FinishShowdownFoldColumns,
+};
 
 }  // namespace isa_*

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cards/card.h"
+#include "platform/isa_dispatch.h"
 #include "store/num_array.h"
 
 // End-node kernels: per hand of one board, the value of that hand against the
@@ -41,89 +42,60 @@ constexpr double kUniformBlockFactor = 990.0 / 1081.0;
 constexpr double kFoldTotalFloor = 2.2250738585072014e-308;      // DBL_MIN
 constexpr double kShowdownTotalFloor = 1.1754943508222875e-38;   // FLT_MIN
 
-// out[i] = v * (sum of in[j] over hands j sharing no card with i); zeros when
-// in is null or |v * total| <= DBL_MIN.
-void ComputeBlockedReach(double* out, const double* in, int32_t n, const uint16_t* cards,
-                         double v);
-// out[i] = v * (reach of weaker disjoint hands - reach of stronger disjoint
-// hands); equal strength counts zero. Zeros when in is null or |v * total| <=
-// FLT_MIN.
-void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16_t* groups,
-                           int32_t group_count, const uint16_t* cards, double v);
-// out_a = showdown values with payoff a, out_b = fold values with payoff b, both
-// from in; both zero when in is null or the raw total is <= FLT_MIN.
-void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int32_t n,
-                            const int16_t* groups, int32_t group_count, const uint16_t* cards,
-                            double a, double b);
-// out_a = showdown values of in_a with payoff a, out_b = fold values of in_b
-// with payoff b; both zero when both totals (after payoff) are <= FLT_MIN.
-void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a,
-                                const double* in_b, int32_t n, const int16_t* groups,
-                                int32_t group_count, const uint16_t* cards, double a, double b);
+// The kernels are the members of TerminalKernels, one table per build
+// (Kernels<TerminalKernels>() is the one in use).
+struct TerminalKernels {
+  // out[i] = v * (sum of in[j] over hands j sharing no card with i); zeros when
+  // in is null or |v * total| <= DBL_MIN.
+  void (*ComputeBlockedReach)(double* out, const double* in, int32_t n, const uint16_t* cards,
+                              double v);
+  // out[i] = v * (reach of weaker disjoint hands - reach of stronger disjoint
+  // hands); equal strength counts zero. Zeros when in is null or |v * total| <=
+  // FLT_MIN.
+  void (*ComputeShowdownValues)(double* out, const double* in, int32_t n, const int16_t* groups,
+                                int32_t group_count, const uint16_t* cards, double v);
+  // out_a = showdown values with payoff a, out_b = fold values with payoff b,
+  // both from in; both zero when in is null or the raw total is <= FLT_MIN.
+  void (*ComputeShowdownAndFold)(double* out_a, double* out_b, const double* in, int32_t n,
+                                 const int16_t* groups, int32_t group_count,
+                                 const uint16_t* cards, double a, double b);
+  // out_a = showdown values of in_a with payoff a, out_b = fold values of in_b
+  // with payoff b; both zero when both totals (after payoff) are <= FLT_MIN.
+  void (*ComputeShowdownAndFoldPair)(double* out_a, double* out_b, const double* in_a,
+                                     const double* in_b, int32_t n, const int16_t* groups,
+                                     int32_t group_count, const uint16_t* cards, double a,
+                                     double b);
 
-// Hand groups: m groups, in[g] the group's summed reach, weights 52 doubles per
-// group (the share of the group's hands holding each card), sizes the hands
-// per group. out[g] is the mean over the group's hands of the per-hand value
-// when each group's reach is spread evenly over its hands. No zero threshold.
-void ComputeGroupBlockedReach(double* out, const double* in, const double* weights, double v,
-                              const int16_t* sizes, int32_t m);
-// Earlier groups count as weaker, later ones as stronger, the group itself ties.
-void ComputeGroupShowdownValues(double* out, const double* in, const double* weights, double v,
-                                int32_t m);
+  // Hand groups: m groups, in[g] the group's summed reach, weights 52 doubles
+  // per group (the share of the group's hands holding each card), sizes the
+  // hands per group. out[g] is the mean over the group's hands of the per-hand
+  // value when each group's reach is spread evenly over its hands. No zero
+  // threshold.
+  void (*ComputeGroupBlockedReach)(double* out, const double* in, const double* weights,
+                                   double v, const int16_t* sizes, int32_t m);
+  // Earlier groups count as weaker, later ones as stronger, the group itself
+  // ties.
+  void (*ComputeGroupShowdownValues)(double* out, const double* in, const double* weights,
+                                     double v, int32_t m);
 
-// Without exact card removal: every opponent hand is taken as avoiding the
-// hand's cards with probability kUniformBlockFactor. Sums take every entry.
-void ComputeBlockedReachUniform(double* out, const double* in, int32_t n, double v);
-void ComputeShowdownValuesUniform(double* out, const double* in, int32_t n,
-                                  const int16_t* groups, int32_t group_count, double v);
-void ComputeGroupBlockedReachUniform(double* out, const double* in, double v,
-                                     const int16_t* sizes, int32_t m);
-void ComputeGroupShowdownValuesUniform(double* out, const double* in, double v, int32_t m);
+  // Without exact card removal: every opponent hand is taken as avoiding the
+  // hand's cards with probability kUniformBlockFactor. Sums take every entry.
+  void (*ComputeBlockedReachUniform)(double* out, const double* in, int32_t n, double v);
+  void (*ComputeShowdownValuesUniform)(double* out, const double* in, int32_t n,
+                                       const int16_t* groups, int32_t group_count, double v);
+  void (*ComputeGroupBlockedReachUniform)(double* out, const double* in, double v,
+                                          const int16_t* sizes, int32_t m);
+  void (*ComputeGroupShowdownValuesUniform)(double* out, const double* in, double v, int32_t m);
 
-// Reductions with no caller in the engine.
-// f * sum over i of b[i] * (card-removed total of a seen by hand i), taking
-// every entry of a; n = vec.count. vec is taken over and freed.
-double BlockedReachDot(const double* a, const double* b, NumArray&& vec, const uint16_t* cards,
-                       double f);
-// (sum of a[i] * b[i]) / (sum over i of b[i] * sum of c[j] over hands j whose
-// mask shares no card with i's), by direct pairwise tests; 0 when n is 0 or the
-// divisor is 0.
-double MatchupWeightedMean(const double* a, const double* b, const double* c,
-                           const std::vector<CardMask>& masks);
-
-// The two builds behind the entries above.
-#define TDX_TERMINAL_KERNELS_DECLARE                                                          \
-  void ComputeBlockedReach(double* out, const double* in, int32_t n, const uint16_t* cards,   \
-                           double v);                                                         \
-  void ComputeShowdownValues(double* out, const double* in, int32_t n, const int16_t* groups, \
-                             int32_t group_count, const uint16_t* cards, double v);           \
-  void ComputeShowdownAndFold(double* out_a, double* out_b, const double* in, int32_t n,      \
-                              const int16_t* groups, int32_t group_count,                     \
-                              const uint16_t* cards, double a, double b);                     \
-  void ComputeShowdownAndFoldPair(double* out_a, double* out_b, const double* in_a,           \
-                                  const double* in_b, int32_t n, const int16_t* groups,       \
-                                  int32_t group_count, const uint16_t* cards, double a,       \
-                                  double b);                                                  \
-  void ComputeGroupBlockedReach(double* out, const double* in, const double* weights,         \
-                                double v, const int16_t* sizes, int32_t m);                   \
-  void ComputeGroupShowdownValues(double* out, const double* in, const double* weights,       \
-                                  double v, int32_t m);                                       \
-  void ComputeBlockedReachUniform(double* out, const double* in, int32_t n, double v);        \
-  void ComputeShowdownValuesUniform(double* out, const double* in, int32_t n,                 \
-                                    const int16_t* groups, int32_t group_count, double v);    \
-  void ComputeGroupBlockedReachUniform(double* out, const double* in, double v,               \
-                                       const int16_t* sizes, int32_t m);                      \
-  void ComputeGroupShowdownValuesUniform(double* out, const double* in, double v, int32_t m); \
-  double BlockedReachDot(const double* a, const double* b, NumArray&& vec,                    \
-                         const uint16_t* cards, double f);                                    \
-  double MatchupWeightedMean(const double* a, const double* b, const double* c,               \
-                             const std::vector<CardMask>& masks);
-
-namespace isa_avx2 {
-TDX_TERMINAL_KERNELS_DECLARE
-}  // namespace isa_avx2
-namespace isa_avx {
-TDX_TERMINAL_KERNELS_DECLARE
-}  // namespace isa_avx
-
-#undef TDX_TERMINAL_KERNELS_DECLARE
+  // Reductions with no caller in the engine.
+  // f * sum over i of b[i] * (card-removed total of a seen by hand i), taking
+  // every entry of a; n = vec.count. vec is taken over and freed.
+  double (*BlockedReachDot)(const double* a, const double* b, NumArray&& vec,
+                            const uint16_t* cards, double f);
+  // (sum of a[i] * b[i]) / (sum over i of b[i] * sum of c[j] over hands j whose
+  // mask shares no card with i's), by direct pairwise tests; 0 when n is 0 or
+  // the divisor is 0.
+  double (*MatchupWeightedMean)(const double* a, const double* b, const double* c,
+                                const std::vector<CardMask>& masks);
+};
+TDX_KERNEL_TABLES(TerminalKernels)

@@ -289,8 +289,6 @@ inline double DotRow(const double* w, const __m256d* c) {
   return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
 }
 
-}  // namespace
-
 void ComputeBlockedReach(double* out, const double* in, int32_t n, const uint16_t* cards,
                          double v) {
   if (n <= 0) return;
@@ -558,8 +556,6 @@ double MatchupWeightedMean(const double* a, const double* b, const double* c,
   return numerator / divisor;
 }
 
-namespace {
-
 void BlockedReachOnCleanHands(double* out, const double* in, int32_t n, const uint16_t* cards,
                               double v) {
   assert(!"card number out of range");
@@ -600,5 +596,20 @@ void ShowdownAndFoldOnCleanHands(double* out_a, double* out_b, const double* in_
 }
 
 }  // namespace
+
+const TerminalKernels kTerminalKernels = {
+    .ComputeBlockedReach = ComputeBlockedReach,
+    .ComputeShowdownValues = ComputeShowdownValues,
+    .ComputeShowdownAndFold = ComputeShowdownAndFold,
+    .ComputeShowdownAndFoldPair = ComputeShowdownAndFoldPair,
+    .ComputeGroupBlockedReach = ComputeGroupBlockedReach,
+    .ComputeGroupShowdownValues = ComputeGroupShowdownValues,
+    .ComputeBlockedReachUniform = ComputeBlockedReachUniform,
+    .ComputeShowdownValuesUniform = ComputeShowdownValuesUniform,
+    .ComputeGroupBlockedReachUniform = ComputeGroupBlockedReachUniform,
+    .ComputeGroupShowdownValuesUniform = ComputeGroupShowdownValuesUniform,
+    .BlockedReachDot = BlockedReachDot,
+    .MatchupWeightedMean = MatchupWeightedMean,
+};
 
 }  // namespace isa_*

@@ -28,11 +28,12 @@ int32_t StrengthGroupCount(const RiverDealRecord& rec) {
 void RunPerHand(EndKind kind, const RiverDealRecord& rec, double* out, const double* in,
                 double v) {
   const int32_t n = rec.HandCount();
+  const TerminalKernels& kernels = Kernels<TerminalKernels>();
   if (kind == EndKind::kFold)
-    ComputeBlockedReach(out, in, n, rec.hand_cards.data(), v);
+    kernels.ComputeBlockedReach(out, in, n, rec.hand_cards.data(), v);
   else
-    ComputeShowdownValues(out, in, n, rec.strength_groups.data(), StrengthGroupCount(rec),
-                          rec.hand_cards.data(), v);
+    kernels.ComputeShowdownValues(out, in, n, rec.strength_groups.data(),
+                                  StrengthGroupCount(rec), rec.hand_cards.data(), v);
 }
 
 void EvaluateRiverEnd(EndKind kind, const RiverDealRecord& rec, NumArray& out,
@@ -40,6 +41,7 @@ void EvaluateRiverEnd(EndKind kind, const RiverDealRecord& rec, NumArray& out,
   const int32_t n = rec.HandCount();
   if (!in.HasData()) return MakeAbsent(out, n);
   assert(static_cast<int32_t>(rec.hand_cards.size()) == n);
+  const TerminalKernels& kernels = Kernels<TerminalKernels>();
 
   if (rec.hand_group_flag == 0) {
     if (in.count != n) {
@@ -50,10 +52,10 @@ void EvaluateRiverEnd(EndKind kind, const RiverDealRecord& rec, NumArray& out,
     if (!UniformVariants())
       RunPerHand(kind, rec, out.data, in.data, v);
     else if (kind == EndKind::kFold)
-      ComputeBlockedReachUniform(out.data, in.data, n, v);
+      kernels.ComputeBlockedReachUniform(out.data, in.data, n, v);
     else
-      ComputeShowdownValuesUniform(out.data, in.data, n, rec.strength_groups.data(),
-                                   StrengthGroupCount(rec), v);
+      kernels.ComputeShowdownValuesUniform(out.data, in.data, n, rec.strength_groups.data(),
+                                           StrengthGroupCount(rec), v);
     return;
   }
 
@@ -68,15 +70,15 @@ void EvaluateRiverEnd(EndKind kind, const RiverDealRecord& rec, NumArray& out,
     const bool uniform = UniformVariants();
     if (kind == EndKind::kFold) {
       if (uniform)
-        ComputeGroupBlockedReachUniform(out.data, in.data, v, rec.group_sizes.data(), m);
+        kernels.ComputeGroupBlockedReachUniform(out.data, in.data, v, rec.group_sizes.data(), m);
       else
-        ComputeGroupBlockedReach(out.data, in.data, rec.card_weights.data(), v,
-                                 rec.group_sizes.data(), m);
+        kernels.ComputeGroupBlockedReach(out.data, in.data, rec.card_weights.data(), v,
+                                         rec.group_sizes.data(), m);
     } else {
       if (uniform)
-        ComputeGroupShowdownValuesUniform(out.data, in.data, v, m);
+        kernels.ComputeGroupShowdownValuesUniform(out.data, in.data, v, m);
       else
-        ComputeGroupShowdownValues(out.data, in.data, rec.card_weights.data(), v, m);
+        kernels.ComputeGroupShowdownValues(out.data, in.data, rec.card_weights.data(), v, m);
     }
     return;
   }
@@ -117,7 +119,7 @@ void FoldOnBoard(NumArray& out, const NumArray& in, const std::vector<uint16_t>&
     return MakeAbsent(out, n);
   }
   out.Resize(n);
-  ComputeBlockedReach(out.data, in.data, n, hand_cards.data(), v);
+  Kernels<TerminalKernels>().ComputeBlockedReach(out.data, in.data, n, hand_cards.data(), v);
 }
 
 }  // namespace
@@ -175,8 +177,9 @@ void EvaluateRiverEndPair(const RiverDealRecord& rec, NumArray& out_a, NumArray&
   }
   out_a.Resize(n);
   out_b.Resize(n);
-  ComputeShowdownAndFold(out_a.data, out_b.data, reach.data, n, rec.strength_groups.data(),
-                         StrengthGroupCount(rec), rec.hand_cards.data(), value_a, value_b);
+  Kernels<TerminalKernels>().ComputeShowdownAndFold(
+      out_a.data, out_b.data, reach.data, n, rec.strength_groups.data(), StrengthGroupCount(rec),
+      rec.hand_cards.data(), value_a, value_b);
 }
 
 void EvaluateRiverEndPairWithReaches(const RiverDealRecord& rec, NumArray& out_a,
@@ -197,7 +200,7 @@ void EvaluateRiverEndPairWithReaches(const RiverDealRecord& rec, NumArray& out_a
   }
   out_a.Resize(n);
   out_b.Resize(n);
-  ComputeShowdownAndFoldPair(out_a.data, out_b.data, reach_a.data, reach_b.data, n,
-                             rec.strength_groups.data(), StrengthGroupCount(rec),
-                             rec.hand_cards.data(), value_a, value_b);
+  Kernels<TerminalKernels>().ComputeShowdownAndFoldPair(
+      out_a.data, out_b.data, reach_a.data, reach_b.data, n, rec.strength_groups.data(),
+      StrengthGroupCount(rec), rec.hand_cards.data(), value_a, value_b);
 }

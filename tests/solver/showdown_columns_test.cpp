@@ -20,20 +20,17 @@
 
 namespace {
 
+// A build's four-column kernels and the single-node kernels they must match.
 struct Build {
   const char* name;
-  decltype(&isa_avx::ComputeShowdownColumns) columns;
-  decltype(&isa_avx::ComputeShowdownValues) showdown;
-  decltype(&isa_avx::ComputeShowdownAndFold) combined;
-  decltype(&isa_avx::ComputeShowdownAndFoldPair) pair;
+  const ShowdownColumnsKernels& columns;
+  const TerminalKernels& single;
 };
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", isa_avx::ComputeShowdownColumns,
-                                isa_avx::ComputeShowdownValues, isa_avx::ComputeShowdownAndFold,
-                                isa_avx::ComputeShowdownAndFoldPair}};
+  std::vector<Build> builds = {
+      {"avx", isa_avx::kShowdownColumnsKernels, isa_avx::kTerminalKernels}};
   if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::ComputeShowdownColumns, isa_avx2::ComputeShowdownValues,
-                      isa_avx2::ComputeShowdownAndFold, isa_avx2::ComputeShowdownAndFoldPair});
+    builds.push_back({"avx2", isa_avx2::kShowdownColumnsKernels, isa_avx2::kTerminalKernels});
   return builds;
 }
 
@@ -131,16 +128,16 @@ void CheckRandomColumns(const Build& build, std::mt19937& rng, const Board& b, b
       col[k].fold_out = fold[k].data();
       col[k].fold_v = q;
       if (!absent)
-        build.combined(want[k].data(), want_fold[k].data(), reach[k].data(), n, b.groups.data(),
-                       gc, b.cards.data(), p, q);
+        build.single.ComputeShowdownAndFold(want[k].data(), want_fold[k].data(), reach[k].data(), n,
+                                            b.groups.data(), gc, b.cards.data(), p, q);
     } else {
       col[k].v = p;
       if (!absent)
-        build.showdown(want[k].data(), reach[k].data(), n, b.groups.data(), gc, b.cards.data(),
-                       p);
+        build.single.ComputeShowdownValues(want[k].data(), reach[k].data(), n, b.groups.data(), gc,
+                                           b.cards.data(), p);
     }
   }
-  build.columns(col, n, b.groups.data(), gc, b.cards.data());
+  build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
   for (int k = 0; k < 4; ++k) {
     SCOPED_TRACE("column " + std::to_string(k));
     EXPECT_TRUE(SameBits(out[k], want[k]));
@@ -186,18 +183,18 @@ TEST(ShowdownColumns, WalkSmallMatchesThePairKernel) {
     const std::vector<double> tiny = RandomReach(rng, n, Reach::kTiny);
     const std::vector<double> dense = RandomReach(rng, n, Reach::kDense);
     std::vector<double> want_a(n), want_b(n), got(n, kUnwritten);
-    build.pair(want_a.data(), want_b.data(), tiny.data(), dense.data(), n, b.groups.data(), gc,
-               b.cards.data(), -1.5, 2.0);
+    build.single.ComputeShowdownAndFoldPair(want_a.data(), want_b.data(), tiny.data(), dense.data(),
+                                            n, b.groups.data(), gc, b.cards.data(), -1.5, 2.0);
     ShowdownColumn col[4];
     col[2] = {tiny.data(), got.data(), -1.5, 1.0, nullptr, 0.0, true};
-    build.columns(col, n, b.groups.data(), gc, b.cards.data());
+    build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
     EXPECT_TRUE(SameBits(got, want_a));
     EXPECT_LE(std::fabs(col[2].total), kShowdownTotalFloor);
     EXPECT_NE(col[2].total, 0.0);
     EXPECT_EQ(col[0].total, 0.0);
     // Without walk_small the same column is zeroed.
     col[2].walk_small = false;
-    build.columns(col, n, b.groups.data(), gc, b.cards.data());
+    build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
     EXPECT_TRUE(SameBits(got, std::vector<double>(n, 0.0)));
   }
 }
@@ -236,19 +233,9 @@ namespace {
 // plus its fold half, four pairs at a time, on every kind of reach for either
 // side.
 TEST(ShowdownColumns, PairsAsColumnsAndFoldHalvesMatchThePairKernel) {
-  struct Halves {
-    decltype(&isa_avx::ComputeShowdownColumns) columns;
-    decltype(&isa_avx::FinishShowdownFoldPair) fold;
-    decltype(&isa_avx::ComputeShowdownAndFoldPair) pair;
-  };
-  std::vector<Halves> builds = {{isa_avx::ComputeShowdownColumns, isa_avx::FinishShowdownFoldPair,
-                                 isa_avx::ComputeShowdownAndFoldPair}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({isa_avx2::ComputeShowdownColumns, isa_avx2::FinishShowdownFoldPair,
-                      isa_avx2::ComputeShowdownAndFoldPair});
   // Payoffs of a real tree: products with them round.
   const double payoffs[] = {350.0, -13.7, 269.0, -0.3, 1.0, 0.0};
-  for (const Halves& build : builds) {
+  for (const Build& build : Builds()) {
     std::mt19937 rng(21);
     for (int round = 0; round < 200; ++round) {
       const int32_t n = 1 + static_cast<int32_t>(rng() % 500);
@@ -266,16 +253,17 @@ TEST(ShowdownColumns, PairsAsColumnsAndFoldHalvesMatchThePairKernel) {
         got_b[k].assign(n, kUnwritten);
         if (round % 3 == 0 && k == 1) continue;  // an absent pair
         const double a = payoffs[rng() % 6], fold_b = payoffs[rng() % 6];
-        build.pair(want_a[k].data(), want_b[k].data(), in_a[k].data(), in_b[k].data(), n,
-                   b.groups.data(), gc, b.cards.data(), a, fold_b);
+        build.single.ComputeShowdownAndFoldPair(want_a[k].data(), want_b[k].data(), in_a[k].data(),
+                                                in_b[k].data(), n, b.groups.data(), gc,
+                                                b.cards.data(), a, fold_b);
         col[k] = {in_a[k].data(), got_a[k].data(), a, 1.0, nullptr, 0.0, true};
         fold_v[k] = fold_b;
       }
-      build.columns(col, n, b.groups.data(), gc, b.cards.data());
+      build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
       for (int k = 0; k < 4; ++k)
         if (col[k].in)
-          build.fold(got_a[k].data(), got_b[k].data(), in_b[k].data(), n, b.cards.data(),
-                     fold_v[k], col[k].total);
+          build.columns.FinishShowdownFoldPair(got_a[k].data(), got_b[k].data(), in_b[k].data(), n,
+                                               b.cards.data(), fold_v[k], col[k].total);
       SCOPED_TRACE("round " + std::to_string(round));
       for (int k = 0; k < 4; ++k) {
         EXPECT_TRUE(SameBits(got_a[k], want_a[k])) << k;
@@ -289,19 +277,6 @@ TEST(ShowdownColumns, PairsAsColumnsAndFoldHalvesMatchThePairKernel) {
 
 namespace {
 
-struct FoldBuild {
-  const char* name;
-  decltype(&isa_avx::FinishShowdownFoldColumns) columns;
-  decltype(&isa_avx::FinishShowdownFoldPair) single;
-};
-std::vector<FoldBuild> FoldBuilds() {
-  std::vector<FoldBuild> builds = {
-      {"avx", isa_avx::FinishShowdownFoldColumns, isa_avx::FinishShowdownFoldPair}};
-  if (CpuHasAvx2Fma())
-    builds.push_back(
-        {"avx2", isa_avx2::FinishShowdownFoldColumns, isa_avx2::FinishShowdownFoldPair});
-  return builds;
-}
 
 // Reaches beyond RandomReach's: every entry -0.0, and one hand whose reach
 // puts the fold's total exactly at the floor or one step above it.
@@ -316,7 +291,7 @@ std::vector<double> FoldReach(std::mt19937& rng, int32_t n, int kind) {
 // Up to four pair folds at once against one FinishShowdownFoldPair each: the
 // showdown outputs hold earlier values (zeroed with the fold or kept), absent
 // columns are never written.
-void CheckFoldColumns(const FoldBuild& build, std::mt19937& rng, const Board& b, int present) {
+void CheckFoldColumns(const Build& build, std::mt19937& rng, const Board& b, int present) {
   const int32_t n = static_cast<int32_t>(b.cards.size());
   std::uniform_real_distribution<double> u(-2.0, 2.0);
   const double payoffs[] = {350.0, -13.7, 269.0, -0.3, 1.0, 0.0, 1e-30};
@@ -337,9 +312,10 @@ void CheckFoldColumns(const FoldBuild& build, std::mt19937& rng, const Board& b,
     const double v = kind >= 8 ? 1.0 : payoffs[rng() % 7];
     const double total = showdown_totals[rng() % 7];
     col[k] = {in[k].data(), got_b[k].data(), got_a[k].data(), v, total};
-    build.single(want_a[k].data(), want_b[k].data(), in[k].data(), n, b.cards.data(), v, total);
+    build.columns.FinishShowdownFoldPair(want_a[k].data(), want_b[k].data(), in[k].data(), n,
+                                         b.cards.data(), v, total);
   }
-  build.columns(col, n, b.cards.data());
+  build.columns.FinishShowdownFoldColumns(col, n, b.cards.data());
   for (int k = 0; k < 4; ++k) {
     SCOPED_TRACE("column " + std::to_string(k));
     if (present >> k & 1) {
@@ -353,7 +329,7 @@ void CheckFoldColumns(const FoldBuild& build, std::mt19937& rng, const Board& b,
 }
 
 TEST(ShowdownColumns, FoldColumnsMatchOneFoldHalfEach) {
-  for (const FoldBuild& build : FoldBuilds()) {
+  for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
     std::mt19937 rng(31);
     for (int round = 0; round < 400; ++round) {
@@ -373,7 +349,7 @@ TEST(ShowdownColumns, FoldColumnsOnFaultyCardsOrLongListsZeroAsTheFoldHalf) {
 #ifndef NDEBUG
   GTEST_SKIP() << "faulty cards assert in debug builds";
 #endif
-  for (const FoldBuild& build : FoldBuilds()) {
+  for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
     std::mt19937 rng(37);
     for (int round = 0; round < 10; ++round) {
@@ -389,19 +365,8 @@ TEST(ShowdownColumns, FoldColumnsOnFaultyCardsOrLongListsZeroAsTheFoldHalf) {
 // showdown column and others, with the caller's zero test on both totals:
 // the pair kernel's values, and the other columns' as before.
 TEST(ShowdownColumns, RidingFoldColumnsMatchThePairKernel) {
-  struct RideBuild {
-    decltype(&isa_avx::ComputeShowdownColumns) columns;
-    decltype(&isa_avx::ComputeShowdownAndFoldPair) pair;
-    decltype(&isa_avx::ComputeShowdownAndFold) combined;
-  };
-  std::vector<RideBuild> builds = {{isa_avx::ComputeShowdownColumns,
-                                    isa_avx::ComputeShowdownAndFoldPair,
-                                    isa_avx::ComputeShowdownAndFold}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({isa_avx2::ComputeShowdownColumns, isa_avx2::ComputeShowdownAndFoldPair,
-                      isa_avx2::ComputeShowdownAndFold});
   const double payoffs[] = {350.0, -13.7, 269.0, -0.3, 1.0, 0.0};
-  for (const RideBuild& build : builds) {
+  for (const Build& build : Builds()) {
     std::mt19937 rng(41);
     for (int round = 0; round < 300; ++round) {
       const int32_t n = round < 12 ? round : 1 + static_cast<int32_t>(rng() % 500);
@@ -422,10 +387,11 @@ TEST(ShowdownColumns, RidingFoldColumnsMatchThePairKernel) {
       const double a = payoffs[rng() % 6], fold_b = payoffs[rng() % 6];
       const double f = payoffs[rng() % 6], fold_c = payoffs[rng() % 6];
       std::vector<double> want_a(n), want_b(n), want_c(n), want_cf(n);
-      build.pair(want_a.data(), want_b.data(), in_a.data(), in_b.data(), n, b.groups.data(), gc,
-                 b.cards.data(), a, fold_b);
-      build.combined(want_c.data(), want_cf.data(), in_c.data(), n, b.groups.data(), gc,
-                     b.cards.data(), f, fold_c);
+      build.single.ComputeShowdownAndFoldPair(want_a.data(), want_b.data(), in_a.data(),
+                                              in_b.data(), n, b.groups.data(), gc, b.cards.data(),
+                                              a, fold_b);
+      build.single.ComputeShowdownAndFold(want_c.data(), want_cf.data(), in_c.data(), n,
+                                          b.groups.data(), gc, b.cards.data(), f, fold_c);
       std::vector<double> got_a(n, kUnwritten), got_b(n, kUnwritten), got_c(n, kUnwritten),
           got_cf(n, kUnwritten), got_d(n, kUnwritten);
       ShowdownColumn col[4];
@@ -441,7 +407,7 @@ TEST(ShowdownColumns, RidingFoldColumnsMatchThePairKernel) {
       col[lane[2]] = {in_c.data(), got_c.data(), 1.0, f, got_cf.data(), fold_c, false};
       const bool fourth = round % 3 != 0;
       if (fourth) col[lane[3]] = {in_c.data(), got_d.data(), -0.75};
-      build.columns(col, n, b.groups.data(), gc, b.cards.data());
+      build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
       if (std::fabs(col[lane[0]].total) <= kShowdownTotalFloor &&
           std::fabs(ride.total) <= kShowdownTotalFloor) {
         std::fill(got_a.begin(), got_a.end(), 0.0);

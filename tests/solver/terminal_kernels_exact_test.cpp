@@ -13,6 +13,7 @@
 
 #include "platform/cpu_features.h"
 #include "solver/terminal_kernels.h"
+#include "support/kernel_builds.h"
 
 namespace {
 
@@ -182,22 +183,9 @@ struct Reference {
   }
 };
 
-struct Build {
-  const char* name;
-  bool fused;
-  decltype(&isa_avx::ComputeBlockedReach) fold;
-  decltype(&isa_avx::ComputeShowdownValues) showdown;
-  decltype(&isa_avx::ComputeShowdownAndFold) combined;
-  decltype(&isa_avx::ComputeShowdownAndFoldPair) pair;
-};
+using Build = BuildUnderTest<TerminalKernels>;
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", false, isa_avx::ComputeBlockedReach,
-                                isa_avx::ComputeShowdownValues, isa_avx::ComputeShowdownAndFold,
-                                isa_avx::ComputeShowdownAndFoldPair}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", true, isa_avx2::ComputeBlockedReach, isa_avx2::ComputeShowdownValues,
-                      isa_avx2::ComputeShowdownAndFold, isa_avx2::ComputeShowdownAndFoldPair});
-  return builds;
+  return BuildsUnderTest(isa_avx::kTerminalKernels, isa_avx2::kTerminalKernels);
 }
 
 // Reach with the share `density` of entries above zero; the others zero, -0.0
@@ -241,38 +229,39 @@ TEST(TerminalKernelsExact, BuildsMatchTheScalarWalkBitForBit) {
         for (const Build& build : builds) {
           SCOPED_TRACE(std::string(build.name) + " n " + std::to_string(n) + " density " +
                        std::to_string(density) + (covering ? "" : " loose groups"));
-          const Reference ref{build.fused};
+          const Reference ref{build.avx2};
           const size_t un = static_cast<size_t>(n);
           std::vector<double> got_a(un, 9.0), got_b(un, 9.0), want_a(un), want_b(un);
 
-          build.fold(got_a.data(), ra.data(), n, h.cards.data(), b);
+          build.ComputeBlockedReach(got_a.data(), ra.data(), n, h.cards.data(), b);
           ref.Fold(want_a.data(), ra, h, b);
           ExpectSameBits(got_a, want_a, "fold");
 
-          build.showdown(got_a.data(), ra.data(), n, h.groups.data(), gc, h.cards.data(), a);
+          build.ComputeShowdownValues(got_a.data(), ra.data(), n, h.groups.data(), gc,
+                                      h.cards.data(), a);
           ref.Showdown(want_a.data(), ra, h, a);
           ExpectSameBits(got_a, want_a, "showdown");
 
-          build.combined(got_a.data(), got_b.data(), ra.data(), n, h.groups.data(), gc,
-                         h.cards.data(), a, b);
+          build.ComputeShowdownAndFold(got_a.data(), got_b.data(), ra.data(), n, h.groups.data(),
+                                       gc, h.cards.data(), a, b);
           ref.ShowdownAndFold(want_a.data(), want_b.data(), ra, h, a, b);
           ExpectSameBits(got_a, want_a, "combined showdown");
           ExpectSameBits(got_b, want_b, "combined fold");
 
-          build.pair(got_a.data(), got_b.data(), ra.data(), rb.data(), n, h.groups.data(), gc,
-                     h.cards.data(), a, b);
+          build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), ra.data(), rb.data(), n,
+                                           h.groups.data(), gc, h.cards.data(), a, b);
           ref.Pair(want_a.data(), want_b.data(), &ra, &rb, h, a, b);
           ExpectSameBits(got_a, want_a, "pair showdown");
           ExpectSameBits(got_b, want_b, "pair fold");
 
-          build.pair(got_a.data(), got_b.data(), nullptr, rb.data(), n, h.groups.data(), gc,
-                     h.cards.data(), a, b);
+          build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), nullptr, rb.data(), n,
+                                           h.groups.data(), gc, h.cards.data(), a, b);
           ref.Pair(want_a.data(), want_b.data(), nullptr, &rb, h, a, b);
           ExpectSameBits(got_a, want_a, "pair without showdown reach");
           ExpectSameBits(got_b, want_b, "pair fold alone");
 
-          build.pair(got_a.data(), got_b.data(), ra.data(), nullptr, n, h.groups.data(), gc,
-                     h.cards.data(), a, b);
+          build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), ra.data(), nullptr, n,
+                                           h.groups.data(), gc, h.cards.data(), a, b);
           ref.Pair(want_a.data(), want_b.data(), &ra, nullptr, h, a, b);
           ExpectSameBits(got_a, want_a, "pair showdown alone");
           ExpectSameBits(got_b, want_b, "pair without fold reach");
@@ -290,10 +279,11 @@ TEST(TerminalKernelsExact, ZeroPayoffKeepsTheSignsOfZero) {
   const std::vector<double> ra = Reach(rng, 37, 0.6), rb = Reach(rng, 37, 0.6);
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
-    const Reference ref{build.fused};
+    const Reference ref{build.avx2};
     std::vector<double> got_a(37, 9.0), got_b(37, 9.0), want_a(37), want_b(37);
-    build.pair(got_a.data(), got_b.data(), ra.data(), rb.data(), 37, h.groups.data(),
-               static_cast<int32_t>(h.groups.size()), h.cards.data(), 0.0, 2.0);
+    build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), ra.data(), rb.data(), 37,
+                                     h.groups.data(), static_cast<int32_t>(h.groups.size()),
+                                     h.cards.data(), 0.0, 2.0);
     ref.Pair(want_a.data(), want_b.data(), &ra, &rb, h, 0.0, 2.0);
     ExpectSameBits(got_a, want_a, "pair showdown");
     ExpectSameBits(got_b, want_b, "pair fold");
@@ -322,21 +312,22 @@ TEST(TerminalKernelsExact, FaultyCardsAnywhereAreSkipped) {
                      std::to_string(bad));
         const size_t un = static_cast<size_t>(n);
         std::vector<double> got_a(un), got_b(un), want_a(un), want_b(un);
-        build.pair(want_a.data(), want_b.data(), clean_a.data(), clean_b.data(), n,
-                   h.groups.data(), gc, h.cards.data(), 1.5, -2.0);
+        build.ComputeShowdownAndFoldPair(want_a.data(), want_b.data(), clean_a.data(),
+                                         clean_b.data(), n, h.groups.data(), gc, h.cards.data(),
+                                         1.5, -2.0);
         want_a[static_cast<size_t>(bad)] = want_b[static_cast<size_t>(bad)] = 0.0;
-        build.pair(got_a.data(), got_b.data(), ra.data(), rb.data(), n, faulty.groups.data(), gc,
-                   faulty.cards.data(), 1.5, -2.0);
+        build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), ra.data(), rb.data(), n,
+                                         faulty.groups.data(), gc, faulty.cards.data(), 1.5, -2.0);
         ExpectSameBits(got_a, want_a, "pair showdown");
         ExpectSameBits(got_b, want_b, "pair fold");
-        build.pair(got_a.data(), got_b.data(), nullptr, rb.data(), n, faulty.groups.data(), gc,
-                   faulty.cards.data(), 1.5, -2.0);
-        build.pair(want_a.data(), want_b.data(), nullptr, clean_b.data(), n, h.groups.data(), gc,
-                   h.cards.data(), 1.5, -2.0);
+        build.ComputeShowdownAndFoldPair(got_a.data(), got_b.data(), nullptr, rb.data(), n,
+                                         faulty.groups.data(), gc, faulty.cards.data(), 1.5, -2.0);
+        build.ComputeShowdownAndFoldPair(want_a.data(), want_b.data(), nullptr, clean_b.data(), n,
+                                         h.groups.data(), gc, h.cards.data(), 1.5, -2.0);
         want_b[static_cast<size_t>(bad)] = 0.0;
         ExpectSameBits(got_b, want_b, "pair fold alone");
-        build.fold(got_a.data(), ra.data(), n, faulty.cards.data(), 1.5);
-        build.fold(want_a.data(), clean_a.data(), n, h.cards.data(), 1.5);
+        build.ComputeBlockedReach(got_a.data(), ra.data(), n, faulty.cards.data(), 1.5);
+        build.ComputeBlockedReach(want_a.data(), clean_a.data(), n, h.cards.data(), 1.5);
         want_a[static_cast<size_t>(bad)] = 0.0;
         ExpectSameBits(got_a, want_a, "fold");
       }

@@ -16,6 +16,7 @@
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
 #include "solver/terminal_nodes.h"
+#include "support/kernel_builds.h"
 #include "support/num_arrays.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -103,27 +104,10 @@ std::vector<double> RandomReach(std::mt19937& rng, size_t n) {
   return r;
 }
 
-// The two builds, called directly.
-struct Build {
-  const char* name;
-  decltype(&isa_avx::ComputeBlockedReach) fold;
-  decltype(&isa_avx::ComputeShowdownValues) showdown;
-  decltype(&isa_avx::ComputeShowdownAndFold) combined;
-  decltype(&isa_avx::ComputeShowdownAndFoldPair) pair;
-  decltype(&isa_avx::ComputeGroupBlockedReach) group_fold;
-  decltype(&isa_avx::ComputeGroupShowdownValues) group_showdown;
-};
+// The two builds, by their tables.
+using Build = BuildUnderTest<TerminalKernels>;
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", isa_avx::ComputeBlockedReach,
-                                isa_avx::ComputeShowdownValues, isa_avx::ComputeShowdownAndFold,
-                                isa_avx::ComputeShowdownAndFoldPair,
-                                isa_avx::ComputeGroupBlockedReach,
-                                isa_avx::ComputeGroupShowdownValues}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::ComputeBlockedReach, isa_avx2::ComputeShowdownValues,
-                      isa_avx2::ComputeShowdownAndFold, isa_avx2::ComputeShowdownAndFoldPair,
-                      isa_avx2::ComputeGroupBlockedReach, isa_avx2::ComputeGroupShowdownValues});
-  return builds;
+  return BuildsUnderTest(isa_avx::kTerminalKernels, isa_avx2::kTerminalKernels);
 }
 
 int32_t GroupCount(const RiverDealRecord& rec) {
@@ -184,10 +168,10 @@ TEST(TerminalKernels, ExactValuesMatchBruteForce) {
     for (const Build& build : Builds()) {
       SCOPED_TRACE(build.name);
       std::vector<double> got(static_cast<size_t>(n));
-      build.fold(got.data(), r.data(), n, rec.hand_cards.data(), v);
+      build.ComputeBlockedReach(got.data(), r.data(), n, rec.hand_cards.data(), v);
       ExpectClose(got.data(), fold, scale, "fold");
-      build.showdown(got.data(), r.data(), n, rec.strength_groups.data(), GroupCount(rec),
-                     rec.hand_cards.data(), v);
+      build.ComputeShowdownValues(got.data(), r.data(), n, rec.strength_groups.data(),
+                                  GroupCount(rec), rec.hand_cards.data(), v);
       ExpectClose(got.data(), showdown, scale, "showdown");
     }
   }
@@ -224,16 +208,16 @@ TEST(TerminalKernels, SparseAndDenseReachMatchBruteForce) {
       for (const Build& build : Builds()) {
         SCOPED_TRACE(build.name);
         std::vector<double> out_a(n, 9.0), out_b(n, 9.0);
-        build.fold(out_b.data(), ra.data(), n, cards, b);
+        build.ComputeBlockedReach(out_b.data(), ra.data(), n, cards, b);
         ExpectClose(out_b.data(), fold_a, Scale(ra, b), "fold");
-        build.showdown(out_a.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
+        build.ComputeShowdownValues(out_a.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
         ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "showdown");
-        build.combined(out_a.data(), out_b.data(), ra.data(), n, groups, GroupCount(rec), cards, a,
-                       b);
+        build.ComputeShowdownAndFold(out_a.data(), out_b.data(), ra.data(), n, groups,
+                                     GroupCount(rec), cards, a, b);
         ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "combined showdown");
         ExpectClose(out_b.data(), fold_a, Scale(ra, b), "combined fold");
-        build.pair(out_a.data(), out_b.data(), ra.data(), rb.data(), n, groups, GroupCount(rec),
-                   cards, a, b);
+        build.ComputeShowdownAndFoldPair(out_a.data(), out_b.data(), ra.data(), rb.data(), n,
+                                         groups, GroupCount(rec), cards, a, b);
         ExpectClose(out_a.data(), showdown_a, Scale(ra, a), "pair showdown");
         ExpectClose(out_b.data(), fold_b, Scale(rb, b), "pair fold");
       }
@@ -254,22 +238,23 @@ TEST(TerminalKernels, CombinedKernelsMatchTheirSeparateKernels) {
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
     std::vector<double> sd_a(n), fold_a(n), fold_b(n), out_a(n), out_b(n);
-    build.showdown(sd_a.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
-    build.fold(fold_a.data(), ra.data(), n, cards, b);
-    build.fold(fold_b.data(), rb.data(), n, cards, b);
+    build.ComputeShowdownValues(sd_a.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
+    build.ComputeBlockedReach(fold_a.data(), ra.data(), n, cards, b);
+    build.ComputeBlockedReach(fold_b.data(), rb.data(), n, cards, b);
 
-    build.combined(out_a.data(), out_b.data(), ra.data(), n, groups, GroupCount(rec), cards, a, b);
+    build.ComputeShowdownAndFold(out_a.data(), out_b.data(), ra.data(), n, groups, GroupCount(rec),
+                                 cards, a, b);
     ExpectClose(out_a.data(), sd_a, Scale(ra, a), "combined showdown");
     ExpectClose(out_b.data(), fold_a, Scale(ra, b), "combined fold");
 
-    build.pair(out_a.data(), out_b.data(), ra.data(), rb.data(), n, groups, GroupCount(rec), cards,
-               a, b);
+    build.ComputeShowdownAndFoldPair(out_a.data(), out_b.data(), ra.data(), rb.data(), n, groups,
+                                     GroupCount(rec), cards, a, b);
     ExpectClose(out_a.data(), sd_a, Scale(ra, a), "pair showdown");
     ExpectClose(out_b.data(), fold_b, Scale(rb, b), "pair fold");
 
     // One side without reach: that side is zero, the other unchanged.
-    build.pair(out_a.data(), out_b.data(), nullptr, rb.data(), n, groups, GroupCount(rec), cards,
-               a, b);
+    build.ComputeShowdownAndFoldPair(out_a.data(), out_b.data(), nullptr, rb.data(), n, groups,
+                                     GroupCount(rec), cards, a, b);
     EXPECT_TRUE(std::all_of(out_a.begin(), out_a.end(), [](double x) { return x == 0.0; }));
     ExpectClose(out_b.data(), fold_b, Scale(rb, b), "pair fold alone");
   }
@@ -284,7 +269,8 @@ TEST(TerminalKernels, CombinedKernelsMatchTheirSeparateKernels) {
   ASSERT_EQ(out_b.count, n);
   ExpectClose(out_a.data, [&] {
     std::vector<double> v(n);
-    ComputeShowdownValues(v.data(), ra.data(), n, groups, GroupCount(rec), cards, a);
+    Kernels<TerminalKernels>().ComputeShowdownValues(v.data(), ra.data(), n, groups,
+                                                     GroupCount(rec), cards, a);
     return v;
   }(), Scale(ra, a), "wrapper");
   EvaluateRiverEndPair(rec, out_a, out_b, absent_copy, a, b);
@@ -332,10 +318,11 @@ TEST(TerminalKernels, GroupedKernelsAreMeansOverSpreadReach) {
       for (const Build& build : Builds()) {
         std::vector<double> got(static_cast<size_t>(m));
         if (showdown)
-          build.group_showdown(got.data(), group_reach.data(), rec.card_weights.data(), 1.75, m);
+          build.ComputeGroupShowdownValues(got.data(), group_reach.data(), rec.card_weights.data(),
+                                           1.75, m);
         else
-          build.group_fold(got.data(), group_reach.data(), rec.card_weights.data(), 1.75,
-                           rec.group_sizes.data(), m);
+          build.ComputeGroupBlockedReach(got.data(), group_reach.data(), rec.card_weights.data(),
+                                         1.75, rec.group_sizes.data(), m);
         for (int32_t g = 0; g < m; ++g) ASSERT_NEAR(got[g], per_group[g], 1e-12 * scale);
       }
     }
@@ -374,9 +361,10 @@ TEST(TerminalKernels, UniformVariantsOnlyBelowIterationZero) {
   const std::vector<double> groups = {0.5, 0.0, 2.0, 1.5};
   const std::vector<int16_t> sizes = {1, 2, 3, 4};
   std::vector<double> got(4);
-  ComputeGroupBlockedReachUniform(got.data(), groups.data(), 2.0, sizes.data(), 4);
+  Kernels<TerminalKernels>().ComputeGroupBlockedReachUniform(got.data(), groups.data(), 2.0,
+                                                             sizes.data(), 4);
   for (double x : got) EXPECT_NEAR(x, 2.0 * kUniformBlockFactor * 4.0, 1e-12);
-  ComputeGroupShowdownValuesUniform(got.data(), groups.data(), 2.0, 4);
+  Kernels<TerminalKernels>().ComputeGroupShowdownValuesUniform(got.data(), groups.data(), 2.0, 4);
   const double want[4] = {-3.5, 0.5 - 3.5, 0.5 - 1.5, 2.5};
   for (int g = 0; g < 4; ++g) EXPECT_NEAR(got[g], 2.0 * kUniformBlockFactor * want[g], 1e-12);
 }
@@ -456,8 +444,8 @@ TEST(TerminalKernels, MostStrengthGroupsFitTheWorkingArea) {
   const auto reach = RandomReach(rng, kMaxBoardHands);
   for (const Build& build : Builds()) {
     std::vector<double> got(kMaxBoardHands);
-    build.showdown(got.data(), reach.data(), kMaxBoardHands, singles.data(), kMaxBoardHands,
-                   cards.data(), 1.0);
+    build.ComputeShowdownValues(got.data(), reach.data(), kMaxBoardHands, singles.data(),
+                                kMaxBoardHands, cards.data(), 1.0);
     for (int i = 0; i < kMaxBoardHands; i += 97) {
       double expect = 0.0;
       for (int j = 0; j < kMaxBoardHands; ++j)
@@ -600,43 +588,46 @@ TEST(TerminalKernels, FaultyCardsAndCountsAreHandledSafely) {
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
     std::vector<double> want_f(n), want_s(n), got_f(n), got_s(n);
-    build.fold(want_f.data(), without.data(), n, rec.hand_cards.data(), 1.0);
-    build.showdown(want_s.data(), without.data(), n, groups, GroupCount(rec),
-                   rec.hand_cards.data(), 1.0);
+    build.ComputeBlockedReach(want_f.data(), without.data(), n, rec.hand_cards.data(), 1.0);
+    build.ComputeShowdownValues(want_s.data(), without.data(), n, groups, GroupCount(rec),
+                                rec.hand_cards.data(), 1.0);
     want_f[40] = want_s[40] = 0.0;
-    EXPECT_DEBUG_DEATH(build.fold(got_f.data(), r.data(), n, cards.data(), 1.0), "");
-    EXPECT_DEBUG_DEATH(build.showdown(got_s.data(), r.data(), n, groups, GroupCount(rec),
-                                      cards.data(), 1.0),
+    EXPECT_DEBUG_DEATH(build.ComputeBlockedReach(got_f.data(), r.data(), n, cards.data(), 1.0), "");
+    EXPECT_DEBUG_DEATH(build.ComputeShowdownValues(got_s.data(), r.data(), n, groups,
+                                                   GroupCount(rec), cards.data(), 1.0),
                        "");
 #ifdef NDEBUG
     ExpectClose(got_f.data(), want_f, Scale(r, 1.0), "fold");
     ExpectClose(got_s.data(), want_s, Scale(r, 1.0), "showdown");
-    build.combined(got_s.data(), got_f.data(), r.data(), n, groups, GroupCount(rec), cards.data(),
-                   1.0, 1.0);
+    build.ComputeShowdownAndFold(got_s.data(), got_f.data(), r.data(), n, groups, GroupCount(rec),
+                                 cards.data(), 1.0, 1.0);
     ExpectClose(got_f.data(), want_f, Scale(r, 1.0), "combined fold");
     ExpectClose(got_s.data(), want_s, Scale(r, 1.0), "combined showdown");
 #endif
   }
+  const TerminalKernels& kernels = Kernels<TerminalKernels>();
   // A faulty list longer than any board: zeros, never past the copy's area.
   std::vector<double> big(kMaxBoardHands + 1, 1.0), out(kMaxBoardHands + 1, 7.0);
   std::vector<uint16_t> big_cards(kMaxBoardHands + 1, static_cast<uint16_t>(0 | 1 << 8));
   big_cards.back() = static_cast<uint16_t>(60 | 1 << 8);
   const std::vector<int16_t> big_group = {kMaxBoardHands + 1};
-  EXPECT_DEBUG_DEATH(ComputeShowdownValues(out.data(), big.data(), kMaxBoardHands + 1,
-                                           big_group.data(), 1, big_cards.data(), 1.0),
+  EXPECT_DEBUG_DEATH(kernels.ComputeShowdownValues(out.data(), big.data(), kMaxBoardHands + 1,
+                                                   big_group.data(), 1, big_cards.data(), 1.0),
                      "");
 #ifdef NDEBUG
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double x) { return x == 0.0; }));
 #endif
   // Counts of zero or below write nothing.
   double untouched = 7.0;
-  ComputeBlockedReach(&untouched, big.data(), 0, big_cards.data(), 1.0);
-  ComputeShowdownValues(&untouched, big.data(), -3, big_group.data(), 1, big_cards.data(), 1.0);
-  ComputeGroupShowdownValues(&untouched, big.data(), nullptr, 1.0, 0);
+  kernels.ComputeBlockedReach(&untouched, big.data(), 0, big_cards.data(), 1.0);
+  kernels.ComputeShowdownValues(&untouched, big.data(), -3, big_group.data(), 1, big_cards.data(),
+                                1.0);
+  kernels.ComputeGroupShowdownValues(&untouched, big.data(), nullptr, 1.0, 0);
   EXPECT_EQ(untouched, 7.0);
 }
 
 TEST(TerminalKernels, UnreferencedReductions) {
+  const TerminalKernels& kernels = Kernels<TerminalKernels>();
   const auto tree = MakeRiverTree("Kd9s5h4c2d", 0);
   const RiverDealRecord& rec = River(*tree);
   const int32_t n = rec.HandCount();
@@ -657,14 +648,15 @@ TEST(TerminalKernels, UnreferencedReductions) {
     divisor += b[i] * unblocked_c;
   }
   NumArray vec(n);
-  EXPECT_NEAR(BlockedReachDot(a.data(), b.data(), std::move(vec), rec.hand_cards.data(), 0.5),
-              0.5 * dot, 1e-9 * dot);
+  EXPECT_NEAR(
+      kernels.BlockedReachDot(a.data(), b.data(), std::move(vec), rec.hand_cards.data(), 0.5),
+      0.5 * dot, 1e-9 * dot);
   EXPECT_FALSE(vec.HasData());
-  EXPECT_NEAR(MatchupWeightedMean(a.data(), b.data(), c.data(), rec.hands), numerator / divisor,
-              1e-12);
-  EXPECT_EQ(MatchupWeightedMean(a.data(), b.data(), c.data(), {}), 0.0);
+  EXPECT_NEAR(kernels.MatchupWeightedMean(a.data(), b.data(), c.data(), rec.hands),
+              numerator / divisor, 1e-12);
+  EXPECT_EQ(kernels.MatchupWeightedMean(a.data(), b.data(), c.data(), {}), 0.0);
   const std::vector<double> zeros(static_cast<size_t>(n), 0.0);
-  EXPECT_EQ(MatchupWeightedMean(a.data(), b.data(), zeros.data(), rec.hands), 0.0);
+  EXPECT_EQ(kernels.MatchupWeightedMean(a.data(), b.data(), zeros.data(), rec.hands), 0.0);
 }
 
 }  // namespace
