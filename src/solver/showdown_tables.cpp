@@ -6,7 +6,6 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/cpu_features.h"
 #include "solver/terminal_kernels.h"
 #include "store/street_values.h"
 #include "store/board_layout.h"
@@ -117,6 +116,7 @@ void MakeTable(const TurnDealRecord& turn, TurnTable& table) {
   table.stride = Ceil16(n);
   table.cells.assign(static_cast<size_t>(table.stride) * static_cast<size_t>(n), 0);
   std::vector<int16_t> column(static_cast<size_t>(n));
+  const ShowdownTablesKernels& kernels = Kernels<ShowdownTablesKernels>();
   for (int32_t b = 0; b < n; ++b) {
     std::fill(column.begin(), column.end(), int16_t{0});
     for (const RecordView& view : records) {
@@ -125,7 +125,8 @@ void MakeTable(const TurnDealRecord& turn, TurnTable& table) {
       const int16_t group = view.groups[static_cast<size_t>(j)];
       const uint64_t mask = view.rec->hands[static_cast<size_t>(j)];
       for (const CardView& card : view.cards)
-        AddShowdownSigns(column.data(), n, card.groups.data(), card.masks.data(), group, mask);
+        kernels.AddShowdownSigns(column.data(), n, card.groups.data(), card.masks.data(), group,
+                                 mask);
     }
     int8_t* cells = table.cells.data() + static_cast<size_t>(b) * static_cast<size_t>(table.stride);
     for (int32_t a = 0; a < n; ++a) cells[a] = static_cast<int8_t>(column[static_cast<size_t>(a)]);
@@ -183,22 +184,7 @@ bool AddShowdownDealValues(int32_t turn_slot, NumArray& out, const NumArray& rea
   // times the payoff: with each of them well above the kernels' zero bound, no
   // card's total falls to it.
   if (!(smallest * std::fabs(v) > 2.0 * static_cast<double>(FLT_MIN))) return false;
-  AddShowdownColumns(out.data, n, table.cells.data(), table.stride, columns, weights, count);
+  Kernels<ShowdownTablesKernels>().AddShowdownColumns(out.data, n, table.cells.data(), table.stride,
+                                                      columns, weights, count);
   return true;
-}
-
-void AddShowdownSigns(int16_t* column, int32_t n, const int16_t* groups, const uint64_t* masks,
-                      int16_t group, uint64_t mask) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::AddShowdownSigns(column, n, groups, masks, group, mask);
-  else
-    isa_avx::AddShowdownSigns(column, n, groups, masks, group, mask);
-}
-
-void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t stride,
-                        const int32_t* columns, const double* weights, int32_t count) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::AddShowdownColumns(out, n, table, stride, columns, weights, count);
-  else
-    isa_avx::AddShowdownColumns(out, n, table, stride, columns, weights, count);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/isa_dispatch.h"
 #include "store/num_array.h"
 
 struct SolverState;
@@ -31,24 +32,16 @@ void EndShowdownTables();
 // (the walk gives zeros for that card, the table would not).
 bool AddShowdownDealValues(int32_t turn_slot, NumArray& out, const NumArray& reach, double v);
 
-// Kernels (processor-dispatched):
-// column[a] += sign(groups[a] - group) for every a < n whose group is not -1
-// and whose hand mask shares no card with mask.
-void AddShowdownSigns(int16_t* column, int32_t n, const int16_t* groups, const uint64_t* masks,
-                      int16_t group, uint64_t mask);
-// out[a] += the sum over k of table[columns[k] * stride + a] x weights[k], a < n.
-void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t stride,
-                        const int32_t* columns, const double* weights, int32_t count);
-
-namespace isa_avx2 {
-void AddShowdownSigns(int16_t* column, int32_t n, const int16_t* groups, const uint64_t* masks,
-                      int16_t group, uint64_t mask);
-void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t stride,
-                        const int32_t* columns, const double* weights, int32_t count);
-}  // namespace isa_avx2
-namespace isa_avx {
-void AddShowdownSigns(int16_t* column, int32_t n, const int16_t* groups, const uint64_t* masks,
-                      int16_t group, uint64_t mask);
-void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t stride,
-                        const int32_t* columns, const double* weights, int32_t count);
-}  // namespace isa_avx
+// The kernels of the tables, one table of them per build
+// (Kernels<ShowdownTablesKernels>() is the one in use).
+struct ShowdownTablesKernels {
+  // column[a] += sign(groups[a] - group) for every a < n whose group is not -1
+  // and whose hand mask shares no card with mask.
+  void (*AddShowdownSigns)(int16_t* column, int32_t n, const int16_t* groups,
+                           const uint64_t* masks, int16_t group, uint64_t mask);
+  // out[a] += the sum over k of table[columns[k] * stride + a] x weights[k],
+  // a < n.
+  void (*AddShowdownColumns)(double* out, int32_t n, const int8_t* table, int32_t stride,
+                             const int32_t* columns, const double* weights, int32_t count);
+};
+TDX_KERNEL_TABLES(ShowdownTablesKernels)

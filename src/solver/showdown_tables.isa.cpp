@@ -25,8 +25,6 @@ inline __m256d Cells4(const int8_t* cells) {
   return _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(bytes)));
 }
 
-}  // namespace
-
 void AddShowdownSigns(int16_t* column, int32_t n, const int16_t* groups, const uint64_t* masks,
                       int16_t group, uint64_t mask) {
   const __m128i g = _mm_set1_epi16(group);
@@ -98,5 +96,12 @@ void AddShowdownColumns(double* out, int32_t n, const int8_t* table, int32_t str
     for (; a < n; ++a) out[a] += c[a] * weights[k];
   }
 }
+
+}  // namespace
+
+const ShowdownTablesKernels kShowdownTablesKernels = {
+    .AddShowdownSigns = AddShowdownSigns,
+    .AddShowdownColumns = AddShowdownColumns,
+};
 
 }  // namespace isa_*

@@ -10,25 +10,14 @@
 
 #include "platform/cpu_features.h"
 #include "solver/showdown_tables.h"
+#include "support/kernel_builds.h"
 
 namespace {
 
-using SignsFn = void (*)(int16_t*, int32_t, const int16_t*, const uint64_t*, int16_t, uint64_t);
-using ColumnsFn = void (*)(double*, int32_t, const int8_t*, int32_t, const int32_t*, const double*,
-                           int32_t);
-
-struct Build {
-  const char* name;
-  SignsFn signs;
-  ColumnsFn columns;
-};
-
 // The AVX2 build only where the processor runs it.
+using Build = BuildUnderTest<ShowdownTablesKernels>;
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", isa_avx::AddShowdownSigns, isa_avx::AddShowdownColumns}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::AddShowdownSigns, isa_avx2::AddShowdownColumns});
-  return builds;
+  return BuildsUnderTest(isa_avx::kShowdownTablesKernels, isa_avx2::kShowdownTablesKernels);
 }
 
 uint64_t TwoCards(std::mt19937& rng) {
@@ -61,7 +50,7 @@ TEST(ShowdownTableKernels, SignsMatchAPlainLoopOnEveryTail) {
           want[a] = static_cast<int16_t>(want[a] + (groups[a] > group ? 1 : 0) -
                                          (groups[a] < group ? 1 : 0));
         }
-        build.signs(got.data(), n, groups.data(), masks.data(), group, mask);
+        build.AddShowdownSigns(got.data(), n, groups.data(), masks.data(), group, mask);
         ASSERT_EQ(got, want) << build.name << " n=" << n;
       }
     }
@@ -89,7 +78,8 @@ TEST(ShowdownTableKernels, ColumnSumsMatchAPlainLoopForEveryColumnCount) {
         for (int32_t k = 0; k < count; ++k)
           for (int32_t a = 0; a < n; ++a)
             want[a] += table[static_cast<size_t>(columns[k]) * stride + a] * weights[k];
-        build.columns(got.data(), n, table.data(), stride, columns.data(), weights.data(), count);
+        build.AddShowdownColumns(got.data(), n, table.data(), stride, columns.data(),
+                                 weights.data(), count);
         for (int32_t a = 0; a < n; ++a)
           ASSERT_NEAR(got[a], want[a], 1e-12 * (1.0 + std::fabs(want[a])))
               << build.name << " n=" << n << " count=" << count << " a=" << a;
