@@ -54,6 +54,16 @@ Fixture& TheFixture() {
   return fixture;
 }
 
+// The tables of the build under test.
+template <bool avx2>
+const ValueKernels32& Floats() {
+  return avx2 ? isa_avx2::kValueKernels32 : isa_avx::kValueKernels32;
+}
+template <bool avx2>
+const ValueKernels16& Sixteen() {
+  return avx2 ? isa_avx2::kValueKernels16 : isa_avx::kValueKernels16;
+}
+
 template <bool avx2>
 void BM_Strategy3(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
@@ -61,7 +71,7 @@ void BM_Strategy3(benchmark::State& state) {
   const float defaults[kActions] = {0.9f, 0.05f, 0.05f};
   std::vector<NumArray> out;
   for (int a = 0; a < kActions; ++a) out.emplace_back(kHands);
-  auto fn = avx2 ? isa_avx2::NormalizeValues32x3 : isa_avx::NormalizeValues32x3;
+  auto fn = Floats<avx2>().NormalizeValues32x3;
   for (auto _ : state) {
     fn(f.rows[0].data(), f.rows[1].data(), f.rows[2].data(), out[0].data, out[1].data,
        out[2].data, kHands, defaults);
@@ -78,8 +88,8 @@ void BM_StrategyGeneral(benchmark::State& state) {
   std::vector<NumArray> out;
   for (int a = 0; a < kActions; ++a) out.emplace_back(kHands);
   std::vector<float> sums(kHands);
-  auto sum = avx2 ? isa_avx2::SumValues32 : isa_avx::SumValues32;
-  auto normalize = avx2 ? isa_avx2::NormalizeValues32 : isa_avx::NormalizeValues32;
+  auto sum = Floats<avx2>().SumValues32;
+  auto normalize = Floats<avx2>().NormalizeValues32;
   for (auto _ : state) {
     std::fill(sums.begin(), sums.end(), 0.0f);
     for (int a = 0; a < kActions; ++a) sum(sums.data(), f.rows[a].data(), kHands);
@@ -94,7 +104,7 @@ template <bool avx2>
 void BM_UpdateRegrets(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
-  auto fn = avx2 ? isa_avx2::UpdateRegrets32 : isa_avx::UpdateRegrets32;
+  auto fn = Floats<avx2>().UpdateRegrets32;
   std::vector<std::vector<float>> rows = f.rows;
   for (auto _ : state) {
     for (int a = 0; a < kActions; ++a)
@@ -108,7 +118,7 @@ template <bool avx2>
 void BM_AccumulateStrategy(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   Fixture& f = TheFixture();
-  auto fn = avx2 ? isa_avx2::AccumulateStrategy32 : isa_avx::AccumulateStrategy32;
+  auto fn = Floats<avx2>().AccumulateStrategy32;
   std::vector<std::vector<float>> rows = f.rows;
   for (auto _ : state) {
     for (int a = 0; a < kActions; ++a)
@@ -147,7 +157,7 @@ void BM_OwnDecision16(benchmark::State& state) {
   std::vector<double> node(n);
   float defaults[actions];
   for (int a = 0; a < actions; ++a) defaults[a] = a == 0 ? 0.9f : 0.1f / (actions - 1);
-  auto fn = avx2 ? isa_avx2::UpdateOwnDecision16 : isa_avx::UpdateOwnDecision16;
+  auto fn = Sixteen<avx2>().UpdateOwnDecision16;
   for (auto _ : state) {
     for (int a = 0; a < actions; ++a) std::copy(start[a].begin(), start[a].end(), rows[a].begin());
     fn(row_ptr, actions, n, value_ptr, node.data(), defaults, 100.0);

@@ -241,10 +241,12 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
   ActionDefaults defaults(n);
   ExploringDefaults(defaults.data(), n);
   cursor.out0.Resize(fused.hands);
-  UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data, defaults.data(),
-                      cursor.state->payoff_scale);
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
+  kernels.UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data, defaults.data(),
+                              cursor.state->payoff_scale);
   if (hand_groups)
-    for (int32_t a = 0; a < n; ++a) AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
+    for (int32_t a = 0; a < n; ++a)
+      kernels.AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
   return true;
 }
 
@@ -325,8 +327,9 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
     out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];
-  OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(), out, sums,
-                     weight > 0.0 ? sum_rows : nullptr, weight);
+  Kernels<ValueKernels16>().OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(),
+                                               out, sums, weight > 0.0 ? sum_rows : nullptr,
+                                               weight);
   for (int32_t a = 0; a < n; ++a)
     if (sums[a] < DBL_MIN) MakeAbsent(strategy[a], hands);
   return true;
@@ -390,7 +393,8 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
     out[static_cast<size_t>(a)].Resize(hands);
     strategy[a] = out[static_cast<size_t>(a)].data;
   }
-  AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(), strategy);
+  Kernels<ValueKernels16>().AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(),
+                                              strategy);
   return true;
 }
 

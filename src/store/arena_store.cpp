@@ -138,6 +138,7 @@ void VirtualArenaStore::Write(ByteWriter& out) {
   for (int32_t b = 0; b < layout_->board_count; ++b)
     widest = std::max(widest, layout_->boards[b].hand_count);
   std::vector<uint8_t> packed(element == 2 ? MaxPackedBytes16(widest) : 0);
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
   // A store not allocated yet (a tree never solved) holds zeros.
   std::vector<uint8_t> zeros(values_ ? 0 : static_cast<size_t>(widest) * element, 0);
 
@@ -151,7 +152,7 @@ void VirtualArenaStore::Write(ByteWriter& out) {
         continue;
       }
       const uint8_t* end =
-          PackValues16(packed.data(), reinterpret_cast<const uint16_t*>(row), hands);
+          kernels.PackValues16(packed.data(), reinterpret_cast<const uint16_t*>(row), hands);
       const int64_t size = end - packed.data();
       if (size > kMaxPackedRowBytes) throw std::runtime_error("store row too long to write");
       const int16_t size16 = static_cast<int16_t>(size);
@@ -167,6 +168,7 @@ void VirtualArenaStore::Read(ByteReader& in) {
   const int32_t element = GetElementSize();
   const bool packed = element == 2 && in.FormatVersion() >= 4;
   uint8_t buffer[kMaxPackedRowBytes];
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
   for (int32_t b = 0; b < layout_->board_count; ++b) {
     const int32_t hands = layout_->boards[b].hand_count;
     for (int32_t a = 0; a < layout_->actions; ++a) {
@@ -182,8 +184,8 @@ void VirtualArenaStore::Read(ByteReader& in) {
         throw std::runtime_error("bad packed row size");
       if (size == 0) continue;
       in.Read(buffer, static_cast<uint64_t>(size));
-      if (!UnpackValues16(reinterpret_cast<uint16_t*>(row), hands, buffer,
-                          static_cast<size_t>(size)))
+      if (!kernels.UnpackValues16(reinterpret_cast<uint16_t*>(row), hands, buffer,
+                                  static_cast<size_t>(size)))
         throw std::runtime_error("packed row too short");
     }
   }
@@ -208,13 +210,11 @@ void VirtualArenaStore::PrefetchBoard(int32_t board) {
 std::vector<NumArray> ArenaStore32::GetStrategy(int32_t i, int32_t j, const float* defaults) {
   const int32_t board = layout_->BoardIndex(i, j);
   PrefetchBoard(board + 1);
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
   return StrategyOfBoard<float>(
       layout_->actions, layout_->boards[board].hand_count, values_ != nullptr, defaults,
-      [&](int32_t a) { return Row(board, a); }, NormalizeValues32x2, NormalizeValues32x3,
-      SumValues32,
-      [](double* out, const float* row, const float* sums, int32_t n, float fallback) {
-        NormalizeValues32(out, row, sums, n, fallback);
-      });
+      [&](int32_t a) { return Row(board, a); }, kernels.NormalizeValues32x2,
+      kernels.NormalizeValues32x3, kernels.SumValues32, kernels.NormalizeValues32);
 }
 
 void ArenaStore32::SetActionValues(int32_t i, int32_t j, int32_t action, const NumArray& values) {
@@ -226,7 +226,7 @@ void ArenaStore32::SetActionValues(int32_t i, int32_t j, int32_t action, const N
     std::fill(row, row + hands, 0.0f);
     return;
   }
-  SetActionValues32(row, values.data, Covered(values.count, hands));
+  Kernels<ValueKernels32>().SetActionValues32(row, values.data, Covered(values.count, hands));
 }
 
 void ArenaStore32::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values,
@@ -239,10 +239,11 @@ void ArenaStore32::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_valu
   std::vector<uint8_t> padded;
   const uint8_t* mask = MaskOf(locks_[board], hands, padded);
   const int32_t actions = std::min(layout_->actions, static_cast<int32_t>(action_values.size()));
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
   for (int32_t a = 0; a < actions; ++a) {
     const NumArray& action = action_values[static_cast<size_t>(a)];
     const int32_t n = action.data ? Covered(action.count, hands) : hands;
-    UpdateRegrets32(Row(board, a), node_values.data, action.data, n, mask);
+    kernels.UpdateRegrets32(Row(board, a), node_values.data, action.data, n, mask);
   }
 }
 
@@ -255,10 +256,12 @@ void ArenaStore32::AccumulateStrategy(int32_t i, int32_t j, const std::vector<Nu
   std::vector<uint8_t> padded;
   const uint8_t* mask = MaskOf(locks_[board], hands, padded);
   const int32_t actions = std::min(layout_->actions, static_cast<int32_t>(strategy.size()));
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
   for (int32_t a = 0; a < actions; ++a) {
     const NumArray& s = strategy[static_cast<size_t>(a)];
     if (!s.data) continue;  // an absent strategy adds zeros
-    AccumulateStrategy32(Row(board, a), s.data, reach.data, weight, Covered(s.count, hands), mask);
+    kernels.AccumulateStrategy32(Row(board, a), s.data, reach.data, weight, Covered(s.count, hands),
+                                 mask);
   }
 }
 
@@ -279,12 +282,13 @@ bool ArenaStore32::BoardRows(int32_t i, int32_t j, float** rows, int32_t* hands,
 std::vector<NumArray> ArenaStore16::GetStrategy(int32_t i, int32_t j, const float* defaults) {
   const int32_t board = layout_->BoardIndex(i, j);
   PrefetchBoard(board + 1);
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
   return StrategyOfBoard<uint32_t>(
       layout_->actions, layout_->boards[board].hand_count, values_ != nullptr, defaults,
-      [&](int32_t a) { return Row(board, a); }, NormalizeValues16x2, NormalizeValues16x3,
-      SumValues16,
-      [](double* out, const uint16_t* row, const uint32_t* sums, int32_t n, float fallback) {
-        NormalizeValues16(row, sums, out, n, fallback);
+      [&](int32_t a) { return Row(board, a); }, kernels.NormalizeValues16x2,
+      kernels.NormalizeValues16x3, kernels.SumValues16,
+      [&](double* out, const uint16_t* row, const uint32_t* sums, int32_t n, float fallback) {
+        kernels.NormalizeValues16(row, sums, out, n, fallback);
       });
 }
 
@@ -297,7 +301,7 @@ void ArenaStore16::SetActionValues(int32_t i, int32_t j, int32_t action, const N
     std::fill(row, row + hands, uint16_t{0});
     return;
   }
-  SetActionValues16(row, values.data, Covered(values.count, hands));
+  Kernels<ValueKernels16>().SetActionValues16(row, values.data, Covered(values.count, hands));
 }
 
 void ArenaStore16::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values,
@@ -310,9 +314,10 @@ void ArenaStore16::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_valu
   std::vector<uint8_t> padded;
   const uint8_t* mask = MaskOf(locks_[board], hands, padded);
   const int32_t actions = std::min(layout_->actions, static_cast<int32_t>(action_values.size()));
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
   for (int32_t a = 0; a < actions; ++a)
-    UpdateRegrets16(Row(board, a), hands, node_values, action_values[static_cast<size_t>(a)],
-                    hand_groups, payoff_scale, mask);
+    kernels.UpdateRegrets16(Row(board, a), hands, node_values,
+                            action_values[static_cast<size_t>(a)], hand_groups, payoff_scale, mask);
 }
 
 bool ArenaStore16::BoardRows(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,

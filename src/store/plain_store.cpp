@@ -26,19 +26,21 @@ const double* Offset(const double* p, int32_t k) { return p ? p + k : nullptr; }
 void UpdateRow(float* row, const double* node, const double* action, int32_t n,
                const NodeLockRecord& lock) {
   const int32_t masked = MaskedHands(lock, n);
-  if (masked > 0) UpdateRegrets32(row, node, action, masked, lock.mask);
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
+  if (masked > 0) kernels.UpdateRegrets32(row, node, action, masked, lock.mask);
   if (n > masked)
-    UpdateRegrets32(row + masked, Offset(node, masked), Offset(action, masked), n - masked,
-                    nullptr);
+    kernels.UpdateRegrets32(row + masked, Offset(node, masked), Offset(action, masked), n - masked,
+                            nullptr);
 }
 
 void AccumulateRow(float* sums, const double* strategy, const double* reach, double weight,
                    int32_t n, const NodeLockRecord& lock) {
   const int32_t masked = MaskedHands(lock, n);
-  if (masked > 0) AccumulateStrategy32(sums, strategy, reach, weight, masked, lock.mask);
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
+  if (masked > 0) kernels.AccumulateStrategy32(sums, strategy, reach, weight, masked, lock.mask);
   if (n > masked)
-    AccumulateStrategy32(sums + masked, Offset(strategy, masked), Offset(reach, masked), weight,
-                         n - masked, nullptr);
+    kernels.AccumulateStrategy32(sums + masked, Offset(strategy, masked), Offset(reach, masked),
+                                 weight, n - masked, nullptr);
 }
 
 }  // namespace
@@ -73,14 +75,15 @@ std::vector<NumArray> PlainStore::GetStrategy(int32_t i, int32_t j, const float*
     result[static_cast<size_t>(a)].Resize(RowLength(a));
     all_rows = all_rows && RowLength(a) == width_;
   }
+  const ValueKernels32& kernels = Kernels<ValueKernels32>();
   if (all_rows && actions_ == 2) {
-    NormalizeValues32x2(values_[0].data, values_[1].data, result[0].data, result[1].data, width_,
-                        fallback);
+    kernels.NormalizeValues32x2(values_[0].data, values_[1].data, result[0].data, result[1].data,
+                                width_, fallback);
     return result;
   }
   if (all_rows && actions_ == 3) {
-    NormalizeValues32x3(values_[0].data, values_[1].data, values_[2].data, result[0].data,
-                        result[1].data, result[2].data, width_, fallback);
+    kernels.NormalizeValues32x3(values_[0].data, values_[1].data, values_[2].data, result[0].data,
+                                result[1].data, result[2].data, width_, fallback);
     return result;
   }
   // General form: the sum of every row, then each row over it. A row without
@@ -90,11 +93,13 @@ std::vector<NumArray> PlainStore::GetStrategy(int32_t i, int32_t j, const float*
     const int32_t n = std::min(kStrategyChunk, width_ - start);
     std::fill(sums, sums + n, 0.0f);
     for (int32_t a = 0; a < actions_; ++a)
-      if (RowLength(a) == width_) SumValues32(sums, values_[static_cast<size_t>(a)].data + start, n);
+      if (RowLength(a) == width_)
+        kernels.SumValues32(sums, values_[static_cast<size_t>(a)].data + start, n);
     for (int32_t a = 0; a < actions_; ++a)
       if (RowLength(a) == width_)
-        NormalizeValues32(result[static_cast<size_t>(a)].data + start,
-                          values_[static_cast<size_t>(a)].data + start, sums, n, default_of(a));
+        kernels.NormalizeValues32(result[static_cast<size_t>(a)].data + start,
+                                  values_[static_cast<size_t>(a)].data + start, sums, n,
+                                  default_of(a));
   }
   return result;
 }
@@ -106,7 +111,7 @@ void PlainStore::SetActionValues(int32_t i, int32_t j, int32_t action, const Num
     row.Resize(width_);
     std::fill(row.data, row.data + width_, 0.0f);
   }
-  SetActionValues32(row.data, values.data, Covered(values.count, width_));
+  Kernels<ValueKernels32>().SetActionValues32(row.data, values.data, Covered(values.count, width_));
 }
 
 void PlainStore::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values,

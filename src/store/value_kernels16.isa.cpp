@@ -159,8 +159,6 @@ inline __m128i Unpack12(const uint8_t* src) {
   return _mm_and_si128(shifted, _mm_set1_epi16(0x0FFF));
 }
 
-}  // namespace
-
 void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n) {
   int32_t k = 0;
   for (; k + 8 <= n; k += 8) {
@@ -249,8 +247,6 @@ void SetActionValues16(uint16_t* row, const double* values, int32_t n) {
   }
 }
 
-namespace {
-
 // The constants of the regret update for one payoff scale: k = scale^0.75 and
 // the threshold t = 1 / scale, both as floats. Every row of a pass has the same
 // scale: the power is taken once per thread.
@@ -336,7 +332,19 @@ inline void UpdateOne16(uint16_t& value, double action, double node, RegretScale
   }
 }
 
-}  // namespace
+void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {
+  int32_t p = 0;
+  for (int16_t size : group_sizes) {
+    if (size <= 0) continue;
+    const int32_t g = std::min<int32_t>(size, n - p);
+    if (g <= 0) break;
+    uint32_t sum = 0;
+    for (int32_t k = 0; k < g; ++k) sum += row[p + k];
+    const uint16_t mean = static_cast<uint16_t>(sum / static_cast<uint32_t>(g));
+    for (int32_t k = 0; k < g; ++k) row[p + k] = mean;
+    p += g;
+  }
+}
 
 void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
                      const NumArray& action_values, const std::vector<int16_t>* hand_groups,
@@ -359,8 +367,6 @@ void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
   }
   if (hand_groups) AverageValueGroups16(row, n, *hand_groups);
 }
-
-namespace {
 
 // The strategy of eight hands from the A rows, as the normalisers give it: the
 // rows as floats, their sum (exact: integers far below 2^24, so the order of
@@ -509,8 +515,6 @@ void OwnDecisionFixed(uint16_t* const* rows, int32_t n, const double* const* val
     update_rows(ApplyBlock16);
 }
 
-}  // namespace
-
 void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
                          const double* const* values, double* node, const float* defaults,
                          double payoff_scale) {
@@ -596,8 +600,6 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
     for (int32_t k = whole; k < n; ++k) UpdateOne16(row[k], action ? action[k] : 0.0, node[k], scale);
   }
 }
-
-namespace {
 
 // Eight sums that adding zeros leaves as they are, bit for bit: no NaN (which
 // the addition would quieten) and no -0 (which +0 turns into +0).
@@ -759,8 +761,6 @@ void AverageStrategyFixed(const float* const* sum_rows, const uint16_t* const* r
   }
 }
 
-}  // namespace
-
 void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
                        int32_t actions, int32_t n, const float* uniform, double* const* out) {
   switch (actions) {
@@ -789,20 +789,6 @@ void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
     case 7: return OpponentDecisionFixed<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
     case 8: return OpponentDecisionFixed<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
     default: return;
-  }
-}
-
-void AverageValueGroups16(uint16_t* row, int32_t n, const std::vector<int16_t>& group_sizes) {
-  int32_t p = 0;
-  for (int16_t size : group_sizes) {
-    if (size <= 0) continue;
-    const int32_t g = std::min<int32_t>(size, n - p);
-    if (g <= 0) break;
-    uint32_t sum = 0;
-    for (int32_t k = 0; k < g; ++k) sum += row[p + k];
-    const uint16_t mean = static_cast<uint16_t>(sum / static_cast<uint32_t>(g));
-    for (int32_t k = 0; k < g; ++k) row[p + k] = mean;
-    p += g;
   }
 }
 
@@ -924,6 +910,23 @@ const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size
   }
   return p;
 }
+
+}  // namespace
+
+const ValueKernels16 kValueKernels16 = {
+    .SumValues16 = SumValues16,
+    .NormalizeValues16 = NormalizeValues16,
+    .NormalizeValues16x2 = NormalizeValues16x2,
+    .NormalizeValues16x3 = NormalizeValues16x3,
+    .SetActionValues16 = SetActionValues16,
+    .UpdateRegrets16 = UpdateRegrets16,
+    .AverageValueGroups16 = AverageValueGroups16,
+    .UpdateOwnDecision16 = UpdateOwnDecision16,
+    .OpponentDecision16 = OpponentDecision16,
+    .AverageStrategy16 = AverageStrategy16,
+    .PackValues16 = PackValues16,
+    .UnpackValues16 = UnpackValues16,
+};
 
 #if defined(TDX_ISA_AVX2)
 }  // namespace isa_avx2

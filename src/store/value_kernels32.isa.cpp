@@ -163,8 +163,6 @@ inline double ExactQuotient(float row, float sum, float fallback) {
   return sum >= FLT_MIN ? static_cast<double>(row / sum) : static_cast<double>(fallback);
 }
 
-}  // namespace
-
 void SumValues32(float* sums, const float* row, int32_t n) {
   int32_t k = 0;
   for (; k + 8 <= n; k += 8)
@@ -281,5 +279,17 @@ void AccumulateStrategy32(float* sums, const double* strategy, const double* rea
     sums[k] += static_cast<float>((weight * strategy[k]) * reach[k]);
   }
 }
+
+}  // namespace
+
+const ValueKernels32 kValueKernels32 = {
+    .SumValues32 = SumValues32,
+    .NormalizeValues32 = NormalizeValues32,
+    .NormalizeValues32x2 = NormalizeValues32x2,
+    .NormalizeValues32x3 = NormalizeValues32x3,
+    .SetActionValues32 = SetActionValues32,
+    .UpdateRegrets32 = UpdateRegrets32,
+    .AccumulateStrategy32 = AccumulateStrategy32,
+};
 
 }  // namespace isa_avx2 / isa_avx

@@ -279,7 +279,8 @@ TEST(ArenaStore, SixteenBitRowsRawBeforeVersionFourPackedFrom) {
   for (const auto* row : {&row0, &row1}) {
     for (uint16_t v : *row) Append(raw, v);
     uint8_t bytes[64];
-    const int16_t size = static_cast<int16_t>(PackValues16(bytes, row->data(), 9) - bytes);
+    const int16_t size =
+        static_cast<int16_t>(Kernels<ValueKernels16>().PackValues16(bytes, row->data(), 9) - bytes);
     Append(packed, size);
     packed.insert(packed.end(), bytes, bytes + size);
   }

@@ -20,32 +20,20 @@
 
 namespace {
 
-struct Build {
-  std::string name;
-  decltype(&isa_avx::SumValues16) sum;
-  decltype(&isa_avx::NormalizeValues16) normalize;
-  decltype(&isa_avx::NormalizeValues16x2) normalize2;
-  decltype(&isa_avx::NormalizeValues16x3) normalize3;
-  decltype(&isa_avx::SetActionValues16) set_values;
-  decltype(&isa_avx::UpdateRegrets16) update;
-  decltype(&isa_avx::AverageValueGroups16) average;
-  decltype(&isa_avx::PackValues16) pack;
-  decltype(&isa_avx::UnpackValues16) unpack;
+// A build's 16-bit kernels, with the float kernels and array operations of the
+// same build that the fused steps must match.
+struct Build : ValueKernels16 {
+  const char* name;
+  const ValueKernels32& floats;
+  const ArrayOpsKernels& ops;
 };
 
 std::vector<Build> Builds() {
-  std::vector<Build> builds;
-  builds.push_back({"avx", isa_avx::SumValues16, isa_avx::NormalizeValues16,
-                    isa_avx::NormalizeValues16x2, isa_avx::NormalizeValues16x3,
-                    isa_avx::SetActionValues16, isa_avx::UpdateRegrets16,
-                    isa_avx::AverageValueGroups16, isa_avx::PackValues16,
-                    isa_avx::UnpackValues16});
+  std::vector<Build> builds = {
+      {isa_avx::kValueKernels16, "avx", isa_avx::kValueKernels32, isa_avx::kArrayOpsKernels}};
   if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::SumValues16, isa_avx2::NormalizeValues16,
-                      isa_avx2::NormalizeValues16x2, isa_avx2::NormalizeValues16x3,
-                      isa_avx2::SetActionValues16, isa_avx2::UpdateRegrets16,
-                      isa_avx2::AverageValueGroups16, isa_avx2::PackValues16,
-                      isa_avx2::UnpackValues16});
+    builds.push_back(
+        {isa_avx2::kValueKernels16, "avx2", isa_avx2::kValueKernels32, isa_avx2::kArrayOpsKernels});
   return builds;
 }
 
@@ -98,7 +86,8 @@ TEST(ValueKernels16, RegretUpdatePayoffScaleExamples) {
         row[static_cast<size_t>(hand)] = c.before;
         std::vector<double> node(11, 0.0), action(11, 0.0);
         action[static_cast<size_t>(hand)] = c.d;
-        build.update(row.data(), 11, MakeArray(node), MakeArray(action), nullptr, c.scale, nullptr);
+        build.UpdateRegrets16(row.data(), 11, MakeArray(node), MakeArray(action), nullptr, c.scale,
+                              nullptr);
         EXPECT_EQ(row[static_cast<size_t>(hand)], c.after)
             << build.name << " scale " << c.scale << " d " << c.d << " hand " << hand;
         EXPECT_EQ(row[11], 100) << "beyond the row";
@@ -113,21 +102,21 @@ TEST(ValueKernels16, RegretUpdateDifferenceAndBounds) {
   for (const Build& build : Builds()) {
     std::vector<uint16_t> row(20, 0);
     // Node values cover 10 hands, action values 13, the row 20.
-    build.update(row.data(), 20, MakeArray(std::vector<double>(10, 0.0)),
-                 MakeArray(std::vector<double>(13, 16.0)), nullptr, 1.0, nullptr);
+    build.UpdateRegrets16(row.data(), 20, MakeArray(std::vector<double>(10, 0.0)),
+                          MakeArray(std::vector<double>(13, 16.0)), nullptr, 1.0, nullptr);
     for (int k = 0; k < 20; ++k) EXPECT_EQ(row[static_cast<size_t>(k)], k < 10 ? 8 : 0) << build.name;
     // A row narrower than the arrays.
     std::vector<uint16_t> narrow(8, 0);
-    build.update(narrow.data(), 5, MakeArray(std::vector<double>(30, 0.0)),
-                 MakeArray(std::vector<double>(30, 16.0)), nullptr, 1.0, nullptr);
+    build.UpdateRegrets16(narrow.data(), 5, MakeArray(std::vector<double>(30, 0.0)),
+                          MakeArray(std::vector<double>(30, 16.0)), nullptr, 1.0, nullptr);
     for (int k = 0; k < 8; ++k) EXPECT_EQ(narrow[static_cast<size_t>(k)], k < 5 ? 8 : 0) << build.name;
     // d = action - node; an absent action row means d = -node.
     std::vector<uint16_t> row9(9, 20);
-    build.update(row9.data(), 9, MakeArray(std::vector<double>(9, 4.0)),
-                 MakeArray(std::vector<double>(9, 20.0)), nullptr, 1.0, nullptr);
+    build.UpdateRegrets16(row9.data(), 9, MakeArray(std::vector<double>(9, 4.0)),
+                          MakeArray(std::vector<double>(9, 20.0)), nullptr, 1.0, nullptr);
     for (uint16_t v : row9) EXPECT_EQ(v, 28) << build.name;
-    build.update(row9.data(), 9, MakeArray(std::vector<double>(9, 16.0)), NumArray(), nullptr, 1.0,
-                 nullptr);
+    build.UpdateRegrets16(row9.data(), 9, MakeArray(std::vector<double>(9, 16.0)), NumArray(),
+                          nullptr, 1.0, nullptr);
     for (uint16_t v : row9) EXPECT_EQ(v, 20) << build.name;
   }
 }
@@ -139,9 +128,9 @@ TEST(ValueKernels16, MaskedHandKeepsValueButJoinsGroupAverage) {
       std::vector<uint8_t> mask(static_cast<size_t>(n), 0);
       mask[1] = 1;
       const std::vector<int16_t> groups = {2};
-      build.update(row.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
-                   MakeArray(std::vector<double>(static_cast<size_t>(n), 16.0)), &groups, 1.0,
-                   mask.data());
+      build.UpdateRegrets16(
+          row.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
+          MakeArray(std::vector<double>(static_cast<size_t>(n), 16.0)), &groups, 1.0, mask.data());
       // Hand 0 became 18, masked hand 1 stayed 10, then the group averages to 14.
       EXPECT_EQ(row[0], 14) << build.name << " n " << n;
       EXPECT_EQ(row[1], 14) << build.name << " n " << n;
@@ -149,9 +138,9 @@ TEST(ValueKernels16, MaskedHandKeepsValueButJoinsGroupAverage) {
 
       // Without groups the masked hand keeps its value.
       std::vector<uint16_t> plain(static_cast<size_t>(n), 10);
-      build.update(plain.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
-                   MakeArray(std::vector<double>(static_cast<size_t>(n), -16.0)), nullptr, 1.0,
-                   mask.data());
+      build.UpdateRegrets16(
+          plain.data(), n, MakeArray(std::vector<double>(static_cast<size_t>(n), 0.0)),
+          MakeArray(std::vector<double>(static_cast<size_t>(n), -16.0)), nullptr, 1.0, mask.data());
       for (int32_t k = 0; k < n; ++k)
         EXPECT_EQ(plain[static_cast<size_t>(k)], k == 1 ? 10 : 2) << build.name;
     }
@@ -173,7 +162,8 @@ TEST(ValueKernels16, BlockAndExactFormsAgree) {
         row[k] = static_cast<uint16_t>(start(rng));
       }
       std::vector<uint16_t> updated = row;
-      build.update(updated.data(), n, MakeArray(node), MakeArray(action), nullptr, scale, nullptr);
+      build.UpdateRegrets16(updated.data(), n, MakeArray(node), MakeArray(action), nullptr, scale,
+                            nullptr);
       for (int32_t k = 0; k < n; ++k) {
         const double d = static_cast<float>(action[k] - node[k]);
         if (std::fabs(d) < static_cast<float>(1.0 / scale)) {
@@ -201,12 +191,12 @@ TEST(ValueKernels16, BlockAndExactFormsAgree) {
 TEST(ValueKernels16, AverageValueGroups) {
   for (const Build& build : Builds()) {
     std::vector<uint16_t> row = {1, 2, 3, 4, 6};
-    build.average(row.data(), 5, {2, 0, 3});
+    build.AverageValueGroups16(row.data(), 5, {2, 0, 3});
     EXPECT_EQ(row, (std::vector<uint16_t>{1, 1, 4, 4, 4})) << build.name;
 
     // Sizes past the row or negative never touch values beyond it.
     std::vector<uint16_t> guarded = {4, 8, 65535, 65535, 1, 7, 7};
-    build.average(guarded.data(), 5, {-3, 2, 9});
+    build.AverageValueGroups16(guarded.data(), 5, {-3, 2, 9});
     EXPECT_EQ(guarded, (std::vector<uint16_t>{6, 6, 43690, 43690, 43690, 7, 7})) << build.name;
   }
 }
@@ -220,7 +210,7 @@ TEST(ValueKernels16, SetActionValuesTruncatesAndClamps) {
                                           4096, 0, 65535, 17, 0, 65535, 2, 65535, 0};
   for (const Build& build : Builds()) {
     std::vector<uint16_t> row(values.size() + 1, 99);
-    build.set_values(row.data(), values.data(), static_cast<int32_t>(values.size()));
+    build.SetActionValues16(row.data(), values.data(), static_cast<int32_t>(values.size()));
     EXPECT_EQ(std::vector<uint16_t>(row.begin(), row.end() - 1), expected) << build.name;
     EXPECT_EQ(row.back(), 99);
   }
@@ -237,7 +227,7 @@ TEST(ValueKernels16, NormalizeExamples) {
     r0[1] = r0[9] = 3;
     r1[1] = r1[9] = 1;
     std::vector<double> o0(10), o1(10);
-    build.normalize2(r0.data(), r1.data(), o0.data(), o1.data(), 10, defaults);
+    build.NormalizeValues16x2(r0.data(), r1.data(), o0.data(), o1.data(), 10, defaults);
     for (int k : {0, 8}) {
       EXPECT_EQ(o0[k], static_cast<double>(0.6f)) << build.name;
       EXPECT_EQ(o1[k], static_cast<double>(0.3f)) << build.name;
@@ -263,15 +253,16 @@ TEST(ValueKernels16, StrategyFormsAgreeWithExactQuotient) {
       }
     }
     std::vector<uint32_t> sums(n, 0);
-    for (auto& row : rows) build.sum(sums.data(), row.data(), n);
+    for (auto& row : rows) build.SumValues16(sums.data(), row.data(), n);
     std::vector<double> out(n), x3[3], x2[2];
     for (auto& o : x3) o.resize(n);
     for (auto& o : x2) o.resize(n);
-    build.normalize3(rows[0].data(), rows[1].data(), rows[2].data(), x3[0].data(), x3[1].data(),
-                     x3[2].data(), n, defaults);
-    build.normalize2(rows[0].data(), rows[1].data(), x2[0].data(), x2[1].data(), n, defaults);
+    build.NormalizeValues16x3(rows[0].data(), rows[1].data(), rows[2].data(), x3[0].data(),
+                              x3[1].data(), x3[2].data(), n, defaults);
+    build.NormalizeValues16x2(rows[0].data(), rows[1].data(), x2[0].data(), x2[1].data(), n,
+                              defaults);
     for (int a = 0; a < 3; ++a) {
-      build.normalize(rows[a].data(), sums.data(), out.data(), n, defaults[a]);
+      build.NormalizeValues16(rows[a].data(), sums.data(), out.data(), n, defaults[a]);
       for (int32_t k = 0; k < n; ++k) {
         const uint32_t s = uint32_t{rows[0][k]} + rows[1][k] + rows[2][k];
         ASSERT_EQ(sums[k], s);
@@ -309,21 +300,13 @@ TEST(ValueKernels16, StrategiesHaveTheBitsOfTheFloatRows) {
     fa[k] = a[k];
     fb[k] = b[k];
   }
-  struct Pair {
-    const char* name;
-    decltype(&isa_avx::NormalizeValues16x2) sixteen;
-    decltype(&isa_avx::NormalizeValues32x2) thirty_two;
-  };
-  std::vector<Pair> pairs = {{"avx", isa_avx::NormalizeValues16x2, isa_avx::NormalizeValues32x2}};
-  if (CpuHasAvx2Fma())
-    pairs.push_back({"avx2", isa_avx2::NormalizeValues16x2, isa_avx2::NormalizeValues32x2});
-  for (const Pair& pair : pairs) {
+  for (const Build& build : Builds()) {
     std::vector<double> x0(n), x1(n), y0(n), y1(n);
-    pair.sixteen(a.data(), b.data(), x0.data(), x1.data(), n, defaults);
-    pair.thirty_two(fa.data(), fb.data(), y0.data(), y1.data(), n, defaults);
+    build.NormalizeValues16x2(a.data(), b.data(), x0.data(), x1.data(), n, defaults);
+    build.floats.NormalizeValues32x2(fa.data(), fb.data(), y0.data(), y1.data(), n, defaults);
     int32_t differing = 0;
     for (int32_t k = 0; k < n; ++k) differing += x0[k] != y0[k] || x1[k] != y1[k];
-    EXPECT_EQ(differing, 0) << pair.name;
+    EXPECT_EQ(differing, 0) << build.name;
   }
 }
 
@@ -332,7 +315,8 @@ TEST(ValueKernels16, StrategiesHaveTheBitsOfTheFloatRows) {
 
 std::vector<uint8_t> Pack(const Build& build, const std::vector<uint16_t>& values) {
   std::vector<uint8_t> bytes(MaxPackedBytes16(static_cast<int32_t>(values.size())) + 16, 0xEE);
-  const uint8_t* end = build.pack(bytes.data(), values.data(), static_cast<int32_t>(values.size()));
+  const uint8_t* end =
+      build.PackValues16(bytes.data(), values.data(), static_cast<int32_t>(values.size()));
   bytes.resize(static_cast<size_t>(end - bytes.data()));
   return bytes;
 }
@@ -386,7 +370,7 @@ TEST(ValueKernels16, PackUnpackRoundTripsAllMagnitudesAndTails) {
         for (const Build& reader : builds) {
           const GuardedBytes guarded(bytes);
           std::vector<uint16_t> out(static_cast<size_t>(n) + 1, 0xBEEF);
-          const uint8_t* end = reader.unpack(out.data(), n, guarded.data(), bytes.size());
+          const uint8_t* end = reader.UnpackValues16(out.data(), n, guarded.data(), bytes.size());
           ASSERT_EQ(end, guarded.data() + bytes.size()) << reader.name << " n " << n;
           EXPECT_EQ(std::vector<uint16_t>(out.begin(), out.end() - 1), values) << reader.name;
           EXPECT_EQ(out.back(), 0xBEEF);
@@ -404,7 +388,8 @@ TEST(ValueKernels16, UnpackRefusesShortInputWithoutReadingPastIt) {
     for (size_t length = 0; length < bytes.size(); ++length) {
       const GuardedBytes guarded(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
       std::vector<uint16_t> out(values.size() + 1, 0xBEEF);
-      EXPECT_EQ(build.unpack(out.data(), static_cast<int32_t>(values.size()), guarded.data(), length),
+      EXPECT_EQ(build.UnpackValues16(out.data(), static_cast<int32_t>(values.size()),
+                                     guarded.data(), length),
                 nullptr)
           << build.name << " length " << length;
       EXPECT_EQ(out.back(), 0xBEEF);
@@ -431,7 +416,8 @@ TEST(ValueKernels16, UnpackAcceptsEveryCode) {
   expected.insert(expected.end(), {0x1234, 7, 1, 0, 0, 0, 0, 0, 9});
   for (const Build& build : Builds()) {
     std::vector<uint16_t> out(expected.size());
-    EXPECT_EQ(build.unpack(out.data(), static_cast<int32_t>(out.size()), bytes.data(), bytes.size()),
+    EXPECT_EQ(build.UnpackValues16(out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                                   bytes.size()),
               bytes.data() + bytes.size())
         << build.name;
     EXPECT_EQ(out, expected) << build.name;
@@ -449,26 +435,10 @@ namespace {
 // counts with and without a tail, rows with all-zero hands (the defaults),
 // values near the threshold and large ones (the cap), absent action values.
 TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
-  struct Fused {
-    const char* name;
-    decltype(&isa_avx::UpdateOwnDecision16) step;
-    decltype(ArrayOpsKernels::MultiplyArrays) multiply;
-    decltype(ArrayOpsKernels::MultiplyAddArrays) multiply_add;
-  };
-  std::vector<Fused> fused = {{"avx", isa_avx::UpdateOwnDecision16,
-                               isa_avx::kArrayOpsKernels.MultiplyArrays,
-                               isa_avx::kArrayOpsKernels.MultiplyAddArrays}};
-  if (CpuHasAvx2Fma())
-    fused.push_back({"avx2", isa_avx2::UpdateOwnDecision16,
-                     isa_avx2::kArrayOpsKernels.MultiplyArrays,
-                     isa_avx2::kArrayOpsKernels.MultiplyAddArrays});
-  std::vector<Build> builds = Builds();
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (size_t b = 0; b < builds.size(); ++b) {
-    const Build& build = builds[b];
-    const Fused& f = fused[b];
+  for (const Build& build : Builds()) {
     for (int actions : {1, 2, 3, 5}) {
       for (int n : {5, 8, 29, 403}) {
         for (int absent = -1; absent < std::min(actions, 2); ++absent) {
@@ -511,23 +481,26 @@ TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
             std::vector<NumArray> strategy(actions);
             for (NumArray& s : strategy) s = NumArray(n);
             if (actions == 2) {
-              build.normalize2(want[0].data(), want[1].data(), strategy[0].data, strategy[1].data, n,
-                               defaults);
+              build.NormalizeValues16x2(want[0].data(), want[1].data(), strategy[0].data,
+                                        strategy[1].data, n, defaults);
             } else if (actions == 3) {
-              build.normalize3(want[0].data(), want[1].data(), want[2].data(), strategy[0].data,
-                               strategy[1].data, strategy[2].data, n, defaults);
+              build.NormalizeValues16x3(want[0].data(), want[1].data(), want[2].data(),
+                                        strategy[0].data, strategy[1].data, strategy[2].data, n,
+                                        defaults);
             } else {
               std::vector<uint32_t> sums(n, 0);
-              for (int a = 0; a < actions; ++a) build.sum(sums.data(), want[a].data(), n);
+              for (int a = 0; a < actions; ++a) build.SumValues16(sums.data(), want[a].data(), n);
               for (int a = 0; a < actions; ++a)
-                build.normalize(want[a].data(), sums.data(), strategy[a].data, n, defaults[a]);
+                build.NormalizeValues16(want[a].data(), sums.data(), strategy[a].data, n,
+                                        defaults[a]);
             }
             NumArray node;
-            f.multiply(node, values[0], strategy[0]);
-            for (int a = 1; a < actions; ++a) f.multiply_add(node, values[a], strategy[a]);
+            build.ops.MultiplyArrays(node, values[0], strategy[0]);
+            for (int a = 1; a < actions; ++a)
+              build.ops.MultiplyAddArrays(node, values[a], strategy[a]);
             ASSERT_TRUE(node.HasData());
             for (int a = 0; a < actions; ++a)
-              build.update(want[a].data(), n, node, values[a], nullptr, scale, nullptr);
+              build.UpdateRegrets16(want[a].data(), n, node, values[a], nullptr, scale, nullptr);
 
             // The one pass.
             std::vector<uint16_t*> row_pointers;
@@ -537,11 +510,12 @@ TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
               value_pointers.push_back(values[a].data);
             }
             std::vector<double> got_node(n);
-            f.step(row_pointers.data(), actions, n, value_pointers.data(), got_node.data(), defaults,
-                   scale);
-            const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
-                                      " hands " + std::to_string(n) + " absent " +
-                                      std::to_string(absent) + " scale " + std::to_string(scale);
+            build.UpdateOwnDecision16(row_pointers.data(), actions, n, value_pointers.data(),
+                                      got_node.data(), defaults, scale);
+            const std::string where = std::string(build.name) + " actions " +
+                                      std::to_string(actions) + " hands " + std::to_string(n) +
+                                      " absent " + std::to_string(absent) + " scale " +
+                                      std::to_string(scale);
             ASSERT_EQ(std::memcmp(got_node.data(), node.data, sizeof(double) * n), 0) << where;
             for (int a = 0; a < actions; ++a) ASSERT_EQ(rows[a], want[a]) << where << " row " << a;
           }
@@ -563,26 +537,10 @@ namespace {
 // that is never taken (pruned), blocks the opponent never reaches over sums
 // that adding zeros changes.
 TEST(ValueKernels16, OpponentStepEqualsTheSeparateRoutines) {
-  struct Fused {
-    const char* name;
-    decltype(&isa_avx::OpponentDecision16) step;
-    decltype(ArrayOpsKernels::MultiplyInPlacePruned) multiply;
-    decltype(&isa_avx::AccumulateStrategy32) accumulate;
-  };
-  std::vector<Fused> fused = {{"avx", isa_avx::OpponentDecision16,
-                               isa_avx::kArrayOpsKernels.MultiplyInPlacePruned,
-                               isa_avx::AccumulateStrategy32}};
-  if (CpuHasAvx2Fma())
-    fused.push_back({"avx2", isa_avx2::OpponentDecision16,
-                     isa_avx2::kArrayOpsKernels.MultiplyInPlacePruned,
-                     isa_avx2::AccumulateStrategy32});
-  std::vector<Build> builds = Builds();
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (size_t b = 0; b < builds.size(); ++b) {
-    const Build& build = builds[b];
-    const Fused& f = fused[b];
+  for (const Build& build : Builds()) {
     for (int actions : {1, 2, 3, 5}) {
       for (int n : {3, 8, 12, 15, 29, 403}) {
         for (int silent = -1; silent < std::min(actions, 2); ++silent) {
@@ -631,21 +589,22 @@ TEST(ValueKernels16, OpponentStepEqualsTheSeparateRoutines) {
             std::vector<NumArray> want(actions);
             for (NumArray& s : want) s = NumArray(n);
             if (actions == 2) {
-              build.normalize2(rows[0].data(), rows[1].data(), want[0].data, want[1].data, n,
-                               defaults);
+              build.NormalizeValues16x2(rows[0].data(), rows[1].data(), want[0].data, want[1].data,
+                                        n, defaults);
             } else if (actions == 3) {
-              build.normalize3(rows[0].data(), rows[1].data(), rows[2].data(), want[0].data,
-                               want[1].data, want[2].data, n, defaults);
+              build.NormalizeValues16x3(rows[0].data(), rows[1].data(), rows[2].data(),
+                                        want[0].data, want[1].data, want[2].data, n, defaults);
             } else {
               std::vector<uint32_t> total(n, 0);
-              for (int a = 0; a < actions; ++a) build.sum(total.data(), rows[a].data(), n);
+              for (int a = 0; a < actions; ++a) build.SumValues16(total.data(), rows[a].data(), n);
               for (int a = 0; a < actions; ++a)
-                build.normalize(rows[a].data(), total.data(), want[a].data, n, defaults[a]);
+                build.NormalizeValues16(rows[a].data(), total.data(), want[a].data, n, defaults[a]);
             }
             std::vector<std::vector<float>> want_sums = sums;
             for (int a = 0; a < actions; ++a) {
-              f.accumulate(want_sums[a].data(), want[a].data, reach.data, weight, n, nullptr);
-              f.multiply(want[a], reach);
+              build.floats.AccumulateStrategy32(want_sums[a].data(), want[a].data, reach.data,
+                                                weight, n, nullptr);
+              build.ops.MultiplyInPlacePruned(want[a], reach);
             }
 
             // The one pass.
@@ -659,11 +618,13 @@ TEST(ValueKernels16, OpponentStepEqualsTheSeparateRoutines) {
               sum_pointers.push_back(sums[a].data());
             }
             double product_sums[8];
-            f.step(row_pointers.data(), actions, n, reach.data, defaults, out_pointers.data(),
-                   product_sums, weight > 0.0 ? sum_pointers.data() : nullptr, weight);
-            const std::string where = std::string(f.name) + " actions " + std::to_string(actions) +
-                                      " hands " + std::to_string(n) + " silent " +
-                                      std::to_string(silent) + " weight " + std::to_string(weight);
+            build.OpponentDecision16(row_pointers.data(), actions, n, reach.data, defaults,
+                                     out_pointers.data(), product_sums,
+                                     weight > 0.0 ? sum_pointers.data() : nullptr, weight);
+            const std::string where = std::string(build.name) + " actions " +
+                                      std::to_string(actions) + " hands " + std::to_string(n) +
+                                      " silent " + std::to_string(silent) + " weight " +
+                                      std::to_string(weight);
             for (int a = 0; a < actions; ++a) {
               const bool pruned = product_sums[a] < DBL_MIN;
               ASSERT_EQ(pruned, !want[a].HasData()) << where << " action " << a;
@@ -693,28 +654,10 @@ namespace {
 // (defaults 0), the 16-bit normalisers on the regrets (uniform defaults), and
 // per hand the current strategy where the sums' quotients add up to 0.
 TEST(ValueKernels16, AverageStrategyEqualsTheSeparateRoutines) {
-  struct Float {
-    const char* name;
-    decltype(&isa_avx::AverageStrategy16) average;
-    decltype(&isa_avx::SumValues32) sum;
-    decltype(&isa_avx::NormalizeValues32) normalize;
-    decltype(&isa_avx::NormalizeValues32x2) normalize2;
-    decltype(&isa_avx::NormalizeValues32x3) normalize3;
-  };
-  std::vector<Float> floats = {{"avx", isa_avx::AverageStrategy16, isa_avx::SumValues32,
-                                isa_avx::NormalizeValues32, isa_avx::NormalizeValues32x2,
-                                isa_avx::NormalizeValues32x3}};
-  if (CpuHasAvx2Fma())
-    floats.push_back({"avx2", isa_avx2::AverageStrategy16, isa_avx2::SumValues32,
-                      isa_avx2::NormalizeValues32, isa_avx2::NormalizeValues32x2,
-                      isa_avx2::NormalizeValues32x3});
-  std::vector<Build> builds = Builds();
   std::mt19937 rng(9);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (size_t b = 0; b < builds.size(); ++b) {
-    const Build& build = builds[b];
-    const Float& f = floats[b];
+  for (const Build& build : Builds()) {
     for (int actions : {1, 2, 3, 5}) {
       for (int n : {3, 8, 13, 403}) {
         std::vector<std::vector<uint16_t>> regrets(actions, std::vector<uint16_t>(n));
@@ -737,25 +680,29 @@ TEST(ValueKernels16, AverageStrategyEqualsTheSeparateRoutines) {
         std::vector<std::vector<double>> average(actions, std::vector<double>(n));
         std::vector<std::vector<double>> current(actions, std::vector<double>(n));
         if (actions == 2) {
-          f.normalize2(sums[0].data(), sums[1].data(), average[0].data(), average[1].data(), n,
-                       zeros);
-          build.normalize2(regrets[0].data(), regrets[1].data(), current[0].data(),
-                           current[1].data(), n, uniform);
+          build.floats.NormalizeValues32x2(sums[0].data(), sums[1].data(), average[0].data(),
+                                           average[1].data(), n, zeros);
+          build.NormalizeValues16x2(regrets[0].data(), regrets[1].data(), current[0].data(),
+                                    current[1].data(), n, uniform);
         } else if (actions == 3) {
-          f.normalize3(sums[0].data(), sums[1].data(), sums[2].data(), average[0].data(),
-                       average[1].data(), average[2].data(), n, zeros);
-          build.normalize3(regrets[0].data(), regrets[1].data(), regrets[2].data(),
-                           current[0].data(), current[1].data(), current[2].data(), n, uniform);
+          build.floats.NormalizeValues32x3(sums[0].data(), sums[1].data(), sums[2].data(),
+                                           average[0].data(), average[1].data(), average[2].data(),
+                                           n, zeros);
+          build.NormalizeValues16x3(regrets[0].data(), regrets[1].data(), regrets[2].data(),
+                                    current[0].data(), current[1].data(), current[2].data(), n,
+                                    uniform);
         } else {
           std::vector<float> total(n, 0.0f);
           std::vector<uint32_t> counts(n, 0);
           for (int a = 0; a < actions; ++a) {
-            f.sum(total.data(), sums[a].data(), n);
-            build.sum(counts.data(), regrets[a].data(), n);
+            build.floats.SumValues32(total.data(), sums[a].data(), n);
+            build.SumValues16(counts.data(), regrets[a].data(), n);
           }
           for (int a = 0; a < actions; ++a) {
-            f.normalize(average[a].data(), sums[a].data(), total.data(), n, 0.0f);
-            build.normalize(regrets[a].data(), counts.data(), current[a].data(), n, uniform[a]);
+            build.floats.NormalizeValues32(average[a].data(), sums[a].data(), total.data(), n,
+                                           0.0f);
+            build.NormalizeValues16(regrets[a].data(), counts.data(), current[a].data(), n,
+                                    uniform[a]);
           }
         }
         for (int h = 0; h < n; ++h) {
@@ -775,11 +722,11 @@ TEST(ValueKernels16, AverageStrategyEqualsTheSeparateRoutines) {
           regret_pointers.push_back(regrets[a].data());
           out_pointers.push_back(got[a].data());
         }
-        f.average(sum_pointers.data(), regret_pointers.data(), actions, n, uniform,
-                  out_pointers.data());
+        build.AverageStrategy16(sum_pointers.data(), regret_pointers.data(), actions, n, uniform,
+                                out_pointers.data());
         for (int a = 0; a < actions; ++a)
           ASSERT_EQ(std::memcmp(got[a].data(), average[a].data(), sizeof(double) * n), 0)
-              << f.name << " actions " << actions << " hands " << n << " action " << a;
+              << build.name << " actions " << actions << " hands " << n << " action " << a;
       }
     }
   }

@@ -12,31 +12,13 @@
 #include <vector>
 
 #include "platform/cpu_features.h"
+#include "support/kernel_builds.h"
 
 namespace {
 
-struct Build {
-  const char* name;
-  decltype(&isa_avx::SumValues32) sum;
-  decltype(&isa_avx::NormalizeValues32) normalize;
-  decltype(&isa_avx::NormalizeValues32x2) normalize2;
-  decltype(&isa_avx::NormalizeValues32x3) normalize3;
-  decltype(&isa_avx::SetActionValues32) set_values;
-  decltype(&isa_avx::UpdateRegrets32) update;
-  decltype(&isa_avx::AccumulateStrategy32) accumulate;
-};
-
+using Build = BuildUnderTest<ValueKernels32>;
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", isa_avx::SumValues32, isa_avx::NormalizeValues32,
-                                isa_avx::NormalizeValues32x2, isa_avx::NormalizeValues32x3,
-                                isa_avx::SetActionValues32, isa_avx::UpdateRegrets32,
-                                isa_avx::AccumulateStrategy32}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::SumValues32, isa_avx2::NormalizeValues32,
-                      isa_avx2::NormalizeValues32x2, isa_avx2::NormalizeValues32x3,
-                      isa_avx2::SetActionValues32, isa_avx2::UpdateRegrets32,
-                      isa_avx2::AccumulateStrategy32});
-  return builds;
+  return BuildsUnderTest(isa_avx::kValueKernels32, isa_avx2::kValueKernels32);
 }
 
 // 1003 hands: 125 blocks and a remainder of three; rows start one float past
@@ -92,17 +74,18 @@ TEST(ValueKernels32Test, NormalizersMatchExactDivision) {
 
     // General form: the sum row, then each row over it.
     std::vector<float> sums(kHands + kOffset, 0.0f);
-    for (auto* row : {&r0, &r1, &r2}) build.sum(sums.data() + kOffset, row->data() + kOffset, kHands);
+    for (auto* row : {&r0, &r1, &r2})
+      build.SumValues32(sums.data() + kOffset, row->data() + kOffset, kHands);
     for (int k = kOffset; k < kHands + kOffset; ++k) ASSERT_EQ(sums[k], (r0[k] + r1[k]) + r2[k]);
-    build.normalize(o1.data() + kOffset, r1.data() + kOffset, sums.data() + kOffset, kHands,
-                    defaults[1]);
+    build.NormalizeValues32(o1.data() + kOffset, r1.data() + kOffset, sums.data() + kOffset, kHands,
+                            defaults[1]);
     for (int k = kOffset; k < kHands + kOffset; ++k) {
       const double exact = ExactQuotient(r1[k], sums[k], defaults[1]);
       ExpectClose(exact, o1[k], exact, 4, k);
     }
 
-    build.normalize2(r0.data() + kOffset, r1.data() + kOffset, o0.data() + kOffset,
-                     o1.data() + kOffset, kHands, defaults);
+    build.NormalizeValues32x2(r0.data() + kOffset, r1.data() + kOffset, o0.data() + kOffset,
+                              o1.data() + kOffset, kHands, defaults);
     for (int k = kOffset; k < kHands + kOffset; ++k) {
       const float sum = r0[k] + r1[k];
       const double e0 = ExactQuotient(r0[k], sum, defaults[0]);
@@ -111,9 +94,9 @@ TEST(ValueKernels32Test, NormalizersMatchExactDivision) {
       ExpectClose(e1, o1[k], e1, 4, k);
     }
 
-    build.normalize3(r0.data() + kOffset, r1.data() + kOffset, r2.data() + kOffset,
-                     o0.data() + kOffset, o1.data() + kOffset, o2.data() + kOffset, kHands,
-                     defaults);
+    build.NormalizeValues32x3(r0.data() + kOffset, r1.data() + kOffset, r2.data() + kOffset,
+                              o0.data() + kOffset, o1.data() + kOffset, o2.data() + kOffset, kHands,
+                              defaults);
     for (int k = kOffset; k < kHands + kOffset; ++k) {
       const float sum = (r0[k] + r1[k]) + r2[k];
       const double exact[3] = {ExactQuotient(r0[k], sum, defaults[0]),
@@ -145,9 +128,9 @@ TEST(ValueKernels32Test, RegretUpdateMatchesExactPowers) {
       const bool absent_action = variant & 2;
       std::vector<float> row = start;
       const std::vector<double>& node_in = absent_action ? node : node_tiny;
-      build.update(row.data() + kOffset, node_in.data() + kOffset,
-                   absent_action ? nullptr : action.data() + kOffset, kHands,
-                   with_mask ? mask.data() + kOffset : nullptr);
+      build.UpdateRegrets32(row.data() + kOffset, node_in.data() + kOffset,
+                            absent_action ? nullptr : action.data() + kOffset, kHands,
+                            with_mask ? mask.data() + kOffset : nullptr);
       for (int k = kOffset; k < kHands + kOffset; ++k) {
         if (with_mask && mask[k]) {
           ASSERT_EQ(row[k], start[k]);
@@ -173,7 +156,7 @@ TEST(ValueKernels32Test, NanDifferencesGiveNanInBothForms) {
     std::vector<float> row(9, 3.0f);
     std::vector<double> node(9, 1.0), action(9, 1.0);
     node[0] = node[8] = std::nan("");
-    build.update(row.data(), node.data(), action.data(), 9, nullptr);
+    build.UpdateRegrets32(row.data(), node.data(), action.data(), 9, nullptr);
     EXPECT_TRUE(std::isnan(row[0]));
     EXPECT_TRUE(std::isnan(row[8]));
     EXPECT_EQ(row[1], 3.0f);
@@ -185,11 +168,11 @@ TEST(ValueKernels32Test, ExactKernelsAreExactInBothForms) {
     SCOPED_TRACE(build.name);
     const std::vector<double> values = RandomDoubles(-1e3, 1e3);
     std::vector<float> row(kHands + kOffset, 9.0f);
-    build.set_values(row.data() + kOffset, values.data() + kOffset, kHands);
+    build.SetActionValues32(row.data() + kOffset, values.data() + kOffset, kHands);
     for (int k = kOffset; k < kHands + kOffset; ++k)
       ASSERT_EQ(row[k], static_cast<float>(values[k]));
     EXPECT_EQ(row[0], 9.0f);
-    build.set_values(row.data() + kOffset, nullptr, kHands);
+    build.SetActionValues32(row.data() + kOffset, nullptr, kHands);
     for (int k = kOffset; k < kHands + kOffset; ++k) ASSERT_EQ(row[k], 0.0f);
 
     const std::vector<float> start = RandomFloats(0.0f, 10.0f, 0.1);
@@ -198,8 +181,8 @@ TEST(ValueKernels32Test, ExactKernelsAreExactInBothForms) {
     const std::vector<uint8_t> mask = RandomMask();
     const double weight = 37.5;
     std::vector<float> sums = start;
-    build.accumulate(sums.data() + kOffset, strategy.data() + kOffset, reach.data() + kOffset,
-                     weight, kHands, mask.data() + kOffset);
+    build.AccumulateStrategy32(sums.data() + kOffset, strategy.data() + kOffset,
+                               reach.data() + kOffset, weight, kHands, mask.data() + kOffset);
     for (int k = kOffset; k < kHands + kOffset; ++k) {
       const float expected =
           mask[k] ? start[k] : start[k] + static_cast<float>((weight * strategy[k]) * reach[k]);
@@ -207,12 +190,12 @@ TEST(ValueKernels32Test, ExactKernelsAreExactInBothForms) {
     }
     // No weight, or an absent reach or strategy: nothing changes.
     for (double w : {0.0, -1.0, std::nan("")})
-      build.accumulate(sums.data() + kOffset, strategy.data() + kOffset, reach.data() + kOffset,
-                       w, kHands, nullptr);
-    build.accumulate(sums.data() + kOffset, strategy.data() + kOffset, nullptr, 1.0, kHands,
-                     nullptr);
-    build.accumulate(sums.data() + kOffset, nullptr, reach.data() + kOffset, 1.0, kHands,
-                     nullptr);
+      build.AccumulateStrategy32(sums.data() + kOffset, strategy.data() + kOffset,
+                                 reach.data() + kOffset, w, kHands, nullptr);
+    build.AccumulateStrategy32(sums.data() + kOffset, strategy.data() + kOffset, nullptr, 1.0,
+                               kHands, nullptr);
+    build.AccumulateStrategy32(sums.data() + kOffset, nullptr, reach.data() + kOffset, 1.0, kHands,
+                               nullptr);
     for (int k = kOffset; k < kHands + kOffset; ++k)
       ASSERT_EQ(sums[k], mask[k] ? start[k]
                                  : start[k] + static_cast<float>((weight * strategy[k]) * reach[k]));
