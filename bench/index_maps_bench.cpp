@@ -74,48 +74,50 @@ const Fixture& TheFixture() {
   return fixture;
 }
 
-using ExpandFn = void (*)(double*, const NumArray&, const int16_t*, bool);
-using CompactFn = void (*)(NumArray&, const double*, const int16_t*);
-using GatherFn = void (*)(const HandGroupView&, NumArray&, const NumArray&);
+// The tables under test: each build's, and the one in use.
+const IndexMapsKernels& Avx2() { return isa_avx2::kIndexMapsKernels; }
+const IndexMapsKernels& Avx() { return isa_avx::kIndexMapsKernels; }
+const IndexMapsKernels& InUse() { return Kernels<IndexMapsKernels>(); }
+using Maps = const IndexMapsKernels& (*)();
 
-template <ExpandFn fn, bool avx2>
+template <Maps maps, bool avx2>
 void BM_Expand(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   alignas(32) static double out[kComboCount];
   for (auto _ : state) {
-    fn(out, f.parent_values, f.parent_map.data(), true);
+    maps().ExpandHandsToCombos(out, f.parent_values, f.parent_map.data(), true);
     benchmark::DoNotOptimize(out);
     benchmark::ClobberMemory();
   }
 }
 
-template <CompactFn fn, bool avx2>
+template <Maps maps, bool avx2>
 void BM_Compact(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   NumArray dest(f.parent_hands);
   for (auto _ : state) {
-    fn(dest, f.combos.data(), f.parent_map.data());
+    maps().CompactCombosToHands(dest, f.combos.data(), f.parent_map.data());
     benchmark::DoNotOptimize(dest.data);
     benchmark::ClobberMemory();
   }
 }
 
-template <GatherFn fn, bool avx2, bool grouped>
+template <Maps maps, bool avx2, bool grouped>
 void BM_Gather(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
   const HandGroupView view = f.View(grouped);
   NumArray out;
   for (auto _ : state) {
-    fn(view, out, f.parent_values);
+    maps().GatherSumHandGroups(view, out, f.parent_values);
     benchmark::DoNotOptimize(out.data);
     benchmark::ClobberMemory();
   }
 }
 
-template <GatherFn fn, bool avx2, bool grouped>
+template <Maps maps, bool avx2, bool grouped>
 void BM_Scatter(benchmark::State& state) {
   if (!IsaRunnable(state, avx2)) return;
   const Fixture& f = TheFixture();
@@ -125,25 +127,25 @@ void BM_Scatter(benchmark::State& state) {
   NumArray dest(f.parent_hands);
   for (int32_t i = 0; i < dest.count; ++i) dest[i] = 0.0;
   for (auto _ : state) {
-    fn(view, dest, src);
+    maps().ScatterAddHandGroups(view, dest, src);
     benchmark::DoNotOptimize(dest.data);
     benchmark::ClobberMemory();
   }
 }
 
-BENCHMARK(BM_Expand<isa_avx2::ExpandHandsToCombos, true>)->Name("Expand/avx2");
-BENCHMARK(BM_Expand<isa_avx::ExpandHandsToCombos, false>)->Name("Expand/avx");
-BENCHMARK(BM_Compact<isa_avx2::CompactCombosToHands, true>)->Name("Compact/avx2");
-BENCHMARK(BM_Compact<isa_avx::CompactCombosToHands, false>)->Name("Compact/avx");
-BENCHMARK(BM_Gather<isa_avx2::GatherSumHandGroups, true, false>)->Name("GatherPlain/avx2");
-BENCHMARK(BM_Gather<GatherSumHandGroups, false, false>)->Name("GatherPlain/dispatch");
-BENCHMARK(BM_Gather<isa_avx::GatherSumHandGroups, false, false>)->Name("GatherPlain/avx");
-BENCHMARK(BM_Gather<isa_avx2::GatherSumHandGroups, true, true>)->Name("GatherGrouped/avx2");
-BENCHMARK(BM_Gather<isa_avx::GatherSumHandGroups, false, true>)->Name("GatherGrouped/avx");
-BENCHMARK(BM_Scatter<isa_avx2::ScatterAddHandGroups, true, false>)->Name("ScatterPlain3/avx2");
-BENCHMARK(BM_Scatter<isa_avx::ScatterAddHandGroups, false, false>)->Name("ScatterPlain3/avx");
-BENCHMARK(BM_Scatter<isa_avx2::ScatterAddHandGroups, true, true>)->Name("ScatterGrouped3/avx2");
-BENCHMARK(BM_Scatter<isa_avx::ScatterAddHandGroups, false, true>)->Name("ScatterGrouped3/avx");
+BENCHMARK(BM_Expand<Avx2, true>)->Name("Expand/avx2");
+BENCHMARK(BM_Expand<Avx, false>)->Name("Expand/avx");
+BENCHMARK(BM_Compact<Avx2, true>)->Name("Compact/avx2");
+BENCHMARK(BM_Compact<Avx, false>)->Name("Compact/avx");
+BENCHMARK(BM_Gather<Avx2, true, false>)->Name("GatherPlain/avx2");
+BENCHMARK(BM_Gather<InUse, false, false>)->Name("GatherPlain/dispatch");
+BENCHMARK(BM_Gather<Avx, false, false>)->Name("GatherPlain/avx");
+BENCHMARK(BM_Gather<Avx2, true, true>)->Name("GatherGrouped/avx2");
+BENCHMARK(BM_Gather<Avx, false, true>)->Name("GatherGrouped/avx");
+BENCHMARK(BM_Scatter<Avx2, true, false>)->Name("ScatterPlain3/avx2");
+BENCHMARK(BM_Scatter<Avx, false, false>)->Name("ScatterPlain3/avx");
+BENCHMARK(BM_Scatter<Avx2, true, true>)->Name("ScatterGrouped3/avx2");
+BENCHMARK(BM_Scatter<Avx, false, true>)->Name("ScatterGrouped3/avx");
 
 }  // namespace
 

@@ -155,14 +155,15 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   const bool own_reach = cursor.in1.count > 0;
   const bool best_response = cursor.out1.HasData();
   const int32_t slots = static_cast<int32_t>(turn.river_records.size());
+  const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
   for (int32_t slot = 0; slot < slots; ++slot) {
     const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
     NodeCursor sub(&state, cursor.node, cursor.turn_slot, slot);
-    GatherSumHandGroups(view, sub.in0, cursor.in0);
-    if (own_reach) GatherSumHandGroups(view, sub.in1, cursor.in1);
+    maps.GatherSumHandGroups(view, sub.in0, cursor.in0);
+    if (own_reach) maps.GatherSumHandGroups(view, sub.in1, cursor.in1);
     TraverseRiverBoard(sub);
-    ScatterAddHandGroups(view, cursor.out0, sub.out0);
-    if (best_response) ScatterAddHandGroups(view, cursor.out1, sub.out1);
+    maps.ScatterAddHandGroups(view, cursor.out0, sub.out0);
+    if (best_response) maps.ScatterAddHandGroups(view, cursor.out1, sub.out1);
   }
 
   CompressedBlock* close_handles[2] = {nullptr, nullptr};

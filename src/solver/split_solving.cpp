@@ -96,8 +96,8 @@ void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, int traverser
   } else {
     const TurnDealRecord& turn =
         state->deal_tree->turn_records[static_cast<size_t>(source.turn_slot)];
-    GatherSumHandGroups(turn.river_records[static_cast<size_t>(river_slot)].GroupView(),
-                        cursor.in0, opponent);
+    Kernels<IndexMapsKernels>().GatherSumHandGroups(
+        turn.river_records[static_cast<size_t>(river_slot)].GroupView(), cursor.in0, opponent);
   }
   TraverseNode(cursor);
 }
@@ -191,11 +191,12 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
   if (node.street >= 3 && cursor->river_slot < 0) {
     const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor->turn_slot)];
     const int32_t slots = static_cast<int32_t>(turn.river_records.size());
+    const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
     for (int32_t r = 0; r < slots; ++r) {
       const HandGroupView view = turn.river_records[static_cast<size_t>(r)].GroupView();
       NodeCursor dealt(&state, &node, cursor->turn_slot, r);
-      GatherSumHandGroups(view, dealt.in1, cursor->in1);
-      GatherSumHandGroups(view, dealt.in0, cursor->in0);
+      maps.GatherSumHandGroups(view, dealt.in1, cursor->in1);
+      maps.GatherSumHandGroups(view, dealt.in0, cursor->in0);
       EvaluateSubtree(&dealt, street, list);
     }
     return;

@@ -79,16 +79,17 @@ void AddTaskResults(const SubgameTask& task) {
   const NodeCursor& cursor = task.cursor;
   const TurnDealRecord& turn =
       cursor.state->deal_tree->turn_records[static_cast<size_t>(cursor.turn_slot)];
+  const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
   if (cursor.river_slot < 0) {
     for (const std::vector<int16_t>& list : turn.card_lists) {
-      ScatterAddCombos(*task.dst0, cursor.out0, list.data());
-      if (task.dst1) ScatterAddCombos(*task.dst1, cursor.out1, list.data());
+      maps.ScatterAddCombos(*task.dst0, cursor.out0, list.data());
+      if (task.dst1) maps.ScatterAddCombos(*task.dst1, cursor.out1, list.data());
     }
   } else {
     const HandGroupView view =
         turn.river_records[static_cast<size_t>(cursor.river_slot)].GroupView();
-    ScatterAddHandGroups(view, *task.dst0, cursor.out0);
-    if (task.dst1) ScatterAddHandGroups(view, *task.dst1, cursor.out1);
+    maps.ScatterAddHandGroups(view, *task.dst0, cursor.out0);
+    if (task.dst1) maps.ScatterAddHandGroups(view, *task.dst1, cursor.out1);
   }
 }
 
@@ -274,8 +275,9 @@ void RunSubgameTask(SubgameTask& task) {
   } else {
     const HandGroupView view =
         turn.river_records[static_cast<size_t>(cursor.river_slot)].GroupView();
-    GatherSumHandGroups(view, cursor.in0, *task.src0);
-    if (task.src1) GatherSumHandGroups(view, cursor.in1, *task.src1);
+    const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
+    maps.GatherSumHandGroups(view, cursor.in0, *task.src0);
+    if (task.src1) maps.GatherSumHandGroups(view, cursor.in1, *task.src1);
     TraverseRiverBoard(cursor);
   }
   cursor.in0 = NumArray();

@@ -54,8 +54,6 @@ inline void MakeAbsent(NumArray& out, int32_t count) {
   out.count = count;
 }
 
-}  // namespace
-
 void ExpandHandsToCombos(double* out, const NumArray& src, const int16_t* map,
                          bool nan_for_absent) {
   const double fallback = nan_for_absent ? kQuietNan : 0.0;
@@ -189,13 +187,17 @@ void ScatterAddHandGroups(const HandGroupView& record, NumArray& dest, const Num
     }
     return;
   }
-  // Qualified: the global dispatching entry of the same name is visible too.
-  for (const std::vector<int16_t>& list : *lists)
-#if defined(TDX_ISA_AVX2)
-    isa_avx2::ScatterAddCombos(dest, src, list.data());
-#else
-    isa_avx::ScatterAddCombos(dest, src, list.data());
-#endif
+  for (const std::vector<int16_t>& list : *lists) ScatterAddCombos(dest, src, list.data());
 }
+
+}  // namespace
+
+const IndexMapsKernels kIndexMapsKernels = {
+    .ExpandHandsToCombos = ExpandHandsToCombos,
+    .CompactCombosToHands = CompactCombosToHands,
+    .GatherSumHandGroups = GatherSumHandGroups,
+    .ScatterAddHandGroups = ScatterAddHandGroups,
+    .ScatterAddCombos = ScatterAddCombos,
+};
 
 }  // namespace isa_avx2 / isa_avx

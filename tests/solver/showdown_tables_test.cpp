@@ -74,9 +74,9 @@ class ShowdownTablesTest : public ::testing::TestWithParam<const char*> {
     for (const RiverDealRecord& rec : turn.river_records) {
       const HandGroupView view = rec.GroupView();
       NumArray in, out;
-      GatherSumHandGroups(view, in, reach);
+      Kernels<IndexMapsKernels>().GatherSumHandGroups(view, in, reach);
       EvaluateShowdown(rec, out, in, v, true);
-      ScatterAddHandGroups(view, sum, out);
+      Kernels<IndexMapsKernels>().ScatterAddHandGroups(view, sum, out);
     }
     return sum;
   }

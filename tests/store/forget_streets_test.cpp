@@ -140,8 +140,9 @@ class ForgetStreetsTest : public TreeBuildTest {
       const TurnDealRecord& turn = deal.turn_records[t];
       for (size_t r = 0; r < turn.river_records.size(); ++r, ++board) {
         NumArray reach;
-        GatherSumHandGroups(turn.river_records[r].GroupView(), reach,
-                            Node(split).card_records[t].reach_sums[player]);
+        Kernels<IndexMapsKernels>().GatherSumHandGroups(
+            turn.river_records[r].GroupView(), reach,
+            Node(split).card_records[t].reach_sums[player]);
         for (int32_t h = 0; h < reach.count; ++h) {
           double d = 0.0;
           for (size_t action = 0; action < a[board].size(); ++action)

@@ -13,6 +13,7 @@
 #include "cards/card.h"
 #include "cards/combo_tables.h"
 #include "platform/cpu_features.h"
+#include "support/kernel_builds.h"
 
 namespace {
 
@@ -119,28 +120,15 @@ double ReferenceGroupSum(const double* src, const int16_t* idx, int n) {
 }
 
 // ---------------------------------------------------------------------------
-// The builds under test: the dispatching entries and each build called directly.
+// The builds under test: the table in use and each build's table.
 
-struct Build {
-  const char* name;
-  void (*expand)(double*, const NumArray&, const int16_t*, bool);
-  void (*compact)(NumArray&, const double*, const int16_t*);
-  void (*gather)(const HandGroupView&, NumArray&, const NumArray&);
-  void (*scatter)(const HandGroupView&, NumArray&, const NumArray&);
-  void (*scatter_combos)(NumArray&, const NumArray&, const int16_t*);
-};
+using Build = BuildUnderTest<IndexMapsKernels>;
 
 std::vector<Build> Builds() {
-  std::vector<Build> builds;
-  builds.push_back({"dispatch", ExpandHandsToCombos, CompactCombosToHands, GatherSumHandGroups,
-                    ScatterAddHandGroups, ScatterAddCombos});
-  builds.push_back({"avx", isa_avx::ExpandHandsToCombos, isa_avx::CompactCombosToHands,
-                    isa_avx::GatherSumHandGroups, isa_avx::ScatterAddHandGroups,
-                    isa_avx::ScatterAddCombos});
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::ExpandHandsToCombos, isa_avx2::CompactCombosToHands,
-                      isa_avx2::GatherSumHandGroups, isa_avx2::ScatterAddHandGroups,
-                      isa_avx2::ScatterAddCombos});
+  std::vector<Build> builds = {{Kernels<IndexMapsKernels>(), "dispatch", false}};
+  for (const Build& build :
+       BuildsUnderTest(isa_avx::kIndexMapsKernels, isa_avx2::kIndexMapsKernels))
+    builds.push_back(build);
   return builds;
 }
 
@@ -160,7 +148,7 @@ TEST(IndexMapsTest, ExpandFillsBoardCombosWithNanOrZero) {
       for (bool nan_for_absent : {true, false}) {
         SCOPED_TRACE(b.name);
         double* out = buffer + offset;
-        b.expand(out, src, board.map.data(), nan_for_absent);
+        b.ExpandHandsToCombos(out, src, board.map.data(), nan_for_absent);
         for (int c = 0; c < kComboCount; ++c) {
           const uint64_t bits = std::bit_cast<uint64_t>(out[c]);
           if (board.map[c] >= 0)
@@ -177,7 +165,7 @@ TEST(IndexMapsTest, ExpandOfAbsentSourceGivesZerosOnTheBoardHands) {
   absent.count = static_cast<int32_t>(board.cards.size());
   std::vector<double> out(kComboCount, 9.0);
   for (const Build& b : Builds()) {
-    b.expand(out.data(), absent, board.map.data(), true);
+    b.ExpandHandsToCombos(out.data(), absent, board.map.data(), true);
     for (int c = 0; c < kComboCount; ++c)
       ASSERT_EQ(std::bit_cast<uint64_t>(out[c]), board.map[c] >= 0 ? 0u : kQuietNanBits);
   }
@@ -192,12 +180,12 @@ TEST(IndexMapsTest, CompactRoundTripsAndNeverWritesBoardCombos) {
     SCOPED_TRACE(b.name);
     // Hands -> combos (NaN on the board) -> hands gives the same bits back.
     std::vector<double> combos(kComboCount);
-    b.expand(combos.data(), src, board.map.data(), true);
+    b.ExpandHandsToCombos(combos.data(), src, board.map.data(), true);
     // Three spare entries that no combination maps to keep their value.
     NumArray back;
     back.Resize(hands + 3);
     for (int32_t i = 0; i < hands + 3; ++i) back[i] = -7.0;
-    b.compact(back, combos.data(), board.map.data());
+    b.CompactCombosToHands(back, combos.data(), board.map.data());
     for (int32_t i = 0; i < hands; ++i)
       ASSERT_EQ(std::bit_cast<uint64_t>(back[i]), std::bit_cast<uint64_t>(src[i]));
     for (int32_t i = hands; i < hands + 3; ++i) EXPECT_EQ(back[i], -7.0);
@@ -208,9 +196,9 @@ TEST(IndexMapsTest, CompactRoundTripsAndNeverWritesBoardCombos) {
     for (int c = 0; c < kComboCount; ++c) full[c] = c * 0.5 - 100.0;
     NumArray compacted;
     compacted.Resize(hands);
-    b.compact(compacted, full.data(), board.map.data());
+    b.CompactCombosToHands(compacted, full.data(), board.map.data());
     std::vector<double> again(kComboCount);
-    b.expand(again.data(), compacted, board.map.data(), false);
+    b.ExpandHandsToCombos(again.data(), compacted, board.map.data(), false);
     for (int c = 0; c < kComboCount; ++c) ASSERT_EQ(again[c], board.map[c] >= 0 ? full[c] : 0.0);
   }
 }
@@ -222,7 +210,7 @@ TEST(IndexMapsTest, CompactIntoAbsentArrayStartsFromZeros) {
   for (const Build& b : Builds()) {
     NumArray dest;
     dest.count = hands + 2;
-    b.compact(dest, full.data(), board.map.data());
+    b.CompactCombosToHands(dest, full.data(), board.map.data());
     ASSERT_TRUE(dest.HasData());
     ASSERT_EQ(dest.count, hands + 2);
     for (int32_t i = 0; i < hands; ++i) ASSERT_EQ(dest[i], 1.0);
@@ -256,13 +244,13 @@ TEST(IndexMapsTest, PlainGatherReadsThroughTheFirstListAndReusesOutput) {
   for (const Build& b : Builds()) {
     SCOPED_TRACE(b.name);
     NumArray out;
-    b.gather(view, out, parent);
+    b.GatherSumHandGroups(view, out, parent);
     ASSERT_EQ(out.count, view.hand_count);
     for (int32_t i = 0; i < out.count; ++i)
       ASSERT_EQ(out[i], parent[r.card_lists[0][i]]);
     // A second gather into the same array allocates nothing.
     double* block = out.data;
-    b.gather(view, out, parent);
+    b.GatherSumHandGroups(view, out, parent);
     EXPECT_EQ(out.data, block);
   }
 }
@@ -289,7 +277,7 @@ TEST(IndexMapsTest, GroupedGatherFollowsThePrescribedSumOrderInEveryBuild) {
   for (const Build& b : Builds()) {
     SCOPED_TRACE(b.name);
     NumArray out;
-    b.gather(view, out, parent);
+    b.GatherSumHandGroups(view, out, parent);
     ASSERT_EQ(out.count, static_cast<int32_t>(r.group_sizes.size()));
     for (int32_t g = 0; g < out.count; ++g)
       ASSERT_EQ(std::bit_cast<uint64_t>(out[g]), std::bit_cast<uint64_t>(expected[g])) << g;
@@ -319,7 +307,7 @@ TEST(IndexMapsTest, ScatterAddsOnceThroughEveryCardList) {
       NumArray dest;
       dest.Resize(parent_hands);
       std::memcpy(dest.data, start.data, sizeof(double) * parent_hands);
-      b.scatter(view, dest, result);
+      b.ScatterAddHandGroups(view, dest, result);
       for (int32_t i = 0; i < parent_hands; ++i)
         ASSERT_EQ(std::bit_cast<uint64_t>(dest[i]), std::bit_cast<uint64_t>(expected[i]))
             << (grouped ? "grouped " : "plain ") << i;
@@ -338,7 +326,7 @@ TEST(IndexMapsTest, GatherOfAbsentSourceStaysAbsentAndScattersNothing) {
       const HandGroupView view = ViewOf(r, grouped);
       NumArray in;
       in.Resize(3);  // stale data from an earlier use is dropped
-      b.gather(view, in, absent);
+      b.GatherSumHandGroups(view, in, absent);
       EXPECT_FALSE(in.HasData());
       EXPECT_EQ(in.count,
                 grouped ? static_cast<int32_t>(r.group_sizes.size()) : view.hand_count);
@@ -346,12 +334,12 @@ TEST(IndexMapsTest, GatherOfAbsentSourceStaysAbsentAndScattersNothing) {
       NumArray dest;
       dest.Resize(parent_hands);
       for (int32_t i = 0; i < parent_hands; ++i) dest[i] = 2.0;
-      b.scatter(view, dest, in);
+      b.ScatterAddHandGroups(view, dest, in);
       for (int32_t i = 0; i < parent_hands; ++i) ASSERT_EQ(dest[i], 2.0);
       // An absent destination stays absent when nothing is added.
       NumArray absent_dest;
       absent_dest.count = parent_hands;
-      b.scatter(view, absent_dest, in);
+      b.ScatterAddHandGroups(view, absent_dest, in);
       EXPECT_FALSE(absent_dest.HasData());
     }
 }
@@ -367,7 +355,7 @@ TEST(IndexMapsTest, ScatterIntoAbsentDestinationStartsFromZeros) {
       for (int32_t i = 0; i < ones.count; ++i) ones[i] = 1.0;
       NumArray dest;
       dest.count = parent_hands;
-      b.scatter(view, dest, ones);
+      b.ScatterAddHandGroups(view, dest, ones);
       ASSERT_TRUE(dest.HasData());
       // Each parent hand of the dealt board gets 1 per list that reaches it.
       std::vector<double> expected(parent_hands, 0.0);
@@ -388,17 +376,17 @@ TEST(IndexMapsTest, ScatterAddCombosSkipsAbsentOrEmptySource) {
     src[0] = 10.0;
     src[1] = 20.0;
     src[2] = 30.0;
-    b.scatter_combos(dest, src, index.data());
+    b.ScatterAddCombos(dest, src, index.data());
     EXPECT_EQ(dest[0], 21.0);
     EXPECT_EQ(dest[1], 31.0);
     EXPECT_EQ(dest[2], 11.0);
 
     NumArray absent;
     absent.count = 3;
-    b.scatter_combos(dest, absent, index.data());
+    b.ScatterAddCombos(dest, absent, index.data());
     NumArray empty;
     empty.Resize(0);
-    b.scatter_combos(dest, empty, index.data());
+    b.ScatterAddCombos(dest, empty, index.data());
     EXPECT_EQ(dest[0], 21.0);
     EXPECT_EQ(dest[1], 31.0);
     EXPECT_EQ(dest[2], 11.0);
@@ -414,29 +402,31 @@ TEST(IndexMapsTest, RecordsWithoutGroupsOrListsNeverReadThroughNull) {
     HandGroupView view = ViewOf(r, true);
     view.group_sizes = &no_groups;
     NumArray out;
-    b.gather(view, out, parent);
+    b.GatherSumHandGroups(view, out, parent);
     EXPECT_EQ(out.count, 0);
 
     view.group_sizes = nullptr;
-    b.gather(view, out, parent);
+    b.GatherSumHandGroups(view, out, parent);
     EXPECT_EQ(out.count, 0);
 
     HandGroupView listless = ViewOf(r, false);
     listless.card_lists = nullptr;
-    b.gather(listless, out, parent);
+    b.GatherSumHandGroups(listless, out, parent);
     EXPECT_FALSE(out.HasData());
     EXPECT_EQ(out.count, listless.hand_count);
     NumArray dest;
     dest.count = static_cast<int32_t>(r.parent.cards.size());
     NumArray values;
     FillRandom(values, listless.hand_count, 8);
-    b.scatter(listless, dest, values);
+    b.ScatterAddHandGroups(listless, dest, values);
     EXPECT_FALSE(dest.HasData());
   }
 }
 
 TEST(IndexMapsTest, BothBuildsAreBitIdentical) {
   if (!CpuHasAvx2Fma()) GTEST_SKIP() << "no AVX2/FMA on this processor";
+  const IndexMapsKernels& avx2 = isa_avx2::kIndexMapsKernels;
+  const IndexMapsKernels& avx = isa_avx::kIndexMapsKernels;
   const DealtRecord r = MakeDealtRecord(3);
   const int32_t parent_hands = static_cast<int32_t>(r.parent.cards.size());
   for (uint32_t seed = 10; seed < 20; ++seed) {
@@ -445,24 +435,24 @@ TEST(IndexMapsTest, BothBuildsAreBitIdentical) {
     for (bool grouped : {false, true}) {
       const HandGroupView view = ViewOf(r, grouped);
       NumArray a, b;
-      isa_avx2::GatherSumHandGroups(view, a, parent);
-      isa_avx::GatherSumHandGroups(view, b, parent);
+      avx2.GatherSumHandGroups(view, a, parent);
+      avx.GatherSumHandGroups(view, b, parent);
       ASSERT_TRUE(SameBits(a, b));
 
       NumArray dest_a, dest_b;
       dest_a.count = dest_b.count = parent_hands;
-      isa_avx2::ScatterAddHandGroups(view, dest_a, a);
-      isa_avx::ScatterAddHandGroups(view, dest_b, b);
+      avx2.ScatterAddHandGroups(view, dest_a, a);
+      avx.ScatterAddHandGroups(view, dest_b, b);
       ASSERT_TRUE(SameBits(dest_a, dest_b));
     }
     std::vector<double> ea(kComboCount), eb(kComboCount);
-    isa_avx2::ExpandHandsToCombos(ea.data(), parent, r.parent.map.data(), true);
-    isa_avx::ExpandHandsToCombos(eb.data(), parent, r.parent.map.data(), true);
+    avx2.ExpandHandsToCombos(ea.data(), parent, r.parent.map.data(), true);
+    avx.ExpandHandsToCombos(eb.data(), parent, r.parent.map.data(), true);
     ASSERT_EQ(std::memcmp(ea.data(), eb.data(), sizeof(double) * kComboCount), 0);
     NumArray ca, cb;
     ca.count = cb.count = parent_hands;
-    isa_avx2::CompactCombosToHands(ca, ea.data(), r.parent.map.data());
-    isa_avx::CompactCombosToHands(cb, eb.data(), r.parent.map.data());
+    avx2.CompactCombosToHands(ca, ea.data(), r.parent.map.data());
+    avx.CompactCombosToHands(cb, eb.data(), r.parent.map.data());
     ASSERT_TRUE(SameBits(ca, cb));
     ASSERT_TRUE(SameBits(ca, parent));
   }
