@@ -74,9 +74,9 @@ void BM_EvaluateHand7_Baseline(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kHandCount);
 }
 
-template <HandValue (*Evaluate)(const uint8_t*, int)>
-void BM_EvaluateCardArray(benchmark::State& state) {
+void BM_EvaluateCardArray(benchmark::State& state, const HandEvaluatorKernels& kernels) {
   const Hands& hands = RandomHands();
+  const auto Evaluate = kernels.EvaluateCardArray;
   for (auto _ : state) {
     uint32_t sum = 0;
     const uint8_t* cards = hands.cards.data();
@@ -86,9 +86,9 @@ void BM_EvaluateCardArray(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kHandCount);
 }
 
-template <void (*Evaluate)(CardMask, const CardMask*, size_t, uint32_t*)>
-void BM_EvaluateRiverBoards(benchmark::State& state) {
+void BM_EvaluateRiverBoards(benchmark::State& state, const HandEvaluatorKernels& kernels) {
   const Hands& hands = RandomHands();
+  const auto Evaluate = kernels.EvaluateHandsOnBoard;
   std::vector<uint32_t> values(1081);
   int64_t evaluated = 0;
   for (auto _ : state) {
@@ -109,17 +109,17 @@ void SkipWithoutAvx2(benchmark::State& state) {
 
 void BM_EvaluateCardArray_Avx2(benchmark::State& state) {
   SkipWithoutAvx2(state);
-  if (CpuHasAvx2Fma()) BM_EvaluateCardArray<isa_avx2::EvaluateCardArray>(state);
+  if (CpuHasAvx2Fma()) BM_EvaluateCardArray(state, isa_avx2::kHandEvaluatorKernels);
 }
 void BM_EvaluateCardArray_Avx(benchmark::State& state) {
-  BM_EvaluateCardArray<isa_avx::EvaluateCardArray>(state);
+  BM_EvaluateCardArray(state, isa_avx::kHandEvaluatorKernels);
 }
 void BM_EvaluateRiverBoards_Avx2(benchmark::State& state) {
   SkipWithoutAvx2(state);
-  if (CpuHasAvx2Fma()) BM_EvaluateRiverBoards<isa_avx2::EvaluateHandsOnBoard>(state);
+  if (CpuHasAvx2Fma()) BM_EvaluateRiverBoards(state, isa_avx2::kHandEvaluatorKernels);
 }
 void BM_EvaluateRiverBoards_Avx(benchmark::State& state) {
-  BM_EvaluateRiverBoards<isa_avx::EvaluateHandsOnBoard>(state);
+  BM_EvaluateRiverBoards(state, isa_avx::kHandEvaluatorKernels);
 }
 
 BENCHMARK(BM_EvaluateHand7_Baseline);

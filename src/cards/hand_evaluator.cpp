@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/cpu_features.h"
-
 uint32_t* g_eval_rank_count = nullptr;
 uint32_t* g_eval_top_rank = nullptr;
 uint32_t* g_eval_top_five = nullptr;
@@ -63,19 +61,6 @@ HandValue EvaluateHand6(HandBits hand) { return hand_eval_core::EvaluateFiveToSe
 HandValue EvaluateHand5(HandBits hand) { return hand_eval_core::EvaluateFiveToSeven<5>(hand); }
 HandValue EvaluateHand4(HandBits hand) { return hand_eval_core::EvaluateFour(hand); }
 HandValue EvaluateHand3(HandBits hand) { return hand_eval_core::EvaluateThree(hand); }
-
-HandValue EvaluateCardArray(const uint8_t* cards, int count) {
-  return CpuHasAvx2Fma() ? isa_avx2::EvaluateCardArray(cards, count)
-                         : isa_avx::EvaluateCardArray(cards, count);
-}
-
-void EvaluateHandsOnBoard(CardMask board, const CardMask* hands, size_t count,
-                          uint32_t* values) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::EvaluateHandsOnBoard(board, hands, count, values);
-  else
-    isa_avx::EvaluateHandsOnBoard(board, hands, count, values);
-}
 
 void EvaluateClassifierRecords(ClassifierRecord* records, size_t count,
                                const uint32_t* board_cards, int board_count) {

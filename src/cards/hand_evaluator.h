@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "cards/card.h"
+#include "platform/isa_dispatch.h"
 
 // Four 16-bit suit fields (clubs in bits 0..15, then diamonds, hearts, spades);
 // bit r of a field is the card of rank r in that suit. A card 13 * suit + rank
@@ -58,16 +59,20 @@ HandValue EvaluateHand5(HandBits hand);
 HandValue EvaluateHand4(HandBits hand);
 HandValue EvaluateHand3(HandBits hand);
 
-// Cards as 13 * suit + rank; count 3..7 (any other count gives 0). Runs the
-// AVX2 or the AVX build, whichever the processor allows.
-HandValue EvaluateCardArray(const uint8_t* cards, int count);
+// The evaluations compiled per instruction set, one table per build
+// (Kernels<HandEvaluatorKernels>() is the one in use).
+struct HandEvaluatorKernels {
+  // Cards as 13 * suit + rank; count 3..7 (any other count gives 0).
+  HandValue (*EvaluateCardArray)(const uint8_t* cards, int count);
 
-// Values of many hands on one board (one to five cards), as the showdown orders
-// need them: values[i] is the value of the board plus the two cards of hands[i];
-// 0xFFFFFFFF (-1 as a signed value) for a hand that is not two cards off the
-// board, the empty mask among them. Dispatched like EvaluateCardArray.
-void EvaluateHandsOnBoard(CardMask board, const CardMask* hands, size_t count,
-                          uint32_t* values);
+  // Values of many hands on one board (one to five cards), as the showdown
+  // orders need them: values[i] is the value of the board plus the two cards of
+  // hands[i]; 0xFFFFFFFF (-1 as a signed value) for a hand that is not two
+  // cards off the board, the empty mask among them.
+  void (*EvaluateHandsOnBoard)(CardMask board, const CardMask* hands, size_t count,
+                               uint32_t* values);
+};
+TDX_KERNEL_TABLES(HandEvaluatorKernels)
 
 // A combination as the hand classifier keeps it: value non-zero for an active
 // combination (its HandValue once evaluated), the two cards in the descending
@@ -82,18 +87,6 @@ struct ClassifierRecord {
 // numbering) plus its two cards.
 void EvaluateClassifierRecords(ClassifierRecord* records, size_t count,
                                const uint32_t* board_cards, int board_count);
-
-// The two builds of the dispatched routines.
-namespace isa_avx2 {
-HandValue EvaluateCardArray(const uint8_t* cards, int count);
-void EvaluateHandsOnBoard(CardMask board, const CardMask* hands, size_t count,
-                          uint32_t* values);
-}  // namespace isa_avx2
-namespace isa_avx {
-HandValue EvaluateCardArray(const uint8_t* cards, int count);
-void EvaluateHandsOnBoard(CardMask board, const CardMask* hands, size_t count,
-                          uint32_t* values);
-}  // namespace isa_avx
 
 // ---------------------------------------------------------------------------
 // Card conversions.

@@ -43,8 +43,6 @@ void EvaluateAllOnBoard(HandBits board_bits, CardMask board, const CardMask* han
   }
 }
 
-}  // namespace
-
 HandValue EvaluateCardArray(const uint8_t* cards, int count) {
   switch (count) {
     case 7:
@@ -80,5 +78,12 @@ void EvaluateHandsOnBoard(CardMask board, const CardMask* hands, size_t count,
       for (size_t i = 0; i < count; ++i) values[i] = hands[i] == 0 ? 0xFFFFFFFFu : 0;
   }
 }
+
+}  // namespace
+
+const HandEvaluatorKernels kHandEvaluatorKernels = {
+    .EvaluateCardArray = EvaluateCardArray,
+    .EvaluateHandsOnBoard = EvaluateHandsOnBoard,
+};
 
 }  // namespace isa_avx2 / isa_avx

@@ -54,8 +54,9 @@ struct HandChecker {
     uint8_t bytes[7];
     for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(cards[i]);
     const HandValue value = Baseline(cards, n);
-    const HandValue avx = isa_avx::EvaluateCardArray(bytes, n);
-    const HandValue avx2_value = avx2 ? isa_avx2::EvaluateCardArray(bytes, n) : value;
+    const HandValue avx = isa_avx::kHandEvaluatorKernels.EvaluateCardArray(bytes, n);
+    const HandValue avx2_value =
+        avx2 ? isa_avx2::kHandEvaluatorKernels.EvaluateCardArray(bytes, n) : value;
     const uint32_t expected = EncodeRefKey(key);
     if ((value != expected || avx != value || avx2_value != value) && ++failures <= 10) {
       ADD_FAILURE() << "hand " << ::testing::PrintToString(std::vector<int>(cards, cards + n))
@@ -157,7 +158,8 @@ int CardOf(const char* text) {
 HandValue ValueOf(std::initializer_list<const char*> names) {
   std::vector<uint8_t> cards;
   for (const char* name : names) cards.push_back(static_cast<uint8_t>(CardOf(name)));
-  return EvaluateCardArray(cards.data(), static_cast<int>(cards.size()));
+  return Kernels<HandEvaluatorKernels>().EvaluateCardArray(cards.data(),
+                                                           static_cast<int>(cards.size()));
 }
 
 }  // namespace
@@ -215,14 +217,14 @@ TEST(HandEvaluator, EdgeCasesOfThePokerRules) {
 TEST(HandEvaluator, CardCountsOutsideThreeToSevenGiveZero) {
   const uint8_t cards[8] = {0, 1, 2, 3, 4, 5, 6, 7};
   for (int count : {-1, 0, 1, 2, 8}) {
-    EXPECT_EQ(EvaluateCardArray(cards, count), 0u) << count;
-    EXPECT_EQ(isa_avx::EvaluateCardArray(cards, count), 0u) << count;
+    EXPECT_EQ(Kernels<HandEvaluatorKernels>().EvaluateCardArray(cards, count), 0u) << count;
+    EXPECT_EQ(isa_avx::kHandEvaluatorKernels.EvaluateCardArray(cards, count), 0u) << count;
     if (CpuHasAvx2Fma()) {
-      EXPECT_EQ(isa_avx2::EvaluateCardArray(cards, count), 0u) << count;
+      EXPECT_EQ(isa_avx2::kHandEvaluatorKernels.EvaluateCardArray(cards, count), 0u) << count;
     }
   }
   const uint8_t bad[3] = {0, 1, 52};
-  EXPECT_EQ(EvaluateCardArray(bad, 3), 0u);
+  EXPECT_EQ(Kernels<HandEvaluatorKernels>().EvaluateCardArray(bad, 3), 0u);
 }
 
 TEST(HandEvaluator, ImpossibleRankCountsGiveZero) {
@@ -302,17 +304,21 @@ TEST(HandEvaluator, HandsOnBoardMatchSingleEvaluations) {
     hands.push_back(CardBit(40) | CardBit(41) | CardBit(42));  // three cards: no hand
     hands.push_back(CardBit(43));
     std::vector<uint32_t> values(hands.size()), avx(hands.size()), avx2(hands.size());
-    EvaluateHandsOnBoard(board, hands.data(), hands.size(), values.data());
-    isa_avx::EvaluateHandsOnBoard(board, hands.data(), hands.size(), avx.data());
+    Kernels<HandEvaluatorKernels>().EvaluateHandsOnBoard(board, hands.data(), hands.size(),
+                                                         values.data());
+    isa_avx::kHandEvaluatorKernels.EvaluateHandsOnBoard(board, hands.data(), hands.size(),
+                                                        avx.data());
     if (CpuHasAvx2Fma())
-      isa_avx2::EvaluateHandsOnBoard(board, hands.data(), hands.size(), avx2.data());
+      isa_avx2::kHandEvaluatorKernels.EvaluateHandsOnBoard(board, hands.data(), hands.size(),
+                                                           avx2.data());
     for (size_t i = 0; i < hands.size(); ++i) {
       uint32_t expected = 0xFFFFFFFFu;  // not two cards, or touching the board
       if (CardCount(hands[i]) == 2 && (hands[i] & board) == 0) {
         std::vector<uint8_t> cards(deal.begin(), deal.end());
         for (CardMask rest = hands[i]; rest; rest &= rest - 1)
           cards.push_back(static_cast<uint8_t>(__builtin_ctzll(rest)));
-        expected = EvaluateCardArray(cards.data(), static_cast<int>(cards.size()));
+        expected = Kernels<HandEvaluatorKernels>().EvaluateCardArray(
+            cards.data(), static_cast<int>(cards.size()));
       }
       ASSERT_EQ(values[i], expected) << board_count << " " << i;
       ASSERT_EQ(avx[i], expected);

@@ -30,7 +30,7 @@ uint32_t Reference(CardMask board, CardMask hand) {
     if (board & CardBit(c)) cards[n++] = static_cast<uint8_t>(c);
   cards[n++] = static_cast<uint8_t>(__builtin_ctzll(hand));
   cards[n++] = static_cast<uint8_t>(63 - __builtin_clzll(hand));
-  return EvaluateCardArray(cards, n);
+  return Kernels<HandEvaluatorKernels>().EvaluateCardArray(cards, n);
 }
 
 // Checks one board's order against its parent list and the evaluator.
