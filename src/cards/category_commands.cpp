@@ -36,8 +36,9 @@ void PrintCategoryNames() {
 void PrintBoardCategories(const ClassifierBoard& board) {
   int32_t made[kComboCount] = {};
   int32_t draws[kComboCount] = {};
-  ClassifyMadeHands(made, board);
-  ClassifyDraws(draws, board);
+  const HandCategoriesKernels& classifiers = Kernels<HandCategoriesKernels>();
+  classifiers.ClassifyMadeHands(made, board);
+  classifiers.ClassifyDraws(draws, board);
   // Blocked combinations (-1) print 0 on the made-hand line.
   for (int32_t& value : made) value /= 100;
   PrintNumberLine(made);

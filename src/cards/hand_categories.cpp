@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/cpu_features.h"
 #include "protocol/fail.h"
 #include "protocol/reply.h"
 
@@ -14,20 +13,6 @@ const char* const g_made_hand_names[kMadeHandCategoryCount] = {
 
 const char* const g_draw_names[kDrawCategoryCount] = {
     "no_draw", "4out_straight_draw", "8out_straight_draw", "flush_draw", "combo_draw"};
-
-void ClassifyMadeHands(int32_t* out, ClassifierBoard board) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::ClassifyMadeHands(out, board);
-  else
-    isa_avx::ClassifyMadeHands(out, board);
-}
-
-void ClassifyDraws(int32_t* out, ClassifierBoard board) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::ClassifyDraws(out, board);
-  else
-    isa_avx::ClassifyDraws(out, board);
-}
 
 void SortBoardByRank(ClassifierBoard& board) {
   const int count = std::clamp(board.count, 0, 5);

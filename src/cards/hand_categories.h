@@ -11,6 +11,7 @@
 
 #include "cards/card.h"
 #include "cards/combo_tables.h"
+#include "platform/isa_dispatch.h"
 
 enum MadeHandCategory : int32_t {
   MADE_NOTHING = 0,
@@ -77,14 +78,19 @@ struct ClassifierBoard {
   int32_t count;
 };
 
-// out: 1326 entries by HandOrder, the made-hand category times 100, or -1 for a
-// combination sharing a card with the board. The board is taken by value.
-void ClassifyMadeHands(int32_t* out, ClassifierBoard board);
+// The classifiers, one table of them per build
+// (Kernels<HandCategoriesKernels>() is the one in use).
+struct HandCategoriesKernels {
+  // out: 1326 entries by HandOrder, the made-hand category times 100, or -1 for
+  // a combination sharing a card with the board. The board is taken by value.
+  void (*ClassifyMadeHands)(int32_t* out, ClassifierBoard board);
 
-// out: 1326 entries by HandOrder, zero-filled by the caller: the draw category,
-// or -1 for a combination sharing a card with the board. A five-card board has
-// no draws and leaves out untouched.
-void ClassifyDraws(int32_t* out, ClassifierBoard board);
+  // out: 1326 entries by HandOrder, zero-filled by the caller: the draw
+  // category, or -1 for a combination sharing a card with the board. A
+  // five-card board has no draws and leaves out untouched.
+  void (*ClassifyDraws)(int32_t* out, ClassifierBoard board);
+};
+TDX_KERNEL_TABLES(HandCategoriesKernels)
 
 // The board's cards sorted by rank, highest first.
 void SortBoardByRank(ClassifierBoard& board);
@@ -96,12 +102,3 @@ int BoardRankPosition(const ClassifierBoard& board, uint32_t card);
 // A made hand that the board's own category rules out: prints the error line
 // on standard output and ends the process with exit code 1.
 [[noreturn]] void ReportClassifierBug();
-
-namespace isa_avx2 {
-void ClassifyMadeHands(int32_t* out, ClassifierBoard board);
-void ClassifyDraws(int32_t* out, ClassifierBoard board);
-}  // namespace isa_avx2
-namespace isa_avx {
-void ClassifyMadeHands(int32_t* out, ClassifierBoard board);
-void ClassifyDraws(int32_t* out, ClassifierBoard board);
-}  // namespace isa_avx

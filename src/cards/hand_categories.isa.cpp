@@ -70,8 +70,6 @@ int32_t CompareKickers(HandValue value, HandValue board_value) {
   return Made(MADE_NOTHING);
 }
 
-}  // namespace
-
 void ClassifyMadeHands(int32_t* out, ClassifierBoard board) {
   uint64_t board_set = 0;
   HandBits board_bits = 0;
@@ -223,5 +221,12 @@ void ClassifyDraws(int32_t* out, ClassifierBoard board) {
     }
   }
 }
+
+}  // namespace
+
+const HandCategoriesKernels kHandCategoriesKernels = {
+    .ClassifyMadeHands = ClassifyMadeHands,
+    .ClassifyDraws = ClassifyDraws,
+};
 
 }  // namespace isa_avx2 / isa_avx

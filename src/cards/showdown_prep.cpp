@@ -3,7 +3,6 @@
 #include <string>
 
 #include "cards/combo_tables.h"
-#include "platform/cpu_features.h"
 #include "protocol/command_error.h"
 #include "protocol/dispatcher.h"
 #include "protocol/fail.h"
@@ -43,8 +42,9 @@ void OrderRecord(CardMask board, uint32_t card, int32_t weight,
   // Suit s stands for s .. s + weight - 1; anything else is a broken deal tree.
   if (weight < 1 || CardSuit(static_cast<int>(card)) + weight > kSuitCount) Fail("deal weight");
   IsomorphFault fault;
-  if (!OrderBoardHands(board, static_cast<int>(card), weight, parent_hands, parent_map, hands,
-                       values, card_lists, fault))
+  if (!Kernels<ShowdownPrepKernels>().OrderBoardHands(board, static_cast<int>(card), weight,
+                                                      parent_hands, parent_map, hands, values,
+                                                      card_lists, fault))
     ThrowIsomorphFault(board, fault);
 }
 
@@ -133,25 +133,6 @@ void PrepareRiverRecord(RiverDealRecord& river, const TurnDealRecord& turn) {
 }
 
 }  // namespace
-
-bool OrderBoardHands(CardMask board, int record_card, int weight,
-                     const std::vector<CardMask>& parent_hands,
-                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
-                     std::vector<uint32_t>& values,
-                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault) {
-  return CpuHasAvx2Fma() ? isa_avx2::OrderBoardHands(board, record_card, weight, parent_hands,
-                                                     parent_map, hands, values, card_lists, fault)
-                         : isa_avx::OrderBoardHands(board, record_card, weight, parent_hands,
-                                                    parent_map, hands, values, card_lists, fault);
-}
-
-void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
-                           CardMask board) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::EvaluateCombosOnBoard(values, hands, board);
-  else
-    isa_avx::EvaluateCombosOnBoard(values, hands, board);
-}
 
 void PrepareShowdown(TurnDealRecord& record, const std::vector<CardMask>& hands,
                      const std::vector<int16_t>& hand_index) {

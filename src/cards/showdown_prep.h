@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cards/card.h"
+#include "platform/isa_dispatch.h"
 
 // Per-board hand-strength orders for the showdown kernels, built once per tree.
 // Each board's hands (those of its parent's list that avoid the board) are
@@ -22,45 +23,31 @@ struct TurnDealRecord;
 void PrepareShowdown(TurnDealRecord& record, const std::vector<CardMask>& hands,
                      const std::vector<int16_t>& hand_index);
 
-// values[i] = the HandValue of the board plus hands[i]; 0xFFFFFFFF (-1 as a
-// signed value) for an empty hand or one that touches the board.
-void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
-                           CardMask board);
-
 // Which hand of an ordering had no suit image in the parent list.
 struct IsomorphFault {
   CardMask hand = 0;
   CardMask image = 0;
 };
 
-// The ordering of one board. The parent's hands that avoid the board are sorted
-// by value (on a five-card board by value, then by a combination key that puts
-// the suit images of a hand at matching places), ties kept in parent order;
-// hands, values and card list 0 get them in that order, and card list j (1 <=
-// j < weight) each hand's parent index with the suit of record_card exchanged
-// with that suit + j. False, with the fault, when such an image is missing.
-bool OrderBoardHands(CardMask board, int record_card, int weight,
-                     const std::vector<CardMask>& parent_hands,
-                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
-                     std::vector<uint32_t>& values,
-                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
+// The evaluation and ordering per instruction set, one table of them per build
+// (Kernels<ShowdownPrepKernels>() is the one in use).
+struct ShowdownPrepKernels {
+  // values[i] = the HandValue of the board plus hands[i]; 0xFFFFFFFF (-1 as a
+  // signed value) for an empty hand or one that touches the board.
+  void (*EvaluateCombosOnBoard)(std::vector<uint32_t>& values,
+                                const std::vector<CardMask>& hands, CardMask board);
 
-// The two builds behind the entries above.
-namespace isa_avx2 {
-void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
-                           CardMask board);
-bool OrderBoardHands(CardMask board, int record_card, int weight,
-                     const std::vector<CardMask>& parent_hands,
-                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
-                     std::vector<uint32_t>& values,
-                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
-}  // namespace isa_avx2
-namespace isa_avx {
-void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
-                           CardMask board);
-bool OrderBoardHands(CardMask board, int record_card, int weight,
-                     const std::vector<CardMask>& parent_hands,
-                     const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
-                     std::vector<uint32_t>& values,
-                     std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
-}  // namespace isa_avx
+  // The ordering of one board. The parent's hands that avoid the board are
+  // sorted by value (on a five-card board by value, then by a combination key
+  // that puts the suit images of a hand at matching places), ties kept in
+  // parent order; hands, values and card list 0 get them in that order, and
+  // card list j (1 <= j < weight) each hand's parent index with the suit of
+  // record_card exchanged with that suit + j. False, with the fault, when such
+  // an image is missing.
+  bool (*OrderBoardHands)(CardMask board, int record_card, int weight,
+                          const std::vector<CardMask>& parent_hands,
+                          const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
+                          std::vector<uint32_t>& values,
+                          std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
+};
+TDX_KERNEL_TABLES(ShowdownPrepKernels)

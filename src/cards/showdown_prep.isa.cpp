@@ -76,8 +76,6 @@ inline uint32_t ComboKey(CardMask hand, CardMask board) {
   return key;
 }
 
-}  // namespace
-
 void EvaluateCombosOnBoard(std::vector<uint32_t>& values, const std::vector<CardMask>& hands,
                            CardMask board) {
   values.resize(hands.size());
@@ -131,5 +129,12 @@ bool OrderBoardHands(CardMask board, int record_card, int weight,
   }
   return true;
 }
+
+}  // namespace
+
+const ShowdownPrepKernels kShowdownPrepKernels = {
+    .EvaluateCombosOnBoard = EvaluateCombosOnBoard,
+    .OrderBoardHands = OrderBoardHands,
+};
 
 }  // namespace isa_avx2 / isa_avx

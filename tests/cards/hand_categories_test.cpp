@@ -40,13 +40,13 @@ ClassifierBoard BoardOf(const std::vector<std::string>& cards) {
 
 std::vector<int32_t> Made(const std::vector<std::string>& cards) {
   std::vector<int32_t> out(kComboCount, 12345);
-  ClassifyMadeHands(out.data(), BoardOf(cards));
+  Kernels<HandCategoriesKernels>().ClassifyMadeHands(out.data(), BoardOf(cards));
   return out;
 }
 
 std::vector<int32_t> Draws(const std::vector<std::string>& cards) {
   std::vector<int32_t> out(kComboCount, 0);
-  ClassifyDraws(out.data(), BoardOf(cards));
+  Kernels<HandCategoriesKernels>().ClassifyDraws(out.data(), BoardOf(cards));
   return out;
 }
 
@@ -168,7 +168,7 @@ TEST(HandCategories, MadeLineNeverHoldsTopPairTp) {
   for (int round = 0; round < 200; ++round) {
     const ClassifierBoard board = RandomBoard(rng, 3 + round % 3);
     std::vector<int32_t> out(kComboCount);
-    ClassifyMadeHands(out.data(), board);
+    Kernels<HandCategoriesKernels>().ClassifyMadeHands(out.data(), board);
     int blocked = 0;
     for (int32_t value : out) {
       ASSERT_NE(value, 800);
@@ -187,7 +187,8 @@ TEST(HandCategories, DrawsOnATwoToneFlop) {
 
 TEST(HandCategories, FiveCardBoardHasNoDraws) {
   std::vector<int32_t> out(kComboCount, 0);
-  ClassifyDraws(out.data(), BoardOf({"9h", "8h", "2c", "Th", "3s"}));
+  Kernels<HandCategoriesKernels>().ClassifyDraws(out.data(),
+                                                 BoardOf({"9h", "8h", "2c", "Th", "3s"}));
   for (int32_t value : out) ASSERT_EQ(value, 0);
   const CategoryReply reply = ShowCategories("9h 8h 2c Th 3s");
   ASSERT_EQ(reply.draws.size(), 1326u);
@@ -238,10 +239,10 @@ TEST(HandCategories, BothBuildsClassifyAlike) {
     const ClassifierBoard board = RandomBoard(rng, 3 + round % 3);
     std::vector<int32_t> made_avx(kComboCount), made_avx2(kComboCount);
     std::vector<int32_t> draws_avx(kComboCount, 0), draws_avx2(kComboCount, 0);
-    isa_avx::ClassifyMadeHands(made_avx.data(), board);
-    isa_avx2::ClassifyMadeHands(made_avx2.data(), board);
-    isa_avx::ClassifyDraws(draws_avx.data(), board);
-    isa_avx2::ClassifyDraws(draws_avx2.data(), board);
+    isa_avx::kHandCategoriesKernels.ClassifyMadeHands(made_avx.data(), board);
+    isa_avx2::kHandCategoriesKernels.ClassifyMadeHands(made_avx2.data(), board);
+    isa_avx::kHandCategoriesKernels.ClassifyDraws(draws_avx.data(), board);
+    isa_avx2::kHandCategoriesKernels.ClassifyDraws(draws_avx2.data(), board);
     ASSERT_EQ(made_avx, made_avx2);
     ASSERT_EQ(draws_avx, draws_avx2);
   }

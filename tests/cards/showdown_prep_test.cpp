@@ -189,11 +189,12 @@ TEST(ShowdownPrep, BothBuildsOrderAlike) {
     std::vector<uint32_t> values[2];
     std::vector<std::vector<int16_t>> lists[2];
     IsomorphFault fault;
-    ASSERT_TRUE(isa_avx2::OrderBoardHands(river.board, river.river_card, river.weight,
-                                          turn.hands, turn.combo_map, hands[0], values[0],
-                                          lists[0], fault));
-    ASSERT_TRUE(isa_avx::OrderBoardHands(river.board, river.river_card, river.weight, turn.hands,
-                                         turn.combo_map, hands[1], values[1], lists[1], fault));
+    ASSERT_TRUE(isa_avx2::kShowdownPrepKernels.OrderBoardHands(
+        river.board, river.river_card, river.weight, turn.hands, turn.combo_map, hands[0],
+        values[0], lists[0], fault));
+    ASSERT_TRUE(isa_avx::kShowdownPrepKernels.OrderBoardHands(
+        river.board, river.river_card, river.weight, turn.hands, turn.combo_map, hands[1],
+        values[1], lists[1], fault));
     EXPECT_EQ(hands[0], hands[1]);
     EXPECT_EQ(values[0], values[1]);
     EXPECT_EQ(lists[0], lists[1]);
@@ -204,12 +205,13 @@ TEST(ShowdownPrep, BothBuildsOrderAlike) {
 
 TEST(ShowdownPrep, EvaluatingMarksEmptyAndBlockedHands) {
   std::vector<uint32_t> values(3, 7);
-  EvaluateCombosOnBoard(values, {0, Cards("AsKd"), Cards("AhQh")}, Cards("AhKhQhJhTh"));
+  Kernels<ShowdownPrepKernels>().EvaluateCombosOnBoard(values, {0, Cards("AsKd"), Cards("AhQh")},
+                                                       Cards("AhKhQhJhTh"));
   ASSERT_EQ(values.size(), 3u);
   EXPECT_EQ(static_cast<int32_t>(values[0]), -1);
   EXPECT_EQ(values[1], Reference(Cards("AhKhQhJhTh"), Cards("AsKd")));
   EXPECT_EQ(static_cast<int32_t>(values[2]), -1);
-  EvaluateCombosOnBoard(values, {}, Cards("AhKhQh"));
+  Kernels<ShowdownPrepKernels>().EvaluateCombosOnBoard(values, {}, Cards("AhKhQh"));
   EXPECT_TRUE(values.empty());
 }
 
