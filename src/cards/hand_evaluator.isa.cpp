@@ -1,4 +1,4 @@
-// The dispatched evaluator entries, compiled once per instruction set.
+// The evaluator entries of HandEvaluatorKernels, compiled once per instruction set.
 #include "cards/hand_evaluator.h"
 
 #include <array>

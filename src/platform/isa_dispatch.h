@@ -19,14 +19,15 @@ extern KernelBuild g_kernel_build;
 template <class Table>
 const Table& Kernels();
 
-#define TDX_KERNEL_TABLES(Table)                                                      \
-  namespace isa_avx2 {                                                                \
-  extern const Table k##Table;                                                        \
-  }                                                                                   \
-  namespace isa_avx {                                                                 \
-  extern const Table k##Table;                                                        \
-  }                                                                                   \
-  template <>                                                                         \
-  inline const Table& Kernels<Table>() {                                              \
-    return g_kernel_build == KernelBuild::kAvx2Fma ? isa_avx2::k##Table : isa_avx::k##Table; \
+#define TDX_KERNEL_TABLES(Table)                                         \
+  namespace isa_avx2 {                                                   \
+  extern const Table k##Table;                                           \
+  }                                                                      \
+  namespace isa_avx {                                                    \
+  extern const Table k##Table;                                           \
+  }                                                                      \
+  template <>                                                            \
+  inline const Table& Kernels<Table>() {                                 \
+    return g_kernel_build == KernelBuild::kAvx2Fma ? isa_avx2::k##Table  \
+                                                   : isa_avx::k##Table;  \
   }

@@ -1,8 +1,8 @@
 // The recursive walk and the decision-node kernels.
 //
 // The walk itself is built once, for baseline x86-64: its per-hand work runs in
-// the array operations, the end-node kernels and the store kernels, each of
-// which picks its AVX2/FMA or AVX build by the processor. What is left here is
+// the array operations, the end-node kernels and the store kernels, whose
+// AVX2/FMA or AVX build the start-up chose. What is left here is
 // bookkeeping per node, which no instruction set speeds up.
 //
 // Recursion follows the lines of the tree, which the builder limits to

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/cpu_features.h"
 #include "platform/isa_dispatch.h"
+#include "solver/array_ops.h"
 #include "solver/progress_history.h"
 #include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
@@ -112,18 +112,11 @@ TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnTurnAndRiverRootedTrees) {
 // The same with the plain AVX build of the kernels.
 TEST(RiverBoardPass, SweepsAgreeInThePlainAvxBuild) {
   struct PlainAvx {
-    uint32_t saved = g_cpu_features;
-    KernelBuild saved_build = g_kernel_build;
-    PlainAvx() {
-      g_cpu_features &= ~(CPU_AVX2 | CPU_FMA);
-      g_kernel_build = KernelBuild::kAvx;
-    }
-    ~PlainAvx() {
-      g_cpu_features = saved;
-      g_kernel_build = saved_build;
-    }
+    KernelBuild saved = g_kernel_build;
+    PlainAvx() { g_kernel_build = KernelBuild::kAvx; }
+    ~PlainAvx() { g_kernel_build = saved; }
   } plain_avx;
-  ASSERT_FALSE(CpuHasAvx2Fma());
+  ASSERT_EQ(&Kernels<ArrayOpsKernels>(), &isa_avx::kArrayOpsKernels);
   const Spot spot = RiverRaiseSpot();
   const Figures plain = Solve(spot, false, 1, true);
   EXPECT_TRUE(Solve(spot, true, 1, true) == plain);
