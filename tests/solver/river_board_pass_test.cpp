@@ -117,6 +117,7 @@ TEST(RiverBoardPass, SweepsAgreeInThePlainAvxBuild) {
     ~PlainAvx() { g_kernel_build = saved; }
   } plain_avx;
   ASSERT_EQ(&Kernels<ArrayOpsKernels>(), &isa_avx::kArrayOpsKernels);
+  EXPECT_EQ(RunLine("get_instruction_set"), "AVX\n");
   const Spot spot = RiverRaiseSpot();
   const Figures plain = Solve(spot, false, 1, true);
   EXPECT_TRUE(Solve(spot, true, 1, true) == plain);
