@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/virtual_memory.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
@@ -20,6 +21,7 @@
 #include "solver/solver_status.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
+#include "store/store_factory.h"
 #include "store/street_values.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -94,8 +96,20 @@ bool TimeLimitReached(uint32_t limit, int64_t elapsed_ns) {
 
 bool IsTreeComplete() { return (g_solver_state->flags & INCOMPLETE_TREE) == 0; }
 
+uint64_t StoreValueNeed(SolverState& state) {
+  uint64_t bytes = 0;
+  for (TreeNode& node : state.nodes)
+    if (node.regret_store && !node.materialised) bytes += NodeAllocationBytes(node);
+  return bytes;
+}
+
 bool AllocateStoreValues(SolverState& state) {
   if (state.stores_allocated) return true;
+  // Weighed as a whole before anything is taken: heap rows are touched as they
+  // are made, and a tree beyond the memory would be taken part by part until
+  // the system ended the process. Refused, the tree stays as it was.
+  const uint64_t need = StoreValueNeed(state);
+  if (need > 0 && !MemoryRequestFits(need)) return false;
   for (TreeNode& node : state.nodes) {
     if (!node.regret_store || node.materialised) continue;
     if (!node.regret_store->Allocate()) return false;

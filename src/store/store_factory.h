@@ -24,6 +24,9 @@ void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
 // The same with the arguments the state gives for this node.
 void CreateNodeStoresOfState(SolverState& state, TreeNode& node);
 
+// Bytes that allocating the node's stores would still take (0 without stores).
+uint64_t NodeAllocationBytes(TreeNode& node);
+
 // While a street is forgotten: makes and allocates the stores of every decision
 // node of the subtree that is not materialised (every one when forced) and
 // marks those whose allocation succeeded. Nothing when no street is forgotten.
