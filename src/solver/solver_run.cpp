@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -142,16 +143,15 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
   return LaunchSolverThread(SolverThreadMain);
 }
 
-void SolverThreadMain() {
-  PrintConsoleAndFlush("SOLVER: started\n");
-  SolverState* state = g_solver_state;
+namespace {
+
+// The run's iterations and checks until a stop reason; the reason.
+const char* RunIterations(SolverState* state) {
   const int32_t start_count = state->iterations;
   int64_t start_ns;
   GetTimeNs(&start_ns);
-  const char* reason = "requested";
   CheckThinning thinning;
   thinning.last_check_ns = start_ns;
-  BeginShowdownTables(*state);
 
   while (!g_stop_requested.load(std::memory_order_relaxed)) {
     if (state->iterations >= g_iteration_cap) break;
@@ -170,22 +170,35 @@ void SolverThreadMain() {
       AppendProgressRecord(record);
       PrintSolverReport();
       // A NaN exploitability never ends the run.
-      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability) {
-        reason = "required accuracy reached";
-        break;
-      }
+      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability)
+        return "required accuracy reached";
     }
     if (g_limit_in_steps) {
-      if (StepLimitReached(start_count, g_run_limit, it)) {
-        reason = "required number of steps done";
-        break;
-      }
+      if (StepLimitReached(start_count, g_run_limit, it)) return "required number of steps done";
     } else if (TimeLimitReached(g_run_limit, now_ns - start_ns)) {
-      reason = "timeout reached";
-      break;
+      return "timeout reached";
     }
   }
+  return "requested";
+}
 
+}  // namespace
+
+void SolverThreadMain() {
+  PrintConsoleAndFlush("SOLVER: started\n");
+  SolverState* state = g_solver_state;
+  const char* reason;
+  // Memory that an iteration or a check cannot get ends the run, not the
+  // process: the pass gives up before its iteration is counted, and the tree
+  // stays to be queried, freed or solved on (the stores hold what the solver
+  // learnt, the broken pass's updates included, which later iterations work
+  // out as they do any other).
+  try {
+    BeginShowdownTables(*state);
+    reason = RunIterations(state);
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  }
   EndShowdownTables();
   FinishSolverThread(std::string("SOLVER: stopped (") + reason + ")\n");
 }
