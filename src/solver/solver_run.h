@@ -43,7 +43,8 @@ uint64_t StoreValueNeed(SolverState& state);
 // node order, marking each node and at the end the tree. False, with nothing
 // allocated, when their whole need does not fit the memory available
 // (MemoryRequestFits); else stops at the first store that fails (false), the
-// nodes done before staying marked.
+// nodes done before staying marked. A heap allocation that fails throws
+// std::bad_alloc, likewise after the nodes before it.
 bool AllocateStoreValues(SolverState& state);
 
 // Prints the status block of the newest progress record, if it is new.

@@ -30,6 +30,8 @@ uint64_t NodeAllocationBytes(TreeNode& node);
 // While a street is forgotten: makes and allocates the stores of every decision
 // node of the subtree that is not materialised (every one when forced) and
 // marks those whose allocation succeeded. Nothing when no street is forgotten.
+// A heap allocation that fails throws std::bad_alloc; the nodes marked before
+// stay marked, the node under way is left unmarked.
 void MaterializeNode(SolverState& state, TreeNode& node, bool force);
 
 // The store part of preparing a tree: counters zeroed, stores made for every
