@@ -25,8 +25,8 @@ namespace {
 
 constexpr const char* kBuildNumber = "1031";
 
-// Anything other than the errors a handler may raise (out of memory, a failed
-// lock) leaves the engine in an unknown state: stop with the reason.
+// Anything the dispatcher does not answer (a failed lock, say) leaves the
+// engine in an unknown state: stop with the reason.
 void DispatchOrFail(const WordList& words) {
   try {
     DispatchCommandLine(words);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 
 #include "protocol/command_error.h"
@@ -48,5 +49,9 @@ void DispatchCommandLine(const WordList& words) {
     PrintReplyText("Invalid value\n");
   } catch (const std::runtime_error& error) {
     PrintReplyText(error.what());
+  } catch (const std::bad_alloc&) {
+    // Memory that could not be had ends the line, not the session: what the
+    // handler took is given back as its stack unwinds.
+    PrintReply("ERROR: %s out of memory\n", words[0].c_str());
   }
 }

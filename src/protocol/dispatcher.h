@@ -10,7 +10,8 @@ extern std::string g_skip_label;
 
 // Runs one tokenised line: labels, comments, "exit", the table look-up, the
 // word-count check and the handler. Argument and runtime errors of the handler
-// are answered here and never escape.
+// are answered here and never escape; so is memory that it could not get
+// ("ERROR: <command> out of memory").
 void DispatchCommandLine(const WordList& words);
 
 // Ends the engine normally: a running solver is asked to stop and waited for,

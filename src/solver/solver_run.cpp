@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
+#include "platform/virtual_memory.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
@@ -20,6 +22,7 @@
 #include "solver/solver_status.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
+#include "store/store_factory.h"
 #include "store/street_values.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -94,8 +97,20 @@ bool TimeLimitReached(uint32_t limit, int64_t elapsed_ns) {
 
 bool IsTreeComplete() { return (g_solver_state->flags & INCOMPLETE_TREE) == 0; }
 
+uint64_t StoreValueNeed(SolverState& state) {
+  uint64_t bytes = 0;
+  for (TreeNode& node : state.nodes)
+    if (node.regret_store && !node.materialised) bytes += NodeAllocationBytes(node);
+  return bytes;
+}
+
 bool AllocateStoreValues(SolverState& state) {
   if (state.stores_allocated) return true;
+  // Weighed as a whole before anything is taken: heap rows are touched as they
+  // are made, and a tree beyond the memory would be taken part by part until
+  // the system ended the process. Refused, the tree stays as it was.
+  const uint64_t need = StoreValueNeed(state);
+  if (need > 0 && !MemoryRequestFits(need)) return false;
   for (TreeNode& node : state.nodes) {
     if (!node.regret_store || node.materialised) continue;
     if (!node.regret_store->Allocate()) return false;
@@ -128,16 +143,15 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
   return LaunchSolverThread(SolverThreadMain);
 }
 
-void SolverThreadMain() {
-  PrintConsoleAndFlush("SOLVER: started\n");
-  SolverState* state = g_solver_state;
+namespace {
+
+// The run's iterations and checks until a stop reason; the reason.
+const char* RunIterations(SolverState* state) {
   const int32_t start_count = state->iterations;
   int64_t start_ns;
   GetTimeNs(&start_ns);
-  const char* reason = "requested";
   CheckThinning thinning;
   thinning.last_check_ns = start_ns;
-  BeginShowdownTables(*state);
 
   while (!g_stop_requested.load(std::memory_order_relaxed)) {
     if (state->iterations >= g_iteration_cap) break;
@@ -156,22 +170,35 @@ void SolverThreadMain() {
       AppendProgressRecord(record);
       PrintSolverReport();
       // A NaN exploitability never ends the run.
-      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability) {
-        reason = "required accuracy reached";
-        break;
-      }
+      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability)
+        return "required accuracy reached";
     }
     if (g_limit_in_steps) {
-      if (StepLimitReached(start_count, g_run_limit, it)) {
-        reason = "required number of steps done";
-        break;
-      }
+      if (StepLimitReached(start_count, g_run_limit, it)) return "required number of steps done";
     } else if (TimeLimitReached(g_run_limit, now_ns - start_ns)) {
-      reason = "timeout reached";
-      break;
+      return "timeout reached";
     }
   }
+  return "requested";
+}
 
+}  // namespace
+
+void SolverThreadMain() {
+  PrintConsoleAndFlush("SOLVER: started\n");
+  SolverState* state = g_solver_state;
+  const char* reason;
+  // Memory that an iteration or a check cannot get ends the run, not the
+  // process: the pass gives up before its iteration is counted, and the tree
+  // stays to be queried, freed or solved on (the stores hold what the solver
+  // learnt, the broken pass's updates included, which later iterations work
+  // out as they do any other).
+  try {
+    BeginShowdownTables(*state);
+    reason = RunIterations(state);
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  }
   EndShowdownTables();
   FinishSolverThread(std::string("SOLVER: stopped (") + reason + ")\n");
 }

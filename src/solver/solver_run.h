@@ -36,9 +36,15 @@ void RunSolverIteration(SolverState* state);
 // The current tree's INCOMPLETE_TREE flag is clear (a tree must exist).
 bool IsTreeComplete();
 
+// Bytes that allocating the values of every node not yet materialised takes.
+uint64_t StoreValueNeed(SolverState& state);
+
 // Allocates the values of every store of every node not yet materialised, in
-// node order, marking each node and at the end the tree. Stops at the first
-// failure (false); the nodes done before stay marked.
+// node order, marking each node and at the end the tree. False, with nothing
+// allocated, when their whole need does not fit the memory available
+// (MemoryRequestFits); else stops at the first store that fails (false), the
+// nodes done before staying marked. A heap allocation that fails throws
+// std::bad_alloc, likewise after the nodes before it.
 bool AllocateStoreValues(SolverState& state);
 
 // Prints the status block of the newest progress record, if it is new.

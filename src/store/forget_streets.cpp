@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/virtual_memory.h"
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
 #include "solver/solver_run.h"
@@ -150,19 +151,29 @@ bool RebuildStreetsOfState(SolverState& state) {
     std::memcpy(state.storage_counters, counters, sizeof counters);
   };
   try {
+    // Every store first, then their values, once the memory is known to hold
+    // them all: a rebuild that cannot fit takes nothing.
+    uint64_t need = 0;
     for (int32_t street = forgotten; street <= 3; ++street) {
       for (TreeNode& node : state.nodes) {
         if (node.street != street || node.kind != DECISION_NODE || node.materialised) continue;
         made.push_back(&node);
         CreateNodeStoresOfState(state, node);
-        bool ok = node.regret_store->Allocate();
-        if (ok && node.strategy_store) ok = node.strategy_store->Allocate();
-        if (!ok) {
-          undo();
-          return false;
-        }
-        node.materialised = 1;
+        need += NodeAllocationBytes(node);
       }
+    }
+    if (need > 0 && !MemoryRequestFits(need)) {
+      undo();
+      return false;
+    }
+    for (TreeNode* node : made) {
+      bool ok = node->regret_store->Allocate();
+      if (ok && node->strategy_store) ok = node->strategy_store->Allocate();
+      if (!ok) {
+        undo();
+        return false;
+      }
+      node->materialised = 1;
     }
   } catch (...) {
     undo();

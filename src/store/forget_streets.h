@@ -30,8 +30,9 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street);
 // Makes and allocates the stores of every node of the forgotten streets that is
 // not materialised, recounts the storage figures over the whole tree, and marks
 // the tree complete with no street forgotten. Nothing when no street is
-// forgotten. False when a value area cannot be allocated: the stores made by
-// this call are deleted again and the tree stays as it was.
+// forgotten. False when the values of the stores to make do not fit the
+// memory available (MemoryRequestFits) or a value area cannot be allocated:
+// the stores made by this call are deleted again and the tree stays as it was.
 bool RebuildStreets();
 bool RebuildStreetsOfState(SolverState& state);
 
