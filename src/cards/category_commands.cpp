@@ -50,7 +50,7 @@ void CmdShowCategoryNames(const WordList& words) { PrintCategoryNames(); }
 void CmdShowCategories(const WordList& words) {
   const CardMask cards = ParseCardText(JoinWords(words, 1, words.size()));
   const int count = CardCount(cards);
-  if (count < 3 || count > 5) ThrowCommandReason("invalid board");
+  if (count < 3 || count > 5) ThrowRefusal("invalid board");
   ClassifierBoard board{};
   board.count = count;
   int i = 0;

@@ -1,7 +1,6 @@
 #include "cards/combo_tables.h"
 
-#include <stdexcept>
-
+#include "protocol/command_error.h"
 #include "protocol/reply.h"
 
 namespace {
@@ -48,7 +47,7 @@ void BuildComboTables() {
   for (auto& members : g_hand_class_combos) members.clear();
   for (HandOrder p = 0; p < kComboCount; ++p) {
     const CardMask cards = ParseCardText(std::string(HandOrderName(p)));
-    if (CardCount(cards) != 2) throw std::runtime_error("ERROR: invalid card\n");
+    if (CardCount(cards) != 2) ThrowUnnamedRefusal("invalid card");
     const int lo = __builtin_ctzll(cards);
     const int hi = 63 - __builtin_clzll(cards);
     const ComboIndex combo = ComboIndexOfCards(hi, lo);

@@ -58,8 +58,8 @@ inline std::string_view HandOrderName(HandOrder p) {
 }
 
 // Parses g_hand_order_text into the four tables. Called once at start-up, after
-// the banner; calling it again rebuilds the same tables. Throws
-// "ERROR: invalid card\n" on a malformed name (the built-in text has none).
+// the banner; calling it again rebuilds the same tables. Refuses a malformed
+// name as an invalid card (the built-in text has none).
 void BuildComboTables();
 
 // show_hand_order: the hand-order text on one line.

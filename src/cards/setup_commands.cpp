@@ -26,7 +26,7 @@ constexpr double kMaxRangeWeight = 1e12;
 PlayerIndex ParsePlayerName(const std::string& word) {
   if (word == "OOP" || word == "hero") return 0;
   if (word == "IP" || word == "villain") return 1;
-  ThrowCommandReason("incorrect player name");
+  ThrowRefusal("incorrect player name");
 }
 
 void CmdSetRange(const WordList& words) {
@@ -65,7 +65,7 @@ void CmdSetBoard(const WordList& words) {
     if (CardCount(river) != 1) ThrowArgumentError(words[0]);
   }
   if (CardCount(flop | turn | river) != static_cast<int>(words.size()) - 1)
-    ThrowCommandReason("duplicate cards");
+    ThrowRefusal("duplicate cards");
 
   g_board_flop = flop;
   g_board_turn = turn;

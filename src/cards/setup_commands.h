@@ -5,7 +5,7 @@
 #include "protocol/tokenizer.h"
 
 // "OOP" or "hero" give 0, "IP" or "villain" give 1 (exact, case-sensitive); any
-// other word throws "ERROR: <command> incorrect player name\n".
+// other word is refused as "incorrect player name".
 PlayerIndex ParsePlayerName(const std::string& word);
 
 // set_range <player> <1326 weights in HandOrder>

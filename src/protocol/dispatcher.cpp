@@ -46,6 +46,10 @@ void DispatchCommandLine(const WordList& words) {
     PrintReplyText("Invalid value\n");
   } catch (const std::out_of_range&) {
     PrintReplyText("Invalid value\n");
+  } catch (const CommandRefusal& refusal) {
+    // Named after this line's own word: a script's lines change the current
+    // command name while load_script runs them.
+    PrintReplyText(RefusalReply(words[0], refusal));
   } catch (const std::runtime_error& error) {
     PrintReplyText(error.what());
   }

@@ -17,7 +17,7 @@ void Redirect(const WordList& words, bool append) {
   }
   // A file that cannot be opened is refused and the output stays where it was:
   // an "ok" that sent every later answer nowhere would hide the failure.
-  if (!opened) ThrowCommandReason("can't open file");
+  if (!opened) ThrowRefusal("can't open file");
   PrintReply("%s ok!\n", words[0].c_str());
 }
 

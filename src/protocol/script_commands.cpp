@@ -27,9 +27,9 @@ class ScriptDepthGuard {
 
 void CmdLoadScript(const WordList& words) {
   RequireUtf8FileName(words[1]);
-  if (g_script_depth >= kMaxScriptDepth) ThrowCommandReason("nesting too deep");
+  if (g_script_depth >= kMaxScriptDepth) ThrowRefusal("nesting too deep");
   std::ifstream file(words[1], std::ios::in | std::ios::binary);
-  if (!file.is_open() || !FileExists(words[1])) ThrowCommandReason("can't open file");
+  if (!file.is_open() || !FileExists(words[1])) ThrowRefusal("can't open file");
   ScriptDepthGuard depth;
   std::string line;
   for (;;) {
@@ -40,12 +40,8 @@ void CmdLoadScript(const WordList& words) {
     if (status == LineStatus::kEnd) break;
     // A script is finite text: a line past the cap means the file is no
     // script (a device such as /dev/zero would never end the skip).
-    // Named from this line's own word: the script's lines have set the
-    // current command name since.
-    if (status == LineStatus::kTooLong)
-      ThrowCommandError("ERROR: %s line too long\n", words[0].c_str());
-    if (status == LineStatus::kReadError)
-      ThrowCommandError("ERROR: %s can't read file\n", words[0].c_str());
+    if (status == LineStatus::kTooLong) ThrowRefusal("line too long");
+    if (status == LineStatus::kReadError) ThrowRefusal("can't read file");
     if (line.empty()) continue;
     DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
     FlushReplyBuffer();

@@ -34,7 +34,7 @@ void ReplyOk(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); 
 ResolvedPath ResolveDecisionPath(const std::string& text) {
   const ResolvedPath path = ResolveNodePath(text);
   const std::string type = GetNodeTypeName(path);
-  if (type != "OOP_DEC" && type != "IP_DEC") ThrowCommandReason("incorrect path");
+  if (type != "OOP_DEC" && type != "IP_DEC") ThrowRefusal("incorrect path");
   return path;
 }
 
@@ -115,7 +115,7 @@ void CmdExploPartial(const WordList& words) {
 void CmdSolveAllSplits(const WordList& words) {
   if (words[1] != "rivers" && words[1] != "turns") ThrowArgumentError(words[0]);
   // Split solving changes the stores and the iteration count a solver uses.
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
   RefuseWhileSolverRuns();
   solve_subgames(words[1] == "rivers" ? 3 : 2);
   ReplyOk(words);

@@ -237,9 +237,9 @@ bool ComputeResults(ProgressRecord* out) {
 }
 
 void CmdGo(const WordList& words) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  if (IsSolverRunning()) ThrowCommandReason("Can't do that when solver is running");
-  if (!IsTreeComplete()) ThrowCommandReason("incomplete tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
+  if (IsSolverRunning()) ThrowRefusal("Can't do that when solver is running");
+  if (!IsTreeComplete()) ThrowRefusal("incomplete tree");
 
   uint32_t limit = 0;
   uint8_t in_steps = 0;
@@ -252,7 +252,7 @@ void CmdGo(const WordList& words) {
     limit = static_cast<uint32_t>(ParseIntWord(words[1]));
   }
   g_reported_records.store(0);
-  if (!StartSolver(limit, in_steps)) ThrowCommandReason("out of memory");
+  if (!StartSolver(limit, in_steps)) ThrowRefusal("out of memory");
   PrintReply("%s ok!\n", words[0].c_str());
 }
 
@@ -264,9 +264,9 @@ void CmdStop(const WordList& words) {
 void CmdWaitForSolver(const WordList&) { WaitForSolver(); }
 
 void CmdCalcResults(const WordList&) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
   ProgressRecord results;
-  if (!ComputeResults(&results)) ThrowCommandReason("out of memory");
+  if (!ComputeResults(&results)) ThrowRefusal("out of memory");
   const double h = HalfRootPot();
   PrintReply("#%d iterations\n", static_cast<int32_t>(results.iteration));
   PrintReply("EV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\nIP's MES: %.3f\nExploitable for: %.3f\nEND\n",

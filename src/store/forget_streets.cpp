@@ -64,7 +64,7 @@ bool RefreshResults(SolverState& state) {
 const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
 
 void RequireTreeAndIdleSolver() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
   RefuseWhileSolverRuns();
 }
 
@@ -191,18 +191,17 @@ void CmdForget(const WordList& words) {
   SolverState& state = *g_solver_state;
   // The stores of the streets above would be read after they were freed.
   if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
-    ThrowCommandError("ERROR: %s %s already forgotten\n", words[0].c_str(), StreetWord(street));
+    ThrowRefusal(std::string(StreetWord(street)) + " already forgotten");
   // Forgetting the street the tree starts on would free every store: nothing
   // would be left to walk, query or re-solve from but the ranges themselves.
   if (street <= state.nodes[0].street)
-    ThrowCommandError("ERROR: %s %s: the tree starts on or after that street\n",
-                      words[0].c_str(), StreetWord(street));
-  if (!ForgetStreets(street)) ThrowCommandReason("out of memory");
+    ThrowRefusal(std::string(StreetWord(street)) + ": the tree starts on or after that street");
+  if (!ForgetStreets(street)) ThrowRefusal("out of memory");
   PrintReply("%s ok!\n", words[0].c_str());
 }
 
 void CmdRebuildForgottenStreets(const WordList& words) {
   RequireTreeAndIdleSolver();
-  if (!RebuildStreets()) ThrowCommandReason("out of memory");
+  if (!RebuildStreets()) ThrowRefusal("out of memory");
   PrintReply("%s ok!\n", words[0].c_str());
 }

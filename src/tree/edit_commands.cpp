@@ -16,7 +16,7 @@ constexpr double kLowestEvBoost = -0.99;
 constexpr double kHighestEvBoost = 1.0;
 
 void RequireTree() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
 }
 
 }  // namespace
@@ -44,11 +44,11 @@ void CmdCutLine(const WordList& words) {
   RequireTree();
   const ResolvedPath path = ResolveNodePath(words[1]);
   SchematicNode* node = path.node;
-  if (!node || node == g_schematic_root || !node->parent) ThrowCommandReason("can't cut root");
+  if (!node || node == g_schematic_root || !node->parent) ThrowRefusal("can't cut root");
   // A root without lines gives no tree to build.
   SchematicNode* parent = node->parent;
   if (parent == g_schematic_root && parent->children.size() == 1)
-    ThrowCommandReason("lines not set");
+    ThrowRefusal("lines not set");
 
   // The line is taken out, not deleted, until the tree without it stands: a
   // build refused before it replaced the tree puts it back, so the lines still

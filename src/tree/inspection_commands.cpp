@@ -12,7 +12,7 @@
 namespace {
 
 void RequireTree() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
+  if (!g_tree_present || !g_solver_state) ThrowRefusal("missing/incorrect tree");
 }
 
 // Boards a node at an absolute street is played on in a tree dealt from the

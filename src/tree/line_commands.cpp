@@ -17,11 +17,11 @@ void CmdRemoveLine(const WordList& words) {
   for (size_t i = 1; i < words.size(); ++i) {
     const double value = ParseDoubleWord(words[i]);
     // No line has a NaN amount (and the ordered lookup must never see one).
-    if (std::isnan(value)) ThrowCommandReason("Specified line doesn't exists.");
+    if (std::isnan(value)) ThrowRefusal("Specified line doesn't exists.");
     // Amounts are totals, so a 0 after a bet can only be the fold.
     const double key = (value == 0.0 && previous_key > 0.0) ? -1.0 : value;
     auto it = node->children.find(key);
-    if (it == node->children.end()) ThrowCommandReason("Specified line doesn't exists.");
+    if (it == node->children.end()) ThrowRefusal("Specified line doesn't exists.");
     if (i + 1 == words.size()) {
       node->children.erase(it);
     } else {

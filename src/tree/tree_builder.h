@@ -29,8 +29,8 @@ void CmdBuildTree(const WordList& words);
 
 // Builds the game tree from the lines. build 1 (build_tree, cut_line) also
 // chooses the compression level and prepares the stores; build 0 (tree files)
-// leaves that to the reader. Errors are thrown as "ERROR: <command> <reason>\n";
-// then the previous tree, if any, is still in place and complete.
+// leaves that to the reader. Errors are refusals (CommandRefusal) with the
+// reason; then the previous tree, if any, is still in place and complete.
 void BuildTreeFromLines(int build);
 
 // Builds a solver state from the entries and the cards (card numbers, -1 where

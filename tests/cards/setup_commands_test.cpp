@@ -10,7 +10,7 @@
 #include "cards/combo_tables.h"
 #include "cards/setup_commands.h"
 #include "cards/situation.h"
-#include "protocol/dispatcher.h"
+#include "protocol/command_error.h"
 #include "solver/accuracy_settings.h"
 #include "support/engine_harness.h"
 
@@ -69,7 +69,6 @@ class SetupCommandsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SetupCommandsTest, PlayerNames) {
-  g_command_name = "show_range";
   EXPECT_EQ(ParsePlayerName("OOP"), 0);
   EXPECT_EQ(ParsePlayerName("hero"), 0);
   EXPECT_EQ(ParsePlayerName("IP"), 1);
@@ -78,8 +77,8 @@ TEST_F(SetupCommandsTest, PlayerNames) {
     try {
       ParsePlayerName(bad);
       ADD_FAILURE() << bad;
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "ERROR: show_range incorrect player name\n");
+    } catch (const CommandRefusal& refusal) {
+      EXPECT_EQ(RefusalReply("show_range", refusal), "ERROR: show_range incorrect player name\n");
     }
   }
 }
