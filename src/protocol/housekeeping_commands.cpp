@@ -9,7 +9,7 @@
 #include "platform/memory_status.h"
 #include "platform/system_time.h"
 #include "protocol/command_error.h"
-#include "protocol/command_table.h"
+#include "commands/command_table.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/solver_status.h"

@@ -1,6 +1,4 @@
-#include "protocol/command_table.h"
-
-#include <cstring>
+#include "commands/command_table.h"
 
 #include "cards/category_commands.h"
 #include "cards/combo_tables.h"
@@ -11,6 +9,7 @@
 #include "protocol/script_commands.h"
 #include "solver/settings_commands.h"
 #include "solver/solver_run.h"
+#include "solver/solver_status.h"
 #include "store/forget_streets.h"
 #include "tree/edit_commands.h"
 #include "tree/inspection_commands.h"
@@ -106,11 +105,17 @@ const CommandEntry g_command_table[kCommandCount] = {
 };
 
 const CommandEntry* FindCommand(const std::string& word) {
-  for (const CommandEntry& entry : g_command_table)
-    if (word == entry.word) return &entry;
-  return nullptr;
+  return FindCommandRow(g_command_table, word);
 }
 
 void CmdNotImplemented(const WordList& words) {
   ThrowCommandError("ERROR: %s not implemented\n", words[0].c_str());
+}
+
+void InstallCommands() {
+  InstallCommandTable(g_command_table);
+  // The solver thread leaves its pass (and prints its stop line) before the
+  // process's static objects go: ending under a running pass would tear its
+  // stores and threads down beneath it. The wait is one iteration at most.
+  SetExitHook(StopSolverAndWait);
 }

@@ -1,19 +1,9 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
+#include <string>
 
+#include "protocol/dispatcher.h"
 #include "protocol/tokenizer.h"
-
-using CommandHandler = void (*)(const WordList& words);
-
-// One row of the command table. A word count above 0 is the exact number of
-// words the line must have, the command included; 0 or below allows any count
-// and the handler checks its own arguments.
-struct CommandEntry {
-  const char* word;
-  CommandHandler handler;
-  int32_t word_count;
-};
 
 constexpr size_t kCommandCount = 79;
 extern const CommandEntry g_command_table[kCommandCount];
@@ -23,3 +13,7 @@ const CommandEntry* FindCommand(const std::string& word);
 
 // Handler of the commands whose subsystems are not built yet.
 void CmdNotImplemented(const WordList& words);
+
+// Hands the dispatcher this table and the exit hook that stops a running
+// solver and waits for it. Called at start-up, before any line is dispatched.
+void InstallCommands();
