@@ -5,7 +5,7 @@
 
 #include "cards/card.h"
 #include "protocol/command_error.h"
-#include "protocol/housekeeping_commands.h"
+#include "protocol/tokenizer.h"
 #include "protocol/reply.h"
 
 namespace {
