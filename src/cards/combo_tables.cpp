@@ -1,7 +1,6 @@
 #include "cards/combo_tables.h"
 
 #include "protocol/command_error.h"
-#include "protocol/reply.h"
 
 namespace {
 
@@ -57,5 +56,3 @@ void BuildComboTables() {
     g_hand_class_combos[HandClassOfCards(hi, lo)].push_back(static_cast<uint16_t>(combo));
   }
 }
-
-void CmdShowHandOrder(const WordList& words) { PrintReply("%s\n", g_hand_order_text); }

@@ -1,9 +1,7 @@
 #include "commands/command_table.h"
 
-#include "cards/category_commands.h"
-#include "cards/combo_tables.h"
-#include "cards/setup_commands.h"
 #include "commands/housekeeping_commands.h"
+#include "commands/setup_commands.h"
 #include "protocol/command_error.h"
 #include "solver/settings_commands.h"
 #include "solver/solver_run.h"
