@@ -2,15 +2,12 @@
 
 #include "commands/housekeeping_commands.h"
 #include "commands/setup_commands.h"
+#include "commands/tree_commands.h"
 #include "protocol/command_error.h"
 #include "solver/settings_commands.h"
 #include "solver/solver_run.h"
 #include "solver/solver_status.h"
 #include "store/forget_streets.h"
-#include "tree/edit_commands.h"
-#include "tree/inspection_commands.h"
-#include "tree/line_commands.h"
-#include "tree/tree_builder.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;

@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "solver/solver_status.h"
-
 namespace {
 
 // Replies of refusals are cut to what a 256-byte buffer holds.
@@ -49,8 +47,4 @@ void ThrowCommandError(const char* format, ...) {
 
 void ThrowArgumentError(const std::string& command) {
   ThrowCommandError("ERROR: %s incorrect or missing argument\n", command.c_str());
-}
-
-void RefuseWhileSolverRuns() {
-  if (IsSolverRunning()) ThrowRefusal("Can't do that when solver is running");
 }

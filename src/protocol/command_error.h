@@ -38,6 +38,3 @@ std::string RefusalReply(const std::string& command, const CommandRefusal& refus
 
 // "ERROR: <command> incorrect or missing argument\n" with the given command word.
 [[noreturn]] void ThrowArgumentError(const std::string& command);
-
-// Refuses with "Can't do that when solver is running" when a solver runs.
-void RefuseWhileSolverRuns();

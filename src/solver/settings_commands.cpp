@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "cards/situation.h"
+#include "commands/preconditions.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "commands/preconditions.h"
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
 #include "solver/solver_run.h"

@@ -12,7 +12,6 @@
 #include "cards/situation.h"
 #include "compress/compression_level.h"
 #include "protocol/command_error.h"
-#include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_preparation.h"
@@ -51,18 +50,6 @@ void SetTreeConstants(int root_street) {
 }
 
 }  // namespace
-
-void CmdBuildTree(const WordList& words) {
-  RefuseWhileSolverRuns();
-  if (g_ranges[0].empty() || g_ranges[1].empty()) ThrowRefusal("ranges not set");
-  if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
-  if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
-  BuildTreeFromLines(1);
-  // Cleared only with the new tree in place: a refused build keeps the old
-  // tree together with what is known about it.
-  g_tree_without_values = 0;
-  PrintReply("%s ok!\n", g_command_name.c_str());
-}
 
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
                   SchematicNode* node, int32_t parent, double key, int32_t start_street,

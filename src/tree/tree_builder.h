@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/tokenizer.h"
 #include "tree/tree_records.h"
 
 struct SchematicNode;
@@ -23,9 +22,6 @@ extern uint8_t g_tree_without_values;
 // Longest line the builder accepts, in actions from the root. Every walk over
 // the tree may recurse along a line, so deeper lines are refused as invalid.
 constexpr int32_t kMaxLineActions = 1000;
-
-// build_tree.
-void CmdBuildTree(const WordList& words);
 
 // Builds the game tree from the lines. build 1 (build_tree, cut_line) also
 // chooses the compression level and prepares the stores; build 0 (tree files)

@@ -12,8 +12,8 @@
 #include "protocol/command_error.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
-#include "tree/inspection_commands.h"
 #include "tree/tree_builder.h"
+#include "tree/tree_queries.h"
 #include "tree/tree_records.h"
 
 namespace {
