@@ -2,12 +2,10 @@
 
 #include "commands/housekeeping_commands.h"
 #include "commands/setup_commands.h"
+#include "commands/solver_commands.h"
 #include "commands/tree_commands.h"
 #include "protocol/command_error.h"
-#include "solver/settings_commands.h"
-#include "solver/solver_run.h"
 #include "solver/solver_status.h"
-#include "store/forget_streets.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;
@@ -101,9 +99,7 @@ const CommandEntry* FindCommand(const std::string& word) {
   return FindCommandRow(g_command_table, word);
 }
 
-void CmdNotImplemented(const WordList& words) {
-  ThrowCommandError("ERROR: %s not implemented\n", words[0].c_str());
-}
+void CmdNotImplemented(const WordList& words) { ThrowRefusal("not implemented"); }
 
 void InstallCommands() {
   InstallCommandTable(g_command_table);
