@@ -48,12 +48,12 @@ void Redirect(const WordList& words, bool append) {
   // A file that cannot be opened is refused and the output stays where it was:
   // an "ok" that sent every later answer nowhere would hide the failure.
   if (!opened) ThrowRefusal("can't open file");
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 }  // namespace
 
-void CmdIsReady(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); }
+void CmdIsReady(const WordList& words) { PrintOkReply(words[0]); }
 
 void CmdSolverTime(const WordList&) {
   const int64_t elapsed = static_cast<int64_t>(GetSystemTimeTicks() - g_start_time);
@@ -74,7 +74,7 @@ void CmdTakeABreak(const WordList& words) {
   const int64_t ms = static_cast<int64_t>(seconds) * 1000;
   if (seconds < 0 || ms > INT32_MAX) ThrowArgumentError(words[0]);
   SleepMilliseconds(static_cast<uint32_t>(ms));
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdRepeat(const WordList& words) {
@@ -149,7 +149,7 @@ void CmdLoadScript(const WordList& words) {
 void CmdSkipIfDone(const WordList& words) {
   RequireUtf8FileName(words[1]);
   if (FileExists(words[1])) g_skip_label = words[2];
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdStdoutredi(const WordList& words) { Redirect(words, false); }
@@ -161,5 +161,5 @@ void CmdStdoutback(const WordList& words) {
     std::lock_guard<std::mutex> guard(g_console_mutex);
     RestoreOriginalStdout();
   }
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }

@@ -52,7 +52,7 @@ void CmdSetRange(const WordList& words) {
     if (by_hand_order[p] > kMaxRangeWeight) throw std::out_of_range("weight too large");
   }
   SetRangeFromHandOrder(player, by_hand_order);
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdSetBoard(const WordList& words) {
@@ -77,7 +77,7 @@ void CmdSetBoard(const WordList& words) {
   g_board_flop = flop;
   g_board_turn = turn;
   g_board_river = river;
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdSetPot(const WordList& words) {
@@ -90,7 +90,7 @@ void CmdSetPot(const WordList& words) {
 
   // A pot-relative accuracy follows the pot.
   SetAccuracyTarget(g_accuracy_relative ? g_accuracy_value * g_pot[2] : g_accuracy_value);
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdShowCategoryNames(const WordList& words) {

@@ -34,8 +34,6 @@ uint32_t ParseUnsignedWord(const std::string& word) {
   return static_cast<uint32_t>(value);
 }
 
-void ReplyOk(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); }
-
 // solve_partial and explo_partial work on a decision node only.
 ResolvedPath ResolveDecisionPath(const std::string& text) {
   const ResolvedPath path = ResolveNodePath(text);
@@ -63,12 +61,12 @@ void CmdGo(const WordList& words) {
   }
   g_reported_records.store(0);
   if (!StartSolver(limit, in_steps)) ThrowRefusal("out of memory");
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdStop(const WordList& words) {
   if (IsSolverRunning()) RequestSolverStop();
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdWaitForSolver(const WordList&) { WaitForSolver(); }
@@ -90,14 +88,14 @@ void CmdSetThreads(const WordList& words) {
   if (count > static_cast<int32_t>(kMaxThreadCount)) ThrowArgumentError(words[0]);
   SetThreadCount(count < 1 ? static_cast<uint32_t>(omp_get_max_threads())
                            : static_cast<uint32_t>(count));
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetScheduler(const WordList& words) {
   const uint32_t scheduler = ParseUnsignedWord(words[1]);
   if (scheduler > 2) ThrowArgumentError(words[0]);
   g_scheduler.store(scheduler, std::memory_order_relaxed);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetAccuracy(const WordList& words) {
@@ -109,7 +107,7 @@ void CmdSetAccuracy(const WordList& words) {
   g_accuracy_value = value;
   g_accuracy_relative = words.size() >= 3 && words[2] == "fraction";
   SetAccuracyTarget(g_accuracy_relative ? value * g_pot[2] : value);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetRecalcAccuracy(const WordList& words) {
@@ -118,13 +116,13 @@ void CmdSetRecalcAccuracy(const WordList& words) {
   const double river = ParseDoubleWord(words[3]);
   const double pot = g_pot[2];
   SetRecalcAccuracy(flop * pot, turn * pot, river * pot);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetIsomorphism(const WordList& words) {
   g_isomorphism_by_street[1] = words[1] == "0" ? 0 : 1;
   g_isomorphism_by_street[2] = words[2] == "0" ? 0 : 1;
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetRake(const WordList& words) {
@@ -133,12 +131,12 @@ void CmdSetRake(const WordList& words) {
   const double cap = ParseDoubleWord(words[2]);
   if (!(cap >= 0.0)) ThrowArgumentError(words[0]);
   SetRake(fraction, cap);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdIgnoreMemCheck(const WordList& words) {
   if (words[1] != "on" && words[1] != "off") ThrowArgumentError(words[0]);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSolvePartial(const WordList& words) {
@@ -158,7 +156,7 @@ void CmdSolveAllSplits(const WordList& words) {
   RequireTree();
   RefuseWhileSolverRuns();
   solve_subgames(words[1] == "rivers" ? 3 : 2);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdForget(const WordList& words) {
@@ -181,12 +179,12 @@ void CmdForget(const WordList& words) {
   if (street <= state.nodes[0].street)
     ThrowRefusal(words[1] + ": the tree starts on or after that street");
   if (!ForgetStreets(street)) ThrowRefusal("out of memory");
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdRebuildForgottenStreets(const WordList& words) {
   RequireTree();
   RefuseWhileSolverRuns();
   if (!RebuildStreets()) ThrowRefusal("out of memory");
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }

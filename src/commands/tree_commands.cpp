@@ -18,14 +18,12 @@ namespace {
 constexpr double kLowestEvBoost = -0.99;
 constexpr double kHighestEvBoost = 1.0;
 
-void ReplyOk(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); }
-
 void InsertLine(const WordList& words, bool force) {
   LineCursor line = StartLine();
   // Each amount is read as the walk reaches it: the steps before a bad word stay.
   for (size_t i = 1; i < words.size(); ++i)
     if (!ExtendLine(line, ParseLineAmountWord(words[i]), force)) ThrowArgumentError(words[0]);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void PrintStreetLines(const int64_t streets[4], const char* river_format) {
@@ -58,12 +56,12 @@ void CmdRemoveLine(const WordList& words) {
       previous_key = key;
     }
   }
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdClearLines(const WordList& words) {
   ReplaceSchematicRoot();
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdFreeSchematicTree(const WordList& words) { CmdClearLines(words); }
@@ -77,7 +75,7 @@ void CmdBuildTree(const WordList& words) {
   // Cleared only with the new tree in place: a refused build keeps the old
   // tree together with what is known about it.
   g_tree_without_values = 0;
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdSetEvBoost(const WordList& words) {
@@ -89,20 +87,20 @@ void CmdSetEvBoost(const WordList& words) {
   const double value = ParseNumberWord(words[2]);
   if (value < kLowestEvBoost || value > kHighestEvBoost) ThrowArgumentError(words[0]);
   SetEvBoost(static_cast<int32_t>(path.node->entry_index), static_cast<float>(value));
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdCutLine(const WordList& words) {
   RefuseWhileSolverRuns();
   RequireTree();
   CutLine(ResolveNodePath(words[1]).node);
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void CmdFreeTree(const WordList& words) {
   RefuseWhileSolverRuns();
   FreeGameTree();
-  ReplyOk(words);
+  PrintOkReply(words[0]);
 }
 
 void PrintBoard(const ResolvedPath& path) {
