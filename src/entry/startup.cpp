@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cards/combo_tables.h"
+#include "commands/command_table.h"
 #include "cards/hand_evaluator.h"
 #include "platform/cpu_features.h"
 #include "platform/files.h"
@@ -101,6 +102,7 @@ int EngineMain(int argc, char** argv) {
   }
 
   SaveOriginalStdout();
+  InstallCommands();
   libsubgame_init(0);
   g_start_time = GetSystemTimeTicks();
   std::fputs(BannerText(), stdout);

@@ -9,8 +9,6 @@
 #include <thread>
 
 #include "platform/virtual_memory.h"
-#include "protocol/command_error.h"
-#include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
 #include "solver/current_iteration.h"
@@ -24,7 +22,6 @@
 #include "store/store_constants.h"
 #include "store/store_factory.h"
 #include "store/street_values.h"
-#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;
@@ -63,15 +60,12 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
   return record;
 }
 
-// Printed figures add half the pot of the tree that was built, whatever
-// set_pot said since: the pass values are that tree's, and half of a later pot
-// would print an EV no strategy of this tree has.
+}  // namespace
+
 double HalfRootPot() {
   const SolverState* state = g_solver_state;
   return state ? state->root_pot * 0.5 : 0.0;
 }
-
-}  // namespace
 
 bool IsCheckDue(int32_t iteration) {
   const int32_t first = static_cast<int32_t>(g_check_interval);
@@ -261,42 +255,4 @@ bool ComputeResults(ProgressRecord* out) {
   out->mes_ip = state->mes_ip;
   out->exploitability = state->exploitability;
   return true;
-}
-
-void CmdGo(const WordList& words) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  if (IsSolverRunning()) ThrowCommandReason("Can't do that when solver is running");
-  if (!IsTreeComplete()) ThrowCommandReason("incomplete tree");
-
-  uint32_t limit = 0;
-  uint8_t in_steps = 0;
-  if (words.size() == 2) ThrowArgumentError(words[0]);
-  if (words.size() >= 3) {
-    if (words[2] == "steps")
-      in_steps = 1;
-    else if (words[2] != "seconds")
-      ThrowArgumentError(words[0]);
-    limit = static_cast<uint32_t>(ParseIntWord(words[1]));
-  }
-  g_reported_records.store(0);
-  if (!StartSolver(limit, in_steps)) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdStop(const WordList& words) {
-  if (IsSolverRunning()) RequestSolverStop();
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdWaitForSolver(const WordList&) { WaitForSolver(); }
-
-void CmdCalcResults(const WordList&) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  ProgressRecord results;
-  if (!ComputeResults(&results)) ThrowCommandReason("out of memory");
-  const double h = HalfRootPot();
-  PrintReply("#%d iterations\n", static_cast<int32_t>(results.iteration));
-  PrintReply("EV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\nIP's MES: %.3f\nExploitable for: %.3f\nEND\n",
-             results.ev_oop + h, results.ev_ip + h, results.mes_oop + h, results.mes_ip + h,
-             results.exploitability);
 }

@@ -2,14 +2,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "protocol/tokenizer.h"
 #include "solver/progress_history.h"
 
 struct SolverState;
 
-// Running the solver: go, stop, wait_for_solver and calc_results, the one solver
-// thread with its iterations, exploitability checks and stop reasons, and the
-// cached results of the current strategies.
+// Running the solver: the one solver thread with its iterations, exploitability
+// checks and stop reasons, and the cached results of the current strategies.
 
 // Exploitability checks fall on iterations 25, 50, 75, ...
 inline constexpr uint32_t g_check_interval = 25;
@@ -20,11 +18,6 @@ extern uint32_t g_run_limit;
 extern uint8_t g_limit_in_steps;
 // How many progress records the status block has covered; go sets it to 0.
 extern std::atomic<int32_t> g_reported_records;
-
-void CmdGo(const WordList& words);
-void CmdStop(const WordList& words);
-void CmdWaitForSolver(const WordList& words);
-void CmdCalcResults(const WordList& words);
 
 // Starts the solver thread after allocating every store's values that do not
 // exist yet; false when a solver runs, the tree is incomplete, a value area
@@ -46,6 +39,11 @@ uint64_t StoreValueNeed(SolverState& state);
 // nodes done before staying marked. A heap allocation that fails throws
 // std::bad_alloc, likewise after the nodes before it.
 bool AllocateStoreValues(SolverState& state);
+
+// What printed EVs and MES add to the pass values: half the pot of the tree that
+// was built, whatever set_pot said since (half of a later pot would print an EV
+// no strategy of this tree has); 0 without a tree.
+double HalfRootPot();
 
 // Prints the status block of the newest progress record, if it is new.
 void PrintSolverReport();

@@ -6,11 +6,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/fp_mode.h"
 #include "protocol/command_error.h"
 #include "protocol/fail.h"
-#include "protocol/dispatcher.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
@@ -237,17 +237,16 @@ void solve_subgames(int32_t street) {
   const int32_t forgotten = state.first_forgotten_street;
   // The walk to the splits reads the strategies of every street before them.
   if (forgotten >= 0 && forgotten < street)
-    ThrowCommandError("ERROR: %s %s: an earlier street is forgotten\n", g_command_name.c_str(),
-                      word);
+    ThrowRefusal(std::string(word) + ": an earlier street is forgotten");
   // A split lies below a deal: the street a tree starts on has none to solve
   // from, whatever its root's records hold.
   if (street == state.nodes[0].street || !StreetHoldsStoredReach(state, street))
-    ThrowCommandError("ERROR: %s %s hold no stored reach\n", g_command_name.c_str(), word);
+    ThrowRefusal(std::string(word) + " hold no stored reach");
 
   // Every pass needs every store's values: those that exist, then the stores
   // of the forgotten streets, made as a rebuild makes them.
-  if (!AllocateStoreValues(state)) ThrowCommandReason("out of memory");
-  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowCommandReason("out of memory");
+  if (!AllocateStoreValues(state)) ThrowRefusal("out of memory");
+  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
 
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;

@@ -6,15 +6,12 @@
 #include <vector>
 
 #include "platform/virtual_memory.h"
-#include "protocol/command_error.h"
-#include "protocol/reply.h"
 #include "solver/solver_run.h"
 #include "solver/split_solving.h"
 #include "solver/tree_pass.h"
 #include "store/board_layout.h"
 #include "store/store_factory.h"
 #include "tree/deal_tree.h"
-#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -60,13 +57,6 @@ bool RefreshResults(SolverState& state) {
   state.exploitability = 0.5 * (state.mes_oop + state.mes_ip - state.ev_oop - state.ev_ip);
   state.last_results_iteration = state.iterations;
   return true;
-}
-
-const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
-
-void RequireTreeAndIdleSolver() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  RefuseWhileSolverRuns();
 }
 
 }  // namespace
@@ -188,32 +178,3 @@ bool RebuildStreetsOfState(SolverState& state) {
 }
 
 bool RebuildStreets() { return RebuildStreetsOfState(*g_solver_state); }
-
-void CmdForget(const WordList& words) {
-  int32_t street;
-  if (words[1] == "rivers")
-    street = 3;
-  else if (words[1] == "turns")
-    street = 2;
-  else
-    ThrowArgumentError(words[0]);
-  RequireTreeAndIdleSolver();
-
-  SolverState& state = *g_solver_state;
-  // The stores of the streets above would be read after they were freed.
-  if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
-    ThrowCommandError("ERROR: %s %s already forgotten\n", words[0].c_str(), StreetWord(street));
-  // Forgetting the street the tree starts on would free every store: nothing
-  // would be left to walk, query or re-solve from but the ranges themselves.
-  if (street <= state.nodes[0].street)
-    ThrowCommandError("ERROR: %s %s: the tree starts on or after that street\n",
-                      words[0].c_str(), StreetWord(street));
-  if (!ForgetStreets(street)) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdRebuildForgottenStreets(const WordList& words) {
-  RequireTreeAndIdleSolver();
-  if (!RebuildStreets()) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}

@@ -1,8 +1,6 @@
 #pragma once
 #include <cstdint>
 
-#include "protocol/tokenizer.h"
-
 struct SolverState;
 
 // Forgetting and rebuilding later streets. A solved tree gives back the memory
@@ -12,11 +10,6 @@ struct SolverState;
 // of that street and every later one are deleted. The tree is then incomplete:
 // it can be queried (the analysis code re-solves forgotten subgames from the
 // kept reach) but not solved further until its streets are rebuilt.
-
-// forget rivers | forget turns.
-void CmdForget(const WordList& words);
-// rebuild_forgotten_streets and its alias rebuild_all.
-void CmdRebuildForgottenStreets(const WordList& words);
 
 // Forgets `street` (2 or 3) and every later street of the current tree.
 // False, with nothing changed, when the values needed to bring the results up

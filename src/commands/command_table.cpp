@@ -1,21 +1,11 @@
-#include "protocol/command_table.h"
+#include "commands/command_table.h"
 
-#include <cstring>
-
-#include "cards/category_commands.h"
-#include "cards/combo_tables.h"
-#include "cards/setup_commands.h"
+#include "commands/housekeeping_commands.h"
+#include "commands/setup_commands.h"
+#include "commands/solver_commands.h"
+#include "commands/tree_commands.h"
 #include "protocol/command_error.h"
-#include "protocol/housekeeping_commands.h"
-#include "protocol/output_commands.h"
-#include "protocol/script_commands.h"
-#include "solver/settings_commands.h"
-#include "solver/solver_run.h"
-#include "store/forget_streets.h"
-#include "tree/edit_commands.h"
-#include "tree/inspection_commands.h"
-#include "tree/line_commands.h"
-#include "tree/tree_builder.h"
+#include "solver/solver_status.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;
@@ -106,11 +96,15 @@ const CommandEntry g_command_table[kCommandCount] = {
 };
 
 const CommandEntry* FindCommand(const std::string& word) {
-  for (const CommandEntry& entry : g_command_table)
-    if (word == entry.word) return &entry;
-  return nullptr;
+  return FindCommandRow(g_command_table, word);
 }
 
-void CmdNotImplemented(const WordList& words) {
-  ThrowCommandError("ERROR: %s not implemented\n", words[0].c_str());
+void CmdNotImplemented(const WordList& words) { ThrowRefusal("not implemented"); }
+
+void InstallCommands() {
+  InstallCommandTable(g_command_table);
+  // The solver thread leaves its pass (and prints its stop line) before the
+  // process's static objects go: ending under a running pass would tear its
+  // stores and threads down beneath it. The wait is one iteration at most.
+  SetExitHook(StopSolverAndWait);
 }

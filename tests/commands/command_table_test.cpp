@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/command_table.h"
+#include "commands/command_table.h"
 #include "protocol/dispatcher.h"
 #include "support/engine_harness.h"
 

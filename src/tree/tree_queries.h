@@ -2,25 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/tokenizer.h"
-#include "tree/node_path.h"
+#include "tree/schematic_tree.h"
 
-// Commands that look at the game tree and the settings without changing them.
-
-void CmdShowNode(const WordList& words);
-void CmdShowChildren(const WordList& words);
-void CmdNodeCount(const WordList& words);
-void CmdShowEffectiveStack(const WordList& words);
-void CmdIsTreePresent(const WordList& words);
-void CmdShowSettings(const WordList& words);
-void CmdShowTreeParams(const WordList& words);
-
-// The node report of show_node and show_children: path text, type name, board,
-// commitments and pot, child count, flags.
-void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path);
-
-// The set flop, then the path's turn and river cards, then a line end.
-void PrintBoard(const ResolvedPath& path);
+// What the reports on the game tree ask of it: flags and node counts.
 
 // The words of the current tree's flags ("INCOMPLETE_TREE ISOMORPHISM_ON
 // NEW_TREE" as set); empty without a tree.

@@ -1,5 +1,7 @@
 // set_range, set_board and set_pot run in-process: values stored, replies, and
-// that every refusal leaves the settings as they were.
+// that every refusal leaves the settings as they were; the category commands' replies.
+#include "commands/setup_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,9 +10,8 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
-#include "cards/setup_commands.h"
 #include "cards/situation.h"
-#include "protocol/dispatcher.h"
+#include "protocol/command_error.h"
 #include "solver/accuracy_settings.h"
 #include "support/engine_harness.h"
 
@@ -69,7 +70,6 @@ class SetupCommandsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SetupCommandsTest, PlayerNames) {
-  g_command_name = "show_range";
   EXPECT_EQ(ParsePlayerName("OOP"), 0);
   EXPECT_EQ(ParsePlayerName("hero"), 0);
   EXPECT_EQ(ParsePlayerName("IP"), 1);
@@ -78,8 +78,8 @@ TEST_F(SetupCommandsTest, PlayerNames) {
     try {
       ParsePlayerName(bad);
       ADD_FAILURE() << bad;
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "ERROR: show_range incorrect player name\n");
+    } catch (const CommandRefusal& refusal) {
+      EXPECT_EQ(RefusalReply("show_range", refusal), "ERROR: show_range incorrect player name\n");
     }
   }
 }
@@ -244,4 +244,22 @@ TEST_F(SetupCommandsTest, PotMovesARelativeAccuracyTarget) {
   g_accuracy_relative = 0;
   ASSERT_EQ(RunLine("set_pot 0 0 1000"), "set_pot ok!\n");
   EXPECT_EQ(g_accuracy_target, 3.0);
+}
+
+TEST(CategoryCommands, ShowCategoriesRefusesBadBoards) {
+  EXPECT_EQ(RunLine("show_categories As Ks"), "ERROR: show_categories invalid board\n");
+  EXPECT_EQ(RunLine("show_categories"), "ERROR: show_categories invalid board\n");
+  EXPECT_EQ(RunLine("show_categories As Ks Qs Js Ts 9s"), "ERROR: show_categories invalid board\n");
+  EXPECT_EQ(RunLine("show_categories As As Kd"), "ERROR: invalid card\n");
+  EXPECT_EQ(RunLine("show_categories As Kd 1c"), "ERROR: invalid card\n");
+  EXPECT_EQ(RunLine("show_categories AsK d2c"), "ERROR: invalid card\n");
+}
+
+TEST(CategoryCommands, CategoryNames) {
+  EXPECT_EQ(RunLine("show_category_names"),
+            "nothing king_high ace_high low_pair third_pair second_pair underpair top_pair "
+            "top_pair_tp overpair two_pair trips set straight flush fullhouse top_fullhouse "
+            "quads straight_flush \n"
+            "no_draw 4out_straight_draw 8out_straight_draw flush_draw combo_draw \n"
+            "END\n");
 }

@@ -1,30 +1,29 @@
-#include "tree/inspection_commands.h"
+#include "commands/tree_commands.h"
 
-#include <vector>
+#include <cmath>
 
 #include "cards/situation.h"
-#include "cards/suit_isomorphism.h"
+#include "commands/preconditions.h"
 #include "protocol/command_error.h"
+#include "protocol/number_words.h"
 #include "protocol/reply.h"
+#include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
+#include "tree/tree_edits.h"
+#include "tree/tree_queries.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-void RequireTree() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-}
+constexpr double kLowestEvBoost = -0.99;
+constexpr double kHighestEvBoost = 1.0;
 
-// Boards a node at an absolute street is played on in a tree dealt from the
-// flop; streets outside 1..3 (lines beyond the river) count nothing.
-int64_t BoardMultiplicity(int32_t street) {
-  static constexpr int64_t kBoards[4] = {0, 1, 49, 49 * 48};
-  return street >= 0 && street < 4 ? kBoards[street] : 0;
-}
-
-void AppendWord(std::string& text, const char* word) {
-  if (!text.empty()) text += ' ';
-  text += word;
+void InsertLine(const WordList& words, bool force) {
+  LineCursor line = StartLine();
+  // Each amount is read as the walk reaches it: the steps before a bad word stay.
+  for (size_t i = 1; i < words.size(); ++i)
+    if (!ExtendLine(line, ParseLineAmountWord(words[i]), force)) ThrowArgumentError(words[0]);
+  PrintOkReply(words[0]);
 }
 
 void PrintStreetLines(const int64_t streets[4], const char* river_format) {
@@ -35,44 +34,81 @@ void PrintStreetLines(const int64_t streets[4], const char* river_format) {
 
 }  // namespace
 
+void CmdAddLine(const WordList& words) { InsertLine(words, false); }
+
+void CmdForceLine(const WordList& words) { InsertLine(words, true); }
+
+void CmdRemoveLine(const WordList& words) {
+  SchematicNode* node = g_schematic_root;
+  double previous_key = 0.0;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const double value = ParseDoubleWord(words[i]);
+    // No line has a NaN amount (and the ordered lookup must never see one).
+    if (std::isnan(value)) ThrowRefusal("Specified line doesn't exists.");
+    // Amounts are totals, so a 0 after a bet can only be the fold.
+    const double key = (value == 0.0 && previous_key > 0.0) ? -1.0 : value;
+    SchematicNode* child = FindSchematicChild(node, key);
+    if (!child) ThrowRefusal("Specified line doesn't exists.");
+    if (i + 1 == words.size()) {
+      EraseSchematicSubtree(child);
+    } else {
+      node = child;
+      previous_key = key;
+    }
+  }
+  PrintOkReply(words[0]);
+}
+
+void CmdClearLines(const WordList& words) {
+  ReplaceSchematicRoot();
+  PrintOkReply(words[0]);
+}
+
+void CmdFreeSchematicTree(const WordList& words) { CmdClearLines(words); }
+
+void CmdBuildTree(const WordList& words) {
+  RefuseWhileSolverRuns();
+  if (g_ranges[0].empty() || g_ranges[1].empty()) ThrowRefusal("ranges not set");
+  if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
+  if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
+  BuildTreeFromLines(1);
+  // Cleared only with the new tree in place: a refused build keeps the old
+  // tree together with what is known about it.
+  g_tree_without_values = 0;
+  PrintOkReply(words[0]);
+}
+
+void CmdSetEvBoost(const WordList& words) {
+  RequireTree();
+  const ResolvedPath path = ResolveNodePath(words[1]);
+  const std::string type = GetNodeTypeName(path);
+  if (type != "OOP_DEC" && type != "IP_DEC") ThrowArgumentError(words[0]);
+  // NaN would pass the range test and poison the node's values.
+  const double value = ParseNumberWord(words[2]);
+  if (value < kLowestEvBoost || value > kHighestEvBoost) ThrowArgumentError(words[0]);
+  SetEvBoost(static_cast<int32_t>(path.node->entry_index), static_cast<float>(value));
+  PrintOkReply(words[0]);
+}
+
+void CmdCutLine(const WordList& words) {
+  RefuseWhileSolverRuns();
+  RequireTree();
+  CutLine(ResolveNodePath(words[1]).node);
+  PrintOkReply(words[0]);
+}
+
+void CmdFreeTree(const WordList& words) {
+  RefuseWhileSolverRuns();
+  FreeGameTree();
+  PrintOkReply(words[0]);
+}
+
 void PrintBoard(const ResolvedPath& path) {
   std::string text = CardMaskToText(g_board_flop);
   if (path.turn_card != kNoCard) text += " " + CardText(path.turn_card);
   if (path.river_card != kNoCard) text += " " + CardText(path.river_card);
   text += '\n';
   PrintReplyText(text);
-}
-
-std::string GetTreeFlagsText() {
-  std::string text;
-  if (!g_solver_state) return text;
-  const uint32_t flags = g_solver_state->flags;
-  if (flags & INCOMPLETE_TREE) AppendWord(text, "INCOMPLETE_TREE");
-  if (flags & ISOMORPHISM_ON) AppendWord(text, "ISOMORPHISM_ON");
-  if (flags & NEW_TREE) AppendWord(text, "NEW_TREE");
-  return text;
-}
-
-std::string GetNodeFlagsText(int32_t node_index, int32_t turn_card, int32_t river_card) {
-  std::string text;
-  const SolverState* state = g_solver_state;
-  if (!state || node_index < 0 || static_cast<size_t>(node_index) >= state->nodes.size())
-    return text;
-  const TreeNode& node = state->nodes[node_index];
-  if (!node.regret_store) return text;
-  int turn_slot = kNoSlot;
-  int river_slot = kNoSlot;
-  CanonicalizeCombo(*state, turn_card, river_card, turn_slot, river_slot);
-  // A store knows the boards of its own street only; asking it for another
-  // board (cards that do not fit the node) would read outside its records.
-  if (node.street < 2) turn_slot = kNoSlot;
-  if (node.street < 3) river_slot = kNoSlot;
-  if ((node.street >= 2 && turn_slot < 0) || (node.street >= 3 && river_slot < 0)) return text;
-  const NodeLockRecord* record = node.regret_store->GetLockRecord(turn_slot, river_slot);
-  if (!record) return text;
-  if (record->flags & LOCKED) AppendWord(text, "LOCKED");
-  if (record->flags & COMBO_LOCKED) AppendWord(text, "COMBO_LOCKED");
-  return text;
 }
 
 void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path) {
@@ -137,37 +173,6 @@ void CmdShowChildren(const WordList& words) {
     }
   }
   PrintReply("END\n");
-}
-
-void CountNodes(const SchematicNode* node, NodeCounts& counts) {
-  // Lines can be hundreds of thousands of nodes deep: an explicit stack, not
-  // recursion.
-  std::vector<const SchematicNode*> stack{node};
-  while (!stack.empty()) {
-    const SchematicNode* current = stack.back();
-    stack.pop_back();
-    if (current->children.empty()) continue;
-    const int32_t street = AbsoluteStreet(current);
-    const int64_t boards = BoardMultiplicity(street);
-    const int player = current->player == 1 ? 1 : 0;
-    const int street_index = street >= 0 && street < 4 ? street : 0;
-    counts.decisions[player] += boards;
-    counts.decision_streets[player][street_index] += boards;
-    counts.total += boards;
-    for (const auto& [key, child] : current->children) {
-      if (child->street > current->street) {
-        counts.split_streets[street_index] += boards;
-        counts.split_total += boards;
-        counts.total += boards;
-      }
-      if (child->children.empty()) {
-        counts.end_streets[street_index] += boards;
-        counts.end_total += boards;
-        counts.total += boards;
-      }
-      stack.push_back(child.get());
-    }
-  }
 }
 
 void CmdNodeCount(const WordList& words) {

@@ -1,5 +1,5 @@
 // What the settings commands store (the replies are in settings.tdx).
-#include "solver/settings_commands.h"
+#include "commands/solver_commands.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>

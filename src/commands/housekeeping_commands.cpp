@@ -1,30 +1,59 @@
-#include "protocol/housekeeping_commands.h"
+#include "commands/housekeeping_commands.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
 #include <vector>
 
+#include "commands/command_table.h"
 #include "platform/cpu_features.h"
+#include "platform/files.h"
 #include "platform/memory_status.h"
+#include "platform/stdout_redirect.h"
 #include "platform/system_time.h"
+#include "platform/text_encoding.h"
 #include "protocol/command_error.h"
-#include "protocol/command_table.h"
+#include "protocol/dispatcher.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/solver_status.h"
 
-std::string JoinWords(const WordList& words, size_t first, size_t end) {
-  const size_t bound = std::min(end, words.size());
-  std::string text;
-  for (size_t i = first; i < bound; ++i) {
-    if (i > first) text.push_back(' ');
-    text += words[i];
+namespace {
+
+// Scripts may load scripts; deeper nesting than this is refused (a script that
+// loads itself would otherwise exhaust the stack).
+constexpr int kMaxScriptDepth = 64;
+
+int g_script_depth = 0;
+
+class ScriptDepthGuard {
+ public:
+  ScriptDepthGuard() { ++g_script_depth; }
+  ~ScriptDepthGuard() { --g_script_depth; }
+  ScriptDepthGuard(const ScriptDepthGuard&) = delete;
+  ScriptDepthGuard& operator=(const ScriptDepthGuard&) = delete;
+};
+
+void Redirect(const WordList& words, bool append) {
+  bool opened;
+  {
+    // The solver's console lines must not land half in one file, half in another.
+    std::lock_guard<std::mutex> guard(g_console_mutex);
+    opened = RedirectStdoutToFile(words[1], append);
   }
-  return text;
+  // A file that cannot be opened is refused and the output stays where it was:
+  // an "ok" that sent every later answer nowhere would hide the failure.
+  if (!opened) ThrowRefusal("can't open file");
+  PrintOkReply(words[0]);
 }
 
-void CmdIsReady(const WordList& words) { PrintReply("%s ok!\n", words[0].c_str()); }
+}  // namespace
+
+void CmdIsReady(const WordList& words) { PrintOkReply(words[0]); }
 
 void CmdSolverTime(const WordList&) {
   const int64_t elapsed = static_cast<int64_t>(GetSystemTimeTicks() - g_start_time);
@@ -45,7 +74,7 @@ void CmdTakeABreak(const WordList& words) {
   const int64_t ms = static_cast<int64_t>(seconds) * 1000;
   if (seconds < 0 || ms > INT32_MAX) ThrowArgumentError(words[0]);
   SleepMilliseconds(static_cast<uint32_t>(ms));
-  PrintReply("%s ok!\n", words[0].c_str());
+  PrintOkReply(words[0]);
 }
 
 void CmdRepeat(const WordList& words) {
@@ -91,4 +120,46 @@ void CmdHelp(const WordList&) {
                    [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
   for (const char* name : names) PrintReply("%s\n", name);
   PrintReply("END\n");
+}
+
+void CmdLoadScript(const WordList& words) {
+  RequireUtf8FileName(words[1]);
+  if (g_script_depth >= kMaxScriptDepth) ThrowRefusal("nesting too deep");
+  std::ifstream file(words[1], std::ios::in | std::ios::binary);
+  if (!file.is_open() || !FileExists(words[1])) ThrowRefusal("can't open file");
+  ScriptDepthGuard depth;
+  std::string line;
+  for (;;) {
+    // Text mode: a CR right before the LF goes with it. So does one that ends
+    // a last line without LF: a script saved with CR LF line ends whose last
+    // line lost its LF would otherwise end on a command that is never found.
+    const LineStatus status = ReadLine(file, line, LineBreaks::kLfOnly);
+    if (status == LineStatus::kEnd) break;
+    // A script is finite text: a line past the cap means the file is no
+    // script (a device such as /dev/zero would never end the skip).
+    if (status == LineStatus::kTooLong) ThrowRefusal("line too long");
+    if (status == LineStatus::kReadError) ThrowRefusal("can't read file");
+    if (line.empty()) continue;
+    DispatchCommandLine(TokenizeLine(Latin1ToUtf8(line)));
+    FlushReplyBuffer();
+    std::fflush(stdout);
+  }
+}
+
+void CmdSkipIfDone(const WordList& words) {
+  RequireUtf8FileName(words[1]);
+  if (FileExists(words[1])) g_skip_label = words[2];
+  PrintOkReply(words[0]);
+}
+
+void CmdStdoutredi(const WordList& words) { Redirect(words, false); }
+
+void CmdStdoutrediAppend(const WordList& words) { Redirect(words, true); }
+
+void CmdStdoutback(const WordList& words) {
+  {
+    std::lock_guard<std::mutex> guard(g_console_mutex);
+    RestoreOriginalStdout();
+  }
+  PrintOkReply(words[0]);
 }

@@ -1,12 +1,15 @@
 // The tree editing commands' effect on the records: the EV boost lands in the
 // node the path names, refusals leave it alone, and cut_line builds a new tree
 // while keeping what is known about the old one's values.
-#include "tree/edit_commands.h"
+#include "commands/tree_commands.h"
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
+#include "tree/tree_edits.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -40,10 +43,14 @@ TEST_F(EditCommands, EvBoostLandsInTheNamedDecisionNode) {
     }
 
   // Out of range or without a tree: nothing.
+  std::vector<float> boosts;
+  for (const TreeNode& node : state.nodes) boosts.push_back(node.ev_boost);
   SetEvBoost(static_cast<int32_t>(state.nodes.size()), 0.5f);
   SetEvBoost(-1, 0.5f);
+  for (size_t i = 0; i < state.nodes.size(); ++i) EXPECT_EQ(state.nodes[i].ev_boost, boosts[i]) << i;
   FreeSolverState();
   SetEvBoost(0, 0.5f);
+  EXPECT_EQ(g_solver_state, nullptr);
 }
 
 TEST_F(EditCommands, CutLineBuildsANewTreeAndKeepsTheValuesFlag) {
