@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "compress/fse_stream_coder.h"
+#include "compress/range_coder.h"
 #include "protocol/fail.h"
 
 StreamEncoder* CreateEncoder(int32_t id, const uint64_t* model_counts, uint64_t* gathered_counts,
@@ -13,6 +14,8 @@ StreamEncoder* CreateEncoder(int32_t id, const uint64_t* model_counts, uint64_t*
   uint8_t id_byte = static_cast<uint8_t>(id);
   callback(0, &id_byte, 1);
   switch (id) {
+    case CODER_RANGE:
+      return new RangeCoderEncoder(callback, model_counts, gathered_counts, stats);
     case CODER_FSE_STREAMS:
       return new FseStreamEncoder(callback, stats);
     default:
@@ -25,6 +28,8 @@ StreamDecoder* CreateDecoder(StreamCallbackFn function, void* context) {
   uint8_t id = 0;
   callback(0, &id, 1);
   switch (id) {
+    case CODER_RANGE:
+      return new RangeCoderDecoder(callback);
     case CODER_FSE_STREAMS:
       return new FseStreamDecoder(callback);
     default:
