@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "compress/fse_stream_coder.h"
+#include "compress/packer.h"
 #include "compress/range_coder.h"
 #include "protocol/fail.h"
 
@@ -16,6 +17,8 @@ StreamEncoder* CreateEncoder(int32_t id, const uint64_t* model_counts, uint64_t*
   switch (id) {
     case CODER_RANGE:
       return new RangeCoderEncoder(callback, model_counts, gathered_counts, stats);
+    case CODER_PACKER:
+      return new BitPackEncoder(callback, stats);
     case CODER_FSE_STREAMS:
       return new FseStreamEncoder(callback, stats);
     default:
@@ -30,6 +33,8 @@ StreamDecoder* CreateDecoder(StreamCallbackFn function, void* context) {
   switch (id) {
     case CODER_RANGE:
       return new RangeCoderDecoder(callback);
+    case CODER_PACKER:
+      return new BitPackDecoder(callback);
     case CODER_FSE_STREAMS:
       return new FseStreamDecoder(callback);
     default:
