@@ -126,12 +126,7 @@ void FseStreamEncoder::FlushByteStream(int32_t s) {
   stream.used = 0;
 }
 
-FseStreamDecoder::FseStreamDecoder(StreamCallback callback) : callback_(callback) {
-  for (int32_t s = 0; s < kCoderChannelCount; ++s) {
-    streams_[s].buffer = buffers_.Stream(s);
-    streams_[s].channel = static_cast<uint32_t>(s);
-  }
-}
+FseStreamDecoder::FseStreamDecoder(StreamCallback callback) : callback_(callback) {}
 
 uint32_t FseStreamDecoder::Decode(uint32_t* out, const uint32_t* reference, int32_t count) {
   return DecodeArray(out, reference, count);
@@ -145,18 +140,34 @@ template <typename T>
 uint32_t FseStreamDecoder::DecodeArray(T* out, const T* reference, int32_t count) {
   if (count < 0 || count > kMaxComboArray) Fail();
   const uint32_t flag = ReadByte(0);
-  // The coded values group by group (a whole group of eight is always
-  // written, so the array has room for the last one's tail).
-  uint32_t coded[kMaxComboArray + 8];
   uint32_t context = 0;
+  // The rebuild rule, group by group as the masks arrive: against the
+  // reference the running distance to it takes each delta, otherwise the
+  // running value (from the reference's first value when there is one).
+  const bool reference_form = reference && flag;
+  T running = reference && !flag ? reference[0] : T(0);
   for (int32_t g = 0; g < count; g += 8) {
-    uint32_t mask = ReadByte(1);
-    std::memset(coded + g, 0, 8 * sizeof(uint32_t));
+    const int32_t length = count - g < 8 ? count - g : 8;
     // A short group's mask has no bits past its end; ignore any.
-    if (count - g < 8) mask &= (1u << (count - g)) - 1;
-    for (; mask; mask &= mask - 1) coded[g + __builtin_ctz(mask)] = ReadToken(context) + 1;
+    uint32_t mask = ReadByte(1) & ((1u << length) - 1);
+    T* group_out = out + g;
+    if (mask == 0) {
+      // No token: the value, or its distance to the reference, stays.
+      if (reference_form) {
+        for (int32_t k = 0; k < length; ++k) group_out[k] = static_cast<T>(reference[g + k] + running);
+      } else {
+        for (int32_t k = 0; k < length; ++k) group_out[k] = running;
+      }
+      continue;
+    }
+    T deltas[8] = {};
+    for (; mask; mask &= mask - 1)
+      deltas[__builtin_ctz(mask)] = static_cast<T>(Unzigzag(ReadToken(context) + 1));
+    for (int32_t k = 0; k < length; ++k) {
+      running = static_cast<T>(running + deltas[k]);
+      group_out[k] = reference_form ? static_cast<T>(reference[g + k] + running) : running;
+    }
   }
-  RebuildComboValues(out, reference, coded, count, flag);
   return flag;
 }
 
@@ -171,9 +182,10 @@ uint32_t FseStreamDecoder::ReadEscapedToken() {
 }
 
 void FseStreamDecoder::RefillByteStream(int32_t s) {
-  ByteStream& stream = streams_[s];
+  ByteStreamCursor& cursor = cursors_[s];
+  uint8_t* buffer = buffers_.Stream(s);
   // Only a stream's last block is short: a read past it is not the writer's.
-  if (stream.limit != 0 && stream.limit < kStreamBlockBytes)
+  if (cursor.end && cursor.end - buffer < kStreamBlockBytes)
     throw CodedStreamError("coded stream read past its end");
   uint8_t header[8];
   callback_(s, header, sizeof header);
@@ -184,14 +196,14 @@ void FseStreamDecoder::RefillByteStream(int32_t s) {
   if (code > 1) {
     uint8_t* coded = buffers_.Coded();
     callback_(s, coded, code);
-    const size_t decoded = FSE_decompress(stream.buffer, n, coded, static_cast<size_t>(code));
+    const size_t decoded = FSE_decompress(buffer, n, coded, static_cast<size_t>(code));
     if (FSE_isError(decoded) || decoded != n) throw CodedStreamError("fse error");
   } else if (code == 1) {
-    callback_(s, stream.buffer, 1);
-    std::memset(stream.buffer + 1, stream.buffer[0], n - 1);
+    callback_(s, buffer, 1);
+    std::memset(buffer + 1, buffer[0], n - 1);
   } else {
-    callback_(s, stream.buffer, static_cast<int32_t>(n));
+    callback_(s, buffer, static_cast<int32_t>(n));
   }
-  stream.used = 0;
-  stream.limit = n;
+  cursor.next = buffer;
+  cursor.end = buffer + n;
 }

@@ -24,13 +24,20 @@
 constexpr int32_t kStreamBlockBytes = 65536;
 constexpr int32_t kStreamCodeBound = static_cast<int32_t>(FSE_compressBound(kStreamBlockBytes));
 
-// One of the 24 streams. Writing: `used` bytes are buffered. Reading: `used` is
-// the read position in the block of `limit` bytes (0: none loaded yet).
+// One of the 24 streams of an encoder: `used` bytes are buffered.
 struct ByteStream {
   uint32_t used = 0;
-  uint32_t limit = 0;
   uint8_t* buffer = nullptr;
   uint32_t channel = 0;
+};
+
+// Where a decoder reads a stream: the next byte and the end of the block
+// loaded into the stream's buffer (both null before the first block). Two
+// pointers, so that a token's read, which waits on the token before it for its
+// context, is one load for the cursor and one for the byte.
+struct ByteStreamCursor {
+  const uint8_t* next = nullptr;
+  const uint8_t* end = nullptr;
 };
 
 // The 24 stream buffers and the coded-block buffer of one coder, from a small
@@ -93,9 +100,9 @@ class FseStreamDecoder final : public StreamDecoder {
   uint32_t DecodeArray(T* out, const T* reference, int32_t count);
 
   uint8_t ReadByte(int32_t s) {
-    ByteStream& stream = streams_[s];
-    if (stream.used >= stream.limit) RefillByteStream(s);
-    return stream.buffer[stream.used++];
+    ByteStreamCursor& cursor = cursors_[s];
+    if (cursor.next >= cursor.end) RefillByteStream(s);
+    return *cursor.next++;
   }
   uint32_t ReadToken(uint32_t& context) {
     const uint32_t b = ReadByte(2 + static_cast<int32_t>(context));
@@ -115,5 +122,5 @@ class FseStreamDecoder final : public StreamDecoder {
 
   StreamCallback callback_;
   StreamBufferSet buffers_;
-  ByteStream streams_[kCoderChannelCount];
+  ByteStreamCursor cursors_[kCoderChannelCount];
 };
