@@ -63,10 +63,7 @@ StreamBufferSet::~StreamBufferSet() { GiveBackBufferSet(bytes_); }
 
 FseStreamEncoder::FseStreamEncoder(StreamCallback callback, CoderStats* stats)
     : callback_(callback), stats_(stats) {
-  for (int32_t s = 0; s < kCoderChannelCount; ++s) {
-    streams_[s].buffer = buffers_.Stream(s);
-    streams_[s].channel = static_cast<uint32_t>(s);
-  }
+  for (int32_t s = 0; s < kCoderChannelCount; ++s) streams_[s].buffer = buffers_.Stream(s);
 }
 
 FseStreamEncoder::~FseStreamEncoder() {

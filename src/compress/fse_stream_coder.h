@@ -24,11 +24,11 @@
 constexpr int32_t kStreamBlockBytes = 65536;
 constexpr int32_t kStreamCodeBound = static_cast<int32_t>(FSE_compressBound(kStreamBlockBytes));
 
-// One of the 24 streams of an encoder: `used` bytes are buffered.
+// One of the 24 streams of an encoder: `used` bytes are buffered. Stream i
+// travels on channel i.
 struct ByteStream {
   uint32_t used = 0;
   uint8_t* buffer = nullptr;
-  uint32_t channel = 0;
 };
 
 // Where a decoder reads a stream: the next byte and the end of the block
@@ -41,8 +41,8 @@ struct ByteStreamCursor {
 };
 
 // The 24 stream buffers and the coded-block buffer of one coder, from a small
-// per-thread list of spare sets so that the solver's many short-lived coders
-// do not allocate.
+// per-thread list of spare sets (four: the most coders a block walk keeps at
+// once), so that the solver's many short-lived coders do not allocate.
 class StreamBufferSet {
  public:
   StreamBufferSet();
