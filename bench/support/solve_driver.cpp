@@ -11,6 +11,7 @@
 
 #include "cards/combo_tables.h"
 #include "cards/hand_evaluator.h"
+#include "commands/command_table.h"
 #include "platform/cpu_features.h"
 #include "platform/fp_mode.h"
 #include "protocol/dispatcher.h"
@@ -35,6 +36,7 @@ void InitEngineTables() {
   InitCpuFeatures();
   InitHandEvaluator();
   BuildComboTables();
+  InstallCommands();
 }
 
 std::vector<double> ClassRange(const char* classes) {

@@ -1,7 +1,8 @@
 #include "cards/card.h"
 
 #include <cstring>
-#include <stdexcept>
+
+#include "protocol/command_error.h"
 
 const char g_rank_chars[14] = "23456789TJQKA";
 const char g_suit_chars[5] = "CDHS";
@@ -15,7 +16,7 @@ constexpr char kSuitCharsWritten[5] = "cdhs";
 // cut, so a long word can never pass as a shorter board.
 constexpr size_t kCardTextBufferSize = 256;
 
-[[noreturn]] void ThrowInvalidCard() { throw std::runtime_error("ERROR: invalid card\n"); }
+[[noreturn]] void ThrowInvalidCard() { ThrowUnnamedRefusal("invalid card"); }
 
 int RankOfChar(char c) {
   if (c == '\0') return -1;

@@ -25,9 +25,9 @@ inline int SuitCardCount(CardMask mask, int suit) {
 }
 
 // Parses card text: rank and suit characters in either case, cards written
-// together or separated by blanks ("AsKd", "as  KD"). Throws std::runtime_error
-// "ERROR: invalid card\n" on any other character, a lone rank, a blank before
-// the first card, a repeated card, or a text longer than 255 characters.
+// together or separated by blanks ("AsKd", "as  KD"). Refuses, unnamed, as
+// "invalid card" any other character, a lone rank, a blank before the first
+// card, a repeated card, or a text longer than 255 characters.
 // The empty text is the empty set.
 CardMask ParseCardText(const std::string& text);
 

@@ -1,8 +1,6 @@
 #include "cards/combo_tables.h"
 
-#include <stdexcept>
-
-#include "protocol/reply.h"
+#include "protocol/command_error.h"
 
 namespace {
 
@@ -48,7 +46,7 @@ void BuildComboTables() {
   for (auto& members : g_hand_class_combos) members.clear();
   for (HandOrder p = 0; p < kComboCount; ++p) {
     const CardMask cards = ParseCardText(std::string(HandOrderName(p)));
-    if (CardCount(cards) != 2) throw std::runtime_error("ERROR: invalid card\n");
+    if (CardCount(cards) != 2) ThrowUnnamedRefusal("invalid card");
     const int lo = __builtin_ctzll(cards);
     const int hi = 63 - __builtin_clzll(cards);
     const ComboIndex combo = ComboIndexOfCards(hi, lo);
@@ -58,5 +56,3 @@ void BuildComboTables() {
     g_hand_class_combos[HandClassOfCards(hi, lo)].push_back(static_cast<uint16_t>(combo));
   }
 }
-
-void CmdShowHandOrder(const WordList& words) { PrintReply("%s\n", g_hand_order_text); }

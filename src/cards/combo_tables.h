@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "cards/card.h"
-#include "protocol/tokenizer.h"
 
 // Two numberings of the 1326 two-card combinations:
 // - ComboIndex, inside the engine: for card numbers hi > lo, hi * (hi - 1) / 2 + lo.
@@ -58,9 +57,6 @@ inline std::string_view HandOrderName(HandOrder p) {
 }
 
 // Parses g_hand_order_text into the four tables. Called once at start-up, after
-// the banner; calling it again rebuilds the same tables. Throws
-// "ERROR: invalid card\n" on a malformed name (the built-in text has none).
+// the banner; calling it again rebuilds the same tables. Refuses a malformed
+// name as an invalid card (the built-in text has none).
 void BuildComboTables();
-
-// show_hand_order: the hand-order text on one line.
-void CmdShowHandOrder(const WordList& words);

@@ -4,7 +4,6 @@
 
 #include "cards/combo_tables.h"
 #include "protocol/command_error.h"
-#include "protocol/dispatcher.h"
 #include "protocol/fail.h"
 #include "tree/deal_tree.h"
 
@@ -31,8 +30,7 @@ std::string FaultCardsText(CardMask mask) {
   const std::string board_text = FaultCardsText(board);
   const std::string hand_text = FaultCardsText(fault.hand);
   const std::string image_text = FaultCardsText(fault.image);
-  ThrowCommandError("ERROR: %s isomorph error: %s | %s | %s\n", g_command_name.c_str(),
-                    board_text.c_str(), hand_text.c_str(), image_text.c_str());
+  ThrowRefusal("isomorph error: " + board_text + " | " + hand_text + " | " + image_text);
 }
 
 void OrderRecord(CardMask board, uint32_t card, int32_t weight,

@@ -16,8 +16,8 @@ struct TurnDealRecord;
 // Fills the turn record (hand list, values, card lists, hand cards, combination
 // map) from the base hand list and its combination map (-1 for absent), then
 // every river record below it and the turn record's river hand counts.
-// Throws std::runtime_error "ERROR: <command> isomorph error: <board> | <hand> |
-// <image> \n" (each card as rank and lower-case suit followed by a blank) when
+// Refuses with the reason "isomorph error: <board> | <hand> | <image> " (each
+// card as rank and lower-case suit followed by a blank) when
 // the suit image of a hand is missing from the parent list; nothing is written
 // through such an index.
 void PrepareShowdown(TurnDealRecord& record, const std::vector<CardMask>& hands,

@@ -16,6 +16,14 @@ extern CardMask g_board_flop;
 extern CardMask g_board_turn;
 extern CardMask g_board_river;
 
+// Sets the player's range from 1326 weights in HandOrder: stored in ComboIndex
+// order, with weights below kMinRangeWeight as 0.
+void SetRangeFromHandOrder(PlayerIndex player, const std::vector<double>& by_hand_order);
+
+// Weights this small are noise from the tools that write ranges; they would
+// only cost work in every pass.
+constexpr double kMinRangeWeight = 1e-5;
+
 // The three set_pot figures in their order; [2] is the pot at the root. The first
 // two are only stored and carried in tree files.
 extern double g_pot[3];

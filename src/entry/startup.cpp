@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cards/combo_tables.h"
+#include "commands/command_table.h"
 #include "cards/hand_evaluator.h"
 #include "platform/cpu_features.h"
 #include "platform/files.h"
@@ -25,8 +26,8 @@ namespace {
 
 constexpr const char* kBuildNumber = "1031";
 
-// Anything other than the errors a handler may raise (out of memory, a failed
-// lock) leaves the engine in an unknown state: stop with the reason.
+// Anything the dispatcher does not answer (a failed lock, say) leaves the
+// engine in an unknown state: stop with the reason.
 void DispatchOrFail(const WordList& words) {
   try {
     DispatchCommandLine(words);
@@ -101,6 +102,7 @@ int EngineMain(int argc, char** argv) {
   }
 
   SaveOriginalStdout();
+  InstallCommands();
   libsubgame_init(0);
   g_start_time = GetSystemTimeTicks();
   std::fputs(BannerText(), stdout);

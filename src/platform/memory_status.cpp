@@ -40,6 +40,13 @@ bool FindKilobytes(std::string_view text, std::string_view key, uint64_t* bytes)
   return false;
 }
 
+// The test hook's figure (see the header); 0 when unset or not a number.
+uint64_t TestAvailableBytes() {
+  const char* text = std::getenv("TDX_TEST_AVAILABLE_BYTES");
+  if (!text || *text < '0' || *text > '9') return 0;
+  return std::strtoull(text, nullptr, 10);
+}
+
 }  // namespace
 
 bool ParseMemInfo(std::string_view text, uint64_t* total_bytes, uint64_t* available_bytes) {
@@ -79,6 +86,8 @@ bool QueryMemoryStatus(MemoryStatus* status) {
   }
   const uint64_t limit = ReadCgroupBytes("/sys/fs/cgroup/memory.max");
   const uint64_t usage = limit ? ReadCgroupBytes("/sys/fs/cgroup/memory.current") : 0;
+  const uint64_t test_available = TestAvailableBytes();
+  if (test_available != 0 && test_available < available) available = test_available;
   *status = MakeMemoryStatus(total, available, limit, usage);
   return true;
 }

@@ -13,6 +13,11 @@ struct MemoryStatus {
 
 // Reads /proc/meminfo, narrowed by the cgroup (v2) memory limit when the process
 // runs under one that is smaller than the machine. False when nothing could be read.
+//
+// Test hook: when the environment variable TDX_TEST_AVAILABLE_BYTES holds a
+// decimal number of bytes, the available figure is narrowed to it (the load
+// follows), so that tests can make the engine refuse work for want of memory
+// without putting the machine under real pressure. Nothing else reads it.
 bool QueryMemoryStatus(MemoryStatus* status);
 
 // The parsing steps on their own, for tests: MemTotal and MemAvailable (kB) of a

@@ -35,13 +35,15 @@ bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
   return untouched <= available && request <= available - untouched;
 }
 
-void* ReserveZeroedBlock(uint64_t bytes) {
-  if (bytes == 0) return nullptr;
+bool MemoryRequestFits(uint64_t bytes) {
   MemoryStatus status;
-  if (QueryMemoryStatus(&status) &&
-      !BlockRequestFits(bytes, status.available_bytes, g_reserved_block_bytes.load(),
-                        ResidentBytes()))
-    return nullptr;
+  if (!QueryMemoryStatus(&status)) return true;
+  return BlockRequestFits(bytes, status.available_bytes, g_reserved_block_bytes.load(),
+                          ResidentBytes());
+}
+
+void* ReserveZeroedBlock(uint64_t bytes) {
+  if (bytes == 0 || !MemoryRequestFits(bytes)) return nullptr;
   void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) return nullptr;
   // Large pages where the system grants them: the solver touches these blocks

@@ -11,6 +11,14 @@
 // the process later; null also when the mapping itself fails.
 void* ReserveZeroedBlock(uint64_t bytes);
 
+// Whether `bytes` more bytes can be backed now, by the rule ReserveZeroedBlock
+// applies: they and the bytes of blocks reserved but not yet touched must stay
+// within the memory available. True when the memory status cannot be read.
+// Callers that are about to take many blocks or heap arrays at once weigh
+// their whole need here first, so that none of it is taken when it cannot all
+// be had.
+bool MemoryRequestFits(uint64_t bytes);
+
 // Releases a block of ReserveZeroedBlock with its size; null does nothing.
 void ReleaseBlock(void* base, uint64_t bytes);
 

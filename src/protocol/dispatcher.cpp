@@ -2,21 +2,34 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 
 #include "protocol/command_error.h"
-#include "protocol/command_table.h"
 #include "protocol/reply.h"
-#include "solver/solver_status.h"
 
 std::string g_command_name;
 std::string g_skip_label;
 
+namespace {
+
+std::span<const CommandEntry> g_installed_table;
+ExitHook g_exit_hook = nullptr;
+
+}  // namespace
+
+void InstallCommandTable(std::span<const CommandEntry> rows) { g_installed_table = rows; }
+
+const CommandEntry* FindCommandRow(std::span<const CommandEntry> rows, const std::string& word) {
+  for (const CommandEntry& entry : rows)
+    if (word == entry.word) return &entry;
+  return nullptr;
+}
+
+void SetExitHook(ExitHook hook) { g_exit_hook = hook; }
+
 void ExitEngine(int code) {
-  // The solver thread leaves its pass (and prints its stop line) before the
-  // process's static objects go: ending under a running pass would tear its
-  // stores and threads down beneath it. The wait is one iteration at most.
-  StopSolverAndWait();
+  if (g_exit_hook) g_exit_hook();
   FlushReplyBuffer();
   std::fflush(stdout);
   std::exit(code);
@@ -32,7 +45,7 @@ void DispatchCommandLine(const WordList& words) {
   if (words[0][0] == '#') return;
   if (words[0] == "exit") ExitEngine(0);
 
-  const CommandEntry* entry = FindCommand(words[0]);
+  const CommandEntry* entry = FindCommandRow(g_installed_table, words[0]);
   if (!entry) {
     PrintReply("ERROR: Command %s not recognized\n", words[0].c_str());
     return;
@@ -46,7 +59,15 @@ void DispatchCommandLine(const WordList& words) {
     PrintReplyText("Invalid value\n");
   } catch (const std::out_of_range&) {
     PrintReplyText("Invalid value\n");
+  } catch (const CommandRefusal& refusal) {
+    // Named after this line's own word: a script's lines change the current
+    // command name while load_script runs them.
+    PrintReplyText(RefusalReply(words[0], refusal));
   } catch (const std::runtime_error& error) {
     PrintReplyText(error.what());
+  } catch (const std::bad_alloc&) {
+    // Memory that could not be had ends the line, not the session: what the
+    // handler took is given back as its stack unwinds.
+    PrintReply("ERROR: %s out of memory\n", words[0].c_str());
   }
 }

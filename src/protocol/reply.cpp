@@ -37,6 +37,8 @@ void PrintReply(const char* format, ...) {
   va_end(args);
 }
 
+void PrintOkReply(const std::string& command) { PrintReply("%s ok!\n", command.c_str()); }
+
 void PrintReplyText(const std::string& text) {
   if (!text.empty() && text[0] == '#') return;
   g_reply_buffer += text;

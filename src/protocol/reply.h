@@ -17,6 +17,9 @@ extern uint64_t g_start_time;
 // dropped (so calling it with such a format is safe from any thread).
 void PrintReply(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// "<command> ok!": the reply of a command that did what it was asked.
+void PrintOkReply(const std::string& command);
+
 // Appends finished text unchanged; text beginning with "#" is dropped.
 void PrintReplyText(const std::string& text);
 

@@ -1,5 +1,6 @@
 #include "protocol/tokenizer.h"
 
+#include <algorithm>
 #include <ios>
 #include <sstream>
 
@@ -96,6 +97,16 @@ WordList TokenizeLine(const std::string& line) {
   }
   end_word();
   return words;
+}
+
+std::string JoinWords(const WordList& words, size_t first, size_t end) {
+  const size_t bound = std::min(end, words.size());
+  std::string text;
+  for (size_t i = first; i < bound; ++i) {
+    if (i > first) text.push_back(' ');
+    text += words[i];
+  }
+  return text;
 }
 
 WordList SplitString(const std::string& text, char delimiter) {

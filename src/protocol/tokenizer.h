@@ -41,5 +41,9 @@ LineStatus SkipLine(std::istream& in, LineBreaks breaks = LineBreaks::kAny,
 // quote ends the word. Empty words are never produced.
 WordList TokenizeLine(const std::string& line);
 
+// The words from `first` up to (not including) the smaller of `end` and the
+// word count, joined by single blanks.
+std::string JoinWords(const WordList& words, size_t first, size_t end);
+
 // The non-empty pieces of the text between delimiter characters.
 WordList SplitString(const std::string& text, char delimiter);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "protocol/fail.h"
@@ -67,18 +68,20 @@ void EndBlockWrite(CompressedBlock* handle) {
 // walk takes them back.
 void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t count) {
   if (count <= 0) return;
-  auto* src0 = new NumArray;
+  // Held here until the first task takes them: an allocation that fails on
+  // the way (the pass then gives up) leaves nothing behind.
+  auto src0 = std::make_unique<NumArray>();
   src0->CopyFrom(cursor.in0);
-  auto* dst0 = new NumArray;
+  auto dst0 = std::make_unique<NumArray>();
   dst0->AssignZeros(cursor.out0.count);
-  NumArray* src1 = nullptr;
+  std::unique_ptr<NumArray> src1;
   if (cursor.in1.count > 0) {
-    src1 = new NumArray;
+    src1 = std::make_unique<NumArray>();
     src1->CopyFrom(cursor.in1);
   }
-  NumArray* dst1 = nullptr;
+  std::unique_ptr<NumArray> dst1;
   if (cursor.out1.HasData()) {
-    dst1 = new NumArray;
+    dst1 = std::make_unique<NumArray>();
     dst1->AssignZeros(cursor.out1.count);
   }
   g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
@@ -87,11 +90,18 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
   for (int32_t slot = first; slot < first + count; ++slot) {
     SubgameTask* task = MakeSubgameTask(cursor.state, cursor.node,
                                         river ? cursor.turn_slot : slot, river ? slot : -1);
-    task->src0 = src0;
-    task->dst0 = dst0;
-    task->src1 = src1;
-    task->dst1 = dst1;
-    task->owns_shared = slot == first;
+    if (slot == first) {
+      task->src0 = src0.release();
+      task->dst0 = dst0.release();
+      task->src1 = src1.release();
+      task->dst1 = dst1.release();
+      task->owns_shared = true;
+    } else {
+      task->src0 = leader->src0;
+      task->dst0 = leader->dst0;
+      task->src1 = leader->src1;
+      task->dst1 = leader->dst1;
+    }
     // The results are added in this order (RunSubgameTask).
     if (!leader) {
       leader = task;

@@ -145,11 +145,11 @@ void BeginShowdownTables(const SolverState& state) {
   for (const TurnDealRecord& turn : deal->turn_records)
     bytes += static_cast<int64_t>(Ceil16(turn.HandCount())) * turn.HandCount();
   if (turns == 0 || bytes > kTableBudgetBytes) return;
-  auto* tables = new ShowdownTables;
+  auto tables = std::make_unique<ShowdownTables>();
   tables->deal = deal;
   tables->turns = std::make_unique<TurnTable[]>(static_cast<size_t>(turns));
   tables->turn_count = turns;
-  ReplaceTables(tables);
+  ReplaceTables(tables.release());
 }
 
 void EndShowdownTables() { ReplaceTables(nullptr); }

@@ -4,11 +4,11 @@
 
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
-#include "protocol/command_error.h"
-#include "protocol/number_words.h"
+#include "platform/virtual_memory.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
 #include "solver/current_iteration.h"
@@ -20,8 +20,8 @@
 #include "solver/solver_status.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
+#include "store/store_factory.h"
 #include "store/street_values.h"
-#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;
@@ -60,15 +60,12 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
   return record;
 }
 
-// Printed figures add half the pot of the tree that was built, whatever
-// set_pot said since: the pass values are that tree's, and half of a later pot
-// would print an EV no strategy of this tree has.
+}  // namespace
+
 double HalfRootPot() {
   const SolverState* state = g_solver_state;
   return state ? state->root_pot * 0.5 : 0.0;
 }
-
-}  // namespace
 
 bool IsCheckDue(int32_t iteration) {
   const int32_t first = static_cast<int32_t>(g_check_interval);
@@ -94,8 +91,20 @@ bool TimeLimitReached(uint32_t limit, int64_t elapsed_ns) {
 
 bool IsTreeComplete() { return (g_solver_state->flags & INCOMPLETE_TREE) == 0; }
 
+uint64_t StoreValueNeed(SolverState& state) {
+  uint64_t bytes = 0;
+  for (TreeNode& node : state.nodes)
+    if (node.regret_store && !node.materialised) bytes += NodeAllocationBytes(node);
+  return bytes;
+}
+
 bool AllocateStoreValues(SolverState& state) {
   if (state.stores_allocated) return true;
+  // Weighed as a whole before anything is taken: heap rows are touched as they
+  // are made, and a tree beyond the memory would be taken part by part until
+  // the system ended the process. Refused, the tree stays as it was.
+  const uint64_t need = StoreValueNeed(state);
+  if (need > 0 && !MemoryRequestFits(need)) return false;
   for (TreeNode& node : state.nodes) {
     if (!node.regret_store || node.materialised) continue;
     if (!node.regret_store->Allocate()) return false;
@@ -128,16 +137,15 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
   return LaunchSolverThread(SolverThreadMain);
 }
 
-void SolverThreadMain() {
-  PrintConsoleAndFlush("SOLVER: started\n");
-  SolverState* state = g_solver_state;
+namespace {
+
+// The run's iterations and checks until a stop reason; the reason.
+const char* RunIterations(SolverState* state) {
   const int32_t start_count = state->iterations;
   int64_t start_ns;
   GetTimeNs(&start_ns);
-  const char* reason = "requested";
   CheckThinning thinning;
   thinning.last_check_ns = start_ns;
-  BeginShowdownTables(*state);
 
   while (!g_stop_requested.load(std::memory_order_relaxed)) {
     if (state->iterations >= g_iteration_cap) break;
@@ -156,22 +164,35 @@ void SolverThreadMain() {
       AppendProgressRecord(record);
       PrintSolverReport();
       // A NaN exploitability never ends the run.
-      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability) {
-        reason = "required accuracy reached";
-        break;
-      }
+      if (g_accuracy_target.load(std::memory_order_relaxed) >= record.exploitability)
+        return "required accuracy reached";
     }
     if (g_limit_in_steps) {
-      if (StepLimitReached(start_count, g_run_limit, it)) {
-        reason = "required number of steps done";
-        break;
-      }
+      if (StepLimitReached(start_count, g_run_limit, it)) return "required number of steps done";
     } else if (TimeLimitReached(g_run_limit, now_ns - start_ns)) {
-      reason = "timeout reached";
-      break;
+      return "timeout reached";
     }
   }
+  return "requested";
+}
 
+}  // namespace
+
+void SolverThreadMain() {
+  PrintConsoleAndFlush("SOLVER: started\n");
+  SolverState* state = g_solver_state;
+  const char* reason;
+  // Memory that an iteration or a check cannot get ends the run, not the
+  // process: the pass gives up before its iteration is counted, and the tree
+  // stays to be queried, freed or solved on (the stores hold what the solver
+  // learnt, the broken pass's updates included, which later iterations work
+  // out as they do any other).
+  try {
+    BeginShowdownTables(*state);
+    reason = RunIterations(state);
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  }
   EndShowdownTables();
   FinishSolverThread(std::string("SOLVER: stopped (") + reason + ")\n");
 }
@@ -234,42 +255,4 @@ bool ComputeResults(ProgressRecord* out) {
   out->mes_ip = state->mes_ip;
   out->exploitability = state->exploitability;
   return true;
-}
-
-void CmdGo(const WordList& words) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  if (IsSolverRunning()) ThrowCommandReason("Can't do that when solver is running");
-  if (!IsTreeComplete()) ThrowCommandReason("incomplete tree");
-
-  uint32_t limit = 0;
-  uint8_t in_steps = 0;
-  if (words.size() == 2) ThrowArgumentError(words[0]);
-  if (words.size() >= 3) {
-    if (words[2] == "steps")
-      in_steps = 1;
-    else if (words[2] != "seconds")
-      ThrowArgumentError(words[0]);
-    limit = static_cast<uint32_t>(ParseIntWord(words[1]));
-  }
-  g_reported_records.store(0);
-  if (!StartSolver(limit, in_steps)) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdStop(const WordList& words) {
-  if (IsSolverRunning()) RequestSolverStop();
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdWaitForSolver(const WordList&) { WaitForSolver(); }
-
-void CmdCalcResults(const WordList&) {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  ProgressRecord results;
-  if (!ComputeResults(&results)) ThrowCommandReason("out of memory");
-  const double h = HalfRootPot();
-  PrintReply("#%d iterations\n", static_cast<int32_t>(results.iteration));
-  PrintReply("EV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\nIP's MES: %.3f\nExploitable for: %.3f\nEND\n",
-             results.ev_oop + h, results.ev_ip + h, results.mes_oop + h, results.mes_ip + h,
-             results.exploitability);
 }

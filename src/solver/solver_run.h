@@ -2,14 +2,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "protocol/tokenizer.h"
 #include "solver/progress_history.h"
 
 struct SolverState;
 
-// Running the solver: go, stop, wait_for_solver and calc_results, the one solver
-// thread with its iterations, exploitability checks and stop reasons, and the
-// cached results of the current strategies.
+// Running the solver: the one solver thread with its iterations, exploitability
+// checks and stop reasons, and the cached results of the current strategies.
 
 // Exploitability checks fall on iterations 25, 50, 75, ...
 inline constexpr uint32_t g_check_interval = 25;
@@ -21,11 +19,6 @@ extern uint8_t g_limit_in_steps;
 // How many progress records the status block has covered; go sets it to 0.
 extern std::atomic<int32_t> g_reported_records;
 
-void CmdGo(const WordList& words);
-void CmdStop(const WordList& words);
-void CmdWaitForSolver(const WordList& words);
-void CmdCalcResults(const WordList& words);
-
 // Starts the solver thread after allocating every store's values that do not
 // exist yet; false when a solver runs, the tree is incomplete, a value area
 // cannot be allocated or the thread cannot be created.
@@ -36,10 +29,21 @@ void RunSolverIteration(SolverState* state);
 // The current tree's INCOMPLETE_TREE flag is clear (a tree must exist).
 bool IsTreeComplete();
 
+// Bytes that allocating the values of every node not yet materialised takes.
+uint64_t StoreValueNeed(SolverState& state);
+
 // Allocates the values of every store of every node not yet materialised, in
-// node order, marking each node and at the end the tree. Stops at the first
-// failure (false); the nodes done before stay marked.
+// node order, marking each node and at the end the tree. False, with nothing
+// allocated, when their whole need does not fit the memory available
+// (MemoryRequestFits); else stops at the first store that fails (false), the
+// nodes done before staying marked. A heap allocation that fails throws
+// std::bad_alloc, likewise after the nodes before it.
 bool AllocateStoreValues(SolverState& state);
+
+// What printed EVs and MES add to the pass values: half the pot of the tree that
+// was built, whatever set_pot said since (half of a later pot would print an EV
+// no strategy of this tree has); 0 without a tree.
+double HalfRootPot();
 
 // Prints the status block of the newest progress record, if it is new.
 void PrintSolverReport();

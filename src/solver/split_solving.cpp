@@ -1,13 +1,16 @@
 #include "solver/split_solving.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <string>
 
 #include "platform/fp_mode.h"
 #include "protocol/command_error.h"
 #include "protocol/fail.h"
-#include "protocol/dispatcher.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
@@ -109,15 +112,23 @@ struct RiverWork {
 
 void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
   const int32_t count = static_cast<int32_t>(work.size());
+  // An exception must not leave a team thread: an item without memory gives
+  // up alone, and the batch throws once it is over.
+  std::atomic<bool> out_of_memory{false};
 #pragma omp parallel
   {
     ScopedDefaultFpMode fp_mode;
 #pragma omp for schedule(guided, 1)
     for (int32_t i = 0; i < count; ++i) {
       const RiverWork& item = work[static_cast<size_t>(i)];
-      SolveRiverSplit(*item.split, item.river_slot, traverser);
+      try {
+        SolveRiverSplit(*item.split, item.river_slot, traverser);
+      } catch (const std::bad_alloc&) {
+        out_of_memory.store(true, std::memory_order_relaxed);
+      }
     }
   }
+  if (out_of_memory.load(std::memory_order_relaxed)) throw std::bad_alloc();
 }
 
 // The tree's own iteration count comes back whatever way the solve ends.
@@ -169,8 +180,10 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
   if (node.kind != DECISION_NODE) return;
 
   if (node.street == street) {
-    auto* task = new SubgameTask(&state, &node, cursor->turn_slot, cursor->river_slot);
-    list.push_back(task);
+    auto owned =
+        std::make_unique<SubgameTask>(&state, &node, cursor->turn_slot, cursor->river_slot);
+    list.push_back(owned.get());
+    SubgameTask* task = owned.release();  // the list's now (DestroySplitTasks)
     task->cursor.in1.CopyFrom(cursor->in1);
     task->cursor.in0.CopyFrom(cursor->in0);
     return;
@@ -225,17 +238,16 @@ void solve_subgames(int32_t street) {
   const int32_t forgotten = state.first_forgotten_street;
   // The walk to the splits reads the strategies of every street before them.
   if (forgotten >= 0 && forgotten < street)
-    ThrowCommandError("ERROR: %s %s: an earlier street is forgotten\n", g_command_name.c_str(),
-                      word);
+    ThrowRefusal(std::string(word) + ": an earlier street is forgotten");
   // A split lies below a deal: the street a tree starts on has none to solve
   // from, whatever its root's records hold.
   if (street == state.nodes[0].street || !StreetHoldsStoredReach(state, street))
-    ThrowCommandError("ERROR: %s %s hold no stored reach\n", g_command_name.c_str(), word);
+    ThrowRefusal(std::string(word) + " hold no stored reach");
 
   // Every pass needs every store's values: those that exist, then the stores
   // of the forgotten streets, made as a rebuild makes them.
-  if (!AllocateStoreValues(state)) ThrowCommandReason("out of memory");
-  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowCommandReason("out of memory");
+  if (!AllocateStoreValues(state)) ThrowRefusal("out of memory");
+  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
 
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;
@@ -272,6 +284,11 @@ void solve_subgames(int32_t street) {
     }
   }
 
+  // The strategies change from here on without an iteration being counted,
+  // also when the solve breaks off: figures measured before must not pass for
+  // theirs (a later forget would keep them).
+  EmptyResultCache(state);
+  state.last_results_iteration = -1;
   {
     IterationCountKeeper keeper(state);
     const int32_t rounds = std::max(keeper.kept(), 1);
@@ -323,8 +340,4 @@ void solve_subgames(int32_t street) {
 
   for (SubgameTask* split : splits) SplitRecord(*split, street).frozen = 0;
   state.first_forgotten_street = -1;
-  EmptyResultCache(state);
-  // The strategies changed without an iteration being counted: figures
-  // measured before must not pass for theirs (a later forget would keep them).
-  state.last_results_iteration = -1;
 }

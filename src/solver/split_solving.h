@@ -37,7 +37,7 @@ const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t h
 // iteration count is the same afterwards; no street counts as forgotten. A
 // forgotten street at or after `street` has its stores made and allocated
 // first, which makes the tree complete again.
-// Refusals, thrown as "ERROR: <command> ...\n" before anything changes: an
+// Refusals (CommandRefusal), thrown before anything changes: an
 // earlier street forgotten, a street that starts the tree, a street whose card
 // records hold no stored reach, and value areas that cannot be allocated.
 // Needs a tree and no running solver (the caller checks).

@@ -36,6 +36,7 @@ struct SubgameTask {
   SubgameTask* next_to_add = nullptr;    // leader only: the first task not added yet
   bool walked = false;                   // the subgame has been walked; outputs wait
   bool merging = false;                  // leader only: a thread is adding the group's results
+  bool failed = false;                   // the walk ran out of memory: no outputs to add
 
   SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
       : cursor(state, node, turn_slot, river_slot) {}
@@ -52,7 +53,7 @@ struct SubgameTask {
     cursor.river_slot = river_slot;
     owns_shared = false;
     leader = next_in_group = next_to_add = nullptr;
-    walked = merging = false;
+    walked = merging = failed = false;
   }
   // Gives back every array the task holds, its share included.
   void Clear() {
@@ -102,7 +103,9 @@ inline SubgameTask& BatchTask(int32_t k) {
 // its outputs (and those of its deal node's later tasks that finished ahead of
 // it) into the shared destinations under g_task_merge_mutex in collect order,
 // and frees the added tasks' arrays. Safe to run concurrently with the other
-// tasks of its batch.
+// tasks of its batch. Throws nothing: a walk that runs out of memory marks the
+// task failed, adds nothing, and has TraverseSubgames throw std::bad_alloc
+// once the batch is over.
 void RunSubgameTask(SubgameTask& task);
 
 // A task for the current pass, appended to g_subgame_tasks. Tasks come from a

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <omp.h>
@@ -47,6 +48,9 @@ bool g_tasks_spent = false;
 
 // Tasks in the batch under way, for the progress figure.
 std::atomic<int32_t> g_batch_task_count{0};
+
+// A task of the batch under way could not get its memory.
+std::atomic<bool> g_batch_out_of_memory{false};
 
 double WeightedSum(const NumArray& values, const std::vector<double>& weights) {
   if (!values.HasData()) return 0.0;
@@ -258,7 +262,10 @@ void DestroySubgameTasks() {
   g_tasks_spent = false;
 }
 
-void RunSubgameTask(SubgameTask& task) {
+namespace {
+
+// Gathers the task's inputs and walks its subgame.
+void WalkSubgame(SubgameTask& task) {
   NodeCursor& cursor = task.cursor;
   const DealTree& deal = *cursor.state->deal_tree;
   const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor.turn_slot)];
@@ -280,6 +287,25 @@ void RunSubgameTask(SubgameTask& task) {
     if (task.src1) maps.GatherSumHandGroups(view, cursor.in1, *task.src1);
     TraverseRiverBoard(cursor);
   }
+}
+
+}  // namespace
+
+void RunSubgameTask(SubgameTask& task) {
+  NodeCursor& cursor = task.cursor;
+  // Nothing may leave a task: it runs on a team or pool thread, where an
+  // exception would end the process. A walk without memory gives up alone;
+  // the other tasks run on, and the pass ends after the batch
+  // (TraverseSubgames). The check costs nothing while no exception is thrown.
+  bool failed = false;
+  try {
+    WalkSubgame(task);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+    g_batch_out_of_memory.store(true, std::memory_order_relaxed);
+    cursor.out0 = NumArray();
+    cursor.out1 = NumArray();
+  }
   cursor.in0 = NumArray();
   cursor.in1 = NumArray();
 
@@ -294,6 +320,7 @@ void RunSubgameTask(SubgameTask& task) {
   {
     SubgameTask& leader = *task.leader;
     std::unique_lock<SpinWaitMutex> merge(g_task_merge_mutex);
+    task.failed = failed;
     task.walked = true;
     if (!leader.merging) {
       leader.merging = true;
@@ -305,7 +332,7 @@ void RunSubgameTask(SubgameTask& task) {
         leader.next_to_add = stop;
         merge.unlock();
         for (SubgameTask* t = first; t != stop; t = t->next_in_group) {
-          AddTaskResults(*t);
+          if (!t->failed) AddTaskResults(*t);
           FreeOutputs(*t);
         }
         merge.lock();
@@ -326,6 +353,7 @@ void RunSubgameTask(SubgameTask& task) {
 void TraverseSubgames() {
   const int32_t count = static_cast<int32_t>(g_subgame_tasks.size());
   if (count == 0) return;
+  g_batch_out_of_memory.store(false, std::memory_order_relaxed);
   g_tasks_done.store(0, std::memory_order_relaxed);
   g_batch_task_count.store(count, std::memory_order_relaxed);
   // Scheduler 0 (the default) and the pool hand the subgames out one at a
@@ -345,6 +373,9 @@ void TraverseSubgames() {
     if (!OnSolverThread() && IsSolverRunning()) ReleaseIdleThreadTeam();
   } else
     RunWorkerPoolBatch(count);
+  // Some subgame could not be walked: the batch's sums are not the pass's, and
+  // the pass gives up (its callers clear the task list on the way out).
+  if (g_batch_out_of_memory.load(std::memory_order_relaxed)) throw std::bad_alloc();
 }
 
 double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t mode) {

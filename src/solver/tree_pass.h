@@ -21,9 +21,11 @@ enum PassPhase : uint32_t {
 // whole length. Returns the traverser's values summed over the root hands with
 // its normalised root weights: out[0] = value when both players play the
 // solver's strategies (EV), out[1] = best-response value (MES; evaluation
-// passes only, else 0).
+// passes only, else 0). A pass that runs out of memory gives up and throws
+// std::bad_alloc, its task list cleared.
 double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t mode);
 
 // Runs every task of the current pass's batch once, in parallel, on the
-// scheduler of g_scheduler; returns when all have finished.
+// scheduler of g_scheduler; returns when all have finished. Throws
+// std::bad_alloc, once all have finished, when a task ran out of memory.
 void TraverseSubgames();

@@ -116,13 +116,18 @@ void ArenaStore::ReadLockRecords(ByteReader& in) {
 
 VirtualArenaStore::~VirtualArenaStore() { ReleaseBlock(values_, value_bytes_); }
 
+uint64_t VirtualArenaStore::AllocationBytes() {
+  if (values_) return 0;
+  return static_cast<uint64_t>(std::max(layout_->value_places, 0)) *
+         static_cast<uint64_t>(GetElementSize());
+}
+
 bool VirtualArenaStore::Allocate() {
   if (values_) {
     ZeroBlock(values_, value_bytes_);
     return true;
   }
-  const uint64_t bytes =
-      static_cast<uint64_t>(std::max(layout_->value_places, 0)) * static_cast<uint64_t>(GetElementSize());
+  const uint64_t bytes = AllocationBytes();
   if (bytes == 0) return true;  // no board holds a value
   void* block = ReserveZeroedBlock(bytes);
   if (!block) return false;

@@ -61,6 +61,8 @@ class VirtualArenaStore : public ArenaStore {
   // std::runtime_error, never writing outside it.
   void Read(ByteReader& in) override;
   virtual int32_t GetElementSize() = 0;
+  // The block's size until the store holds one, then 0.
+  uint64_t AllocationBytes() override;
 
   bool HasValues() const { return values_ != nullptr; }
 

@@ -2,7 +2,7 @@
 
 #include <tbb/scalable_allocator.h>
 
-#include "protocol/fail.h"
+#include <new>
 
 namespace {
 
@@ -13,7 +13,8 @@ T* AllocateTable(size_t count) {
   // One element at least: a layout without boards still has valid tables.
   const size_t bytes = (count > 0 ? count : 1) * sizeof(T);
   void* block = scalable_aligned_malloc(bytes, kLayoutAlignment);
-  if (!block) Fail("out of memory");
+  // Layouts are made while a tree is built aside: the build is refused.
+  if (!block) throw std::bad_alloc();
   return static_cast<T*>(block);
 }
 
@@ -53,7 +54,10 @@ std::unique_ptr<BoardLayout> MakeBoardLayout(
     layout->turn_ranges[slot] = {static_cast<int32_t>(slot_start),
                                  static_cast<int32_t>(places - slot_start)};
   }
-  if (places > INT32_MAX) Fail("board layout too large");
+  // Offsets are 32-bit: a layout beyond them (a river node with hundreds of
+  // actions) is more than a store can address, and its tree is refused as one
+  // too large to hold.
+  if (places > INT32_MAX) throw std::bad_alloc();
   layout->value_places = static_cast<int32_t>(places);
   layout->value_count = static_cast<int32_t>(values);
   return layout;

@@ -39,6 +39,12 @@ void CompositeStore::AccumulateStrategy(int32_t i, int32_t j,
   slot(i).AccumulateStrategy(-1, -1, strategy, reach, weight);
 }
 
+uint64_t CompositeStore::AllocationBytes() {
+  uint64_t bytes = 0;
+  for (PlainStore& store : slots_) bytes += store.AllocationBytes();
+  return bytes;
+}
+
 int64_t CompositeStore::GetValueCount(int32_t i) {
   int64_t total = 0;
   for (PlainStore& store : slots_) total += store.GetValueCount(i);

@@ -32,6 +32,7 @@ class CompositeStore final : public NodeStore {
     return nullptr;
   }
   NodeLockRecord* GetLockRecord(int32_t i, int32_t j) override;
+  uint64_t AllocationBytes() override;
 
   int32_t turn_slots() const { return static_cast<int32_t>(slots_.size()); }
   PlainStore& slot(int32_t i) { return slots_[static_cast<size_t>(i)]; }

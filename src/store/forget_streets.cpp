@@ -5,15 +5,13 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/command_error.h"
-#include "protocol/reply.h"
+#include "platform/virtual_memory.h"
 #include "solver/solver_run.h"
 #include "solver/split_solving.h"
 #include "solver/tree_pass.h"
 #include "store/board_layout.h"
 #include "store/store_factory.h"
 #include "tree/deal_tree.h"
-#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -59,13 +57,6 @@ bool RefreshResults(SolverState& state) {
   state.exploitability = 0.5 * (state.mes_oop + state.mes_ip - state.ev_oop - state.ev_ip);
   state.last_results_iteration = state.iterations;
   return true;
-}
-
-const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
-
-void RequireTreeAndIdleSolver() {
-  if (!g_tree_present || !g_solver_state) ThrowCommandReason("missing/incorrect tree");
-  RefuseWhileSolverRuns();
 }
 
 }  // namespace
@@ -150,19 +141,29 @@ bool RebuildStreetsOfState(SolverState& state) {
     std::memcpy(state.storage_counters, counters, sizeof counters);
   };
   try {
+    // Every store first, then their values, once the memory is known to hold
+    // them all: a rebuild that cannot fit takes nothing.
+    uint64_t need = 0;
     for (int32_t street = forgotten; street <= 3; ++street) {
       for (TreeNode& node : state.nodes) {
         if (node.street != street || node.kind != DECISION_NODE || node.materialised) continue;
         made.push_back(&node);
         CreateNodeStoresOfState(state, node);
-        bool ok = node.regret_store->Allocate();
-        if (ok && node.strategy_store) ok = node.strategy_store->Allocate();
-        if (!ok) {
-          undo();
-          return false;
-        }
-        node.materialised = 1;
+        need += NodeAllocationBytes(node);
       }
+    }
+    if (need > 0 && !MemoryRequestFits(need)) {
+      undo();
+      return false;
+    }
+    for (TreeNode* node : made) {
+      bool ok = node->regret_store->Allocate();
+      if (ok && node->strategy_store) ok = node->strategy_store->Allocate();
+      if (!ok) {
+        undo();
+        return false;
+      }
+      node->materialised = 1;
     }
   } catch (...) {
     undo();
@@ -177,32 +178,3 @@ bool RebuildStreetsOfState(SolverState& state) {
 }
 
 bool RebuildStreets() { return RebuildStreetsOfState(*g_solver_state); }
-
-void CmdForget(const WordList& words) {
-  int32_t street;
-  if (words[1] == "rivers")
-    street = 3;
-  else if (words[1] == "turns")
-    street = 2;
-  else
-    ThrowArgumentError(words[0]);
-  RequireTreeAndIdleSolver();
-
-  SolverState& state = *g_solver_state;
-  // The stores of the streets above would be read after they were freed.
-  if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
-    ThrowCommandError("ERROR: %s %s already forgotten\n", words[0].c_str(), StreetWord(street));
-  // Forgetting the street the tree starts on would free every store: nothing
-  // would be left to walk, query or re-solve from but the ranges themselves.
-  if (street <= state.nodes[0].street)
-    ThrowCommandError("ERROR: %s %s: the tree starts on or after that street\n",
-                      words[0].c_str(), StreetWord(street));
-  if (!ForgetStreets(street)) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}
-
-void CmdRebuildForgottenStreets(const WordList& words) {
-  RequireTreeAndIdleSolver();
-  if (!RebuildStreets()) ThrowCommandReason("out of memory");
-  PrintReply("%s ok!\n", words[0].c_str());
-}

@@ -1,8 +1,6 @@
 #pragma once
 #include <cstdint>
 
-#include "protocol/tokenizer.h"
-
 struct SolverState;
 
 // Forgetting and rebuilding later streets. A solved tree gives back the memory
@@ -12,11 +10,6 @@ struct SolverState;
 // of that street and every later one are deleted. The tree is then incomplete:
 // it can be queried (the analysis code re-solves forgotten subgames from the
 // kept reach) but not solved further until its streets are rebuilt.
-
-// forget rivers | forget turns.
-void CmdForget(const WordList& words);
-// rebuild_forgotten_streets and its alias rebuild_all.
-void CmdRebuildForgottenStreets(const WordList& words);
 
 // Forgets `street` (2 or 3) and every later street of the current tree.
 // False, with nothing changed, when the values needed to bring the results up
@@ -30,8 +23,9 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street);
 // Makes and allocates the stores of every node of the forgotten streets that is
 // not materialised, recounts the storage figures over the whole tree, and marks
 // the tree complete with no street forgotten. Nothing when no street is
-// forgotten. False when a value area cannot be allocated: the stores made by
-// this call are deleted again and the tree stays as it was.
+// forgotten. False when the values of the stores to make do not fit the
+// memory available (MemoryRequestFits) or a value area cannot be allocated:
+// the stores made by this call are deleted again and the tree stays as it was.
 bool RebuildStreets();
 bool RebuildStreetsOfState(SolverState& state);
 

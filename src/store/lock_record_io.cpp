@@ -3,10 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <vector>
-
-#include "protocol/fail.h"
 
 namespace {
 
@@ -66,19 +65,20 @@ void ReadLockRecord(ByteReader& in, NodeLockRecord& record, int32_t board_hand_c
   }
   if (total > length) throw std::runtime_error("bad lock mask runs");
 
-  // Everything is checked: only now is the record changed.
-  record.flags = flags;
+  // Everything is checked and the mask is had: only now is the record changed.
   if (length == 0) {
     record.FreeMask();
+    record.flags = flags;
     return;
   }
   if (!record.mask || record.mask_length != length) {
     uint8_t* mask = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
-    if (!mask) Fail("out of memory");
+    if (!mask) throw std::bad_alloc();
     record.FreeMask();
     record.mask = mask;
     record.mask_length = length;
   }
+  record.flags = flags;
   std::memset(record.mask, 0, static_cast<size_t>(length));
   int32_t position = 0;
   uint8_t value = 0;

@@ -76,6 +76,11 @@ class NodeStore {
   // The record of board (i, j); valid for the store's life.
   virtual NodeLockRecord* GetLockRecord(int32_t i, int32_t j) = 0;
 
+  // Bytes of memory that Allocate would still take: 0 for values the store
+  // holds already. What go and the rebuild weigh against the free memory
+  // before they allocate a whole tree's values.
+  virtual uint64_t AllocationBytes() { return 0; }
+
   // The river arena stores, for the solver's kernels that work on their rows
   // directly; null for every other class.
   virtual ArenaStore16* AsArenaStore16() { return nullptr; }

@@ -4,25 +4,24 @@
 
 #include <algorithm>
 #include <cstring>
-
-#include "protocol/fail.h"
+#include <new>
 
 namespace {
+
+// A null block would silently turn the array into an absent (all-zero) one, so
+// a failure is thrown as std::bad_alloc: a command answers it as out of
+// memory, a pass gives up (tree_pass.cpp).
+void* AllocateBytes(size_t bytes) {
+  void* block = scalable_aligned_malloc(bytes, kNumArrayAlignment);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
 
 // At least one element, so that a resized array always has data, even at count
 // 0 (an empty array with data is present, one without data is absent).
 void* AllocateBlock(int32_t count, size_t element_size) {
   const size_t elements = count > 0 ? static_cast<size_t>(count) : 1;
-  void* block = scalable_aligned_malloc(elements * element_size, kNumArrayAlignment);
-  // A null block would silently turn the array into an absent (all-zero) one.
-  if (!block) Fail("out of memory");
-  return block;
-}
-
-void* AllocateBytes(size_t bytes) {
-  void* block = scalable_aligned_malloc(bytes, kNumArrayAlignment);
-  if (!block) Fail("out of memory");
-  return block;
+  return AllocateBytes(elements * element_size);
 }
 
 // The per-hand arrays of a pass are made and dropped by the million, mostly in
@@ -134,9 +133,12 @@ void NumArray::ReleaseData() {
 
 void NumArray::Resize(int32_t n) {
   if (n == count && data) return;
-  if (data) ReleaseValues(data);
-  count = n;
+  // Emptied first: an allocation that throws leaves an empty array, never one
+  // that points at the block just given back.
+  if (data) ReleaseData();
+  count = 0;
   data = AllocateValues(n);
+  count = n;
 }
 
 void NumArray::MaterializeZeros() {
@@ -210,9 +212,10 @@ void FloatArray::Resize(int32_t n) {
   // Same rule as NumArray: a freed store row keeps its count, and resizing it
   // to that count must give it data again.
   if (n == count && data) return;
-  if (data) scalable_aligned_free(data);
-  count = n;
+  // As NumArray: no pointer to a freed block survives a failed allocation.
+  Free();
   data = static_cast<float*>(AllocateBlock(n, sizeof(float)));
+  count = n;
 }
 
 void FloatArray::Assign(const FloatArray& src) {

@@ -63,6 +63,15 @@ bool PlainStore::Allocate() {
   return true;
 }
 
+uint64_t PlainStore::AllocationBytes() {
+  // A row holds at least one float, as its allocation does (num_array.cpp).
+  const uint64_t row_bytes = static_cast<uint64_t>(std::max(width_, 1)) * sizeof(float);
+  uint64_t bytes = 0;
+  for (const FloatArray& row : values_)
+    if (!row.data || row.count != width_) bytes += row_bytes;
+  return bytes;
+}
+
 std::vector<NumArray> PlainStore::GetStrategy(int32_t i, int32_t j, const float* defaults) {
   std::vector<NumArray> result = MakeNumArrays(actions_);
   if (actions_ == 0) return result;

@@ -35,6 +35,7 @@ class PlainStore final : public NodeStore {
     return nullptr;
   }
   NodeLockRecord* GetLockRecord(int32_t i, int32_t j) override { return &lock_; }
+  uint64_t AllocationBytes() override;
 
   int32_t actions() const { return actions_; }
   // The row of one action (empty until Allocate).

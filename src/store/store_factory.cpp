@@ -74,6 +74,13 @@ void CreateNodeStoresOfState(SolverState& state, TreeNode& node) {
                    state.nodes[0].street, kinds, state.format_version >= 5);
 }
 
+uint64_t NodeAllocationBytes(TreeNode& node) {
+  uint64_t bytes = 0;
+  if (node.regret_store) bytes += node.regret_store->AllocationBytes();
+  if (node.strategy_store) bytes += node.strategy_store->AllocationBytes();
+  return bytes;
+}
+
 void MaterializeNode(SolverState& state, TreeNode& node, bool force) {
   if (state.first_forgotten_street < 0) return;
   // Pre-order over the subtree without recursion: lines can be deep.

@@ -24,9 +24,14 @@ void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
 // The same with the arguments the state gives for this node.
 void CreateNodeStoresOfState(SolverState& state, TreeNode& node);
 
+// Bytes that allocating the node's stores would still take (0 without stores).
+uint64_t NodeAllocationBytes(TreeNode& node);
+
 // While a street is forgotten: makes and allocates the stores of every decision
 // node of the subtree that is not materialised (every one when forced) and
 // marks those whose allocation succeeded. Nothing when no street is forgotten.
+// A heap allocation that fails throws std::bad_alloc; the nodes marked before
+// stay marked, the node under way is left unmarked.
 void MaterializeNode(SolverState& state, TreeNode& node, bool force);
 
 // The store part of preparing a tree: counters zeroed, stores made for every

@@ -160,10 +160,10 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
   const bool turn_ok = root_street < 2 || (IsCard(turn_card) && !(flop & CardBit(turn_card)));
   const bool river_ok = root_street < 3 || (IsCard(river_card) && river_card != turn_card &&
                                             !(flop & CardBit(river_card)));
-  if (CardCount(flop) != 3 || !turn_ok || !river_ok) ThrowCommandReason("board not set");
+  if (CardCount(flop) != 3 || !turn_ok || !river_ok) ThrowRefusal("board not set");
   if (oop_range.size() != static_cast<size_t>(kComboCount) ||
       ip_range.size() != static_cast<size_t>(kComboCount))
-    ThrowCommandReason("ranges not set");
+    ThrowRefusal("ranges not set");
 
   if (isomorphism) state.flags |= ISOMORPHISM_ON;
   const CardMask real_turn = turn_card >= 0 ? CardBit(turn_card) : 0;

@@ -108,10 +108,10 @@ void DestroyCardRecord(CardRecord& record);
 // Builds the deal tree of the state with its board masks, range copies, root
 // hand weights and board layouts. Cards are card numbers, -1 where absent; the
 // ranges are 1326 weights in ComboIndex order. The state's node array must be
-// built (its root street and max actions are read). Throws std::runtime_error
-// "ERROR: <command> <reason>\n" when the board is unusable or a hand's suit
-// image is missing from its parent list under isomorphism ("isomorph error: ");
-// the state is then left without a deal tree and must be destroyed.
+// built (its root street and max actions are read). Refuses (CommandRefusal)
+// when the board is unusable or a hand's suit image is missing from its parent
+// list under isomorphism ("isomorph error: "); the state is then left without
+// a deal tree and must be destroyed.
 void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int river_card,
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism);

@@ -12,7 +12,7 @@
 
 namespace {
 
-[[noreturn]] void ThrowIncorrectPath() { ThrowCommandReason("incorrect path"); }
+[[noreturn]] void ThrowIncorrectPath() { ThrowRefusal("incorrect path"); }
 
 // The words between the ":" of a path, empty words kept (they are refused).
 std::vector<std::string> SplitPathWords(const std::string& text) {
@@ -92,7 +92,7 @@ bool IsStaleNode(const SchematicNode* node) {
 
 ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
   if (!g_tree_present || !g_solver_state || g_solver_state->nodes.empty())
-    ThrowCommandReason("missing/incorrect tree");
+    ThrowRefusal("missing/incorrect tree");
   const std::vector<std::string> words = SplitPathWords(text);
   if (words[0] != "r") ThrowIncorrectPath();
 

@@ -37,11 +37,11 @@ bool IsChanceStep(const SchematicNode& node, const SchematicNode& child);
 // not lead to a node of the current node array under its parent's node.
 bool IsStaleNode(const SchematicNode* node);
 
-// Resolves a path against the bet lines of the current tree. Throws
-// "ERROR: <command> missing/incorrect tree\n" without a tree and
-// "ERROR: <command> incorrect path\n" for any path that does not lead to a node;
-// a "b" word without a number throws the conversion error that the
-// dispatcher answers "Invalid value", a bad card "ERROR: invalid card\n".
+// Resolves a path against the bet lines of the current tree. Refuses with
+// "missing/incorrect tree" without a tree and "incorrect path" for any path
+// that does not lead to a node; a "b" word without a number throws the
+// conversion error that the dispatcher answers "Invalid value", a bad card the
+// unnamed refusal "invalid card".
 // Nodes added to the lines since the build have no game-tree node: only the
 // reports (lines_since_build set) reach them, since a command acting on the
 // tree would act on whatever node their stale index names.
@@ -53,7 +53,7 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build = f
 ResolvedPath GetParentPath(const ResolvedPath& path);
 
 // The cards of a card text (two characters per card, either case, blanks
-// between cards); throws "ERROR: invalid card\n" for a bad or repeated card.
+// between cards); refuses a bad or repeated card as ParseCardText does.
 CardMask ParseCard(const std::string& text);
 
 // "ROOT", "SPLIT_NODE", "END_NODE", "IP_DEC" or "OOP_DEC".

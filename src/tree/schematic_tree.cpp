@@ -4,9 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/command_error.h"
-#include "protocol/number_words.h"
-#include "protocol/reply.h"
 
 SchematicNode* g_schematic_root = nullptr;
 
@@ -80,77 +77,74 @@ SchematicNode* FindSchematicChild(const SchematicNode* node, double key) {
   return it == node->children.end() ? nullptr : it->second.get();
 }
 
-void InsertLine(const WordList& words, bool force) {
+LineCursor StartLine() {
   SchematicNode* root = g_schematic_root;
   root->player = 0;
   root->street = 0;
   root->bets = 0;
   root->amount = 0.0;
   root->commitment[0] = root->commitment[1] = 0.0;
+  LineCursor cursor;
+  cursor.node = root;
+  return cursor;
+}
 
-  SchematicNode* node = root;
-  uint32_t player = 0;  // OOP acts first
-  uint32_t street = 0;
-  uint32_t bets = 0;
-  bool after_check = false;
-  double previous = 0.0;
-
-  for (size_t i = 1; i < words.size(); ++i) {
-    const double amount = ParseLineAmountWord(words[i]);
-    if (amount < previous) ThrowArgumentError(words[0]);
-
-    if (force) {
-      for (auto it = node->children.begin(); it != node->children.end();)
-        it = it->first != amount ? node->children.erase(it) : std::next(it);
-    }
-    bool created = false;
-    SchematicNode* child = GetOrCreateChild(node, amount, &created);
-
-    const uint32_t actor = player;
-    if (amount > previous) {  // a bet or raise
-      ++bets;
-      player ^= 1;
-      previous = amount;
-      after_check = false;
-    } else if (bets == 0 && !after_check) {  // a check
-      player ^= 1;
-      after_check = true;
-    } else {  // a call or a check-back ends the street
-      ++street;
-      bets = 0;
-      after_check = false;
-      player = 0;
-    }
-
-    child->street = street;
-    child->player = player;
-    child->bets = bets;
-    child->amount = amount;
-    child->commitment[actor] = amount;
-    child->commitment[actor ^ 1] = node->commitment[actor ^ 1];
-
-    // Every new bet gets its call and fold, every first check its check-back.
-    if (created && (bets > 0 || after_check)) {
-      bool answer_created = false;
-      SchematicNode* answer = GetOrCreateChild(child, amount, &answer_created);
-      if (answer_created) {
-        answer->amount = amount;
-        answer->commitment[0] = answer->commitment[1] = amount;
-        answer->street = street;
-      }
-      if (bets > 0) {
-        SchematicNode* fold = GetOrCreateChild(child, kFoldKey, &answer_created);
-        if (answer_created) {
-          fold->amount = node->amount;
-          fold->commitment[player] = node->amount;
-          fold->commitment[player ^ 1] = amount;
-          fold->street = street;
-        }
-      }
-    }
-    node = child;
+bool ExtendLine(LineCursor& cursor, double amount, bool force) {
+  if (amount < cursor.previous) return false;
+  SchematicNode* node = cursor.node;
+  if (force) {
+    for (auto it = node->children.begin(); it != node->children.end();)
+      it = it->first != amount ? node->children.erase(it) : std::next(it);
   }
-  PrintReply("%s ok!\n", words[0].c_str());
+  bool created = false;
+  SchematicNode* child = GetOrCreateChild(node, amount, &created);
+
+  const uint32_t actor = cursor.player;
+  if (amount > cursor.previous) {  // a bet or raise
+    ++cursor.bets;
+    cursor.player ^= 1;
+    cursor.previous = amount;
+    cursor.after_check = false;
+  } else if (cursor.bets == 0 && !cursor.after_check) {  // a check
+    cursor.player ^= 1;
+    cursor.after_check = true;
+  } else {  // a call or a check-back ends the street
+    ++cursor.street;
+    cursor.bets = 0;
+    cursor.after_check = false;
+    cursor.player = 0;
+  }
+  const uint32_t player = cursor.player;
+  const uint32_t street = cursor.street;
+
+  child->street = street;
+  child->player = player;
+  child->bets = cursor.bets;
+  child->amount = amount;
+  child->commitment[actor] = amount;
+  child->commitment[actor ^ 1] = node->commitment[actor ^ 1];
+
+  // Every new bet gets its call and fold, every first check its check-back.
+  if (created && (cursor.bets > 0 || cursor.after_check)) {
+    bool answer_created = false;
+    SchematicNode* answer = GetOrCreateChild(child, amount, &answer_created);
+    if (answer_created) {
+      answer->amount = amount;
+      answer->commitment[0] = answer->commitment[1] = amount;
+      answer->street = street;
+    }
+    if (cursor.bets > 0) {
+      SchematicNode* fold = GetOrCreateChild(child, kFoldKey, &answer_created);
+      if (answer_created) {
+        fold->amount = node->amount;
+        fold->commitment[player] = node->amount;
+        fold->commitment[player ^ 1] = amount;
+        fold->street = street;
+      }
+    }
+  }
+  cursor.node = child;
+  return true;
 }
 
 double FindMaxLineAmount(const SchematicNode* node, double start) {

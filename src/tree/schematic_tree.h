@@ -4,7 +4,6 @@
 #include <map>
 #include <memory>
 
-#include "protocol/tokenizer.h"
 
 // The bet lines: one program-wide tree of actions. Every amount is one player's
 // total commitment since the start of the tree (the starting pot excluded).
@@ -59,10 +58,25 @@ bool EraseSchematicSubtree(SchematicNode* node);
 // The child under the key, or null.
 SchematicNode* FindSchematicChild(const SchematicNode* node, double key);
 
-// Walks the amounts words[1..] from the root, creating missing nodes together
-// with the automatic call, fold and check-back answers; with force, every other
-// action at each step is erased. Answers "<word 0> ok!".
-void InsertLine(const WordList& words, bool force);
+// A bet line being walked from the root, one amount at a time (add_line,
+// force_line): the node reached and the state of the betting there.
+struct LineCursor {
+  SchematicNode* node = nullptr;
+  uint32_t player = 0;  // to act next; OOP acts first
+  uint32_t street = 0;
+  uint32_t bets = 0;
+  bool after_check = false;
+  double previous = 0.0;  // the largest amount so far
+};
+
+// Resets the root's own figures and puts a cursor on it.
+LineCursor StartLine();
+
+// Steps to the child under the amount, creating it together with the automatic
+// call, fold and check-back answers where missing; with force, every other
+// action at the node is erased first. False, with nothing changed, when the
+// amount is below the previous one.
+bool ExtendLine(LineCursor& cursor, double amount, bool force);
 
 // The largest of start and every key below the node.
 double FindMaxLineAmount(const SchematicNode* node, double start);

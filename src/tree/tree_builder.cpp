@@ -12,7 +12,6 @@
 #include "cards/situation.h"
 #include "compress/compression_level.h"
 #include "protocol/command_error.h"
-#include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_preparation.h"
@@ -51,18 +50,6 @@ void SetTreeConstants(int root_street) {
 }
 
 }  // namespace
-
-void CmdBuildTree(const WordList& words) {
-  RefuseWhileSolverRuns();
-  if (g_ranges[0].empty() || g_ranges[1].empty()) ThrowCommandReason("ranges not set");
-  if (CardCount(g_board_flop) != 3) ThrowCommandReason("board not set");
-  if (g_schematic_root->children.empty()) ThrowCommandReason("lines not set");
-  BuildTreeFromLines(1);
-  // Cleared only with the new tree in place: a refused build keeps the old
-  // tree together with what is known about it.
-  g_tree_without_values = 0;
-  PrintReply("%s ok!\n", g_command_name.c_str());
-}
 
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
                   SchematicNode* node, int32_t parent, double key, int32_t start_street,
@@ -135,7 +122,7 @@ void CheckRangeConsistency(int32_t start_street, CardMask board) {
                         "'set_isomorphism 0 0' if intended",
                         kPlayerNames[p], CardMaskToText(reference_cards).c_str(), range[reference],
                         CardMaskToText(cards).c_str(), range[combo]);
-          ThrowCommandReason(reason);
+          ThrowRefusal(reason);
         }
       }
     }
@@ -207,7 +194,7 @@ SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size
   BuildActionNodes(*state, entries, count);
   const CardMask flop = CardBit(flop0) | CardBit(flop1) | CardBit(flop2);
   BuildChanceLevels(*state, flop, turn, river, oop_range, ip_range, isomorphism);
-  if (!HasPossibleDeal(*state)) ThrowCommandReason("ranges leave no hands to deal");
+  if (!HasPossibleDeal(*state)) ThrowRefusal("ranges leave no hands to deal");
 
   FreeSolverState();
   g_solver_state = state.release();
@@ -228,25 +215,25 @@ void BuildTreeFromLines(int build) {
       static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
 
   if (g_ranges[0].size() != kComboCount || g_ranges[1].size() != kComboCount)
-    ThrowCommandReason("ranges not set");
-  if (CardCount(g_board_flop) != 3) ThrowCommandReason("board not set");
+    ThrowRefusal("ranges not set");
+  if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
   const CardMask board = g_board_flop | (start_street >= 2 ? g_board_turn : 0) |
                          (start_street >= 3 ? g_board_river : 0);
   CheckRangeConsistency(start_street, board);
 
   // A root without lines has nothing to decide (cut_line can leave one).
-  if (g_schematic_root->children.empty()) ThrowCommandReason("lines not set");
+  if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
   std::vector<LineEntry> entries;
   std::vector<SchematicNode*> line_nodes;
   const double pot = g_pot[2];
   if (!FlattenLines(entries, line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
-    ThrowCommandReason("invalid line");
+    ThrowRefusal("invalid line");
   for (const LineEntry& entry : entries)
-    if (entry.kind == DECISION_NODE && entry.street >= 4) ThrowCommandReason("invalid line");
+    if (entry.kind == DECISION_NODE && entry.street >= 4) ThrowRefusal("invalid line");
   // Every end value 0 would make the payoff scale infinite.
   if (std::none_of(entries.begin(), entries.end(),
                    [](const LineEntry& e) { return e.kind != DECISION_NODE && e.value != 0.0; }))
-    ThrowCommandReason("all end values are 0");
+    ThrowRefusal("all end values are 0");
 
   // The flop cards in ascending order; turn and river where the tree needs them.
   int flop_cards[3];

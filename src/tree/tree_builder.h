@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/tokenizer.h"
 #include "tree/tree_records.h"
 
 struct SchematicNode;
@@ -24,13 +23,10 @@ extern uint8_t g_tree_without_values;
 // the tree may recurse along a line, so deeper lines are refused as invalid.
 constexpr int32_t kMaxLineActions = 1000;
 
-// build_tree.
-void CmdBuildTree(const WordList& words);
-
 // Builds the game tree from the lines. build 1 (build_tree, cut_line) also
 // chooses the compression level and prepares the stores; build 0 (tree files)
-// leaves that to the reader. Errors are thrown as "ERROR: <command> <reason>\n";
-// then the previous tree, if any, is still in place and complete.
+// leaves that to the reader. Errors are refusals (CommandRefusal) with the
+// reason; then the previous tree, if any, is still in place and complete.
 void BuildTreeFromLines(int build);
 
 // Builds a solver state from the entries and the cards (card numbers, -1 where

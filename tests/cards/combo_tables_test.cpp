@@ -11,6 +11,7 @@
 
 #include "cards/card.h"
 #include "cards/combo_tables.h"
+#include "protocol/command_error.h"
 #include "support/engine_harness.h"
 
 namespace {
@@ -168,8 +169,8 @@ TEST(CardText, ParsesCardsAndRefusesBadText) {
   try {
     ParseCardText("AsAs");
     FAIL();
-  } catch (const std::runtime_error& error) {
-    EXPECT_STREQ(error.what(), "ERROR: invalid card\n");
+  } catch (const CommandRefusal& refusal) {
+    EXPECT_EQ(RefusalReply("set_board", refusal), "ERROR: invalid card\n");
   }
   EXPECT_THROW(ParseCardText(std::string("As\0Kd", 5)), std::runtime_error);
 }

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cards/category_commands.h"
 #include "cards/poker_reference.h"
 #include "platform/cpu_features.h"
 #include "support/engine_harness.h"
@@ -212,24 +211,6 @@ TEST(HandCategories, ShowCategoriesRepliesInHandOrder) {
   const CategoryReply draws = ShowCategories("9h8h2c");
   EXPECT_EQ(draws.draws[PositionOf("JhTh")], 4);
   EXPECT_EQ(draws.draws[PositionOf("AhKh")], 3);
-}
-
-TEST(HandCategories, ShowCategoriesRefusesBadBoards) {
-  EXPECT_EQ(RunLine("show_categories As Ks"), "ERROR: show_categories invalid board\n");
-  EXPECT_EQ(RunLine("show_categories"), "ERROR: show_categories invalid board\n");
-  EXPECT_EQ(RunLine("show_categories As Ks Qs Js Ts 9s"), "ERROR: show_categories invalid board\n");
-  EXPECT_EQ(RunLine("show_categories As As Kd"), "ERROR: invalid card\n");
-  EXPECT_EQ(RunLine("show_categories As Kd 1c"), "ERROR: invalid card\n");
-  EXPECT_EQ(RunLine("show_categories AsK d2c"), "ERROR: invalid card\n");
-}
-
-TEST(HandCategories, CategoryNames) {
-  EXPECT_EQ(RunLine("show_category_names"),
-            "nothing king_high ace_high low_pair third_pair second_pair underpair top_pair "
-            "top_pair_tp overpair two_pair trips set straight flush fullhouse top_fullhouse "
-            "quads straight_flush \n"
-            "no_draw 4out_straight_draw 8out_straight_draw flush_draw combo_draw \n"
-            "END\n");
 }
 
 TEST(HandCategories, BothBuildsClassifyAlike) {

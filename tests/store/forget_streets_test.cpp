@@ -247,11 +247,14 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
   WaitForSolver();
   EXPECT_EQ(state.iterations, 225);
   // A subgame re-solved against a fixed reach is not bound to keep the whole
-  // tree's exploitability (measured about 5 times the figure before, a few
-  // thousandths of a chip in a pot of 60).
+  // tree's exploitability, nor to stay near a multiple of it: indifferent river
+  // hands settle wherever the last bits of the strategies lead them, so the
+  // figure lands anywhere from 0.004 to 0.04 chips (over the reciprocal
+  // estimates of different processors; the figure before is 0.0026 or so).
+  // Re-solved from a reach that forgetting dropped (every hand alike) it is
+  // near 0.9; a fifth of a percent of the pot of 60 lies well between.
   const double after = Exploitability();
-  EXPECT_LT(after, 10.0 * exploitability) << exploitability;
-  EXPECT_LT(after, 0.001 * 60.0);
+  EXPECT_LT(after, 0.002 * 60.0) << "before " << exploitability;
 }
 
 // Split solving changes strategies without counting an iteration: a later
@@ -381,7 +384,11 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
     }
   ASSERT_EQ(Run("go 25 steps"), "go ok!\n");
   WaitForSolver();
-  EXPECT_LT(Exploitability(), std::max(10.0 * exploitability, 0.001 * 60.0)) << exploitability;
+  // As for the rivers, only further: turn and river re-solved against the
+  // fixed reach land anywhere from 0.013 to 0.09 chips over the processors'
+  // reciprocal estimates; a dropped reach gives about 0.86, and three tenths
+  // of a percent of the pot lies between.
+  EXPECT_LT(Exploitability(), 0.003 * 60.0) << "before " << exploitability;
 }
 
 TEST_F(ForgetStreetsTest, SplitSolvingOfAForgottenStreetMakesItsStoresFirst) {

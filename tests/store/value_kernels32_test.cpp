@@ -57,8 +57,14 @@ double ExactQuotient(float row, float sum, float fallback) {
   return sum >= FLT_MIN ? static_cast<double>(row / sum) : fallback;
 }
 
-// Within `ulps` units in the last place of a float at the given scale.
+// Within `ulps` units in the last place of a float at the given scale in the
+// blocks of eight, whose estimates differ between processors; exact in the
+// hands walked one by one.
 void ExpectClose(double expected, double actual, double scale, int ulps, int hand) {
+  if (hand - kOffset >= kHands - kHands % 8) {
+    EXPECT_EQ(expected, actual) << "hand " << hand;
+    return;
+  }
   const double tolerance = ulps * FLT_EPSILON * std::max(std::fabs(scale), 1e-30);
   EXPECT_NEAR(expected, actual, tolerance) << "hand " << hand;
 }
@@ -141,7 +147,10 @@ TEST(ValueKernels32Test, RegretUpdateMatchesExactPowers) {
         const float t = x >= FLT_MIN ? std::sqrt(x) * std::sqrt(std::sqrt(x)) : 0.0f;
         const float sum = d >= 0 ? start[k] + t : start[k] - t;
         const float exact = sum < FLT_MIN ? 0.0f : sum;
-        ExpectClose(exact, row[k], std::max(start[k], t), 6, k);
+        // The refined estimates of the two square roots leave the block
+        // form's power up to about 8 float epsilons from the exact one, in a
+        // direction that differs between processors.
+        ExpectClose(exact, row[k], std::max(start[k], t), 10, k);
         EXPECT_GE(row[k], 0.0f);
       }
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +22,31 @@ std::string MakeTempDir() {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input, const std::string& working_dir,
-                         int timeout_seconds) {
+                         int timeout_seconds, const ProcessOptions& options) {
   ProcessResult result;
+  // Everything the child needs is made before the fork: the child of a
+  // threaded process may only call async-signal-safe functions.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The parent's environment with the options' entries in place of those of
+  // the same names.
+  const auto name_of = [](const char* entry) {
+    const char* equals = std::strchr(entry, '=');
+    return equals ? std::string(entry, equals) : std::string(entry);
+  };
+  std::vector<char*> envp;
+  for (const std::string& entry : options.environment)
+    envp.push_back(const_cast<char*>(entry.c_str()));
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const std::string& entry : options.environment)
+      replaced = replaced || name_of(entry.c_str()) == name_of(*e);
+    if (!replaced) envp.push_back(*e);
+  }
+  envp.push_back(nullptr);
+
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) return result;
   const pid_t pid = fork();
@@ -32,11 +56,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     if (!working_dir.empty() && chdir(working_dir.c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    if (options.address_space_bytes != 0) {
+      const rlimit limit{options.address_space_bytes, options.address_space_bytes};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in_pipe[0]);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,15 @@ struct ProcessResult {
   bool timed_out = false;
 };
 
+// What the child runs under besides its arguments and input.
+struct ProcessOptions {
+  uint64_t address_space_bytes = 0;      // RLIMIT_AS of the child; 0 keeps the parent's
+  std::vector<std::string> environment;  // "NAME=value" entries set in the child
+};
+
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input, const std::string& working_dir = "",
-                         int timeout_seconds = 300);
+                         int timeout_seconds = 300, const ProcessOptions& options = {});
 
 // A fresh empty directory under the system's temporary directory.
 std::string MakeTempDir();

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "cards/suit_isomorphism.h"
+#include "protocol/command_error.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
-#include "tree/inspection_commands.h"
 #include "tree/tree_builder.h"
+#include "tree/tree_queries.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -168,8 +169,8 @@ TEST(NodePath, ParseCardReadsCardsAndRefusesBadText) {
     try {
       ParseCard(bad);
       ADD_FAILURE() << bad;
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "ERROR: invalid card\n") << bad;
+    } catch (const CommandRefusal& refusal) {
+      EXPECT_EQ(RefusalReply("show_node", refusal), "ERROR: invalid card\n") << bad;
     }
   }
 }

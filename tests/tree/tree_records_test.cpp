@@ -25,12 +25,6 @@ struct ProbeStore : IdleStore {
 int ProbeStore::destroyed = 0;
 int ProbeStore::last_board_count = 0;
 
-NumArray* FilledArray(int n) {
-  auto* array = new NumArray(n);
-  for (int i = 0; i < n; ++i) (*array)[i] = i;
-  return array;
-}
-
 TEST(TreeRecords, NewSolverStateStartsEmpty) {
   SolverState state(1, 0);
   EXPECT_TRUE(state.nodes.empty());
@@ -121,19 +115,6 @@ TEST(TreeRecords, FreeSolverStateClearsTheCurrentTree) {
   EXPECT_EQ(g_solver_state, nullptr);
   FreeSolverState();
   EXPECT_EQ(g_solver_state, nullptr);
-}
-
-TEST(TreeRecords, HeapArrayRecordsAreDeletedWithTheirData) {
-  DeleteNumArray(FilledArray(5));
-  DeleteNumArray(nullptr);
-  auto* quad = new NumArrayQuad;
-  for (NumArray& array : quad->arrays) array.Resize(4);
-  DeleteNumArrayQuad(quad);
-  DeleteNumArrayQuad(nullptr);
-  auto* pair = new NumArrayPair;
-  pair->arrays[1].Resize(2);
-  DeleteNumArrayPair(pair);
-  DeleteNumArrayPair(nullptr);
 }
 
 TEST(TreeRecords, CardRecordsStartEmptyAndFreeTheirArrays) {

@@ -1,0 +1,623 @@
+#include "compress/fse.h"
+
+#include <cstring>
+
+#include "compress/bit_stream.h"
+
+namespace {
+
+inline uint32_t HighBit(uint32_t x) { return 31 - static_cast<uint32_t>(__builtin_clz(x)); }
+
+// The smallest table log that can hold the data: enough cells for every
+// symbol value present and no more bits than the input has bytes.
+uint32_t MinTableLog(size_t total, uint32_t max_symbol) {
+  const uint32_t source_bits = total > 1 ? HighBit(static_cast<uint32_t>(total - 1)) + 1 : 1;
+  const uint32_t symbol_bits = HighBit(max_symbol | 1) + 2;
+  return source_bits < symbol_bits ? source_bits : symbol_bits;
+}
+
+// Cells taken by the counts: 2^tableLog for a valid set (-1 takes one cell).
+bool CountsFillTable(const int16_t* norm, uint32_t max_symbol, uint32_t table_log) {
+  int64_t cells = 0;
+  for (uint32_t s = 0; s <= max_symbol; ++s) {
+    if (norm[s] < -1) return false;
+    cells += norm[s] == -1 ? 1 : norm[s];
+  }
+  return cells == (int64_t{1} << table_log);
+}
+
+// The spread of the symbols over the table, shared by both tables: each symbol
+// with a positive count at a stride coprime to the size, skipping the top cells
+// that the low-probability symbols took. False when the walk does not close.
+bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, uint32_t max_symbol,
+                   uint32_t table_log, int32_t high) {
+  const uint32_t size = 1u << table_log;
+  const uint32_t mask = size - 1;
+  const uint32_t step = (size >> 1) + (size >> 3) + 3;
+  uint32_t position = 0;
+  for (uint32_t s = 0; s <= max_symbol; ++s) {
+    for (int32_t i = 0; i < norm[s]; ++i) {
+      cell_symbols[position] = static_cast<uint8_t>(s);
+      do position = (position + step) & mask;
+      while (static_cast<int32_t>(position) > high);
+    }
+  }
+  return position == 0;
+}
+
+// The secondary normalization, for counts that the proportional rounding
+// would starve: the smallest symbols get one cell (or a low-probability one)
+// and the rest share what is left in proportion.
+size_t NormalizeSecondary(int16_t* norm, uint32_t table_log, const uint32_t* count, uint64_t total,
+                          uint32_t max_symbol) {
+  constexpr int16_t kNotYetSet = -2;
+  uint32_t distributed = 0;
+  const uint32_t low_threshold = static_cast<uint32_t>(total >> table_log);
+  uint32_t low_one = static_cast<uint32_t>((total * 3) >> (table_log + 1));
+  for (uint32_t s = 0; s <= max_symbol; ++s) {
+    if (count[s] == 0) {
+      norm[s] = 0;
+    } else if (count[s] <= low_threshold) {
+      norm[s] = -1;
+      ++distributed;
+      total -= count[s];
+    } else if (count[s] <= low_one) {
+      norm[s] = 1;
+      ++distributed;
+      total -= count[s];
+    } else {
+      norm[s] = kNotYetSet;
+    }
+  }
+  uint32_t to_distribute = (1u << table_log) - distributed;
+  if (to_distribute > 0 && total / to_distribute > low_one) {
+    // Risk of rounding to zero: one cell for more of the small ones.
+    low_one = static_cast<uint32_t>((total * 3) / (to_distribute * 2));
+    for (uint32_t s = 0; s <= max_symbol; ++s) {
+      if (norm[s] == kNotYetSet && count[s] <= low_one) {
+        norm[s] = 1;
+        ++distributed;
+        total -= count[s];
+      }
+    }
+    to_distribute = (1u << table_log) - distributed;
+  }
+  if (distributed == max_symbol + 1) {
+    // Every symbol is poor: the rest goes to the first largest one.
+    uint32_t largest = 0, largest_count = 0;
+    for (uint32_t s = 0; s <= max_symbol; ++s)
+      if (count[s] > largest_count) largest = s, largest_count = count[s];
+    norm[largest] = static_cast<int16_t>(norm[largest] + to_distribute);
+    return 0;
+  }
+  if (total == 0) return FseError(FSE_ERROR_GENERIC);
+  const uint64_t step_log = 62 - table_log;
+  const uint64_t mid = (uint64_t{1} << (step_log - 1)) - 1;
+  const uint64_t r_step = ((uint64_t{to_distribute} << step_log) + mid) / total;
+  uint64_t accumulated = mid;
+  for (uint32_t s = 0; s <= max_symbol; ++s) {
+    if (norm[s] != kNotYetSet) continue;
+    const uint64_t end = accumulated + count[s] * r_step;
+    const uint32_t weight =
+        static_cast<uint32_t>(end >> step_log) - static_cast<uint32_t>(accumulated >> step_log);
+    if (weight < 1) return FseError(FSE_ERROR_GENERIC);
+    norm[s] = static_cast<int16_t>(weight);
+    accumulated = end;
+  }
+  return 0;
+}
+
+// The forward bit stream of a block: a 64-bit accumulator flushed as whole
+// bytes by 8-byte stores. The last 8 bytes of the capacity are the stores'
+// reserve; a stream that reaches them does not fit, and every store is kept
+// inside the capacity.
+class BitWriter {
+ public:
+  BitWriter(uint8_t* dst, size_t capacity)
+      : start_(dst), ptr_(dst), limit_(dst + capacity - sizeof(uint64_t)) {}
+
+  // The low n bits of value (n <= 32; 56 pending bits at most between flushes).
+  void Add(uint32_t value, uint32_t n) {
+    accumulator_ |= static_cast<uint64_t>(value & ((uint64_t{1} << n) - 1)) << bits_;
+    bits_ += n;
+  }
+
+  void Flush() {
+    std::memcpy(ptr_, &accumulator_, sizeof accumulator_);
+    const uint32_t bytes = bits_ >> 3;
+    ptr_ += bytes;
+    if (ptr_ > limit_) ptr_ = limit_;
+    bits_ &= 7;
+    accumulator_ >>= bytes * 8;
+  }
+
+  // The end mark, then the length in bytes, or 0 when the reserve was reached.
+  size_t Close() {
+    Add(1, 1);
+    Flush();
+    if (ptr_ >= limit_) return 0;
+    return static_cast<size_t>(ptr_ - start_) + (bits_ > 0);
+  }
+
+ private:
+  uint8_t* start_;
+  uint8_t* ptr_;
+  uint8_t* limit_;
+  uint64_t accumulator_ = 0;
+  uint32_t bits_ = 0;
+};
+
+inline void EncodeSymbol(BitWriter& writer, uint32_t& state, uint8_t symbol,
+                         const FseCTable* table) {
+  const FseSymbolTransform transform = table->transforms[symbol];
+  const uint32_t bits = (state + transform.bit_count_delta) >> 16;
+  writer.Add(state, bits);
+  // The mask only matters for a symbol the table lacks (a caller's mistake).
+  state = table->next_state[((state >> bits) + transform.next_state_offset) &
+                            ((1u << kFseMaxTableLog) - 1)];
+}
+
+// The header's bits, LSB first; bits past the input read as zeros, so no byte
+// beyond it is fetched.
+class HeaderReader {
+ public:
+  HeaderReader(const uint8_t* src, size_t size) : src_(src), size_(size) {}
+
+  uint32_t Peek(uint32_t n) const {
+    const uint64_t byte = position_ >> 3;
+    uint32_t window = 0;
+    for (uint32_t k = 0; k < 4; ++k)
+      if (byte + k < size_) window |= static_cast<uint32_t>(src_[byte + k]) << (8 * k);
+    return (window >> (position_ & 7)) & ((1u << n) - 1);
+  }
+  void Skip(uint32_t n) { position_ += n; }
+  uint64_t BytesUsed() const { return (position_ + 7) >> 3; }
+
+ private:
+  const uint8_t* src_;
+  size_t size_;
+  uint64_t position_ = 0;
+};
+
+template <bool kFast>
+inline uint8_t DecodeSymbol(BitReader* reader, uint32_t& state, const FseDCell* cells) {
+  const FseDCell cell = cells[state];
+  state = cell.next_state_base +
+          (kFast ? BIT_readBitsFast(reader, cell.bit_count) : BIT_readBits(reader, cell.bit_count));
+  return cell.symbol;
+}
+
+template <bool kFast>
+size_t DecodeBlock(uint8_t* dst, size_t capacity, const void* src, size_t size,
+                   const FseDTable* table) {
+  uint8_t* op = dst;
+  uint8_t* const end = dst + capacity;
+  BitReader reader;
+  const size_t init = BIT_initDStream(&reader, src, size);
+  if (FSE_isError(init)) return init;
+  const FseDCell* cells = table->cells;
+  uint32_t state1 = BIT_readBits(&reader, table->table_log);
+  BIT_reloadDStream(&reader);
+  uint32_t state2 = BIT_readBits(&reader, table->table_log);
+  BitStreamStatus status = BIT_reloadDStream(&reader);
+
+  // Four symbols per reload: 4 x 12 bits and the 7 left over fit the window.
+  while (status == BIT_UNFINISHED && end - op > 3) {
+    op[0] = DecodeSymbol<kFast>(&reader, state1, cells);
+    op[1] = DecodeSymbol<kFast>(&reader, state2, cells);
+    op[2] = DecodeSymbol<kFast>(&reader, state1, cells);
+    op[3] = DecodeSymbol<kFast>(&reader, state2, cells);
+    op += 4;
+    status = BIT_reloadDStream(&reader);
+  }
+  // The tail, a reload before every symbol. A completed stream ends at once in
+  // fast mode; otherwise a state of 0 cells may still read 0 bits.
+  for (;;) {
+    status = BIT_reloadDStream(&reader);
+    if (status == BIT_OVERFLOW || op == end || (status == BIT_COMPLETED && (kFast || !state1)))
+      break;
+    *op++ = DecodeSymbol<false>(&reader, state1, cells);
+    status = BIT_reloadDStream(&reader);
+    if (status == BIT_OVERFLOW || op == end || (status == BIT_COMPLETED && (kFast || !state2)))
+      break;
+    *op++ = DecodeSymbol<false>(&reader, state2, cells);
+  }
+  if (BIT_endOfDStream(&reader) && state1 == 0 && state2 == 0) return static_cast<size_t>(op - dst);
+  if (op == end) return FseError(FSE_ERROR_dstSize_tooSmall);
+  return FseError(FSE_ERROR_corruptionDetected);
+}
+
+}  // namespace
+
+size_t FSE_count(uint32_t* count, uint32_t* maxSymbolValue, const void* src, size_t srcSize,
+                 bool guarded) {
+  if (*maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_GENERIC);
+  const uint32_t allowed = *maxSymbolValue == 0 ? kFseMaxSymbolValue : *maxSymbolValue;
+  // Four partial tables, one per byte of a 4-byte word, so that neighbouring
+  // equal bytes do not wait on one counter.
+  uint32_t partial[4][256] = {};
+  const auto* bytes = static_cast<const uint8_t*>(src);
+  size_t i = 0;
+  for (; i + 4 <= srcSize; i += 4) {
+    uint32_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    ++partial[0][word & 0xFF];
+    ++partial[1][(word >> 8) & 0xFF];
+    ++partial[2][(word >> 16) & 0xFF];
+    ++partial[3][word >> 24];
+  }
+  for (; i < srcSize; ++i) ++partial[0][bytes[i]];
+  for (uint32_t s = 0; s < 256; ++s)
+    count[s] = partial[0][s] + partial[1][s] + partial[2][s] + partial[3][s];
+  if (guarded)
+    for (uint32_t s = allowed + 1; s < 256; ++s)
+      if (count[s]) return FseError(FSE_ERROR_GENERIC);
+  uint32_t largest_symbol = 255;
+  while (largest_symbol > 0 && count[largest_symbol] == 0) --largest_symbol;
+  *maxSymbolValue = largest_symbol;
+  uint32_t largest = 0;
+  for (uint32_t s = 0; s <= largest_symbol; ++s)
+    if (count[s] > largest) largest = count[s];
+  return largest;
+}
+
+size_t FSE_normalizeCount(int16_t* normalizedCounter, uint32_t tableLog, const uint32_t* count,
+                          size_t total, uint32_t maxSymbolValue) {
+  if (tableLog == 0) tableLog = kFseDefaultTableLog;
+  if (tableLog < kFseMinTableLog || tableLog > kFseMaxTableLog || total == 0 ||
+      maxSymbolValue > kFseMaxSymbolValue)
+    return FseError(FSE_ERROR_GENERIC);
+  if (tableLog < MinTableLog(total, maxSymbolValue)) return FseError(FSE_ERROR_GENERIC);
+
+  // Counts at or below these fractions of a cell round up: the cell's cost in
+  // bits falls faster than the rounding loss grows.
+  static constexpr uint32_t kRestToBeat[8] = {0,      473195, 504333, 520860,
+                                              550000, 700000, 750000, 830000};
+  const uint32_t scale = 62 - tableLog;
+  const uint64_t step = (uint64_t{1} << 62) / total;
+  const uint64_t v_step = uint64_t{1} << (scale - 20);
+  int32_t still = 1 << tableLog;
+  const uint32_t low_threshold = static_cast<uint32_t>(total >> tableLog);
+  uint32_t largest = 0;
+  int16_t largest_probability = 0;
+  for (uint32_t s = 0; s <= maxSymbolValue; ++s) {
+    if (count[s] == total) return 0;  // one symbol only: a run, not a table
+    if (count[s] == 0) {
+      normalizedCounter[s] = 0;
+      continue;
+    }
+    if (count[s] <= low_threshold) {
+      normalizedCounter[s] = -1;
+      --still;
+      continue;
+    }
+    const uint64_t scaled = count[s] * step;
+    int16_t probability = static_cast<int16_t>(scaled >> scale);
+    if (probability < 8) {
+      const uint64_t rest_to_beat = v_step * kRestToBeat[probability];
+      probability += (scaled - (static_cast<uint64_t>(probability) << scale)) > rest_to_beat;
+    }
+    if (probability > largest_probability) {
+      largest_probability = probability;
+      largest = s;
+    }
+    normalizedCounter[s] = probability;
+    still -= probability;
+  }
+  if (-still >= (normalizedCounter[largest] >> 1)) {
+    const size_t error =
+        NormalizeSecondary(normalizedCounter, tableLog, count, total, maxSymbolValue);
+    if (FSE_isError(error)) return error;
+  } else {
+    normalizedCounter[largest] = static_cast<int16_t>(normalizedCounter[largest] + still);
+  }
+  return tableLog;
+}
+
+size_t FSE_writeNCount(void* dst, size_t dstCapacity, const int16_t* normalizedCounter,
+                       uint32_t maxSymbolValue, uint32_t tableLog) {
+  if (tableLog > kFseMaxTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
+  if (tableLog < kFseMinTableLog || maxSymbolValue > kFseMaxSymbolValue)
+    return FseError(FSE_ERROR_GENERIC);
+  auto* const begin = static_cast<uint8_t*>(dst);
+  uint8_t* out = begin;
+  uint8_t* const end = begin + dstCapacity;
+  // Pending bits, sent 16 at a time once more than 16 wait.
+  uint32_t bits = tableLog - kFseMinTableLog;
+  uint32_t bit_count = 4;
+  auto Send16 = [&]() {
+    if (end - out < 2) return false;
+    out[0] = static_cast<uint8_t>(bits);
+    out[1] = static_cast<uint8_t>(bits >> 8);
+    out += 2;
+    bits >>= 16;
+    bit_count -= 16;
+    return true;
+  };
+
+  int32_t remaining = (1 << tableLog) + 1;
+  int32_t threshold = 1 << tableLog;
+  uint32_t nb_bits = tableLog + 1;
+  uint32_t symbol = 0;
+  bool previous_zero = false;
+  while (remaining > 1) {
+    if (previous_zero) {
+      // The zeros that follow a zero count, as one run: 16 one-bits per 24,
+      // the 2-bit value 3 per 3, then the rest in 2 bits.
+      uint32_t start = symbol;
+      while (symbol <= maxSymbolValue && normalizedCounter[symbol] == 0) ++symbol;
+      if (symbol > maxSymbolValue) return FseError(FSE_ERROR_GENERIC);
+      while (symbol >= start + 24) {
+        start += 24;
+        bits |= 0xFFFFu << bit_count;
+        bit_count += 16;
+        if (!Send16()) return FseError(FSE_ERROR_dstSize_tooSmall);
+      }
+      while (symbol >= start + 3) {
+        start += 3;
+        bits |= 3u << bit_count;
+        bit_count += 2;
+      }
+      bits |= (symbol - start) << bit_count;
+      bit_count += 2;
+      if (bit_count > 16 && !Send16()) return FseError(FSE_ERROR_dstSize_tooSmall);
+    }
+    if (symbol > maxSymbolValue) return FseError(FSE_ERROR_GENERIC);
+    const int32_t count = normalizedCounter[symbol++];
+    if (count < -1) return FseError(FSE_ERROR_GENERIC);
+    const int32_t max = (2 * threshold - 1) - remaining;
+    remaining -= count < 0 ? -count : count;
+    if (remaining < 1) return FseError(FSE_ERROR_GENERIC);
+    // v = count + 1: below max in nb_bits - 1 bits, else in nb_bits bits with
+    // the values from threshold on moved up by max.
+    int32_t value = count + 1;
+    if (value >= threshold) value += max;
+    bits |= static_cast<uint32_t>(value) << bit_count;
+    bit_count += nb_bits - (value < max ? 1 : 0);
+    previous_zero = value == 1;
+    while (remaining < threshold) {
+      --nb_bits;
+      threshold >>= 1;
+    }
+    if (bit_count > 16 && !Send16()) return FseError(FSE_ERROR_dstSize_tooSmall);
+  }
+  // The last bits go out as 2 bytes; only those holding bits count, so the
+  // block that follows overwrites the other.
+  if (end - out < 2) return FseError(FSE_ERROR_dstSize_tooSmall);
+  out[0] = static_cast<uint8_t>(bits);
+  out[1] = static_cast<uint8_t>(bits >> 8);
+  out += (bit_count + 7) / 8;
+  if (symbol > maxSymbolValue + 1) return FseError(FSE_ERROR_GENERIC);
+  return static_cast<size_t>(out - begin);
+}
+
+size_t FSE_buildCTable(FseCTable* table, const int16_t* normalizedCounter,
+                       uint32_t maxSymbolValue, uint32_t tableLog) {
+  if (tableLog > kFseMaxTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
+  if (maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_maxSymbolValue_tooLarge);
+  if (tableLog < kFseMinTableLog || !CountsFillTable(normalizedCounter, maxSymbolValue, tableLog))
+    return FseError(FSE_ERROR_GENERIC);
+  const uint32_t size = 1u << tableLog;
+  uint8_t cell_symbols[1 << kFseMaxTableLog];
+  uint32_t start[kFseMaxSymbolValue + 2];
+  int32_t high = static_cast<int32_t>(size) - 1;
+  // Where each symbol's next states begin; low-probability symbols take the
+  // top cells.
+  start[0] = 0;
+  for (uint32_t s = 0; s <= maxSymbolValue; ++s) {
+    if (normalizedCounter[s] == -1) {
+      start[s + 1] = start[s] + 1;
+      cell_symbols[high--] = static_cast<uint8_t>(s);
+    } else {
+      start[s + 1] = start[s] + static_cast<uint32_t>(normalizedCounter[s]);
+    }
+  }
+  if (!SpreadSymbols(cell_symbols, normalizedCounter, maxSymbolValue, tableLog, high))
+    return FseError(FSE_ERROR_GENERIC);
+  table->table_log = static_cast<uint16_t>(tableLog);
+  table->max_symbol = static_cast<uint16_t>(maxSymbolValue);
+  for (uint32_t i = 0; i < size; ++i)
+    table->next_state[start[cell_symbols[i]]++] = static_cast<uint16_t>(size + i);
+
+  int32_t total = 0;
+  for (uint32_t s = 0; s <= kFseMaxSymbolValue; ++s) {
+    FseSymbolTransform& transform = table->transforms[s];
+    const int32_t count = s <= maxSymbolValue ? normalizedCounter[s] : 0;
+    if (count == 0) {
+      transform = {0, 0};
+    } else if (count == -1 || count == 1) {
+      transform.bit_count_delta = tableLog << 16;
+      transform.next_state_offset = total - 1;
+      total += 1;
+    } else {
+      const uint32_t max_bits = tableLog - HighBit(static_cast<uint32_t>(count - 1));
+      const uint32_t min_state_plus = static_cast<uint32_t>(count) << max_bits;
+      transform.bit_count_delta = (max_bits << 16) - min_state_plus;
+      transform.next_state_offset = total - count;
+      total += count;
+    }
+  }
+  return 0;
+}
+
+size_t FSE_compress_usingCTable(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                                const FseCTable* table) {
+  if (dstCapacity < 8) return 0;
+  BitWriter writer(static_cast<uint8_t*>(dst), dstCapacity);
+  const auto* const first = static_cast<const uint8_t*>(src);
+  const uint8_t* ip = first + srcSize;
+  // Both states start at 2^t; the bytes go in from the last, even positions on
+  // state 1 and odd ones on state 2, so the decoder reads them first to last.
+  uint32_t state1 = 1u << table->table_log;
+  uint32_t state2 = state1;
+  if (srcSize & 1) {
+    EncodeSymbol(writer, state1, *--ip, table);
+    writer.Flush();
+  }
+  if (srcSize & 2) {
+    EncodeSymbol(writer, state2, *--ip, table);
+    EncodeSymbol(writer, state1, *--ip, table);
+    writer.Flush();
+  }
+  while (ip > first) {
+    EncodeSymbol(writer, state2, *--ip, table);
+    EncodeSymbol(writer, state1, *--ip, table);
+    EncodeSymbol(writer, state2, *--ip, table);
+    EncodeSymbol(writer, state1, *--ip, table);
+    writer.Flush();
+  }
+  writer.Add(state2, table->table_log);
+  writer.Flush();
+  writer.Add(state1, table->table_log);
+  writer.Flush();
+  return writer.Close();
+}
+
+size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {
+  const uint32_t n = static_cast<uint32_t>(srcSize);
+  if (n <= 1) return 0;
+  uint32_t count[256];
+  uint32_t max_symbol = kFseMaxSymbolValue;
+  const size_t largest = FSE_count(count, &max_symbol, src, n, false);
+  if (FSE_isError(largest)) return largest;
+  if (largest == n) return 1;
+  if (largest == 1) return 0;
+  if (largest < (n >> 7)) return 0;  // too flat to gain
+
+  uint32_t table_log = kFseDefaultTableLog;
+  const uint32_t size_cap = HighBit(n - 1) - 2;  // wraps for n <= 4: no cap
+  if (size_cap < table_log) table_log = size_cap;
+  const uint32_t min_bits = MinTableLog(n, max_symbol);
+  if (min_bits > table_log) table_log = min_bits;
+  if (table_log < kFseMinTableLog) table_log = kFseMinTableLog;
+  if (table_log > kFseMaxTableLog) table_log = kFseMaxTableLog;
+
+  int16_t norm[kFseMaxSymbolValue + 1];
+  const size_t normalized = FSE_normalizeCount(norm, table_log, count, n, max_symbol);
+  if (FSE_isError(normalized)) return normalized;
+  const size_t header = FSE_writeNCount(dst, dstCapacity, norm, max_symbol, table_log);
+  if (FSE_isError(header)) return header;
+  FseCTable table;
+  const size_t built = FSE_buildCTable(&table, norm, max_symbol, table_log);
+  if (FSE_isError(built)) return built;
+  const size_t block = FSE_compress_usingCTable(static_cast<uint8_t*>(dst) + header,
+                                                dstCapacity - header, src, n, &table);
+  if (block == 0) return 0;
+  const size_t total = header + block;
+  if (total >= n - 1) return 0;
+  return total;
+}
+
+size_t FSE_readNCount(int16_t* normalizedCounter, uint32_t* maxSymbolValue, uint32_t* tableLog,
+                      const void* src, size_t srcSize) {
+  if (srcSize < 4) return FseError(FSE_ERROR_srcSize_wrong);
+  HeaderReader reader(static_cast<const uint8_t*>(src), srcSize);
+  const uint32_t table_log = reader.Peek(4) + kFseMinTableLog;
+  reader.Skip(4);
+  if (table_log > kFseMaxHeaderTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
+  *tableLog = table_log;
+  const uint32_t max_allowed = *maxSymbolValue;
+  int32_t remaining = (1 << table_log) + 1;
+  int32_t threshold = 1 << table_log;
+  uint32_t nb_bits = table_log + 1;
+  uint32_t symbol = 0;
+  bool previous_zero = false;
+  while (remaining > 1 && symbol <= max_allowed) {
+    if (previous_zero) {
+      uint32_t zeros_end = symbol;
+      while (reader.Peek(16) == 0xFFFF) {
+        zeros_end += 24;
+        reader.Skip(16);
+        if (zeros_end > max_allowed) return FseError(FSE_ERROR_maxSymbolValue_tooSmall);
+      }
+      while (reader.Peek(2) == 3) {
+        zeros_end += 3;
+        reader.Skip(2);
+      }
+      zeros_end += reader.Peek(2);
+      reader.Skip(2);
+      if (zeros_end > max_allowed) return FseError(FSE_ERROR_maxSymbolValue_tooSmall);
+      while (symbol < zeros_end) normalizedCounter[symbol++] = 0;
+    }
+    const int32_t max = (2 * threshold - 1) - remaining;
+    int32_t value = static_cast<int32_t>(reader.Peek(nb_bits - 1));
+    if (value < max) {
+      reader.Skip(nb_bits - 1);
+    } else {
+      value = static_cast<int32_t>(reader.Peek(nb_bits));
+      if (value >= threshold) value -= max;
+      reader.Skip(nb_bits);
+    }
+    const int32_t count = value - 1;
+    remaining -= count < 0 ? -count : count;
+    if (remaining < 1) return FseError(FSE_ERROR_GENERIC);
+    normalizedCounter[symbol++] = static_cast<int16_t>(count);
+    previous_zero = count == 0;
+    while (remaining < threshold) {
+      --nb_bits;
+      threshold >>= 1;
+    }
+  }
+  if (remaining != 1) return FseError(FSE_ERROR_GENERIC);
+  *maxSymbolValue = symbol - 1;
+  const uint64_t length = reader.BytesUsed();
+  if (length > srcSize) return FseError(FSE_ERROR_srcSize_wrong);
+  return static_cast<size_t>(length);
+}
+
+size_t FSE_buildDTable(FseDTable* table, const int16_t* normalizedCounter,
+                       uint32_t maxSymbolValue, uint32_t tableLog) {
+  if (maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_maxSymbolValue_tooLarge);
+  if (tableLog > kFseMaxTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
+  if (tableLog < kFseMinTableLog || !CountsFillTable(normalizedCounter, maxSymbolValue, tableLog))
+    return FseError(FSE_ERROR_GENERIC);
+  const uint32_t size = 1u << tableLog;
+  const int32_t large_limit = 1 << (tableLog - 1);
+  uint8_t cell_symbols[1 << kFseMaxTableLog];
+  uint32_t next[kFseMaxSymbolValue + 1];
+  int32_t high = static_cast<int32_t>(size) - 1;
+  bool fast = true;
+  for (uint32_t s = 0; s <= maxSymbolValue; ++s) {
+    if (normalizedCounter[s] == -1) {
+      cell_symbols[high--] = static_cast<uint8_t>(s);
+      next[s] = 1;
+    } else {
+      if (normalizedCounter[s] >= large_limit) fast = false;
+      next[s] = static_cast<uint32_t>(normalizedCounter[s]);
+    }
+  }
+  if (!SpreadSymbols(cell_symbols, normalizedCounter, maxSymbolValue, tableLog, high))
+    return FseError(FSE_ERROR_GENERIC);
+  for (uint32_t u = 0; u < size; ++u) {
+    const uint8_t symbol = cell_symbols[u];
+    const uint32_t x = next[symbol]++;
+    const uint32_t bits = tableLog - HighBit(x);
+    table->cells[u] = {static_cast<uint16_t>((x << bits) - size), symbol,
+                       static_cast<uint8_t>(bits)};
+  }
+  table->table_log = static_cast<uint16_t>(tableLog);
+  table->fast_mode = fast;
+  return 0;
+}
+
+size_t FSE_decompress_usingDTable(void* dst, size_t dstCapacity, const void* src,
+                                  size_t srcSize, const FseDTable* table) {
+  auto* out = static_cast<uint8_t*>(dst);
+  return table->fast_mode ? DecodeBlock<true>(out, dstCapacity, src, srcSize, table)
+                          : DecodeBlock<false>(out, dstCapacity, src, srcSize, table);
+}
+
+size_t FSE_decompress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {
+  if (srcSize < 2) return FseError(FSE_ERROR_srcSize_wrong);
+  int16_t norm[kFseMaxSymbolValue + 1];
+  uint32_t max_symbol = kFseMaxSymbolValue;
+  uint32_t table_log = 0;
+  const size_t header = FSE_readNCount(norm, &max_symbol, &table_log, src, srcSize);
+  if (FSE_isError(header)) return header;
+  if (header >= srcSize) return FseError(FSE_ERROR_srcSize_wrong);
+  FseDTable table;
+  const size_t built = FSE_buildDTable(&table, norm, max_symbol, table_log);
+  if (FSE_isError(built)) return built;
+  return FSE_decompress_usingDTable(dst, dstCapacity, static_cast<const uint8_t*>(src) + header,
+                                    srcSize - header, &table);
+}

@@ -1,0 +1,206 @@
+#include "compress/fse_stream_coder.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "compress/combo_codec.h"
+#include "protocol/fail.h"
+
+namespace {
+
+constexpr size_t kBufferSetBytes =
+    static_cast<size_t>(kCoderChannelCount) * kStreamBlockBytes + kStreamCodeBound;
+
+// Spare buffer sets of this thread: a block's walk keeps up to four coders
+// alive at once (two players, regrets and strategy sums). The flag outlives
+// the list, so a coder destroyed after the thread's list is gone frees its set.
+constexpr int kSpareSets = 4;
+thread_local bool t_spares_closed = false;
+struct SpareSets {
+  uint8_t* sets[kSpareSets] = {};
+  ~SpareSets() {
+    for (uint8_t* set : sets) std::free(set);
+    t_spares_closed = true;
+  }
+};
+thread_local SpareSets t_spares;
+
+uint8_t* TakeBufferSet() {
+  if (!t_spares_closed)
+    for (uint8_t*& set : t_spares.sets)
+      if (set) {
+        uint8_t* taken = set;
+        set = nullptr;
+        return taken;
+      }
+  void* set = std::malloc(kBufferSetBytes);
+  if (!set) throw std::bad_alloc();
+  return static_cast<uint8_t*>(set);
+}
+
+void GiveBackBufferSet(uint8_t* given) {
+  if (!t_spares_closed)
+    for (uint8_t*& set : t_spares.sets)
+      if (!set) {
+        set = given;
+        return;
+      }
+  std::free(given);
+}
+
+inline void StoreLE32(uint8_t* p, uint32_t v) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
+}
+inline uint32_t LoadLE32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+}  // namespace
+
+StreamBufferSet::StreamBufferSet() : bytes_(TakeBufferSet()) {}
+StreamBufferSet::~StreamBufferSet() { GiveBackBufferSet(bytes_); }
+
+FseStreamEncoder::FseStreamEncoder(StreamCallback callback, CoderStats* stats)
+    : callback_(callback), stats_(stats) {
+  for (int32_t s = 0; s < kCoderChannelCount; ++s) streams_[s].buffer = buffers_.Stream(s);
+}
+
+FseStreamEncoder::~FseStreamEncoder() {
+  for (int32_t s = 0; s < kCoderChannelCount; ++s)
+    if (streams_[s].used > 0) FlushByteStream(s);
+}
+
+void FseStreamEncoder::Encode(const uint32_t* values, int32_t count, int32_t flag) {
+  if (count < 0 || count > kMaxComboArray) Fail();
+  Append(0, static_cast<uint8_t>(flag));
+  uint8_t masks[(kMaxComboArray + 7) / 8];
+  FindNonzeroGroups(values, count, masks);
+  uint32_t context = 0;
+  for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
+    // Tokens of the group's nonzero values, lowest position first.
+    for (uint32_t mask = masks[group]; mask; mask &= mask - 1)
+      WriteToken(context, values[g + __builtin_ctz(mask)] - 1);
+    Append(1, masks[group]);
+  }
+  stats_->raw_bytes += 4 * static_cast<uint64_t>(count);
+  stats_->arrays += 1;
+  if (flag) stats_->reference_arrays += 1;
+}
+
+void FseStreamEncoder::WriteEscapedToken(uint32_t& context, uint32_t token) {
+  Append(2 + static_cast<int32_t>(context), 255);
+  context = 15;
+  if (static_cast<int32_t>(token) > stats_->max_escaped_token)
+    stats_->max_escaped_token = static_cast<int32_t>(token);
+  if (token < 65535) {
+    Append(18, static_cast<uint8_t>(token));
+    Append(19, static_cast<uint8_t>(token >> 8));
+    return;
+  }
+  // 255, 255 on streams 18 and 19 announce the 32-bit form.
+  Append(18, 255);
+  Append(19, 255);
+  for (int32_t k = 0; k < 4; ++k) Append(20 + k, static_cast<uint8_t>(token >> (8 * k)));
+}
+
+void FseStreamEncoder::FlushByteStream(int32_t s) {
+  ByteStream& stream = streams_[s];
+  const uint32_t n = stream.used;
+  uint8_t* coded = buffers_.Coded();
+  const int32_t code =
+      static_cast<int32_t>(FSE_compress(coded, kStreamCodeBound, stream.buffer, n));
+  uint8_t header[8];
+  StoreLE32(header, n);
+  StoreLE32(header + 4, static_cast<uint32_t>(code));
+  callback_(s, header, sizeof header);
+  if (code > 1)
+    callback_(s, coded, code);
+  else if (code == 1)
+    callback_(s, stream.buffer, 1);
+  else
+    callback_(s, stream.buffer, static_cast<int32_t>(n));  // raw, an FSE error included
+  stream.used = 0;
+}
+
+FseStreamDecoder::FseStreamDecoder(StreamCallback callback) : callback_(callback) {}
+
+uint32_t FseStreamDecoder::Decode(uint32_t* out, const uint32_t* reference, int32_t count) {
+  return DecodeArray(out, reference, count);
+}
+
+uint32_t FseStreamDecoder::Decode16(uint16_t* out, const uint16_t* reference, int32_t count) {
+  return DecodeArray(out, reference, count);
+}
+
+template <typename T>
+uint32_t FseStreamDecoder::DecodeArray(T* out, const T* reference, int32_t count) {
+  if (count < 0 || count > kMaxComboArray) Fail();
+  const uint32_t flag = ReadByte(0);
+  uint32_t context = 0;
+  // The rebuild rule, group by group as the masks arrive: against the
+  // reference the running distance to it takes each delta, otherwise the
+  // running value (from the reference's first value when there is one).
+  const bool reference_form = reference && flag;
+  T running = reference && !flag ? reference[0] : T(0);
+  for (int32_t g = 0; g < count; g += 8) {
+    const int32_t length = count - g < 8 ? count - g : 8;
+    // A short group's mask has no bits past its end; ignore any.
+    uint32_t mask = ReadByte(1) & ((1u << length) - 1);
+    T* group_out = out + g;
+    if (mask == 0) {
+      // No token: the value, or its distance to the reference, stays.
+      if (reference_form) {
+        for (int32_t k = 0; k < length; ++k) group_out[k] = static_cast<T>(reference[g + k] + running);
+      } else {
+        for (int32_t k = 0; k < length; ++k) group_out[k] = running;
+      }
+      continue;
+    }
+    T deltas[8] = {};
+    for (; mask; mask &= mask - 1)
+      deltas[__builtin_ctz(mask)] = static_cast<T>(Unzigzag(ReadToken(context) + 1));
+    for (int32_t k = 0; k < length; ++k) {
+      running = static_cast<T>(running + deltas[k]);
+      group_out[k] = reference_form ? static_cast<T>(reference[g + k] + running) : running;
+    }
+  }
+  return flag;
+}
+
+uint32_t FseStreamDecoder::ReadEscapedToken() {
+  const uint32_t low = ReadByte(18);
+  const uint32_t high = ReadByte(19);
+  const uint32_t token = low | high << 8;
+  if (token < 65535) return token;
+  uint32_t wide = 0;
+  for (int32_t k = 0; k < 4; ++k) wide |= uint32_t{ReadByte(20 + k)} << (8 * k);
+  return wide;
+}
+
+void FseStreamDecoder::RefillByteStream(int32_t s) {
+  ByteStreamCursor& cursor = cursors_[s];
+  uint8_t* buffer = buffers_.Stream(s);
+  // Only a stream's last block is short: a read past it is not the writer's.
+  if (cursor.end && cursor.end - buffer < kStreamBlockBytes)
+    throw CodedStreamError("coded stream read past its end");
+  uint8_t header[8];
+  callback_(s, header, sizeof header);
+  const uint32_t n = LoadLE32(header);
+  const int32_t code = static_cast<int32_t>(LoadLE32(header + 4));
+  if (n == 0 || n > kStreamBlockBytes || code > kStreamCodeBound)
+    throw CodedStreamError("coded block size out of range");
+  if (code > 1) {
+    uint8_t* coded = buffers_.Coded();
+    callback_(s, coded, code);
+    const size_t decoded = FSE_decompress(buffer, n, coded, static_cast<size_t>(code));
+    if (FSE_isError(decoded) || decoded != n) throw CodedStreamError("fse error");
+  } else if (code == 1) {
+    callback_(s, buffer, 1);
+    std::memset(buffer + 1, buffer[0], n - 1);
+  } else {
+    callback_(s, buffer, static_cast<int32_t>(n));
+  }
+  cursor.next = buffer;
+  cursor.end = buffer + n;
+}

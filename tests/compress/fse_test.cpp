@@ -1,0 +1,344 @@
+#include "compress/fse.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compress/bit_stream.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Compress(const Bytes& input, size_t* result) {
+  Bytes out(FSE_compressBound(input.size()));
+  *result = FSE_compress(out.data(), out.size(), input.data(), input.size());
+  out.resize(FSE_isError(*result) || *result < 2 ? 0 : *result);
+  return out;
+}
+
+// The decoded bytes, or an empty vector and the error code.
+Bytes Decompress(const Bytes& block, size_t capacity, FseErrorCode* error) {
+  Bytes out(capacity);
+  const size_t n = FSE_decompress(out.data(), capacity, block.data(), block.size());
+  *error = FSE_getErrorCode(n);
+  out.resize(FSE_isError(n) ? 0 : n);
+  return out;
+}
+
+Bytes WorkedExampleInput() {
+  Bytes input;
+  for (int r = 0; r < 4; ++r)
+    for (char c : std::string("aaaabbbcc")) input.push_back(static_cast<uint8_t>(c));
+  return input;
+}
+
+const Bytes kWorkedExampleBlock = {0x11, 0xfc, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                   0xff, 0xff, 0xe3, 0xd9, 0x07, 0xf0, 0x7f,
+                                   0xbc, 0x1f, 0xef, 0xc7, 0xfb, 0x01, 0x0e};
+
+// Bytes drawn from a geometric distribution: symbol k with weight ratio^k.
+Bytes Geometric(size_t n, double ratio, std::mt19937& rng, uint8_t offset = 0) {
+  std::geometric_distribution<int> dist(1.0 - ratio);
+  Bytes out(n);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(offset + std::min(dist(rng), 255 - offset));
+  return out;
+}
+
+// A header for the counts of two symbols sharing 2^t cells, written bit by bit
+// from the header rules for table logs the writer refuses (13 to 15).
+Bytes TwoSymbolHeader(uint32_t table_log) {
+  std::vector<bool> bits;
+  auto put = [&](uint32_t v, uint32_t n) {
+    for (uint32_t k = 0; k < n; ++k) bits.push_back((v >> k) & 1);
+  };
+  put(table_log - 5, 4);
+  int remaining = (1 << table_log) + 1, threshold = 1 << table_log;
+  uint32_t nb = table_log + 1;
+  for (int count : {1 << (table_log - 1), 1 << (table_log - 1)}) {
+    const int max = 2 * threshold - 1 - remaining;
+    remaining -= count;
+    int v = count + 1;
+    if (v < max) {
+      put(v, nb - 1);
+    } else {
+      if (v >= threshold) v += max;
+      put(v, nb);
+    }
+    while (remaining < threshold) --nb, threshold >>= 1;
+  }
+  Bytes out((bits.size() + 7) / 8);
+  for (size_t i = 0; i < bits.size(); ++i) out[i / 8] |= bits[i] << (i % 8);
+  return out;
+}
+
+TEST(Fse, WorkedExampleEncodesToItsHeaderAndBlock) {
+  const Bytes input = WorkedExampleInput();
+  uint32_t count[256];
+  uint32_t max_symbol = 255;
+  EXPECT_EQ(FSE_count(count, &max_symbol, input.data(), input.size(), false), 16u);
+  EXPECT_EQ(max_symbol, 99u);
+  int16_t norm[256];
+  ASSERT_EQ(FSE_normalizeCount(norm, 6, count, input.size(), max_symbol), 6u);
+  EXPECT_EQ(norm[97], 29);
+  EXPECT_EQ(norm[98], 21);
+  EXPECT_EQ(norm[99], 14);
+  Bytes header(64);
+  ASSERT_EQ(FSE_writeNCount(header.data(), header.size(), norm, max_symbol, 6), 12u);
+  header.resize(12);
+  EXPECT_EQ(header, Bytes(kWorkedExampleBlock.begin(), kWorkedExampleBlock.begin() + 12));
+
+  size_t result;
+  EXPECT_EQ(Compress(input, &result), kWorkedExampleBlock);
+  EXPECT_EQ(result, 21u);
+
+  int16_t read[256];
+  uint32_t read_max = 255, table_log = 0;
+  EXPECT_EQ(FSE_readNCount(read, &read_max, &table_log, kWorkedExampleBlock.data(),
+                           kWorkedExampleBlock.size()),
+            12u);
+  EXPECT_EQ(read_max, 99u);
+  EXPECT_EQ(table_log, 6u);
+  for (uint32_t s = 0; s <= 99; ++s) EXPECT_EQ(read[s], norm[s]) << s;
+}
+
+TEST(Fse, WorkedExampleDecodesAndRefusesDamage) {
+  FseErrorCode error;
+  EXPECT_EQ(Decompress(kWorkedExampleBlock, 36, &error), WorkedExampleInput());
+  EXPECT_EQ(Decompress(kWorkedExampleBlock, 100, &error), WorkedExampleInput());
+  EXPECT_EQ(error, FSE_OK_NoError);
+
+  EXPECT_TRUE(Decompress(kWorkedExampleBlock, 35, &error).empty());
+  EXPECT_EQ(error, FSE_ERROR_dstSize_tooSmall);
+  Bytes no_mark = kWorkedExampleBlock;
+  no_mark.back() = 0;
+  Decompress(no_mark, 36, &error);
+  EXPECT_EQ(error, FSE_ERROR_GENERIC);
+  for (size_t n : {1, 2, 3}) {
+    Decompress(Bytes(kWorkedExampleBlock.begin(), kWorkedExampleBlock.begin() + n), 36, &error);
+    EXPECT_EQ(error, FSE_ERROR_srcSize_wrong) << n;
+  }
+  // The header alone leaves no bit stream.
+  Decompress(Bytes(kWorkedExampleBlock.begin(), kWorkedExampleBlock.begin() + 12), 36, &error);
+  EXPECT_EQ(error, FSE_ERROR_srcSize_wrong);
+  // A block cut short in its bit stream does not end cleanly.
+  Bytes cut(kWorkedExampleBlock.begin(), kWorkedExampleBlock.end() - 1);
+  cut.back() |= 0x80;
+  Decompress(cut, 36, &error);
+  EXPECT_TRUE(error == FSE_ERROR_corruptionDetected || error == FSE_ERROR_GENERIC) << error;
+}
+
+TEST(Fse, CompressAnswersRawOrRunForBlocksThatCannotShrink) {
+  size_t result;
+  Compress({}, &result);
+  EXPECT_EQ(result, 0u);
+  Compress({7}, &result);
+  EXPECT_EQ(result, 0u);
+  for (size_t n : {2, 3, 100, 65536}) {
+    Compress(Bytes(n, 0xAB), &result);
+    EXPECT_EQ(result, 1u) << n;
+  }
+  Bytes distinct(200);
+  for (size_t i = 0; i < distinct.size(); ++i) distinct[i] = static_cast<uint8_t>(i);
+  Compress(distinct, &result);
+  EXPECT_EQ(result, 0u);
+  Bytes flat(65536);
+  for (size_t i = 0; i < flat.size(); ++i) flat[i] = static_cast<uint8_t>(i * 7);
+  Compress(flat, &result);
+  EXPECT_EQ(result, 0u);
+  Compress({5, 5, 9}, &result);
+  EXPECT_EQ(result, 0u);
+}
+
+TEST(Fse, HeaderTableLogsAboveTheLimitsAreRefused) {
+  FseErrorCode error;
+  for (uint32_t t = 13; t <= 15; ++t) {
+    Bytes block = TwoSymbolHeader(t);
+    int16_t norm[256];
+    uint32_t max_symbol = 255, table_log = 0;
+    ASSERT_EQ(FSE_readNCount(norm, &max_symbol, &table_log, block.data(), block.size()),
+              block.size());
+    EXPECT_EQ(table_log, t);
+    FseDTable table;
+    EXPECT_EQ(FSE_getErrorCode(FSE_buildDTable(&table, norm, max_symbol, t)),
+              FSE_ERROR_tableLog_tooLarge);
+    block.push_back(0x80);
+    Decompress(block, 100, &error);
+    EXPECT_EQ(error, FSE_ERROR_tableLog_tooLarge) << t;
+  }
+  for (uint8_t field = 11; field <= 15; ++field) {
+    Decompress(Bytes{field, 0, 0, 0, 0, 0x80}, 100, &error);
+    EXPECT_EQ(error, FSE_ERROR_tableLog_tooLarge) << int(field);
+  }
+  // The table log of 12 is the largest a table takes.
+  const Bytes twelve = TwoSymbolHeader(12);
+  int16_t norm[256];
+  uint32_t max_symbol = 255, table_log = 0;
+  ASSERT_FALSE(FSE_isError(FSE_readNCount(norm, &max_symbol, &table_log, twelve.data(), twelve.size())));
+  FseDTable table;
+  EXPECT_EQ(FSE_buildDTable(&table, norm, max_symbol, table_log), 0u);
+}
+
+TEST(Fse, BothDecodingModesReturnTheInput) {
+  std::mt19937 rng(11);
+  // One value holding most bytes: cells that read no bit.
+  Bytes skewed = Geometric(5000, 0.08, rng);
+  // Flatter counts: every cell reads a bit.
+  Bytes flat = Geometric(5000, 0.9, rng);
+  for (const Bytes* input : {&skewed, &flat}) {
+    size_t result;
+    const Bytes block = Compress(*input, &result);
+    ASSERT_GT(result, 1u);
+    int16_t norm[256];
+    uint32_t max_symbol = 255, table_log = 0;
+    ASSERT_FALSE(FSE_isError(FSE_readNCount(norm, &max_symbol, &table_log, block.data(), block.size())));
+    FseDTable table;
+    ASSERT_EQ(FSE_buildDTable(&table, norm, max_symbol, table_log), 0u);
+    EXPECT_EQ(table.fast_mode, input == &flat ? 1 : 0);
+    FseErrorCode error;
+    EXPECT_EQ(Decompress(block, input->size(), &error), *input);
+  }
+}
+
+// The steps on their own, with a table log that FSE_compress never picks.
+TEST(Fse, FullBlocksWithTableLogTwelveRoundTrip) {
+  std::mt19937 rng(12);
+  for (double ratio : {0.5, 0.8, 0.97}) {
+    const Bytes input = Geometric(65536, ratio, rng);
+    uint32_t count[256];
+    uint32_t max_symbol = 255;
+    FSE_count(count, &max_symbol, input.data(), input.size(), true);
+    int16_t norm[256];
+    ASSERT_EQ(FSE_normalizeCount(norm, 12, count, input.size(), max_symbol), 12u);
+    Bytes block(FSE_compressBound(input.size()));
+    const size_t header = FSE_writeNCount(block.data(), block.size(), norm, max_symbol, 12);
+    ASSERT_FALSE(FSE_isError(header));
+    FseCTable table;
+    ASSERT_EQ(FSE_buildCTable(&table, norm, max_symbol, 12), 0u);
+    const size_t body = FSE_compress_usingCTable(block.data() + header, block.size() - header,
+                                                 input.data(), input.size(), &table);
+    ASSERT_GT(body, 0u);
+    block.resize(header + body);
+    FseErrorCode error;
+    EXPECT_EQ(Decompress(block, input.size(), &error), input) << ratio;
+  }
+}
+
+TEST(Fse, RandomBlocksRoundTripAtEveryLength) {
+  std::mt19937 rng(13);
+  size_t coded = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const size_t n = trial < 100 ? trial + 2 : 1 + rng() % 65536;
+    const double ratio = 0.05 + 0.9 * (rng() % 1000) / 1000.0;
+    const Bytes input = Geometric(n, ratio, rng, static_cast<uint8_t>(rng() % 200));
+    size_t result;
+    const Bytes block = Compress(input, &result);
+    ASSERT_FALSE(FSE_isError(result));
+    if (result < 2) continue;
+    ++coded;
+    EXPECT_LT(result, n - 1);
+    FseErrorCode error;
+    ASSERT_EQ(Decompress(block, n, &error), input) << n << " " << ratio;
+    // One byte less of room is not enough.
+    Decompress(block, n - 1, &error);
+    EXPECT_EQ(error, FSE_ERROR_dstSize_tooSmall);
+  }
+  EXPECT_GT(coded, 300u);
+}
+
+// The reference vectors: every input encodes to the code and block of its
+// line, and every block decodes to the input.
+TEST(Fse, ReferenceVectorsMatchByteForByte) {
+  std::ifstream file(std::string(TDX_TESTDATA_DIR) + "/fse-reference-vectors.txt");
+  ASSERT_TRUE(file) << "missing reference vectors";
+  auto hex = [](const std::string& text) {
+    Bytes out(text.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = std::stoi(text.substr(2 * i, 2), nullptr, 16);
+    return out;
+  };
+  std::string line;
+  int lines = 0, coded = 0;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    size_t length;
+    long code;
+    std::string block_text, input_text;
+    ASSERT_TRUE(fields >> length >> code >> block_text >> input_text) << line.substr(0, 40);
+    ++lines;
+    const Bytes input = hex(input_text);
+    ASSERT_EQ(input.size(), length);
+    size_t result;
+    const Bytes block = Compress(input, &result);
+    EXPECT_EQ(static_cast<long>(result), code) << "line " << lines;
+    if (code < 2) continue;
+    ++coded;
+    EXPECT_EQ(block, hex(block_text)) << "line " << lines;
+    FseErrorCode error;
+    EXPECT_EQ(Decompress(hex(block_text), length, &error), input) << "line " << lines;
+  }
+  EXPECT_EQ(lines, 144);
+  EXPECT_GT(coded, 50);
+}
+
+// The reader's window starts at its pointer: 16 bytes with the end mark in the
+// last byte's lowest bit read back as they were written, then complete.
+TEST(Fse, BitReaderWalksBackToACompletedStream) {
+  Bytes bytes(16);
+  for (size_t i = 0; i < 15; ++i) bytes[i] = static_cast<uint8_t>(0x11 * (i + 1));
+  bytes[15] = 0x01;
+  BitReader reader;
+  ASSERT_EQ(BIT_initDStream(&reader, bytes.data(), bytes.size()), 16u);
+  EXPECT_EQ(reader.consumed, 8u);
+  uint64_t high = 0;
+  for (int k = 0; k < 7; ++k) high = high << 8 | BIT_readBits(&reader, 8);
+  EXPECT_EQ(high, 0xFFEEDDCCBBAA99u);
+  EXPECT_EQ(BIT_reloadDStream(&reader), BIT_UNFINISHED);
+  EXPECT_EQ(reader.ptr, bytes.data());
+  uint64_t low = uint64_t{BIT_readBits(&reader, 32)} << 32;
+  low |= BIT_readBits(&reader, 32);
+  EXPECT_EQ(low, 0x8877665544332211u);
+  EXPECT_EQ(BIT_reloadDStream(&reader), BIT_COMPLETED);
+  BIT_readBits(&reader, 1);
+  EXPECT_EQ(BIT_reloadDStream(&reader), BIT_OVERFLOW);
+
+  // Short streams: the missing bytes count as read.
+  const Bytes three = {0x34, 0x12, 0x03};
+  ASSERT_EQ(BIT_initDStream(&reader, three.data(), three.size()), 3u);
+  EXPECT_EQ(reader.consumed, 5 * 8 + 7u);
+  EXPECT_EQ(BIT_readBits(&reader, 1), 1u);
+  EXPECT_EQ(BIT_readBits(&reader, 16), 0x1234u);
+  EXPECT_EQ(BIT_reloadDStream(&reader), BIT_COMPLETED);
+  EXPECT_EQ(FSE_getErrorCode(BIT_initDStream(&reader, three.data(), 0)), FSE_ERROR_srcSize_wrong);
+  const Bytes unmarked = {0x34, 0x00};
+  EXPECT_EQ(FSE_getErrorCode(BIT_initDStream(&reader, unmarked.data(), 2)), FSE_ERROR_GENERIC);
+}
+
+// Arbitrary bytes as blocks: every answer is a size within the capacity or an
+// error, and nothing outside the buffers is touched (the sanitizer build
+// checks that).
+TEST(Fse, ArbitraryBlocksDecodeOrAnswerAnError) {
+  std::mt19937 rng(14);
+  const Bytes valid = kWorkedExampleBlock;
+  for (int trial = 0; trial < 20000; ++trial) {
+    Bytes block;
+    if (trial % 2) {
+      block.resize(rng() % 64);
+      for (uint8_t& b : block) b = static_cast<uint8_t>(rng());
+    } else {
+      block = valid;
+      for (int k = 1 + rng() % 3; k > 0; --k) block[rng() % block.size()] ^= 1 << (rng() % 8);
+    }
+    const size_t capacity = rng() % 80;
+    Bytes out(capacity);
+    const size_t n = FSE_decompress(out.data(), capacity, block.data(), block.size());
+    if (!FSE_isError(n)) {
+      EXPECT_LE(n, capacity);
+    }
+  }
+}
+
+}  // namespace
