@@ -1,6 +1,5 @@
 #include "compress/combo_codec.h"
 
-#include "platform/cpu_features.h"
 #include "protocol/fail.h"
 
 namespace {
@@ -55,7 +54,8 @@ void EncodeComboArray(StreamEncoder* encoder, const uint32_t* values, const uint
   if (!encoder) Fail();
   uint32_t reference_form[kMaxComboArray];
   uint32_t plain[kMaxComboArray];
-  if (ComputeComboDeltas(reference_form, plain, values, reference, count))
+  if (Kernels<ComboCodecKernels>().ComputeComboDeltas(reference_form, plain, values, reference,
+                                                      count))
     encoder->Encode(reference_form, count, 1);
   else
     encoder->Encode(plain, count, 0);
@@ -67,7 +67,8 @@ void EncodeComboArray16(StreamEncoder* encoder, const uint16_t* values,
   if (!encoder) Fail();
   uint32_t reference_form[kMaxComboArray];
   uint32_t plain[kMaxComboArray];
-  if (ComputeComboDeltas16(reference_form, plain, values, reference, count))
+  if (Kernels<ComboCodecKernels>().ComputeComboDeltas16(reference_form, plain, values, reference,
+                                                        count))
     encoder->Encode(reference_form, count, 1);
   else
     encoder->Encode(plain, count, 0);
@@ -91,25 +92,4 @@ void RebuildComboValues(uint32_t* out, const uint32_t* reference, const uint32_t
 void RebuildComboValues(uint16_t* out, const uint16_t* reference, const uint32_t* coded,
                         int32_t count, uint32_t flag) {
   Rebuild(out, reference, coded, count, flag);
-}
-
-bool ComputeComboDeltas(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
-                        const uint32_t* reference, int32_t count) {
-  if (CpuHasAvx2Fma())
-    return isa_avx2::ComputeComboDeltas(reference_form, plain, values, reference, count);
-  return isa_avx::ComputeComboDeltas(reference_form, plain, values, reference, count);
-}
-
-bool ComputeComboDeltas16(uint32_t* reference_form, uint32_t* plain, const uint16_t* values,
-                          const uint16_t* reference, int32_t count) {
-  if (CpuHasAvx2Fma())
-    return isa_avx2::ComputeComboDeltas16(reference_form, plain, values, reference, count);
-  return isa_avx::ComputeComboDeltas16(reference_form, plain, values, reference, count);
-}
-
-void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks) {
-  if (CpuHasAvx2Fma())
-    isa_avx2::FindNonzeroGroups(values, count, masks);
-  else
-    isa_avx::FindNonzeroGroups(values, count, masks);
 }

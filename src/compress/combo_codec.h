@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "compress/coder.h"
+#include "platform/isa_dispatch.h"
 
 // The array codec in front of every coder: an array of at most 1326 values (one
 // per hand of a board) travels as zigzag-coded first differences, alone or
@@ -40,31 +41,20 @@ void RebuildComboValues(uint32_t* out, const uint32_t* reference, const uint32_t
 void RebuildComboValues(uint16_t* out, const uint16_t* reference, const uint32_t* coded,
                         int32_t count, uint32_t flag);
 
-// Dispatched kernels (AVX2 or plain AVX build, equal results).
-//
-// plain[0] = zz(v[0] - r[0]) (zz(v[0]) without reference), plain[i] =
-// zz(v[i] - v[i-1]); with a reference also reference_form[i] =
-// zz((v[i] - v[i-1]) - (r[i] - r[i-1])) and reference_form[0] = plain[0].
-// True only when the reference form has strictly fewer nonzero entries.
-bool ComputeComboDeltas(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
-                        const uint32_t* reference, int32_t count);
-bool ComputeComboDeltas16(uint32_t* reference_form, uint32_t* plain, const uint16_t* values,
-                          const uint16_t* reference, int32_t count);
-// masks[g] has bit k set when values[8g + k] is nonzero, for the (count + 7) / 8
-// groups of eight (the last one short).
-void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks);
-
-namespace isa_avx2 {
-bool ComputeComboDeltas(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
-                        const uint32_t* reference, int32_t count);
-bool ComputeComboDeltas16(uint32_t* reference_form, uint32_t* plain, const uint16_t* values,
-                          const uint16_t* reference, int32_t count);
-void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks);
-}  // namespace isa_avx2
-namespace isa_avx {
-bool ComputeComboDeltas(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
-                        const uint32_t* reference, int32_t count);
-bool ComputeComboDeltas16(uint32_t* reference_form, uint32_t* plain, const uint16_t* values,
-                          const uint16_t* reference, int32_t count);
-void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks);
-}  // namespace isa_avx
+// The kernels compiled per instruction set (AVX2 or plain AVX build, equal
+// results), one table of them per build (Kernels<ComboCodecKernels>() is the
+// one in use).
+struct ComboCodecKernels {
+  // plain[0] = zz(v[0] - r[0]) (zz(v[0]) without reference), plain[i] =
+  // zz(v[i] - v[i-1]); with a reference also reference_form[i] =
+  // zz((v[i] - v[i-1]) - (r[i] - r[i-1])) and reference_form[0] = plain[0].
+  // True only when the reference form has strictly fewer nonzero entries.
+  bool (*ComputeComboDeltas)(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
+                             const uint32_t* reference, int32_t count);
+  bool (*ComputeComboDeltas16)(uint32_t* reference_form, uint32_t* plain,
+                               const uint16_t* values, const uint16_t* reference, int32_t count);
+  // masks[g] has bit k set when values[8g + k] is nonzero, for the (count + 7)
+  // / 8 groups of eight (the last one short).
+  void (*FindNonzeroGroups)(const uint32_t* values, int32_t count, uint8_t* masks);
+};
+TDX_KERNEL_TABLES(ComboCodecKernels)

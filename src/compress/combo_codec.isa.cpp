@@ -89,8 +89,6 @@ bool Deltas(uint32_t* reference_form, uint32_t* plain, const T* v, const T* r, i
   return reference_zeros > plain_zeros;
 }
 
-}  // namespace
-
 bool ComputeComboDeltas(uint32_t* reference_form, uint32_t* plain, const uint32_t* values,
                         const uint32_t* reference, int32_t count) {
   return Deltas(reference_form, plain, values, reference, count);
@@ -117,5 +115,13 @@ void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks) {
     *masks = static_cast<uint8_t>(mask);
   }
 }
+
+}  // namespace
+
+const ComboCodecKernels kComboCodecKernels = {
+    .ComputeComboDeltas = ComputeComboDeltas,
+    .ComputeComboDeltas16 = ComputeComboDeltas16,
+    .FindNonzeroGroups = FindNonzeroGroups,
+};
 
 }  // namespace isa_avx2 / isa_avx

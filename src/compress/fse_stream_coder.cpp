@@ -75,7 +75,7 @@ void FseStreamEncoder::Encode(const uint32_t* values, int32_t count, int32_t fla
   if (count < 0 || count > kMaxComboArray) Fail();
   Append(0, static_cast<uint8_t>(flag));
   uint8_t masks[(kMaxComboArray + 7) / 8];
-  FindNonzeroGroups(values, count, masks);
+  Kernels<ComboCodecKernels>().FindNonzeroGroups(values, count, masks);
   uint32_t context = 0;
   for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
     // Tokens of the group's nonzero values, lowest position first.

@@ -81,7 +81,7 @@ void BitPackEncoder::Encode(const uint32_t* values, int32_t count, int32_t flag)
   if (count < 0 || count > kMaxComboArray) Fail();
   PutBit(flag != 0);
   uint8_t masks[(kMaxComboArray + 7) / 8];
-  FindNonzeroGroups(values, count, masks);
+  Kernels<ComboCodecKernels>().FindNonzeroGroups(values, count, masks);
   for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
     PutBit(masks[group] != 0);
     if (!masks[group]) continue;

@@ -212,7 +212,7 @@ void RangeCoderEncoder::Encode(const uint32_t* values, int32_t count, int32_t fl
   const uint32_t set = flag != 0;
   EncodeBit(*model_.flag, set);
   uint8_t masks[(kMaxComboArray + 7) / 8 + 1];
-  FindNonzeroGroups(values, count, masks);
+  Kernels<ComboCodecKernels>().FindNonzeroGroups(values, count, masks);
   masks[(count + 7) / 8] = 0;  // the half group after an odd last mask
   for (int32_t g = 0; g < count; g += kGroupSize) {
     const uint32_t group_mask = masks[g / 8] | uint32_t{masks[g / 8 + 1]} << 8;

@@ -6,8 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu_features.h"
 #include "compress/coded_channels.h"
+#include "platform/cpu_features.h"
+#include "support/kernel_builds.h"
 
 namespace {
 
@@ -80,24 +81,9 @@ std::vector<T> RandomValues(std::mt19937& rng, size_t n, int kind) {
   return v;
 }
 
-using DeltaKernel32 = bool (*)(uint32_t*, uint32_t*, const uint32_t*, const uint32_t*, int32_t);
-using DeltaKernel16 = bool (*)(uint32_t*, uint32_t*, const uint16_t*, const uint16_t*, int32_t);
-using GroupKernel = void (*)(const uint32_t*, int32_t, uint8_t*);
-
-struct Build {
-  const char* name;
-  DeltaKernel32 deltas32;
-  DeltaKernel16 deltas16;
-  GroupKernel groups;
-};
-
+using Build = BuildUnderTest<ComboCodecKernels>;
 std::vector<Build> Builds() {
-  std::vector<Build> builds = {{"avx", isa_avx::ComputeComboDeltas, isa_avx::ComputeComboDeltas16,
-                                isa_avx::FindNonzeroGroups}};
-  if (CpuHasAvx2Fma())
-    builds.push_back({"avx2", isa_avx2::ComputeComboDeltas, isa_avx2::ComputeComboDeltas16,
-                      isa_avx2::FindNonzeroGroups});
-  return builds;
+  return BuildsUnderTest(isa_avx::kComboCodecKernels, isa_avx2::kComboCodecKernels);
 }
 
 TEST(ComboCodec, ZigzagMapsSmallMagnitudesToSmallCodes) {
@@ -123,8 +109,8 @@ TEST(ComboCodec, BothBuildsGiveTheRulesDeltasAndChoice) {
         auto r = v;
         for (auto& x : r) x += rng() % 3 == 0 ? rng() % 5 : 0;
         const bool want = ScalarDeltas(want_ref, want_plain, v, with_reference ? &r : nullptr);
-        const bool got = build.deltas32(ref.data(), plain.data(), v.data(),
-                                        with_reference ? r.data() : nullptr, int32_t(n));
+        const bool got = build.ComputeComboDeltas(ref.data(), plain.data(), v.data(),
+                                                  with_reference ? r.data() : nullptr, int32_t(n));
         ASSERT_EQ(got, want) << build.name << " " << n;
         ASSERT_TRUE(std::equal(want_plain.begin(), want_plain.end(), plain.begin()));
         if (with_reference) {
@@ -136,8 +122,8 @@ TEST(ComboCodec, BothBuildsGiveTheRulesDeltasAndChoice) {
         auto r = v;
         for (auto& x : r) x = static_cast<uint16_t>(x + (rng() % 3 == 0 ? rng() % 5 : 0));
         const bool want = ScalarDeltas(want_ref, want_plain, v, with_reference ? &r : nullptr);
-        const bool got = build.deltas16(ref.data(), plain.data(), v.data(),
-                                        with_reference ? r.data() : nullptr, int32_t(n));
+        const bool got = build.ComputeComboDeltas16(
+            ref.data(), plain.data(), v.data(), with_reference ? r.data() : nullptr, int32_t(n));
         ASSERT_EQ(got, want) << build.name << " 16-bit " << n;
         ASSERT_TRUE(std::equal(want_plain.begin(), want_plain.end(), plain.begin()));
         if (with_reference) {
@@ -148,7 +134,7 @@ TEST(ComboCodec, BothBuildsGiveTheRulesDeltasAndChoice) {
         auto v = RandomValues<uint32_t>(rng, n, trial % 2);
         for (auto& x : v) x = rng() % 3 ? 0 : x;
         std::vector<uint8_t> masks((n + 7) / 8 + 1, 0xEE);
-        build.groups(v.data(), int32_t(n), masks.data());
+        build.FindNonzeroGroups(v.data(), int32_t(n), masks.data());
         for (size_t g = 0; g < (n + 7) / 8; ++g) {
           uint32_t want = 0;
           for (size_t k = 0; k < 8 && 8 * g + k < n; ++k) want |= uint32_t{v[8 * g + k] != 0} << k;
