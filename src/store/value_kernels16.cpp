@@ -84,13 +84,3 @@ void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regr
   else
     isa_avx::AverageStrategy16(sum_rows, regret_rows, actions, n, uniform, out);
 }
-
-uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
-  if (CpuHasAvx2Fma()) return isa_avx2::PackValues16(dst, values, n);
-  return isa_avx::PackValues16(dst, values, n);
-}
-
-const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length) {
-  if (CpuHasAvx2Fma()) return isa_avx2::UnpackValues16(out, n, src, length);
-  return isa_avx::UnpackValues16(out, n, src, length);
-}

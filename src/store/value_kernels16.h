@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "compress/value_packing.h"  // the packed rows of tree files
 #include "store/num_array.h"
 
 // Per-hand kernels on one row of unsigned 16-bit values (one action on one
@@ -83,27 +84,6 @@ void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
 void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
                        int32_t actions, int32_t n, const float* uniform, double* const* out);
 
-// Packed form of n values: per 32 values a control byte with four 2-bit group
-// codes (0: 8 zeros, 1: 8 bytes, 2: 8 twelve-bit fields in 12 bytes, 3: 8 u16),
-// then the groups' payloads; the last n mod 32 values in groups of up to eight,
-// each a flag byte (1: bytes, anything else: u16) and its values.
-
-// Writes the packed form, each group in its narrowest code; returns the end of
-// what was written (at most MaxPackedBytes16(n) bytes).
-uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
-
-// Decodes n values from the `length` bytes at src; returns the end of what was
-// read, or null when the bytes end before n values (out may then hold part of
-// them). Never reads beyond src + length.
-const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
-
-// The largest packed size of n values.
-constexpr size_t MaxPackedBytes16(int32_t n) {
-  if (n <= 0) return 0;
-  const size_t blocks = static_cast<size_t>(n) / 32, tail = static_cast<size_t>(n) % 32;
-  return blocks * 65 + (tail + 7) / 8 + 2 * tail;
-}
-
 // The two builds behind the entries above.
 namespace isa_avx2 {
 void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n);
@@ -132,8 +112,6 @@ void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regr
                        int32_t actions, int32_t n, const float* uniform, double* const* out);
 void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
                        int32_t actions, int32_t n, const float* uniform, double* const* out);
-uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
-const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx2
 namespace isa_avx {
 void SumValues16(uint32_t* sums, const uint16_t* row, int32_t n);
@@ -157,6 +135,4 @@ void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
                         double* sums, float* const* strategy_sums, double weight);
 void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
                        int32_t actions, int32_t n, const float* uniform, double* const* out);
-uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n);
-const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 }  // namespace isa_avx
