@@ -1,9 +1,6 @@
-// Coder id 2 on realistic 16-bit rows: the river regrets of a flop tree with
-// full ranges after some solving iterations, taken as a block store keeps them
-// (one turn slot's rows of every river decision node of a player, action by
-// action, board by board, the previous board's row as reference when it has
-// at least as many hands). Encode and decode throughput in MB of 16-bit values
-// per second, and the coded size as a fraction of those 2-byte values.
+// Coder id 2 on realistic 16-bit rows (support/river_rows.h). Encode and
+// decode throughput in MB of 16-bit values per second, and the coded size as a
+// fraction of those 2-byte values.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -12,20 +9,10 @@
 
 #include "compress/coder.h"
 #include "compress/combo_codec.h"
-#include "solver/current_iteration.h"
-#include "solver/tree_pass.h"
-#include "store/arena_store.h"
 #include "support/kernel_bench.h"
-#include "support/solve_driver.h"
-#include "support/tree_spot.h"
-#include "tree/tree_records.h"
+#include "support/river_rows.h"
 
 namespace {
-
-struct Row {
-  std::vector<uint16_t> values;
-  int32_t reference = -1;  // index of the reference row, -1 none
-};
 
 // The channels of one block in memory; their buffers are kept between runs.
 struct Channels {
@@ -57,60 +44,13 @@ struct Channels {
   }
 };
 
-struct Fixture {
-  std::vector<Row> rows;
-  size_t values = 0;
-  bool ok = false;
-
-  Fixture() {
-    const LineShape shape{100.0, 250.0, {0.5}, false, 2};
-    SetUpTreeSpot("Ks 7s 2d", shape);
-    if (Run("build_tree") != "build_tree ok!\n") return;
-    SolverState& state = *g_solver_state;
-    for (TreeNode& node : state.nodes) {
-      if (!node.regret_store) continue;
-      if (!node.regret_store->Allocate()) return;
-      if (node.strategy_store && !node.strategy_store->Allocate()) return;
-      node.materialised = 1;
-    }
-    state.stores_allocated = 1;
-    for (int i = 0; i < 30; ++i) {
-      double out[2];
-      TraverseTree(&state, out, 1, PASS_SOLVE);
-      TraverseTree(&state, out, 0, PASS_SOLVE);
-      g_current_iteration = ++state.iterations;
-    }
-    // Player 0's block of turn slot 0.
-    for (TreeNode& node : state.nodes) {
-      if (node.kind != DECISION_NODE || node.street != 3 || node.player != 0) continue;
-      ArenaStore16* store = node.regret_store ? node.regret_store->AsArenaStore16() : nullptr;
-      if (!store) continue;
-      const BoardLayout* layout = store->layout();
-      const int32_t boards = layout->turn_index[0].board_count;
-      for (int32_t a = 0; a < layout->actions; ++a) {
-        for (int32_t j = 0; j < boards; ++j) {
-          std::vector<uint16_t*> board_rows(layout->actions);
-          int32_t hands = 0;
-          if (!store->BoardRows(0, j, board_rows.data(), &hands)) return;
-          Row row;
-          row.values.assign(board_rows[a], board_rows[a] + hands);
-          if (j > 0 && rows.back().values.size() >= static_cast<size_t>(hands))
-            row.reference = static_cast<int32_t>(rows.size() - 1);
-          values += hands;
-          rows.push_back(std::move(row));
-        }
-      }
-    }
-    ok = !rows.empty();
-  }
-
+struct Fixture : RiverRows {
   void Encode(Channels& channels) const {
     CoderStats stats;
     StreamEncoder* encoder = CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &Channels::Write,
                                            &channels, &stats);
-    for (const Row& row : rows)
-      EncodeComboArray16(encoder, row.values.data(),
-                         row.reference < 0 ? nullptr : rows[row.reference].values.data(),
+    for (const RiverRow& row : rows)
+      EncodeComboArray16(encoder, row.values.data(), Reference(row),
                          static_cast<int32_t>(row.values.size()));
     DestroyCoder(encoder);
   }
@@ -121,7 +61,7 @@ struct Fixture {
     StreamDecoder* decoder = CreateDecoder(&Channels::Read, &channels);
     size_t at = 0;
     std::vector<size_t> starts;
-    for (const Row& row : rows) {
+    for (const RiverRow& row : rows) {
       const uint16_t* reference = row.reference < 0 ? nullptr : out.data() + starts[row.reference];
       starts.push_back(at);
       DecodeComboArray16(decoder, out.data() + at, reference, static_cast<int32_t>(row.values.size()));
@@ -168,7 +108,7 @@ void BM_FseDecode16(benchmark::State& state) {
   }
   // The rows came back.
   size_t at = 0;
-  for (const Row& row : f.rows) {
+  for (const RiverRow& row : f.rows) {
     if (!std::equal(row.values.begin(), row.values.end(), out.begin() + at))
       return state.SkipWithError("decoded rows differ");
     at += row.values.size();

@@ -58,6 +58,22 @@ inline uint32_t LoadLE32(const uint8_t* p) {
 
 }  // namespace
 
+bool IsWholeCodedStream(const uint8_t* bytes, int64_t length) {
+  int64_t at = 0;
+  uint32_t last_raw = kStreamBlockBytes;
+  while (at < length) {
+    if (last_raw != kStreamBlockBytes || length - at < 8) return false;
+    const uint32_t n = LoadLE32(bytes + at);
+    const int32_t code = static_cast<int32_t>(LoadLE32(bytes + at + 4));
+    if (n == 0 || n > kStreamBlockBytes || code > kStreamCodeBound) return false;
+    const int64_t payload = code > 1 ? code : code == 1 ? 1 : n;
+    if (length - at - 8 < payload) return false;
+    at += 8 + payload;
+    last_raw = n;
+  }
+  return true;
+}
+
 StreamBufferSet::StreamBufferSet() : bytes_(TakeBufferSet()) {}
 StreamBufferSet::~StreamBufferSet() { GiveBackBufferSet(bytes_); }
 

@@ -24,6 +24,12 @@
 constexpr int32_t kStreamBlockBytes = 65536;
 constexpr int32_t kStreamCodeBound = static_cast<int32_t>(FSE_compressBound(kStreamBlockBytes));
 
+// Whether `length` bytes are one stream's channel as the encoder leaves it
+// (after the coder id byte on channel 0): whole blocks within the decoder's
+// limits, every block but the last of 65536 raw bytes. The frame only; what
+// the payloads decode to is not checked.
+bool IsWholeCodedStream(const uint8_t* bytes, int64_t length);
+
 // One of the 24 streams of an encoder: `used` bytes are buffered. Stream i
 // travels on channel i.
 struct ByteStream {

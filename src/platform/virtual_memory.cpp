@@ -68,3 +68,15 @@ void ZeroBlock(void* base, uint64_t bytes) {
 }
 
 uint64_t ReservedBlockBytes() { return g_reserved_block_bytes.load(); }
+
+void* ReserveAddressSpace(uint64_t bytes) {
+  // No access and no reserve: the kernel charges nothing until a commit.
+  void* base = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  return base == MAP_FAILED ? nullptr : base;
+}
+
+bool CommitAddressSpace(void* at, uint64_t bytes) {
+  return mprotect(at, bytes, PROT_READ | PROT_WRITE) == 0;
+}
+
+bool ReleaseAddressSpace(void* base, uint64_t bytes) { return munmap(base, bytes) == 0; }

@@ -33,3 +33,18 @@ uint64_t ReservedBlockBytes();
 // reserved bytes not yet resident together stay within the available memory.
 bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
                       uint64_t resident);
+
+// Address space without memory behind it, for blocks that fill from their start
+// and commit a growing prefix. Reserving costs no memory; only committed pages
+// that are touched do.
+
+// Reserves `bytes` (a multiple of the page size) that fault when touched; null
+// on failure, with errno set.
+void* ReserveAddressSpace(uint64_t bytes);
+
+// Makes `bytes` from `at` (page-aligned, inside a reservation) readable and
+// writable, zero until written; false on failure, with errno set.
+bool CommitAddressSpace(void* at, uint64_t bytes);
+
+// Gives a whole reservation back, committed pages included; false on failure.
+bool ReleaseAddressSpace(void* base, uint64_t bytes);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/virtual_memory.h"
+#include "compress/value_packing.h"
 #include "store/lock_record_io.h"
 #include "store/value_kernels16.h"
 #include "store/value_kernels32.h"
@@ -143,7 +144,7 @@ void VirtualArenaStore::Write(ByteWriter& out) {
   for (int32_t b = 0; b < layout_->board_count; ++b)
     widest = std::max(widest, layout_->boards[b].hand_count);
   std::vector<uint8_t> packed(element == 2 ? MaxPackedBytes16(widest) : 0);
-  const ValueKernels16& kernels = Kernels<ValueKernels16>();
+  const ValuePackingKernels& kernels = Kernels<ValuePackingKernels>();
   // A store not allocated yet (a tree never solved) holds zeros.
   std::vector<uint8_t> zeros(values_ ? 0 : static_cast<size_t>(widest) * element, 0);
 
@@ -173,7 +174,7 @@ void VirtualArenaStore::Read(ByteReader& in) {
   const int32_t element = GetElementSize();
   const bool packed = element == 2 && in.FormatVersion() >= 4;
   uint8_t buffer[kMaxPackedRowBytes];
-  const ValueKernels16& kernels = Kernels<ValueKernels16>();
+  const ValuePackingKernels& kernels = Kernels<ValuePackingKernels>();
   for (int32_t b = 0; b < layout_->board_count; ++b) {
     const int32_t hands = layout_->boards[b].hand_count;
     for (int32_t a = 0; a < layout_->actions; ++a) {

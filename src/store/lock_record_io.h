@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "store/byte_stream.h"
+#include "platform/byte_io.h"
 #include "store/node_store.h"
 
 // The serialised lock record of one board, shared by every store form of a

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "store/byte_stream.h"
+#include "platform/byte_io.h"
 #include "store/num_array.h"
 
 // Handle of a compressed block of river values, passed from node to node along

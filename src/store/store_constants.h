@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "compress/storage_counters.h"  // the blocks' storage and statistics counters
+
 // Program-wide values of the node stores, fixed before the command loop starts.
 
 // Divisor of the signed 16-bit per-card values that a tree file carries.
@@ -10,13 +12,6 @@ extern const int32_t g_card_value_scale;  // 150
 // when a store turns its values into a strategy, and the defaults are used.
 extern const float g_flt_min;
 
-// Compression statistics, added to by the block writers and readers from any
-// thread (atomic additions; the largest symbol only rises, by compare-exchange).
-extern std::atomic<int64_t> g_stat_raw_bytes;
-extern std::atomic<int64_t> g_stat_compressed_bytes;
-extern std::atomic<int64_t> g_stat_max_symbol;
-extern std::atomic<int64_t> g_storage_read_bytes;
-extern std::atomic<int64_t> g_storage_write_bytes;
 // The last weight a block-compressed river store was given to add strategy sums
 // with; the block store records it, only the benchmark routine reads it.
 extern std::atomic<double> g_last_accumulation_weight;

@@ -19,18 +19,6 @@
 // The fused decision steps below take at most this many actions.
 constexpr int32_t kMaxFusedActions = 8;
 
-// Packed form of n values: per 32 values a control byte with four 2-bit group
-// codes (0: 8 zeros, 1: 8 bytes, 2: 8 twelve-bit fields in 12 bytes, 3: 8 u16),
-// then the groups' payloads; the last n mod 32 values in groups of up to eight,
-// each a flag byte (1: bytes, anything else: u16) and its values.
-
-// The largest packed size of n values.
-constexpr size_t MaxPackedBytes16(int32_t n) {
-  if (n <= 0) return 0;
-  const size_t blocks = static_cast<size_t>(n) / 32, tail = static_cast<size_t>(n) % 32;
-  return blocks * 65 + (tail + 7) / 8 + 2 * tail;
-}
-
 struct ValueKernels16 {
   // sums[k] += row[k] in 32-bit integers.
   void (*SumValues16)(uint32_t* sums, const uint16_t* row, int32_t n);
@@ -102,13 +90,5 @@ struct ValueKernels16 {
                             int32_t actions, int32_t n, const float* uniform,
                             double* const* out);
 
-  // Writes the packed form, each group in its narrowest code; returns the end
-  // of what was written (at most MaxPackedBytes16(n) bytes).
-  uint8_t* (*PackValues16)(uint8_t* dst, const uint16_t* values, int32_t n);
-
-  // Decodes n values from the `length` bytes at src; returns the end of what
-  // was read, or null when the bytes end before n values (out may then hold
-  // part of them). Never reads beyond src + length.
-  const uint8_t* (*UnpackValues16)(uint16_t* out, int32_t n, const uint8_t* src, size_t length);
 };
 TDX_KERNEL_TABLES(ValueKernels16)

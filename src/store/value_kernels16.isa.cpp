@@ -792,125 +792,6 @@ void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
   }
 }
 
-uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
-  int32_t left = n;
-  while (left >= 32) {
-    __m128i groups[4];
-    int codes[4];
-    int control = 0;
-    for (int g = 0; g < 4; ++g) {
-      groups[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * g));
-      codes[g] = BlockCode(GroupMax(groups[g]));
-      control |= codes[g] << (2 * g);
-    }
-    *dst++ = static_cast<uint8_t>(control);
-    if (control == 0x55) {
-      // 32 byte values: the fast path of the common small-regret block.
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(groups[0], groups[1]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_packus_epi16(groups[2], groups[3]));
-      dst += 32;
-    } else if (control != 0) {
-      for (int g = 0; g < 4; ++g) {
-        switch (codes[g]) {
-          case 1:
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(groups[g], groups[g]));
-            break;
-          case 2:
-            Pack12(dst, values + 8 * g);
-            break;
-          case 3:
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), groups[g]);
-            break;
-        }
-        dst += kPayloadBytes[codes[g]];
-      }
-    }
-    values += 32;
-    left -= 32;
-  }
-  while (left > 0) {
-    const int32_t g = std::min<int32_t>(8, left);
-    uint16_t largest = 0;
-    for (int32_t k = 0; k < g; ++k) largest = std::max(largest, values[k]);
-    if (largest < 256) {
-      *dst++ = 1;
-      for (int32_t k = 0; k < g; ++k) *dst++ = static_cast<uint8_t>(values[k]);
-    } else {
-      *dst++ = 3;
-      std::memcpy(dst, values, 2 * static_cast<size_t>(g));
-      dst += 2 * g;
-    }
-    values += g;
-    left -= g;
-  }
-  return dst;
-}
-
-const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size_t length) {
-  const uint8_t* p = src;
-  const uint8_t* const end = src + length;
-  int32_t left = n;
-  while (left >= 32) {
-    if (p == end) return nullptr;
-    const int control = *p++;
-    __m128i* o = reinterpret_cast<__m128i*>(out);
-    if (control == 0) {
-      const __m128i zero = _mm_setzero_si128();
-      for (int g = 0; g < 4; ++g) _mm_storeu_si128(o + g, zero);
-    } else if (control == 0x55) {
-      if (end - p < 32) return nullptr;
-      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-      _mm_storeu_si128(o, _mm_cvtepu8_epi16(low));
-      _mm_storeu_si128(o + 1, _mm_cvtepu8_epi16(_mm_srli_si128(low, 8)));
-      _mm_storeu_si128(o + 2, _mm_cvtepu8_epi16(high));
-      _mm_storeu_si128(o + 3, _mm_cvtepu8_epi16(_mm_srli_si128(high, 8)));
-      p += 32;
-    } else {
-      const int need = kPayloadBytes[control & 3] + kPayloadBytes[(control >> 2) & 3] +
-                       kPayloadBytes[(control >> 4) & 3] + kPayloadBytes[control >> 6];
-      if (end - p < need) return nullptr;
-      for (int g = 0; g < 4; ++g) {
-        const int code = (control >> (2 * g)) & 3;
-        switch (code) {
-          case 0:
-            _mm_storeu_si128(o + g, _mm_setzero_si128());
-            break;
-          case 1:
-            _mm_storeu_si128(o + g, _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
-            break;
-          case 2:
-            _mm_storeu_si128(o + g, Unpack12(p));
-            break;
-          case 3:
-            _mm_storeu_si128(o + g, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-            break;
-        }
-        p += kPayloadBytes[code];
-      }
-    }
-    out += 32;
-    left -= 32;
-  }
-  while (left > 0) {
-    const int32_t g = std::min<int32_t>(8, left);
-    if (p == end) return nullptr;
-    const uint8_t flag = *p++;
-    if (flag == 1) {
-      if (end - p < g) return nullptr;
-      for (int32_t k = 0; k < g; ++k) out[k] = p[k];
-      p += g;
-    } else {
-      if (end - p < 2 * g) return nullptr;
-      std::memcpy(out, p, 2 * static_cast<size_t>(g));
-      p += 2 * g;
-    }
-    out += g;
-    left -= g;
-  }
-  return p;
-}
-
 }  // namespace
 
 const ValueKernels16 kValueKernels16 = {
@@ -924,8 +805,6 @@ const ValueKernels16 kValueKernels16 = {
     .UpdateOwnDecision16 = UpdateOwnDecision16,
     .OpponentDecision16 = OpponentDecision16,
     .AverageStrategy16 = AverageStrategy16,
-    .PackValues16 = PackValues16,
-    .UnpackValues16 = UnpackValues16,
 };
 
 #if defined(TDX_ISA_AVX2)

@@ -12,6 +12,7 @@
 
 #include "platform/memory_status.h"
 #include "platform/virtual_memory.h"
+#include "compress/value_packing.h"
 #include "store/value_kernels16.h"
 #include "support/byte_buffers.h"
 #include "support/num_arrays.h"
@@ -280,7 +281,7 @@ TEST(ArenaStore, SixteenBitRowsRawBeforeVersionFourPackedFrom) {
     for (uint16_t v : *row) Append(raw, v);
     uint8_t bytes[64];
     const int16_t size =
-        static_cast<int16_t>(Kernels<ValueKernels16>().PackValues16(bytes, row->data(), 9) - bytes);
+        static_cast<int16_t>(Kernels<ValuePackingKernels>().PackValues16(bytes, row->data(), 9) - bytes);
     Append(packed, size);
     packed.insert(packed.end(), bytes, bytes + size);
   }

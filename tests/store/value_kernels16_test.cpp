@@ -1,8 +1,6 @@
 #include "store/value_kernels16.h"
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -89,29 +87,6 @@ ResultRange BlockResults(int32_t before, double scale, float d) {
   const int32_t a = Apply(before, scale, d, less), b = Apply(before, scale, d, more);
   return {std::min(a, b), std::max(a, b)};
 }
-
-// Bytes placed so that the page after them cannot be read: an unpacker that
-// reads one byte too far faults.
-class GuardedBytes {
- public:
-  explicit GuardedBytes(const std::vector<uint8_t>& bytes) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    pages_ = (bytes.size() + page - 1) / page + 1;
-    size_ = pages_ * page;
-    base_ = static_cast<uint8_t*>(
-        mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + size_ - page, page, PROT_NONE);
-    data_ = base_ + size_ - page - bytes.size();
-    if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
-  }
-  ~GuardedBytes() { munmap(base_, size_); }
-  const uint8_t* data() const { return data_; }
-
- private:
-  uint8_t* base_;
-  uint8_t* data_;
-  size_t pages_, size_;
-};
 
 // ---------------------------------------------------------------------------
 // Regret update
@@ -384,120 +359,6 @@ TEST(ValueKernels16, StrategiesHaveTheBitsOfTheFloatRows) {
     int32_t differing = 0;
     for (int32_t k = 0; k < n; ++k) differing += x0[k] != y0[k] || x1[k] != y1[k];
     EXPECT_EQ(differing, 0) << build.name;
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Packed form
-
-std::vector<uint8_t> Pack(const Build& build, const std::vector<uint16_t>& values) {
-  std::vector<uint8_t> bytes(MaxPackedBytes16(static_cast<int32_t>(values.size())) + 16, 0xEE);
-  const uint8_t* end =
-      build.PackValues16(bytes.data(), values.data(), static_cast<int32_t>(values.size()));
-  bytes.resize(static_cast<size_t>(end - bytes.data()));
-  return bytes;
-}
-
-TEST(ValueKernels16, PackedByteExamples) {
-  for (const Build& build : Builds()) {
-    EXPECT_EQ(Pack(build, {1, 2, 3, 4, 5, 6, 7, 8}),
-              (std::vector<uint8_t>{1, 1, 2, 3, 4, 5, 6, 7, 8}));
-    std::vector<uint16_t> one(32, 0);
-    one[0] = 256;
-    EXPECT_EQ(Pack(build, one), (std::vector<uint8_t>{0x02, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Pack(build, std::vector<uint16_t>(32, 0)), std::vector<uint8_t>{0x00});
-    std::vector<uint16_t> small(32, 200);
-    EXPECT_EQ(Pack(build, small).size(), 33u);
-    EXPECT_EQ(Pack(build, small)[0], 0x55);
-    std::vector<uint16_t> widths(32, 0);
-    widths[8] = 4095;   // group 1: 12 bytes
-    widths[16] = 4096;  // group 2: 16 bytes
-    widths[24] = 255;   // group 3: 8 bytes
-    const std::vector<uint8_t> packed = Pack(build, widths);
-    EXPECT_EQ(packed.size(), 1u + 12 + 16 + 8);
-    EXPECT_EQ(packed[0], (2 << 2) | (3 << 4) | (1 << 6));
-    // A tail group with a value of 256 or more is written as u16 with flag 3.
-    EXPECT_EQ(Pack(build, {300, 1}), (std::vector<uint8_t>{3, 0x2C, 0x01, 1, 0}));
-    EXPECT_TRUE(Pack(build, {}).empty());
-  }
-}
-
-TEST(ValueKernels16, PackUnpackRoundTripsAllMagnitudesAndTails) {
-  std::mt19937_64 rng(3);
-  const uint16_t limits[4] = {0, 255, 4095, 65535};
-  const std::vector<Build> builds = Builds();
-  for (int32_t blocks : {0, 1, 3, 34})
-    for (int32_t tail = 0; tail < 32; ++tail) {
-      const int32_t n = 32 * blocks + tail;
-      std::vector<uint16_t> values(static_cast<size_t>(n));
-      for (int32_t g = 0; g < n; g += 8) {
-        // Each group of eight at one magnitude, its largest value at the top
-        // of the range now and then.
-        const uint16_t limit = limits[rng() % 4];
-        for (int32_t k = g; k < std::min(n, g + 8); ++k)
-          values[static_cast<size_t>(k)] = static_cast<uint16_t>(rng() % (uint32_t{limit} + 1));
-        if (rng() % 3 == 0) values[static_cast<size_t>(g)] = limit;
-      }
-      std::vector<uint8_t> first;
-      for (const Build& build : builds) {
-        const std::vector<uint8_t> bytes = Pack(build, values);
-        ASSERT_LE(bytes.size(), MaxPackedBytes16(n));
-        if (first.empty()) first = bytes;
-        EXPECT_EQ(bytes, first) << "builds pack alike, n " << n;
-        for (const Build& reader : builds) {
-          const GuardedBytes guarded(bytes);
-          std::vector<uint16_t> out(static_cast<size_t>(n) + 1, 0xBEEF);
-          const uint8_t* end = reader.UnpackValues16(out.data(), n, guarded.data(), bytes.size());
-          ASSERT_EQ(end, guarded.data() + bytes.size()) << reader.name << " n " << n;
-          EXPECT_EQ(std::vector<uint16_t>(out.begin(), out.end() - 1), values) << reader.name;
-          EXPECT_EQ(out.back(), 0xBEEF);
-        }
-      }
-    }
-}
-
-TEST(ValueKernels16, UnpackRefusesShortInputWithoutReadingPastIt) {
-  std::vector<uint16_t> values(32 * 3 + 13);
-  for (size_t k = 0; k < values.size(); ++k) values[k] = static_cast<uint16_t>((k * 977) % (k % 3 ? 300 : 65536));
-  values[40] = 0;
-  for (const Build& build : Builds()) {
-    const std::vector<uint8_t> bytes = Pack(build, values);
-    for (size_t length = 0; length < bytes.size(); ++length) {
-      const GuardedBytes guarded(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
-      std::vector<uint16_t> out(values.size() + 1, 0xBEEF);
-      EXPECT_EQ(build.UnpackValues16(out.data(), static_cast<int32_t>(values.size()),
-                                     guarded.data(), length),
-                nullptr)
-          << build.name << " length " << length;
-      EXPECT_EQ(out.back(), 0xBEEF);
-    }
-  }
-}
-
-TEST(ValueKernels16, UnpackAcceptsEveryCode) {
-  // A block whose groups take codes 3, 2, 1, 0 (not what the packer would pick
-  // for these values), then tail groups with flags 0 and 2 meaning u16.
-  std::vector<uint8_t> bytes = {0x1B};
-  for (int k = 0; k < 8; ++k) bytes.insert(bytes.end(), {static_cast<uint8_t>(k), 0});
-  // Values 0 ... 7 as 12-bit fields.
-  const uint32_t w[3] = {1u << 12 | 2u << 24, 3u << 4 | 4u << 16 | 5u << 28, 5u >> 4 | 6u << 8 | 7u << 20};
-  bytes.insert(bytes.end(), reinterpret_cast<const uint8_t*>(w), reinterpret_cast<const uint8_t*>(w) + 12);
-  for (int k = 0; k < 8; ++k) bytes.push_back(static_cast<uint8_t>(10 + k));
-  bytes.insert(bytes.end(), {0, 0x34, 0x12, 7, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  bytes.insert(bytes.end(), {2, 9, 0});
-  std::vector<uint16_t> expected;
-  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(k));
-  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(k));
-  for (int k = 0; k < 8; ++k) expected.push_back(static_cast<uint16_t>(10 + k));
-  for (int k = 0; k < 8; ++k) expected.push_back(0);
-  expected.insert(expected.end(), {0x1234, 7, 1, 0, 0, 0, 0, 0, 9});
-  for (const Build& build : Builds()) {
-    std::vector<uint16_t> out(expected.size());
-    EXPECT_EQ(build.UnpackValues16(out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                                   bytes.size()),
-              bytes.data() + bytes.size())
-        << build.name;
-    EXPECT_EQ(out, expected) << build.name;
   }
 }
 

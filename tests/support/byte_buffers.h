@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "store/byte_stream.h"
+#include "platform/byte_io.h"
 
 class BufferWriter : public ByteWriter {
  public:
@@ -20,18 +20,18 @@ class BufferWriter : public ByteWriter {
 class BufferReader : public ByteReader {
  public:
   BufferReader(const std::vector<uint8_t>& bytes, int32_t version)
-      : bytes_(bytes), version_(version) {}
+      : bytes_(bytes) {
+    SetFormatVersion(version);
+  }
   void Read(void* dst, uint64_t n) override {
     if (n > bytes_.size() - position_) throw std::runtime_error("short input");
     std::memcpy(dst, bytes_.data() + position_, n);
     position_ += n;
   }
-  int32_t FormatVersion() const override { return version_; }
   size_t position() const { return position_; }
 
  private:
   const std::vector<uint8_t>& bytes_;
-  int32_t version_;
   size_t position_ = 0;
 };
 

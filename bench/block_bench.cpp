@@ -1,0 +1,157 @@
+// The packed form and the two block kinds on realistic 16-bit rows
+// (support/river_rows.h), as a block store writes and reads a turn slot's
+// rows: throughput in MB of 16-bit values per second, and the block's size as
+// a fraction of those 2-byte values.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "compress/packed_block.h"
+#include "compress/stream_block.h"
+#include "compress/value_packing.h"
+#include "support/kernel_bench.h"
+#include "support/river_rows.h"
+
+namespace {
+
+const RiverRows* Rows(benchmark::State& state) {
+  const RiverRows& rows = TheRiverRows();
+  if (!rows.ok) {
+    state.SkipWithError("no rows");
+    return nullptr;
+  }
+  return &rows;
+}
+
+void Describe(benchmark::State& state, const RiverRows& rows, int64_t bytes) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(rows.values) * 2);
+  state.counters["values"] = static_cast<double>(rows.values);
+  state.counters["size_fraction"] = static_cast<double>(bytes) / (2.0 * static_cast<double>(rows.values));
+}
+
+// The packed rows back to back in one buffer.
+std::vector<uint8_t> PackAll(const RiverRows& rows) {
+  std::vector<uint8_t> bytes(PackedBlockReserve16(static_cast<int64_t>(rows.values),
+                                                  static_cast<int64_t>(rows.rows.size())));
+  uint8_t* at = bytes.data();
+  for (const RiverRow& row : rows.rows)
+    at = Kernels<ValuePackingKernels>().PackValues16(at, row.values.data(), static_cast<int32_t>(row.values.size()));
+  bytes.resize(static_cast<size_t>(at - bytes.data()));
+  return bytes;
+}
+
+void BM_PackValues16(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  std::vector<uint8_t> bytes;
+  for (auto _ : state) {
+    bytes = PackAll(*rows);
+    benchmark::DoNotOptimize(bytes.data());
+  }
+  Describe(state, *rows, static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_PackValues16)->Unit(benchmark::kMicrosecond);
+
+void BM_UnpackValues16(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  const std::vector<uint8_t> bytes = PackAll(*rows);
+  std::vector<uint16_t> out(1326);
+  for (auto _ : state) {
+    const uint8_t* at = bytes.data();
+    const uint8_t* const end = bytes.data() + bytes.size();
+    for (const RiverRow& row : rows->rows)
+      at = Kernels<ValuePackingKernels>().UnpackValues16(out.data(), static_cast<int32_t>(row.values.size()), at,
+                          static_cast<size_t>(end - at));
+    benchmark::DoNotOptimize(at);
+    benchmark::ClobberMemory();
+  }
+  Describe(state, *rows, static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_UnpackValues16)->Unit(benchmark::kMicrosecond);
+
+void WriteBlock(CompressedBlock& block, const RiverRows& rows) {
+  block.BeginWrite();
+  for (const RiverRow& row : rows.rows)
+    block.WriteValues16(row.values.data(), rows.Reference(row), static_cast<int32_t>(row.values.size()));
+  block.EndWrite();
+}
+
+// Reads into rows back to back, each against the row read before it, as the
+// block store decodes into its cache.
+void ReadBlock(CompressedBlock& block, const RiverRows& rows, std::vector<uint16_t>& out,
+               std::vector<size_t>& starts) {
+  block.BeginRead();
+  size_t at = 0;
+  for (size_t r = 0; r < rows.rows.size(); ++r) {
+    const RiverRow& row = rows.rows[r];
+    starts[r] = at;
+    const uint16_t* reference = row.reference < 0 ? nullptr : out.data() + starts[static_cast<size_t>(row.reference)];
+    block.ReadValues16(out.data() + at, reference, static_cast<int32_t>(row.values.size()));
+    at += row.values.size();
+  }
+  block.EndRead();
+}
+
+bool SameRows(const RiverRows& rows, const std::vector<uint16_t>& out) {
+  size_t at = 0;
+  for (const RiverRow& row : rows.rows) {
+    if (!std::equal(row.values.begin(), row.values.end(), out.begin() + static_cast<ptrdiff_t>(at)))
+      return false;
+    at += row.values.size();
+  }
+  return true;
+}
+
+template <typename Block>
+int64_t BlockReserve(const RiverRows& rows) {
+  const auto values = static_cast<int64_t>(rows.values), arrays = static_cast<int64_t>(rows.rows.size());
+  if constexpr (std::is_same_v<Block, StreamBlock>)
+    return StreamBlockReserve(values, arrays);
+  else
+    return PackedBlockReserve16(values, arrays);
+}
+
+template <typename Block>
+int64_t DataBytes(const Block& block) {
+  if constexpr (std::is_same_v<Block, StreamBlock>)
+    return block.DataBytes();
+  else
+    return block.Capacity();
+}
+
+template <typename Block>
+void BM_BlockWrite16(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  Block block(BlockReserve<Block>(*rows));
+  for (auto _ : state) WriteBlock(block, *rows);
+  Describe(state, *rows, DataBytes(block));
+}
+BENCHMARK_TEMPLATE(BM_BlockWrite16, StreamBlock)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_BlockWrite16, PackedBlock)->Unit(benchmark::kMicrosecond);
+
+template <typename Block>
+void BM_BlockRead16(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  Block block(BlockReserve<Block>(*rows));
+  WriteBlock(block, *rows);
+  std::vector<uint16_t> out(rows->values);
+  std::vector<size_t> starts(rows->rows.size());
+  for (auto _ : state) {
+    ReadBlock(block, *rows, out, starts);
+    benchmark::ClobberMemory();
+  }
+  if (!SameRows(*rows, out)) return state.SkipWithError("rows read back differ");
+  Describe(state, *rows, DataBytes(block));
+}
+BENCHMARK_TEMPLATE(BM_BlockRead16, StreamBlock)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_BlockRead16, PackedBlock)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunKernelBenchmarks(argc, argv, false); }

@@ -1,0 +1,99 @@
+#include "compress/packed_block.h"
+
+#include <cstring>
+
+#include "compress/coder.h"
+#include "compress/storage_counters.h"
+#include "compress/value_packing.h"
+#include "protocol/fail.h"
+
+namespace {
+
+void CheckCount(int32_t count) {
+  if (count < 0) Fail();
+}
+
+[[noreturn]] void ThrowDamaged(const char* what) { throw CodedStreamError(what); }
+
+}  // namespace
+
+PackedBlock::PackedBlock(int64_t reserved) : arena_(65535, reserved) {}
+
+void PackedBlock::BeginWrite() {
+  position_ = 0;
+  capacity_ = 0;
+  raw_bytes_ = 0;
+  arena_.ResetUse();
+}
+
+void PackedBlock::MakeRoom(int64_t need) {
+  // position <= capacity always holds, so one growth by `need` suffices.
+  if (capacity_ >= position_ + need) return;
+  capacity_ += need;
+  arena_.Grow(capacity_);
+}
+
+void PackedBlock::WriteValues32(const uint32_t* values, const uint32_t*, int32_t count) {
+  CheckCount(count);
+  // Five bytes a value bound every array's packed size.
+  MakeRoom(5 * int64_t{count});
+  uint8_t* base = arena_.Base();
+  if (count > 0) position_ = Kernels<ValuePackingKernels>().PackValues32(base + position_, values, count) - base;
+  raw_bytes_ += 4 * int64_t{count};
+}
+
+void PackedBlock::WriteValues16(const uint16_t* values, const uint16_t*, int32_t count) {
+  CheckCount(count);
+  // The exact largest size, tail code bytes included.
+  MakeRoom(static_cast<int64_t>(MaxPackedBytes16(count)));
+  uint8_t* base = arena_.Base();
+  if (count > 0) position_ = Kernels<ValuePackingKernels>().PackValues16(base + position_, values, count) - base;
+  raw_bytes_ += 2 * int64_t{count};
+}
+
+void PackedBlock::EndWrite() {
+  // The filler up to the capacity is saved with the block: zeros, not what an
+  // earlier write left there.
+  if (capacity_ > position_) std::memset(arena_.Base() + position_, 0, capacity_ - position_);
+  g_storage_write_bytes.fetch_add(position_, std::memory_order_relaxed);
+  g_stat_compressed_bytes.fetch_add(arena_.Committed(), std::memory_order_relaxed);
+  g_stat_raw_bytes.fetch_add(raw_bytes_, std::memory_order_relaxed);
+}
+
+void PackedBlock::ReadValues32(uint32_t* out, const uint32_t*, int32_t count) {
+  CheckCount(count);
+  const uint8_t* base = arena_.Base();
+  const uint8_t* end = Kernels<ValuePackingKernels>().UnpackValues32(out, count, base + position_, capacity_ - position_);
+  if (!end) ThrowDamaged("packed block read past its end");
+  position_ = end - base;
+}
+
+void PackedBlock::ReadValues16(uint16_t* out, const uint16_t*, int32_t count) {
+  CheckCount(count);
+  const uint8_t* base = arena_.Base();
+  const uint8_t* end = Kernels<ValuePackingKernels>().UnpackValues16(out, count, base + position_, capacity_ - position_);
+  if (!end) ThrowDamaged("packed block read past its end");
+  position_ = end - base;
+}
+
+void PackedBlock::EndRead() { g_storage_read_bytes.fetch_add(position_, std::memory_order_relaxed); }
+
+void PackedBlock::Save(ByteWriter& out) const {
+  WriteField<int32_t>(out, static_cast<int32_t>(capacity_));
+  WriteField<int64_t>(out, arena_.Reserved());
+  WriteField<int64_t>(out, capacity_);
+  out.Write(arena_.Base(), static_cast<uint64_t>(capacity_));
+}
+
+void PackedBlock::Load(ByteReader& in) {
+  BeginWrite();
+  const int32_t capacity = ReadField<int32_t>(in);
+  const int64_t reserved = ReadField<int64_t>(in);
+  const int64_t used = ReadField<int64_t>(in);
+  // Written blocks save their capacity as the used size.
+  if (capacity < 0 || used != capacity || reserved < used) ThrowDamaged("damaged packed block");
+  arena_.Reset(reserved);
+  arena_.Grow(used, GrowthFailure::THROW_BAD_ALLOC);
+  in.Read(arena_.Base(), static_cast<uint64_t>(used));
+  capacity_ = capacity;
+}

@@ -1,0 +1,144 @@
+#include "compress/block_arena.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "platform/stdout_redirect.h"
+
+namespace {
+
+TEST(BlockArena, CommitsAGrowingPrefixInWholeSteps) {
+  BlockArena arena(4095, 100'000);
+  EXPECT_EQ(arena.Reserved(), 102'400);  // rounded up to the step
+  EXPECT_EQ(arena.Base(), nullptr);      // nothing reserved before the first growth
+  arena.Grow(0);
+  EXPECT_EQ(arena.Base(), nullptr);
+
+  arena.Grow(1);
+  ASSERT_NE(arena.Base(), nullptr);
+  EXPECT_EQ(arena.Committed(), 4096);
+  EXPECT_EQ(arena.Used(), 1);
+  uint8_t* const base = arena.Base();
+  EXPECT_EQ(base[4095], 0);  // committed memory reads as zeros
+  base[0] = 7;
+
+  arena.Grow(4097);
+  EXPECT_EQ(arena.Committed(), 8192);
+  arena.Grow(10);  // never decommitted while the block lives
+  EXPECT_EQ(arena.Committed(), 8192);
+  EXPECT_EQ(arena.Used(), 10);
+  arena.Grow(102'400);
+  EXPECT_EQ(arena.Committed(), 102'400);
+  EXPECT_EQ(arena.Base(), base);  // within the reservation the data never moves
+  EXPECT_EQ(base[0], 7);
+
+  // A new write keeps the memory.
+  arena.ResetUse();
+  EXPECT_EQ(arena.Used(), 0);
+  EXPECT_EQ(arena.Committed(), 102'400);
+
+  BlockArena packed(65535, 1);
+  packed.Grow(1);
+  EXPECT_EQ(packed.Committed(), 65536);
+}
+
+TEST(BlockArena, OutgrowingTheReservationMovesTheBytes) {
+  // A block loaded with a reservation smaller than its writes need.
+  BlockArena arena(4095, 4096);
+  arena.Grow(4096);
+  for (int k = 0; k < 4096; ++k) arena.Base()[k] = static_cast<uint8_t>(k * 7);
+  arena.Grow(5000);
+  EXPECT_EQ(arena.Reserved(), 8192);  // doubled
+  EXPECT_EQ(arena.Committed(), 8192);
+  arena.Grow(1'000'000);
+  EXPECT_EQ(arena.Reserved(), 1'003'520);  // the need, above double
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(arena.Base()[k], static_cast<uint8_t>(k * 7));
+  arena.Base()[999'999] = 1;
+
+  // Reservations stop at the largest block.
+  BlockArena huge(65535, int64_t{1} << 40);
+  EXPECT_EQ(huge.Reserved(), int64_t{1} << 31);
+  EXPECT_THROW(huge.Grow(kMaxBlockBytes + 1, GrowthFailure::THROW_BAD_ALLOC), std::bad_alloc);
+}
+
+// Named alike in a death test's child, which runs the test afresh; apart for
+// each build of the suite.
+std::string TempOutputPath(const char* name) {
+  return ::testing::TempDir() + "tdx_arena_" + name + "_" +
+         std::to_string(std::hash<std::string>{}(program_invocation_name)) + ".txt";
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::remove(path.c_str());
+  return text.str();
+}
+
+TEST(BlockArenaDeathTest, ABlockBeyondTheSavedFormsLimitEndsTheProcess) {
+  const std::string path = TempOutputPath("limit");
+  EXPECT_EXIT(
+      {
+        RedirectStdoutToFile(path, false);
+        BlockArena arena(4095, 0);
+        arena.Grow(kMaxBlockBytes + 1);
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(FileText(path), "out of memory (not enough reserved)\n");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TDX_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TDX_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// The process's address-space limit held just above what it uses, so that a
+// 1 GiB reservation fails. (The address sanitizer needs the address space.)
+void LimitAddressSpace() {
+  std::ifstream statm("/proc/self/statm");
+  unsigned long long pages = 0;
+  statm >> pages;
+  rlimit limit;
+  limit.rlim_cur = limit.rlim_max = pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) +
+                                    (256ull << 20);
+  setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST(BlockArenaDeathTest, AFailedReservationThrowsForALoadAndEndsAWrite) {
+#ifdef TDX_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs the address space";
+#else
+  const std::string path = TempOutputPath("reserve");
+  EXPECT_EXIT(
+      {
+        RedirectStdoutToFile(path, false);
+        LimitAddressSpace();
+        BlockArena arena(65535, int64_t{1} << 30);
+        bool threw = false;
+        try {
+          arena.Grow(100, GrowthFailure::THROW_BAD_ALLOC);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+        if (!threw || arena.Base() != nullptr || arena.Used() != 0) std::_Exit(3);
+        arena.Grow(100);
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(FileText(path), "Reserve 1073741824 bytes fail (errno " + std::to_string(ENOMEM) + ")\n");
+#endif
+}
+
+}  // namespace
