@@ -10,6 +10,27 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// The directories made by this process, removed with their content when it
+// exits normally (a failing test does not end the process, so this still
+// runs). Only by the process that made them: a death test's child exits too.
+std::vector<std::string>& MadeDirectories() {
+  static std::vector<std::string> directories;
+  return directories;
+}
+pid_t g_maker = 0;
+
+void RemoveMadeDirectories() {
+  if (getpid() != g_maker) return;
+  std::error_code ignored;
+  for (const std::string& dir : MadeDirectories()) std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
 
 std::string MakeTempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -17,6 +38,11 @@ std::string MakeTempDir() {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) return std::string();
+  if (MadeDirectories().empty()) {
+    g_maker = getpid();
+    std::atexit(RemoveMadeDirectories);
+  }
+  MadeDirectories().emplace_back(buffer.data());
   return std::string(buffer.data());
 }
 
