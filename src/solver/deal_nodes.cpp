@@ -14,7 +14,7 @@
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 

@@ -26,7 +26,7 @@
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
 #include "store/arena_store.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "store/value_kernels16.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"

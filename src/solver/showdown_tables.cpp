@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "solver/terminal_kernels.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "store/board_layout.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"

@@ -21,7 +21,7 @@
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
 #include "store/store_factory.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;

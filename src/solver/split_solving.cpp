@@ -17,7 +17,7 @@
 #include "solver/tree_pass.h"
 #include "store/forget_streets.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 

@@ -23,7 +23,7 @@
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "support/solver_watch.h"

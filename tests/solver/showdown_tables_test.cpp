@@ -23,7 +23,7 @@
 #include "solver/solver_status.h"
 #include "solver/terminal_nodes.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"

@@ -23,7 +23,7 @@
 #include "solver/solver_constants.h"
 #include "solver/solver_status.h"
 #include "store/node_store.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/idle_store.h"
 #include "support/reference_game.h"

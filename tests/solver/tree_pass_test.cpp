@@ -26,7 +26,7 @@
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "solver/worker_pool.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"

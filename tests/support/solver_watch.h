@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "solver/solver_status.h"
-#include "store/street_values.h"
+#include "solver/street_values.h"
 #include "tree/tree_records.h"
 
 // The iteration count of the tree; the solver thread raises it under the pass

@@ -1,4 +1,4 @@
-#include "store/street_values.h"
+#include "solver/street_values.h"
 
 #include "protocol/fail.h"
 #include "solver/node_cursor.h"

@@ -1,4 +1,4 @@
-#include "store/street_values.h"
+#include "solver/street_values.h"
 
 #include <gtest/gtest.h>
 
