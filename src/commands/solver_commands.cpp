@@ -18,7 +18,7 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
 #include "solver/split_solving.h"
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 #include "tree/node_path.h"
 #include "tree/tree_records.h"
 

@@ -15,7 +15,7 @@
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/tree_pass.h"
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 #include "store/index_maps.h"
 #include "solver/street_values.h"
 #include "tree/deal_tree.h"

@@ -2,7 +2,7 @@
 // the card records (checked against the line reach composed from the stored
 // strategies), the cached results, rebuilding, re-solving the forgotten street
 // from the kept reach, the refusals, and the memory that comes back.
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>

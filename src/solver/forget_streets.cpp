@@ -1,4 +1,4 @@
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 
 #include <algorithm>
 #include <cfloat>
