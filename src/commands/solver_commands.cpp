@@ -13,12 +13,12 @@
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
+#include "solver/forget_streets.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
 #include "solver/split_solving.h"
-#include "solver/forget_streets.h"
 #include "tree/node_path.h"
 #include "tree/tree_records.h"
 

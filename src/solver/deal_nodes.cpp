@@ -11,10 +11,10 @@
 #include "solver/river_board_pass.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_constants.h"
+#include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "store/index_maps.h"
-#include "solver/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "solver/terminal_kernels.h"
 #include "solver/street_values.h"
+#include "solver/terminal_kernels.h"
 #include "store/board_layout.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"

@@ -18,10 +18,10 @@
 #include "solver/solver_constants.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
+#include "solver/street_values.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
 #include "store/store_factory.h"
-#include "solver/street_values.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;

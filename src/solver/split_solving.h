@@ -1,9 +1,7 @@
 #pragma once
 #include <cstdint>
-#include <vector>
 
-#include "solver/node_cursor.h"
-#include "solver/subgame_task.h"
+#include "store/num_array.h"
 
 struct CardRecord;
 struct SolverState;
@@ -13,19 +11,6 @@ struct SolverState;
 // the first decision node of that street keeps per dealt card in its card
 // records (filled by forget and by the tree-file reader, accumulated by the
 // deal nodes while solving).
-
-// Walks from the cursor's node with the current strategies (the average
-// strategies once the strategy sums are in use), multiplying each player's
-// reach by the strategy of its actions and carrying it through the dealt cards,
-// and appends one split task per first decision node of `street` per dealt
-// board above it: the node, the dealt slots (the split street's own slot not
-// dealt) and copies of the arriving reach, in1 = OOP's and in0 = IP's. The
-// cursor holds OOP's reach in in1 and IP's in in0. Reads only stores of streets
-// before `street`, which must exist. The caller owns the tasks (delete each).
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask*>& list);
-
-// Deletes every task of the list and empties it.
-void DestroySplitTasks(std::vector<SubgameTask*>& list);
 
 // The stored reach of a split's card record for one player, if it fits the
 // board before the split's deal (`hands` values): the array, else null.

@@ -22,10 +22,10 @@
 #include "solver/river_board_pass.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_status.h"
+#include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/worker_pool.h"
 #include "store/index_maps.h"
-#include "solver/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
