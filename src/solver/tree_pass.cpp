@@ -371,8 +371,9 @@ void TraverseSubgames() {
     // A pass of a command beside a running solver: its team would sit idle
     // beside the solver's for the rest of the run (ReleaseIdleThreadTeam).
     if (!OnSolverThread() && IsSolverRunning()) ReleaseIdleThreadTeam();
-  } else
-    RunWorkerPoolBatch(count);
+  } else {
+    RunWorkerPoolBatch(count, [](void*, int32_t k) { RunSubgameTask(BatchTask(k)); }, nullptr);
+  }
   // Some subgame could not be walked: the batch's sums are not the pass's, and
   // the pass gives up (its callers clear the task list on the way out).
   if (g_batch_out_of_memory.load(std::memory_order_relaxed)) throw std::bad_alloc();
