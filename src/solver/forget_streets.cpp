@@ -10,8 +10,8 @@
 #include "solver/split_walk.h"
 #include "solver/tree_pass.h"
 #include "store/board_layout.h"
-#include "store/store_factory.h"
 #include "tree/deal_tree.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "solver/progress_history.h"
 #include "solver/solver_constants.h"
 #include "store/store_constants.h"
-#include "store/store_factory.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 void PrepareSolver(const CompressionKinds& kinds) {

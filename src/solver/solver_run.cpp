@@ -21,7 +21,7 @@
 #include "solver/street_values.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
-#include "store/store_factory.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;

@@ -19,12 +19,12 @@
 #include "solver/solver_status.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
-#include "store/store_factory.h"
 #include "support/engine_harness.h"
 #include "support/process_runner.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 namespace {

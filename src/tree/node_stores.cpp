@@ -1,4 +1,4 @@
-#include "store/store_factory.h"
+#include "tree/node_stores.h"
 
 #include <memory>
 #include <vector>
