@@ -33,6 +33,9 @@ void PrepareSolver(const CompressionKinds& kinds) {
   state->payoff_scale = g_payoff_numerator / state->max_terminal_value;
 
   CreateAllNodeStores(*state);
+  state->iterations = 0;
+  g_storage_read_bytes = 0;
+  g_storage_write_bytes = 0;
   // The progress of earlier runs belongs to the stores just discarded.
   ClearProgressHistory();
 }

@@ -1,36 +1,12 @@
 #include "tree/node_stores.h"
 
-#include <memory>
+#include <utility>
 #include <vector>
 
-#include "protocol/fail.h"
-#include "store/arena_store.h"
-#include "store/board_layout.h"
-#include "store/composite_store.h"
-#include "store/plain_store.h"
-#include "store/store_constants.h"
+#include "store/store_factory.h"
 #include "tree/tree_records.h"
 
-namespace {
-
-std::unique_ptr<NodeStore> MakeRiverRegretStore(const BoardLayout* layout, bool full_width,
-                                                int32_t coder_kind) {
-  if (full_width) return std::make_unique<ArenaStore32>(layout);
-  // Coder kind != 0 asks for a block-compressed store; until one exists, the
-  // uncompressed store of the same value width keeps the same values.
-  (void)coder_kind;
-  return std::make_unique<ArenaStore16>(layout);
-}
-
-std::unique_ptr<NodeStore> MakeRiverStrategyStore(const BoardLayout* layout, int32_t coder_kind) {
-  // As above: a block-compressed kind falls back to the 32-bit arena store.
-  (void)coder_kind;
-  return std::make_unique<ArenaStore32>(layout);
-}
-
-}  // namespace
-
-void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
+void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* layout,
                       uint64_t counters[4], bool make_second, int root_street,
                       const CompressionKinds& kinds, bool format_at_least_5) {
   if (node.kind != DECISION_NODE) return;
@@ -39,35 +15,19 @@ void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
   node.materialised = 0;
 
   const int32_t actions = static_cast<int32_t>(node.children.size());
-  switch (node.street) {
-    case 1: {
-      const int32_t width = static_cast<int32_t>(deal.hands.size());
-      node.regret_store = std::make_unique<PlainStore>(actions, width);
-      if (make_second) node.strategy_store = std::make_unique<PlainStore>(actions, width);
-      break;
-    }
-    case 2:
-      node.regret_store = std::make_unique<CompositeStore>(actions, deal.turn_hand_counts);
-      if (make_second)
-        node.strategy_store = std::make_unique<CompositeStore>(actions, deal.turn_hand_counts);
-      break;
-    case 3: {
-      if (!layout || layout->actions != actions) Fail("no board layout for a river node");
-      const bool full_width = root_street == 3 || (root_street == 2 && format_at_least_5);
-      node.regret_store = MakeRiverRegretStore(layout, full_width, kinds.regret_kind);
-      if (make_second) node.strategy_store = MakeRiverStrategyStore(layout, kinds.strategy_kind);
-      break;
-    }
-    default:
-      Fail("decision node off the streets");
-  }
+  DecisionStores stores =
+      MakeDecisionStores(node.street, actions, static_cast<int32_t>(deal.hands.size()),
+                         deal.turn_hand_counts, layout, make_second, root_street, kinds,
+                         format_at_least_5);
+  node.regret_store = std::move(stores.regret);
+  node.strategy_store = std::move(stores.strategy);
   // Heap stores have no values yet, so only river stores add to the counters.
   counters[node.street] += static_cast<uint64_t>(node.regret_store->GetValueCount(-1));
 }
 
 void CreateNodeStoresOfState(SolverState& state, TreeNode& node) {
   const size_t actions = node.children.size();
-  BoardLayout* layout =
+  const BoardLayout* layout =
       actions < state.board_layouts.size() ? state.board_layouts[actions].get() : nullptr;
   const CompressionKinds kinds{state.coder_kinds[0], state.coder_kinds[1]};
   CreateNodeStores(node, *state.deal_tree, layout, state.storage_counters, state.storage_kind != 0,
@@ -104,10 +64,7 @@ void CreateAllNodeStores(SolverState& state) {
   const int32_t forgotten = state.first_forgotten_street;
   for (TreeNode& node : state.nodes)
     if (forgotten < 0 || node.street < forgotten) CreateNodeStoresOfState(state, node);
-  state.iterations = 0;
   state.stores_allocated = 0;
-  g_storage_read_bytes = 0;
-  g_storage_write_bytes = 0;
   const uint64_t bytes_per_value = state.storage_kind == 0 ? 2 : 6;
   for (int s = 0; s < 4; ++s) state.storage_totals[s] = state.storage_counters[s] * bytes_per_value;
 }

@@ -8,16 +8,14 @@ struct DealTree;
 struct SolverState;
 struct TreeNode;
 
-// The one place that decides which store class a decision node gets: flop
-// nodes keep plain heap stores, turn nodes one plain store per turn slot, river
-// nodes arena stores over their layout (16-bit regrets where the tree is
-// flop-rooted, or turn-rooted in an old file format).
-//
+// The stores of the tree's decision nodes: made by street (store/store_factory.h)
+// from what the tree knows of each node, given values on demand, counted.
+
 // Replaces the node's stores (their values are lost), clears its materialised
 // flag and adds the regret store's value count to counters[node street]. No
 // value memory is taken: NodeStore::Allocate does that later. Non-decision
 // nodes are left alone.
-void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
+void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* layout,
                       uint64_t counters[4], bool make_second, int root_street,
                       const CompressionKinds& kinds, bool format_at_least_5);
 
@@ -35,6 +33,6 @@ uint64_t NodeAllocationBytes(TreeNode& node);
 void MaterializeNode(SolverState& state, TreeNode& node, bool force);
 
 // The store part of preparing a tree: counters zeroed, stores made for every
-// node before the first forgotten street (all nodes when none is), iteration
-// count, allocated flag and storage byte counters reset, totals from counters.
+// node before the first forgotten street (all nodes when none is), allocated
+// flag reset, totals from counters.
 void CreateAllNodeStores(SolverState& state);

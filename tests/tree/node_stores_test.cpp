@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
-
-#include "solver/solver_constants.h"
 #include "solver/solver_preparation.h"
 #include "store/arena_store.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
-#include "store/store_constants.h"
 #include "tree/build_fixture.h"
 
 namespace {
 
-using StoreFactory = TreeBuildTest;
+using NodeStores = TreeBuildTest;
 
 template <typename T>
 bool Is(const std::unique_ptr<NodeStore>& store) {
@@ -28,7 +24,7 @@ void FlopSituation() {
   TreeBuildTest::Situation("As Kd 7h", {"0 0 0 0 10", "5 5 20"});
 }
 
-TEST_F(StoreFactory, ClassesByStreetOnAFlopTree) {
+TEST_F(NodeStores, ClassesByStreetOnAFlopTree) {
   FlopSituation();
   for (int level = 0; level <= 4; ++level) {
     g_compression_setting = level;
@@ -73,7 +69,7 @@ TEST_F(StoreFactory, ClassesByStreetOnAFlopTree) {
   }
 }
 
-TEST_F(StoreFactory, TurnRootedTreesKeepFullWidthRegretsFromFormatFive) {
+TEST_F(NodeStores, TurnRootedTreesKeepFullWidthRegretsFromFormatFive) {
   FullRanges();
   Situation("As Kd 7h 4c", {"0 0 10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
@@ -103,7 +99,7 @@ TEST_F(StoreFactory, TurnRootedTreesKeepFullWidthRegretsFromFormatFive) {
   EXPECT_TRUE(Is<ArenaStore32>(State().nodes[0].strategy_store));
 }
 
-TEST_F(StoreFactory, TerminalNodesAreLeftAlone) {
+TEST_F(NodeStores, TerminalNodesAreLeftAlone) {
   FullRanges();
   Situation("As Kd 7h 4c 2d", {"10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
@@ -118,47 +114,7 @@ TEST_F(StoreFactory, TerminalNodesAreLeftAlone) {
   EXPECT_EQ(counters[3], 0u);
 }
 
-TEST_F(StoreFactory, PreparationConstantsByRootStreet) {
-  FullRanges();
-  Situation("As Kd 7h", {"10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  PrepareSolver({2, 1});
-  EXPECT_EQ(g_iteration_cap, 9000);
-  EXPECT_EQ(g_discount_exponent, 1.5);
-  EXPECT_EQ(g_discount_cap, 262143.0);
-  EXPECT_EQ(g_early_river_iterations, 30u);
-  EXPECT_EQ(State().coder_kinds[0], 2);
-  EXPECT_EQ(State().coder_kinds[1], 1);
-
-  Situation("As Kd 7h 4c", {});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  PrepareSolver({1, 2});
-  EXPECT_EQ(g_discount_exponent, 1.5);
-  EXPECT_EQ(g_discount_cap, 262143.0);
-  EXPECT_EQ(g_early_river_iterations, 0u);
-  EXPECT_EQ(State().coder_kinds[0], 0);
-  EXPECT_EQ(State().coder_kinds[1], 0);
-
-  Situation("As Kd 7h 4c 2d", {});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  EXPECT_EQ(g_discount_exponent, 4.0);  // the build sets them already
-  EXPECT_EQ(g_discount_cap, DBL_MAX);
-  State().iterations = 77;
-  State().stores_allocated = 1;
-  g_storage_read_bytes = 5;
-  PrepareSolver({2, 2});
-  EXPECT_EQ(g_discount_exponent, 4.0);
-  EXPECT_EQ(g_discount_cap, DBL_MAX);
-  EXPECT_EQ(g_early_river_iterations, 30u);  // follows the kinds asked for
-  EXPECT_EQ(State().coder_kinds[0], 0);
-  EXPECT_EQ(State().coder_kinds[1], 0);
-  EXPECT_EQ(State().iterations, 0);
-  EXPECT_EQ(State().stores_allocated, 0);
-  EXPECT_EQ(g_storage_read_bytes, 0);
-  EXPECT_DOUBLE_EQ(State().payoff_scale, 125.0 / 60.0);
-}
-
-TEST_F(StoreFactory, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) {
+TEST_F(NodeStores, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) {
   FullRanges();
   g_isomorphism_by_street[1] = 0;  // every river board dealt: a count by hand
   Situation("As Kd 7h", {"0 0 0 0 10", "5 5 20"});
@@ -194,7 +150,7 @@ TEST_F(StoreFactory, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) 
   PrepareSolver({0, 0});  // nothing to prepare
 }
 
-TEST_F(StoreFactory, ForgottenStreetsGetNoStoresAndMaterializeBringsThemBack) {
+TEST_F(NodeStores, ForgottenStreetsGetNoStoresAndMaterializeBringsThemBack) {
   FullRanges();
   Situation("As Kd 7h", {"0 0 0 0 10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");

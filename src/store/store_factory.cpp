@@ -1,0 +1,55 @@
+#include "store/store_factory.h"
+
+#include "protocol/fail.h"
+#include "store/arena_store.h"
+#include "store/board_layout.h"
+#include "store/composite_store.h"
+#include "store/plain_store.h"
+
+namespace {
+
+std::unique_ptr<NodeStore> MakeRiverRegretStore(const BoardLayout* layout, bool full_width,
+                                                int32_t coder_kind) {
+  if (full_width) return std::make_unique<ArenaStore32>(layout);
+  // Coder kind != 0 asks for a block-compressed store; until one exists, the
+  // uncompressed store of the same value width keeps the same values.
+  (void)coder_kind;
+  return std::make_unique<ArenaStore16>(layout);
+}
+
+std::unique_ptr<NodeStore> MakeRiverStrategyStore(const BoardLayout* layout, int32_t coder_kind) {
+  // As above: a block-compressed kind falls back to the 32-bit arena store.
+  (void)coder_kind;
+  return std::make_unique<ArenaStore32>(layout);
+}
+
+}  // namespace
+
+DecisionStores MakeDecisionStores(int32_t street, int32_t actions, int32_t flop_hands,
+                                  const std::vector<uint32_t>& turn_hand_counts,
+                                  const BoardLayout* layout, bool make_strategy,
+                                  int32_t root_street, const CompressionKinds& kinds,
+                                  bool format_at_least_5) {
+  DecisionStores stores;
+  switch (street) {
+    case 1:
+      stores.regret = std::make_unique<PlainStore>(actions, flop_hands);
+      if (make_strategy) stores.strategy = std::make_unique<PlainStore>(actions, flop_hands);
+      break;
+    case 2:
+      stores.regret = std::make_unique<CompositeStore>(actions, turn_hand_counts);
+      if (make_strategy)
+        stores.strategy = std::make_unique<CompositeStore>(actions, turn_hand_counts);
+      break;
+    case 3: {
+      if (!layout || layout->actions != actions) Fail("no board layout for a river node");
+      const bool full_width = root_street == 3 || (root_street == 2 && format_at_least_5);
+      stores.regret = MakeRiverRegretStore(layout, full_width, kinds.regret_kind);
+      if (make_strategy) stores.strategy = MakeRiverStrategyStore(layout, kinds.strategy_kind);
+      break;
+    }
+    default:
+      Fail("decision node off the streets");
+  }
+  return stores;
+}

@@ -1,0 +1,52 @@
+// The store classes of a decision node by street, root street and file format,
+// without a tree: only hand counts and a layout go in.
+#include "store/store_factory.h"
+
+#include <gtest/gtest.h>
+
+#include "store/arena_store.h"
+#include "store/board_layout.h"
+#include "store/composite_store.h"
+#include "store/plain_store.h"
+
+namespace {
+
+template <typename T>
+bool Is(const std::unique_ptr<NodeStore>& store) {
+  return dynamic_cast<T*>(store.get()) != nullptr;
+}
+
+TEST(StoreFactory, FlopAndTurnStoresTakeTheirHandCounts) {
+  const std::vector<uint32_t> turn_counts = {40, 41, 39};
+  DecisionStores flop = MakeDecisionStores(1, 3, 1081, turn_counts, nullptr, true, 1, {2, 2}, true);
+  ASSERT_TRUE(Is<PlainStore>(flop.regret));
+  EXPECT_TRUE(Is<PlainStore>(flop.strategy));
+  EXPECT_EQ(flop.regret->GetHandCount(-1, -1), 1081);
+
+  DecisionStores turn = MakeDecisionStores(2, 2, 1081, turn_counts, nullptr, false, 1, {0, 0}, true);
+  ASSERT_TRUE(Is<CompositeStore>(turn.regret));
+  EXPECT_EQ(turn.strategy, nullptr);
+  EXPECT_EQ(dynamic_cast<CompositeStore*>(turn.regret.get())->turn_slots(), 3);
+  EXPECT_EQ(turn.regret->GetHandCount(1, -1), 41);
+}
+
+TEST(StoreFactory, RiverRegretWidthFollowsRootStreetAndFormat) {
+  const std::unique_ptr<BoardLayout> layout = MakeBoardLayout(2, {{30, 31}, {29, 30}});
+  struct Case {
+    int32_t root_street;
+    bool format_at_least_5;
+    bool full_width;
+  };
+  for (const Case& c : {Case{1, true, false}, Case{2, false, false}, Case{2, true, true},
+                        Case{3, false, true}}) {
+    // Compressed kinds keep the uncompressed class of the same width.
+    DecisionStores river = MakeDecisionStores(3, 2, 0, {}, layout.get(), true, c.root_street,
+                                              {2, 2}, c.format_at_least_5);
+    EXPECT_EQ(Is<ArenaStore32>(river.regret), c.full_width) << "root " << c.root_street;
+    EXPECT_EQ(Is<ArenaStore16>(river.regret), !c.full_width) << "root " << c.root_street;
+    EXPECT_TRUE(Is<ArenaStore32>(river.strategy));
+    EXPECT_EQ(river.regret->GetValueCount(-1), 2 * (30 + 31 + 29 + 30));
+  }
+}
+
+}  // namespace
