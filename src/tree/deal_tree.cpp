@@ -7,6 +7,7 @@
 #include "cards/showdown_prep.h"
 #include "cards/suit_isomorphism.h"
 #include "protocol/command_error.h"
+#include "tree/showdown_order.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -56,6 +57,50 @@ void DestroyCardRecord(CardRecord& record) {
   }
 }
 
+void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
+                          uint32_t hand_group_flag) {
+  const std::vector<NextCardGroup> groups = MakeRiverCardGroups(board, isomorphism);
+  if (parent.river_slot_map.size() != static_cast<size_t>(kCardCount))
+    parent.river_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
+  parent.river_records.reserve(parent.river_records.size() + groups.size());
+  for (const NextCardGroup& group : groups) {
+    parent.river_slot_map[group.card] = static_cast<int16_t>(parent.river_records.size());
+    RiverDealRecord& river = parent.river_records.emplace_back();
+    river.hand_group_flag = hand_group_flag;
+    river.board = parent.board | CardBit(static_cast<int>(group.card));
+    river.river_card = group.card;
+    river.weight = static_cast<int32_t>(group.weight);
+    river.card_lists.resize(group.weight);
+  }
+}
+
+void CanonicalizeCombo(const SolverState& state, int turn_card, int river_card,
+                       int& turn_slot, int& river_slot) {
+  turn_slot = kNoSlot;
+  river_slot = kNoSlot;
+  const DealTree* tree = state.deal_tree.get();
+  if (!tree || turn_card < 0 || turn_card >= kCardCount) return;
+  const bool have_river = river_card >= 0 && river_card < kCardCount;
+  if (state.flags & ISOMORPHISM_ON) {
+    // The turn's suit is numbered before the river's, as when the tree was built.
+    const SuitMap map = MakeCanonicalSuitMap(state.flop_mask, CardBit(turn_card),
+                                             have_river ? CardBit(river_card) : 0);
+    turn_card = MapCardSuit(map, turn_card);
+    if (have_river) river_card = MapCardSuit(map, river_card);
+  }
+  if (static_cast<size_t>(turn_card) >= tree->turn_slot_map.size()) return;
+  turn_slot = tree->turn_slot_map[turn_card];
+  if (turn_slot < 0) {
+    turn_slot = kNoSlot;
+    return;
+  }
+  if (!have_river) return;
+  const TurnDealRecord& record = tree->turn_records[turn_slot];
+  if (static_cast<size_t>(river_card) >= record.river_slot_map.size()) return;
+  river_slot = record.river_slot_map[river_card];
+  if (river_slot < 0) river_slot = kNoSlot;
+}
+
 void BuildDealtLevel(DealTree& tree, int turn_card, int weight, uint32_t deal_flag,
                      int river_card, bool isomorphism) {
   TurnDealRecord& turn = tree.turn_records.emplace_back();
@@ -98,11 +143,7 @@ void BuildNodeComboLists(DealTree& tree, const std::vector<double>& oop_weights,
       tree.combo_map[k] = static_cast<int16_t>(tree.hands.size());
       tree.hands.push_back(mask);
     }
-  tree.hand_cards.resize(tree.hands.size());
-  for (size_t i = 0; i < tree.hands.size(); ++i) {
-    const int lo = __builtin_ctzll(tree.hands[i]), hi = 63 - __builtin_clzll(tree.hands[i]);
-    tree.hand_cards[i] = static_cast<uint16_t>(lo | hi << 8);
-  }
+  FillHandCards(tree.hands, tree.hand_cards);
 
   tree.turn_hand_counts.clear();
   tree.river_hand_counts.clear();

@@ -116,6 +116,18 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism);
 
+// Appends one river record per next-card group of the turn record's board
+// (in MakeRiverCardGroups order) and fills its river slot map.
+void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
+                          uint32_t hand_group_flag);
+
+// The turn slot and river slot of real cards (-1 for none) in the state's deal
+// tree, the cards first moved into the canonical suits of the state's flop when
+// the state has ISOMORPHISM_ON. A card without a record of its own gives -1; the
+// river slot is -1 whenever the turn slot is.
+void CanonicalizeCombo(const SolverState& state, int turn_card, int river_card,
+                       int& turn_slot, int& river_slot);
+
 // Appends one turn record for the turn card and its river records (all groups
 // of next cards, or the one given river card).
 void BuildDealtLevel(DealTree& tree, int turn_card, int weight, uint32_t deal_flag,

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cards/suit_isomorphism.h"
+#include "tree/deal_tree.h"
 #include "tree/node_path.h"
 #include "tree/tree_records.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cards/suit_isomorphism.h"
 #include "protocol/command_error.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "tree/deal_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_queries.h"
 #include "tree/tree_records.h"

@@ -1,4 +1,4 @@
-#include "cards/showdown_prep.h"
+#include "tree/showdown_order.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "cards/combo_tables.h"
 #include "cards/hand_evaluator.h"
+#include "cards/showdown_prep.h"
 #include "platform/cpu_features.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -69,7 +70,7 @@ void ExpectOrdered(const Record& record, const std::vector<CardMask>& parent, bo
             static_cast<long>(n));
 }
 
-TEST(ShowdownPrep, EveryBoardIsOrderedByTheEvaluator) {
+TEST(ShowdownOrder, EveryBoardIsOrderedByTheEvaluator) {
   auto state = std::make_unique<SolverState>(1, 0);
   state->nodes.emplace_back().street = 1;
   state->max_actions = 1;
@@ -102,7 +103,7 @@ TEST(ShowdownPrep, EveryBoardIsOrderedByTheEvaluator) {
   }
 }
 
-TEST(ShowdownPrep, RiverTiesFollowTheCombinationKey) {
+TEST(ShowdownOrder, RiverTiesFollowTheCombinationKey) {
   DealTree tree;
   InitDealTree(tree, Cards("2c3d4h"), 0, Card("5s"), Card("9c"), false);
   BuildNodeComboLists(tree, kFullRange, kFullRange);
@@ -117,7 +118,7 @@ TEST(ShowdownPrep, RiverTiesFollowTheCombinationKey) {
   EXPECT_LT(position("6dKs"), position("6hKd"));
 }
 
-TEST(ShowdownPrep, HandGroupsOfGroupedRiverRecords) {
+TEST(ShowdownOrder, HandGroupsOfGroupedRiverRecords) {
   // Royal flush on the board: every hand ties.
   DealTree royal;
   InitDealTree(royal, Cards("AsKsQs"), 1, Card("Js"), Card("Ts"), false);
@@ -178,7 +179,7 @@ TEST(ShowdownPrep, HandGroupsOfGroupedRiverRecords) {
   }
 }
 
-TEST(ShowdownPrep, BothBuildsOrderAlike) {
+TEST(ShowdownOrder, BothKernelBuildsOrderTheRiverRecordsAlike) {
   DealTree tree;
   InitDealTree(tree, Cards("2c3c4c"), 0, Card("5c"), -1, true);
   BuildNodeComboLists(tree, kFullRange, kFullRange);
@@ -201,18 +202,6 @@ TEST(ShowdownPrep, BothBuildsOrderAlike) {
     EXPECT_EQ(hands[0], river.hands);
     EXPECT_EQ(lists[0], river.card_lists);
   }
-}
-
-TEST(ShowdownPrep, EvaluatingMarksEmptyAndBlockedHands) {
-  std::vector<uint32_t> values(3, 7);
-  Kernels<ShowdownPrepKernels>().EvaluateCombosOnBoard(values, {0, Cards("AsKd"), Cards("AhQh")},
-                                                       Cards("AhKhQhJhTh"));
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_EQ(static_cast<int32_t>(values[0]), -1);
-  EXPECT_EQ(values[1], Reference(Cards("AhKhQhJhTh"), Cards("AsKd")));
-  EXPECT_EQ(static_cast<int32_t>(values[2]), -1);
-  Kernels<ShowdownPrepKernels>().EvaluateCombosOnBoard(values, {}, Cards("AhKhQh"));
-  EXPECT_TRUE(values.empty());
 }
 
 }  // namespace
