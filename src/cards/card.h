@@ -23,6 +23,12 @@ inline int CardCount(CardMask mask) { return __builtin_popcountll(mask); }
 inline int SuitCardCount(CardMask mask, int suit) {
   return __builtin_popcountll((mask >> (kRankCount * suit)) & ((CardMask{1} << kRankCount) - 1));
 }
+// The suits that have a card in the mask.
+inline int SuitCount(CardMask mask) {
+  int suits = 0;
+  for (int suit = 0; suit < kSuitCount; ++suit) suits += SuitCardCount(mask, suit) > 0;
+  return suits;
+}
 
 // Parses card text: rank and suit characters in either case, cards written
 // together or separated by blanks ("AsKd", "as  KD"). Refuses, unnamed, as

@@ -3,6 +3,9 @@
 #include <cfloat>
 #include <new>
 
+#include "cards/situation.h"
+#include "platform/memory_status.h"
+#include "protocol/reply.h"
 #include "solver/progress_history.h"
 #include "solver/solver_constants.h"
 #include "store/store_constants.h"
@@ -55,3 +58,19 @@ StorageCounterBlock* CopyStorageCounters() {
 }
 
 void FreeStorageCounters(StorageCounterBlock* counters) { delete counters; }
+
+int32_t ComputeAutoCompressionLevel() {
+  PrepareSolver(CompressionKinds{0, 0});
+  int64_t need = 0;
+  if (StorageCounterBlock* counters = CopyStorageCounters()) {
+    need = static_cast<int64_t>(counters->totals[1] + counters->totals[2] + counters->totals[3]);
+    FreeStorageCounters(counters);
+  }
+  // Nothing readable about the memory: budget 0, the tightest level.
+  MemoryStatus status;
+  const int64_t budget =
+      QueryMemoryStatus(&status) ? CompressionBudget(status.total_bytes, status.load_percent) : 0;
+  const int32_t level = ChooseCompressionLevel(need, budget, SuitCount(g_board_flop));
+  PrintReply("#auto compression level %d\n", level);
+  return level;
+}

@@ -20,6 +20,11 @@ struct StorageCounterBlock {
 // counts them, and starts the solving progress from 0. Nothing without a tree.
 void PrepareSolver(const CompressionKinds& kinds);
 
+// Re-prepares the current tree uncompressed to measure its need, weighs it
+// against the free memory (ChooseCompressionLevel) and returns the level;
+// prints the "#auto" diagnostic.
+int32_t ComputeAutoCompressionLevel();
+
 // A heap copy of the current tree's storage figures; null without a tree or
 // without memory. Free it with FreeStorageCounters.
 StorageCounterBlock* CopyStorageCounters();

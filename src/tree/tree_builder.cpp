@@ -97,11 +97,7 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
 // any range is fine when the board shows three suits or four.
 void CheckRangeConsistency(int32_t start_street, CardMask board) {
   if (start_street < 1 || start_street > 3 || !g_isomorphism_by_street[start_street]) return;
-  if (start_street > 1) {
-    int suits = 0;
-    for (int suit = 0; suit < kSuitCount; ++suit) suits += SuitCardCount(board, suit) > 0;
-    if (suits >= 3) return;
-  }
+  if (start_street > 1 && SuitCount(board) >= 3) return;
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
   for (int p = 0; p < 2; ++p) {
     const std::vector<double>& range = g_ranges[p];
