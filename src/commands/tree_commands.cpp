@@ -4,6 +4,7 @@
 
 #include "cards/situation.h"
 #include "commands/preconditions.h"
+#include "commands/tree_build.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"

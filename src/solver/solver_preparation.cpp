@@ -1,6 +1,7 @@
 #include "solver/solver_preparation.h"
 
 #include <cfloat>
+#include <memory>
 #include <new>
 
 #include "cards/situation.h"
@@ -10,7 +11,42 @@
 #include "solver/solver_constants.h"
 #include "store/store_constants.h"
 #include "tree/node_stores.h"
+#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
+
+namespace {
+
+void SetTreeConstants(int root_street) {
+  g_early_river_iterations = 0;
+  g_payoff_numerator = kPayoffNumerator;
+  g_iteration_cap = kIterationCap;
+  const bool river = root_street == 3;
+  g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
+  g_discount_cap = river ? DBL_MAX : kDiscountCap;
+}
+
+}  // namespace
+
+SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size_t count,
+                            int32_t deal_flag, int flop0, int flop1, int flop2, int turn, int river,
+                            const std::vector<double>& oop_range,
+                            const std::vector<double>& ip_range, bool isomorphism) {
+  // Built aside and installed only when complete, so a refused board or an
+  // isomorphism error leaves the previous tree as it was.
+  auto state = std::make_unique<SolverState>(storage_kind, deal_flag);
+  // The end values were computed with this pot; later set_pot calls must not
+  // shift the figures printed for this tree.
+  state->root_pot = g_pot[2];
+  BuildGameTree(*state, entries, count, flop0, flop1, flop2, turn, river, oop_range, ip_range,
+                isomorphism);
+
+  FreeSolverState();
+  g_solver_state = state.release();
+  SetTreeConstants(g_solver_state->nodes[0].street);
+  g_solver_state->coder_kinds[0] = g_solver_state->coder_kinds[1] = 0;
+  g_solver_state->payoff_scale = g_payoff_numerator / g_solver_state->max_terminal_value;
+  return g_solver_state;
+}
 
 void PrepareSolver(const CompressionKinds& kinds) {
   SolverState* state = g_solver_state;

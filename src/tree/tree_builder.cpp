@@ -1,21 +1,14 @@
 #include "tree/tree_builder.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <memory>
-#include <utility>
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
-#include "compress/compression_level.h"
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
-#include "solver/solver_constants.h"
-#include "solver/solver_preparation.h"
-#include "solver/solver_settings.h"
 #include "tree/deal_tree.h"
 #include "tree/schematic_tree.h"
 
@@ -38,15 +31,6 @@ bool HasPossibleDeal(const SolverState& state) {
                      state.normalised_root_weights[p].end(), [](double w) { return w > 0.0; }))
       return false;
   return true;
-}
-
-void SetTreeConstants(int root_street) {
-  g_early_river_iterations = 0;
-  g_payoff_numerator = kPayoffNumerator;
-  g_iteration_cap = kIterationCap;
-  const bool river = root_street == 3;
-  g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
-  g_discount_cap = river ? DBL_MAX : kDiscountCap;
 }
 
 }  // namespace
@@ -95,8 +79,8 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
 // tells them apart would be solved wrongly. Dealing merges suits only below a
 // board of one or two suits (two or more suits off it), so on a later street
 // any range is fine when the board shows three suits or four.
-void CheckRangeConsistency(int32_t start_street, CardMask board) {
-  if (start_street < 1 || start_street > 3 || !g_isomorphism_by_street[start_street]) return;
+void CheckRangeConsistency(int32_t start_street, CardMask board, bool isomorphism) {
+  if (start_street < 1 || start_street > 3 || !isomorphism) return;
   if (start_street > 1 && SuitCount(board) >= 3) return;
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
   for (int p = 0; p < 2; ++p) {
@@ -177,92 +161,61 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
   PrintReply("#actions max %d avg %.2g\n", state.max_actions, state.average_actions);
 }
 
-SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size_t count,
-                            int32_t deal_flag, int flop0, int flop1, int flop2, int turn, int river,
-                            const std::vector<double>& oop_range,
-                            const std::vector<double>& ip_range, bool isomorphism) {
-  // Built aside and installed only when complete, so a refused board or an
-  // isomorphism error leaves the previous tree as it was.
-  auto state = std::make_unique<SolverState>(storage_kind, deal_flag);
-  // The end values were computed with this pot; later set_pot calls must not
-  // shift the figures printed for this tree.
-  state->root_pot = g_pot[2];
-  BuildActionNodes(*state, entries, count);
+void BuildGameTree(SolverState& tree, const LineEntry* entries, size_t count, int flop0,
+                   int flop1, int flop2, int turn, int river,
+                   const std::vector<double>& oop_range, const std::vector<double>& ip_range,
+                   bool isomorphism) {
+  BuildActionNodes(tree, entries, count);
   const CardMask flop = CardBit(flop0) | CardBit(flop1) | CardBit(flop2);
-  BuildChanceLevels(*state, flop, turn, river, oop_range, ip_range, isomorphism);
-  if (!HasPossibleDeal(*state)) ThrowRefusal("ranges leave no hands to deal");
-
-  FreeSolverState();
-  g_solver_state = state.release();
-  SetTreeConstants(g_solver_state->nodes[0].street);
-  g_solver_state->coder_kinds[0] = g_solver_state->coder_kinds[1] = 0;
-  g_solver_state->payoff_scale = g_payoff_numerator / g_solver_state->max_terminal_value;
-  return g_solver_state;
+  BuildChanceLevels(tree, flop, turn, river, oop_range, ip_range, isomorphism);
+  if (!HasPossibleDeal(tree)) ThrowRefusal("ranges leave no hands to deal");
 }
 
-void BuildTreeFromLines(int build) {
+TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
+  TreeLines lines;
   const int32_t start_street = g_board_river && g_board_turn     ? 3
                                : (g_board_river || g_board_turn) ? 2
                                                                  : 1;
+  lines.start_street = start_street;
   double stack = 0.0;
   for (const auto& [key, child] : g_schematic_root->children)
     stack = std::max(stack, FindMaxLineAmount(child.get(), key));
-  const int32_t effective_stack =
-      static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
+  lines.effective_stack = static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
 
   if (g_ranges[0].size() != kComboCount || g_ranges[1].size() != kComboCount)
     ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
   const CardMask board = g_board_flop | (start_street >= 2 ? g_board_turn : 0) |
                          (start_street >= 3 ? g_board_river : 0);
-  CheckRangeConsistency(start_street, board);
+  lines.isomorphism = isomorphism_by_street[start_street] != 0;
+  CheckRangeConsistency(start_street, board, lines.isomorphism);
 
   // A root without lines has nothing to decide (cut_line can leave one).
   if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
-  std::vector<LineEntry> entries;
-  std::vector<SchematicNode*> line_nodes;
   const double pot = g_pot[2];
-  if (!FlattenLines(entries, line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
+  if (!FlattenLines(lines.entries, lines.line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
     ThrowRefusal("invalid line");
-  for (const LineEntry& entry : entries)
+  for (const LineEntry& entry : lines.entries)
     if (entry.kind == DECISION_NODE && entry.street >= 4) ThrowRefusal("invalid line");
   // Every end value 0 would make the payoff scale infinite.
-  if (std::none_of(entries.begin(), entries.end(),
+  if (std::none_of(lines.entries.begin(), lines.entries.end(),
                    [](const LineEntry& e) { return e.kind != DECISION_NODE && e.value != 0.0; }))
     ThrowRefusal("all end values are 0");
 
   // The flop cards in ascending order; turn and river where the tree needs them.
-  int flop_cards[3];
   CardMask rest = g_board_flop;
-  for (int& card : flop_cards) {
+  for (int& card : lines.flop_cards) {
     card = LowestCard(rest);
     rest &= rest - 1;
   }
-  const int turn = start_street >= 2 ? LowestCard(g_board_turn) : -1;
-  const int river = start_street == 3 ? LowestCard(g_board_river) : -1;
-  CreateGameTree(1, entries.data(), entries.size(), 0, flop_cards[0], flop_cards[1], flop_cards[2],
-                 turn, river, g_ranges[0], g_ranges[1], g_isomorphism_by_street[start_street] != 0);
+  lines.turn_card = start_street >= 2 ? LowestCard(g_board_turn) : -1;
+  lines.river_card = start_street == 3 ? LowestCard(g_board_river) : -1;
+  return lines;
+}
 
-  // The new tree is in place: the globals and the line indices now describe it.
-  g_start_street = start_street;
-  g_effective_stack = effective_stack;
-  for (size_t i = 0; i < line_nodes.size(); ++i)
-    line_nodes[i]->entry_index = static_cast<uint32_t>(i);
-
-  if (build == 0) {
-    g_tree_present = 1;
-    return;
-  }
-  try {
-    int32_t level = g_compression_setting;
-    if (level < 0) level = ComputeAutoCompressionLevel();
-    g_compression_level = level;
-    PrepareSolver(LevelToCompressionKinds(level));
-  } catch (...) {
-    // Half-prepared stores are no tree to solve or query.
-    FreeSolverState();
-    g_tree_present = 0;
-    throw;
-  }
-  g_tree_present = 1;
+void CommitTreeLines(const TreeLines& lines) {
+  g_start_street = lines.start_street;
+  g_effective_stack = lines.effective_stack;
+  for (size_t i = 0; i < lines.line_nodes.size(); ++i)
+    lines.line_nodes[i]->entry_index = static_cast<uint32_t>(i);
 }
