@@ -30,6 +30,7 @@
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_preparation.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"

@@ -16,6 +16,7 @@
 #include "protocol/tokenizer.h"
 #include "solver/current_iteration.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "support/solve_driver.h"
 #include "support/tree_spot.h"

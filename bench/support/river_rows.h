@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "solver/current_iteration.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"

@@ -17,6 +17,7 @@
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/split_solving.h"
 #include "tree/node_path.h"
@@ -36,7 +37,7 @@ uint32_t ParseUnsignedWord(const std::string& word) {
 
 // solve_partial and explo_partial work on a decision node only.
 ResolvedPath ResolveDecisionPath(const std::string& text) {
-  const ResolvedPath path = ResolveNodePath(text);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text);
   const std::string type = GetNodeTypeName(path);
   if (type != "OOP_DEC" && type != "IP_DEC") ThrowRefusal("incorrect path");
   return path;

@@ -7,6 +7,7 @@
 #include "protocol/command_error.h"
 #include "solver/solver_preparation.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -47,7 +48,7 @@ void CutLine(SchematicNode* node) {
   // build refused before it replaced the tree puts it back, so the lines still
   // describe the tree in place. Once the new tree has replaced the old one (a
   // failure while its stores are made leaves no tree), the line stays cut.
-  const SolverState* const old_state = g_solver_state;
+  const SolverState* const old_state = g_solver_state.get();
   SchematicChildren::node_type cut;
   for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
     if (it->second.get() == node) {
@@ -58,7 +59,8 @@ void CutLine(SchematicNode* node) {
   try {
     BuildTreeFromLines(1);
   } catch (...) {
-    if (g_tree_present && g_solver_state == old_state) parent->children.insert(std::move(cut));
+    if (g_tree_present && g_solver_state.get() == old_state)
+      parent->children.insert(std::move(cut));
     throw;
   }
 }

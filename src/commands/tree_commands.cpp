@@ -8,6 +8,7 @@
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
+#include "solver/solver_state.h"
 #include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_edits.h"
@@ -81,20 +82,21 @@ void CmdBuildTree(const WordList& words) {
 
 void CmdSetEvBoost(const WordList& words) {
   RequireTree();
-  const ResolvedPath path = ResolveNodePath(words[1]);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), words[1]);
   const std::string type = GetNodeTypeName(path);
   if (type != "OOP_DEC" && type != "IP_DEC") ThrowArgumentError(words[0]);
   // NaN would pass the range test and poison the node's values.
   const double value = ParseNumberWord(words[2]);
   if (value < kLowestEvBoost || value > kHighestEvBoost) ThrowArgumentError(words[0]);
-  SetEvBoost(static_cast<int32_t>(path.node->entry_index), static_cast<float>(value));
+  SetEvBoost(g_solver_state.get(), static_cast<int32_t>(path.node->entry_index),
+             static_cast<float>(value));
   PrintOkReply(words[0]);
 }
 
 void CmdCutLine(const WordList& words) {
   RefuseWhileSolverRuns();
   RequireTree();
-  CutLine(ResolveNodePath(words[1]).node);
+  CutLine(ResolveNodePath(g_solver_state.get(), words[1]).node);
   PrintOkReply(words[0]);
 }
 
@@ -126,28 +128,29 @@ void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path) {
     children = path.node->children.size();
   PrintReply("%zu children\n", children);
   if (!path.node) {
-    PrintReply("flags: %s\n", GetTreeFlagsText().c_str());
+    PrintReply("flags: %s\n", GetTreeFlagsText(g_solver_state.get()).c_str());
   } else if (path.split) {
     PrintReply("flags:\n");
-  } else if (IsStaleNode(path.node)) {
+  } else if (IsStaleNode(g_solver_state.get(), path.node)) {
     // A child added to the lines since the build has no node to report on.
     PrintReply("flags: \n");
   } else {
-    PrintReply("flags: %s\n", GetNodeFlagsText(static_cast<int32_t>(path.node->entry_index),
-                                                path.turn_card, path.river_card)
-                                   .c_str());
+    const std::string flags =
+        GetNodeFlagsText(g_solver_state.get(), static_cast<int32_t>(path.node->entry_index),
+                         path.turn_card, path.river_card);
+    PrintReply("flags: %s\n", flags.c_str());
   }
 }
 
 void CmdShowNode(const WordList& words) {
-  const ResolvedPath path = ResolveNodePath(words[1], true);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), words[1], true);
   PrintNodeInfo(words[1], path);
   PrintReply("END\n");
 }
 
 void CmdShowChildren(const WordList& words) {
   const std::string& text = words[1];
-  const ResolvedPath path = ResolveNodePath(text, true);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text, true);
   if (!path.node) {
     ResolvedPath root = path;
     root.node = g_schematic_root;

@@ -11,6 +11,7 @@
 #include "solver/river_board_pass.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"

@@ -7,6 +7,7 @@
 
 #include "platform/virtual_memory.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/split_walk.h"
 #include "solver/tree_pass.h"
 #include "store/board_layout.h"

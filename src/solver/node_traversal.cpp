@@ -23,6 +23,7 @@
 #include "solver/array_ops.h"
 #include "solver/deal_nodes.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"

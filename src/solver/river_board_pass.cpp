@@ -12,6 +12,7 @@
 #include "solver/current_iteration.h"
 #include "solver/node_traversal.h"
 #include "solver/showdown_columns.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
 #include "solver/terminal_nodes.h"
 #include "store/value_kernels16.h"

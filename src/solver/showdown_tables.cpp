@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "solver/terminal_kernels.h"
 #include "store/board_layout.h"

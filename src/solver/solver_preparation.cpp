@@ -3,12 +3,14 @@
 #include <cfloat>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "cards/situation.h"
 #include "platform/memory_status.h"
 #include "protocol/reply.h"
 #include "solver/progress_history.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
 #include "store/store_constants.h"
 #include "tree/node_stores.h"
 #include "tree/tree_builder.h"
@@ -41,15 +43,15 @@ SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size
                 isomorphism);
 
   FreeSolverState();
-  g_solver_state = state.release();
+  g_solver_state = std::move(state);
   SetTreeConstants(g_solver_state->nodes[0].street);
   g_solver_state->coder_kinds[0] = g_solver_state->coder_kinds[1] = 0;
   g_solver_state->payoff_scale = g_payoff_numerator / g_solver_state->max_terminal_value;
-  return g_solver_state;
+  return g_solver_state.get();
 }
 
 void PrepareSolver(const CompressionKinds& kinds) {
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   if (!state || state->nodes.empty()) return;
 
   g_iteration_cap = kIterationCap;
@@ -80,7 +82,7 @@ void PrepareSolver(const CompressionKinds& kinds) {
 }
 
 StorageCounterBlock* CopyStorageCounters() {
-  const SolverState* state = g_solver_state;
+  const SolverState* state = g_solver_state.get();
   if (!state) return nullptr;
   auto* copy = new (std::nothrow) StorageCounterBlock;
   if (!copy) return nullptr;

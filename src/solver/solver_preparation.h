@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "compress/compression_level.h"
+#include "solver/solver_state.h"
 #include "tree/tree_records.h"
 
 // Turning a built or loaded tree into one the solver can run on.

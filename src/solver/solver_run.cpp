@@ -17,6 +17,7 @@
 #include "solver/solver_clock.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "solver/tree_pass.h"
@@ -63,7 +64,7 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
 }  // namespace
 
 double HalfRootPot() {
-  const SolverState* state = g_solver_state;
+  const SolverState* state = g_solver_state.get();
   return state ? state->root_pot * 0.5 : 0.0;
 }
 
@@ -126,7 +127,7 @@ void RunSolverIteration(SolverState* state) {
 }
 
 bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   if (!state || IsSolverRunning() || !IsTreeComplete()) return false;
   g_limit_in_steps = limit_in_steps;
   g_run_limit = limit;
@@ -180,7 +181,7 @@ const char* RunIterations(SolverState* state) {
 
 void SolverThreadMain() {
   PrintConsoleAndFlush("SOLVER: started\n");
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   const char* reason;
   // Memory that an iteration or a check cannot get ends the run, not the
   // process: the pass gives up before its iteration is counted, and the tree
@@ -230,7 +231,7 @@ void PrintSolverReport() {
 }
 
 bool ComputeResults(ProgressRecord* out) {
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   // Every pass needs every store's values.
   if (!AllocateStoreValues(*state)) return false;
   // A complete tree is always measured afresh; an incomplete one (a forgotten

@@ -11,6 +11,7 @@
 #include "solver/forget_streets.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/split_walk.h"
 #include "solver/street_values.h"
 #include "solver/tree_pass.h"
@@ -122,11 +123,6 @@ struct TaskListCleanup {
   ~TaskListCleanup() { DestroySubgameTasks(); }
 };
 
-void EmptyResultCache(SolverState& state) {
-  for (auto& entry : state.result_cache) DeleteNumArrayPair(entry.second);
-  state.result_cache.clear();
-}
-
 const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
 
 }  // namespace
@@ -191,7 +187,7 @@ void solve_subgames(int32_t street) {
   // The strategies change from here on without an iteration being counted,
   // also when the solve breaks off: figures measured before must not pass for
   // theirs (a later forget would keep them).
-  EmptyResultCache(state);
+  state.result_cache.clear();
   state.last_results_iteration = -1;
   {
     IterationCountKeeper keeper(state);

@@ -5,6 +5,7 @@
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
+#include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"

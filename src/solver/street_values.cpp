@@ -2,6 +2,7 @@
 
 #include "protocol/fail.h"
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
 #include "tree/tree_records.h"
 
 std::mutex g_tree_pass_mutex;

@@ -5,6 +5,7 @@
 
 #include "protocol/fail.h"
 #include "solver/current_iteration.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"

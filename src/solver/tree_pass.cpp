@@ -21,6 +21,7 @@
 #include "solver/node_traversal.h"
 #include "solver/river_board_pass.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "solver/subgame_task.h"

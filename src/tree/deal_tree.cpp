@@ -26,12 +26,12 @@ int StreetOfCards(int turn_card, int river_card) {
   return 1;
 }
 
-const std::vector<CardMask>& StartingHandList(const SolverState& state) {
-  const DealTree& tree = *state.deal_tree;
-  if (state.start_turn_slot < 0) return tree.hands;
-  const TurnDealRecord& turn = tree.turn_records[state.start_turn_slot];
-  if (state.start_river_slot < 0) return turn.hands;
-  return turn.river_records[state.start_river_slot].hands;
+const std::vector<CardMask>& StartingHandList(const GameTree& game) {
+  const DealTree& tree = *game.deal_tree;
+  if (game.start_turn_slot < 0) return tree.hands;
+  const TurnDealRecord& turn = tree.turn_records[game.start_turn_slot];
+  if (game.start_river_slot < 0) return turn.hands;
+  return turn.river_records[game.start_river_slot].hands;
 }
 
 }  // namespace
@@ -74,16 +74,16 @@ void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& pare
   }
 }
 
-void CanonicalizeCombo(const SolverState& state, int turn_card, int river_card,
+void CanonicalizeCombo(const GameTree& game, int turn_card, int river_card,
                        int& turn_slot, int& river_slot) {
   turn_slot = kNoSlot;
   river_slot = kNoSlot;
-  const DealTree* tree = state.deal_tree.get();
+  const DealTree* tree = game.deal_tree.get();
   if (!tree || turn_card < 0 || turn_card >= kCardCount) return;
   const bool have_river = river_card >= 0 && river_card < kCardCount;
-  if (state.flags & ISOMORPHISM_ON) {
+  if (game.flags & ISOMORPHISM_ON) {
     // The turn's suit is numbered before the river's, as when the tree was built.
-    const SuitMap map = MakeCanonicalSuitMap(state.flop_mask, CardBit(turn_card),
+    const SuitMap map = MakeCanonicalSuitMap(game.flop_mask, CardBit(turn_card),
                                              have_river ? CardBit(river_card) : 0);
     turn_card = MapCardSuit(map, turn_card);
     if (have_river) river_card = MapCardSuit(map, river_card);
@@ -154,12 +154,12 @@ void BuildNodeComboLists(DealTree& tree, const std::vector<double>& oop_weights,
   }
 }
 
-void MapHandsToRangeWeights(SolverState& state, const std::vector<double>& oop_weights,
+void MapHandsToRangeWeights(GameTree& game, const std::vector<double>& oop_weights,
                             const std::vector<double>& ip_weights,
                             const std::vector<CardMask>& hands) {
   const size_t n = hands.size();
-  std::vector<double>& oop = state.root_hand_weights[0];
-  std::vector<double>& ip = state.root_hand_weights[1];
+  std::vector<double>& oop = game.root_hand_weights[0];
+  std::vector<double>& ip = game.root_hand_weights[1];
   oop.clear();
   ip.clear();
   oop.reserve(n);
@@ -182,18 +182,18 @@ void MapHandsToRangeWeights(SolverState& state, const std::vector<double>& oop_w
   }
 
   for (int p = 0; p < 2; ++p) {
-    std::vector<double>& normalised = state.normalised_root_weights[p];
+    std::vector<double>& normalised = game.normalised_root_weights[p];
     normalised.assign(n, 0.0);
     if (z > 0.0)
-      for (size_t i = 0; i < n; ++i) normalised[i] = state.root_hand_weights[p][i] / z;
+      for (size_t i = 0; i < n; ++i) normalised[i] = game.root_hand_weights[p][i] / z;
   }
 }
 
-void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int river_card,
+void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_card,
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism) {
   const int root_street =
-      state.nodes.empty() ? StreetOfCards(turn_card, river_card) : state.nodes[0].street;
+      game.nodes.empty() ? StreetOfCards(turn_card, river_card) : game.nodes[0].street;
   if (root_street < 2) turn_card = -1;
   if (root_street < 3) river_card = -1;
   // Refuse what would index outside the records: a board that is not three
@@ -206,11 +206,11 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
       ip_range.size() != static_cast<size_t>(kComboCount))
     ThrowRefusal("ranges not set");
 
-  if (isomorphism) state.flags |= ISOMORPHISM_ON;
+  if (isomorphism) game.flags |= ISOMORPHISM_ON;
   const CardMask real_turn = turn_card >= 0 ? CardBit(turn_card) : 0;
   const CardMask real_river = river_card >= 0 ? CardBit(river_card) : 0;
-  state.flop_mask = flop;
-  state.board_mask = flop | real_turn | real_river;
+  game.flop_mask = flop;
+  game.board_mask = flop | real_turn | real_river;
 
   CardMask base = flop, turn = real_turn, river = real_river;
   if (isomorphism) {
@@ -220,23 +220,23 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
     if (river) river_card = __builtin_ctzll(river);
   }
 
-  state.ranges[0] = oop_range;
-  state.ranges[1] = ip_range;
+  game.ranges[0] = oop_range;
+  game.ranges[1] = ip_range;
   std::vector<double> working[2];
   for (int p = 0; p < 2; ++p) {
     if (isomorphism) {
       working[p].resize(kComboCount);
       PermuteComboArrayBySuits(flop, real_turn, real_river, working[p].data(),
-                               state.ranges[p].data(), false);
+                               game.ranges[p].data(), false);
     } else {
-      working[p] = state.ranges[p];
+      working[p] = game.ranges[p];
     }
   }
 
   auto tree = std::make_unique<DealTree>();
-  const uint32_t deal_flag = static_cast<uint32_t>(state.deal_flag);
-  state.start_turn_slot = kNoSlot;
-  state.start_river_slot = kNoSlot;
+  const uint32_t deal_flag = static_cast<uint32_t>(game.deal_flag);
+  game.start_turn_slot = kNoSlot;
+  game.start_river_slot = kNoSlot;
   if (root_street < 2) {
     tree->base_board = base;
     tree->turn_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
@@ -251,19 +251,19 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
   } else {
     InitDealTree(*tree, base, deal_flag, turn_card, root_street >= 3 ? river_card : -1,
                  isomorphism);
-    state.start_turn_slot = tree->turn_slot_map[turn_card];
+    game.start_turn_slot = tree->turn_slot_map[turn_card];
     if (root_street >= 3)
-      state.start_river_slot = tree->turn_records[state.start_turn_slot].river_slot_map[river_card];
+      game.start_river_slot = tree->turn_records[game.start_turn_slot].river_slot_map[river_card];
   }
 
   // Throws on a missing suit image; the half-built tree goes with the exception.
   BuildNodeComboLists(*tree, working[0], working[1]);
-  state.deal_tree = std::move(tree);
+  game.deal_tree = std::move(tree);
 
-  MapHandsToRangeWeights(state, working[0], working[1], StartingHandList(state));
+  MapHandsToRangeWeights(game, working[0], working[1], StartingHandList(game));
 
-  state.board_layouts.clear();
-  state.board_layouts.resize(static_cast<size_t>(std::max(state.max_actions, 0)) + 1);
-  for (int a = 1; a <= state.max_actions; ++a)
-    state.board_layouts[a] = MakeBoardLayout(a, state.deal_tree->river_hand_counts);
+  game.board_layouts.clear();
+  game.board_layouts.resize(static_cast<size_t>(std::max(game.max_actions, 0)) + 1);
+  for (int a = 1; a <= game.max_actions; ++a)
+    game.board_layouts[a] = MakeBoardLayout(a, game.deal_tree->river_hand_counts);
 }

@@ -31,9 +31,9 @@ std::vector<std::string> SplitPathWords(const std::string& text) {
 
 // Moves the path to the child under the key, refusing a missing child and one
 // that the built tree does not have.
-void StepToChild(ResolvedPath& path, double key, bool lines_since_build) {
+void StepToChild(const GameTree* tree, ResolvedPath& path, double key, bool lines_since_build) {
   SchematicNode* child = FindSchematicChild(path.node, key);
-  if (!child || (!lines_since_build && IsStaleNode(child))) ThrowIncorrectPath();
+  if (!child || (!lines_since_build && IsStaleNode(tree, child))) ThrowIncorrectPath();
   path.split = IsChanceStep(*path.node, *child) ? 1 : 0;
   path.node = child;
 }
@@ -80,18 +80,18 @@ bool IsChanceStep(const SchematicNode& node, const SchematicNode& child) {
   return child.street > node.street && AbsoluteStreet(&child) <= 3;
 }
 
-bool IsStaleNode(const SchematicNode* node) {
-  const SolverState* state = g_solver_state;
-  if (!state) return true;
+bool IsStaleNode(const GameTree* tree, const SchematicNode* node) {
+  if (!tree) return true;
   const size_t index = node->entry_index;
-  if (index >= state->nodes.size()) return true;
+  if (index >= tree->nodes.size()) return true;
   if (!node->parent) return index != 0;
-  return index == 0 || state->nodes[index].parent_index !=
+  return index == 0 || tree->nodes[index].parent_index !=
                            static_cast<int32_t>(node->parent->entry_index);
 }
 
-ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
-  if (!g_tree_present || !g_solver_state || g_solver_state->nodes.empty())
+ResolvedPath ResolveNodePath(const GameTree* tree, const std::string& text,
+                             bool lines_since_build) {
+  if (!g_tree_present || !tree || tree->nodes.empty())
     ThrowRefusal("missing/incorrect tree");
   const std::vector<std::string> words = SplitPathWords(text);
   if (words[0] != "r") ThrowIncorrectPath();
@@ -102,7 +102,7 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
   if (words.size() == 1) return path;
   if (words[1] != "0") ThrowIncorrectPath();
   path.node = g_schematic_root;
-  if (IsStaleNode(path.node)) ThrowIncorrectPath();
+  if (IsStaleNode(tree, path.node)) ThrowIncorrectPath();
 
   for (size_t w = 2; w < words.size(); ++w) {
     const std::string& word = words[w];
@@ -116,14 +116,14 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
     // leave the path without the board its node is played on.
     if (at_chance_point != IsCardWord(word)) ThrowIncorrectPath();
     if (word == "c") {
-      StepToChild(path, path.node->amount, lines_since_build);
+      StepToChild(tree, path, path.node->amount, lines_since_build);
     } else if (word == "f") {
-      StepToChild(path, -1.0, lines_since_build);
+      StepToChild(tree, path, -1.0, lines_since_build);
     } else if (word[0] == 'b') {
       // No child has a NaN key (and the ordered lookup must never see one).
       const double key = ParseDoubleWord(word.substr(1));
       if (std::isnan(key)) ThrowIncorrectPath();
-      StepToChild(path, key, lines_since_build);
+      StepToChild(tree, path, key, lines_since_build);
     } else {
       DealPathCard(path, word, card_mask);
     }

@@ -25,13 +25,13 @@ void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* l
   counters[node.street] += static_cast<uint64_t>(node.regret_store->GetValueCount(-1));
 }
 
-void CreateNodeStoresOfState(SolverState& state, TreeNode& node) {
+void CreateNodeStoresOfState(GameTree& tree, TreeNode& node) {
   const size_t actions = node.children.size();
   const BoardLayout* layout =
-      actions < state.board_layouts.size() ? state.board_layouts[actions].get() : nullptr;
-  const CompressionKinds kinds{state.coder_kinds[0], state.coder_kinds[1]};
-  CreateNodeStores(node, *state.deal_tree, layout, state.storage_counters, state.storage_kind != 0,
-                   state.nodes[0].street, kinds, state.format_version >= 5);
+      actions < tree.board_layouts.size() ? tree.board_layouts[actions].get() : nullptr;
+  const CompressionKinds kinds{tree.coder_kinds[0], tree.coder_kinds[1]};
+  CreateNodeStores(node, *tree.deal_tree, layout, tree.storage_counters, tree.storage_kind != 0,
+                   tree.nodes[0].street, kinds, tree.format_version >= 5);
 }
 
 uint64_t NodeAllocationBytes(TreeNode& node) {
@@ -41,30 +41,30 @@ uint64_t NodeAllocationBytes(TreeNode& node) {
   return bytes;
 }
 
-void MaterializeNode(SolverState& state, TreeNode& node, bool force) {
-  if (state.first_forgotten_street < 0) return;
+void MaterializeNode(GameTree& tree, TreeNode& node, bool force) {
+  if (tree.first_forgotten_street < 0) return;
   // Pre-order over the subtree without recursion: lines can be deep.
   std::vector<TreeNode*> pending{&node};
   while (!pending.empty()) {
     TreeNode* current = pending.back();
     pending.pop_back();
     if (current->kind == DECISION_NODE && (!current->materialised || force)) {
-      CreateNodeStoresOfState(state, *current);
+      CreateNodeStoresOfState(tree, *current);
       bool ok = current->regret_store->Allocate();
       if (ok && current->strategy_store) ok = current->strategy_store->Allocate();
       if (ok) current->materialised = 1;
     }
     for (size_t c = current->children.size(); c-- > 0;)
-      pending.push_back(&state.nodes[current->children[c]]);
+      pending.push_back(&tree.nodes[current->children[c]]);
   }
 }
 
-void CreateAllNodeStores(SolverState& state) {
-  for (uint64_t& counter : state.storage_counters) counter = 0;
-  const int32_t forgotten = state.first_forgotten_street;
-  for (TreeNode& node : state.nodes)
-    if (forgotten < 0 || node.street < forgotten) CreateNodeStoresOfState(state, node);
-  state.stores_allocated = 0;
-  const uint64_t bytes_per_value = state.storage_kind == 0 ? 2 : 6;
-  for (int s = 0; s < 4; ++s) state.storage_totals[s] = state.storage_counters[s] * bytes_per_value;
+void CreateAllNodeStores(GameTree& tree) {
+  for (uint64_t& counter : tree.storage_counters) counter = 0;
+  const int32_t forgotten = tree.first_forgotten_street;
+  for (TreeNode& node : tree.nodes)
+    if (forgotten < 0 || node.street < forgotten) CreateNodeStoresOfState(tree, node);
+  tree.stores_allocated = 0;
+  const uint64_t bytes_per_value = tree.storage_kind == 0 ? 2 : 6;
+  for (int s = 0; s < 4; ++s) tree.storage_totals[s] = tree.storage_counters[s] * bytes_per_value;
 }

@@ -5,7 +5,7 @@
 
 struct BoardLayout;
 struct DealTree;
-struct SolverState;
+struct GameTree;
 struct TreeNode;
 
 // The stores of the tree's decision nodes: made by street (store/store_factory.h)
@@ -19,8 +19,8 @@ void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* l
                       uint64_t counters[4], bool make_second, int root_street,
                       const CompressionKinds& kinds, bool format_at_least_5);
 
-// The same with the arguments the state gives for this node.
-void CreateNodeStoresOfState(SolverState& state, TreeNode& node);
+// The same with the arguments the tree gives for this node.
+void CreateNodeStoresOfState(GameTree& tree, TreeNode& node);
 
 // Bytes that allocating the node's stores would still take (0 without stores).
 uint64_t NodeAllocationBytes(TreeNode& node);
@@ -30,9 +30,9 @@ uint64_t NodeAllocationBytes(TreeNode& node);
 // marks those whose allocation succeeded. Nothing when no street is forgotten.
 // A heap allocation that fails throws std::bad_alloc; the nodes marked before
 // stay marked, the node under way is left unmarked.
-void MaterializeNode(SolverState& state, TreeNode& node, bool force);
+void MaterializeNode(GameTree& tree, TreeNode& node, bool force);
 
 // The store part of preparing a tree: counters zeroed, stores made for every
 // node before the first forgotten street (all nodes when none is), allocated
 // flag reset, totals from counters.
-void CreateAllNodeStores(SolverState& state);
+void CreateAllNodeStores(GameTree& tree);

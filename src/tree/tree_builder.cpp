@@ -25,10 +25,10 @@ int LowestCard(CardMask mask) { return mask ? __builtin_ctzll(mask) : -1; }
 
 // Whether some pair of hands that share no card both have weight: without one
 // nothing can be dealt, and every normalised weight is 0.
-bool HasPossibleDeal(const SolverState& state) {
+bool HasPossibleDeal(const GameTree& tree) {
   for (int p = 0; p < 2; ++p)
-    if (std::none_of(state.normalised_root_weights[p].begin(),
-                     state.normalised_root_weights[p].end(), [](double w) { return w > 0.0; }))
+    if (std::none_of(tree.normalised_root_weights[p].begin(),
+                     tree.normalised_root_weights[p].end(), [](double w) { return w > 0.0; }))
       return false;
   return true;
 }
@@ -109,8 +109,8 @@ void CheckRangeConsistency(int32_t start_street, CardMask board, bool isomorphis
   }
 }
 
-void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count) {
-  std::vector<TreeNode>& nodes = state.nodes;
+void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count) {
+  std::vector<TreeNode>& nodes = tree.nodes;
   nodes.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     const LineEntry& entry = entries[i];
@@ -127,7 +127,7 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
     }
   }
 
-  state.max_terminal_value = 0.0;
+  tree.max_terminal_value = 0.0;
   for (size_t i = 0; i < count; ++i) {
     TreeNode& node = nodes[i];
     if (node.parent_index < 0) continue;
@@ -135,7 +135,7 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
     parent.children.push_back(static_cast<int32_t>(i));
     node.parent = &parent;
     if (node.kind != DECISION_NODE)
-      state.max_terminal_value = std::max(state.max_terminal_value, std::fabs(node.value));
+      tree.max_terminal_value = std::max(tree.max_terminal_value, std::fabs(node.value));
   }
 
   int32_t max_actions = 0;
@@ -155,13 +155,13 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
       max_actions = std::max(max_actions, static_cast<int32_t>(node.children.size()));
     }
   }
-  state.max_actions = max_actions;
-  state.average_actions =
+  tree.max_actions = max_actions;
+  tree.average_actions =
       decisions ? static_cast<double>(actions) / static_cast<double>(decisions) : 0.0;
-  PrintReply("#actions max %d avg %.2g\n", state.max_actions, state.average_actions);
+  PrintReply("#actions max %d avg %.2g\n", tree.max_actions, tree.average_actions);
 }
 
-void BuildGameTree(SolverState& tree, const LineEntry* entries, size_t count, int flop0,
+void BuildGameTree(GameTree& tree, const LineEntry* entries, size_t count, int flop0,
                    int flop1, int flop2, int turn, int river,
                    const std::vector<double>& oop_range, const std::vector<double>& ip_range,
                    bool isomorphism) {

@@ -53,14 +53,14 @@ void CommitTreeLines(const TreeLines& lines);
 // Builds the tree's node array and dealt cards from the entries and the cards
 // (card numbers, -1 where absent); the ranges are 1326 weights in ComboIndex
 // order. Refuses on a board or range that gives no tree.
-void BuildGameTree(SolverState& tree, const LineEntry* entries, size_t count, int flop0,
+void BuildGameTree(GameTree& tree, const LineEntry* entries, size_t count, int flop0,
                    int flop1, int flop2, int turn, int river,
                    const std::vector<double>& oop_range, const std::vector<double>& ip_range,
                    bool isomorphism);
 
 // Fills the node array from the entries: links, turn mutexes and card records,
 // action statistics and the largest end-node value.
-void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count);
+void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count);
 
 // Fails the build when isomorphism is on for the starting street and a range
 // gives two combinations of one hand class off the board different weights.

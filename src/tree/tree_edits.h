@@ -3,6 +3,8 @@
 
 // Changes to the game tree after it was built.
 
-// Stores the value into the EV boost of the node of the current tree; nothing
-// without a tree or for an index outside its node array.
-void SetEvBoost(int32_t node_index, float value);
+struct GameTree;
+
+// Stores the value into the EV boost of the tree's node; nothing without a
+// tree (null) or for an index outside its node array.
+void SetEvBoost(GameTree* tree, int32_t node_index, float value);

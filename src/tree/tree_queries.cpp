@@ -22,26 +22,26 @@ void AppendWord(std::string& text, const char* word) {
 
 }  // namespace
 
-std::string GetTreeFlagsText() {
+std::string GetTreeFlagsText(const GameTree* tree) {
   std::string text;
-  if (!g_solver_state) return text;
-  const uint32_t flags = g_solver_state->flags;
+  if (!tree) return text;
+  const uint32_t flags = tree->flags;
   if (flags & INCOMPLETE_TREE) AppendWord(text, "INCOMPLETE_TREE");
   if (flags & ISOMORPHISM_ON) AppendWord(text, "ISOMORPHISM_ON");
   if (flags & NEW_TREE) AppendWord(text, "NEW_TREE");
   return text;
 }
 
-std::string GetNodeFlagsText(int32_t node_index, int32_t turn_card, int32_t river_card) {
+std::string GetNodeFlagsText(const GameTree* tree, int32_t node_index, int32_t turn_card,
+                             int32_t river_card) {
   std::string text;
-  const SolverState* state = g_solver_state;
-  if (!state || node_index < 0 || static_cast<size_t>(node_index) >= state->nodes.size())
+  if (!tree || node_index < 0 || static_cast<size_t>(node_index) >= tree->nodes.size())
     return text;
-  const TreeNode& node = state->nodes[node_index];
+  const TreeNode& node = tree->nodes[node_index];
   if (!node.regret_store) return text;
   int turn_slot = kNoSlot;
   int river_slot = kNoSlot;
-  CanonicalizeCombo(*state, turn_card, river_card, turn_slot, river_slot);
+  CanonicalizeCombo(*tree, turn_card, river_card, turn_slot, river_slot);
   // A store knows the boards of its own street only; asking it for another
   // board (cards that do not fit the node) would read outside its records.
   if (node.street < 2) turn_slot = kNoSlot;

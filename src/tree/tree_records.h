@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "cards/card.h"
@@ -13,7 +12,7 @@
 #include "tree/deal_tree.h"
 
 // The records of one built game tree: flattened bet lines, the node array and
-// the solver state that owns everything of the tree.
+// the GameTree that owns everything of the tree.
 
 // Kind of a node (and of a flattened line entry).
 enum TreeNodeKind : uint32_t {
@@ -72,28 +71,16 @@ struct TreeNode {
 // and always empties the children.
 void DestroyTreeNode(TreeNode& node);
 
-enum SolverStateFlags : uint32_t {
+enum GameTreeFlags : uint32_t {
   INCOMPLETE_TREE = 1u << 0,  // some street forgotten or not materialised
   ISOMORPHISM_ON = 1u << 1,   // built with suit isomorphism
   NEW_TREE = 1u << 2,         // set at build, cleared by the first solving iteration
 };
 
-// Heap records of the result cache, the deal-node code and the subgame tasks.
-struct NumArrayPair {
-  NumArray arrays[2];
-};
-struct NumArrayQuad {
-  NumArray arrays[4];
-};
-// Deleting destructors: free the arrays, then the record. Null is allowed.
-void DeleteNumArrayPair(NumArrayPair* pair);
-void DeleteNumArray(NumArray* array);
-void DeleteNumArrayQuad(NumArrayQuad* quad);
-
-// The node-value request of the analysis code; only a pointer lives here.
-struct ValueTarget;
-
-struct SolverState {
+// One built game tree: the node array, the dealt cards and what the build
+// derives from the situation, with the storage figures of its stores. The
+// solver's state adds what solving adds (solver/solver_state.h).
+struct GameTree {
   std::vector<TreeNode> nodes;  // index 0 is the root
   CardMask flop_mask = 0;       // real suits, as set
   CardMask board_mask = 0;      // flop plus the starting turn and river, real suits
@@ -108,9 +95,6 @@ struct SolverState {
   std::vector<double> ranges[2];
   // Entry a: the river value layout of nodes with a actions; entry 0 is empty.
   std::vector<std::unique_ptr<BoardLayout>> board_layouts;
-  int32_t pass_player = 0;
-  int32_t pass_mode = 0;     // 0 evaluation, 1 solving, 2 node value
-  uint32_t pass_phase = 0;   // 0 collect, 1 run tasks, 2 combine
   int32_t storage_kind = 1;  // nonzero: strategy-sum stores exist
   int32_t deal_flag = 0;     // hand-group flag of every river record
   uint64_t storage_counters[4] = {0, 0, 0, 0};
@@ -123,34 +107,13 @@ struct SolverState {
   uint32_t format_version = 6;
   int32_t coder_kinds[2] = {0, 0};  // regret store, strategy-sum store
   uint8_t stores_allocated = 0;
-  ValueTarget* value_target = nullptr;
-  std::unordered_map<uint64_t, NumArrayPair*> result_cache;
   uint32_t flags = NEW_TREE;
-  int32_t iterations = 0;
   int32_t first_forgotten_street = -1;
-  int32_t last_results_iteration = -1;
-  double mes_oop = 0.0;
-  double ev_oop = 0.0;
-  double mes_ip = 0.0;
-  double ev_ip = 0.0;
-  double exploitability = 0.0;
-  double mean_ev = 0.0;
 
-  SolverState(int32_t storage_kind_arg, int32_t deal_flag_arg);
-  SolverState(const SolverState&) = delete;
-  SolverState& operator=(const SolverState&) = delete;
-  // Tears down in the order given at DestroySolverState.
-  ~SolverState();
+  GameTree(int32_t storage_kind_arg, int32_t deal_flag_arg)
+      : storage_kind(storage_kind_arg), deal_flag(deal_flag_arg) {}
+  GameTree(const GameTree&) = delete;
+  GameTree& operator=(const GameTree&) = delete;
+  // The river stores point at the board layouts: the nodes go first.
+  ~GameTree();
 };
-
-// The one current tree; null without a tree.
-extern SolverState* g_solver_state;
-
-// Destroys a state: the deal tree, the result cache's values and the cache, the
-// ranges and root weights, every node in order and the node array, then the
-// board layouts (which the river stores of the nodes point at), and the record.
-// Null is allowed.
-void DestroySolverState(SolverState* state);
-
-// Destroys g_solver_state, if any, and sets it to null.
-void FreeSolverState();

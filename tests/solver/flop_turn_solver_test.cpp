@@ -22,6 +22,7 @@
 #include "solver/solver_constants.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "support/engine_harness.h"

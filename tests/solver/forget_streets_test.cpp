@@ -17,6 +17,7 @@
 #include "platform/virtual_memory.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/index_maps.h"
 #include "store/node_store.h"
@@ -444,7 +445,7 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
   EXPECT_EQ(Run("cut_line r:0:b10"), std::string("ERROR: cut_line") + kRunning);
   EXPECT_EQ(Run("free_tree"), std::string("ERROR: free_tree") + kRunning);
   StopSolverAndWait();
-  EXPECT_EQ(g_solver_state, &state);
+  EXPECT_EQ(g_solver_state.get(), &state);
   EXPECT_EQ(state.first_forgotten_street, -1);
   EXPECT_FALSE(state.flags & INCOMPLETE_TREE);
   for (const TreeNode& node : state.nodes)

@@ -16,6 +16,7 @@
 #include "solver/accuracy_settings.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"

@@ -13,6 +13,7 @@
 
 #include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
 #include "support/reference_game.h"

@@ -20,6 +20,7 @@
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "solver/terminal_nodes.h"

@@ -21,6 +21,7 @@
 #include "solver/current_iteration.h"
 #include "solver/progress_history.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "store/node_store.h"

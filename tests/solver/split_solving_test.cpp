@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/split_walk.h"
 #include "store/node_store.h"
 #include "support/engine_harness.h"

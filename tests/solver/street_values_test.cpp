@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
 #include "support/idle_store.h"
 #include "tree/build_fixture.h"
 

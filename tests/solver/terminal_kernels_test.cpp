@@ -15,6 +15,7 @@
 #include "platform/cpu_features.h"
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_nodes.h"
 #include "support/kernel_builds.h"
 #include "support/num_arrays.h"

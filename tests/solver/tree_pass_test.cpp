@@ -23,6 +23,7 @@
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/street_values.h"
 #include "tree/tree_records.h"

@@ -12,6 +12,7 @@
 #include "cards/combo_tables.h"
 #include "cards/suit_isomorphism.h"
 #include "protocol/command_error.h"
+#include "solver/solver_state.h"
 #include "tree/tree_records.h"
 
 namespace {

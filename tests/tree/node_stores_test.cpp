@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "solver/solver_preparation.h"
+#include "solver/solver_state.h"
 #include "store/arena_store.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"

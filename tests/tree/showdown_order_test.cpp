@@ -10,6 +10,7 @@
 #include "cards/hand_evaluator.h"
 #include "cards/showdown_prep.h"
 #include "platform/cpu_features.h"
+#include "solver/solver_state.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "solver/solver_preparation.h"
+#include "solver/solver_state.h"
 #include "tree/build_fixture.h"
 #include "tree/schematic_tree.h"
 
@@ -181,15 +182,15 @@ TEST_F(TreeBuilder, OverlongLinesAreInvalidAndLeaveTheOldTree) {
   FullRanges();
   Situation("As Kd 7h 4c 2d", {"10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  const SolverState* old_state = g_solver_state;
+  const SolverState* old_state = g_solver_state.get();
 
   // 999 raises and the call below the last: kMaxLineActions actions deep.
   std::string line = "add_line";
   for (int k = 1; k < kMaxLineActions; ++k) AppendAmount(line, k);
   ASSERT_EQ(Run(line), "add_line ok!\n");
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  EXPECT_NE(g_solver_state, old_state);
-  old_state = g_solver_state;
+  EXPECT_NE(g_solver_state.get(), old_state);
+  old_state = g_solver_state.get();
   const size_t nodes = State().nodes.size();
 
   // A line of hundreds of thousands of raises: refused, not a stack overflow.
@@ -197,7 +198,7 @@ TEST_F(TreeBuilder, OverlongLinesAreInvalidAndLeaveTheOldTree) {
   for (int k = 1; k <= 200000; ++k) AppendAmount(line, k);
   ASSERT_EQ(Run(line), "add_line ok!\n");
   EXPECT_EQ(Run("build_tree"), "ERROR: build_tree invalid line\n");
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(State().nodes.size(), nodes);
   EXPECT_EQ(g_tree_present, 1);
   EXPECT_EQ(g_start_street, 3);
@@ -207,7 +208,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   FullRanges();
   Situation("As Kd 7h", {"10", "25"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  const SolverState* old_state = g_solver_state;
+  const SolverState* old_state = g_solver_state.get();
   const SchematicNode* bet = FindSchematicChild(g_schematic_root, 25.0);
   const uint32_t bet_index = bet->entry_index;
   g_tree_without_values = 1;  // as a loaded tree file may leave it
@@ -218,7 +219,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   g_ranges[0][Combo("AhKh")] = 0.5;
   g_isomorphism_by_street[2] = 1;
   EXPECT_NE(Run("build_tree").find("inconsistent range"), std::string::npos);
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(g_start_street, 1);
   EXPECT_EQ(g_effective_stack, 25);
   EXPECT_EQ(bet->entry_index, bet_index);
@@ -229,7 +230,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   g_board_turn = ParseCardText("As");
   FullRanges();
   EXPECT_EQ(Run("build_tree"), "ERROR: build_tree board not set\n");
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(State().nodes.size(), old_state->nodes.size());
   EXPECT_EQ(g_start_street, 1);
 

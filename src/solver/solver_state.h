@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "store/num_array.h"
+#include "tree/tree_records.h"
+
+// The game tree as the solver runs it: the tree with what solving adds, the
+// iteration count, the results of the current strategies and the result
+// cache.
+
+// The values of the result cache.
+struct NumArrayPair {
+  NumArray arrays[2];
+};
+
+// The node-value request of the analysis code; only a pointer lives here.
+struct ValueTarget;
+
+struct SolverState : GameTree {
+  int32_t pass_player = 0;
+  int32_t pass_mode = 0;     // 0 evaluation, 1 solving, 2 node value
+  uint32_t pass_phase = 0;   // 0 collect, 1 run tasks, 2 combine
+  ValueTarget* value_target = nullptr;
+  std::unordered_map<uint64_t, std::unique_ptr<NumArrayPair>> result_cache;
+  int32_t iterations = 0;
+  int32_t last_results_iteration = -1;
+  double mes_oop = 0.0;
+  double ev_oop = 0.0;
+  double mes_ip = 0.0;
+  double ev_ip = 0.0;
+  double exploitability = 0.0;
+  double mean_ev = 0.0;
+
+  SolverState(int32_t storage_kind_arg, int32_t deal_flag_arg);
+};
+
+// The one current tree; null without a tree.
+extern std::unique_ptr<SolverState> g_solver_state;
+
+// Destroys the current tree, if any.
+void FreeSolverState();
