@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "solver/solver_state.h"
-#include "solver/street_values.h"
 #include "solver/terminal_kernels.h"
+#include "solver/tree_pass.h"
 #include "store/board_layout.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"

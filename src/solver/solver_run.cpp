@@ -19,7 +19,6 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "solver/street_values.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
 #include "tree/node_stores.h"

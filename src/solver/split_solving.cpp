@@ -13,7 +13,6 @@
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/split_walk.h"
-#include "solver/street_values.h"
 #include "solver/tree_pass.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"

@@ -3,9 +3,8 @@
 #include "protocol/fail.h"
 #include "solver/node_cursor.h"
 #include "solver/solver_state.h"
+#include "solver/tree_pass.h"
 #include "tree/tree_records.h"
-
-std::mutex g_tree_pass_mutex;
 
 namespace {
 
@@ -85,11 +84,6 @@ std::mutex& StreetMutex(TreeNode& node, int32_t turn_slot) {
   return g_tree_pass_mutex;
 }
 
-SolverState& CurrentState() {
-  if (!g_solver_state) Fail("no tree for river values");
-  return *g_solver_state;
-}
-
 RiverWalkRule RuleOf(StreetAccess access) {
   return access == StreetAccess::kWrite ? RiverWalkRule::kForced : RiverWalkRule::kForcedReadOnly;
 }
@@ -112,6 +106,40 @@ void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool st
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, rule);
   EndBlockWrite(handles[0]);
   EndBlockWrite(handles[1]);
+}
+
+// Locks and opens for the guard; see StreetValuesGuard.
+void OpenStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
+                      StreetAccess access) {
+  if (node.street != 3) return;
+  std::mutex& mutex = StreetMutex(node, turn_slot);
+  mutex.lock();
+  TreeNode& root = RiverRoot(node);
+  const RiverWalkRule rule = RuleOf(access);
+  try {
+    OpenOneKind(state, root, turn_slot, false, rule);
+    OpenOneKind(state, root, turn_slot, true, rule);
+  } catch (...) {
+    // Drop whatever was opened, then let go of the lock.
+    try {
+      CloseOneKind(state, root, turn_slot, false, RiverWalkRule::kForcedReadOnly);
+      CloseOneKind(state, root, turn_slot, true, RiverWalkRule::kForcedReadOnly);
+    } catch (...) {
+    }
+    mutex.unlock();
+    throw;
+  }
+}
+
+// Closes what OpenStreetValues opened and unlocks, also when closing throws.
+void CloseStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
+                       StreetAccess access) {
+  if (node.street != 3) return;
+  std::unique_lock<std::mutex> lock(StreetMutex(node, turn_slot), std::adopt_lock);
+  TreeNode& root = RiverRoot(node);
+  const RiverWalkRule rule = RuleOf(access);
+  CloseOneKind(state, root, turn_slot, false, rule);
+  CloseOneKind(state, root, turn_slot, true, rule);
 }
 
 }  // namespace
@@ -146,41 +174,10 @@ void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], boo
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, force);
 }
 
-void OpenStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
-  if (node.street != 3) return;
-  SolverState& state = CurrentState();
-  std::mutex& mutex = StreetMutex(node, turn_slot);
-  mutex.lock();
-  TreeNode& root = RiverRoot(node);
-  const RiverWalkRule rule = RuleOf(access);
-  try {
-    OpenOneKind(state, root, turn_slot, false, rule);
-    OpenOneKind(state, root, turn_slot, true, rule);
-  } catch (...) {
-    // Drop whatever was opened, then let go of the lock.
-    try {
-      CloseOneKind(state, root, turn_slot, false, RiverWalkRule::kForcedReadOnly);
-      CloseOneKind(state, root, turn_slot, true, RiverWalkRule::kForcedReadOnly);
-    } catch (...) {
-    }
-    mutex.unlock();
-    throw;
-  }
-}
-
-void CloseStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
-  if (node.street != 3) return;
-  SolverState& state = CurrentState();
-  std::unique_lock<std::mutex> lock(StreetMutex(node, turn_slot), std::adopt_lock);
-  TreeNode& root = RiverRoot(node);
-  const RiverWalkRule rule = RuleOf(access);
-  CloseOneKind(state, root, turn_slot, false, rule);
-  CloseOneKind(state, root, turn_slot, true, rule);
-}
-
-StreetValuesGuard::StreetValuesGuard(TreeNode& node, int32_t turn_slot, StreetAccess access)
-    : node_(&node), turn_slot_(turn_slot), access_(access), open_(false) {
-  OpenStreetValues(node, turn_slot, access);
+StreetValuesGuard::StreetValuesGuard(SolverState& state, TreeNode& node, int32_t turn_slot,
+                                     StreetAccess access)
+    : state_(&state), node_(&node), turn_slot_(turn_slot), access_(access), open_(false) {
+  OpenStreetValues(state, node, turn_slot, access);
   open_ = true;
 }
 
@@ -196,5 +193,5 @@ StreetValuesGuard::~StreetValuesGuard() {
 void StreetValuesGuard::Close() {
   if (!open_) return;
   open_ = false;
-  CloseStreetValues(*node_, turn_slot_, access_);
+  CloseStreetValues(*state_, *node_, turn_slot_, access_);
 }

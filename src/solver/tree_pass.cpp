@@ -23,13 +23,13 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/worker_pool.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
+std::mutex g_tree_pass_mutex;
 std::vector<SubgameTask*> g_subgame_tasks;
 std::vector<int32_t> g_task_run_order;
 int32_t g_task_read_index = 0;

@@ -1,7 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <mutex>
 
 struct SolverState;
+
+// Held by a whole-tree pass from start to end, and by whatever else changes or
+// reads what passes use (the iteration count, the showdown tables, split
+// solving); code outside a pass takes it for river nodes whose line has no
+// per-turn-slot mutexes (StreetValuesGuard).
+extern std::mutex g_tree_pass_mutex;
 
 // Pass modes: what the kernels compute and update.
 enum PassMode : int32_t {

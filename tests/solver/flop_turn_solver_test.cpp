@@ -24,7 +24,6 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "support/solver_watch.h"

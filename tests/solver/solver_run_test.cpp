@@ -23,7 +23,6 @@
 #include "solver/solver_constants.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "solver/street_values.h"
 #include "store/node_store.h"
 #include "support/engine_harness.h"
 #include "support/idle_store.h"

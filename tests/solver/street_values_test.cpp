@@ -9,6 +9,7 @@
 
 #include "solver/node_cursor.h"
 #include "solver/solver_state.h"
+#include "solver/tree_pass.h"
 #include "support/idle_store.h"
 #include "tree/build_fixture.h"
 
@@ -93,7 +94,7 @@ class StreetValues : public TreeBuildTest {
 TEST_F(StreetValues, NodesOffTheRiverNeitherLockNorOpen) {
   for (TreeNode& node : State().nodes) {
     if (node.street == 3) continue;
-    StreetValuesGuard guard(node, 5, StreetAccess::kWrite);
+    StreetValuesGuard guard(State(), node, 5, StreetAccess::kWrite);
     EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[5]));
     EXPECT_TRUE(FreeElsewhere(g_tree_pass_mutex));
   }
@@ -104,7 +105,7 @@ TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
   State().iterations = 0;  // strategy sums not in use: a reader still sees them
   State().pass_mode = 1;
   {
-    StreetValuesGuard guard(State().nodes[river_nodes.back()], 7, StreetAccess::kRead);
+    StreetValuesGuard guard(State(), State().nodes[river_nodes.back()], 7, StreetAccess::kRead);
     EXPECT_FALSE(FreeElsewhere(turn_top->turn_mutexes[7]));
     EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[6]));
     // The whole river subtree from its first node, in pre-order.
@@ -131,7 +132,7 @@ TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
 
 TEST_F(StreetValues, WritingWritesEverythingBackWhateverThePassWas) {
   State().pass_mode = 2;  // a node-value pass writes nothing back by itself
-  { StreetValuesGuard guard(State().nodes[river_root], 3, StreetAccess::kWrite); }
+  { StreetValuesGuard guard(State(), State().nodes[river_root], 3, StreetAccess::kWrite); }
   for (bool strategy : {false, true}) {
     std::vector<Event> closed = Of(false, strategy);
     ASSERT_EQ(closed.size(), river_nodes.size());
@@ -141,7 +142,7 @@ TEST_F(StreetValues, WritingWritesEverythingBackWhateverThePassWas) {
 
 TEST_F(StreetValues, TheLockIsReleasedWhenTheUserOrTheOpenThrows) {
   try {
-    StreetValuesGuard guard(State().nodes[river_root], 11, StreetAccess::kWrite);
+    StreetValuesGuard guard(State(), State().nodes[river_root], 11, StreetAccess::kWrite);
     throw std::runtime_error("ERROR: something\n");
   } catch (const std::runtime_error&) {
   }
@@ -151,7 +152,7 @@ TEST_F(StreetValues, TheLockIsReleasedWhenTheUserOrTheOpenThrows) {
   g_events.clear();
   dynamic_cast<RecordingStore*>(State().nodes[river_nodes.back()].regret_store.get())
       ->throw_on_open = true;
-  EXPECT_THROW(StreetValuesGuard(State().nodes[river_root], 11, StreetAccess::kRead),
+  EXPECT_THROW(StreetValuesGuard(State(), State().nodes[river_root], 11, StreetAccess::kRead),
                std::runtime_error);
   EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[11]));
   // What was opened is dropped again, nothing written back.
@@ -164,7 +165,7 @@ TEST_F(StreetValues, RiverRootedTreesTakeThePassMutex) {
   Situation("As Kd 7h 4c 2d", {"10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
   {
-    StreetValuesGuard guard(State().nodes[1], 0, StreetAccess::kRead);
+    StreetValuesGuard guard(State(), State().nodes[1], 0, StreetAccess::kRead);
     EXPECT_FALSE(FreeElsewhere(g_tree_pass_mutex));
   }
   EXPECT_TRUE(FreeElsewhere(g_tree_pass_mutex));

@@ -24,7 +24,6 @@
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
-#include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "solver/worker_pool.h"

@@ -7,7 +7,7 @@
 
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "solver/street_values.h"
+#include "solver/tree_pass.h"
 #include "tree/tree_records.h"
 
 // The iteration count of the tree; the solver thread raises it under the pass
