@@ -89,7 +89,7 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
   SubgameTask* leader = nullptr;
   SubgameTask* previous = nullptr;
   for (int32_t slot = first; slot < first + count; ++slot) {
-    SubgameTask* task = MakeSubgameTask(cursor.state, cursor.node,
+    SubgameTask* task = MakeSubgameTask(cursor.state, cursor.pass, cursor.node,
                                         river ? cursor.turn_slot : slot, river ? slot : -1);
     if (slot == first) {
       task->src0 = src0.release();
@@ -169,7 +169,7 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
   for (int32_t slot = 0; slot < slots; ++slot) {
     const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
-    NodeCursor sub(&state, cursor.node, cursor.turn_slot, slot);
+    NodeCursor sub(&state, cursor.pass, cursor.node, cursor.turn_slot, slot);
     maps.GatherSumHandGroups(view, sub.in0, cursor.in0);
     if (own_reach) maps.GatherSumHandGroups(view, sub.in1, cursor.in1);
     TraverseRiverBoard(sub);
@@ -196,13 +196,14 @@ void TraverseTurnDeal(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree& deal = *state.deal_tree;
-  const int p = state.pass_player;
-  const int32_t mode = state.pass_mode;
-  const uint32_t phase = state.pass_phase;
+  const PassContext& pass = *cursor.pass;
+  const int p = pass.player;
+  const int32_t mode = pass.mode;
+  const uint32_t phase = pass.phase;
   const int32_t n = static_cast<int32_t>(deal.hands.size());
   CardRecord* record =
       node.kind == DECISION_NODE && node.card_records ? &node.card_records[0] : nullptr;
-  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+  const ValueTarget* target = mode == 2 ? pass.value_target : nullptr;
 
   if (record && ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
                  (target && TargetAboveTurnDeal(*target)))) {
@@ -246,15 +247,16 @@ void TraverseRiverDeal(NodeCursor& cursor) {
   if (cursor.turn_slot < 0 || static_cast<size_t>(cursor.turn_slot) >= deal.turn_records.size())
     Fail("river deal without a turn");
   const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor.turn_slot)];
-  const int p = state.pass_player;
-  const int32_t mode = state.pass_mode;
-  const uint32_t phase = state.pass_phase;
+  const PassContext& pass = *cursor.pass;
+  const int p = pass.player;
+  const int32_t mode = pass.mode;
+  const uint32_t phase = pass.phase;
   const int32_t n = turn.HandCount();
   CardRecord* record =
       node.kind == DECISION_NODE && node.card_records && cursor.turn_slot < kRiverCardRecordCount
           ? &node.card_records[cursor.turn_slot]
           : nullptr;
-  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+  const ValueTarget* target = mode == 2 ? pass.value_target : nullptr;
 
   if (record &&
       ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||

@@ -86,7 +86,8 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
     ~ItemsCleanup() { DestroySplitTasks(items); }
   } items_cleanup{items};
   {
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
+                    state.start_river_slot);
     root.in1.AssignValues(state.root_hand_weights[kOop]);
     root.in0.AssignValues(state.root_hand_weights[kIp]);
     EvaluateSubtree(&root, street, items);

@@ -104,7 +104,7 @@ std::vector<NumArray> PassStrategy(const NodeCursor& cursor) {
   const int32_t n = ChildCount(node);
   ActionDefaults defaults(n);
   float* d = defaults.data();
-  if (state.pass_mode == 1) {
+  if (cursor.pass->mode == 1) {
     ExploringDefaults(d, n);
     return RegretStore(node).GetStrategy(cursor.turn_slot, cursor.river_slot, d);
   }
@@ -128,8 +128,8 @@ bool HasRiverEndPair(const SolverState& state, const TreeNode& node) {
 }
 
 // An end node's payoff for the pass player: a fold costs the folder the value.
-double EndValue(const SolverState& state, const TreeNode& end) {
-  return end.kind == FOLD_NODE && end.player == state.pass_player ? -end.value : end.value;
+double EndValue(const PassContext& pass, const TreeNode& end) {
+  return end.kind == FOLD_NODE && end.player == pass.player ? -end.value : end.value;
 }
 
 // The combination mask of a board, one byte per hand. A mask shorter than the
@@ -272,7 +272,7 @@ double SolvingSumWeight(const NodeCursor& cursor,
                         const NodeLockRecord* const* known_lock = nullptr) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
-  if (state.pass_phase == 0 || !node.strategy_store || !StrategySumsInUse(state)) return 0.0;
+  if (cursor.pass->phase == 0 || !node.strategy_store || !StrategySumsInUse(state)) return 0.0;
   const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
   const NodeLockRecord* lock =
       known_lock ? *known_lock
@@ -293,7 +293,7 @@ double SolvingSumWeight(const NodeCursor& cursor,
 bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
-  const bool solving = state.pass_mode == 1;
+  const bool solving = cursor.pass->mode == 1;
   if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
   // Passes that play the average strategy take the general way.
   if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
@@ -346,7 +346,7 @@ NumArray* ActionReaches(const NodeCursor& cursor, NumArray* fixed,
                         std::vector<NumArray>& general) {
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const bool solving = cursor.state->pass_mode == 1;
+  const bool solving = cursor.pass->mode == 1;
   if (solving && !cursor.in0.HasData()) {
     NumArray* out = fixed;
     if (n > kMaxFusedActions) {
@@ -402,7 +402,7 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
 }  // namespace
 
 void TraverseNode(NodeCursor& cursor) {
-  SolverState& state = *cursor.state;
+  const PassContext& pass = *cursor.pass;
   const TreeNode& node = *cursor.node;
   if (node.street >= 2 && cursor.turn_slot < 0)
     TraverseTurnDeal(cursor);
@@ -410,13 +410,13 @@ void TraverseNode(NodeCursor& cursor) {
     TraverseRiverDeal(cursor);
   else if (node.kind != DECISION_NODE)
     TraverseTerminal(cursor);
-  else if (node.player == state.pass_player)
+  else if (node.player == pass.player)
     TraverseOwnDecision(cursor);
   else
     TraverseOpponentDecision(cursor);
 
-  if (state.pass_mode == 2 && state.value_target && state.pass_phase != 0)
-    CollectTarget(cursor, *state.value_target);
+  if (pass.mode == 2 && pass.value_target && pass.phase != 0)
+    CollectTarget(cursor, *pass.value_target);
 }
 
 void TraverseOwnDecision(NodeCursor& cursor) {
@@ -424,14 +424,15 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const int32_t mode = state.pass_mode;
+  const PassContext& pass = *cursor.pass;
+  const int32_t mode = pass.mode;
   NodeStore& regrets = RegretStore(node);
 
   // A solving pass needs the strategy of an unlocked 16-bit river board without
   // a combination mask only for the node value and the update at the end: both
   // then run in one pass over its rows, after the children. Such a board's rows
   // and lock record come from one look-up.
-  const bool solving_update = mode == 1 && state.pass_phase != 0;
+  const bool solving_update = mode == 1 && pass.phase != 0;
   FusedRows fused;
   const NodeLockRecord* lock = nullptr;
   const bool have_rows = solving_update && FusedOwnRows(cursor, regrets, n, fused, &lock);
@@ -462,7 +463,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
     const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
     EvaluateRiverEndPair(CursorRiverRecord(cursor), action_values[n - 2], action_values[n - 1],
-                         cursor.in0, EndValue(state, showdown), EndValue(state, fold));
+                         cursor.in0, EndValue(pass, showdown), EndValue(pass, fold));
     visited = n - 2;
   }
 
@@ -473,7 +474,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     NumArray& values = action_values[i];
     NumArray best;
     if (i < visited) {
-      NodeCursor sub(&state, &child, cursor.turn_slot, cursor.river_slot);
+      NodeCursor sub(&state, &pass, &child, cursor.turn_slot, cursor.river_slot);
       if (own_reach) ops.MultiplyArraysPruned(sub.in1, cursor.in1, strategy[i]);
       // The traverser's own choice does not change the opponent's reach.
       sub.in0 = std::move(cursor.in0);
@@ -542,7 +543,8 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const int32_t mode = state.pass_mode;
+  const PassContext& pass = *cursor.pass;
+  const int32_t mode = pass.mode;
 
   // Each action's reach, on the stack up to kMaxFusedActions actions.
   StackArrays fixed_arrays(n);
@@ -556,8 +558,8 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
     const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
     const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
     EvaluateRiverEndPairWithReaches(CursorRiverRecord(cursor), end_pair[0], end_pair[1],
-                                    strategy[n - 2], strategy[n - 1], EndValue(state, showdown),
-                                    EndValue(state, fold));
+                                    strategy[n - 2], strategy[n - 1], EndValue(pass, showdown),
+                                    EndValue(pass, fold));
     strategy[n - 2] = NumArray();
     strategy[n - 1] = NumArray();
     visited = n - 2;
@@ -568,7 +570,7 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
     NumArray best;
     if (i < visited) {
       TreeNode* child = &state.nodes[static_cast<size_t>(node.children[i])];
-      NodeCursor sub(&state, child, cursor.turn_slot, cursor.river_slot);
+      NodeCursor sub(&state, &pass, child, cursor.turn_slot, cursor.river_slot);
       sub.in0 = std::move(strategy[i]);
       sub.in1 = std::move(cursor.in1);
       TraverseNode(sub);
@@ -631,12 +633,12 @@ void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_
 // what the matching part of TraverseOwnDecision or TraverseOpponentDecision
 // does in a solving pass.
 
-bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
-                        double* fold_value) {
+bool RiverEndPairValues(const SolverState& state, const PassContext& pass, const TreeNode& node,
+                        double* showdown_value, double* fold_value) {
   if (!HasRiverEndPair(state, node)) return false;
   const int32_t n = ChildCount(node);
-  *showdown_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 2])]);
-  *fold_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 1])]);
+  *showdown_value = EndValue(pass, state.nodes[static_cast<size_t>(node.children[n - 2])]);
+  *fold_value = EndValue(pass, state.nodes[static_cast<size_t>(node.children[n - 1])]);
   return true;
 }
 
@@ -661,10 +663,9 @@ bool LockedOrMasked(const NodeLockRecord* lock) {
 }  // namespace
 
 bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands) {
-  const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  if (state.pass_mode != 1 || state.pass_phase == 0) return false;
+  if (cursor.pass->mode != 1 || cursor.pass->phase == 0) return false;
   if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
   NodeStore& regrets = RegretStore(node);
   FusedRows fused;
@@ -712,7 +713,7 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
 }
 
 bool OwnDecisionEvaluable(const NodeCursor& cursor) {
-  if (cursor.state->pass_mode != 0 || cursor.in1.count > 0) return false;
+  if (cursor.pass->mode != 0 || cursor.in1.count > 0) return false;
   const NodeLockRecord* lock =
       RegretStore(*cursor.node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
   return !LockedOrMasked(lock);

@@ -8,21 +8,14 @@
 
 // The game tree as the solver runs it: the tree with what solving adds, the
 // iteration count, the results of the current strategies and the result
-// cache.
+// cache. What a pass is doing is the pass's own (solver/pass_context.h).
 
 // The values of the result cache.
 struct NumArrayPair {
   NumArray arrays[2];
 };
 
-// The node-value request of the analysis code; only a pointer lives here.
-struct ValueTarget;
-
 struct SolverState : GameTree {
-  int32_t pass_player = 0;
-  int32_t pass_mode = 0;     // 0 evaluation, 1 solving, 2 node value
-  uint32_t pass_phase = 0;   // 0 collect, 1 run tasks, 2 combine
-  ValueTarget* value_target = nullptr;
   std::unordered_map<uint64_t, std::unique_ptr<NumArrayPair>> result_cache;
   int32_t iterations = 0;
   int32_t last_results_iteration = -1;

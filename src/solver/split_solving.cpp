@@ -57,11 +57,11 @@ bool StreetHoldsStoredReach(const SolverState& state, int32_t street) {
 // One river split for the traverser: the opponent's stored reach walked down
 // the subgame. With a river slot (a turn-rooted tree) the reach is gathered to
 // that river board first; without one the river deal walks its cards in line.
-void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, int traverser) {
+void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, const PassContext& pass) {
   const NodeCursor& source = split.cursor;
   SolverState* state = source.state;
-  NodeCursor cursor(state, source.node, source.turn_slot, river_slot);
-  const NumArray& opponent = traverser == kIp ? source.in1 : source.in0;
+  NodeCursor cursor(state, &pass, source.node, source.turn_slot, river_slot);
+  const NumArray& opponent = pass.player == kIp ? source.in1 : source.in0;
   if (river_slot < 0) {
     cursor.in0.CopyFrom(opponent);
   } else {
@@ -78,7 +78,7 @@ struct RiverWork {
   int32_t river_slot;
 };
 
-void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
+void RunRiverBatch(const std::vector<RiverWork>& work, const PassContext& pass) {
   const int32_t count = static_cast<int32_t>(work.size());
   // An exception must not leave a team thread: an item without memory gives
   // up alone, and the batch throws once it is over.
@@ -90,7 +90,7 @@ void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
     for (int32_t i = 0; i < count; ++i) {
       const RiverWork& item = work[static_cast<size_t>(i)];
       try {
-        SolveRiverSplit(*item.split, item.river_slot, traverser);
+        SolveRiverSplit(*item.split, item.river_slot, pass);
       } catch (const std::bad_alloc&) {
         out_of_memory.store(true, std::memory_order_relaxed);
       }
@@ -153,7 +153,8 @@ void solve_subgames(int32_t street) {
   std::vector<SubgameTask*> splits;
   SplitListCleanup split_cleanup{splits};
   {
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
+                    state.start_river_slot);
     root.in1.AssignValues(state.root_hand_weights[kOop]);
     root.in0.AssignValues(state.root_hand_weights[kIp]);
     EvaluateSubtree(&root, street, splits);
@@ -162,8 +163,8 @@ void solve_subgames(int32_t street) {
   std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
   TaskListCleanup task_cleanup;
   DestroySubgameTasks();
-  state.value_target = nullptr;
-  state.pass_mode = PASS_SOLVE;
+  PassContext pass;
+  pass.mode = PASS_SOLVE;
 
   // Each split starts from the reach its card record keeps; a player without
   // one reaches the subgame with nothing (absent), which leaves it untouched.
@@ -207,28 +208,28 @@ void solve_subgames(int32_t street) {
         const int32_t slots = static_cast<int32_t>(turn.river_records.size());
         for (int32_t r = 0; r < slots; ++r) work.push_back({split, r});
       }
-      state.pass_phase = PHASE_RUN;
+      pass.phase = PHASE_RUN;
       for (int32_t i = 0; i < rounds; ++i) {
         for (int traverser : {kIp, kOop}) {
-          state.pass_player = traverser;
-          RunRiverBatch(work, traverser);
+          pass.player = traverser;
+          RunRiverBatch(work, pass);
         }
         state.iterations += 1;
       }
     } else {
       for (int32_t i = 0; i < rounds; ++i) {
         for (int traverser : {kIp, kOop}) {
-          state.pass_player = traverser;
-          state.pass_phase = PHASE_COLLECT;
+          pass.player = traverser;
+          pass.phase = PHASE_COLLECT;
           for (const SubgameTask* split : splits) {
             const NodeCursor& source = split->cursor;
-            NodeCursor cursor(&state, source.node, source.turn_slot, source.river_slot);
+            NodeCursor cursor(&state, &pass, source.node, source.turn_slot, source.river_slot);
             cursor.in0.CopyFrom(traverser == kIp ? source.in1 : source.in0);
             TraverseNode(cursor);
           }
           // The turn deals gave their tasks shared arrays of their own; no
           // combine walk follows, and the tasks take those arrays with them.
-          state.pass_phase = PHASE_RUN;
+          pass.phase = PHASE_RUN;
           TraverseSubgames();
           DestroySubgameTasks();
         }

@@ -58,8 +58,8 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
   if (node.kind != DECISION_NODE) return;
 
   if (node.street == street) {
-    auto owned =
-        std::make_unique<SubgameTask>(&state, &node, cursor->turn_slot, cursor->river_slot);
+    auto owned = std::make_unique<SubgameTask>(&state, nullptr, &node, cursor->turn_slot,
+                                               cursor->river_slot);
     list.push_back(owned.get());
     SubgameTask* task = owned.release();  // the list's now (DestroySplitTasks)
     task->cursor.in1.CopyFrom(cursor->in1);
@@ -72,7 +72,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
     const int32_t slots = static_cast<int32_t>(deal.turn_records.size());
     for (int32_t t = 0; t < slots; ++t) {
       const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(t)];
-      NodeCursor dealt(&state, &node, t, -1);
+      NodeCursor dealt(&state, nullptr, &node, t, -1);
       GatherTurnInput(dealt.in1, cursor->in1, turn);
       GatherTurnInput(dealt.in0, cursor->in0, turn);
       EvaluateSubtree(&dealt, street, list);
@@ -85,7 +85,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
     const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
     for (int32_t r = 0; r < slots; ++r) {
       const HandGroupView view = turn.river_records[static_cast<size_t>(r)].GroupView();
-      NodeCursor dealt(&state, &node, cursor->turn_slot, r);
+      NodeCursor dealt(&state, nullptr, &node, cursor->turn_slot, r);
       maps.GatherSumHandGroups(view, dealt.in1, cursor->in1);
       maps.GatherSumHandGroups(view, dealt.in0, cursor->in0);
       EvaluateSubtree(&dealt, street, list);
@@ -98,7 +98,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask
   for (size_t i = 0; i < n && i < strategy.size(); ++i) {
     TreeNode& child = state.nodes[static_cast<size_t>(node.children[i])];
     if (child.kind != DECISION_NODE) continue;
-    NodeCursor next(&state, &child, cursor->turn_slot, cursor->river_slot);
+    NodeCursor next(&state, nullptr, &child, cursor->turn_slot, cursor->river_slot);
     if (node.player == kOop) {
       Kernels<ArrayOpsKernels>().MultiplyArrays(next.in1, cursor->in1, strategy[i]);
       next.in0.CopyFrom(cursor->in0);

@@ -31,39 +31,47 @@ void CountBelow(SolverState& state, TreeNode& node, int32_t turn_slot, bool stra
     CountBelow(state, state.nodes[child], turn_slot, strategy_sums, counts);
 }
 
-bool OpensStore(const SolverState& state, const TreeNode& node, bool strategy_sums,
-                RiverWalkRule rule) {
-  if (!strategy_sums || rule != RiverWalkRule::kFollowPass) return true;
-  return StrategySumsInUse(state) &&
-         (state.pass_mode == 0 || state.pass_mode == 2 || node.player != state.pass_player);
+// The rule that follows the pass needs the cursor's pass.
+const PassContext& PassOf(const PassContext* pass) {
+  if (!pass) Fail("river values follow a pass without one");
+  return *pass;
 }
 
-bool WritesBack(const SolverState& state, const TreeNode& node, bool strategy_sums,
-                RiverWalkRule rule) {
+bool OpensStore(const SolverState& state, const PassContext* pass, const TreeNode& node,
+                bool strategy_sums, RiverWalkRule rule) {
+  if (!strategy_sums || rule != RiverWalkRule::kFollowPass) return true;
+  const PassContext& p = PassOf(pass);
+  return StrategySumsInUse(state) && (p.mode == 0 || p.mode == 2 || node.player != p.player);
+}
+
+bool WritesBack(const SolverState& state, const PassContext* pass, const TreeNode& node,
+                bool strategy_sums, RiverWalkRule rule) {
   if (rule == RiverWalkRule::kForced) return true;
   if (rule == RiverWalkRule::kForcedReadOnly) return false;
-  if (state.pass_mode != 1) return false;
-  if (!strategy_sums) return node.player == state.pass_player;
-  return StrategySumsInUse(state) && node.player != state.pass_player;
+  const PassContext& p = PassOf(pass);
+  if (p.mode != 1) return false;
+  if (!strategy_sums) return node.player == p.player;
+  return StrategySumsInUse(state) && node.player != p.player;
 }
 
 // Recursion is bounded: the builder refuses lines of more than kMaxLineActions
 // actions.
-void WalkBelow(bool open, SolverState& state, TreeNode& node, int32_t turn_slot,
-               CompressedBlock* handles[2], bool strategy_sums, const uint64_t counts[2],
-               RiverWalkRule rule) {
+void WalkBelow(bool open, SolverState& state, const PassContext* pass, TreeNode& node,
+               int32_t turn_slot, CompressedBlock* handles[2], bool strategy_sums,
+               const uint64_t counts[2], RiverWalkRule rule) {
   if (node.kind != DECISION_NODE) return;
   if (node.street == 3) {
     NodeStore* store = SelectedStore(node, strategy_sums);
     const int p = node.player;
-    if (store && open && OpensStore(state, node, strategy_sums, rule))
+    if (store && open && OpensStore(state, pass, node, strategy_sums, rule))
       handles[p] = store->OpenValues(handles[p], turn_slot, static_cast<int32_t>(counts[p]));
     else if (store && !open)
-      handles[p] =
-          store->CloseValues(handles[p], turn_slot, WritesBack(state, node, strategy_sums, rule));
+      handles[p] = store->CloseValues(handles[p], turn_slot,
+                                      WritesBack(state, pass, node, strategy_sums, rule));
   }
   for (int32_t child : node.children)
-    WalkBelow(open, state, state.nodes[child], turn_slot, handles, strategy_sums, counts, rule);
+    WalkBelow(open, state, pass, state.nodes[child], turn_slot, handles, strategy_sums, counts,
+              rule);
 }
 
 TreeNode& RiverRoot(TreeNode& node) {
@@ -90,7 +98,7 @@ RiverWalkRule RuleOf(StreetAccess access) {
 
 void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                  RiverWalkRule rule) {
-  NodeCursor cursor(&state, &root, turn_slot, -1);
+  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
   uint64_t counts[2] = {0, 0};
   CountSubtreeValues(cursor, strategy_sums, counts);
   CompressedBlock* handles[2] = {nullptr, nullptr};
@@ -101,7 +109,7 @@ void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool str
 
 void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                   RiverWalkRule rule) {
-  NodeCursor cursor(&state, &root, turn_slot, -1);
+  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
   CompressedBlock* handles[2] = {nullptr, nullptr};
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, rule);
   EndBlockWrite(handles[0]);
@@ -154,8 +162,8 @@ void CountSubtreeValues(const NodeCursor& cursor, bool strategy_sums, uint64_t c
 
 void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],
                      bool strategy_sums, const uint64_t counts[2], RiverWalkRule rule) {
-  WalkBelow(open, *cursor.state, *cursor.node, cursor.turn_slot, handles, strategy_sums, counts,
-            rule);
+  WalkBelow(open, *cursor.state, cursor.pass, *cursor.node, cursor.turn_slot, handles,
+            strategy_sums, counts, rule);
 }
 
 void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],

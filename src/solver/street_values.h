@@ -18,7 +18,7 @@ struct TreeNode;
 bool StrategySumsInUse(const SolverState& state);
 
 // The walks over the river decision nodes at and below a cursor (its turn slot
-// kept), in pre-order and child order. Not forced, they follow the state's last
+// kept), in pre-order and child order. Not forced, they follow the cursor's
 // pass: the regret store is always opened and written back in solving passes
 // by the pass player; the strategy-sum store is opened when the sums are in use
 // and the pass needs them, and written back in solving passes by the opponent.

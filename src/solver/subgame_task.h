@@ -38,16 +38,19 @@ struct SubgameTask {
   bool merging = false;                  // leader only: a thread is adding the group's results
   bool failed = false;                   // the walk ran out of memory: no outputs to add
 
-  SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
-      : cursor(state, node, turn_slot, river_slot) {}
+  SubgameTask(SolverState* state, const PassContext* pass, TreeNode* node, int32_t turn_slot,
+              int32_t river_slot)
+      : cursor(state, pass, node, turn_slot, river_slot) {}
   SubgameTask(const SubgameTask&) = delete;
   SubgameTask& operator=(const SubgameTask&) = delete;
   ~SubgameTask() { ReleaseShared(); }
 
   // As a task freshly made for this subgame, whatever it held before.
-  void Reset(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot) {
+  void Reset(SolverState* state, const PassContext* pass, TreeNode* node, int32_t turn_slot,
+             int32_t river_slot) {
     Clear();
     cursor.state = state;
+    cursor.pass = pass;
     cursor.node = node;
     cursor.turn_slot = turn_slot;
     cursor.river_slot = river_slot;
@@ -111,8 +114,8 @@ void RunSubgameTask(SubgameTask& task);
 // A task for the current pass, appended to g_subgame_tasks. Tasks come from a
 // pool that keeps them from pass to pass: a turn-rooted pass makes hundreds, on
 // the pass's own thread, between its parallel batches.
-SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
-                             int32_t river_slot);
+SubgameTask* MakeSubgameTask(SolverState* state, const PassContext* pass, TreeNode* node,
+                             int32_t turn_slot, int32_t river_slot);
 
 // Gives back every array of the tasks of g_subgame_tasks, returns the tasks to
 // the pool and empties the list.

@@ -142,8 +142,8 @@ void TraverseTerminal(NodeCursor& cursor) {
   const DealTree& deal = *state.deal_tree;
   const bool fold = node.kind != SHOWDOWN_NODE;
   // The folding player loses the amount the other wins.
-  const double v = fold && node.player == state.pass_player ? -node.value : node.value;
-  const bool grouped = state.pass_mode == 1;
+  const double v = fold && node.player == cursor.pass->player ? -node.value : node.value;
+  const bool grouped = cursor.pass->mode == 1;
 
   if (!fold) {
     // A showdown always lies on a dealt river.
@@ -159,7 +159,7 @@ void TraverseTerminal(NodeCursor& cursor) {
   }
 
   // At an end node the best response and the current strategies agree.
-  if (state.pass_mode == 0) cursor.out1.CopyFrom(cursor.out0);
+  if (cursor.pass->mode == 0) cursor.out1.CopyFrom(cursor.out0);
 }
 
 void EvaluateRiverEndPair(const RiverDealRecord& rec, NumArray& out_a, NumArray& out_b,

@@ -232,14 +232,14 @@ void OrderBatch(bool by_slot, int32_t threads) {
 
 }  // namespace
 
-SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
-                             int32_t river_slot) {
+SubgameTask* MakeSubgameTask(SolverState* state, const PassContext* pass, TreeNode* node,
+                             int32_t turn_slot, int32_t river_slot) {
   SubgameTask* task;
   if (g_pool_used < g_task_pool.size()) {
     task = &g_task_pool[g_pool_used];
-    task->Reset(state, node, turn_slot, river_slot);
+    task->Reset(state, pass, node, turn_slot, river_slot);
   } else {
-    task = &g_task_pool.emplace_back(state, node, turn_slot, river_slot);
+    task = &g_task_pool.emplace_back(state, pass, node, turn_slot, river_slot);
   }
   ++g_pool_used;
   g_subgame_tasks.push_back(task);
@@ -392,15 +392,16 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   DestroySubgameTasks();
 
   const std::vector<double>& opponent_weights = state->root_hand_weights[player ^ 1];
-  NodeCursor root(state, &state->nodes[0], state->start_turn_slot, state->start_river_slot);
-  state->value_target = nullptr;
-  state->pass_player = player;
-  state->pass_mode = mode;
+  PassContext pass;
+  pass.player = player;
+  pass.mode = static_cast<PassMode>(mode);
+  NodeCursor root(state, &pass, &state->nodes[0], state->start_turn_slot,
+                  state->start_river_slot);
 
   // A tree rooted on the river has no deal node, so its collect walk would
   // record no task: it would only compute values that are thrown away (the
   // collect phase updates no store and fills no node-value target).
-  state->pass_phase = PHASE_COLLECT;
+  pass.phase = PHASE_COLLECT;
   if (state->start_river_slot < 0) {
     root.in0.AssignValues(opponent_weights);
     TraverseNode(root);
@@ -408,10 +409,10 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
     root.out1 = NumArray();
   }
 
-  state->pass_phase = PHASE_RUN;
+  pass.phase = PHASE_RUN;
   TraverseSubgames();
 
-  state->pass_phase = PHASE_COMBINE;
+  pass.phase = PHASE_COMBINE;
   root.in0.AssignValues(opponent_weights);
   g_task_read_index = 0;
   // A river root is a river board of its own: the board sweeps take it.

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "solver/pass_context.h"
+
 struct SolverState;
 
 // Held by a whole-tree pass from start to end, and by whatever else changes or
@@ -9,20 +11,6 @@ struct SolverState;
 // solving); code outside a pass takes it for river nodes whose line has no
 // per-turn-slot mutexes (StreetValuesGuard).
 extern std::mutex g_tree_pass_mutex;
-
-// Pass modes: what the kernels compute and update.
-enum PassMode : int32_t {
-  PASS_EVALUATE = 0,    // values of the strategies and best-response values
-  PASS_SOLVE = 1,       // regret and strategy-sum updates
-  PASS_NODE_VALUE = 2,  // values collected for the node-value target
-};
-
-// Pass phases of the walk.
-enum PassPhase : uint32_t {
-  PHASE_COLLECT = 0,  // walk to the deal nodes, which record subgame tasks
-  PHASE_RUN = 1,      // run the tasks in parallel
-  PHASE_COMBINE = 2,  // walk again, deal nodes take their tasks' results back
-};
 
 // One whole-tree pass for `player` in `mode`, holding g_tree_pass_mutex for its
 // whole length. Returns the traverser's values summed over the root hands with

@@ -11,9 +11,6 @@ TEST(SolverState, NewStateStartsEmpty) {
   EXPECT_TRUE(state.nodes.empty());
   EXPECT_EQ(state.storage_kind, 1);
   EXPECT_EQ(state.flags, static_cast<uint32_t>(NEW_TREE));
-  EXPECT_EQ(state.pass_player, 0);
-  EXPECT_EQ(state.pass_mode, 0);
-  EXPECT_EQ(state.value_target, nullptr);
   EXPECT_EQ(state.iterations, 0);
   EXPECT_EQ(state.last_results_iteration, -1);
   EXPECT_GE(state.result_cache.bucket_count(), 8u);

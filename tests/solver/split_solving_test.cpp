@@ -42,7 +42,8 @@ class SplitSolvingTest : public TreeBuildTest {
 
   void Walk(int32_t street) {
     SolverState& state = State();
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    NodeCursor root(&state, nullptr, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
     for (NumArray* a : {&root.in1, &root.in0}) {
       const std::vector<double>& w = state.root_hand_weights[a == &root.in1 ? kOop : kIp];
       a->Resize(static_cast<int32_t>(w.size()));

@@ -103,7 +103,6 @@ TEST_F(StreetValues, NodesOffTheRiverNeitherLockNorOpen) {
 
 TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
   State().iterations = 0;  // strategy sums not in use: a reader still sees them
-  State().pass_mode = 1;
   {
     StreetValuesGuard guard(State(), State().nodes[river_nodes.back()], 7, StreetAccess::kRead);
     EXPECT_FALSE(FreeElsewhere(turn_top->turn_mutexes[7]));
@@ -130,8 +129,7 @@ TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
   }
 }
 
-TEST_F(StreetValues, WritingWritesEverythingBackWhateverThePassWas) {
-  State().pass_mode = 2;  // a node-value pass writes nothing back by itself
+TEST_F(StreetValues, WritingWritesEverythingBack) {
   { StreetValuesGuard guard(State(), State().nodes[river_root], 3, StreetAccess::kWrite); }
   for (bool strategy : {false, true}) {
     std::vector<Event> closed = Of(false, strategy);
@@ -173,7 +171,8 @@ TEST_F(StreetValues, RiverRootedTreesTakeThePassMutex) {
 
 TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   SolverState& state = State();
-  NodeCursor cursor(&state, &state.nodes[river_root], 2, -1);
+  PassContext pass;
+  NodeCursor cursor(&state, &pass, &state.nodes[river_root], 2, -1);
   uint64_t counts[2] = {0, 0};
   CountSubtreeValues(cursor, true, counts);
   CompressedBlock* handles[2] = {nullptr, nullptr};
@@ -181,7 +180,7 @@ TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   // Storage kind 1 at iteration 60: the sums are not in use yet.
   state.storage_kind = 1;
   state.iterations = 60;
-  state.pass_mode = 0;
+  pass.mode = PASS_EVALUATE;
   WalkRiverValues(true, cursor, handles, true, counts, false);
   EXPECT_TRUE(g_events.empty());
   state.iterations = 61;
@@ -191,8 +190,8 @@ TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   // Solving pass of OOP: only IP's strategy sums are needed and written back,
   // only OOP's regrets are written back.
   g_events.clear();
-  state.pass_mode = 1;
-  state.pass_player = 0;
+  pass.mode = PASS_SOLVE;
+  pass.player = 0;
   OpenSubtreeValues(cursor, handles, true, counts, false);
   for (const Event& e : Of(true, true)) EXPECT_EQ(state.nodes[e.node].player, 1);
   CloseRiverValues(cursor, handles, true, false);
@@ -218,7 +217,8 @@ TEST_F(StreetValues, HandlesPassFromNodeToNodeOfTheSamePlayer) {
   for (int n : river_nodes)
     dynamic_cast<RecordingStore*>(state.nodes[n].regret_store.get())->handle_out =
         reinterpret_cast<CompressedBlock*>(&tokens[state.nodes[n].player]);
-  NodeCursor cursor(&state, &state.nodes[river_root], 0, -1);
+  PassContext pass;
+  NodeCursor cursor(&state, &pass, &state.nodes[river_root], 0, -1);
   uint64_t counts[2] = {0, 0};
   CompressedBlock* handles[2] = {nullptr, nullptr};
   OpenSubtreeValues(cursor, handles, false, counts, false);

@@ -458,6 +458,7 @@ TEST(TerminalKernels, MostStrengthGroupsFitTheWorkingArea) {
 
 TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
   SolverState state(1, 0);
+  PassContext context;
   state.deal_tree = MakeRiverTree("Qc8d6h4s3c", 0);
   const RiverDealRecord& rec = River(*state.deal_tree);
   const int32_t n = rec.HandCount();
@@ -475,10 +476,10 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
   for (int player : {0, 1}) {
     for (int mode : {0, 1, 2}) {
       SCOPED_TRACE(testing::Message() << "player " << player << " mode " << mode);
-      state.pass_player = player;
-      state.pass_mode = mode;
+      context.player = player;
+      context.mode = static_cast<PassMode>(mode);
       for (TreeNode* node : {&showdown, &fold}) {
-        NodeCursor cursor(&state, node, 0, 0);
+        NodeCursor cursor(&state, &context, node, 0, 0);
         cursor.in0 = MakeArray(r);
         cursor.out1.count = 99;  // untouched outside mode 0
         TraverseTerminal(cursor);
@@ -500,8 +501,8 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
     }
   }
   // No reach: no values on the river, of the board's count, in both outputs.
-  state.pass_mode = 0;
-  NodeCursor pruned(&state, &showdown, 0, 0);
+  context.mode = static_cast<PassMode>(0);
+  NodeCursor pruned(&state, &context, &showdown, 0, 0);
   pruned.in0.count = n;
   TraverseTerminal(pruned);
   EXPECT_FALSE(pruned.out0.HasData());
@@ -512,6 +513,7 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
 
 TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
   SolverState state(1, 0);
+  PassContext context;
   state.deal_tree = std::make_unique<DealTree>();
   std::vector<double> range(kComboCount, 0.0);
   std::mt19937 rng(19);
@@ -524,20 +526,20 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
   fold.kind = FOLD_NODE;
   fold.player = 1;
   fold.value = 2.0;
-  state.pass_player = 0;
-  state.pass_mode = 1;
+  context.player = 0;
+  context.mode = static_cast<PassMode>(1);
   for (int turn_slot : {-1, 0}) {
     SCOPED_TRACE(turn_slot);
     const std::vector<CardMask>& hands = turn_slot < 0 ? deal.hands : deal.turn_records[0].hands;
     const BruteForce brute(0, hands);
     const auto r = RandomReach(rng, hands.size());
-    NodeCursor cursor(&state, &fold, turn_slot, -1);
+    NodeCursor cursor(&state, &context, &fold, turn_slot, -1);
     cursor.in0 = MakeArray(r);
     TraverseTerminal(cursor);
     ASSERT_EQ(cursor.out0.count, static_cast<int32_t>(hands.size()));
     ExpectClose(cursor.out0.data, brute.Fold(r, 2.0), Scale(r, 2.0), "fold");
     // Without reach the values are zeros, present.
-    NodeCursor empty(&state, &fold, turn_slot, -1);
+    NodeCursor empty(&state, &context, &fold, turn_slot, -1);
     empty.in0.count = static_cast<int32_t>(hands.size());
     TraverseTerminal(empty);
     ASSERT_TRUE(empty.out0.HasData());
@@ -548,6 +550,7 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
 
 TEST(TerminalKernels, GroupedBoardGivesGroupValuesOnlyWhenSolving) {
   SolverState state(1, 1);
+  PassContext context;
   state.deal_tree = MakeRiverTree("Kh9h4s2dJh", 1);
   const RiverDealRecord& rec = River(*state.deal_tree);
   const int32_t m = static_cast<int32_t>(rec.group_sizes.size());
@@ -555,8 +558,8 @@ TEST(TerminalKernels, GroupedBoardGivesGroupValuesOnlyWhenSolving) {
   showdown.kind = SHOWDOWN_NODE;
   showdown.value = 1.0;
   for (int mode : {0, 1, 2}) {
-    state.pass_mode = mode;
-    NodeCursor cursor(&state, &showdown, 0, 0);
+    context.mode = static_cast<PassMode>(mode);
+    NodeCursor cursor(&state, &context, &showdown, 0, 0);
     cursor.in0 = MakeArray(std::vector<double>(static_cast<size_t>(m), 1.0));
     TraverseTerminal(cursor);
     EXPECT_EQ(cursor.out0.count, mode == 1 ? m : rec.HandCount()) << mode;

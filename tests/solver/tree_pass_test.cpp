@@ -381,32 +381,32 @@ struct PhaseCounts {
 PhaseCounts RunPhases(SolverState& state, int player, int mode, ValueTarget* target = nullptr) {
   PhaseCounts counts;
   std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-  state.pass_player = player;
-  state.pass_mode = mode;
-  state.value_target = target;
-  NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+  PassContext context;
+  context.player = player;
+  context.mode = static_cast<PassMode>(mode);
+  context.value_target = target;
+  NodeCursor root(&state, &context, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
   auto load = [&](NumArray& reach, int p) {
     const std::vector<double>& w = state.root_hand_weights[p];
     reach.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), reach.data);
   };
-  state.pass_phase = PHASE_COLLECT;
+  context.phase = PHASE_COLLECT;
   load(root.in0, player ^ 1);
   if (target) load(root.in1, player);
   TraverseNode(root);
   root.out0 = NumArray();
   root.out1 = NumArray();
   counts.tasks = g_subgame_tasks.size();
-  state.pass_phase = PHASE_RUN;
+  context.phase = PHASE_RUN;
   TraverseSubgames();
-  state.pass_phase = PHASE_COMBINE;
+  context.phase = PHASE_COMBINE;
   load(root.in0, player ^ 1);
   g_task_read_index = 0;
   TraverseNode(root);
   counts.read_index = g_task_read_index;
   counts.value_count = root.out0.count;
   DestroySubgameTasks();
-  state.value_target = nullptr;
   return counts;
 }
 
@@ -443,15 +443,17 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
     SCOPED_TRACE("scheduler " + std::to_string(scheduler));
     g_scheduler = scheduler;
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.pass_player = kIp;
-    state.pass_mode = PASS_SOLVE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    PassContext context;
+    context.player = kIp;
+    context.mode = PASS_SOLVE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
     const std::vector<double>& w = state.root_hand_weights[kOop];
     root.in0.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), root.in0.data);
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     TraverseNode(root);
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     TraverseSubgames();
     const size_t n = g_subgame_tasks.size();
     ASSERT_EQ(n, 98u);  // the flop call's showdown and the check-down's turn, 49 cards each
@@ -489,7 +491,7 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
         EXPECT_EQ(task(j).cursor.node->kind, j < k + tail / 2 ? DECISION_NODE : SHOWDOWN_NODE)
             << j;
     }
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     root.in0.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), root.in0.data);
     g_task_read_index = 0;
@@ -508,17 +510,19 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
   SolverState& state = State();
   auto pass = [&](int player, int order) {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.pass_player = player;
-    state.pass_mode = PASS_EVALUATE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    PassContext context;
+    context.player = player;
+    context.mode = PASS_EVALUATE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
     const std::vector<double>& w = state.root_hand_weights[player ^ 1];
     root.in0.AssignValues(w);
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     TraverseNode(root);
     std::vector<SubgameTask*> tasks = g_subgame_tasks;
     if (order == 1) std::reverse(tasks.begin(), tasks.end());
     if (order >= 2) std::shuffle(tasks.begin(), tasks.end(), std::mt19937(7));
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     if (order < 3) {
       for (SubgameTask* task : tasks) RunSubgameTask(*task);
     } else {
@@ -532,7 +536,7 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
         }));
       for (std::thread& thread : threads) thread.join();
     }
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     root.in0.AssignValues(w);
     g_task_read_index = 0;
     TraverseNode(root);
@@ -733,11 +737,12 @@ TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
   target.river_slot = state.start_river_slot;
   {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.value_target = &target;
-    state.pass_player = kOop;
-    state.pass_mode = PASS_NODE_VALUE;
-    state.pass_phase = PHASE_COMBINE;
-    NodeCursor root(&state, &state.nodes[0], target.turn_slot, target.river_slot);
+    PassContext context;
+    context.value_target = &target;
+    context.player = kOop;
+    context.mode = PASS_NODE_VALUE;
+    context.phase = PHASE_COMBINE;
+    NodeCursor root(&state, &context, &state.nodes[0], target.turn_slot, target.river_slot);
     for (int p = 0; p < 2; ++p) {
       NumArray& reach = p == kOop ? root.in1 : root.in0;
       const std::vector<double>& w = state.root_hand_weights[p];
@@ -745,7 +750,6 @@ TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
       std::copy(w.begin(), w.end(), reach.data);
     }
     TraverseNode(root);
-    state.value_target = nullptr;
   }
   ASSERT_TRUE(target.values.HasData());
   ASSERT_EQ(target.weights.count, target.values.count);
@@ -775,10 +779,12 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
   double pass_value = 0.0;
   {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.value_target = &target;
-    state.pass_player = kIp;
-    state.pass_mode = PASS_NODE_VALUE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    PassContext context;
+    context.value_target = &target;
+    context.player = kIp;
+    context.mode = PASS_NODE_VALUE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
     auto load = [&] {
       for (int p = 0; p < 2; ++p) {
         NumArray& reach = p == kIp ? root.in1 : root.in0;
@@ -787,19 +793,18 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
         std::copy(w.begin(), w.end(), reach.data);
       }
     };
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     load();
     TraverseNode(root);
     root.out0 = NumArray();
     EXPECT_TRUE(target.per_board_results.empty());  // nothing in the collect walk
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     TraverseSubgames();
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     load();
     g_task_read_index = 0;
     TraverseNode(root);
     DestroySubgameTasks();
-    state.value_target = nullptr;
     for (int32_t h = 0; h < root.out0.count; ++h)
       pass_value += root.out0.data[h] * state.normalised_root_weights[kIp][static_cast<size_t>(h)];
   }

@@ -65,7 +65,9 @@ void ExpectOrdered(const Record& record, const std::vector<CardMask>& parent, bo
   for (size_t i = 0; i < parent.size(); ++i)
     ASSERT_EQ(seen[i], (parent[i] & record.board) ? 0 : 1);
   // A river board's cards are known to be card numbers once made.
-  if constexpr (requires { record.cards_in_range; }) ASSERT_TRUE(record.cards_in_range);
+  if constexpr (requires { record.cards_in_range; }) {
+    ASSERT_TRUE(record.cards_in_range);
+  }
   ASSERT_EQ(std::count_if(record.combo_map.begin(), record.combo_map.end(),
                           [](int16_t e) { return e >= 0; }),
             static_cast<long>(n));
