@@ -36,27 +36,6 @@ const std::vector<CardMask>& StartingHandList(const GameTree& game) {
 
 }  // namespace
 
-void DestroyDealTree(DealTree* tree) { delete tree; }
-
-void InitCardRecord(CardRecord& record) {
-  for (int p = 0; p < 2; ++p) {
-    record.reach_sums[p] = NumArray();
-    record.values[p] = NumArray();
-    record.best_response_values[p] = NumArray();
-    record.reach_filled[p] = 0;
-  }
-  record.frozen = 0;
-  record.solved_mask = 0;
-}
-
-void DestroyCardRecord(CardRecord& record) {
-  for (int p = 0; p < 2; ++p) {
-    record.reach_sums[p].Free();
-    record.values[p].Free();
-    record.best_response_values[p].Free();
-  }
-}
-
 void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
                           uint32_t hand_group_flag) {
   const std::vector<NextCardGroup> groups = MakeRiverCardGroups(board, isomorphism);

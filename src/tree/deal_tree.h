@@ -85,9 +85,6 @@ struct DealTree {
   // slot map first and the base hand list last.
 };
 
-// Frees the structure and everything it holds. Null is allowed.
-void DestroyDealTree(DealTree* tree);
-
 // Per dealt turn card, on the first decision node of the turn (1) and of the
 // river (49, by turn slot): per-card arrays that the deal nodes, forgetting
 // and the tree-file reader keep.
@@ -99,11 +96,6 @@ struct CardRecord {
   uint8_t frozen = 0;                // reach sums are not accumulated while set
   uint64_t solved_mask = 0;          // filled by the tree-file reader
 };
-
-// Makes a record empty: six arrays without data, flags and value 0.
-void InitCardRecord(CardRecord& record);
-// Frees the six arrays.
-void DestroyCardRecord(CardRecord& record);
 
 // Builds the deal tree of the game tree with its board masks, range copies,
 // root hand weights and board layouts. Cards are card numbers, -1 where absent; the

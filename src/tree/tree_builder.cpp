@@ -148,7 +148,6 @@ void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count) {
     } else if (node.street == 3 && node.kind == DECISION_NODE && street_start) {
       node.card_records = std::make_unique<CardRecord[]>(kRiverCardRecordCount);
     }
-    node.owns_data = 1;
     if (!node.children.empty()) {
       ++decisions;
       actions += node.children.size();

@@ -53,23 +53,9 @@ struct TreeNode {
   std::unique_ptr<NodeStore> strategy_store;  // strategy sums; when the storage kind is nonzero
   float ev_boost = 0.0f;
   uint8_t materialised = 0;  // the stores' values are allocated
-  // Only a node that owns its data deletes stores, mutexes and card records;
-  // otherwise they belong to someone else and are let go.
-  uint8_t owns_data = 0;
   std::unique_ptr<std::mutex[]> turn_mutexes;  // kTurnMutexCount, or null
   std::unique_ptr<CardRecord[]> card_records;  // 1 (turn) or 49 (river), or null
-
-  TreeNode() = default;
-  TreeNode(TreeNode&&) noexcept = default;
-  // Assignment would have to decide who owns the target's old data: not needed.
-  TreeNode& operator=(TreeNode&&) = delete;
-  ~TreeNode();
 };
-
-// Frees what the node owns (stores through their virtual destructors, then the
-// mutexes and the card records) when it owns data, lets go of them otherwise,
-// and always empties the children.
-void DestroyTreeNode(TreeNode& node);
 
 enum GameTreeFlags : uint32_t {
   INCOMPLETE_TREE = 1u << 0,  // some street forgotten or not materialised

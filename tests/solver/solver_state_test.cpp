@@ -24,7 +24,7 @@ TEST(SolverState, NewStateStartsEmpty) {
 TEST(SolverState, FreeSolverStateClearsTheCurrentTree) {
   ASSERT_EQ(g_solver_state, nullptr);
   g_solver_state = std::make_unique<SolverState>(1, 0);
-  g_solver_state->nodes.emplace_back().owns_data = 1;
+  g_solver_state->nodes.emplace_back().card_records = std::make_unique<CardRecord[]>(1);
   g_solver_state->result_cache[7] = std::make_unique<NumArrayPair>();
   g_solver_state->result_cache[7]->arrays[0].Resize(1326);
   FreeSolverState();

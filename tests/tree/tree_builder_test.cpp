@@ -53,7 +53,6 @@ TEST_F(TreeBuilder, OneBetGivesRootBetCallAndFold) {
   EXPECT_EQ(state.max_actions, 2);
   EXPECT_DOUBLE_EQ(state.average_actions, 1.5);
   for (const TreeNode& node : state.nodes) {
-    EXPECT_EQ(node.owns_data, 1);
     EXPECT_EQ(node.turn_mutexes, nullptr);
     EXPECT_EQ(node.card_records, nullptr);
   }

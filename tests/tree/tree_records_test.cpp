@@ -62,7 +62,6 @@ TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   TreeNode& root = state->nodes.emplace_back();
   root.street = 2;
   root.children = {1, 2};
-  root.owns_data = 1;
   root.turn_mutexes.reset(new std::mutex[kTurnMutexCount]);
   root.card_records.reset(new CardRecord[1]);
   root.card_records[0].reach_sums[1].Resize(1128);
@@ -80,14 +79,9 @@ TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   river.street = 3;
   river.parent_index = 0;
   river.parent = &root;
-  river.owns_data = 1;
   river.regret_store = std::make_unique<ProbeStore>(layout);
   river.card_records.reset(new CardRecord[kRiverCardRecordCount]);
   river.card_records[48].best_response_values[0].Resize(3);
-  // A node that does not own its data only lets go of it.
-  ProbeStore borrowed;
-  TreeNode& view = state->nodes.emplace_back();
-  view.regret_store.reset(&borrowed);
 
   state.reset();
   EXPECT_EQ(ProbeStore::destroyed, 3);
@@ -95,23 +89,24 @@ TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   EXPECT_EQ(ProbeStore::last_board_count, 48);
 }
 
-TEST(TreeRecords, CardRecordsStartEmptyAndFreeTheirArrays) {
+TEST(TreeRecords, CardRecordsStartEmptyAndEmptyAgainWhenReset) {
   CardRecord record;
-  record.values[1].Resize(8);
-  record.reach_filled[0] = 1;
-  record.frozen = 1;
-  record.solved_mask = 5;
-  InitCardRecord(record);
   EXPECT_EQ(record.values[1].data, nullptr);
-  EXPECT_EQ(record.values[1].count, 0);
   EXPECT_EQ(record.reach_filled[0], 0);
   EXPECT_EQ(record.frozen, 0);
   EXPECT_EQ(record.solved_mask, 0u);
+  record.values[1].Resize(8);
   record.reach_sums[0].Resize(3);
-  record.best_response_values[1].Resize(3);
-  DestroyCardRecord(record);
+  record.reach_filled[0] = 1;
+  record.frozen = 1;
+  record.solved_mask = 5;
+  record = CardRecord();
+  EXPECT_EQ(record.values[1].data, nullptr);
+  EXPECT_EQ(record.values[1].count, 0);
   EXPECT_EQ(record.reach_sums[0].data, nullptr);
-  EXPECT_EQ(record.best_response_values[1].data, nullptr);
+  EXPECT_EQ(record.reach_filled[0], 0);
+  EXPECT_EQ(record.frozen, 0);
+  EXPECT_EQ(record.solved_mask, 0u);
 }
 
 }  // namespace
