@@ -71,38 +71,25 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
   if (count <= 0) return;
   // Held here until the first task takes them: an allocation that fails on
   // the way (the pass then gives up) leaves nothing behind.
-  auto src0 = std::make_unique<NumArray>();
-  src0->CopyFrom(cursor.in0);
-  auto dst0 = std::make_unique<NumArray>();
-  dst0->AssignZeros(cursor.out0.count);
-  std::unique_ptr<NumArray> src1;
-  if (cursor.in1.count > 0) {
-    src1 = std::make_unique<NumArray>();
-    src1->CopyFrom(cursor.in1);
-  }
-  std::unique_ptr<NumArray> dst1;
-  if (cursor.out1.HasData()) {
-    dst1 = std::make_unique<NumArray>();
-    dst1->AssignZeros(cursor.out1.count);
-  }
+  auto shared = std::make_unique<SharedArrays>();
+  shared->src0.CopyFrom(cursor.in0);
+  shared->dst0.AssignZeros(cursor.out0.count);
+  const bool second_input = cursor.in1.count > 0;
+  if (second_input) shared->src1.CopyFrom(cursor.in1);
+  const bool second_output = cursor.out1.HasData();
+  if (second_output) shared->dst1.AssignZeros(cursor.out1.count);
   g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
   SubgameTask* leader = nullptr;
   SubgameTask* previous = nullptr;
   for (int32_t slot = first; slot < first + count; ++slot) {
     SubgameTask* task = MakeSubgameTask(cursor.state, cursor.pass, cursor.node,
                                         river ? cursor.turn_slot : slot, river ? slot : -1);
-    if (slot == first) {
-      task->src0 = src0.release();
-      task->dst0 = dst0.release();
-      task->src1 = src1.release();
-      task->dst1 = dst1.release();
-      task->owns_shared = true;
-    } else {
-      task->src0 = leader->src0;
-      task->dst0 = leader->dst0;
-      task->src1 = leader->src1;
-      task->dst1 = leader->dst1;
-    }
+    if (slot == first) task->shared = std::move(shared);
+    SharedArrays& arrays = slot == first ? *task->shared : *leader->shared;
+    task->src0 = &arrays.src0;
+    task->dst0 = &arrays.dst0;
+    task->src1 = second_input ? &arrays.src1 : nullptr;
+    task->dst1 = second_output ? &arrays.dst1 : nullptr;
     // The results are added in this order (RunSubgameTask).
     if (!leader) {
       leader = task;
@@ -123,7 +110,7 @@ void CombineDealTasks(NodeCursor& cursor, int32_t count) {
   if (g_task_read_index < 0 || start + static_cast<size_t>(count) > g_subgame_tasks.size())
     Fail("subgame tasks out of order");
   SubgameTask& first = *g_subgame_tasks[start];
-  if (first.cursor.node != cursor.node || !first.owns_shared) Fail("subgame tasks out of order");
+  if (first.cursor.node != cursor.node || !first.shared) Fail("subgame tasks out of order");
   cursor.out0 = std::move(*first.dst0);
   if (first.dst1) cursor.out1 = std::move(*first.dst1);
   // The other tasks of the node keep their pointers to the freed arrays until

@@ -80,11 +80,7 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
   if (!RefreshResults(state)) return false;
 
   // The reach arriving at the street; the walk reads only earlier streets.
-  std::vector<SubgameTask*> items;
-  struct ItemsCleanup {
-    std::vector<SubgameTask*>& items;
-    ~ItemsCleanup() { DestroySplitTasks(items); }
-  } items_cleanup{items};
+  SplitTaskList items;
   {
     NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
                     state.start_river_slot);
@@ -110,10 +106,10 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
   }
 
   double largest = 0.0;
-  for (const SubgameTask* item : items)
+  for (const auto& item : items)
     largest = std::max({largest, item->cursor.in1.Sum(), item->cursor.in0.Sum()});
   const double threshold = kReachThresholdShare * largest;
-  for (const SubgameTask* item : items) {
+  for (const auto& item : items) {
     const NodeCursor& cursor = item->cursor;
     CardRecord& record = cursor.node->card_records[street == 3 ? cursor.turn_slot : 0];
     StoreReach(record, kOop, cursor.in1, threshold);

@@ -113,11 +113,6 @@ class IterationCountKeeper {
   int32_t kept_;
 };
 
-struct SplitListCleanup {
-  std::vector<SubgameTask*>& list;
-  ~SplitListCleanup() { DestroySplitTasks(list); }
-};
-
 struct TaskListCleanup {
   ~TaskListCleanup() { DestroySubgameTasks(); }
 };
@@ -150,8 +145,7 @@ void solve_subgames(int32_t street) {
 
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;
-  std::vector<SubgameTask*> splits;
-  SplitListCleanup split_cleanup{splits};
+  SplitTaskList splits;
   {
     NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
                     state.start_river_slot);
@@ -168,7 +162,7 @@ void solve_subgames(int32_t street) {
 
   // Each split starts from the reach its card record keeps; a player without
   // one reaches the subgame with nothing (absent), which leaves it untouched.
-  for (SubgameTask* split : splits) {
+  for (const std::unique_ptr<SubgameTask>& split : splits) {
     NodeCursor& cursor = split->cursor;
     const CardRecord& record = SplitRecord(*split, street);
     const int32_t hands = SplitReachHands(state, street, cursor.turn_slot);
@@ -198,15 +192,15 @@ void solve_subgames(int32_t street) {
       // here each river board of a split is a work item of its own.
       std::vector<RiverWork> work;
       const bool in_line = state.nodes[0].street < 2;
-      for (const SubgameTask* split : splits) {
+      for (const std::unique_ptr<SubgameTask>& split : splits) {
         if (in_line) {
-          work.push_back({split, -1});
+          work.push_back({split.get(), -1});
           continue;
         }
         const TurnDealRecord& turn =
             state.deal_tree->turn_records[static_cast<size_t>(split->cursor.turn_slot)];
         const int32_t slots = static_cast<int32_t>(turn.river_records.size());
-        for (int32_t r = 0; r < slots; ++r) work.push_back({split, r});
+        for (int32_t r = 0; r < slots; ++r) work.push_back({split.get(), r});
       }
       pass.phase = PHASE_RUN;
       for (int32_t i = 0; i < rounds; ++i) {
@@ -221,7 +215,7 @@ void solve_subgames(int32_t street) {
         for (int traverser : {kIp, kOop}) {
           pass.player = traverser;
           pass.phase = PHASE_COLLECT;
-          for (const SubgameTask* split : splits) {
+          for (const std::unique_ptr<SubgameTask>& split : splits) {
             const NodeCursor& source = split->cursor;
             NodeCursor cursor(&state, &pass, source.node, source.turn_slot, source.river_slot);
             cursor.in0.CopyFrom(traverser == kIp ? source.in1 : source.in0);
@@ -238,6 +232,6 @@ void solve_subgames(int32_t street) {
     }
   }
 
-  for (SubgameTask* split : splits) SplitRecord(*split, street).frozen = 0;
+  for (const std::unique_ptr<SubgameTask>& split : splits) SplitRecord(*split, street).frozen = 0;
   state.first_forgotten_street = -1;
 }

@@ -1,6 +1,7 @@
 #include "solver/split_walk.h"
 
 #include <memory>
+#include <utility>
 
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
@@ -46,24 +47,18 @@ std::vector<NumArray> WalkStrategy(const SolverState& state, const NodeCursor& c
 
 }  // namespace
 
-void DestroySplitTasks(std::vector<SubgameTask*>& list) {
-  for (SubgameTask* task : list) delete task;
-  list.clear();
-}
-
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask*>& list) {
+void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list) {
   SolverState& state = *cursor->state;
   TreeNode& node = *cursor->node;
   // An end node holds no split, on whatever street and board it lies.
   if (node.kind != DECISION_NODE) return;
 
   if (node.street == street) {
-    auto owned = std::make_unique<SubgameTask>(&state, nullptr, &node, cursor->turn_slot,
-                                               cursor->river_slot);
-    list.push_back(owned.get());
-    SubgameTask* task = owned.release();  // the list's now (DestroySplitTasks)
+    auto task = std::make_unique<SubgameTask>(&state, nullptr, &node, cursor->turn_slot,
+                                              cursor->river_slot);
     task->cursor.in1.CopyFrom(cursor->in1);
     task->cursor.in0.CopyFrom(cursor->in0);
+    list.push_back(std::move(task));
     return;
   }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "solver/node_cursor.h"
@@ -10,6 +11,9 @@
 // dealt board above it. Forgetting keeps that reach in the card records;
 // split solving starts its subgames from what they keep.
 
+// The split tasks of a walk, owned by the list.
+using SplitTaskList = std::vector<std::unique_ptr<SubgameTask>>;
+
 // Walks from the cursor's node with the current strategies (the average
 // strategies once the strategy sums are in use), multiplying each player's
 // reach by the strategy of its actions and carrying it through the dealt cards,
@@ -17,8 +21,5 @@
 // board above it: the node, the dealt slots (the split street's own slot not
 // dealt) and copies of the arriving reach, in1 = OOP's and in0 = IP's. The
 // cursor holds OOP's reach in in1 and IP's in in0. Reads only stores of streets
-// before `street`, which must exist. The caller owns the tasks (delete each).
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask*>& list);
-
-// Deletes every task of the list and empties it.
-void DestroySplitTasks(std::vector<SubgameTask*>& list);
+// before `street`, which must exist.
+void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list);

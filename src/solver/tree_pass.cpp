@@ -252,7 +252,7 @@ void DestroySubgameTasks() {
   if (g_tasks_spent)
     for (const SubgameTask* task : g_subgame_tasks) {
       const NodeCursor& c = task->cursor;
-      assert(!task->owns_shared && !c.in0.HasData() && !c.in1.HasData() && !c.out0.HasData() &&
+      assert(!task->shared && !c.in0.HasData() && !c.in1.HasData() && !c.out0.HasData() &&
              !c.out1.HasData());
     }
 #endif

@@ -36,7 +36,7 @@ Spot FlopSpot() {
 class SplitSolvingTest : public TreeBuildTest {
  protected:
   void TearDown() override {
-    DestroySplitTasks(splits_);
+    splits_.clear();
     TreeBuildTest::TearDown();
   }
 
@@ -52,7 +52,7 @@ class SplitSolvingTest : public TreeBuildTest {
     EvaluateSubtree(&root, street, splits_);
   }
 
-  std::vector<SubgameTask*> splits_;
+  SplitTaskList splits_;
 };
 
 TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
@@ -68,7 +68,7 @@ TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
   EXPECT_EQ(splits_[0]->cursor.river_slot, -1);
   for (const NumArray* a : {&splits_[0]->cursor.in1, &splits_[0]->cursor.in0})
     EXPECT_EQ(a->count, static_cast<int32_t>(deal.hands.size()));
-  DestroySplitTasks(splits_);
+  splits_.clear();
 
   // One river split, below every turn card in slot order, the river undealt.
   Walk(3);
