@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -164,10 +165,9 @@ int RunSingle(const Options& options) {
   const auto build_end = std::chrono::steady_clock::now();
   if (!CommandSucceeded(report, "build_tree", built)) return 1;
   const SolverState& state = *g_solver_state;
-  StorageCounterBlock* counters = CopyStorageCounters();
+  const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters();
   uint64_t totals = 0;
   for (int s = 0; s < 4; ++s) totals += counters->totals[s];
-  FreeStorageCounters(counters);
   const uint64_t rss_before = ResidentBytes();
 
   const auto start = std::chrono::steady_clock::now();

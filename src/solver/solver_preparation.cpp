@@ -81,10 +81,10 @@ void PrepareSolver(const CompressionKinds& kinds) {
   ClearProgressHistory();
 }
 
-StorageCounterBlock* CopyStorageCounters() {
+std::unique_ptr<StorageCounterBlock> CopyStorageCounters() {
   const SolverState* state = g_solver_state.get();
   if (!state) return nullptr;
-  auto* copy = new (std::nothrow) StorageCounterBlock;
+  std::unique_ptr<StorageCounterBlock> copy(new (std::nothrow) StorageCounterBlock);
   if (!copy) return nullptr;
   for (int s = 0; s < 4; ++s) {
     copy->counters[s] = state->storage_counters[s];
@@ -95,15 +95,12 @@ StorageCounterBlock* CopyStorageCounters() {
   return copy;
 }
 
-void FreeStorageCounters(StorageCounterBlock* counters) { delete counters; }
 
 int32_t ComputeAutoCompressionLevel() {
   PrepareSolver(CompressionKinds{0, 0});
   int64_t need = 0;
-  if (StorageCounterBlock* counters = CopyStorageCounters()) {
+  if (const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters())
     need = static_cast<int64_t>(counters->totals[1] + counters->totals[2] + counters->totals[3]);
-    FreeStorageCounters(counters);
-  }
   // Nothing readable about the memory: budget 0, the tightest level.
   MemoryStatus status;
   const int64_t budget =

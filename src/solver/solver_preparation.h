@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "compress/compression_level.h"
@@ -40,6 +41,5 @@ void PrepareSolver(const CompressionKinds& kinds);
 int32_t ComputeAutoCompressionLevel();
 
 // A heap copy of the current tree's storage figures; null without a tree or
-// without memory. Free it with FreeStorageCounters.
-StorageCounterBlock* CopyStorageCounters();
-void FreeStorageCounters(StorageCounterBlock* counters);
+// without memory.
+std::unique_ptr<StorageCounterBlock> CopyStorageCounters();

@@ -199,11 +199,8 @@ void SolverThreadMain() {
 
 void PrintSolverReport() {
   uint32_t count = 0;
-  ProgressRecord* copy = CopyProgressHistory(&count);
-  if (!copy || static_cast<int64_t>(count) <= g_reported_records.load()) {
-    FreeProgressHistory(copy);
-    return;
-  }
+  const std::unique_ptr<ProgressRecord[]> copy = CopyProgressHistory(&count);
+  if (!copy || static_cast<int64_t>(count) <= g_reported_records.load()) return;
   g_reported_records.store(static_cast<int32_t>(count));
   const ProgressRecord& record = copy[count - 1];
   const double h = HalfRootPot();
@@ -226,7 +223,6 @@ void PrintSolverReport() {
 
   std::fflush(stdout);
   std::this_thread::yield();
-  FreeProgressHistory(copy);
 }
 
 bool ComputeResults(ProgressRecord* out) {

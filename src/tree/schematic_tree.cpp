@@ -1,13 +1,15 @@
 #include "tree/schematic_tree.h"
 
-#include <cstdlib>
+#include <memory>
 #include <utility>
 #include <vector>
-
 
 SchematicNode* g_schematic_root = nullptr;
 
 namespace {
+
+// Owns the root that g_schematic_root names; the root goes at exit with it.
+std::unique_ptr<SchematicNode> g_root_owner;
 
 // The root exists before any command can run.
 [[maybe_unused]] const bool g_schematic_root_ready = (InitSchematicRoot(), true);
@@ -43,22 +45,15 @@ SchematicNode::~SchematicNode() {
 
 void InitSchematicRoot() {
   if (g_schematic_root) return;
-  g_schematic_root = new SchematicNode();
-  std::atexit(FreeSchematicRootAtExit);
-}
-
-void FreeSchematicRootAtExit() {
-  DestroySchematicNode(g_schematic_root);
-  g_schematic_root = nullptr;
+  g_root_owner = std::make_unique<SchematicNode>();
+  g_schematic_root = g_root_owner.get();
 }
 
 void ReplaceSchematicRoot() {
-  SchematicNode* old_root = g_schematic_root;
-  g_schematic_root = new SchematicNode();
-  DestroySchematicNode(old_root);
+  std::unique_ptr<SchematicNode> old_root = std::move(g_root_owner);
+  g_root_owner = std::make_unique<SchematicNode>();
+  g_schematic_root = g_root_owner.get();
 }
-
-void DestroySchematicNode(SchematicNode* node) { delete node; }
 
 bool EraseSchematicSubtree(SchematicNode* node) {
   SchematicNode* parent = node->parent;

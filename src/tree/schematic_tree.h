@@ -35,21 +35,17 @@ struct SchematicNode {
   SchematicNode& operator=(const SchematicNode&) = delete;
 };
 
-// The root of the bet lines; never null between start-up and exit.
+// The root of the bet lines; never null between start-up and exit. The bet
+// lines own it.
 extern SchematicNode* g_schematic_root;
 
-// Creates the empty root (once) and registers its deletion at exit. Runs during
-// static initialisation, before the command loop.
+// Creates the empty root (once); it is deleted at exit. Runs during static
+// initialisation, before the command loop.
 void InitSchematicRoot();
-void FreeSchematicRootAtExit();
 
 // Installs a new empty root, then deletes the old tree (clear_lines, loading a
 // tree file).
 void ReplaceSchematicRoot();
-
-// Deletes the node with its whole subtree; the node must not be owned by a
-// parent's map (use EraseSchematicSubtree for those).
-void DestroySchematicNode(SchematicNode* node);
 
 // Removes the node from its parent's children, deleting it with its subtree.
 // Returns false (and does nothing) for a node without parent.

@@ -133,13 +133,12 @@ TEST_F(NodeStores, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) {
 
   PrepareSolver({0, 0});
   EXPECT_EQ(State().storage_counters[3], expected);  // zeroed first, not added up
-  StorageCounterBlock* copy = CopyStorageCounters();
+  const std::unique_ptr<StorageCounterBlock> copy = CopyStorageCounters();
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->counters[3], expected);
   EXPECT_EQ(copy->totals[3], 6 * expected);
   EXPECT_EQ(copy->max_actions, State().max_actions);
   EXPECT_EQ(copy->average_actions, State().average_actions);
-  FreeStorageCounters(copy);
 
   State().storage_kind = 0;
   PrepareSolver({0, 0});
