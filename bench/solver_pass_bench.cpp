@@ -44,8 +44,8 @@ bool BuildTree(const char* board, const LineShape& shape) {
 
 void SolverIteration(SolverState& state) {
   double out[2];
-  TraverseTree(&state, out, 1, PASS_SOLVE);
-  TraverseTree(&state, out, 0, PASS_SOLVE);
+  TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
+  TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
   ++state.iterations;
   g_current_iteration = state.iterations;
 }
@@ -77,8 +77,8 @@ void BM_RiverEvaluation(benchmark::State& bench) {
   for (int i = 0; i < 80; ++i) SolverIteration(state);
   double out[2];
   for (auto _ : bench) {
-    TraverseTree(&state, out, 0, PASS_EVALUATE);
-    TraverseTree(&state, out, 1, PASS_EVALUATE);
+    TraverseTree(&state, out, PLAYER_OOP, PASS_EVALUATE);
+    TraverseTree(&state, out, PLAYER_IP, PASS_EVALUATE);
   }
   bench.SetItemsProcessed(bench.iterations());
 }

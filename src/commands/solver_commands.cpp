@@ -156,16 +156,16 @@ void CmdSolveAllSplits(const WordList& words) {
   // Split solving changes the stores and the iteration count a solver uses.
   RequireTree();
   RefuseWhileSolverRuns();
-  solve_subgames(words[1] == "rivers" ? 3 : 2);
+  solve_subgames(words[1] == "rivers" ? STREET_RIVER : STREET_TURN);
   PrintOkReply(words[0]);
 }
 
 void CmdForget(const WordList& words) {
-  int32_t street;
+  Street street;
   if (words[1] == "rivers")
-    street = 3;
+    street = STREET_RIVER;
   else if (words[1] == "turns")
-    street = 2;
+    street = STREET_TURN;
   else
     ThrowArgumentError(words[0]);
   RequireTree();
@@ -173,7 +173,7 @@ void CmdForget(const WordList& words) {
 
   const SolverState& state = *g_solver_state;
   // The stores of the streets above would be read after they were freed.
-  if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
+  if (state.first_forgotten_street != STREET_NONE && street >= state.first_forgotten_street)
     ThrowRefusal(words[1] + " already forgotten");
   // Forgetting the street the tree starts on would free every store: nothing
   // would be left to walk, query or re-solve from but the ranges themselves.

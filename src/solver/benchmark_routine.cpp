@@ -116,8 +116,8 @@ CompressionSpan TakeCompressionSpan() {
 
 }  // namespace
 
-const std::array<double, 1326>& BenchmarkRange(int player) {
-  return player == 0 ? kOopRange : kIpRange;
+const std::array<double, 1326>& BenchmarkRange(Player player) {
+  return player == PLAYER_OOP ? kOopRange : kIpRange;
 }
 
 void GenerateBenchmarkLines(int32_t s, int32_t p, double c, double d, double S, int32_t parent,
@@ -136,8 +136,8 @@ void GenerateBenchmarkLines(int32_t s, int32_t p, double c, double d, double S, 
     return;
   }
   entry.kind = DECISION_NODE;
-  entry.player = p;
-  entry.street = s;
+  entry.player = static_cast<Player>(p);
+  entry.street = static_cast<Street>(s);
   records.push_back(entry);
 
   if (S > c + d) {

@@ -35,7 +35,8 @@ void CopyStored(NumArray& out, const NumArray& stored, int32_t n) {
     out.AssignZeros(n);
 }
 
-void KeepInRecord(CardRecord& record, int player, const NumArray& values, const NumArray& best) {
+void KeepInRecord(CardRecord& record, Player player, const NumArray& values,
+                  const NumArray& best) {
   record.values[player].CopyFrom(values);
   record.best_response_values[player].CopyFrom(best);
 }
@@ -123,9 +124,11 @@ void CombineDealTasks(NodeCursor& cursor, int32_t count) {
 // the last evaluation. The target's street counts one lower while its slot of
 // that street is not dealt.
 bool TargetAboveTurnDeal(const ValueTarget& target) {
-  int32_t street = target.node ? target.node->street : 1;
-  if ((street == 3 && target.river_slot < 0) || (street == 2 && target.turn_slot < 0)) --street;
-  return street < 2;
+  Street street = target.node ? target.node->street : STREET_FLOP;
+  if ((street == STREET_RIVER && target.river_slot < 0) ||
+      (street == STREET_TURN && target.turn_slot < 0))
+    street = static_cast<Street>(street - 1);
+  return street < STREET_TURN;
 }
 
 // Below the turn of a flop-rooted tree: every river card of the turn slot in
@@ -184,31 +187,31 @@ void TraverseTurnDeal(NodeCursor& cursor) {
   TreeNode& node = *cursor.node;
   const DealTree& deal = *state.deal_tree;
   const PassContext& pass = *cursor.pass;
-  const int p = pass.player;
+  const Player p = pass.player;
   const int32_t mode = pass.mode;
   const uint32_t phase = pass.phase;
   const int32_t n = static_cast<int32_t>(deal.hands.size());
   CardRecord* record =
       node.kind == DECISION_NODE && node.card_records ? &node.card_records[0] : nullptr;
-  const ValueTarget* target = mode == 2 ? pass.value_target : nullptr;
+  const ValueTarget* target = mode == PASS_NODE_VALUE ? pass.value_target : nullptr;
 
-  if (record && ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
+  if (record && ((mode == PASS_EVALUATE && (state.flags & INCOMPLETE_TREE)) ||
                  (target && TargetAboveTurnDeal(*target)))) {
     // Only the combine walk's outputs are kept; the collect walk's are dropped.
-    if (phase == 2) {
+    if (phase == PHASE_COMBINE) {
       CopyStored(cursor.out0, record->values[p], n);
-      if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+      if (mode == PASS_EVALUATE) CopyStored(cursor.out1, record->best_response_values[p], n);
     } else {
       cursor.out0.AssignZeros(n);
-      if (mode == 0) cursor.out1.AssignZeros(n);
+      if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
     }
     return;
   }
 
   cursor.out0.AssignZeros(n);
-  if (mode == 0) cursor.out1.AssignZeros(n);
-  if (mode == 1 && record && phase == 0)
-    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+  if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
+  if (mode == PASS_SOLVE && record && phase == PHASE_COLLECT)
+    ops.AccumulateCardReach(*record, Opponent(p), cursor.in0, ReachWeight(state));
 
   int32_t first = 0;
   int32_t count = static_cast<int32_t>(deal.turn_records.size());
@@ -216,14 +219,14 @@ void TraverseTurnDeal(NodeCursor& cursor) {
     first = target->turn_slot;
     count = first < count ? 1 : 0;
   }
-  if (phase == 0)
+  if (phase == PHASE_COLLECT)
     CollectDealTasks(cursor, false, first, count);
-  else if (phase == 2)
+  else if (phase == PHASE_COMBINE)
     CombineDealTasks(cursor, count);
 
   ops.ScaleArray(cursor.out0, kTurnAverage);
-  if (mode == 0) ops.ScaleArray(cursor.out1, kTurnAverage);
-  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+  if (mode == PASS_EVALUATE) ops.ScaleArray(cursor.out1, kTurnAverage);
+  if (mode == PASS_EVALUATE && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }
 
 void TraverseRiverDeal(NodeCursor& cursor) {
@@ -235,7 +238,7 @@ void TraverseRiverDeal(NodeCursor& cursor) {
     Fail("river deal without a turn");
   const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor.turn_slot)];
   const PassContext& pass = *cursor.pass;
-  const int p = pass.player;
+  const Player p = pass.player;
   const int32_t mode = pass.mode;
   const uint32_t phase = pass.phase;
   const int32_t n = turn.HandCount();
@@ -243,42 +246,43 @@ void TraverseRiverDeal(NodeCursor& cursor) {
       node.kind == DECISION_NODE && node.card_records && cursor.turn_slot < kRiverCardRecordCount
           ? &node.card_records[cursor.turn_slot]
           : nullptr;
-  const ValueTarget* target = mode == 2 ? pass.value_target : nullptr;
+  const ValueTarget* target = mode == PASS_NODE_VALUE ? pass.value_target : nullptr;
 
   if (record &&
-      ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
-       (target && !(target->node && target->node->street == 3 && target->river_slot >= 0)))) {
+      ((mode == PASS_EVALUATE && (state.flags & INCOMPLETE_TREE)) ||
+       (target &&
+        !(target->node && target->node->street == STREET_RIVER && target->river_slot >= 0)))) {
     CopyStored(cursor.out0, record->values[p], n);
-    if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+    if (mode == PASS_EVALUATE) CopyStored(cursor.out1, record->best_response_values[p], n);
     return;
   }
 
   cursor.out0.AssignZeros(n);
-  if (mode == 0) cursor.out1.AssignZeros(n);
-  if (mode == 1 && record)
-    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+  if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
+  if (mode == PASS_SOLVE && record)
+    ops.AccumulateCardReach(*record, Opponent(p), cursor.in0, ReachWeight(state));
 
-  if (state.nodes[0].street < 2) {
+  if (state.nodes[0].street < STREET_TURN) {
     // Only turn deals make tasks in a flop-rooted tree. A line all in before
     // the river takes the sum over the river cards from the turn's table.
     if (cursor.in0.HasData()) {
-      if (node.kind == SHOWDOWN_NODE && mode != 2 &&
+      if (node.kind == SHOWDOWN_NODE && mode != PASS_NODE_VALUE &&
           AddShowdownDealValues(cursor.turn_slot, cursor.out0, cursor.in0, node.value)) {
         // At a showdown the best response is the value itself.
-        if (mode == 0) cursor.out1.CopyFrom(cursor.out0);
+        if (mode == PASS_EVALUATE) cursor.out1.CopyFrom(cursor.out0);
       } else {
         WalkRiverCardsInLine(cursor, turn);
       }
     }
   } else {
     const int32_t count = static_cast<int32_t>(turn.river_records.size());
-    if (phase == 0)
+    if (phase == PHASE_COLLECT)
       CollectDealTasks(cursor, true, 0, count);
-    else if (phase == 2)
+    else if (phase == PHASE_COMBINE)
       CombineDealTasks(cursor, count);
   }
 
   ops.ScaleArray(cursor.out0, kRiverAverage);
-  if (mode == 0) ops.ScaleArray(cursor.out1, kRiverAverage);
-  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+  if (mode == PASS_EVALUATE) ops.ScaleArray(cursor.out1, kRiverAverage);
+  if (mode == PASS_EVALUATE && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/combo_tables.h"
+
 struct ValueTarget;
 
 // What one whole-tree pass is doing, for every node it walks: built by the
@@ -23,7 +25,7 @@ enum PassPhase : uint32_t {
 };
 
 struct PassContext {
-  int32_t player = 0;  // the traverser
+  Player player = PLAYER_OOP;  // the traverser
   PassMode mode = PASS_EVALUATE;
   // Changed by the entry point between the phases, never during a batch.
   PassPhase phase = PHASE_COLLECT;

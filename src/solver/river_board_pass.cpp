@@ -331,10 +331,11 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree* deal = state.deal_tree.get();
+  const PassMode mode = cursor.pass->mode;
   const bool usual = g_river_board_sweeps.load(std::memory_order_relaxed) &&
-                     (cursor.pass->mode == 1 || cursor.pass->mode == 0) && deal &&
-                     node.kind == DECISION_NODE &&
-                     node.street == 3 && cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
+                     (mode == PASS_SOLVE || mode == PASS_EVALUATE) && deal &&
+                     node.kind == DECISION_NODE && node.street == STREET_RIVER &&
+                     cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
                      cursor.river_slot >= 0 &&
                      g_current_iteration.load(std::memory_order_relaxed) >= 0;
   const TurnDealRecord* turn =
@@ -356,7 +357,7 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   pass.turn_slot = cursor.turn_slot;
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
-  pass.evaluating = cursor.pass->mode == 0;
+  pass.evaluating = mode == PASS_EVALUATE;
   pass.frames.clear();
   // Room for every node of the board's subtree: frames hold pointers into
   // their ancestors' reaches, so the area must never move during the walk.

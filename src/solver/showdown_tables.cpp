@@ -139,7 +139,7 @@ void MakeTable(const TurnDealRecord& turn, TurnTable& table) {
 void BeginShowdownTables(const SolverState& state) {
   ReplaceTables(nullptr);
   const DealTree* deal = state.deal_tree.get();
-  if (!deal || state.nodes.empty() || state.nodes[0].street >= 2) return;
+  if (!deal || state.nodes.empty() || state.nodes[0].street >= STREET_TURN) return;
   const int32_t turns = static_cast<int32_t>(deal->turn_records.size());
   int64_t bytes = 0;
   for (const TurnDealRecord& turn : deal->turn_records)

@@ -18,11 +18,11 @@
 
 namespace {
 
-void SetTreeConstants(int root_street) {
+void SetTreeConstants(Street root_street) {
   g_early_river_iterations = 0;
   g_payoff_numerator = kPayoffNumerator;
   g_iteration_cap = kIterationCap;
-  const bool river = root_street == 3;
+  const bool river = root_street == STREET_RIVER;
   g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
   g_discount_cap = river ? DBL_MAX : kDiscountCap;
 }
@@ -55,8 +55,8 @@ void PrepareSolver(const CompressionKinds& kinds) {
   if (!state || state->nodes.empty()) return;
 
   g_iteration_cap = kIterationCap;
-  const int root_street = state->nodes[0].street;
-  if (root_street < 2) {
+  const Street root_street = state->nodes[0].street;
+  if (root_street < STREET_TURN) {
     g_discount_exponent = kDiscountExponent;
     g_discount_cap = kDiscountCap;
     state->coder_kinds[0] = kinds.regret_kind;
@@ -65,7 +65,7 @@ void PrepareSolver(const CompressionKinds& kinds) {
     // Turn- and river-rooted trees are small enough to keep uncompressed.
     state->coder_kinds[0] = 0;
     state->coder_kinds[1] = 0;
-    const bool river = root_street == 3;
+    const bool river = root_street == STREET_RIVER;
     g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
     g_discount_cap = river ? DBL_MAX : kDiscountCap;
   }

@@ -30,8 +30,6 @@ std::atomic<int32_t> g_reported_records{0};
 
 namespace {
 
-constexpr int32_t kOop = 0;
-constexpr int32_t kIp = 1;
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
 
@@ -47,8 +45,8 @@ int32_t ReadIterationCount(const SolverState& state) {
 ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double running_time) {
   double oop[2];
   double ip[2];
-  TraverseTree(state, oop, kOop, PASS_EVALUATE);
-  TraverseTree(state, ip, kIp, PASS_EVALUATE);
+  TraverseTree(state, oop, PLAYER_OOP, PASS_EVALUATE);
+  TraverseTree(state, ip, PLAYER_IP, PASS_EVALUATE);
   ProgressRecord record;
   record.iteration = iteration;
   record.running_time = running_time;
@@ -117,8 +115,8 @@ bool AllocateStoreValues(SolverState& state) {
 
 void RunSolverIteration(SolverState* state) {
   double out[2];
-  TraverseTree(state, out, kIp, PASS_SOLVE);
-  TraverseTree(state, out, kOop, PASS_SOLVE);
+  TraverseTree(state, out, PLAYER_IP, PASS_SOLVE);
+  TraverseTree(state, out, PLAYER_OOP, PASS_SOLVE);
   std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
   state->iterations += 1;
   state->flags &= ~static_cast<uint32_t>(NEW_TREE);

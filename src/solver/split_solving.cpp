@@ -20,34 +20,32 @@
 
 namespace {
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 
 // The split's card record: per turn slot on the river, the only one on the turn.
-CardRecord& SplitRecord(const SubgameTask& task, int32_t street) {
-  return task.cursor.node->card_records[street == 3 ? task.cursor.turn_slot : 0];
+CardRecord& SplitRecord(const SubgameTask& task, Street street) {
+  return task.cursor.node->card_records[street == STREET_RIVER ? task.cursor.turn_slot : 0];
 }
 
 // Hands of the board before the split's deal: the stored reach's length.
-int32_t SplitReachHands(const SolverState& state, int32_t street, int32_t turn_slot) {
+int32_t SplitReachHands(const SolverState& state, Street street, int32_t turn_slot) {
   const DealTree& deal = *state.deal_tree;
-  if (street == 3) return deal.turn_records[static_cast<size_t>(turn_slot)].HandCount();
+  if (street == STREET_RIVER) return deal.turn_records[static_cast<size_t>(turn_slot)].HandCount();
   return static_cast<int32_t>(deal.hands.size());
 }
 
 // Whether the street can be re-solved from what its card records keep: some
 // split holds a stored reach (a street without splits has nothing to solve).
-bool StreetHoldsStoredReach(const SolverState& state, int32_t street) {
+bool StreetHoldsStoredReach(const SolverState& state, Street street) {
   const int32_t turn_slots = std::min<int32_t>(
       static_cast<int32_t>(state.deal_tree->turn_records.size()), kRiverCardRecordCount);
   bool any_split = false;
   for (const TreeNode& node : state.nodes) {
     if (node.kind != DECISION_NODE || node.street != street || !node.card_records) continue;
     any_split = true;
-    const int32_t records = street == 3 ? turn_slots : 1;
+    const int32_t records = street == STREET_RIVER ? turn_slots : 1;
     for (int32_t r = 0; r < records; ++r) {
-      const int32_t hands = SplitReachHands(state, street, street == 3 ? r : 0);
-      for (int p = 0; p < 2; ++p)
+      const int32_t hands = SplitReachHands(state, street, street == STREET_RIVER ? r : 0);
+      for (Player p : {PLAYER_OOP, PLAYER_IP})
         if (StoredSplitReach(node.card_records[r], p, hands)) return true;
     }
   }
@@ -61,7 +59,7 @@ void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, const PassCon
   const NodeCursor& source = split.cursor;
   SolverState* state = source.state;
   NodeCursor cursor(state, &pass, source.node, source.turn_slot, river_slot);
-  const NumArray& opponent = pass.player == kIp ? source.in1 : source.in0;
+  const NumArray& opponent = pass.player == PLAYER_IP ? source.in1 : source.in0;
   if (river_slot < 0) {
     cursor.in0.CopyFrom(opponent);
   } else {
@@ -117,21 +115,21 @@ struct TaskListCleanup {
   ~TaskListCleanup() { DestroySubgameTasks(); }
 };
 
-const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
+const char* StreetWord(Street street) { return street == STREET_TURN ? "turns" : "rivers"; }
 
 }  // namespace
 
-const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t hands) {
+const NumArray* StoredSplitReach(const CardRecord& record, Player player, int32_t hands) {
   const NumArray& reach = record.reach_sums[player];
   return reach.HasData() && reach.count == hands ? &reach : nullptr;
 }
 
-void solve_subgames(int32_t street) {
+void solve_subgames(Street street) {
   SolverState& state = *g_solver_state;
   const char* word = StreetWord(street);
-  const int32_t forgotten = state.first_forgotten_street;
+  const Street forgotten = state.first_forgotten_street;
   // The walk to the splits reads the strategies of every street before them.
-  if (forgotten >= 0 && forgotten < street)
+  if (forgotten != STREET_NONE && forgotten < street)
     ThrowRefusal(std::string(word) + ": an earlier street is forgotten");
   // A split lies below a deal: the street a tree starts on has none to solve
   // from, whatever its root's records hold.
@@ -141,7 +139,7 @@ void solve_subgames(int32_t street) {
   // Every pass needs every store's values: those that exist, then the stores
   // of the forgotten streets, made as a rebuild makes them.
   if (!AllocateStoreValues(state)) ThrowRefusal("out of memory");
-  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
+  if (forgotten != STREET_NONE && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
 
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;
@@ -149,8 +147,8 @@ void solve_subgames(int32_t street) {
   {
     NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
                     state.start_river_slot);
-    root.in1.AssignValues(state.root_hand_weights[kOop]);
-    root.in0.AssignValues(state.root_hand_weights[kIp]);
+    root.in1.AssignValues(state.root_hand_weights[PLAYER_OOP]);
+    root.in0.AssignValues(state.root_hand_weights[PLAYER_IP]);
     EvaluateSubtree(&root, street, splits);
   }
 
@@ -167,7 +165,7 @@ void solve_subgames(int32_t street) {
     const CardRecord& record = SplitRecord(*split, street);
     const int32_t hands = SplitReachHands(state, street, cursor.turn_slot);
     NumArray* reach[2] = {&cursor.in1, &cursor.in0};
-    for (int p = 0; p < 2; ++p) {
+    for (Player p : {PLAYER_OOP, PLAYER_IP}) {
       const NumArray* stored = StoredSplitReach(record, p, hands);
       if (stored) {
         reach[p]->CopyFrom(*stored);
@@ -186,12 +184,12 @@ void solve_subgames(int32_t street) {
   {
     IterationCountKeeper keeper(state);
     const int32_t rounds = std::max(keeper.kept(), 1);
-    if (street == 3) {
+    if (street == STREET_RIVER) {
       // In a flop-rooted tree the river deal of each split walks its river
       // cards in line; a turn-rooted tree makes tasks of them in a pass, so
       // here each river board of a split is a work item of its own.
       std::vector<RiverWork> work;
-      const bool in_line = state.nodes[0].street < 2;
+      const bool in_line = state.nodes[0].street < STREET_TURN;
       for (const std::unique_ptr<SubgameTask>& split : splits) {
         if (in_line) {
           work.push_back({split.get(), -1});
@@ -204,7 +202,7 @@ void solve_subgames(int32_t street) {
       }
       pass.phase = PHASE_RUN;
       for (int32_t i = 0; i < rounds; ++i) {
-        for (int traverser : {kIp, kOop}) {
+        for (Player traverser : {PLAYER_IP, PLAYER_OOP}) {
           pass.player = traverser;
           RunRiverBatch(work, pass);
         }
@@ -212,13 +210,13 @@ void solve_subgames(int32_t street) {
       }
     } else {
       for (int32_t i = 0; i < rounds; ++i) {
-        for (int traverser : {kIp, kOop}) {
+        for (Player traverser : {PLAYER_IP, PLAYER_OOP}) {
           pass.player = traverser;
           pass.phase = PHASE_COLLECT;
           for (const std::unique_ptr<SubgameTask>& split : splits) {
             const NodeCursor& source = split->cursor;
             NodeCursor cursor(&state, &pass, source.node, source.turn_slot, source.river_slot);
-            cursor.in0.CopyFrom(traverser == kIp ? source.in1 : source.in0);
+            cursor.in0.CopyFrom(traverser == PLAYER_IP ? source.in1 : source.in0);
             TraverseNode(cursor);
           }
           // The turn deals gave their tasks shared arrays of their own; no
@@ -233,5 +231,5 @@ void solve_subgames(int32_t street) {
   }
 
   for (const std::unique_ptr<SubgameTask>& split : splits) SplitRecord(*split, street).frozen = 0;
-  state.first_forgotten_street = -1;
+  state.first_forgotten_street = STREET_NONE;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/card.h"
+#include "cards/combo_tables.h"
 #include "store/num_array.h"
 
 struct CardRecord;
@@ -14,7 +16,7 @@ struct SolverState;
 
 // The stored reach of a split's card record for one player, if it fits the
 // board before the split's deal (`hands` values): the array, else null.
-const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t hands);
+const NumArray* StoredSplitReach(const CardRecord& record, Player player, int32_t hands);
 
 // Re-solves every subgame that begins at `street` from the stored reach, as
 // many iterations per subgame as the tree has had (one at least), on the
@@ -26,4 +28,4 @@ const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t h
 // earlier street forgotten, a street that starts the tree, a street whose card
 // records hold no stored reach, and value areas that cannot be allocated.
 // Needs a tree and no running solver (the caller checks).
-void solve_subgames(int32_t street);
+void solve_subgames(Street street);

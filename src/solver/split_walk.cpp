@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kOop = 0;
 
 // A turn board's value of each hand: the parent's value of the flop hand it
 // extends (the first card's index list). Absent stays absent.
@@ -47,7 +46,7 @@ std::vector<NumArray> WalkStrategy(const SolverState& state, const NodeCursor& c
 
 }  // namespace
 
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list) {
+void EvaluateSubtree(NodeCursor* cursor, Street street, SplitTaskList& list) {
   SolverState& state = *cursor->state;
   TreeNode& node = *cursor->node;
   // An end node holds no split, on whatever street and board it lies.
@@ -63,7 +62,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list) {
   }
 
   const DealTree& deal = *state.deal_tree;
-  if (node.street >= 2 && cursor->turn_slot < 0) {
+  if (node.street >= STREET_TURN && cursor->turn_slot < 0) {
     const int32_t slots = static_cast<int32_t>(deal.turn_records.size());
     for (int32_t t = 0; t < slots; ++t) {
       const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(t)];
@@ -74,7 +73,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list) {
     }
     return;
   }
-  if (node.street >= 3 && cursor->river_slot < 0) {
+  if (node.street >= STREET_RIVER && cursor->river_slot < 0) {
     const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor->turn_slot)];
     const int32_t slots = static_cast<int32_t>(turn.river_records.size());
     const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
@@ -94,7 +93,7 @@ void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list) {
     TreeNode& child = state.nodes[static_cast<size_t>(node.children[i])];
     if (child.kind != DECISION_NODE) continue;
     NodeCursor next(&state, nullptr, &child, cursor->turn_slot, cursor->river_slot);
-    if (node.player == kOop) {
+    if (node.player == PLAYER_OOP) {
       Kernels<ArrayOpsKernels>().MultiplyArrays(next.in1, cursor->in1, strategy[i]);
       next.in0.CopyFrom(cursor->in0);
     } else {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "cards/card.h"
 #include "solver/node_cursor.h"
 #include "solver/subgame_task.h"
 
@@ -22,4 +23,4 @@ using SplitTaskList = std::vector<std::unique_ptr<SubgameTask>>;
 // dealt) and copies of the arriving reach, in1 = OOP's and in0 = IP's. The
 // cursor holds OOP's reach in in1 and IP's in in0. Reads only stores of streets
 // before `street`, which must exist.
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, SplitTaskList& list);
+void EvaluateSubtree(NodeCursor* cursor, Street street, SplitTaskList& list);

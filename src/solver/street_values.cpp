@@ -24,7 +24,7 @@ NodeStore* SelectedStore(TreeNode& node, bool strategy_sums) {
 void CountBelow(SolverState& state, TreeNode& node, int32_t turn_slot, bool strategy_sums,
                 uint64_t counts[2]) {
   if (node.kind != DECISION_NODE) return;
-  if (node.street == 3)
+  if (node.street == STREET_RIVER)
     if (NodeStore* store = SelectedStore(node, strategy_sums))
       counts[node.player] += static_cast<uint64_t>(store->GetValueCount(turn_slot));
   for (int32_t child : node.children)
@@ -41,7 +41,8 @@ bool OpensStore(const SolverState& state, const PassContext* pass, const TreeNod
                 bool strategy_sums, RiverWalkRule rule) {
   if (!strategy_sums || rule != RiverWalkRule::kFollowPass) return true;
   const PassContext& p = PassOf(pass);
-  return StrategySumsInUse(state) && (p.mode == 0 || p.mode == 2 || node.player != p.player);
+  return StrategySumsInUse(state) &&
+         (p.mode == PASS_EVALUATE || p.mode == PASS_NODE_VALUE || node.player != p.player);
 }
 
 bool WritesBack(const SolverState& state, const PassContext* pass, const TreeNode& node,
@@ -49,7 +50,7 @@ bool WritesBack(const SolverState& state, const PassContext* pass, const TreeNod
   if (rule == RiverWalkRule::kForced) return true;
   if (rule == RiverWalkRule::kForcedReadOnly) return false;
   const PassContext& p = PassOf(pass);
-  if (p.mode != 1) return false;
+  if (p.mode != PASS_SOLVE) return false;
   if (!strategy_sums) return node.player == p.player;
   return StrategySumsInUse(state) && node.player != p.player;
 }
@@ -60,7 +61,7 @@ void WalkBelow(bool open, SolverState& state, const PassContext* pass, TreeNode&
                int32_t turn_slot, CompressedBlock* handles[2], bool strategy_sums,
                const uint64_t counts[2], RiverWalkRule rule) {
   if (node.kind != DECISION_NODE) return;
-  if (node.street == 3) {
+  if (node.street == STREET_RIVER) {
     NodeStore* store = SelectedStore(node, strategy_sums);
     const int p = node.player;
     if (store && open && OpensStore(state, pass, node, strategy_sums, rule))
@@ -76,7 +77,7 @@ void WalkBelow(bool open, SolverState& state, const PassContext* pass, TreeNode&
 
 TreeNode& RiverRoot(TreeNode& node) {
   TreeNode* top = &node;
-  while (top->parent && top->parent->street == 3) top = top->parent;
+  while (top->parent && top->parent->street == STREET_RIVER) top = top->parent;
   return *top;
 }
 
@@ -84,7 +85,7 @@ TreeNode& RiverRoot(TreeNode& node) {
 // slot; lines without one (river-rooted trees) share the pass mutex.
 std::mutex& StreetMutex(TreeNode& node, int32_t turn_slot) {
   TreeNode* top = &node;
-  while (top->parent && top->parent->street >= 2) top = top->parent;
+  while (top->parent && top->parent->street >= STREET_TURN) top = top->parent;
   if (top->turn_mutexes) {
     if (turn_slot < 0 || turn_slot >= kTurnMutexCount) Fail("turn slot out of range");
     return top->turn_mutexes[turn_slot];
@@ -119,7 +120,7 @@ void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool st
 // Locks and opens for the guard; see StreetValuesGuard.
 void OpenStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
                       StreetAccess access) {
-  if (node.street != 3) return;
+  if (node.street != STREET_RIVER) return;
   std::mutex& mutex = StreetMutex(node, turn_slot);
   mutex.lock();
   TreeNode& root = RiverRoot(node);
@@ -142,7 +143,7 @@ void OpenStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
 // Closes what OpenStreetValues opened and unlocks, also when closing throws.
 void CloseStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
                        StreetAccess access) {
-  if (node.street != 3) return;
+  if (node.street != STREET_RIVER) return;
   std::unique_lock<std::mutex> lock(StreetMutex(node, turn_slot), std::adopt_lock);
   TreeNode& root = RiverRoot(node);
   const RiverWalkRule rule = RuleOf(access);

@@ -143,7 +143,7 @@ void TraverseTerminal(NodeCursor& cursor) {
   const bool fold = node.kind != SHOWDOWN_NODE;
   // The folding player loses the amount the other wins.
   const double v = fold && node.player == cursor.pass->player ? -node.value : node.value;
-  const bool grouped = cursor.pass->mode == 1;
+  const bool grouped = cursor.pass->mode == PASS_SOLVE;
 
   if (!fold) {
     // A showdown always lies on a dealt river.
@@ -159,7 +159,7 @@ void TraverseTerminal(NodeCursor& cursor) {
   }
 
   // At an end node the best response and the current strategies agree.
-  if (cursor.pass->mode == 0) cursor.out1.CopyFrom(cursor.out0);
+  if (cursor.pass->mode == PASS_EVALUATE) cursor.out1.CopyFrom(cursor.out0);
 }
 
 void EvaluateRiverEndPair(const RiverDealRecord& rec, NumArray& out_a, NumArray& out_b,

@@ -124,7 +124,7 @@ void RunOpenMpBatch(int32_t count) {
 // of the river is walked once per river card, the others once. A task without
 // reach walks its nodes without arithmetic and counts as one visit.
 double SubtreeVisits(const SolverState& state, const TreeNode& node, double river_factor) {
-  double visits = node.street >= 3 ? river_factor : 1.0;
+  double visits = node.street >= STREET_RIVER ? river_factor : 1.0;
   for (int32_t child : node.children)
     visits += SubtreeVisits(state, state.nodes[static_cast<size_t>(child)], river_factor);
   return visits;
@@ -380,7 +380,7 @@ void TraverseSubgames() {
   if (g_batch_out_of_memory.load(std::memory_order_relaxed)) throw std::bad_alloc();
 }
 
-double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t mode) {
+double* TraverseTree(SolverState* state, double out[2], Player player, PassMode mode) {
   out[0] = out[1] = 0.0;
   if (!state || state->nodes.empty() || !state->deal_tree) return out;
 
@@ -391,10 +391,10 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   TaskListCleanup cleanup;
   DestroySubgameTasks();
 
-  const std::vector<double>& opponent_weights = state->root_hand_weights[player ^ 1];
+  const std::vector<double>& opponent_weights = state->root_hand_weights[Opponent(player)];
   PassContext pass;
   pass.player = player;
-  pass.mode = static_cast<PassMode>(mode);
+  pass.mode = mode;
   NodeCursor root(state, &pass, &state->nodes[0], state->start_turn_slot,
                   state->start_river_slot);
 

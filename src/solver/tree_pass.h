@@ -18,7 +18,7 @@ extern std::mutex g_tree_pass_mutex;
 // solver's strategies (EV), out[1] = best-response value (MES; evaluation
 // passes only, else 0). A pass that runs out of memory gives up and throws
 // std::bad_alloc, its task list cleared.
-double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t mode);
+double* TraverseTree(SolverState* state, double out[2], Player player, PassMode mode);
 
 // Runs every task of the current pass's batch once, in parallel, on the
 // scheduler of g_scheduler; returns when all have finished. Throws

@@ -74,7 +74,7 @@ SchematicNode* FindSchematicChild(const SchematicNode* node, double key) {
 
 LineCursor StartLine() {
   SchematicNode* root = g_schematic_root;
-  root->player = 0;
+  root->player = PLAYER_OOP;
   root->street = 0;
   root->bets = 0;
   root->amount = 0.0;
@@ -94,22 +94,22 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
   bool created = false;
   SchematicNode* child = GetOrCreateChild(node, amount, &created);
 
-  const uint32_t actor = cursor.player;
+  const Player actor = cursor.player;
   if (amount > cursor.previous) {  // a bet or raise
     ++cursor.bets;
-    cursor.player ^= 1;
+    cursor.player = Opponent(cursor.player);
     cursor.previous = amount;
     cursor.after_check = false;
   } else if (cursor.bets == 0 && !cursor.after_check) {  // a check
-    cursor.player ^= 1;
+    cursor.player = Opponent(cursor.player);
     cursor.after_check = true;
   } else {  // a call or a check-back ends the street
     ++cursor.street;
     cursor.bets = 0;
     cursor.after_check = false;
-    cursor.player = 0;
+    cursor.player = PLAYER_OOP;
   }
-  const uint32_t player = cursor.player;
+  const Player player = cursor.player;
   const uint32_t street = cursor.street;
 
   child->street = street;
@@ -117,7 +117,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
   child->bets = cursor.bets;
   child->amount = amount;
   child->commitment[actor] = amount;
-  child->commitment[actor ^ 1] = node->commitment[actor ^ 1];
+  child->commitment[Opponent(actor)] = node->commitment[Opponent(actor)];
 
   // Every new bet gets its call and fold, every first check its check-back.
   if (created && (cursor.bets > 0 || cursor.after_check)) {
@@ -133,7 +133,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
       if (answer_created) {
         fold->amount = node->amount;
         fold->commitment[player] = node->amount;
-        fold->commitment[player ^ 1] = amount;
+        fold->commitment[Opponent(player)] = amount;
         fold->street = street;
       }
     }

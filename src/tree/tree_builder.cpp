@@ -12,7 +12,7 @@
 #include "tree/deal_tree.h"
 #include "tree/schematic_tree.h"
 
-int32_t g_start_street = 1;
+Street g_start_street = STREET_FLOP;
 int32_t g_effective_stack = 0;
 uint8_t g_tree_present = 0;
 uint8_t g_tree_without_values = 0;
@@ -36,7 +36,7 @@ bool HasPossibleDeal(const GameTree& tree) {
 }  // namespace
 
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
-                  SchematicNode* node, int32_t parent, double key, int32_t start_street,
+                  SchematicNode* node, int32_t parent, double key, Street start_street,
                   double pot) {
   struct Pending {
     SchematicNode* node;
@@ -57,8 +57,8 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
     entry.parent = current.parent;
     if (!n->children.empty()) {
       entry.kind = DECISION_NODE;
-      entry.player = static_cast<int32_t>(n->player);
-      entry.street = start_street + static_cast<int32_t>(n->street);
+      entry.player = n->player;
+      entry.street = static_cast<Street>(start_street + static_cast<int32_t>(n->street));
     } else {
       entry.kind = current.key >= 0.0 ? SHOWDOWN_NODE : FOLD_NODE;
       entry.value = LineEndValue(pot, n->amount);
@@ -79,9 +79,9 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
 // tells them apart would be solved wrongly. Dealing merges suits only below a
 // board of one or two suits (two or more suits off it), so on a later street
 // any range is fine when the board shows three suits or four.
-void CheckRangeConsistency(int32_t start_street, CardMask board, bool isomorphism) {
-  if (start_street < 1 || start_street > 3 || !isomorphism) return;
-  if (start_street > 1 && SuitCount(board) >= 3) return;
+void CheckRangeConsistency(Street start_street, CardMask board, bool isomorphism) {
+  if (start_street < STREET_FLOP || start_street > STREET_RIVER || !isomorphism) return;
+  if (start_street > STREET_FLOP && SuitCount(board) >= 3) return;
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
   for (int p = 0; p < 2; ++p) {
     const std::vector<double>& range = g_ranges[p];
@@ -122,8 +122,8 @@ void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count) {
     node.value = entry.value;
     if (entry.kind != DECISION_NODE) {
       const LineEntry* parent = entry.parent >= 0 ? &entries[entry.parent] : nullptr;
-      node.player = parent ? parent->player : 0;
-      node.street = entry.kind == FOLD_NODE && parent ? parent->street : 3;
+      node.player = parent ? parent->player : PLAYER_OOP;
+      node.street = entry.kind == FOLD_NODE && parent ? parent->street : STREET_RIVER;
     }
   }
 
@@ -142,10 +142,10 @@ void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count) {
   uint64_t decisions = 0, actions = 0;
   for (TreeNode& node : nodes) {
     const bool street_start = !node.parent || node.parent->street < node.street;
-    if (node.street == 2 && street_start) {
+    if (node.street == STREET_TURN && street_start) {
       node.turn_mutexes = std::make_unique<std::mutex[]>(kTurnMutexCount);
       if (node.kind == DECISION_NODE) node.card_records = std::make_unique<CardRecord[]>(1);
-    } else if (node.street == 3 && node.kind == DECISION_NODE && street_start) {
+    } else if (node.street == STREET_RIVER && node.kind == DECISION_NODE && street_start) {
       node.card_records = std::make_unique<CardRecord[]>(kRiverCardRecordCount);
     }
     if (!node.children.empty()) {
@@ -172,9 +172,9 @@ void BuildGameTree(GameTree& tree, const LineEntry* entries, size_t count, int f
 
 TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
   TreeLines lines;
-  const int32_t start_street = g_board_river && g_board_turn     ? 3
-                               : (g_board_river || g_board_turn) ? 2
-                                                                 : 1;
+  const Street start_street = g_board_river && g_board_turn     ? STREET_RIVER
+                              : (g_board_river || g_board_turn) ? STREET_TURN
+                                                                : STREET_FLOP;
   lines.start_street = start_street;
   double stack = 0.0;
   for (const auto& [key, child] : g_schematic_root->children)
@@ -184,8 +184,8 @@ TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
   if (g_ranges[0].size() != kComboCount || g_ranges[1].size() != kComboCount)
     ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
-  const CardMask board = g_board_flop | (start_street >= 2 ? g_board_turn : 0) |
-                         (start_street >= 3 ? g_board_river : 0);
+  const CardMask board = g_board_flop | (start_street >= STREET_TURN ? g_board_turn : 0) |
+                         (start_street >= STREET_RIVER ? g_board_river : 0);
   lines.isomorphism = isomorphism_by_street[start_street] != 0;
   CheckRangeConsistency(start_street, board, lines.isomorphism);
 
@@ -195,7 +195,7 @@ TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
   if (!FlattenLines(lines.entries, lines.line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
     ThrowRefusal("invalid line");
   for (const LineEntry& entry : lines.entries)
-    if (entry.kind == DECISION_NODE && entry.street >= 4) ThrowRefusal("invalid line");
+    if (entry.kind == DECISION_NODE && entry.street > STREET_RIVER) ThrowRefusal("invalid line");
   // Every end value 0 would make the payoff scale infinite.
   if (std::none_of(lines.entries.begin(), lines.entries.end(),
                    [](const LineEntry& e) { return e.kind != DECISION_NODE && e.value != 0.0; }))
@@ -207,8 +207,8 @@ TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
     card = LowestCard(rest);
     rest &= rest - 1;
   }
-  lines.turn_card = start_street >= 2 ? LowestCard(g_board_turn) : -1;
-  lines.river_card = start_street == 3 ? LowestCard(g_board_river) : -1;
+  lines.turn_card = start_street >= STREET_TURN ? LowestCard(g_board_turn) : -1;
+  lines.river_card = start_street == STREET_RIVER ? LowestCard(g_board_river) : -1;
   return lines;
 }
 

@@ -11,8 +11,8 @@ struct SchematicNode;
 // and bet lines. Installing it as the solver's state and preparing it for
 // solving is the command layer's.
 
-// The street the current tree starts on: 1 flop, 2 turn, 3 river.
-extern int32_t g_start_street;
+// The street the current tree starts on.
+extern Street g_start_street;
 // The largest amount of any bet line, truncated.
 extern int32_t g_effective_stack;
 // A game tree exists.
@@ -29,7 +29,7 @@ constexpr int32_t kMaxLineActions = 1000;
 // node of each, the cards (card numbers, -1 where absent) and the isomorphism
 // switch of the starting street.
 struct TreeLines {
-  int32_t start_street = 1;
+  Street start_street = STREET_FLOP;
   int32_t effective_stack = 0;
   std::vector<LineEntry> entries;
   std::vector<SchematicNode*> line_nodes;
@@ -64,12 +64,12 @@ void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count);
 
 // Fails the build when isomorphism is on for the starting street and a range
 // gives two combinations of one hand class off the board different weights.
-void CheckRangeConsistency(int32_t start_street, CardMask board, bool isomorphism);
+void CheckRangeConsistency(Street start_street, CardMask board, bool isomorphism);
 
 // Appends the entries of the node's subtree in pre-order (child order below
 // each node), without recursion. nodes receives the bet-line node of each entry.
 // Returns false, with what was appended so far, once a line is longer than
 // kMaxLineActions.
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
-                  SchematicNode* node, int32_t parent, double key, int32_t start_street,
+                  SchematicNode* node, int32_t parent, double key, Street start_street,
                   double pot);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cards/card.h"
+#include "cards/combo_tables.h"
 #include "store/board_layout.h"
 #include "store/node_store.h"
 #include "store/num_array.h"
@@ -26,8 +27,8 @@ enum TreeNodeKind : uint32_t {
 struct LineEntry {
   uint32_t kind = DECISION_NODE;
   int32_t parent = -1;  // -1 for the root
-  int32_t player = -1;  // end node: -1
-  int32_t street = -1;  // decision: 1 flop, 2 turn, 3 river; end node: -1
+  Player player = PLAYER_NONE;  // decision: the player to act; end node: PLAYER_NONE
+  Street street = STREET_NONE;  // decision: its street; end node: STREET_NONE
   double value = 0.0;   // end node: pot / 2 + amount; decision: 0
 };
 
@@ -43,9 +44,9 @@ struct TreeNode {
   int32_t kind = DECISION_NODE;
   int32_t parent_index = -1;
   // Decision: player to act; end node: the player whose action ended the line.
-  int32_t player = 0;
-  // Decision: 1 flop, 2 turn, 3 river; fold: the parent's street; showdown: 3.
-  int32_t street = 0;
+  Player player = PLAYER_OOP;
+  // Decision: its street; fold: the parent's street; showdown: the river.
+  Street street = STREET_NONE;
   double value = 0.0;              // end node value; 0 for decisions
   std::vector<int32_t> children;   // in child order (descending bet-line key)
   TreeNode* parent = nullptr;      // null at the root
@@ -94,7 +95,7 @@ struct GameTree {
   int32_t coder_kinds[2] = {0, 0};  // regret store, strategy-sum store
   uint8_t stores_allocated = 0;
   uint32_t flags = NEW_TREE;
-  int32_t first_forgotten_street = -1;
+  Street first_forgotten_street = STREET_NONE;
 
   GameTree(int32_t storage_kind_arg, int32_t deal_flag_arg)
       : storage_kind(storage_kind_arg), deal_flag(deal_flag_arg) {}

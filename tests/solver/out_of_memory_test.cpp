@@ -211,7 +211,7 @@ TEST_F(OutOfMemoryTest, ARebuildThatCannotFitLeavesTheStreetsForgotten) {
   EXPECT_EQ(RunLine("go"), "ERROR: go incomplete tree\n");
   EXPECT_EQ(State().first_forgotten_street, 3);
   for (const TreeNode& node : State().nodes)
-    if (node.street == 3)
+    if (node.street == STREET_RIVER)
       EXPECT_FALSE(node.regret_store || node.strategy_store || node.materialised);
 
   unsetenv(kAvailableBytes);

@@ -57,7 +57,7 @@ class StreetValues : public TreeBuildTest {
     ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
     for (size_t i = 0; i < State().nodes.size(); ++i) {
       TreeNode& node = State().nodes[i];
-      if (node.kind != DECISION_NODE || node.street != 3) continue;
+      if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;
       node.regret_store = std::make_unique<RecordingStore>(static_cast<int>(i), false);
       node.strategy_store = std::make_unique<RecordingStore>(static_cast<int>(i), true);
       river_nodes.push_back(static_cast<int>(i));
@@ -93,7 +93,7 @@ class StreetValues : public TreeBuildTest {
 
 TEST_F(StreetValues, NodesOffTheRiverNeitherLockNorOpen) {
   for (TreeNode& node : State().nodes) {
-    if (node.street == 3) continue;
+    if (node.street == STREET_RIVER) continue;
     StreetValuesGuard guard(State(), node, 5, StreetAccess::kWrite);
     EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[5]));
     EXPECT_TRUE(FreeElsewhere(g_tree_pass_mutex));
@@ -191,7 +191,7 @@ TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   // only OOP's regrets are written back.
   g_events.clear();
   pass.mode = PASS_SOLVE;
-  pass.player = 0;
+  pass.player = PLAYER_OOP;
   OpenSubtreeValues(cursor, handles, true, counts, false);
   for (const Event& e : Of(true, true)) EXPECT_EQ(state.nodes[e.node].player, 1);
   CloseRiverValues(cursor, handles, true, false);

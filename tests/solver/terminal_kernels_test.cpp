@@ -465,32 +465,32 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
   TreeNode showdown, fold;
   showdown.kind = SHOWDOWN_NODE;
   showdown.value = 5.0;
-  showdown.street = 3;
+  showdown.street = STREET_RIVER;
   fold.kind = FOLD_NODE;
-  fold.player = 0;  // OOP folded
+  fold.player = PLAYER_OOP;  // OOP folded
   fold.value = 3.0;
   std::mt19937 rng(17);
   const auto r = RandomReach(rng, static_cast<size_t>(n));
   const BruteForce brute(rec.board, rec.hands);
 
-  for (int player : {0, 1}) {
-    for (int mode : {0, 1, 2}) {
+  for (Player player : {PLAYER_OOP, PLAYER_IP}) {
+    for (PassMode mode : {PASS_EVALUATE, PASS_SOLVE, PASS_NODE_VALUE}) {
       SCOPED_TRACE(testing::Message() << "player " << player << " mode " << mode);
       context.player = player;
-      context.mode = static_cast<PassMode>(mode);
+      context.mode = mode;
       for (TreeNode* node : {&showdown, &fold}) {
         NodeCursor cursor(&state, &context, node, 0, 0);
         cursor.in0 = MakeArray(r);
         cursor.out1.count = 99;  // untouched outside mode 0
         TraverseTerminal(cursor);
         ASSERT_EQ(cursor.out0.count, n);
-        const bool own_fold = node == &fold && player == 0;
+        const bool own_fold = node == &fold && player == PLAYER_OOP;
         const double v = own_fold ? -3.0 : node->value;
         ExpectClose(cursor.out0.data,
                     node == &fold ? brute.Fold(r, v) : brute.Showdown(r, v), Scale(r, v),
                     "value");
         ASSERT_EQ(cursor.in0.count, n);
-        if (mode == 0) {
+        if (mode == PASS_EVALUATE) {
           ASSERT_EQ(cursor.out1.count, n);
           ASSERT_TRUE(std::equal(cursor.out0.data, cursor.out0.data + n, cursor.out1.data));
         } else {
@@ -501,7 +501,7 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
     }
   }
   // No reach: no values on the river, of the board's count, in both outputs.
-  context.mode = static_cast<PassMode>(0);
+  context.mode = PASS_EVALUATE;
   NodeCursor pruned(&state, &context, &showdown, 0, 0);
   pruned.in0.count = n;
   TraverseTerminal(pruned);
@@ -524,10 +524,10 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
   const DealTree& deal = *state.deal_tree;
   TreeNode fold;
   fold.kind = FOLD_NODE;
-  fold.player = 1;
+  fold.player = PLAYER_IP;
   fold.value = 2.0;
-  context.player = 0;
-  context.mode = static_cast<PassMode>(1);
+  context.player = PLAYER_OOP;
+  context.mode = PASS_SOLVE;
   for (int turn_slot : {-1, 0}) {
     SCOPED_TRACE(turn_slot);
     const std::vector<CardMask>& hands = turn_slot < 0 ? deal.hands : deal.turn_records[0].hands;
@@ -557,12 +557,12 @@ TEST(TerminalKernels, GroupedBoardGivesGroupValuesOnlyWhenSolving) {
   TreeNode showdown;
   showdown.kind = SHOWDOWN_NODE;
   showdown.value = 1.0;
-  for (int mode : {0, 1, 2}) {
-    context.mode = static_cast<PassMode>(mode);
+  for (PassMode mode : {PASS_EVALUATE, PASS_SOLVE, PASS_NODE_VALUE}) {
+    context.mode = mode;
     NodeCursor cursor(&state, &context, &showdown, 0, 0);
     cursor.in0 = MakeArray(std::vector<double>(static_cast<size_t>(m), 1.0));
     TraverseTerminal(cursor);
-    EXPECT_EQ(cursor.out0.count, mode == 1 ? m : rec.HandCount()) << mode;
+    EXPECT_EQ(cursor.out0.count, mode == PASS_SOLVE ? m : rec.HandCount()) << mode;
   }
   // The end pair on a grouped board gives what the two end nodes give.
   NumArray a, b, sd, fold;

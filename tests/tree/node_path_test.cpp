@@ -70,8 +70,9 @@ std::string ModelNodeCount(const LineNode& root, int start_street) {
   block("V_DEC", dec[0]);
   block("SPLIT", split);
   block("END", end);
-  out << "ROOT: 1\nFLOP  " << (start_street == 1) << "\nTURN  " << (start_street == 2)
-      << "\nRIVER " << (start_street == 3) << "\nTOTAL: " << total << "\nEND\n";
+  out << "ROOT: 1\nFLOP  " << (start_street == STREET_FLOP) << "\nTURN  "
+      << (start_street == STREET_TURN) << "\nRIVER " << (start_street == STREET_RIVER)
+      << "\nTOTAL: " << total << "\nEND\n";
   return out.str();
 }
 

@@ -76,7 +76,7 @@ TEST_F(NodeStores, TurnRootedTreesKeepFullWidthRegretsFromFormatFive) {
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
   auto river_regret_is_32 = [] {
     for (const TreeNode& node : TreeBuildTest::State().nodes)
-      if (node.kind == DECISION_NODE && node.street == 3)
+      if (node.kind == DECISION_NODE && node.street == STREET_RIVER)
         return Is<ArenaStore32>(node.regret_store);
     ADD_FAILURE() << "no river node";
     return false;
@@ -124,7 +124,7 @@ TEST_F(NodeStores, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) {
   const uint64_t per_action = 49ull * 48ull * (47ull * 46ull / 2ull);
   uint64_t expected = 0;
   for (const TreeNode& node : State().nodes)
-    if (node.kind == DECISION_NODE && node.street == 3)
+    if (node.kind == DECISION_NODE && node.street == STREET_RIVER)
       expected += per_action * node.children.size();
   EXPECT_EQ(State().storage_counters[3], expected);
   EXPECT_EQ(State().storage_counters[1], 0u);  // heap stores have no values yet
@@ -163,16 +163,16 @@ TEST_F(NodeStores, ForgottenStreetsGetNoStoresAndMaterializeBringsThemBack) {
   EXPECT_EQ(state.nodes[0].materialised, 0);
 
   // Forgetting the turn deletes the stores of the turn and river nodes.
-  state.first_forgotten_street = 2;
+  state.first_forgotten_street = STREET_TURN;
   for (TreeNode& node : state.nodes) {
-    if (node.street < 2) continue;
+    if (node.street < STREET_TURN) continue;
     node.regret_store.reset();
     node.strategy_store.reset();
   }
   PrepareSolver({0, 0});
   for (const TreeNode& node : state.nodes) {
     if (node.kind != DECISION_NODE) continue;
-    EXPECT_EQ(node.regret_store != nullptr, node.street < 2);
+    EXPECT_EQ(node.regret_store != nullptr, node.street < STREET_TURN);
   }
   EXPECT_EQ(state.storage_counters[3], 0u);
 

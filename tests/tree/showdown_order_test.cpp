@@ -75,7 +75,7 @@ void ExpectOrdered(const Record& record, const std::vector<CardMask>& parent, bo
 
 TEST(ShowdownOrder, EveryBoardIsOrderedByTheEvaluator) {
   auto state = std::make_unique<SolverState>(1, 0);
-  state->nodes.emplace_back().street = 1;
+  state->nodes.emplace_back().street = STREET_FLOP;
   state->max_actions = 1;
   BuildChanceLevels(*state, Cards("Ts7d2c"), -1, -1, kFullRange, kFullRange, false);
   const DealTree& tree = *state->deal_tree;

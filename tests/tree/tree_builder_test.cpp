@@ -70,8 +70,9 @@ TEST_F(TreeBuilder, FirstNodesOfTurnAndRiverCarryMutexesAndCardRecords) {
   int turn_tops = 0, river_tops = 0;
   for (const TreeNode& node : State().nodes) {
     const bool street_start = !node.parent || node.parent->street < node.street;
-    const bool turn_top = node.street == 2 && street_start;
-    const bool river_top = node.kind == DECISION_NODE && node.street == 3 && street_start;
+    const bool turn_top = node.street == STREET_TURN && street_start;
+    const bool river_top =
+        node.kind == DECISION_NODE && node.street == STREET_RIVER && street_start;
     turn_tops += turn_top;
     river_tops += river_top;
     EXPECT_EQ(node.turn_mutexes != nullptr, turn_top);
@@ -260,14 +261,14 @@ TEST_F(TreeBuilder, TreesWithoutPayoffOrWithoutDealsAreRefused) {
 TEST_F(TreeBuilder, ActionStatisticsOfHandMadeEntries) {
   // Decision nodes with 3, 2 and 2 children.
   std::vector<LineEntry> entries(8);
-  entries[0] = {DECISION_NODE, -1, 0, 3, 0.0};
-  entries[1] = {DECISION_NODE, 0, 1, 3, 0.0};
-  entries[2] = {SHOWDOWN_NODE, 1, -1, -1, 80.0};
-  entries[3] = {FOLD_NODE, 1, -1, -1, 50.0};
-  entries[4] = {DECISION_NODE, 0, 1, 3, 0.0};
-  entries[5] = {SHOWDOWN_NODE, 4, -1, -1, 60.0};
-  entries[6] = {FOLD_NODE, 4, -1, -1, -70.0};
-  entries[7] = {SHOWDOWN_NODE, 0, -1, -1, 50.0};
+  entries[0] = {DECISION_NODE, -1, PLAYER_OOP, STREET_RIVER, 0.0};
+  entries[1] = {DECISION_NODE, 0, PLAYER_IP, STREET_RIVER, 0.0};
+  entries[2] = {SHOWDOWN_NODE, 1, PLAYER_NONE, STREET_NONE, 80.0};
+  entries[3] = {FOLD_NODE, 1, PLAYER_NONE, STREET_NONE, 50.0};
+  entries[4] = {DECISION_NODE, 0, PLAYER_IP, STREET_RIVER, 0.0};
+  entries[5] = {SHOWDOWN_NODE, 4, PLAYER_NONE, STREET_NONE, 60.0};
+  entries[6] = {FOLD_NODE, 4, PLAYER_NONE, STREET_NONE, -70.0};
+  entries[7] = {SHOWDOWN_NODE, 0, PLAYER_NONE, STREET_NONE, 50.0};
   SolverState state(1, 0);
   BuildActionNodes(state, entries.data(), entries.size());
   EXPECT_EQ(state.max_actions, 3);

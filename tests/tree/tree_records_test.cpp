@@ -60,7 +60,7 @@ TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   state->nodes.reserve(3);
   state->max_actions = 2;
   TreeNode& root = state->nodes.emplace_back();
-  root.street = 2;
+  root.street = STREET_TURN;
   root.children = {1, 2};
   root.turn_mutexes.reset(new std::mutex[kTurnMutexCount]);
   root.card_records.reset(new CardRecord[1]);
@@ -76,7 +76,7 @@ TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   root.regret_store = std::make_unique<ProbeStore>();
   root.strategy_store = std::make_unique<ProbeStore>();
   TreeNode& river = state->nodes.emplace_back();
-  river.street = 3;
+  river.street = STREET_RIVER;
   river.parent_index = 0;
   river.parent = &root;
   river.regret_store = std::make_unique<ProbeStore>(layout);
