@@ -121,8 +121,8 @@ void CmdSetRecalcAccuracy(const WordList& words) {
 }
 
 void CmdSetIsomorphism(const WordList& words) {
-  g_isomorphism_by_street[1] = words[1] == "0" ? 0 : 1;
-  g_isomorphism_by_street[2] = words[2] == "0" ? 0 : 1;
+  g_isomorphism_by_street[STREET_FLOP] = words[1] == "0" ? 0 : 1;
+  g_isomorphism_by_street[STREET_TURN] = words[2] == "0" ? 0 : 1;
   PrintOkReply(words[0]);
 }
 

@@ -16,7 +16,7 @@ void BuildTreeFromLines(int build) {
   const TreeLines lines = ReadTreeLines(g_isomorphism_by_street);
   CreateGameTree(1, lines.entries.data(), lines.entries.size(), 0, lines.flop_cards[0],
                  lines.flop_cards[1], lines.flop_cards[2], lines.turn_card, lines.river_card,
-                 g_ranges[0], g_ranges[1], lines.isomorphism);
+                 g_ranges[PLAYER_OOP], g_ranges[PLAYER_IP], lines.isomorphism);
   // The new tree is in place: the globals and the line indices now describe it.
   CommitTreeLines(lines);
 

@@ -70,7 +70,7 @@ void CmdFreeSchematicTree(const WordList& words) { CmdClearLines(words); }
 
 void CmdBuildTree(const WordList& words) {
   RefuseWhileSolverRuns();
-  if (g_ranges[0].empty() || g_ranges[1].empty()) ThrowRefusal("ranges not set");
+  if (g_ranges[PLAYER_OOP].empty() || g_ranges[PLAYER_IP].empty()) ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
   if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
   BuildTreeFromLines(1);
@@ -118,12 +118,12 @@ void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path) {
   PrintReplyText(path_text + "\n");
   PrintReply("%s\n", GetNodeTypeName(path).c_str());
   PrintBoard(path);
-  const double oop = path.node ? path.node->commitment[0] : 0.0;
-  const double ip = path.node ? path.node->commitment[1] : 0.0;
+  const double oop = path.node ? path.node->commitment[PLAYER_OOP] : 0.0;
+  const double ip = path.node ? path.node->commitment[PLAYER_IP] : 0.0;
   PrintReply("%g %g %g\n", oop, ip, g_pot[2]);
   size_t children = 1;
   if (path.node && path.split)
-    children = AbsoluteStreet(path.node) == 2 ? 49 : 48;
+    children = AbsoluteStreet(path.node) == STREET_TURN ? 49 : 48;
   else if (path.node)
     children = path.node->children.size();
   PrintReply("%zu children\n", children);
@@ -157,7 +157,7 @@ void CmdShowChildren(const WordList& words) {
     PrintReply("child 0:\n");
     PrintNodeInfo("r:0", root);
   } else if (path.split) {
-    const bool turn_comes = AbsoluteStreet(path.node) == 2;
+    const bool turn_comes = AbsoluteStreet(path.node) == STREET_TURN;
     int index = 0;
     for (const int32_t card : ListNextCards(path)) {
       ResolvedPath child = path;
@@ -192,8 +192,8 @@ void CmdNodeCount(const WordList& words) {
   PrintReply("END: %lld\n", static_cast<long long>(counts.end_total));
   PrintStreetLines(counts.end_streets, "RIVER  %lld\n");
   PrintReply("ROOT: 1\n");
-  const int64_t root_streets[4] = {0, g_start_street == 1, g_start_street == 2,
-                                   g_start_street == 3};
+  const int64_t root_streets[4] = {0, g_start_street == STREET_FLOP,
+                                   g_start_street == STREET_TURN, g_start_street == STREET_RIVER};
   PrintStreetLines(root_streets, "RIVER %lld\n");
   PrintReply("TOTAL: %lld\n", static_cast<long long>(counts.total + 1));
   PrintReply("END\n");

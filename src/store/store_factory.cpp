@@ -25,25 +25,26 @@ std::unique_ptr<NodeStore> MakeRiverStrategyStore(const BoardLayout* layout, int
 
 }  // namespace
 
-DecisionStores MakeDecisionStores(int32_t street, int32_t actions, int32_t flop_hands,
+DecisionStores MakeDecisionStores(Street street, int32_t actions, int32_t flop_hands,
                                   const std::vector<uint32_t>& turn_hand_counts,
                                   const BoardLayout* layout, bool make_strategy,
-                                  int32_t root_street, const CompressionKinds& kinds,
+                                  Street root_street, const CompressionKinds& kinds,
                                   bool format_at_least_5) {
   DecisionStores stores;
   switch (street) {
-    case 1:
+    case STREET_FLOP:
       stores.regret = std::make_unique<PlainStore>(actions, flop_hands);
       if (make_strategy) stores.strategy = std::make_unique<PlainStore>(actions, flop_hands);
       break;
-    case 2:
+    case STREET_TURN:
       stores.regret = std::make_unique<CompositeStore>(actions, turn_hand_counts);
       if (make_strategy)
         stores.strategy = std::make_unique<CompositeStore>(actions, turn_hand_counts);
       break;
-    case 3: {
+    case STREET_RIVER: {
       if (!layout || layout->actions != actions) Fail("no board layout for a river node");
-      const bool full_width = root_street == 3 || (root_street == 2 && format_at_least_5);
+      const bool full_width =
+          root_street == STREET_RIVER || (root_street == STREET_TURN && format_at_least_5);
       stores.regret = MakeRiverRegretStore(layout, full_width, kinds.regret_kind);
       if (make_strategy) stores.strategy = MakeRiverStrategyStore(layout, kinds.strategy_kind);
       break;

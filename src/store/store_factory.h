@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "cards/card.h"
 #include "compress/compression_level.h"
 #include "store/node_store.h"
 
@@ -20,13 +21,13 @@ struct DecisionStores {
   std::unique_ptr<NodeStore> strategy;
 };
 
-// The stores of a decision node of `street` (1 flop, 2 turn, 3 river) with
+// The stores of a decision node of `street` with
 // `actions` actions: flop_hands hands on the flop, turn_hand_counts per turn
 // slot on the turn, the river's layout (which must have `actions` actions) on
 // the river. make_strategy adds the strategy-sum store. Any other street is an
 // internal fault.
-DecisionStores MakeDecisionStores(int32_t street, int32_t actions, int32_t flop_hands,
+DecisionStores MakeDecisionStores(Street street, int32_t actions, int32_t flop_hands,
                                   const std::vector<uint32_t>& turn_hand_counts,
                                   const BoardLayout* layout, bool make_strategy,
-                                  int32_t root_street, const CompressionKinds& kinds,
+                                  Street root_street, const CompressionKinds& kinds,
                                   bool format_at_least_5);

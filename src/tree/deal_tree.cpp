@@ -20,10 +20,10 @@ inline int ComboIndexOfMask(CardMask mask) {
   return ComboIndexOfCards(__builtin_ctzll(mask), 63 - __builtin_clzll(mask));
 }
 
-int StreetOfCards(int turn_card, int river_card) {
-  if (turn_card >= 0 && river_card >= 0) return 3;
-  if (turn_card >= 0 || river_card >= 0) return 2;
-  return 1;
+Street StreetOfCards(int turn_card, int river_card) {
+  if (turn_card >= 0 && river_card >= 0) return STREET_RIVER;
+  if (turn_card >= 0 || river_card >= 0) return STREET_TURN;
+  return STREET_FLOP;
 }
 
 const std::vector<CardMask>& StartingHandList(const GameTree& game) {
@@ -137,8 +137,8 @@ void MapHandsToRangeWeights(GameTree& game, const std::vector<double>& oop_weigh
                             const std::vector<double>& ip_weights,
                             const std::vector<CardMask>& hands) {
   const size_t n = hands.size();
-  std::vector<double>& oop = game.root_hand_weights[0];
-  std::vector<double>& ip = game.root_hand_weights[1];
+  std::vector<double>& oop = game.root_hand_weights[PLAYER_OOP];
+  std::vector<double>& ip = game.root_hand_weights[PLAYER_IP];
   oop.clear();
   ip.clear();
   oop.reserve(n);
@@ -171,15 +171,17 @@ void MapHandsToRangeWeights(GameTree& game, const std::vector<double>& oop_weigh
 void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_card,
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism) {
-  const int root_street =
+  const Street root_street =
       game.nodes.empty() ? StreetOfCards(turn_card, river_card) : game.nodes[0].street;
-  if (root_street < 2) turn_card = -1;
-  if (root_street < 3) river_card = -1;
+  if (root_street < STREET_TURN) turn_card = -1;
+  if (root_street < STREET_RIVER) river_card = -1;
   // Refuse what would index outside the records: a board that is not three
   // flop cards plus distinct turn and river cards where the root needs them.
-  const bool turn_ok = root_street < 2 || (IsCard(turn_card) && !(flop & CardBit(turn_card)));
-  const bool river_ok = root_street < 3 || (IsCard(river_card) && river_card != turn_card &&
-                                            !(flop & CardBit(river_card)));
+  const bool turn_ok =
+      root_street < STREET_TURN || (IsCard(turn_card) && !(flop & CardBit(turn_card)));
+  const bool river_ok =
+      root_street < STREET_RIVER ||
+      (IsCard(river_card) && river_card != turn_card && !(flop & CardBit(river_card)));
   if (CardCount(flop) != 3 || !turn_ok || !river_ok) ThrowRefusal("board not set");
   if (oop_range.size() != static_cast<size_t>(kComboCount) ||
       ip_range.size() != static_cast<size_t>(kComboCount))
@@ -199,8 +201,8 @@ void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_c
     if (river) river_card = __builtin_ctzll(river);
   }
 
-  game.ranges[0] = oop_range;
-  game.ranges[1] = ip_range;
+  game.ranges[PLAYER_OOP] = oop_range;
+  game.ranges[PLAYER_IP] = ip_range;
   std::vector<double> working[2];
   for (int p = 0; p < 2; ++p) {
     if (isomorphism) {
@@ -216,7 +218,7 @@ void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_c
   const uint32_t deal_flag = static_cast<uint32_t>(game.deal_flag);
   game.start_turn_slot = kNoSlot;
   game.start_river_slot = kNoSlot;
-  if (root_street < 2) {
+  if (root_street < STREET_TURN) {
     tree->base_board = base;
     tree->turn_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
     // The turn groups in the grouping's own order: no sorting at this level.
@@ -228,10 +230,10 @@ void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_c
                       deal_flag, -1, isomorphism);
     }
   } else {
-    InitDealTree(*tree, base, deal_flag, turn_card, root_street >= 3 ? river_card : -1,
-                 isomorphism);
+    InitDealTree(*tree, base, deal_flag, turn_card,
+                 root_street >= STREET_RIVER ? river_card : -1, isomorphism);
     game.start_turn_slot = tree->turn_slot_map[turn_card];
-    if (root_street >= 3)
+    if (root_street >= STREET_RIVER)
       game.start_river_slot = tree->turn_records[game.start_turn_slot].river_slot_map[river_card];
   }
 

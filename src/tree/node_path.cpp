@@ -50,12 +50,12 @@ void DealPathCard(ResolvedPath& path, const std::string& word, CardMask card_mas
 
   const ResolvedPath parent = GetParentPath(path);
   if (!parent.node) ThrowIncorrectPath();
-  const int32_t parent_street = AbsoluteStreet(parent.node);
-  const int32_t street = AbsoluteStreet(path.node);
-  if (parent_street == 1 && street == 2) {
+  const Street parent_street = AbsoluteStreet(parent.node);
+  const Street street = AbsoluteStreet(path.node);
+  if (parent_street == STREET_FLOP && street == STREET_TURN) {
     if (path.turn_card != kNoCard) ThrowIncorrectPath();
     path.turn_card = card;
-  } else if (parent_street == 2 && street == 3) {
+  } else if (parent_street == STREET_TURN && street == STREET_RIVER) {
     if (path.river_card != kNoCard) ThrowIncorrectPath();
     path.river_card = card;
   } else {
@@ -71,13 +71,13 @@ bool IsCardWord(const std::string& word) {
 
 int32_t LowestCard(CardMask mask) { return mask ? __builtin_ctzll(mask) : kNoCard; }
 
-int32_t AbsoluteStreet(const SchematicNode* node) {
-  return g_start_street + static_cast<int32_t>(node->street);
+Street AbsoluteStreet(const SchematicNode* node) {
+  return static_cast<Street>(g_start_street + static_cast<int32_t>(node->street));
 }
 
 bool IsChanceStep(const SchematicNode& node, const SchematicNode& child) {
   // The step that ends the river leads to the showdown: no card comes after it.
-  return child.street > node.street && AbsoluteStreet(&child) <= 3;
+  return child.street > node.street && AbsoluteStreet(&child) <= STREET_RIVER;
 }
 
 bool IsStaleNode(const GameTree* tree, const SchematicNode* node) {
@@ -138,9 +138,9 @@ ResolvedPath GetParentPath(const ResolvedPath& path) {
   parent.turn_card = path.turn_card;
   parent.river_card = path.river_card;
   if (parent.node) {
-    const int32_t street = AbsoluteStreet(parent.node);
-    if (street < 2) parent.turn_card = kNoCard;
-    if (street < 3) parent.river_card = kNoCard;
+    const Street street = AbsoluteStreet(parent.node);
+    if (street < STREET_TURN) parent.turn_card = kNoCard;
+    if (street < STREET_RIVER) parent.river_card = kNoCard;
   }
   return parent;
 }
@@ -151,7 +151,7 @@ std::string GetNodeTypeName(const ResolvedPath& path) {
   if (!path.node) return "ROOT";
   if (path.split) return "SPLIT_NODE";
   if (path.node->children.empty()) return "END_NODE";
-  return path.node->player == 1 ? "IP_DEC" : "OOP_DEC";
+  return path.node->player == PLAYER_IP ? "IP_DEC" : "OOP_DEC";
 }
 
 std::vector<int32_t> ListNextCards(const ResolvedPath& path) {

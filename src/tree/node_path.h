@@ -27,8 +27,8 @@ struct ResolvedPath {
 int32_t LowestCard(CardMask mask);
 
 // The street of a bet-line node counted from the flop: g_start_street plus the
-// node's street within the line.
-int32_t AbsoluteStreet(const SchematicNode* node);
+// node's street within the line (past STREET_RIVER on lines beyond the river).
+Street AbsoluteStreet(const SchematicNode* node);
 
 // True when the step from the node to its child ends a street before the river
 // is over, so that a card is dealt next.

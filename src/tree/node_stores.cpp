@@ -7,7 +7,7 @@
 #include "tree/tree_records.h"
 
 void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* layout,
-                      uint64_t counters[4], bool make_second, int root_street,
+                      uint64_t counters[4], bool make_second, Street root_street,
                       const CompressionKinds& kinds, bool format_at_least_5) {
   if (node.kind != DECISION_NODE) return;
   node.regret_store.reset();
@@ -42,7 +42,7 @@ uint64_t NodeAllocationBytes(TreeNode& node) {
 }
 
 void MaterializeNode(GameTree& tree, TreeNode& node, bool force) {
-  if (tree.first_forgotten_street < 0) return;
+  if (tree.first_forgotten_street == STREET_NONE) return;
   // Pre-order over the subtree without recursion: lines can be deep.
   std::vector<TreeNode*> pending{&node};
   while (!pending.empty()) {
@@ -63,7 +63,7 @@ void CreateAllNodeStores(GameTree& tree) {
   for (uint64_t& counter : tree.storage_counters) counter = 0;
   const int32_t forgotten = tree.first_forgotten_street;
   for (TreeNode& node : tree.nodes)
-    if (forgotten < 0 || node.street < forgotten) CreateNodeStoresOfState(tree, node);
+    if (forgotten == STREET_NONE || node.street < forgotten) CreateNodeStoresOfState(tree, node);
   tree.stores_allocated = 0;
   const uint64_t bytes_per_value = tree.storage_kind == 0 ? 2 : 6;
   for (int s = 0; s < 4; ++s) tree.storage_totals[s] = tree.storage_counters[s] * bytes_per_value;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/card.h"
 #include "compress/compression_level.h"
 
 struct BoardLayout;
@@ -16,7 +17,7 @@ struct TreeNode;
 // value memory is taken: NodeStore::Allocate does that later. Non-decision
 // nodes are left alone.
 void CreateNodeStores(TreeNode& node, const DealTree& deal, const BoardLayout* layout,
-                      uint64_t counters[4], bool make_second, int root_street,
+                      uint64_t counters[4], bool make_second, Street root_street,
                       const CompressionKinds& kinds, bool format_at_least_5);
 
 // The same with the arguments the tree gives for this node.

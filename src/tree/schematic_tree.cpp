@@ -78,7 +78,7 @@ LineCursor StartLine() {
   root->street = 0;
   root->bets = 0;
   root->amount = 0.0;
-  root->commitment[0] = root->commitment[1] = 0.0;
+  root->commitment[PLAYER_OOP] = root->commitment[PLAYER_IP] = 0.0;
   LineCursor cursor;
   cursor.node = root;
   return cursor;
@@ -125,7 +125,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
     SchematicNode* answer = GetOrCreateChild(child, amount, &answer_created);
     if (answer_created) {
       answer->amount = amount;
-      answer->commitment[0] = answer->commitment[1] = amount;
+      answer->commitment[PLAYER_OOP] = answer->commitment[PLAYER_IP] = amount;
       answer->street = street;
     }
     if (cursor.bets > 0) {

@@ -181,7 +181,7 @@ TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
     stack = std::max(stack, FindMaxLineAmount(child.get(), key));
   lines.effective_stack = static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
 
-  if (g_ranges[0].size() != kComboCount || g_ranges[1].size() != kComboCount)
+  if (g_ranges[PLAYER_OOP].size() != kComboCount || g_ranges[PLAYER_IP].size() != kComboCount)
     ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
   const CardMask board = g_board_flop | (start_street >= STREET_TURN ? g_board_turn : 0) |

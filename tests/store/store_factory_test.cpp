@@ -18,12 +18,14 @@ bool Is(const std::unique_ptr<NodeStore>& store) {
 
 TEST(StoreFactory, FlopAndTurnStoresTakeTheirHandCounts) {
   const std::vector<uint32_t> turn_counts = {40, 41, 39};
-  DecisionStores flop = MakeDecisionStores(1, 3, 1081, turn_counts, nullptr, true, 1, {2, 2}, true);
+  DecisionStores flop = MakeDecisionStores(STREET_FLOP, 3, 1081, turn_counts, nullptr, true,
+                                           STREET_FLOP, {2, 2}, true);
   ASSERT_TRUE(Is<PlainStore>(flop.regret));
   EXPECT_TRUE(Is<PlainStore>(flop.strategy));
   EXPECT_EQ(flop.regret->GetHandCount(-1, -1), 1081);
 
-  DecisionStores turn = MakeDecisionStores(2, 2, 1081, turn_counts, nullptr, false, 1, {0, 0}, true);
+  DecisionStores turn = MakeDecisionStores(STREET_TURN, 2, 1081, turn_counts, nullptr, false,
+                                           STREET_FLOP, {0, 0}, true);
   ASSERT_TRUE(Is<CompositeStore>(turn.regret));
   EXPECT_EQ(turn.strategy, nullptr);
   EXPECT_EQ(dynamic_cast<CompositeStore*>(turn.regret.get())->turn_slots(), 3);
@@ -33,15 +35,15 @@ TEST(StoreFactory, FlopAndTurnStoresTakeTheirHandCounts) {
 TEST(StoreFactory, RiverRegretWidthFollowsRootStreetAndFormat) {
   const std::unique_ptr<BoardLayout> layout = MakeBoardLayout(2, {{30, 31}, {29, 30}});
   struct Case {
-    int32_t root_street;
+    Street root_street;
     bool format_at_least_5;
     bool full_width;
   };
-  for (const Case& c : {Case{1, true, false}, Case{2, false, false}, Case{2, true, true},
-                        Case{3, false, true}}) {
+  for (const Case& c : {Case{STREET_FLOP, true, false}, Case{STREET_TURN, false, false},
+                        Case{STREET_TURN, true, true}, Case{STREET_RIVER, false, true}}) {
     // Compressed kinds keep the uncompressed class of the same width.
-    DecisionStores river = MakeDecisionStores(3, 2, 0, {}, layout.get(), true, c.root_street,
-                                              {2, 2}, c.format_at_least_5);
+    DecisionStores river = MakeDecisionStores(STREET_RIVER, 2, 0, {}, layout.get(), true,
+                                              c.root_street, {2, 2}, c.format_at_least_5);
     EXPECT_EQ(Is<ArenaStore32>(river.regret), c.full_width) << "root " << c.root_street;
     EXPECT_EQ(Is<ArenaStore16>(river.regret), !c.full_width) << "root " << c.root_street;
     EXPECT_TRUE(Is<ArenaStore32>(river.strategy));

@@ -108,8 +108,8 @@ TEST_F(NodeStores, TerminalNodesAreLeftAlone) {
   ASSERT_EQ(call.kind, SHOWDOWN_NODE);
   call.materialised = 1;
   uint64_t counters[4] = {0, 0, 0, 0};
-  CreateNodeStores(call, *State().deal_tree, State().board_layouts[1].get(), counters, true, 3,
-                   {0, 0}, true);
+  CreateNodeStores(call, *State().deal_tree, State().board_layouts[1].get(), counters, true,
+                   STREET_RIVER, {0, 0}, true);
   EXPECT_EQ(call.regret_store, nullptr);
   EXPECT_EQ(call.materialised, 1);
   EXPECT_EQ(counters[3], 0u);
