@@ -79,13 +79,7 @@ bool ForgetStreetsKernel(SolverState& state, Street street) {
 
   // The reach arriving at the street; the walk reads only earlier streets.
   SplitTaskList items;
-  {
-    NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
-                    state.start_river_slot);
-    root.in1.AssignValues(state.root_hand_weights[PLAYER_OOP]);
-    root.in0.AssignValues(state.root_hand_weights[PLAYER_IP]);
-    EvaluateSubtree(&root, street, items);
-  }
+  EvaluateFromRoot(state, street, items);
 
   // Marked first: whatever happens from here, no pass walks into the street.
   state.flags |= INCOMPLETE_TREE;

@@ -144,13 +144,7 @@ void solve_subgames(Street street) {
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;
   SplitTaskList splits;
-  {
-    NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
-                    state.start_river_slot);
-    root.in1.AssignValues(state.root_hand_weights[PLAYER_OOP]);
-    root.in0.AssignValues(state.root_hand_weights[PLAYER_IP]);
-    EvaluateSubtree(&root, street, splits);
-  }
+  EvaluateFromRoot(state, street, splits);
 
   std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
   TaskListCleanup task_cleanup;

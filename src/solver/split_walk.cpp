@@ -8,6 +8,7 @@
 #include "solver/node_traversal.h"
 #include "solver/solver_state.h"
 #include "solver/street_values.h"
+#include "solver/solver_state.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -102,4 +103,12 @@ void EvaluateSubtree(NodeCursor* cursor, Street street, SplitTaskList& list) {
     }
     EvaluateSubtree(&next, street, list);
   }
+}
+
+void EvaluateFromRoot(SolverState& state, Street street, SplitTaskList& list) {
+  NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot,
+                  state.start_river_slot);
+  root.in1.AssignValues(state.root_hand_weights[PLAYER_OOP]);
+  root.in0.AssignValues(state.root_hand_weights[PLAYER_IP]);
+  EvaluateSubtree(&root, street, list);
 }

@@ -24,3 +24,7 @@ using SplitTaskList = std::vector<std::unique_ptr<SubgameTask>>;
 // cursor holds OOP's reach in in1 and IP's in in0. Reads only stores of streets
 // before `street`, which must exist.
 void EvaluateSubtree(NodeCursor* cursor, Street street, SplitTaskList& list);
+
+// The same from the tree's root, with both players' root weights as their
+// reach.
+void EvaluateFromRoot(SolverState& state, Street street, SplitTaskList& list);

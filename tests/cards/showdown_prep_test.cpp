@@ -6,22 +6,11 @@
 
 #include <vector>
 
-#include "cards/hand_evaluator.h"
+#include "support/board_values.h"
 
 namespace {
 
 CardMask Cards(const char* text) { return ParseCardText(text); }
-
-// The evaluator on the board's cards in card-number order, then the hand's.
-uint32_t Reference(CardMask board, CardMask hand) {
-  uint8_t cards[7];
-  int n = 0;
-  for (int c = 0; c < 52; ++c)
-    if (board & CardBit(c)) cards[n++] = static_cast<uint8_t>(c);
-  cards[n++] = static_cast<uint8_t>(__builtin_ctzll(hand));
-  cards[n++] = static_cast<uint8_t>(63 - __builtin_clzll(hand));
-  return Kernels<HandEvaluatorKernels>().EvaluateCardArray(cards, n);
-}
 
 TEST(ShowdownPrep, EvaluatingMarksEmptyAndBlockedHands) {
   std::vector<uint32_t> values(3, 7);
@@ -29,7 +18,7 @@ TEST(ShowdownPrep, EvaluatingMarksEmptyAndBlockedHands) {
                                                        Cards("AhKhQhJhTh"));
   ASSERT_EQ(values.size(), 3u);
   EXPECT_EQ(static_cast<int32_t>(values[0]), -1);
-  EXPECT_EQ(values[1], Reference(Cards("AhKhQhJhTh"), Cards("AsKd")));
+  EXPECT_EQ(values[1], BoardHandValue(Cards("AhKhQhJhTh"), Cards("AsKd")));
   EXPECT_EQ(static_cast<int32_t>(values[2]), -1);
   Kernels<ShowdownPrepKernels>().EvaluateCombosOnBoard(values, {}, Cards("AhKhQh"));
   EXPECT_TRUE(values.empty());

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,18 +37,7 @@ class SplitSolvingTest : public TreeBuildTest {
     TreeBuildTest::TearDown();
   }
 
-  void Walk(Street street) {
-    SolverState& state = State();
-    NodeCursor root(&state, nullptr, &state.nodes[0],
-                    state.start_turn_slot, state.start_river_slot);
-    for (NumArray* a : {&root.in1, &root.in0}) {
-      const std::vector<double>& w =
-          state.root_hand_weights[a == &root.in1 ? PLAYER_OOP : PLAYER_IP];
-      a->Resize(static_cast<int32_t>(w.size()));
-      std::memcpy(a->data, w.data(), sizeof(double) * w.size());
-    }
-    EvaluateSubtree(&root, street, splits_);
-  }
+  void Walk(Street street) { EvaluateFromRoot(State(), street, splits_); }
 
   SplitTaskList splits_;
 };

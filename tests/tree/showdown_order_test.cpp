@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
-#include "cards/hand_evaluator.h"
 #include "cards/showdown_prep.h"
 #include "platform/cpu_features.h"
 #include "solver/solver_state.h"
+#include "support/board_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -24,17 +24,6 @@ int ComboOf(CardMask hand) {
 
 const std::vector<double> kFullRange(kComboCount, 1.0);
 
-// The evaluator on the board's cards in card-number order, then the hand's.
-uint32_t Reference(CardMask board, CardMask hand) {
-  uint8_t cards[7];
-  int n = 0;
-  for (int c = 0; c < 52; ++c)
-    if (board & CardBit(c)) cards[n++] = static_cast<uint8_t>(c);
-  cards[n++] = static_cast<uint8_t>(__builtin_ctzll(hand));
-  cards[n++] = static_cast<uint8_t>(63 - __builtin_clzll(hand));
-  return Kernels<HandEvaluatorKernels>().EvaluateCardArray(cards, n);
-}
-
 // Checks one board's order against its parent list and the evaluator.
 template <typename Record>
 void ExpectOrdered(const Record& record, const std::vector<CardMask>& parent, bool river) {
@@ -47,7 +36,7 @@ void ExpectOrdered(const Record& record, const std::vector<CardMask>& parent, bo
   for (size_t k = 0; k < n; ++k) {
     const CardMask hand = record.hands[k];
     ASSERT_EQ(hand & record.board, 0u);
-    ASSERT_EQ(record.hand_values[k], Reference(record.board, hand));
+    ASSERT_EQ(record.hand_values[k], BoardHandValue(record.board, hand));
     if (k > 0) {
       ASSERT_LE(record.hand_values[k - 1], record.hand_values[k]);
       // On the turn, equal hands keep the parent's order.
