@@ -10,6 +10,7 @@
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
 #include "tree/deal_tree.h"
+#include "tree/node_path.h"
 #include "tree/schematic_tree.h"
 
 Street g_start_street = STREET_FLOP;
@@ -20,8 +21,6 @@ uint8_t g_tree_without_values = 0;
 namespace {
 
 constexpr double kRangeTolerance = 2.220446049250313e-16;
-
-int LowestCard(CardMask mask) { return mask ? __builtin_ctzll(mask) : -1; }
 
 // Whether some pair of hands that share no card both have weight: without one
 // nothing can be dealt, and every normalised weight is 0.
