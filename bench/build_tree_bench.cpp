@@ -13,6 +13,7 @@
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
+#include "solver/solver_state.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"
 #include "support/tree_spot.h"

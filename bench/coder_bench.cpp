@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "compress/coder.h"
@@ -47,27 +48,28 @@ struct Channels {
 struct Fixture : RiverRows {
   void Encode(Channels& channels) const {
     CoderStats stats;
-    StreamEncoder* encoder = CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &Channels::Write,
-                                           &channels, &stats);
+    auto encoder =
+        CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &Channels::Write, &channels, &stats);
     for (const RiverRow& row : rows)
-      EncodeComboArray16(encoder, row.values.data(), Reference(row),
+      EncodeComboArray16(encoder.get(), row.values.data(), Reference(row),
                          static_cast<int32_t>(row.values.size()));
-    DestroyCoder(encoder);
+    encoder.reset();
   }
 
   // Decodes into out, rows back to back; false when a row differs.
   bool Decode(Channels& channels, std::vector<uint16_t>& out) const {
     channels.Rewind();
-    StreamDecoder* decoder = CreateDecoder(&Channels::Read, &channels);
+    auto decoder = CreateDecoder(&Channels::Read, &channels);
     size_t at = 0;
     std::vector<size_t> starts;
     for (const RiverRow& row : rows) {
       const uint16_t* reference = row.reference < 0 ? nullptr : out.data() + starts[row.reference];
       starts.push_back(at);
-      DecodeComboArray16(decoder, out.data() + at, reference, static_cast<int32_t>(row.values.size()));
+      DecodeComboArray16(decoder.get(), out.data() + at, reference,
+                         static_cast<int32_t>(row.values.size()));
       at += row.values.size();
     }
-    DestroyCoder(decoder);
+    decoder.reset();
     return true;
   }
 };

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -30,6 +31,7 @@
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_preparation.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"
@@ -163,10 +165,9 @@ int RunSingle(const Options& options) {
   const auto build_end = std::chrono::steady_clock::now();
   if (!CommandSucceeded(report, "build_tree", built)) return 1;
   const SolverState& state = *g_solver_state;
-  StorageCounterBlock* counters = CopyStorageCounters();
+  const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters();
   uint64_t totals = 0;
   for (int s = 0; s < 4; ++s) totals += counters->totals[s];
-  FreeStorageCounters(counters);
   const uint64_t rss_before = ResidentBytes();
 
   const auto start = std::chrono::steady_clock::now();

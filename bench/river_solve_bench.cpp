@@ -30,6 +30,7 @@
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "support/solve_driver.h"
 #include "tree/tree_records.h"

@@ -16,6 +16,7 @@
 #include "protocol/tokenizer.h"
 #include "solver/current_iteration.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "support/solve_driver.h"
 #include "support/tree_spot.h"
@@ -43,8 +44,8 @@ bool BuildTree(const char* board, const LineShape& shape) {
 
 void SolverIteration(SolverState& state) {
   double out[2];
-  TraverseTree(&state, out, 1, PASS_SOLVE);
-  TraverseTree(&state, out, 0, PASS_SOLVE);
+  TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
+  TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
   ++state.iterations;
   g_current_iteration = state.iterations;
 }
@@ -76,8 +77,8 @@ void BM_RiverEvaluation(benchmark::State& bench) {
   for (int i = 0; i < 80; ++i) SolverIteration(state);
   double out[2];
   for (auto _ : bench) {
-    TraverseTree(&state, out, 0, PASS_EVALUATE);
-    TraverseTree(&state, out, 1, PASS_EVALUATE);
+    TraverseTree(&state, out, PLAYER_OOP, PASS_EVALUATE);
+    TraverseTree(&state, out, PLAYER_IP, PASS_EVALUATE);
   }
   bench.SetItemsProcessed(bench.iterations());
 }

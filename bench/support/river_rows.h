@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "solver/current_iteration.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
 #include "support/solve_driver.h"
@@ -43,8 +44,8 @@ struct RiverRows {
     state.stores_allocated = 1;
     for (int i = 0; i < 30; ++i) {
       double out[2];
-      TraverseTree(&state, out, 1, PASS_SOLVE);
-      TraverseTree(&state, out, 0, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
       g_current_iteration = ++state.iterations;
     }
     for (TreeNode& node : state.nodes) {

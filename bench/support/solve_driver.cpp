@@ -17,6 +17,7 @@
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
+#include "solver/solver_state.h"
 #include "tree/tree_records.h"
 
 extern char** environ;

@@ -11,6 +11,19 @@ constexpr int kCardCount = 52;
 constexpr int kRankCount = 13;
 constexpr int kSuitCount = 4;
 
+// The betting rounds the engine plays, numbered as it counts them everywhere;
+// arrays by street have an unused entry 0. STREET_NONE: no street (no street
+// forgotten, the end node of a flattened line).
+enum Street : int32_t {
+  STREET_NONE = -1,
+  STREET_FLOP = 1,
+  STREET_TURN = 2,
+  STREET_RIVER = 3,
+};
+
+// The street after `street` (STREET_RIVER + 1 is past every street).
+constexpr Street NextStreet(Street street) { return static_cast<Street>(street + 1); }
+
 extern const char g_rank_chars[14];  // "23456789TJQKA"
 extern const char g_suit_chars[5];   // "CDHS", as read (after upper-casing)
 
@@ -22,6 +35,12 @@ inline int CardCount(CardMask mask) { return __builtin_popcountll(mask); }
 // The cards of one suit in the mask.
 inline int SuitCardCount(CardMask mask, int suit) {
   return __builtin_popcountll((mask >> (kRankCount * suit)) & ((CardMask{1} << kRankCount) - 1));
+}
+// The suits that have a card in the mask.
+inline int SuitCount(CardMask mask) {
+  int suits = 0;
+  for (int suit = 0; suit < kSuitCount; ++suit) suits += SuitCardCount(mask, suit) > 0;
+  return suits;
 }
 
 // Parses card text: rank and suit characters in either case, cards written

@@ -14,8 +14,17 @@
 //   1326 values that a command reads or prints is in this order.
 using ComboIndex = int;
 using HandOrder = int;
-// 0 = OOP (out of position), 1 = IP (in position).
-using PlayerIndex = int;
+// The two players: OOP (out of position) acts first on every street, IP (in
+// position) second. Arrays by player are indexed with these. PLAYER_NONE: no
+// player (the end node of a flattened line).
+enum Player : int32_t {
+  PLAYER_NONE = -1,
+  PLAYER_OOP = 0,
+  PLAYER_IP = 1,
+};
+
+// The other player.
+constexpr Player Opponent(Player player) { return static_cast<Player>(player ^ 1); }
 
 constexpr int kComboCount = 1326;
 constexpr int kHandClassCount = 169;

@@ -5,23 +5,11 @@
 #include "cards/card.h"
 #include "platform/isa_dispatch.h"
 
-// Per-board hand-strength orders for the showdown kernels, built once per tree.
-// Each board's hands (those of its parent's list that avoid the board) are
-// sorted weakest first, equal hands grouped, and, for a record that stands for
-// several suit-isomorphic cards, mapped to the parent's hands of every card it
-// stands for.
-
-struct TurnDealRecord;
-
-// Fills the turn record (hand list, values, card lists, hand cards, combination
-// map) from the base hand list and its combination map (-1 for absent), then
-// every river record below it and the turn record's river hand counts.
-// Refuses with the reason "isomorph error: <board> | <hand> | <image> " (each
-// card as rank and lower-case suit followed by a blank) when
-// the suit image of a hand is missing from the parent list; nothing is written
-// through such an index.
-void PrepareShowdown(TurnDealRecord& record, const std::vector<CardMask>& hands,
-                     const std::vector<int16_t>& hand_index);
+// Per-board hand-strength orders for the showdown kernels: a board's hands
+// (those of its parent's list that avoid the board) sorted weakest first, equal
+// hands grouped, and, for a board that stands for several suit-isomorphic
+// cards, mapped to the parent's hands of every card it stands for. The deal
+// records are filled from these by the tree (tree/showdown_order.h).
 
 // Which hand of an ordering had no suit image in the parent list.
 struct IsomorphFault {
@@ -51,3 +39,19 @@ struct ShowdownPrepKernels {
                           std::vector<std::vector<int16_t>>& card_lists, IsomorphFault& fault);
 };
 TDX_KERNEL_TABLES(ShowdownPrepKernels)
+
+// The ordering of one board by the kernels in use (ShowdownPrepKernels::
+// OrderBoardHands) for the card `card` standing for `weight` suits. Refuses
+// with the reason "isomorph error: <board> | <hand> | <image> " (each card as
+// rank and lower-case suit followed by a blank) when the suit image of a hand is
+// missing from the parent list; nothing is written through such an index.
+void OrderBoardHandsOrRefuse(CardMask board, uint32_t card, int32_t weight,
+                             const std::vector<CardMask>& parent_hands,
+                             const std::vector<int16_t>& parent_map, std::vector<CardMask>& hands,
+                             std::vector<uint32_t>& values,
+                             std::vector<std::vector<int16_t>>& card_lists);
+
+// hand_cards[i] = the low card of hands[i] in the low byte, the high card in
+// the high byte (0xFFFF for an empty mask). True when every hand holds two
+// cards of the deck, so that both bytes are card numbers.
+bool FillHandCards(const std::vector<CardMask>& hands, std::vector<uint16_t>& hand_cards);

@@ -18,7 +18,7 @@ extern CardMask g_board_river;
 
 // Sets the player's range from 1326 weights in HandOrder: stored in ComboIndex
 // order, with weights below kMinRangeWeight as 0.
-void SetRangeFromHandOrder(PlayerIndex player, const std::vector<double>& by_hand_order);
+void SetRangeFromHandOrder(Player player, const std::vector<double>& by_hand_order);
 
 // Weights this small are noise from the tools that write ranges; they would
 // only cost work in every pass.

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "cards/combo_tables.h"
-#include "tree/deal_tree.h"
-#include "tree/tree_records.h"
 
 namespace {
 
@@ -66,33 +64,6 @@ void PermuteComboArrayBySuits(CardMask flop, CardMask turn, CardMask river, doub
   }
 }
 
-void CanonicalizeCombo(const SolverState& state, int turn_card, int river_card,
-                       int& turn_slot, int& river_slot) {
-  turn_slot = kNoSlot;
-  river_slot = kNoSlot;
-  const DealTree* tree = state.deal_tree.get();
-  if (!tree || turn_card < 0 || turn_card >= kCardCount) return;
-  const bool have_river = river_card >= 0 && river_card < kCardCount;
-  if (state.flags & ISOMORPHISM_ON) {
-    // The turn's suit is numbered before the river's, as when the tree was built.
-    const SuitMap map = MakeCanonicalSuitMap(state.flop_mask, CardBit(turn_card),
-                                             have_river ? CardBit(river_card) : 0);
-    turn_card = MapCardSuit(map, turn_card);
-    if (have_river) river_card = MapCardSuit(map, river_card);
-  }
-  if (static_cast<size_t>(turn_card) >= tree->turn_slot_map.size()) return;
-  turn_slot = tree->turn_slot_map[turn_card];
-  if (turn_slot < 0) {
-    turn_slot = kNoSlot;
-    return;
-  }
-  if (!have_river) return;
-  const TurnDealRecord& record = tree->turn_records[turn_slot];
-  if (static_cast<size_t>(river_card) >= record.river_slot_map.size()) return;
-  river_slot = record.river_slot_map[river_card];
-  if (river_slot < 0) river_slot = kNoSlot;
-}
-
 std::vector<NextCardGroup> MakeNextCardGroups(CardMask board, bool isomorphism) {
   std::vector<NextCardGroup> groups;
   groups.reserve(kCardCount);
@@ -113,8 +84,7 @@ std::vector<NextCardGroup> MakeNextCardGroups(CardMask board, bool isomorphism) 
   return groups;
 }
 
-void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
-                          uint32_t hand_group_flag) {
+std::vector<NextCardGroup> MakeRiverCardGroups(CardMask board, bool isomorphism) {
   std::vector<NextCardGroup> groups = MakeNextCardGroups(board, isomorphism);
 
   int dominant = -1, best = 1;
@@ -129,17 +99,5 @@ void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& pare
   };
   std::sort(groups.begin(), groups.end(),
             [&key](const NextCardGroup& a, const NextCardGroup& b) { return key(a) < key(b); });
-
-  if (parent.river_slot_map.size() != static_cast<size_t>(kCardCount))
-    parent.river_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
-  parent.river_records.reserve(parent.river_records.size() + groups.size());
-  for (const NextCardGroup& group : groups) {
-    parent.river_slot_map[group.card] = static_cast<int16_t>(parent.river_records.size());
-    RiverDealRecord& river = parent.river_records.emplace_back();
-    river.hand_group_flag = hand_group_flag;
-    river.board = parent.board | CardBit(static_cast<int>(group.card));
-    river.river_card = group.card;
-    river.weight = static_cast<int32_t>(group.weight);
-    river.card_lists.resize(group.weight);
-  }
+  return groups;
 }

@@ -10,9 +10,6 @@
 // suit first), deals one representative of each group of interchangeable next
 // cards, and moves per-combination arrays between real and canonical suits.
 
-struct SolverState;
-struct TurnDealRecord;
-
 // Index = real suit, value = canonical suit; a finished map is a permutation of
 // 0..3 (kUnassignedSuit only while it is built).
 using SuitMap = std::array<uint8_t, 4>;
@@ -49,13 +46,6 @@ void CanonicalizeBoardSuits(SuitMap& map, CardMask& flop, CardMask& turn, CardMa
 void PermuteComboArrayBySuits(CardMask flop, CardMask turn, CardMask river, double* out,
                               const double* in, bool to_real);
 
-// The turn slot and river slot of real cards (-1 for none) in the state's deal
-// tree, the cards first moved into the canonical suits of the state's flop when
-// the state has ISOMORPHISM_ON. A card without a record of its own gives -1; the
-// river slot is -1 whenever the turn slot is.
-void CanonicalizeCombo(const SolverState& state, int turn_card, int river_card,
-                       int& turn_slot, int& river_slot);
-
 // One group of interchangeable next cards.
 struct NextCardGroup {
   uint32_t zero = 0;    // always 0
@@ -69,8 +59,6 @@ struct NextCardGroup {
 // thirteen cards of suit k with weight 4 - k. Both in card-number order.
 std::vector<NextCardGroup> MakeNextCardGroups(CardMask board, bool isomorphism);
 
-// Appends one river record per next-card group of the turn record's board
-// (sorted: cards off the dominant suit first, then by rank, then by suit) and
-// fills its river slot map.
-void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
-                          uint32_t hand_group_flag);
+// The groups of the river cards on a turn board (MakeNextCardGroups) in slot
+// order: cards off the dominant suit first, then by rank, then by suit.
+std::vector<NextCardGroup> MakeRiverCardGroups(CardMask board, bool isomorphism);

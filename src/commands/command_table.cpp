@@ -1,9 +1,12 @@
 #include "commands/command_table.h"
 
+#include "commands/analysis_commands.h"
+#include "commands/compression_commands.h"
 #include "commands/housekeeping_commands.h"
 #include "commands/setup_commands.h"
 #include "commands/solver_commands.h"
 #include "commands/tree_commands.h"
+#include "commands/tree_file_commands.h"
 #include "protocol/command_error.h"
 #include "solver/solver_status.h"
 
@@ -11,8 +14,9 @@ namespace {
 constexpr int32_t kAnyCount = -1;
 }
 
-// Rows whose handler is CmdNotImplemented belong to subsystems that are not built
-// yet; each lands here with its own handler when its subsystem does.
+// The handlers of analysis_commands, compression_commands and
+// tree_file_commands belong to subsystems that are not built yet: they answer
+// "not implemented" until their subsystems land.
 const CommandEntry g_command_table[kCommandCount] = {
     {"is_ready", CmdIsReady, 1},
     {"solver_time", CmdSolverTime, 1},
@@ -38,25 +42,25 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"force_line", CmdForceLine, kAnyCount},
     {"cut_line", CmdCutLine, 2},
     {"build_tree", CmdBuildTree, 1},
-    {"load_tree", CmdNotImplemented, 2},
-    {"dump_tree", CmdNotImplemented, kAnyCount},
+    {"load_tree", CmdLoadTree, 2},
+    {"dump_tree", CmdDumpTree, kAnyCount},
     {"free_tree", CmdFreeTree, 1},
     {"show_node", CmdShowNode, 2},
     {"show_children", CmdShowChildren, 2},
-    {"show_strategy", CmdNotImplemented, 2},
-    {"show_strategy_pp", CmdNotImplemented, 2},
-    {"show_locked_combos", CmdNotImplemented, 2},
-    {"show_range", CmdNotImplemented, kAnyCount},
-    {"show_probs", CmdNotImplemented, 2},
+    {"show_strategy", CmdShowStrategy, 2},
+    {"show_strategy_pp", CmdShowStrategyPp, 2},
+    {"show_locked_combos", CmdShowLockedCombos, 2},
+    {"show_range", CmdShowRange, kAnyCount},
+    {"show_probs", CmdShowProbs, 2},
     {"calc_results", CmdCalcResults, 1},
-    {"calc_ev", CmdNotImplemented, 3},
-    {"calc_ev_pp", CmdNotImplemented, 3},
-    {"calc_ev_line", CmdNotImplemented, 3},
-    {"calc_line_freq", CmdNotImplemented, 2},
-    {"calc_global_freq", CmdNotImplemented, 2},
-    {"calc_eq", CmdNotImplemented, 2},
-    {"calc_eq_pp", CmdNotImplemented, 2},
-    {"calc_eq_node", CmdNotImplemented, 3},
+    {"calc_ev", CmdCalcEv, 3},
+    {"calc_ev_pp", CmdCalcEvPp, 3},
+    {"calc_ev_line", CmdCalcEvLine, 3},
+    {"calc_line_freq", CmdCalcLineFreq, 2},
+    {"calc_global_freq", CmdCalcGlobalFreq, 2},
+    {"calc_eq", CmdCalcEq, 2},
+    {"calc_eq_pp", CmdCalcEqPp, 2},
+    {"calc_eq_node", CmdCalcEqNode, 3},
     {"stdoutredi", CmdStdoutredi, 2},
     {"stdoutredi_append", CmdStdoutrediAppend, 2},
     {"stdoutback", CmdStdoutback, 1},
@@ -72,18 +76,18 @@ const CommandEntry g_command_table[kCommandCount] = {
     {"rebuild_forgotten_streets", CmdRebuildForgottenStreets, 1},
     {"rebuild_all", CmdRebuildForgottenStreets, 1},
     {"solve_all_splits", CmdSolveAllSplits, 2},
-    {"lock_node", CmdNotImplemented, 2},
-    {"unlock_node", CmdNotImplemented, 2},
-    {"set_strategy", CmdNotImplemented, 1329},
-    {"combo_lock_node", CmdNotImplemented, 1328},
+    {"lock_node", CmdLockNode, 2},
+    {"unlock_node", CmdUnlockNode, 2},
+    {"set_strategy", CmdSetStrategy, 1329},
+    {"combo_lock_node", CmdComboLockNode, 1328},
     {"solve_partial", CmdSolvePartial, 2},
     {"explo_partial", CmdExploPartial, 2},
     {"show_category_names", CmdShowCategoryNames, 1},
     {"show_categories", CmdShowCategories, kAnyCount},
-    {"zk4_set_compression", CmdNotImplemented, 2},
-    {"set_compression", CmdNotImplemented, 2},
-    {"zk4_get_actual_compression", CmdNotImplemented, 1},
-    {"get_actual_compression", CmdNotImplemented, 1},
+    {"zk4_set_compression", CmdSetCompression, 2},
+    {"set_compression", CmdSetCompression, 2},
+    {"zk4_get_actual_compression", CmdGetActualCompression, 1},
+    {"get_actual_compression", CmdGetActualCompression, 1},
     {"zk4_get_instruction_set", CmdGetInstructionSet, 1},
     {"get_instruction_set", CmdGetInstructionSet, 1},
     {"set_scheduler", CmdSetScheduler, 2},

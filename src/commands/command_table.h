@@ -11,8 +11,8 @@ extern const CommandEntry g_command_table[kCommandCount];
 // The row of a command word (exact, case-sensitive), or null.
 const CommandEntry* FindCommand(const std::string& word);
 
-// Handler of the commands whose subsystems are not built yet: refuses the line
-// as "not implemented".
+// Refuses the line as "not implemented": what the handlers of subsystems not
+// built yet answer.
 void CmdNotImplemented(const WordList& words);
 
 // Hands the dispatcher this table and the exit hook that stops a running

@@ -1,6 +1,7 @@
 #include "commands/preconditions.h"
 
 #include "protocol/command_error.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"

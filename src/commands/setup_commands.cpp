@@ -34,16 +34,16 @@ void PrintNumberLine(const int32_t* values) {
 
 }  // namespace
 
-PlayerIndex ParsePlayerName(const std::string& word) {
-  if (word == "OOP" || word == "hero") return 0;
-  if (word == "IP" || word == "villain") return 1;
+Player ParsePlayerName(const std::string& word) {
+  if (word == "OOP" || word == "hero") return PLAYER_OOP;
+  if (word == "IP" || word == "villain") return PLAYER_IP;
   ThrowRefusal("incorrect player name");
 }
 
 void CmdShowHandOrder(const WordList& words) { PrintReply("%s\n", g_hand_order_text); }
 
 void CmdSetRange(const WordList& words) {
-  const PlayerIndex player = ParsePlayerName(words[1]);
+  const Player player = ParsePlayerName(words[1]);
 
   // Every word is read before anything is stored: a bad one leaves the range as it was.
   std::vector<double> by_hand_order(kComboCount);

@@ -9,7 +9,7 @@
 
 // "OOP" or "hero" give 0, "IP" or "villain" give 1 (exact, case-sensitive); any
 // other word is refused as "incorrect player name".
-PlayerIndex ParsePlayerName(const std::string& word);
+Player ParsePlayerName(const std::string& word);
 
 // show_hand_order: the hand-order text on one line.
 void CmdShowHandOrder(const WordList& words);

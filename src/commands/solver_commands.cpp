@@ -13,12 +13,13 @@
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
+#include "solver/forget_streets.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/split_solving.h"
-#include "store/forget_streets.h"
 #include "tree/node_path.h"
 #include "tree/tree_records.h"
 
@@ -36,7 +37,7 @@ uint32_t ParseUnsignedWord(const std::string& word) {
 
 // solve_partial and explo_partial work on a decision node only.
 ResolvedPath ResolveDecisionPath(const std::string& text) {
-  const ResolvedPath path = ResolveNodePath(text);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text);
   const std::string type = GetNodeTypeName(path);
   if (type != "OOP_DEC" && type != "IP_DEC") ThrowRefusal("incorrect path");
   return path;
@@ -120,8 +121,8 @@ void CmdSetRecalcAccuracy(const WordList& words) {
 }
 
 void CmdSetIsomorphism(const WordList& words) {
-  g_isomorphism_by_street[1] = words[1] == "0" ? 0 : 1;
-  g_isomorphism_by_street[2] = words[2] == "0" ? 0 : 1;
+  g_isomorphism_by_street[STREET_FLOP] = words[1] == "0" ? 0 : 1;
+  g_isomorphism_by_street[STREET_TURN] = words[2] == "0" ? 0 : 1;
   PrintOkReply(words[0]);
 }
 
@@ -155,16 +156,16 @@ void CmdSolveAllSplits(const WordList& words) {
   // Split solving changes the stores and the iteration count a solver uses.
   RequireTree();
   RefuseWhileSolverRuns();
-  solve_subgames(words[1] == "rivers" ? 3 : 2);
+  solve_subgames(words[1] == "rivers" ? STREET_RIVER : STREET_TURN);
   PrintOkReply(words[0]);
 }
 
 void CmdForget(const WordList& words) {
-  int32_t street;
+  Street street;
   if (words[1] == "rivers")
-    street = 3;
+    street = STREET_RIVER;
   else if (words[1] == "turns")
-    street = 2;
+    street = STREET_TURN;
   else
     ThrowArgumentError(words[0]);
   RequireTree();
@@ -172,7 +173,7 @@ void CmdForget(const WordList& words) {
 
   const SolverState& state = *g_solver_state;
   // The stores of the streets above would be read after they were freed.
-  if (state.first_forgotten_street >= 0 && street >= state.first_forgotten_street)
+  if (state.first_forgotten_street != STREET_NONE && street >= state.first_forgotten_street)
     ThrowRefusal(words[1] + " already forgotten");
   // Forgetting the street the tree starts on would free every store: nothing
   // would be left to walk, query or re-solve from but the ranges themselves.

@@ -4,9 +4,11 @@
 
 #include "cards/situation.h"
 #include "commands/preconditions.h"
+#include "commands/tree_build.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
+#include "solver/solver_state.h"
 #include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_edits.h"
@@ -68,7 +70,7 @@ void CmdFreeSchematicTree(const WordList& words) { CmdClearLines(words); }
 
 void CmdBuildTree(const WordList& words) {
   RefuseWhileSolverRuns();
-  if (g_ranges[0].empty() || g_ranges[1].empty()) ThrowRefusal("ranges not set");
+  if (g_ranges[PLAYER_OOP].empty() || g_ranges[PLAYER_IP].empty()) ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
   if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
   BuildTreeFromLines(1);
@@ -80,20 +82,21 @@ void CmdBuildTree(const WordList& words) {
 
 void CmdSetEvBoost(const WordList& words) {
   RequireTree();
-  const ResolvedPath path = ResolveNodePath(words[1]);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), words[1]);
   const std::string type = GetNodeTypeName(path);
   if (type != "OOP_DEC" && type != "IP_DEC") ThrowArgumentError(words[0]);
   // NaN would pass the range test and poison the node's values.
   const double value = ParseNumberWord(words[2]);
   if (value < kLowestEvBoost || value > kHighestEvBoost) ThrowArgumentError(words[0]);
-  SetEvBoost(static_cast<int32_t>(path.node->entry_index), static_cast<float>(value));
+  SetEvBoost(g_solver_state.get(), static_cast<int32_t>(path.node->entry_index),
+             static_cast<float>(value));
   PrintOkReply(words[0]);
 }
 
 void CmdCutLine(const WordList& words) {
   RefuseWhileSolverRuns();
   RequireTree();
-  CutLine(ResolveNodePath(words[1]).node);
+  CutLine(ResolveNodePath(g_solver_state.get(), words[1]).node);
   PrintOkReply(words[0]);
 }
 
@@ -115,45 +118,46 @@ void PrintNodeInfo(const std::string& path_text, const ResolvedPath& path) {
   PrintReplyText(path_text + "\n");
   PrintReply("%s\n", GetNodeTypeName(path).c_str());
   PrintBoard(path);
-  const double oop = path.node ? path.node->commitment[0] : 0.0;
-  const double ip = path.node ? path.node->commitment[1] : 0.0;
+  const double oop = path.node ? path.node->commitment[PLAYER_OOP] : 0.0;
+  const double ip = path.node ? path.node->commitment[PLAYER_IP] : 0.0;
   PrintReply("%g %g %g\n", oop, ip, g_pot[2]);
   size_t children = 1;
   if (path.node && path.split)
-    children = AbsoluteStreet(path.node) == 2 ? 49 : 48;
+    children = AbsoluteStreet(path.node) == STREET_TURN ? 49 : 48;
   else if (path.node)
     children = path.node->children.size();
   PrintReply("%zu children\n", children);
   if (!path.node) {
-    PrintReply("flags: %s\n", GetTreeFlagsText().c_str());
+    PrintReply("flags: %s\n", GetTreeFlagsText(g_solver_state.get()).c_str());
   } else if (path.split) {
     PrintReply("flags:\n");
-  } else if (IsStaleNode(path.node)) {
+  } else if (IsStaleNode(g_solver_state.get(), path.node)) {
     // A child added to the lines since the build has no node to report on.
     PrintReply("flags: \n");
   } else {
-    PrintReply("flags: %s\n", GetNodeFlagsText(static_cast<int32_t>(path.node->entry_index),
-                                                path.turn_card, path.river_card)
-                                   .c_str());
+    const std::string flags =
+        GetNodeFlagsText(g_solver_state.get(), static_cast<int32_t>(path.node->entry_index),
+                         path.turn_card, path.river_card);
+    PrintReply("flags: %s\n", flags.c_str());
   }
 }
 
 void CmdShowNode(const WordList& words) {
-  const ResolvedPath path = ResolveNodePath(words[1], true);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), words[1], true);
   PrintNodeInfo(words[1], path);
   PrintReply("END\n");
 }
 
 void CmdShowChildren(const WordList& words) {
   const std::string& text = words[1];
-  const ResolvedPath path = ResolveNodePath(text, true);
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text, true);
   if (!path.node) {
     ResolvedPath root = path;
     root.node = g_schematic_root;
     PrintReply("child 0:\n");
     PrintNodeInfo("r:0", root);
   } else if (path.split) {
-    const bool turn_comes = AbsoluteStreet(path.node) == 2;
+    const bool turn_comes = AbsoluteStreet(path.node) == STREET_TURN;
     int index = 0;
     for (const int32_t card : ListNextCards(path)) {
       ResolvedPath child = path;
@@ -188,8 +192,8 @@ void CmdNodeCount(const WordList& words) {
   PrintReply("END: %lld\n", static_cast<long long>(counts.end_total));
   PrintStreetLines(counts.end_streets, "RIVER  %lld\n");
   PrintReply("ROOT: 1\n");
-  const int64_t root_streets[4] = {0, g_start_street == 1, g_start_street == 2,
-                                   g_start_street == 3};
+  const int64_t root_streets[4] = {0, g_start_street == STREET_FLOP,
+                                   g_start_street == STREET_TURN, g_start_street == STREET_RIVER};
   PrintStreetLines(root_streets, "RIVER %lld\n");
   PrintReply("TOTAL: %lld\n", static_cast<long long>(counts.total + 1));
   PrintReply("END\n");

@@ -8,42 +8,40 @@
 #include "compress/range_coder.h"
 #include "protocol/fail.h"
 
-StreamEncoder* CreateEncoder(int32_t id, const uint64_t* model_counts, uint64_t* gathered_counts,
-                             StreamCallbackFn function, void* context, CoderStats* stats) {
+std::unique_ptr<StreamEncoder> CreateEncoder(int32_t id, const uint64_t* model_counts,
+                                             uint64_t* gathered_counts, StreamCallbackFn function,
+                                             void* context, CoderStats* stats) {
   if (!stats) Fail();
   const StreamCallback callback{function, context};
   uint8_t id_byte = static_cast<uint8_t>(id);
   callback(0, &id_byte, 1);
   switch (id) {
     case CODER_RANGE:
-      return new RangeCoderEncoder(callback, model_counts, gathered_counts, stats);
+      return std::make_unique<RangeCoderEncoder>(callback, model_counts, gathered_counts, stats);
     case CODER_PACKER:
-      return new BitPackEncoder(callback, stats);
+      return std::make_unique<BitPackEncoder>(callback, stats);
     case CODER_FSE_STREAMS:
-      return new FseStreamEncoder(callback, stats);
+      return std::make_unique<FseStreamEncoder>(callback, stats);
     default:
       return nullptr;
   }
 }
 
-StreamDecoder* CreateDecoder(StreamCallbackFn function, void* context) {
+std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context) {
   const StreamCallback callback{function, context};
   uint8_t id = 0;
   callback(0, &id, 1);
   switch (id) {
     case CODER_RANGE:
-      return new RangeCoderDecoder(callback);
+      return std::make_unique<RangeCoderDecoder>(callback);
     case CODER_PACKER:
-      return new BitPackDecoder(callback);
+      return std::make_unique<BitPackDecoder>(callback);
     case CODER_FSE_STREAMS:
-      return new FseStreamDecoder(callback);
+      return std::make_unique<FseStreamDecoder>(callback);
     default:
       return nullptr;
   }
 }
-
-void DestroyCoder(StreamEncoder* coder) { delete coder; }
-void DestroyCoder(StreamDecoder* coder) { delete coder; }
 
 void ExitOnDamagedStream() {
   std::printf("fse error\n");

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 
 // The coded-stream frame shared by every coder. A coder never touches memory or
@@ -82,18 +83,15 @@ class CodedStreamError : public std::runtime_error {
 // The count tables (256 entries each) are the range coder's model and gathered
 // counts; null model counts stand for zeros, null gathered counts are not
 // gathered. `stats` must not be null. Another id: the id byte is written and
-// the result is null.
-StreamEncoder* CreateEncoder(int32_t id, const uint64_t* model_counts, uint64_t* gathered_counts,
-                             StreamCallbackFn function, void* context, CoderStats* stats);
+// the result is null. Destroying the encoder finishes its stream.
+std::unique_ptr<StreamEncoder> CreateEncoder(int32_t id, const uint64_t* model_counts,
+                                             uint64_t* gathered_counts, StreamCallbackFn function,
+                                             void* context, CoderStats* stats);
 
 // Reads the id byte of channel 0 and builds its decoder; null for an id that
 // names no coder. Throws CodedStreamError when the coder's header is wrong
 // (the range coder's "compressor wrong id").
-StreamDecoder* CreateDecoder(StreamCallbackFn function, void* context);
-
-// Destroys an encoder (finishing its stream) or a decoder; nothing for null.
-void DestroyCoder(StreamEncoder* coder);
-void DestroyCoder(StreamDecoder* coder);
+std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context);
 
 // A stream damaged in the engine's own memory means that memory is corrupt:
 // prints the line "fse error" and ends the process with exit code 1.

@@ -1,11 +1,5 @@
 #include "compress/compression_level.h"
 
-#include "cards/situation.h"
-#include "platform/memory_status.h"
-#include "protocol/reply.h"
-#include "solver/solver_preparation.h"
-#include "tree/tree_records.h"
-
 int32_t g_compression_setting = -1;
 int32_t g_compression_level = 0;
 
@@ -31,11 +25,9 @@ int64_t CompressionBudget(uint64_t total_bytes, uint32_t load_percent) {
   return static_cast<int64_t>(static_cast<double>(free_bytes) * 0.85);
 }
 
-int32_t ChooseCompressionLevel(int64_t need, int64_t budget, CardMask flop) {
+int32_t ChooseCompressionLevel(int64_t need, int64_t budget, int32_t flop_suits) {
   if (need < budget) return 0;
-  int suits = 0;
-  for (int s = 0; s < kSuitCount; ++s) suits += ((flop >> (kRankCount * s)) & 0x1FFF) != 0;
-  const bool rainbow = suits == 3;
+  const bool rainbow = flop_suits == 3;
   const double second = rainbow ? 0.39 * 0.8 : 0.39;
   const double third = rainbow ? 0.31 * 0.8 : 0.31;
   const double b = static_cast<double>(budget), n = static_cast<double>(need);
@@ -43,20 +35,4 @@ int32_t ChooseCompressionLevel(int64_t need, int64_t budget, CardMask flop) {
   if (b > n * second) return 2;
   if (b > n * third) return 3;
   return 4;
-}
-
-int32_t ComputeAutoCompressionLevel() {
-  PrepareSolver(CompressionKinds{0, 0});
-  int64_t need = 0;
-  if (StorageCounterBlock* counters = CopyStorageCounters()) {
-    need = static_cast<int64_t>(counters->totals[1] + counters->totals[2] + counters->totals[3]);
-    FreeStorageCounters(counters);
-  }
-  // Nothing readable about the memory: budget 0, the tightest level.
-  MemoryStatus status;
-  const int64_t budget =
-      QueryMemoryStatus(&status) ? CompressionBudget(status.total_bytes, status.load_percent) : 0;
-  const int32_t level = ChooseCompressionLevel(need, budget, g_board_flop);
-  PrintReply("#auto compression level %d\n", level);
-  return level;
 }

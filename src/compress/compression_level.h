@@ -1,8 +1,6 @@
 #pragma once
 #include <cstdint>
 
-#include "cards/card.h"
-
 // How the river stores of a flop-rooted tree keep their values: a level 0 to 4
 // chosen by the user or, automatically, from the free physical memory.
 
@@ -26,9 +24,6 @@ int64_t CompressionBudget(uint64_t total_bytes, uint32_t load_percent);
 
 // The level for a tree that needs `need` bytes uncompressed within `budget`
 // bytes: 0 when it fits, else the lightest level whose share of the need fits
-// (a rainbow flop compresses better, so its two lower shares are smaller).
-int32_t ChooseCompressionLevel(int64_t need, int64_t budget, CardMask flop);
-
-// Re-prepares the current tree uncompressed to measure its need, weighs it
-// against the free memory and returns the level; prints the "#auto" diagnostic.
-int32_t ComputeAutoCompressionLevel();
+// (a rainbow flop, `flop_suits` 3, compresses better, so its two lower shares
+// are smaller).
+int32_t ChooseCompressionLevel(int64_t need, int64_t budget, int32_t flop_suits);

@@ -62,8 +62,8 @@ int64_t ScratchStep(int32_t channel) { return channel == 1 || channel == 17 ? 65
 StreamBlock::StreamBlock(int64_t reserved) : arena_(4095, reserved) {}
 
 StreamBlock::~StreamBlock() {
-  DestroyCoder(encoder_);
-  DestroyCoder(decoder_);
+  encoder_.reset();
+  decoder_.reset();
   GiveBackScratch(scratch_);
 }
 
@@ -114,7 +114,8 @@ void StreamBlock::BeginWrite() {
   DropData();
   stats_ = CoderStats();
   try {
-    encoder_ = CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &AppendToScratchStream, this, &stats_);
+    encoder_ =
+        CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &AppendToScratchStream, this, &stats_);
   } catch (...) {
     // No memory for the coder's buffers: the block is left empty.
     DropData();
@@ -125,17 +126,16 @@ void StreamBlock::BeginWrite() {
 }
 
 void StreamBlock::WriteValues32(const uint32_t* values, const uint32_t* reference, int32_t count) {
-  EncodeComboArray(encoder_, values, reference, count);
+  EncodeComboArray(encoder_.get(), values, reference, count);
 }
 
 void StreamBlock::WriteValues16(const uint16_t* values, const uint16_t* reference, int32_t count) {
-  EncodeComboArray16(encoder_, values, reference, count);
+  EncodeComboArray16(encoder_.get(), values, reference, count);
 }
 
 void StreamBlock::EndWrite() {
   if (!encoder_) return;
-  DestroyCoder(encoder_);  // its last blocks reach the scratch here
-  encoder_ = nullptr;
+  encoder_.reset();  // its last blocks reach the scratch here
   const int64_t total = DataBytes();
   arena_.Grow(total);
   uint8_t* to = arena_.Base();
@@ -178,17 +178,16 @@ void StreamBlock::BeginRead() {
 }
 
 void StreamBlock::ReadValues32(uint32_t* out, const uint32_t* reference, int32_t count) {
-  DecodeComboArray(decoder_, out, reference, count);
+  DecodeComboArray(decoder_.get(), out, reference, count);
 }
 
 void StreamBlock::ReadValues16(uint16_t* out, const uint16_t* reference, int32_t count) {
-  DecodeComboArray16(decoder_, out, reference, count);
+  DecodeComboArray16(decoder_.get(), out, reference, count);
 }
 
 void StreamBlock::EndRead() {
   if (!decoder_) return;
-  DestroyCoder(decoder_);
-  decoder_ = nullptr;
+  decoder_.reset();
   int64_t consumed = 0;
   for (int32_t position : positions_) consumed += position;
   g_storage_read_bytes.fetch_add(consumed, std::memory_order_relaxed);

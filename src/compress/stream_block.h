@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "compress/block_arena.h"
 #include "compress/coder.h"
@@ -61,8 +62,8 @@ class StreamBlock final : public CompressedBlock {
   int32_t positions_[kCoderChannelCount] = {};
   // Where each channel starts in the arena while reading.
   const uint8_t* read_pointers_[kCoderChannelCount] = {};
-  StreamEncoder* encoder_ = nullptr;
-  StreamDecoder* decoder_ = nullptr;
+  std::unique_ptr<StreamEncoder> encoder_;
+  std::unique_ptr<StreamDecoder> decoder_;
   CoderStats stats_;
   BlockArena arena_;
   StreamScratch* scratch_ = nullptr;  // held from BeginWrite to EndWrite

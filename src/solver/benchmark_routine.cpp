@@ -116,8 +116,8 @@ CompressionSpan TakeCompressionSpan() {
 
 }  // namespace
 
-const std::array<double, 1326>& BenchmarkRange(int player) {
-  return player == 0 ? kOopRange : kIpRange;
+const std::array<double, 1326>& BenchmarkRange(Player player) {
+  return player == PLAYER_OOP ? kOopRange : kIpRange;
 }
 
 void GenerateBenchmarkLines(int32_t s, int32_t p, double c, double d, double S, int32_t parent,
@@ -136,8 +136,8 @@ void GenerateBenchmarkLines(int32_t s, int32_t p, double c, double d, double S, 
     return;
   }
   entry.kind = DECISION_NODE;
-  entry.player = p;
-  entry.street = s;
+  entry.player = static_cast<Player>(p);
+  entry.street = static_cast<Street>(s);
   records.push_back(entry);
 
   if (S > c + d) {
@@ -189,7 +189,7 @@ int RunBenchmark(const BenchmarkLimits& limits) {
                  kBenchmarkFlop[2], kBenchmarkTurnCard, kBenchmarkRiverCard, oop, ip, false);
   PrepareSolver(CompressionKinds{0, 0});
 
-  StorageCounterBlock* counters = CopyStorageCounters();
+  const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters();
   if (!counters) {
     // No room even for the copy of the counters.
     std::printf("not enough memory\n");
@@ -207,10 +207,8 @@ int RunBenchmark(const BenchmarkLimits& limits) {
   if (counters->totals[3] > kBenchmarkRiverBytesLimit) {
     std::printf("not enough memory\n");
     std::fflush(stdout);
-    FreeStorageCounters(counters);
     return 1;
   }
-  FreeStorageCounters(counters);
   const double cpu_start = ProcessCpuSeconds();
 
   const int64_t start_ticks = ReadClockTicks();
@@ -230,7 +228,7 @@ int RunBenchmark(const BenchmarkLimits& limits) {
   for (;;) {
     SleepMilliseconds(100);
     uint32_t count = 0;
-    ProgressRecord* history = CopyProgressHistory(&count);
+    const std::unique_ptr<ProgressRecord[]> history = CopyProgressHistory(&count);
     if (history && count > printed) {
       printed = count;
       const ProgressRecord& r = history[count - 1];
@@ -249,7 +247,6 @@ int RunBenchmark(const BenchmarkLimits& limits) {
       std::fflush(stdout);
       ++rows;
     }
-    FreeProgressHistory(history);
     if (!limited) continue;
     const double seconds =
         static_cast<double>(ReadClockTicks() - start_ticks) / static_cast<double>(ClockFrequency());

@@ -21,7 +21,7 @@ constexpr uint64_t kBenchmarkRiverBytesLimit = 20401094656ull;
 
 // The two fixed ranges, 1326 weights in ComboIndex order; every combination of
 // a hand class has its class's weight.
-const std::array<double, 1326>& BenchmarkRange(int player);
+const std::array<double, 1326>& BenchmarkRange(Player player);
 
 // Appends the bet-line records of the subtree at street s (0 to 3 decisions,
 // below 0 a fold, 4 or more a showdown) with player p to act, matched

@@ -11,10 +11,11 @@
 #include "solver/river_board_pass.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
+#include "solver/street_values.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
@@ -34,7 +35,8 @@ void CopyStored(NumArray& out, const NumArray& stored, int32_t n) {
     out.AssignZeros(n);
 }
 
-void KeepInRecord(CardRecord& record, int player, const NumArray& values, const NumArray& best) {
+void KeepInRecord(CardRecord& record, Player player, const NumArray& values,
+                  const NumArray& best) {
   record.values[player].CopyFrom(values);
   record.best_response_values[player].CopyFrom(best);
 }
@@ -70,38 +72,25 @@ void CollectDealTasks(NodeCursor& cursor, bool river, int32_t first, int32_t cou
   if (count <= 0) return;
   // Held here until the first task takes them: an allocation that fails on
   // the way (the pass then gives up) leaves nothing behind.
-  auto src0 = std::make_unique<NumArray>();
-  src0->CopyFrom(cursor.in0);
-  auto dst0 = std::make_unique<NumArray>();
-  dst0->AssignZeros(cursor.out0.count);
-  std::unique_ptr<NumArray> src1;
-  if (cursor.in1.count > 0) {
-    src1 = std::make_unique<NumArray>();
-    src1->CopyFrom(cursor.in1);
-  }
-  std::unique_ptr<NumArray> dst1;
-  if (cursor.out1.HasData()) {
-    dst1 = std::make_unique<NumArray>();
-    dst1->AssignZeros(cursor.out1.count);
-  }
+  auto shared = std::make_unique<SharedArrays>();
+  shared->src0.CopyFrom(cursor.in0);
+  shared->dst0.AssignZeros(cursor.out0.count);
+  const bool second_input = cursor.in1.count > 0;
+  if (second_input) shared->src1.CopyFrom(cursor.in1);
+  const bool second_output = cursor.out1.HasData();
+  if (second_output) shared->dst1.AssignZeros(cursor.out1.count);
   g_subgame_tasks.reserve(g_subgame_tasks.size() + static_cast<size_t>(count));
   SubgameTask* leader = nullptr;
   SubgameTask* previous = nullptr;
   for (int32_t slot = first; slot < first + count; ++slot) {
-    SubgameTask* task = MakeSubgameTask(cursor.state, cursor.node,
+    SubgameTask* task = MakeSubgameTask(cursor.state, cursor.pass, cursor.node,
                                         river ? cursor.turn_slot : slot, river ? slot : -1);
-    if (slot == first) {
-      task->src0 = src0.release();
-      task->dst0 = dst0.release();
-      task->src1 = src1.release();
-      task->dst1 = dst1.release();
-      task->owns_shared = true;
-    } else {
-      task->src0 = leader->src0;
-      task->dst0 = leader->dst0;
-      task->src1 = leader->src1;
-      task->dst1 = leader->dst1;
-    }
+    if (slot == first) task->shared = std::move(shared);
+    SharedArrays& arrays = slot == first ? *task->shared : *leader->shared;
+    task->src0 = &arrays.src0;
+    task->dst0 = &arrays.dst0;
+    task->src1 = second_input ? &arrays.src1 : nullptr;
+    task->dst1 = second_output ? &arrays.dst1 : nullptr;
     // The results are added in this order (RunSubgameTask).
     if (!leader) {
       leader = task;
@@ -122,7 +111,7 @@ void CombineDealTasks(NodeCursor& cursor, int32_t count) {
   if (g_task_read_index < 0 || start + static_cast<size_t>(count) > g_subgame_tasks.size())
     Fail("subgame tasks out of order");
   SubgameTask& first = *g_subgame_tasks[start];
-  if (first.cursor.node != cursor.node || !first.owns_shared) Fail("subgame tasks out of order");
+  if (first.cursor.node != cursor.node || !first.shared) Fail("subgame tasks out of order");
   cursor.out0 = std::move(*first.dst0);
   if (first.dst1) cursor.out1 = std::move(*first.dst1);
   // The other tasks of the node keep their pointers to the freed arrays until
@@ -135,9 +124,11 @@ void CombineDealTasks(NodeCursor& cursor, int32_t count) {
 // the last evaluation. The target's street counts one lower while its slot of
 // that street is not dealt.
 bool TargetAboveTurnDeal(const ValueTarget& target) {
-  int32_t street = target.node ? target.node->street : 1;
-  if ((street == 3 && target.river_slot < 0) || (street == 2 && target.turn_slot < 0)) --street;
-  return street < 2;
+  Street street = target.node ? target.node->street : STREET_FLOP;
+  if ((street == STREET_RIVER && target.river_slot < 0) ||
+      (street == STREET_TURN && target.turn_slot < 0))
+    street = static_cast<Street>(street - 1);
+  return street < STREET_TURN;
 }
 
 // Below the turn of a flop-rooted tree: every river card of the turn slot in
@@ -168,7 +159,7 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
   for (int32_t slot = 0; slot < slots; ++slot) {
     const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
-    NodeCursor sub(&state, cursor.node, cursor.turn_slot, slot);
+    NodeCursor sub(&state, cursor.pass, cursor.node, cursor.turn_slot, slot);
     maps.GatherSumHandGroups(view, sub.in0, cursor.in0);
     if (own_reach) maps.GatherSumHandGroups(view, sub.in1, cursor.in1);
     TraverseRiverBoard(sub);
@@ -195,31 +186,32 @@ void TraverseTurnDeal(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree& deal = *state.deal_tree;
-  const int p = state.pass_player;
-  const int32_t mode = state.pass_mode;
-  const uint32_t phase = state.pass_phase;
+  const PassContext& pass = *cursor.pass;
+  const Player p = pass.player;
+  const int32_t mode = pass.mode;
+  const uint32_t phase = pass.phase;
   const int32_t n = static_cast<int32_t>(deal.hands.size());
   CardRecord* record =
       node.kind == DECISION_NODE && node.card_records ? &node.card_records[0] : nullptr;
-  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+  const ValueTarget* target = mode == PASS_NODE_VALUE ? pass.value_target : nullptr;
 
-  if (record && ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
+  if (record && ((mode == PASS_EVALUATE && (state.flags & INCOMPLETE_TREE)) ||
                  (target && TargetAboveTurnDeal(*target)))) {
     // Only the combine walk's outputs are kept; the collect walk's are dropped.
-    if (phase == 2) {
+    if (phase == PHASE_COMBINE) {
       CopyStored(cursor.out0, record->values[p], n);
-      if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+      if (mode == PASS_EVALUATE) CopyStored(cursor.out1, record->best_response_values[p], n);
     } else {
       cursor.out0.AssignZeros(n);
-      if (mode == 0) cursor.out1.AssignZeros(n);
+      if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
     }
     return;
   }
 
   cursor.out0.AssignZeros(n);
-  if (mode == 0) cursor.out1.AssignZeros(n);
-  if (mode == 1 && record && phase == 0)
-    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+  if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
+  if (mode == PASS_SOLVE && record && phase == PHASE_COLLECT)
+    ops.AccumulateCardReach(*record, Opponent(p), cursor.in0, ReachWeight(state));
 
   int32_t first = 0;
   int32_t count = static_cast<int32_t>(deal.turn_records.size());
@@ -227,14 +219,14 @@ void TraverseTurnDeal(NodeCursor& cursor) {
     first = target->turn_slot;
     count = first < count ? 1 : 0;
   }
-  if (phase == 0)
+  if (phase == PHASE_COLLECT)
     CollectDealTasks(cursor, false, first, count);
-  else if (phase == 2)
+  else if (phase == PHASE_COMBINE)
     CombineDealTasks(cursor, count);
 
   ops.ScaleArray(cursor.out0, kTurnAverage);
-  if (mode == 0) ops.ScaleArray(cursor.out1, kTurnAverage);
-  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+  if (mode == PASS_EVALUATE) ops.ScaleArray(cursor.out1, kTurnAverage);
+  if (mode == PASS_EVALUATE && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }
 
 void TraverseRiverDeal(NodeCursor& cursor) {
@@ -245,50 +237,52 @@ void TraverseRiverDeal(NodeCursor& cursor) {
   if (cursor.turn_slot < 0 || static_cast<size_t>(cursor.turn_slot) >= deal.turn_records.size())
     Fail("river deal without a turn");
   const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor.turn_slot)];
-  const int p = state.pass_player;
-  const int32_t mode = state.pass_mode;
-  const uint32_t phase = state.pass_phase;
+  const PassContext& pass = *cursor.pass;
+  const Player p = pass.player;
+  const int32_t mode = pass.mode;
+  const uint32_t phase = pass.phase;
   const int32_t n = turn.HandCount();
   CardRecord* record =
       node.kind == DECISION_NODE && node.card_records && cursor.turn_slot < kRiverCardRecordCount
           ? &node.card_records[cursor.turn_slot]
           : nullptr;
-  const ValueTarget* target = mode == 2 ? state.value_target : nullptr;
+  const ValueTarget* target = mode == PASS_NODE_VALUE ? pass.value_target : nullptr;
 
   if (record &&
-      ((mode == 0 && (state.flags & INCOMPLETE_TREE)) ||
-       (target && !(target->node && target->node->street == 3 && target->river_slot >= 0)))) {
+      ((mode == PASS_EVALUATE && (state.flags & INCOMPLETE_TREE)) ||
+       (target &&
+        !(target->node && target->node->street == STREET_RIVER && target->river_slot >= 0)))) {
     CopyStored(cursor.out0, record->values[p], n);
-    if (mode == 0) CopyStored(cursor.out1, record->best_response_values[p], n);
+    if (mode == PASS_EVALUATE) CopyStored(cursor.out1, record->best_response_values[p], n);
     return;
   }
 
   cursor.out0.AssignZeros(n);
-  if (mode == 0) cursor.out1.AssignZeros(n);
-  if (mode == 1 && record)
-    ops.AccumulateCardReach(*record, p ^ 1, cursor.in0, ReachWeight(state));
+  if (mode == PASS_EVALUATE) cursor.out1.AssignZeros(n);
+  if (mode == PASS_SOLVE && record)
+    ops.AccumulateCardReach(*record, Opponent(p), cursor.in0, ReachWeight(state));
 
-  if (state.nodes[0].street < 2) {
+  if (state.nodes[0].street < STREET_TURN) {
     // Only turn deals make tasks in a flop-rooted tree. A line all in before
     // the river takes the sum over the river cards from the turn's table.
     if (cursor.in0.HasData()) {
-      if (node.kind == SHOWDOWN_NODE && mode != 2 &&
+      if (node.kind == SHOWDOWN_NODE && mode != PASS_NODE_VALUE &&
           AddShowdownDealValues(cursor.turn_slot, cursor.out0, cursor.in0, node.value)) {
         // At a showdown the best response is the value itself.
-        if (mode == 0) cursor.out1.CopyFrom(cursor.out0);
+        if (mode == PASS_EVALUATE) cursor.out1.CopyFrom(cursor.out0);
       } else {
         WalkRiverCardsInLine(cursor, turn);
       }
     }
   } else {
     const int32_t count = static_cast<int32_t>(turn.river_records.size());
-    if (phase == 0)
+    if (phase == PHASE_COLLECT)
       CollectDealTasks(cursor, true, 0, count);
-    else if (phase == 2)
+    else if (phase == PHASE_COMBINE)
       CombineDealTasks(cursor, count);
   }
 
   ops.ScaleArray(cursor.out0, kRiverAverage);
-  if (mode == 0) ops.ScaleArray(cursor.out1, kRiverAverage);
-  if (mode == 0 && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
+  if (mode == PASS_EVALUATE) ops.ScaleArray(cursor.out1, kRiverAverage);
+  if (mode == PASS_EVALUATE && record) KeepInRecord(*record, p, cursor.out0, cursor.out1);
 }

@@ -23,10 +23,11 @@
 #include "solver/array_ops.h"
 #include "solver/deal_nodes.h"
 #include "solver/solver_constants.h"
+#include "solver/solver_state.h"
+#include "solver/street_values.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
 #include "store/arena_store.h"
-#include "store/street_values.h"
 #include "store/value_kernels16.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -103,7 +104,7 @@ std::vector<NumArray> PassStrategy(const NodeCursor& cursor) {
   const int32_t n = ChildCount(node);
   ActionDefaults defaults(n);
   float* d = defaults.data();
-  if (state.pass_mode == 1) {
+  if (cursor.pass->mode == PASS_SOLVE) {
     ExploringDefaults(d, n);
     return RegretStore(node).GetStrategy(cursor.turn_slot, cursor.river_slot, d);
   }
@@ -121,14 +122,14 @@ std::vector<NumArray> PassStrategy(const NodeCursor& cursor) {
 // fold (a call and a fold facing a bet): one kernel call values both.
 bool HasRiverEndPair(const SolverState& state, const TreeNode& node) {
   const int32_t n = ChildCount(node);
-  if (node.street != 3 || n < 2) return false;
+  if (node.street != STREET_RIVER || n < 2) return false;
   return state.nodes[static_cast<size_t>(node.children[n - 2])].kind == SHOWDOWN_NODE &&
          state.nodes[static_cast<size_t>(node.children[n - 1])].kind == FOLD_NODE;
 }
 
 // An end node's payoff for the pass player: a fold costs the folder the value.
-double EndValue(const SolverState& state, const TreeNode& end) {
-  return end.kind == FOLD_NODE && end.player == state.pass_player ? -end.value : end.value;
+double EndValue(const PassContext& pass, const TreeNode& end) {
+  return end.kind == FOLD_NODE && end.player == pass.player ? -end.value : end.value;
 }
 
 // The combination mask of a board, one byte per hand. A mask shorter than the
@@ -195,8 +196,10 @@ void CollectTarget(const NodeCursor& cursor, ValueTarget& target) {
     FillTargetArrays(cursor, target.values, target.weights);
     return;
   }
-  const int32_t street = cursor.node->street;
-  const int32_t slot = street == 3 ? cursor.river_slot : street == 2 ? cursor.turn_slot : -1;
+  const Street street = cursor.node->street;
+  const int32_t slot = street == STREET_RIVER  ? cursor.river_slot
+                       : street == STREET_TURN ? cursor.turn_slot
+                                               : -1;
   if (slot < 0) return;
   auto weights = std::make_unique<NumArray>();
   auto values = std::make_unique<NumArray>();
@@ -271,7 +274,8 @@ double SolvingSumWeight(const NodeCursor& cursor,
                         const NodeLockRecord* const* known_lock = nullptr) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
-  if (state.pass_phase == 0 || !node.strategy_store || !StrategySumsInUse(state)) return 0.0;
+  if (cursor.pass->phase == PHASE_COLLECT || !node.strategy_store || !StrategySumsInUse(state))
+    return 0.0;
   const double weight = state.storage_kind == 1 ? StrategySumWeight(state.iterations) : 1.0;
   const NodeLockRecord* lock =
       known_lock ? *known_lock
@@ -292,7 +296,7 @@ double SolvingSumWeight(const NodeCursor& cursor,
 bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
-  const bool solving = state.pass_mode == 1;
+  const bool solving = cursor.pass->mode == PASS_SOLVE;
   if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
   // Passes that play the average strategy take the general way.
   if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
@@ -345,7 +349,7 @@ NumArray* ActionReaches(const NodeCursor& cursor, NumArray* fixed,
                         std::vector<NumArray>& general) {
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const bool solving = cursor.state->pass_mode == 1;
+  const bool solving = cursor.pass->mode == PASS_SOLVE;
   if (solving && !cursor.in0.HasData()) {
     NumArray* out = fixed;
     if (n > kMaxFusedActions) {
@@ -401,21 +405,21 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
 }  // namespace
 
 void TraverseNode(NodeCursor& cursor) {
-  SolverState& state = *cursor.state;
+  const PassContext& pass = *cursor.pass;
   const TreeNode& node = *cursor.node;
-  if (node.street >= 2 && cursor.turn_slot < 0)
+  if (node.street >= STREET_TURN && cursor.turn_slot < 0)
     TraverseTurnDeal(cursor);
-  else if (node.street >= 3 && cursor.river_slot < 0)
+  else if (node.street >= STREET_RIVER && cursor.river_slot < 0)
     TraverseRiverDeal(cursor);
   else if (node.kind != DECISION_NODE)
     TraverseTerminal(cursor);
-  else if (node.player == state.pass_player)
+  else if (node.player == pass.player)
     TraverseOwnDecision(cursor);
   else
     TraverseOpponentDecision(cursor);
 
-  if (state.pass_mode == 2 && state.value_target && state.pass_phase != 0)
-    CollectTarget(cursor, *state.value_target);
+  if (pass.mode == PASS_NODE_VALUE && pass.value_target && pass.phase != PHASE_COLLECT)
+    CollectTarget(cursor, *pass.value_target);
 }
 
 void TraverseOwnDecision(NodeCursor& cursor) {
@@ -423,14 +427,15 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const int32_t mode = state.pass_mode;
+  const PassContext& pass = *cursor.pass;
+  const int32_t mode = pass.mode;
   NodeStore& regrets = RegretStore(node);
 
   // A solving pass needs the strategy of an unlocked 16-bit river board without
   // a combination mask only for the node value and the update at the end: both
   // then run in one pass over its rows, after the children. Such a board's rows
   // and lock record come from one look-up.
-  const bool solving_update = mode == 1 && state.pass_phase != 0;
+  const bool solving_update = mode == PASS_SOLVE && pass.phase != PHASE_COLLECT;
   FusedRows fused;
   const NodeLockRecord* lock = nullptr;
   const bool have_rows = solving_update && FusedOwnRows(cursor, regrets, n, fused, &lock);
@@ -457,11 +462,11 @@ void TraverseOwnDecision(NodeCursor& cursor) {
   NumArray* action_values = fuse ? fused_values.data() : value_vector.data();
 
   int32_t visited = n;
-  if (mode == 1 && HasRiverEndPair(state, node)) {
+  if (mode == PASS_SOLVE && HasRiverEndPair(state, node)) {
     const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
     const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
     EvaluateRiverEndPair(CursorRiverRecord(cursor), action_values[n - 2], action_values[n - 1],
-                         cursor.in0, EndValue(state, showdown), EndValue(state, fold));
+                         cursor.in0, EndValue(pass, showdown), EndValue(pass, fold));
     visited = n - 2;
   }
 
@@ -472,7 +477,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
     NumArray& values = action_values[i];
     NumArray best;
     if (i < visited) {
-      NodeCursor sub(&state, &child, cursor.turn_slot, cursor.river_slot);
+      NodeCursor sub(&state, &pass, &child, cursor.turn_slot, cursor.river_slot);
       if (own_reach) ops.MultiplyArraysPruned(sub.in1, cursor.in1, strategy[i]);
       // The traverser's own choice does not change the opponent's reach.
       sub.in0 = std::move(cursor.in0);
@@ -481,14 +486,14 @@ void TraverseOwnDecision(NodeCursor& cursor) {
       values = std::move(sub.out0);
       best = std::move(sub.out1);
     }
-    if (mode == 1) ApplyEvBoost(values, node, child);
+    if (mode == PASS_SOLVE) ApplyEvBoost(values, node, child);
     if (i == 0) first_count = values.count;
     if (fuse) continue;
 
     const NumArray& sigma = strategy[i];
     if (i == 0) {
       if (reach_present) ops.MultiplyArrays(cursor.out0, values, sigma);
-      if (mode == 0) {
+      if (mode == PASS_EVALUATE) {
         if (locked)
           ops.MultiplyArrays(cursor.out1, best, sigma);
         else if (!mask)
@@ -498,7 +503,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
       }
     } else {
       if (reach_present) ops.MultiplyAddArrays(cursor.out0, values, sigma);
-      if (mode == 0) {
+      if (mode == PASS_EVALUATE) {
         if (locked)
           ops.MultiplyAddArrays(cursor.out1, best, sigma);
         else if (!mask)
@@ -513,7 +518,7 @@ void TraverseOwnDecision(NodeCursor& cursor) {
 
   // Early in a run, river regrets of equally strong hands are kept together.
   const std::vector<int16_t>* hand_groups = nullptr;
-  if (state.deal_flag == 0 && node.street == 3 &&
+  if (state.deal_flag == 0 && node.street == STREET_RIVER &&
       state.iterations <= static_cast<int64_t>(g_early_river_iterations))
     hand_groups = &CursorRiverRecord(cursor).strength_groups;
 
@@ -541,7 +546,8 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  const int32_t mode = state.pass_mode;
+  const PassContext& pass = *cursor.pass;
+  const int32_t mode = pass.mode;
 
   // Each action's reach, on the stack up to kMaxFusedActions actions.
   StackArrays fixed_arrays(n);
@@ -550,13 +556,13 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
 
   NumArray end_pair[2];
   int32_t visited = n;
-  if (mode == 1 && HasRiverEndPair(state, node) && strategy[n - 2].HasData() &&
+  if (mode == PASS_SOLVE && HasRiverEndPair(state, node) && strategy[n - 2].HasData() &&
       strategy[n - 1].HasData()) {
     const TreeNode& showdown = state.nodes[static_cast<size_t>(node.children[n - 2])];
     const TreeNode& fold = state.nodes[static_cast<size_t>(node.children[n - 1])];
     EvaluateRiverEndPairWithReaches(CursorRiverRecord(cursor), end_pair[0], end_pair[1],
-                                    strategy[n - 2], strategy[n - 1], EndValue(state, showdown),
-                                    EndValue(state, fold));
+                                    strategy[n - 2], strategy[n - 1], EndValue(pass, showdown),
+                                    EndValue(pass, fold));
     strategy[n - 2] = NumArray();
     strategy[n - 1] = NumArray();
     visited = n - 2;
@@ -567,7 +573,7 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
     NumArray best;
     if (i < visited) {
       TreeNode* child = &state.nodes[static_cast<size_t>(node.children[i])];
-      NodeCursor sub(&state, child, cursor.turn_slot, cursor.river_slot);
+      NodeCursor sub(&state, &pass, child, cursor.turn_slot, cursor.river_slot);
       sub.in0 = std::move(strategy[i]);
       sub.in1 = std::move(cursor.in1);
       TraverseNode(sub);
@@ -579,11 +585,11 @@ void TraverseOpponentDecision(NodeCursor& cursor) {
     }
     if (i == 0) {
       cursor.out0 = std::move(values);
-      if (mode == 0) cursor.out1 = std::move(best);
+      if (mode == PASS_EVALUATE) cursor.out1 = std::move(best);
     } else {
       const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
       ops.AccumulateArray(cursor.out0, values);
-      if (mode == 0) ops.AccumulateArray(cursor.out1, best);
+      if (mode == PASS_EVALUATE) ops.AccumulateArray(cursor.out1, best);
     }
   }
 }
@@ -630,12 +636,12 @@ void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_
 // what the matching part of TraverseOwnDecision or TraverseOpponentDecision
 // does in a solving pass.
 
-bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
-                        double* fold_value) {
+bool RiverEndPairValues(const SolverState& state, const PassContext& pass, const TreeNode& node,
+                        double* showdown_value, double* fold_value) {
   if (!HasRiverEndPair(state, node)) return false;
   const int32_t n = ChildCount(node);
-  *showdown_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 2])]);
-  *fold_value = EndValue(state, state.nodes[static_cast<size_t>(node.children[n - 1])]);
+  *showdown_value = EndValue(pass, state.nodes[static_cast<size_t>(node.children[n - 2])]);
+  *fold_value = EndValue(pass, state.nodes[static_cast<size_t>(node.children[n - 1])]);
   return true;
 }
 
@@ -660,10 +666,9 @@ bool LockedOrMasked(const NodeLockRecord* lock) {
 }  // namespace
 
 bool OwnDecisionFusedRows(const NodeCursor& cursor, uint16_t** rows, int32_t* hands) {
-  const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;
   const int32_t n = ChildCount(node);
-  if (state.pass_mode != 1 || state.pass_phase == 0) return false;
+  if (cursor.pass->mode != PASS_SOLVE || cursor.pass->phase == PHASE_COLLECT) return false;
   if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
   NodeStore& regrets = RegretStore(node);
   FusedRows fused;
@@ -689,7 +694,7 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
   for (int32_t a = 0; a < n; ++a) fused.rows[a] = rows[a];
   fused.hands = hands;
   const std::vector<int16_t>* hand_groups = nullptr;
-  if (state.deal_flag == 0 && node.street == 3 &&
+  if (state.deal_flag == 0 && node.street == STREET_RIVER &&
       state.iterations <= static_cast<int64_t>(g_early_river_iterations))
     hand_groups = &CursorRiverRecord(cursor).strength_groups;
   const bool reach_present = cursor.in0.HasData();
@@ -711,7 +716,7 @@ void FinishFusedOwnDecision(NodeCursor& cursor, uint16_t* const* rows, int32_t h
 }
 
 bool OwnDecisionEvaluable(const NodeCursor& cursor) {
-  if (cursor.state->pass_mode != 0 || cursor.in1.count > 0) return false;
+  if (cursor.pass->mode != PASS_EVALUATE || cursor.in1.count > 0) return false;
   const NodeLockRecord* lock =
       RegretStore(*cursor.node).GetLockRecord(cursor.turn_slot, cursor.river_slot);
   return !LockedOrMasked(lock);

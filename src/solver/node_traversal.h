@@ -7,8 +7,8 @@
 
 struct TreeNode;
 
-// The recursive walk of a pass over the game tree for the state's pass player,
-// in the state's pass mode and phase (solver/tree_pass.h). At each node the
+// The recursive walk of a pass over the game tree for the cursor's pass: its
+// player, mode and phase (solver/pass_context.h). At each node the
 // cursor's first input holds the opponent's reach per hand of the cursor's
 // board; the kernels fill the first output with the traverser's values per
 // hand and, in evaluation passes, the second output with its best-response
@@ -17,7 +17,7 @@ struct TreeNode;
 
 // The one recursive entry: dispatches on the node (turn deal, river deal, end
 // node, the traverser's decision, the opponent's decision), then, in a
-// node-value pass outside the collect phase, fills the state's node-value
+// node-value pass outside the collect phase, fills the pass's node-value
 // target when the walk finishes the target node on its board.
 void TraverseNode(NodeCursor& cursor);
 
@@ -42,8 +42,8 @@ void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_
 struct SolverState;
 // The payoffs of a river decision's last two children when they are a showdown
 // and a fold (the pair valued at the decision); false otherwise.
-bool RiverEndPairValues(const SolverState& state, const TreeNode& node, double* showdown_value,
-                        double* fold_value);
+bool RiverEndPairValues(const SolverState& state, const PassContext& pass, const TreeNode& node,
+                        double* showdown_value, double* fold_value);
 // Solving passes only: the user's EV boost of a child on its values, widened
 // from float.
 void ApplyEvBoost(NumArray& values, const TreeNode& node, const TreeNode& child);

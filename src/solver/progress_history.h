@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +28,5 @@ void AppendProgressRecord(const ProgressRecord& record);
 void ClearProgressHistory();
 
 // A heap copy of the history, its length in *count. Null without a running
-// solver (*count 0) or without memory. Free it with FreeProgressHistory.
-ProgressRecord* CopyProgressHistory(uint32_t* count);
-void FreeProgressHistory(ProgressRecord* copy);
+// solver (*count 0) or without memory.
+std::unique_ptr<ProgressRecord[]> CopyProgressHistory(uint32_t* count);

@@ -12,6 +12,7 @@
 #include "solver/current_iteration.h"
 #include "solver/node_traversal.h"
 #include "solver/showdown_columns.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
 #include "solver/terminal_nodes.h"
 #include "store/value_kernels16.h"
@@ -53,6 +54,7 @@ struct BoardPass {
   std::vector<PendingShowdown> showdowns;
   std::vector<FoldPairColumn> folds;  // sweep 2's pair folds
   SolverState* state = nullptr;
+  const PassContext* context = nullptr;  // the pass that walks the board
   const RiverDealRecord* rec = nullptr;
   int32_t turn_slot = -1, river_slot = -1, hands = 0;
   bool busy = false;  // a board below a board (none in a river subtree) walks plainly
@@ -74,7 +76,7 @@ bool Usable(const NumArray& in, int32_t hands) { return in.HasData() && in.count
 
 // The subtree at node by the recursive walk, its values kept in the frame.
 void WalkWhole(BoardPass& pass, Frame& f) {
-  NodeCursor sub(pass.state, f.node, pass.turn_slot, pass.river_slot);
+  NodeCursor sub(pass.state, pass.context, f.node, pass.turn_slot, pass.river_slot);
   sub.in0 = std::move(*f.in);
   TraverseNode(sub);
   *f.in = std::move(sub.in0);
@@ -110,13 +112,14 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
     return id;
   }
 
-  NodeCursor cursor(pass.state, node, pass.turn_slot, pass.river_slot);
+  NodeCursor cursor(pass.state, pass.context, node, pass.turn_slot, pass.river_slot);
   double showdown_value = 0.0, fold_value = 0.0;
   // Evaluation passes walk an end pair's two children one by one.
   const bool end_pair =
-      !pass.evaluating && RiverEndPairValues(state, *node, &showdown_value, &fold_value);
+      !pass.evaluating &&
+      RiverEndPairValues(state, *pass.context, *node, &showdown_value, &fold_value);
   f.visited = n;
-  if (node->player == state.pass_player) {
+  if (node->player == pass.context->player) {
     if (pass.evaluating ? !OwnDecisionEvaluable(cursor)
                         : !OwnDecisionFusedRows(cursor, f.rows, &f.hands)) {
       WalkWhole(pass, f);
@@ -311,7 +314,7 @@ void Up(BoardPass& pass, int32_t id) {
     if (!pass.evaluating) ApplyEvBoost(values, node, NodeAt(state, node.children[i]));
     if (i == 0) first_count = values.count;
   }
-  NodeCursor cursor(pass.state, f.node, pass.turn_slot, pass.river_slot);
+  NodeCursor cursor(pass.state, pass.context, f.node, pass.turn_slot, pass.river_slot);
   cursor.in0 = std::move(*f.in);
   if (pass.evaluating)
     FinishEvaluatedOwnDecision(cursor, action_values, best, first_count);
@@ -328,10 +331,11 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   SolverState& state = *cursor.state;
   TreeNode& node = *cursor.node;
   const DealTree* deal = state.deal_tree.get();
+  const PassMode mode = cursor.pass->mode;
   const bool usual = g_river_board_sweeps.load(std::memory_order_relaxed) &&
-                     (state.pass_mode == 1 || state.pass_mode == 0) && deal &&
-                     node.kind == DECISION_NODE &&
-                     node.street == 3 && cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
+                     (mode == PASS_SOLVE || mode == PASS_EVALUATE) && deal &&
+                     node.kind == DECISION_NODE && node.street == STREET_RIVER &&
+                     cursor.in1.count == 0 && cursor.turn_slot >= 0 &&
                      cursor.river_slot >= 0 &&
                      g_current_iteration.load(std::memory_order_relaxed) >= 0;
   const TurnDealRecord* turn =
@@ -348,11 +352,12 @@ void TraverseRiverBoard(NodeCursor& cursor) {
 
   BoardPass& pass = t_pass;
   pass.state = &state;
+  pass.context = cursor.pass;
   pass.rec = rec;
   pass.turn_slot = cursor.turn_slot;
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
-  pass.evaluating = state.pass_mode == 0;
+  pass.evaluating = mode == PASS_EVALUATE;
   pass.frames.clear();
   // Room for every node of the board's subtree: frames hold pointers into
   // their ancestors' reaches, so the area must never move during the walk.

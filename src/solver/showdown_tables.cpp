@@ -4,10 +4,12 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
+#include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
-#include "store/street_values.h"
+#include "solver/tree_pass.h"
 #include "store/board_layout.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -36,16 +38,14 @@ struct ShowdownTables {
 // Set and cleared by the solver thread around its run, under the pass mutex:
 // a pass that the command thread runs meanwhile (calc_results while solving)
 // reads them too, and must never see them freed under it.
-ShowdownTables* g_showdown_tables = nullptr;
+std::unique_ptr<ShowdownTables> g_showdown_tables;
 
-void ReplaceTables(ShowdownTables* tables) {
-  ShowdownTables* old;
+// The old tables are freed outside the lock.
+void ReplaceTables(std::unique_ptr<ShowdownTables> tables) {
   {
     std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
-    old = g_showdown_tables;
-    g_showdown_tables = tables;
+    g_showdown_tables.swap(tables);
   }
-  delete old;
 }
 
 // Strength group of each hand of a river board: the runs of the strength list
@@ -139,7 +139,7 @@ void MakeTable(const TurnDealRecord& turn, TurnTable& table) {
 void BeginShowdownTables(const SolverState& state) {
   ReplaceTables(nullptr);
   const DealTree* deal = state.deal_tree.get();
-  if (!deal || state.nodes.empty() || state.nodes[0].street >= 2) return;
+  if (!deal || state.nodes.empty() || state.nodes[0].street >= STREET_TURN) return;
   const int32_t turns = static_cast<int32_t>(deal->turn_records.size());
   int64_t bytes = 0;
   for (const TurnDealRecord& turn : deal->turn_records)
@@ -149,13 +149,13 @@ void BeginShowdownTables(const SolverState& state) {
   tables->deal = deal;
   tables->turns = std::make_unique<TurnTable[]>(static_cast<size_t>(turns));
   tables->turn_count = turns;
-  ReplaceTables(tables.release());
+  ReplaceTables(std::move(tables));
 }
 
 void EndShowdownTables() { ReplaceTables(nullptr); }
 
 bool AddShowdownDealValues(int32_t turn_slot, NumArray& out, const NumArray& reach, double v) {
-  ShowdownTables* tables = g_showdown_tables;
+  ShowdownTables* tables = g_showdown_tables.get();
   if (!tables || turn_slot < 0 || turn_slot >= tables->turn_count) return false;
   TurnTable& table = tables->turns[turn_slot];
   std::call_once(table.made, [&] {

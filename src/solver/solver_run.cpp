@@ -17,11 +17,11 @@
 #include "solver/solver_clock.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/tree_pass.h"
 #include "store/store_constants.h"
-#include "store/store_factory.h"
-#include "store/street_values.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 uint32_t g_run_limit = 0;
@@ -30,8 +30,6 @@ std::atomic<int32_t> g_reported_records{0};
 
 namespace {
 
-constexpr int32_t kOop = 0;
-constexpr int32_t kIp = 1;
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
 
@@ -47,8 +45,8 @@ int32_t ReadIterationCount(const SolverState& state) {
 ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double running_time) {
   double oop[2];
   double ip[2];
-  TraverseTree(state, oop, kOop, PASS_EVALUATE);
-  TraverseTree(state, ip, kIp, PASS_EVALUATE);
+  TraverseTree(state, oop, PLAYER_OOP, PASS_EVALUATE);
+  TraverseTree(state, ip, PLAYER_IP, PASS_EVALUATE);
   ProgressRecord record;
   record.iteration = iteration;
   record.running_time = running_time;
@@ -63,7 +61,7 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
 }  // namespace
 
 double HalfRootPot() {
-  const SolverState* state = g_solver_state;
+  const SolverState* state = g_solver_state.get();
   return state ? state->root_pot * 0.5 : 0.0;
 }
 
@@ -117,8 +115,8 @@ bool AllocateStoreValues(SolverState& state) {
 
 void RunSolverIteration(SolverState* state) {
   double out[2];
-  TraverseTree(state, out, kIp, PASS_SOLVE);
-  TraverseTree(state, out, kOop, PASS_SOLVE);
+  TraverseTree(state, out, PLAYER_IP, PASS_SOLVE);
+  TraverseTree(state, out, PLAYER_OOP, PASS_SOLVE);
   std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
   state->iterations += 1;
   state->flags &= ~static_cast<uint32_t>(NEW_TREE);
@@ -126,7 +124,7 @@ void RunSolverIteration(SolverState* state) {
 }
 
 bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   if (!state || IsSolverRunning() || !IsTreeComplete()) return false;
   g_limit_in_steps = limit_in_steps;
   g_run_limit = limit;
@@ -180,7 +178,7 @@ const char* RunIterations(SolverState* state) {
 
 void SolverThreadMain() {
   PrintConsoleAndFlush("SOLVER: started\n");
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   const char* reason;
   // Memory that an iteration or a check cannot get ends the run, not the
   // process: the pass gives up before its iteration is counted, and the tree
@@ -199,11 +197,8 @@ void SolverThreadMain() {
 
 void PrintSolverReport() {
   uint32_t count = 0;
-  ProgressRecord* copy = CopyProgressHistory(&count);
-  if (!copy || static_cast<int64_t>(count) <= g_reported_records.load()) {
-    FreeProgressHistory(copy);
-    return;
-  }
+  const std::unique_ptr<ProgressRecord[]> copy = CopyProgressHistory(&count);
+  if (!copy || static_cast<int64_t>(count) <= g_reported_records.load()) return;
   g_reported_records.store(static_cast<int32_t>(count));
   const ProgressRecord& record = copy[count - 1];
   const double h = HalfRootPot();
@@ -226,11 +221,10 @@ void PrintSolverReport() {
 
   std::fflush(stdout);
   std::this_thread::yield();
-  FreeProgressHistory(copy);
 }
 
 bool ComputeResults(ProgressRecord* out) {
-  SolverState* state = g_solver_state;
+  SolverState* state = g_solver_state.get();
   // Every pass needs every store's values.
   if (!AllocateStoreValues(*state)) return false;
   // A complete tree is always measured afresh; an incomplete one (a forgotten

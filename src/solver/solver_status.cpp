@@ -13,11 +13,38 @@ std::atomic<uint8_t> g_stop_requested{0};
 
 namespace {
 
+thread_local bool t_on_solver_thread = false;
+
 // The thread object of the current or last run. It is kept after the thread's
 // end and joined at the next start or at exit, so the thread has surely left
 // its body (and its OpenMP team) before its object or the process goes away.
-// On the heap so that no destructor of a joinable thread runs at exit.
-std::thread* g_solver_thread = nullptr;
+class SolverThread {
+ public:
+  SolverThread() = default;
+  SolverThread(const SolverThread&) = delete;
+  SolverThread& operator=(const SolverThread&) = delete;
+  // Every way out of the engine stops the solver first; a run still going
+  // when the process ends anyway is asked to stop and waited for, rather than
+  // left running while the statics go.
+  ~SolverThread();
+
+  // Runs body on a new thread, marked as the solver thread. Throws
+  // std::system_error (or std::bad_alloc) when the thread cannot be created.
+  void Start(void (*body)()) {
+    thread_ = std::thread([body] {
+      t_on_solver_thread = true;
+      body();
+    });
+  }
+
+  // Waits for the last run's thread to end; nothing when there is none.
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
 
 // Guarded by g_solver_done_mutex; the atomic lets IsSolverRunning read it
 // without the lock.
@@ -26,13 +53,19 @@ uint8_t g_waiting_for_solver = 0;
 std::mutex g_solver_done_mutex;
 std::condition_variable g_solver_done_cv;
 
-thread_local bool t_on_solver_thread = false;
+// Declared last, so that it goes first at exit, while what a run still going
+// would touch on its way out is there.
+SolverThread g_solver_thread;
 
-void JoinFinishedThread() {
-  if (!g_solver_thread) return;
-  if (g_solver_thread->joinable()) g_solver_thread->join();
-  delete g_solver_thread;
-  g_solver_thread = nullptr;
+SolverThread::~SolverThread() {
+  if (!thread_.joinable()) return;
+  // A thread that ends the process cannot wait for itself.
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+    return;
+  }
+  RequestSolverStop();
+  thread_.join();
 }
 
 }  // namespace
@@ -59,11 +92,11 @@ void WaitForSolver() {
 void StopSolverAndWait() {
   RequestSolverStop();
   WaitForSolver();
-  JoinFinishedThread();
+  g_solver_thread.Join();
 }
 
 bool LaunchSolverThread(void (*body)()) {
-  JoinFinishedThread();
+  g_solver_thread.Join();
   g_stop_requested.store(0, std::memory_order_relaxed);
   // Recorded before the thread exists, so its end cannot come before its start.
   g_solver_running.store(true, std::memory_order_release);
@@ -71,10 +104,7 @@ bool LaunchSolverThread(void (*body)()) {
     // A new thread inherits its creator's SSE control register; the command
     // thread computes with flush-to-zero, the solver must not.
     ScopedDefaultFpMode default_mode;
-    g_solver_thread = new std::thread([body] {
-      t_on_solver_thread = true;
-      body();
-    });
+    g_solver_thread.Start(body);
   } catch (const std::system_error&) {
     g_solver_running.store(false, std::memory_order_release);
     return false;

@@ -2,84 +2,50 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 
 #include "platform/fp_mode.h"
 #include "protocol/command_error.h"
-#include "protocol/fail.h"
-#include "solver/array_ops.h"
+#include "solver/forget_streets.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
+#include "solver/split_walk.h"
 #include "solver/tree_pass.h"
-#include "store/forget_streets.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
-
-// A turn board's value of each hand: the parent's value of the flop hand it
-// extends (the first card's index list). Absent stays absent.
-void GatherTurnInput(NumArray& out, const NumArray& src, const TurnDealRecord& turn) {
-  const int32_t n = turn.HandCount();
-  if (!src.HasData()) {
-    out.Free();
-    out.count = n;
-    return;
-  }
-  out.Resize(n);
-  const int16_t* index = turn.card_lists[0].data();
-  for (int32_t k = 0; k < n; ++k) out.data[k] = src.data[index[k]];
-}
-
-// The strategy the reach follows at a node before the split street: the
-// average once the sums are in use, else the current one.
-std::vector<NumArray> WalkStrategy(const SolverState& state, const NodeCursor& cursor) {
-  const TreeNode& node = *cursor.node;
-  if (!node.regret_store) Fail("split walk over a node without stores");
-  if (node.strategy_store && StrategySumsInUse(state)) {
-    std::vector<NumArray> average;
-    GetAverageStrategy(node, average, cursor.turn_slot, cursor.river_slot);
-    return average;
-  }
-  const int32_t n = static_cast<int32_t>(node.children.size());
-  std::vector<float> defaults(static_cast<size_t>(n), 1.0f / static_cast<float>(n));
-  return node.regret_store->GetStrategy(cursor.turn_slot, cursor.river_slot, defaults.data());
-}
 
 // The split's card record: per turn slot on the river, the only one on the turn.
-CardRecord& SplitRecord(const SubgameTask& task, int32_t street) {
-  return task.cursor.node->card_records[street == 3 ? task.cursor.turn_slot : 0];
+CardRecord& SplitRecord(const SubgameTask& task, Street street) {
+  return task.cursor.node->card_records[street == STREET_RIVER ? task.cursor.turn_slot : 0];
 }
 
 // Hands of the board before the split's deal: the stored reach's length.
-int32_t SplitReachHands(const SolverState& state, int32_t street, int32_t turn_slot) {
+int32_t SplitReachHands(const SolverState& state, Street street, int32_t turn_slot) {
   const DealTree& deal = *state.deal_tree;
-  if (street == 3) return deal.turn_records[static_cast<size_t>(turn_slot)].HandCount();
+  if (street == STREET_RIVER) return deal.turn_records[static_cast<size_t>(turn_slot)].HandCount();
   return static_cast<int32_t>(deal.hands.size());
 }
 
 // Whether the street can be re-solved from what its card records keep: some
 // split holds a stored reach (a street without splits has nothing to solve).
-bool StreetHoldsStoredReach(const SolverState& state, int32_t street) {
+bool StreetHoldsStoredReach(const SolverState& state, Street street) {
   const int32_t turn_slots = std::min<int32_t>(
       static_cast<int32_t>(state.deal_tree->turn_records.size()), kRiverCardRecordCount);
   bool any_split = false;
   for (const TreeNode& node : state.nodes) {
     if (node.kind != DECISION_NODE || node.street != street || !node.card_records) continue;
     any_split = true;
-    const int32_t records = street == 3 ? turn_slots : 1;
+    const int32_t records = street == STREET_RIVER ? turn_slots : 1;
     for (int32_t r = 0; r < records; ++r) {
-      const int32_t hands = SplitReachHands(state, street, street == 3 ? r : 0);
-      for (int p = 0; p < 2; ++p)
+      const int32_t hands = SplitReachHands(state, street, street == STREET_RIVER ? r : 0);
+      for (Player p : {PLAYER_OOP, PLAYER_IP})
         if (StoredSplitReach(node.card_records[r], p, hands)) return true;
     }
   }
@@ -89,11 +55,11 @@ bool StreetHoldsStoredReach(const SolverState& state, int32_t street) {
 // One river split for the traverser: the opponent's stored reach walked down
 // the subgame. With a river slot (a turn-rooted tree) the reach is gathered to
 // that river board first; without one the river deal walks its cards in line.
-void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, int traverser) {
+void SolveRiverSplit(const SubgameTask& split, int32_t river_slot, const PassContext& pass) {
   const NodeCursor& source = split.cursor;
   SolverState* state = source.state;
-  NodeCursor cursor(state, source.node, source.turn_slot, river_slot);
-  const NumArray& opponent = traverser == kIp ? source.in1 : source.in0;
+  NodeCursor cursor(state, &pass, source.node, source.turn_slot, river_slot);
+  const NumArray& opponent = pass.player == PLAYER_IP ? source.in1 : source.in0;
   if (river_slot < 0) {
     cursor.in0.CopyFrom(opponent);
   } else {
@@ -110,7 +76,7 @@ struct RiverWork {
   int32_t river_slot;
 };
 
-void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
+void RunRiverBatch(const std::vector<RiverWork>& work, const PassContext& pass) {
   const int32_t count = static_cast<int32_t>(work.size());
   // An exception must not leave a team thread: an item without memory gives
   // up alone, and the batch throws once it is over.
@@ -122,7 +88,7 @@ void RunRiverBatch(const std::vector<RiverWork>& work, int traverser) {
     for (int32_t i = 0; i < count; ++i) {
       const RiverWork& item = work[static_cast<size_t>(i)];
       try {
-        SolveRiverSplit(*item.split, item.river_slot, traverser);
+        SolveRiverSplit(*item.split, item.river_slot, pass);
       } catch (const std::bad_alloc&) {
         out_of_memory.store(true, std::memory_order_relaxed);
       }
@@ -145,99 +111,25 @@ class IterationCountKeeper {
   int32_t kept_;
 };
 
-struct SplitListCleanup {
-  std::vector<SubgameTask*>& list;
-  ~SplitListCleanup() { DestroySplitTasks(list); }
-};
-
 struct TaskListCleanup {
   ~TaskListCleanup() { DestroySubgameTasks(); }
 };
 
-void EmptyResultCache(SolverState& state) {
-  for (auto& entry : state.result_cache) DeleteNumArrayPair(entry.second);
-  state.result_cache.clear();
-}
-
-const char* StreetWord(int32_t street) { return street == 2 ? "turns" : "rivers"; }
+const char* StreetWord(Street street) { return street == STREET_TURN ? "turns" : "rivers"; }
 
 }  // namespace
 
-const NumArray* StoredSplitReach(const CardRecord& record, int player, int32_t hands) {
+const NumArray* StoredSplitReach(const CardRecord& record, Player player, int32_t hands) {
   const NumArray& reach = record.reach_sums[player];
   return reach.HasData() && reach.count == hands ? &reach : nullptr;
 }
 
-void DestroySplitTasks(std::vector<SubgameTask*>& list) {
-  for (SubgameTask* task : list) delete task;
-  list.clear();
-}
-
-void EvaluateSubtree(NodeCursor* cursor, int32_t street, std::vector<SubgameTask*>& list) {
-  SolverState& state = *cursor->state;
-  TreeNode& node = *cursor->node;
-  // An end node holds no split, on whatever street and board it lies.
-  if (node.kind != DECISION_NODE) return;
-
-  if (node.street == street) {
-    auto owned =
-        std::make_unique<SubgameTask>(&state, &node, cursor->turn_slot, cursor->river_slot);
-    list.push_back(owned.get());
-    SubgameTask* task = owned.release();  // the list's now (DestroySplitTasks)
-    task->cursor.in1.CopyFrom(cursor->in1);
-    task->cursor.in0.CopyFrom(cursor->in0);
-    return;
-  }
-
-  const DealTree& deal = *state.deal_tree;
-  if (node.street >= 2 && cursor->turn_slot < 0) {
-    const int32_t slots = static_cast<int32_t>(deal.turn_records.size());
-    for (int32_t t = 0; t < slots; ++t) {
-      const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(t)];
-      NodeCursor dealt(&state, &node, t, -1);
-      GatherTurnInput(dealt.in1, cursor->in1, turn);
-      GatherTurnInput(dealt.in0, cursor->in0, turn);
-      EvaluateSubtree(&dealt, street, list);
-    }
-    return;
-  }
-  if (node.street >= 3 && cursor->river_slot < 0) {
-    const TurnDealRecord& turn = deal.turn_records[static_cast<size_t>(cursor->turn_slot)];
-    const int32_t slots = static_cast<int32_t>(turn.river_records.size());
-    const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
-    for (int32_t r = 0; r < slots; ++r) {
-      const HandGroupView view = turn.river_records[static_cast<size_t>(r)].GroupView();
-      NodeCursor dealt(&state, &node, cursor->turn_slot, r);
-      maps.GatherSumHandGroups(view, dealt.in1, cursor->in1);
-      maps.GatherSumHandGroups(view, dealt.in0, cursor->in0);
-      EvaluateSubtree(&dealt, street, list);
-    }
-    return;
-  }
-
-  const std::vector<NumArray> strategy = WalkStrategy(state, *cursor);
-  const size_t n = node.children.size();
-  for (size_t i = 0; i < n && i < strategy.size(); ++i) {
-    TreeNode& child = state.nodes[static_cast<size_t>(node.children[i])];
-    if (child.kind != DECISION_NODE) continue;
-    NodeCursor next(&state, &child, cursor->turn_slot, cursor->river_slot);
-    if (node.player == kOop) {
-      Kernels<ArrayOpsKernels>().MultiplyArrays(next.in1, cursor->in1, strategy[i]);
-      next.in0.CopyFrom(cursor->in0);
-    } else {
-      next.in1.CopyFrom(cursor->in1);
-      Kernels<ArrayOpsKernels>().MultiplyArrays(next.in0, cursor->in0, strategy[i]);
-    }
-    EvaluateSubtree(&next, street, list);
-  }
-}
-
-void solve_subgames(int32_t street) {
+void solve_subgames(Street street) {
   SolverState& state = *g_solver_state;
   const char* word = StreetWord(street);
-  const int32_t forgotten = state.first_forgotten_street;
+  const Street forgotten = state.first_forgotten_street;
   // The walk to the splits reads the strategies of every street before them.
-  if (forgotten >= 0 && forgotten < street)
+  if (forgotten != STREET_NONE && forgotten < street)
     ThrowRefusal(std::string(word) + ": an earlier street is forgotten");
   // A split lies below a deal: the street a tree starts on has none to solve
   // from, whatever its root's records hold.
@@ -247,33 +139,27 @@ void solve_subgames(int32_t street) {
   // Every pass needs every store's values: those that exist, then the stores
   // of the forgotten streets, made as a rebuild makes them.
   if (!AllocateStoreValues(state)) ThrowRefusal("out of memory");
-  if (forgotten >= 0 && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
+  if (forgotten != STREET_NONE && !RebuildStreetsOfState(state)) ThrowRefusal("out of memory");
 
   // The command thread runs with flush-to-zero; the solve computes as a pass does.
   ScopedDefaultFpMode fp_mode;
-  std::vector<SubgameTask*> splits;
-  SplitListCleanup split_cleanup{splits};
-  {
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    root.in1.AssignValues(state.root_hand_weights[kOop]);
-    root.in0.AssignValues(state.root_hand_weights[kIp]);
-    EvaluateSubtree(&root, street, splits);
-  }
+  SplitTaskList splits;
+  EvaluateFromRoot(state, street, splits);
 
   std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
   TaskListCleanup task_cleanup;
   DestroySubgameTasks();
-  state.value_target = nullptr;
-  state.pass_mode = PASS_SOLVE;
+  PassContext pass;
+  pass.mode = PASS_SOLVE;
 
   // Each split starts from the reach its card record keeps; a player without
   // one reaches the subgame with nothing (absent), which leaves it untouched.
-  for (SubgameTask* split : splits) {
+  for (const std::unique_ptr<SubgameTask>& split : splits) {
     NodeCursor& cursor = split->cursor;
     const CardRecord& record = SplitRecord(*split, street);
     const int32_t hands = SplitReachHands(state, street, cursor.turn_slot);
     NumArray* reach[2] = {&cursor.in1, &cursor.in0};
-    for (int p = 0; p < 2; ++p) {
+    for (Player p : {PLAYER_OOP, PLAYER_IP}) {
       const NumArray* stored = StoredSplitReach(record, p, hands);
       if (stored) {
         reach[p]->CopyFrom(*stored);
@@ -287,49 +173,49 @@ void solve_subgames(int32_t street) {
   // The strategies change from here on without an iteration being counted,
   // also when the solve breaks off: figures measured before must not pass for
   // theirs (a later forget would keep them).
-  EmptyResultCache(state);
+  state.result_cache.clear();
   state.last_results_iteration = -1;
   {
     IterationCountKeeper keeper(state);
     const int32_t rounds = std::max(keeper.kept(), 1);
-    if (street == 3) {
+    if (street == STREET_RIVER) {
       // In a flop-rooted tree the river deal of each split walks its river
       // cards in line; a turn-rooted tree makes tasks of them in a pass, so
       // here each river board of a split is a work item of its own.
       std::vector<RiverWork> work;
-      const bool in_line = state.nodes[0].street < 2;
-      for (const SubgameTask* split : splits) {
+      const bool in_line = state.nodes[0].street < STREET_TURN;
+      for (const std::unique_ptr<SubgameTask>& split : splits) {
         if (in_line) {
-          work.push_back({split, -1});
+          work.push_back({split.get(), -1});
           continue;
         }
         const TurnDealRecord& turn =
             state.deal_tree->turn_records[static_cast<size_t>(split->cursor.turn_slot)];
         const int32_t slots = static_cast<int32_t>(turn.river_records.size());
-        for (int32_t r = 0; r < slots; ++r) work.push_back({split, r});
+        for (int32_t r = 0; r < slots; ++r) work.push_back({split.get(), r});
       }
-      state.pass_phase = PHASE_RUN;
+      pass.phase = PHASE_RUN;
       for (int32_t i = 0; i < rounds; ++i) {
-        for (int traverser : {kIp, kOop}) {
-          state.pass_player = traverser;
-          RunRiverBatch(work, traverser);
+        for (Player traverser : {PLAYER_IP, PLAYER_OOP}) {
+          pass.player = traverser;
+          RunRiverBatch(work, pass);
         }
         state.iterations += 1;
       }
     } else {
       for (int32_t i = 0; i < rounds; ++i) {
-        for (int traverser : {kIp, kOop}) {
-          state.pass_player = traverser;
-          state.pass_phase = PHASE_COLLECT;
-          for (const SubgameTask* split : splits) {
+        for (Player traverser : {PLAYER_IP, PLAYER_OOP}) {
+          pass.player = traverser;
+          pass.phase = PHASE_COLLECT;
+          for (const std::unique_ptr<SubgameTask>& split : splits) {
             const NodeCursor& source = split->cursor;
-            NodeCursor cursor(&state, source.node, source.turn_slot, source.river_slot);
-            cursor.in0.CopyFrom(traverser == kIp ? source.in1 : source.in0);
+            NodeCursor cursor(&state, &pass, source.node, source.turn_slot, source.river_slot);
+            cursor.in0.CopyFrom(traverser == PLAYER_IP ? source.in1 : source.in0);
             TraverseNode(cursor);
           }
           // The turn deals gave their tasks shared arrays of their own; no
           // combine walk follows, and the tasks take those arrays with them.
-          state.pass_phase = PHASE_RUN;
+          pass.phase = PHASE_RUN;
           TraverseSubgames();
           DestroySubgameTasks();
         }
@@ -338,6 +224,6 @@ void solve_subgames(int32_t street) {
     }
   }
 
-  for (SubgameTask* split : splits) SplitRecord(*split, street).frozen = 0;
-  state.first_forgotten_street = -1;
+  for (const std::unique_ptr<SubgameTask>& split : splits) SplitRecord(*split, street).frozen = 0;
+  state.first_forgotten_street = STREET_NONE;
 }

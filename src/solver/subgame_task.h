@@ -1,28 +1,37 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/spin_wait_mutex.h"
 #include "solver/node_cursor.h"
 
+// The arrays that a deal node shares among all its tasks: where their inputs
+// are gathered from (src0, src1) and where their outputs are added (dst0,
+// dst1).
+struct SharedArrays {
+  NumArray src0;
+  NumArray dst0;
+  NumArray src1;
+  NumArray dst1;
+};
+
 // A subgame of a pass: the subtree below one dealt card, run as one task of the
 // pass's parallel batch. Its cursor stands on the node below the dealt card
 // with the dealt board's slots (river slot negative for a turn task). The four
-// pointers name arrays that the deal node which made the task shares among all
-// its tasks: src0/src1 where the task's inputs are gathered from, dst0/dst1
-// where its outputs are added (src1 and dst1 null when the deal has no second
-// input or output).
+// pointers name the arrays of its deal node's SharedArrays (src1 and dst1 null
+// when the deal has no second input or output).
 struct SubgameTask {
   NodeCursor cursor;
   NumArray* src0 = nullptr;
   NumArray* dst0 = nullptr;
   NumArray* src1 = nullptr;
   NumArray* dst1 = nullptr;
-  // Set on the first task of a deal node: the shared arrays go with it when the
-  // combine walk never takes them back (a pass cut short), so none is lost.
-  bool owns_shared = false;
+  // The first task of a deal node owns the shared arrays until the combine walk
+  // takes them back; they go with it when a pass is cut short, so none is lost.
+  std::unique_ptr<SharedArrays> shared;
 
   // The tasks of one deal node add their results into the shared destinations
   // in collect order, whichever thread finishes first, so that a batch gives
@@ -38,20 +47,22 @@ struct SubgameTask {
   bool merging = false;                  // leader only: a thread is adding the group's results
   bool failed = false;                   // the walk ran out of memory: no outputs to add
 
-  SubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot)
-      : cursor(state, node, turn_slot, river_slot) {}
+  SubgameTask(SolverState* state, const PassContext* pass, TreeNode* node, int32_t turn_slot,
+              int32_t river_slot)
+      : cursor(state, pass, node, turn_slot, river_slot) {}
   SubgameTask(const SubgameTask&) = delete;
   SubgameTask& operator=(const SubgameTask&) = delete;
   ~SubgameTask() { ReleaseShared(); }
 
   // As a task freshly made for this subgame, whatever it held before.
-  void Reset(SolverState* state, TreeNode* node, int32_t turn_slot, int32_t river_slot) {
+  void Reset(SolverState* state, const PassContext* pass, TreeNode* node, int32_t turn_slot,
+             int32_t river_slot) {
     Clear();
     cursor.state = state;
+    cursor.pass = pass;
     cursor.node = node;
     cursor.turn_slot = turn_slot;
     cursor.river_slot = river_slot;
-    owns_shared = false;
     leader = next_in_group = next_to_add = nullptr;
     walked = merging = failed = false;
   }
@@ -66,13 +77,7 @@ struct SubgameTask {
 
   // Frees the shared arrays if this task holds them and clears the pointers.
   void ReleaseShared() {
-    if (owns_shared) {
-      delete src0;
-      delete dst0;
-      delete src1;
-      delete dst1;
-      owns_shared = false;
-    }
+    shared.reset();
     src0 = dst0 = src1 = dst1 = nullptr;
   }
 };
@@ -111,8 +116,8 @@ void RunSubgameTask(SubgameTask& task);
 // A task for the current pass, appended to g_subgame_tasks. Tasks come from a
 // pool that keeps them from pass to pass: a turn-rooted pass makes hundreds, on
 // the pass's own thread, between its parallel batches.
-SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
-                             int32_t river_slot);
+SubgameTask* MakeSubgameTask(SolverState* state, const PassContext* pass, TreeNode* node,
+                             int32_t turn_slot, int32_t river_slot);
 
 // Gives back every array of the tasks of g_subgame_tasks, returns the tasks to
 // the pool and empties the list.

@@ -5,6 +5,7 @@
 
 #include "protocol/fail.h"
 #include "solver/current_iteration.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -141,8 +142,8 @@ void TraverseTerminal(NodeCursor& cursor) {
   const DealTree& deal = *state.deal_tree;
   const bool fold = node.kind != SHOWDOWN_NODE;
   // The folding player loses the amount the other wins.
-  const double v = fold && node.player == state.pass_player ? -node.value : node.value;
-  const bool grouped = state.pass_mode == 1;
+  const double v = fold && node.player == cursor.pass->player ? -node.value : node.value;
+  const bool grouped = cursor.pass->mode == PASS_SOLVE;
 
   if (!fold) {
     // A showdown always lies on a dealt river.
@@ -158,7 +159,7 @@ void TraverseTerminal(NodeCursor& cursor) {
   }
 
   // At an end node the best response and the current strategies agree.
-  if (state.pass_mode == 0) cursor.out1.CopyFrom(cursor.out0);
+  if (cursor.pass->mode == PASS_EVALUATE) cursor.out1.CopyFrom(cursor.out0);
 }
 
 void EvaluateRiverEndPair(const RiverDealRecord& rec, NumArray& out_a, NumArray& out_b,

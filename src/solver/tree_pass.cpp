@@ -21,14 +21,15 @@
 #include "solver/node_traversal.h"
 #include "solver/river_board_pass.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "solver/subgame_task.h"
 #include "solver/worker_pool.h"
 #include "store/index_maps.h"
-#include "store/street_values.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
+std::mutex g_tree_pass_mutex;
 std::vector<SubgameTask*> g_subgame_tasks;
 std::vector<int32_t> g_task_run_order;
 int32_t g_task_read_index = 0;
@@ -123,7 +124,7 @@ void RunOpenMpBatch(int32_t count) {
 // of the river is walked once per river card, the others once. A task without
 // reach walks its nodes without arithmetic and counts as one visit.
 double SubtreeVisits(const SolverState& state, const TreeNode& node, double river_factor) {
-  double visits = node.street >= 3 ? river_factor : 1.0;
+  double visits = node.street >= STREET_RIVER ? river_factor : 1.0;
   for (int32_t child : node.children)
     visits += SubtreeVisits(state, state.nodes[static_cast<size_t>(child)], river_factor);
   return visits;
@@ -231,14 +232,14 @@ void OrderBatch(bool by_slot, int32_t threads) {
 
 }  // namespace
 
-SubgameTask* MakeSubgameTask(SolverState* state, TreeNode* node, int32_t turn_slot,
-                             int32_t river_slot) {
+SubgameTask* MakeSubgameTask(SolverState* state, const PassContext* pass, TreeNode* node,
+                             int32_t turn_slot, int32_t river_slot) {
   SubgameTask* task;
   if (g_pool_used < g_task_pool.size()) {
     task = &g_task_pool[g_pool_used];
-    task->Reset(state, node, turn_slot, river_slot);
+    task->Reset(state, pass, node, turn_slot, river_slot);
   } else {
-    task = &g_task_pool.emplace_back(state, node, turn_slot, river_slot);
+    task = &g_task_pool.emplace_back(state, pass, node, turn_slot, river_slot);
   }
   ++g_pool_used;
   g_subgame_tasks.push_back(task);
@@ -251,7 +252,7 @@ void DestroySubgameTasks() {
   if (g_tasks_spent)
     for (const SubgameTask* task : g_subgame_tasks) {
       const NodeCursor& c = task->cursor;
-      assert(!task->owns_shared && !c.in0.HasData() && !c.in1.HasData() && !c.out0.HasData() &&
+      assert(!task->shared && !c.in0.HasData() && !c.in1.HasData() && !c.out0.HasData() &&
              !c.out1.HasData());
     }
 #endif
@@ -371,14 +372,15 @@ void TraverseSubgames() {
     // A pass of a command beside a running solver: its team would sit idle
     // beside the solver's for the rest of the run (ReleaseIdleThreadTeam).
     if (!OnSolverThread() && IsSolverRunning()) ReleaseIdleThreadTeam();
-  } else
-    RunWorkerPoolBatch(count);
+  } else {
+    RunWorkerPoolBatch(count, [](void*, int32_t k) { RunSubgameTask(BatchTask(k)); }, nullptr);
+  }
   // Some subgame could not be walked: the batch's sums are not the pass's, and
   // the pass gives up (its callers clear the task list on the way out).
   if (g_batch_out_of_memory.load(std::memory_order_relaxed)) throw std::bad_alloc();
 }
 
-double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t mode) {
+double* TraverseTree(SolverState* state, double out[2], Player player, PassMode mode) {
   out[0] = out[1] = 0.0;
   if (!state || state->nodes.empty() || !state->deal_tree) return out;
 
@@ -389,16 +391,17 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
   TaskListCleanup cleanup;
   DestroySubgameTasks();
 
-  const std::vector<double>& opponent_weights = state->root_hand_weights[player ^ 1];
-  NodeCursor root(state, &state->nodes[0], state->start_turn_slot, state->start_river_slot);
-  state->value_target = nullptr;
-  state->pass_player = player;
-  state->pass_mode = mode;
+  const std::vector<double>& opponent_weights = state->root_hand_weights[Opponent(player)];
+  PassContext pass;
+  pass.player = player;
+  pass.mode = mode;
+  NodeCursor root(state, &pass, &state->nodes[0], state->start_turn_slot,
+                  state->start_river_slot);
 
   // A tree rooted on the river has no deal node, so its collect walk would
   // record no task: it would only compute values that are thrown away (the
   // collect phase updates no store and fills no node-value target).
-  state->pass_phase = PHASE_COLLECT;
+  pass.phase = PHASE_COLLECT;
   if (state->start_river_slot < 0) {
     root.in0.AssignValues(opponent_weights);
     TraverseNode(root);
@@ -406,10 +409,10 @@ double* TraverseTree(SolverState* state, double out[2], int32_t player, int32_t 
     root.out1 = NumArray();
   }
 
-  state->pass_phase = PHASE_RUN;
+  pass.phase = PHASE_RUN;
   TraverseSubgames();
 
-  state->pass_phase = PHASE_COMBINE;
+  pass.phase = PHASE_COMBINE;
   root.in0.AssignValues(opponent_weights);
   g_task_read_index = 0;
   // A river root is a river board of its own: the board sweeps take it.

@@ -9,9 +9,9 @@
 
 struct TreeNode;
 
-// The node-value request of a mode-2 pass: the analysis code hangs one into the
-// solver state (under g_tree_pass_mutex) for the length of its passes, and the
-// node traversal fills it when the walk finishes the target node on its board.
+// The node-value request of a mode-2 pass: the analysis code hands one to its
+// passes in their PassContext, and the node traversal fills it when the walk
+// finishes the target node on its board.
 struct ValueTarget {
   // Per board (turn slot, river slot): {weights, values}.
   using BoardResult = std::pair<std::unique_ptr<NumArray>, std::unique_ptr<NumArray>>;

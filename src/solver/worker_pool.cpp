@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "platform/threads.h"
-#include "solver/subgame_task.h"
 
 std::vector<std::thread> g_worker_threads;
 
@@ -26,6 +25,8 @@ struct PoolControl {
   std::condition_variable done;  // the caller: the batch has finished
   uint32_t batch = 0;            // number of the newest batch (0: none yet)
   int32_t batch_size = 0;
+  WorkerPoolItemFn run = nullptr;  // the newest batch's item function and context
+  void* context = nullptr;
   bool shutdown = false;
   // The newest batch when the pool was made: workers wait for the next one,
   // however late they start.
@@ -51,8 +52,8 @@ bool ClaimTask(uint32_t batch, int32_t size, int32_t& index) {
   }
 }
 
-void RunSerially(int32_t count) {
-  for (int32_t i = 0; i < count; ++i) RunSubgameTask(BatchTask(i));
+void RunSerially(int32_t count, WorkerPoolItemFn run, void* context) {
+  for (int32_t i = 0; i < count; ++i) run(context, i);
 }
 
 }  // namespace
@@ -93,16 +94,20 @@ void WorkerThreadMain(uint32_t index) {
   for (;;) {
     uint32_t batch;
     int32_t size;
+    WorkerPoolItemFn run;
+    void* context;
     {
       std::unique_lock<std::mutex> lock(g_pool.mutex);
       g_pool.wake.wait(lock, [&] { return g_pool.shutdown || g_pool.batch != seen; });
       if (g_pool.shutdown) return;
       batch = seen = g_pool.batch;
       size = g_pool.batch_size;
+      run = g_pool.run;
+      context = g_pool.context;
     }
     int32_t task;
     while (ClaimTask(batch, size, task)) {
-      RunSubgameTask(BatchTask(task));
+      run(context, task);
       if (g_tasks_outstanding.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         std::lock_guard<std::mutex> guard(g_pool.mutex);
         g_pool.done.notify_all();
@@ -111,13 +116,15 @@ void WorkerThreadMain(uint32_t index) {
   }
 }
 
-void RunWorkerPoolBatch(int32_t count) {
+void RunWorkerPoolBatch(int32_t count, WorkerPoolItemFn run, void* context) {
   if (count <= 0) return;
   CreateWorkerPool();
-  if (g_worker_threads.empty()) return RunSerially(count);
+  if (g_worker_threads.empty()) return RunSerially(count, run, context);
   std::unique_lock<std::mutex> lock(g_pool.mutex);
   const uint32_t batch = g_pool.batch + 1;
   g_pool.batch_size = count;
+  g_pool.run = run;
+  g_pool.context = context;
   g_tasks_outstanding.store(count, std::memory_order_release);
   g_task_cursor.store(static_cast<uint64_t>(batch) << 32, std::memory_order_release);
   g_pool.batch = batch;

@@ -6,7 +6,11 @@
 // The engine's own pool for the parallel batches of a pass (scheduler 2): one
 // worker per logical processor, made at the first batch that needs it and kept
 // until the process ends. Workers sleep between batches; a batch wakes them,
-// each takes task indices one at a time until none is left.
+// each takes item indices one at a time until none is left. The pool knows
+// nothing of what an item is: the batch brings the function that runs one.
+
+// Runs item `index` of a batch; `context` is the batch's own. Must not throw.
+using WorkerPoolItemFn = void (*)(void* context, int32_t index);
 
 extern std::vector<std::thread> g_worker_threads;
 
@@ -18,11 +22,11 @@ void CreateWorkerPool();
 // then batch after batch until the pool shuts down.
 void WorkerThreadMain(uint32_t index);
 
-// Runs tasks 0 .. count - 1 of g_subgame_tasks on the pool (made if needed)
+// Runs run(context, 0) .. run(context, count - 1) on the pool (made if needed)
 // and returns when every one has finished. A worker never takes an index of a
 // batch other than the one it was woken for. Without any worker thread the
-// tasks run on the calling thread.
-void RunWorkerPoolBatch(int32_t count);
+// items run on the calling thread.
+void RunWorkerPoolBatch(int32_t count, WorkerPoolItemFn run, void* context);
 
 // Wakes every worker with the shutdown flag and joins them; the pool can be
 // made again afterwards. Registered to run at exit.

@@ -1,15 +1,10 @@
 #include "store/store_factory.h"
 
-#include <memory>
-#include <vector>
-
 #include "protocol/fail.h"
 #include "store/arena_store.h"
 #include "store/board_layout.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
-#include "store/store_constants.h"
-#include "tree/tree_records.h"
 
 namespace {
 
@@ -30,84 +25,32 @@ std::unique_ptr<NodeStore> MakeRiverStrategyStore(const BoardLayout* layout, int
 
 }  // namespace
 
-void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
-                      uint64_t counters[4], bool make_second, int root_street,
-                      const CompressionKinds& kinds, bool format_at_least_5) {
-  if (node.kind != DECISION_NODE) return;
-  node.regret_store.reset();
-  node.strategy_store.reset();
-  node.materialised = 0;
-
-  const int32_t actions = static_cast<int32_t>(node.children.size());
-  switch (node.street) {
-    case 1: {
-      const int32_t width = static_cast<int32_t>(deal.hands.size());
-      node.regret_store = std::make_unique<PlainStore>(actions, width);
-      if (make_second) node.strategy_store = std::make_unique<PlainStore>(actions, width);
+DecisionStores MakeDecisionStores(Street street, int32_t actions, int32_t flop_hands,
+                                  const std::vector<uint32_t>& turn_hand_counts,
+                                  const BoardLayout* layout, bool make_strategy,
+                                  Street root_street, const CompressionKinds& kinds,
+                                  bool format_at_least_5) {
+  DecisionStores stores;
+  switch (street) {
+    case STREET_FLOP:
+      stores.regret = std::make_unique<PlainStore>(actions, flop_hands);
+      if (make_strategy) stores.strategy = std::make_unique<PlainStore>(actions, flop_hands);
       break;
-    }
-    case 2:
-      node.regret_store = std::make_unique<CompositeStore>(actions, deal.turn_hand_counts);
-      if (make_second)
-        node.strategy_store = std::make_unique<CompositeStore>(actions, deal.turn_hand_counts);
+    case STREET_TURN:
+      stores.regret = std::make_unique<CompositeStore>(actions, turn_hand_counts);
+      if (make_strategy)
+        stores.strategy = std::make_unique<CompositeStore>(actions, turn_hand_counts);
       break;
-    case 3: {
+    case STREET_RIVER: {
       if (!layout || layout->actions != actions) Fail("no board layout for a river node");
-      const bool full_width = root_street == 3 || (root_street == 2 && format_at_least_5);
-      node.regret_store = MakeRiverRegretStore(layout, full_width, kinds.regret_kind);
-      if (make_second) node.strategy_store = MakeRiverStrategyStore(layout, kinds.strategy_kind);
+      const bool full_width =
+          root_street == STREET_RIVER || (root_street == STREET_TURN && format_at_least_5);
+      stores.regret = MakeRiverRegretStore(layout, full_width, kinds.regret_kind);
+      if (make_strategy) stores.strategy = MakeRiverStrategyStore(layout, kinds.strategy_kind);
       break;
     }
     default:
       Fail("decision node off the streets");
   }
-  // Heap stores have no values yet, so only river stores add to the counters.
-  counters[node.street] += static_cast<uint64_t>(node.regret_store->GetValueCount(-1));
-}
-
-void CreateNodeStoresOfState(SolverState& state, TreeNode& node) {
-  const size_t actions = node.children.size();
-  BoardLayout* layout =
-      actions < state.board_layouts.size() ? state.board_layouts[actions].get() : nullptr;
-  const CompressionKinds kinds{state.coder_kinds[0], state.coder_kinds[1]};
-  CreateNodeStores(node, *state.deal_tree, layout, state.storage_counters, state.storage_kind != 0,
-                   state.nodes[0].street, kinds, state.format_version >= 5);
-}
-
-uint64_t NodeAllocationBytes(TreeNode& node) {
-  uint64_t bytes = 0;
-  if (node.regret_store) bytes += node.regret_store->AllocationBytes();
-  if (node.strategy_store) bytes += node.strategy_store->AllocationBytes();
-  return bytes;
-}
-
-void MaterializeNode(SolverState& state, TreeNode& node, bool force) {
-  if (state.first_forgotten_street < 0) return;
-  // Pre-order over the subtree without recursion: lines can be deep.
-  std::vector<TreeNode*> pending{&node};
-  while (!pending.empty()) {
-    TreeNode* current = pending.back();
-    pending.pop_back();
-    if (current->kind == DECISION_NODE && (!current->materialised || force)) {
-      CreateNodeStoresOfState(state, *current);
-      bool ok = current->regret_store->Allocate();
-      if (ok && current->strategy_store) ok = current->strategy_store->Allocate();
-      if (ok) current->materialised = 1;
-    }
-    for (size_t c = current->children.size(); c-- > 0;)
-      pending.push_back(&state.nodes[current->children[c]]);
-  }
-}
-
-void CreateAllNodeStores(SolverState& state) {
-  for (uint64_t& counter : state.storage_counters) counter = 0;
-  const int32_t forgotten = state.first_forgotten_street;
-  for (TreeNode& node : state.nodes)
-    if (forgotten < 0 || node.street < forgotten) CreateNodeStoresOfState(state, node);
-  state.iterations = 0;
-  state.stores_allocated = 0;
-  g_storage_read_bytes = 0;
-  g_storage_write_bytes = 0;
-  const uint64_t bytes_per_value = state.storage_kind == 0 ? 2 : 6;
-  for (int s = 0; s < 4; ++s) state.storage_totals[s] = state.storage_counters[s] * bytes_per_value;
+  return stores;
 }

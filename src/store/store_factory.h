@@ -1,40 +1,33 @@
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "cards/card.h"
 #include "compress/compression_level.h"
+#include "store/node_store.h"
 
 struct BoardLayout;
-struct DealTree;
-struct SolverState;
-struct TreeNode;
 
 // The one place that decides which store class a decision node gets: flop
 // nodes keep plain heap stores, turn nodes one plain store per turn slot, river
 // nodes arena stores over their layout (16-bit regrets where the tree is
-// flop-rooted, or turn-rooted in an old file format).
-//
-// Replaces the node's stores (their values are lost), clears its materialised
-// flag and adds the regret store's value count to counters[node street]. No
-// value memory is taken: NodeStore::Allocate does that later. Non-decision
-// nodes are left alone.
-void CreateNodeStores(TreeNode& node, const DealTree& deal, BoardLayout* layout,
-                      uint64_t counters[4], bool make_second, int root_street,
-                      const CompressionKinds& kinds, bool format_at_least_5);
+// flop-rooted, or turn-rooted in an old file format). The stores have no value
+// memory yet: NodeStore::Allocate takes it later.
 
-// The same with the arguments the state gives for this node.
-void CreateNodeStoresOfState(SolverState& state, TreeNode& node);
+// The two stores of a decision node; strategy is null without strategy sums.
+struct DecisionStores {
+  std::unique_ptr<NodeStore> regret;
+  std::unique_ptr<NodeStore> strategy;
+};
 
-// Bytes that allocating the node's stores would still take (0 without stores).
-uint64_t NodeAllocationBytes(TreeNode& node);
-
-// While a street is forgotten: makes and allocates the stores of every decision
-// node of the subtree that is not materialised (every one when forced) and
-// marks those whose allocation succeeded. Nothing when no street is forgotten.
-// A heap allocation that fails throws std::bad_alloc; the nodes marked before
-// stay marked, the node under way is left unmarked.
-void MaterializeNode(SolverState& state, TreeNode& node, bool force);
-
-// The store part of preparing a tree: counters zeroed, stores made for every
-// node before the first forgotten street (all nodes when none is), iteration
-// count, allocated flag and storage byte counters reset, totals from counters.
-void CreateAllNodeStores(SolverState& state);
+// The stores of a decision node of `street` with
+// `actions` actions: flop_hands hands on the flop, turn_hand_counts per turn
+// slot on the turn, the river's layout (which must have `actions` actions) on
+// the river. make_strategy adds the strategy-sum store. Any other street is an
+// internal fault.
+DecisionStores MakeDecisionStores(Street street, int32_t actions, int32_t flop_hands,
+                                  const std::vector<uint32_t>& turn_hand_counts,
+                                  const BoardLayout* layout, bool make_strategy,
+                                  Street root_street, const CompressionKinds& kinds,
+                                  bool format_at_least_5);

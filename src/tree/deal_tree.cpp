@@ -7,6 +7,7 @@
 #include "cards/showdown_prep.h"
 #include "cards/suit_isomorphism.h"
 #include "protocol/command_error.h"
+#include "tree/showdown_order.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -19,41 +20,64 @@ inline int ComboIndexOfMask(CardMask mask) {
   return ComboIndexOfCards(__builtin_ctzll(mask), 63 - __builtin_clzll(mask));
 }
 
-int StreetOfCards(int turn_card, int river_card) {
-  if (turn_card >= 0 && river_card >= 0) return 3;
-  if (turn_card >= 0 || river_card >= 0) return 2;
-  return 1;
+Street StreetOfCards(int turn_card, int river_card) {
+  if (turn_card >= 0 && river_card >= 0) return STREET_RIVER;
+  if (turn_card >= 0 || river_card >= 0) return STREET_TURN;
+  return STREET_FLOP;
 }
 
-const std::vector<CardMask>& StartingHandList(const SolverState& state) {
-  const DealTree& tree = *state.deal_tree;
-  if (state.start_turn_slot < 0) return tree.hands;
-  const TurnDealRecord& turn = tree.turn_records[state.start_turn_slot];
-  if (state.start_river_slot < 0) return turn.hands;
-  return turn.river_records[state.start_river_slot].hands;
+const std::vector<CardMask>& StartingHandList(const GameTree& game) {
+  const DealTree& tree = *game.deal_tree;
+  if (game.start_turn_slot < 0) return tree.hands;
+  const TurnDealRecord& turn = tree.turn_records[game.start_turn_slot];
+  if (game.start_river_slot < 0) return turn.hands;
+  return turn.river_records[game.start_river_slot].hands;
 }
 
 }  // namespace
 
-void DestroyDealTree(DealTree* tree) { delete tree; }
-
-void InitCardRecord(CardRecord& record) {
-  for (int p = 0; p < 2; ++p) {
-    record.reach_sums[p] = NumArray();
-    record.values[p] = NumArray();
-    record.best_response_values[p] = NumArray();
-    record.reach_filled[p] = 0;
+void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
+                          uint32_t hand_group_flag) {
+  const std::vector<NextCardGroup> groups = MakeRiverCardGroups(board, isomorphism);
+  if (parent.river_slot_map.size() != static_cast<size_t>(kCardCount))
+    parent.river_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
+  parent.river_records.reserve(parent.river_records.size() + groups.size());
+  for (const NextCardGroup& group : groups) {
+    parent.river_slot_map[group.card] = static_cast<int16_t>(parent.river_records.size());
+    RiverDealRecord& river = parent.river_records.emplace_back();
+    river.hand_group_flag = hand_group_flag;
+    river.board = parent.board | CardBit(static_cast<int>(group.card));
+    river.river_card = group.card;
+    river.weight = static_cast<int32_t>(group.weight);
+    river.card_lists.resize(group.weight);
   }
-  record.frozen = 0;
-  record.solved_mask = 0;
 }
 
-void DestroyCardRecord(CardRecord& record) {
-  for (int p = 0; p < 2; ++p) {
-    record.reach_sums[p].Free();
-    record.values[p].Free();
-    record.best_response_values[p].Free();
+void CanonicalizeCombo(const GameTree& game, int turn_card, int river_card,
+                       int& turn_slot, int& river_slot) {
+  turn_slot = kNoSlot;
+  river_slot = kNoSlot;
+  const DealTree* tree = game.deal_tree.get();
+  if (!tree || turn_card < 0 || turn_card >= kCardCount) return;
+  const bool have_river = river_card >= 0 && river_card < kCardCount;
+  if (game.flags & ISOMORPHISM_ON) {
+    // The turn's suit is numbered before the river's, as when the tree was built.
+    const SuitMap map = MakeCanonicalSuitMap(game.flop_mask, CardBit(turn_card),
+                                             have_river ? CardBit(river_card) : 0);
+    turn_card = MapCardSuit(map, turn_card);
+    if (have_river) river_card = MapCardSuit(map, river_card);
   }
+  if (static_cast<size_t>(turn_card) >= tree->turn_slot_map.size()) return;
+  turn_slot = tree->turn_slot_map[turn_card];
+  if (turn_slot < 0) {
+    turn_slot = kNoSlot;
+    return;
+  }
+  if (!have_river) return;
+  const TurnDealRecord& record = tree->turn_records[turn_slot];
+  if (static_cast<size_t>(river_card) >= record.river_slot_map.size()) return;
+  river_slot = record.river_slot_map[river_card];
+  if (river_slot < 0) river_slot = kNoSlot;
 }
 
 void BuildDealtLevel(DealTree& tree, int turn_card, int weight, uint32_t deal_flag,
@@ -98,11 +122,7 @@ void BuildNodeComboLists(DealTree& tree, const std::vector<double>& oop_weights,
       tree.combo_map[k] = static_cast<int16_t>(tree.hands.size());
       tree.hands.push_back(mask);
     }
-  tree.hand_cards.resize(tree.hands.size());
-  for (size_t i = 0; i < tree.hands.size(); ++i) {
-    const int lo = __builtin_ctzll(tree.hands[i]), hi = 63 - __builtin_clzll(tree.hands[i]);
-    tree.hand_cards[i] = static_cast<uint16_t>(lo | hi << 8);
-  }
+  FillHandCards(tree.hands, tree.hand_cards);
 
   tree.turn_hand_counts.clear();
   tree.river_hand_counts.clear();
@@ -113,12 +133,12 @@ void BuildNodeComboLists(DealTree& tree, const std::vector<double>& oop_weights,
   }
 }
 
-void MapHandsToRangeWeights(SolverState& state, const std::vector<double>& oop_weights,
+void MapHandsToRangeWeights(GameTree& game, const std::vector<double>& oop_weights,
                             const std::vector<double>& ip_weights,
                             const std::vector<CardMask>& hands) {
   const size_t n = hands.size();
-  std::vector<double>& oop = state.root_hand_weights[0];
-  std::vector<double>& ip = state.root_hand_weights[1];
+  std::vector<double>& oop = game.root_hand_weights[PLAYER_OOP];
+  std::vector<double>& ip = game.root_hand_weights[PLAYER_IP];
   oop.clear();
   ip.clear();
   oop.reserve(n);
@@ -141,35 +161,37 @@ void MapHandsToRangeWeights(SolverState& state, const std::vector<double>& oop_w
   }
 
   for (int p = 0; p < 2; ++p) {
-    std::vector<double>& normalised = state.normalised_root_weights[p];
+    std::vector<double>& normalised = game.normalised_root_weights[p];
     normalised.assign(n, 0.0);
     if (z > 0.0)
-      for (size_t i = 0; i < n; ++i) normalised[i] = state.root_hand_weights[p][i] / z;
+      for (size_t i = 0; i < n; ++i) normalised[i] = game.root_hand_weights[p][i] / z;
   }
 }
 
-void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int river_card,
+void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_card,
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism) {
-  const int root_street =
-      state.nodes.empty() ? StreetOfCards(turn_card, river_card) : state.nodes[0].street;
-  if (root_street < 2) turn_card = -1;
-  if (root_street < 3) river_card = -1;
+  const Street root_street =
+      game.nodes.empty() ? StreetOfCards(turn_card, river_card) : game.nodes[0].street;
+  if (root_street < STREET_TURN) turn_card = -1;
+  if (root_street < STREET_RIVER) river_card = -1;
   // Refuse what would index outside the records: a board that is not three
   // flop cards plus distinct turn and river cards where the root needs them.
-  const bool turn_ok = root_street < 2 || (IsCard(turn_card) && !(flop & CardBit(turn_card)));
-  const bool river_ok = root_street < 3 || (IsCard(river_card) && river_card != turn_card &&
-                                            !(flop & CardBit(river_card)));
+  const bool turn_ok =
+      root_street < STREET_TURN || (IsCard(turn_card) && !(flop & CardBit(turn_card)));
+  const bool river_ok =
+      root_street < STREET_RIVER ||
+      (IsCard(river_card) && river_card != turn_card && !(flop & CardBit(river_card)));
   if (CardCount(flop) != 3 || !turn_ok || !river_ok) ThrowRefusal("board not set");
   if (oop_range.size() != static_cast<size_t>(kComboCount) ||
       ip_range.size() != static_cast<size_t>(kComboCount))
     ThrowRefusal("ranges not set");
 
-  if (isomorphism) state.flags |= ISOMORPHISM_ON;
+  if (isomorphism) game.flags |= ISOMORPHISM_ON;
   const CardMask real_turn = turn_card >= 0 ? CardBit(turn_card) : 0;
   const CardMask real_river = river_card >= 0 ? CardBit(river_card) : 0;
-  state.flop_mask = flop;
-  state.board_mask = flop | real_turn | real_river;
+  game.flop_mask = flop;
+  game.board_mask = flop | real_turn | real_river;
 
   CardMask base = flop, turn = real_turn, river = real_river;
   if (isomorphism) {
@@ -179,24 +201,24 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
     if (river) river_card = __builtin_ctzll(river);
   }
 
-  state.ranges[0] = oop_range;
-  state.ranges[1] = ip_range;
+  game.ranges[PLAYER_OOP] = oop_range;
+  game.ranges[PLAYER_IP] = ip_range;
   std::vector<double> working[2];
   for (int p = 0; p < 2; ++p) {
     if (isomorphism) {
       working[p].resize(kComboCount);
       PermuteComboArrayBySuits(flop, real_turn, real_river, working[p].data(),
-                               state.ranges[p].data(), false);
+                               game.ranges[p].data(), false);
     } else {
-      working[p] = state.ranges[p];
+      working[p] = game.ranges[p];
     }
   }
 
   auto tree = std::make_unique<DealTree>();
-  const uint32_t deal_flag = static_cast<uint32_t>(state.deal_flag);
-  state.start_turn_slot = kNoSlot;
-  state.start_river_slot = kNoSlot;
-  if (root_street < 2) {
+  const uint32_t deal_flag = static_cast<uint32_t>(game.deal_flag);
+  game.start_turn_slot = kNoSlot;
+  game.start_river_slot = kNoSlot;
+  if (root_street < STREET_TURN) {
     tree->base_board = base;
     tree->turn_slot_map.assign(kCardCount, static_cast<int16_t>(kNoSlot));
     // The turn groups in the grouping's own order: no sorting at this level.
@@ -208,21 +230,21 @@ void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int riv
                       deal_flag, -1, isomorphism);
     }
   } else {
-    InitDealTree(*tree, base, deal_flag, turn_card, root_street >= 3 ? river_card : -1,
-                 isomorphism);
-    state.start_turn_slot = tree->turn_slot_map[turn_card];
-    if (root_street >= 3)
-      state.start_river_slot = tree->turn_records[state.start_turn_slot].river_slot_map[river_card];
+    InitDealTree(*tree, base, deal_flag, turn_card,
+                 root_street >= STREET_RIVER ? river_card : -1, isomorphism);
+    game.start_turn_slot = tree->turn_slot_map[turn_card];
+    if (root_street >= STREET_RIVER)
+      game.start_river_slot = tree->turn_records[game.start_turn_slot].river_slot_map[river_card];
   }
 
   // Throws on a missing suit image; the half-built tree goes with the exception.
   BuildNodeComboLists(*tree, working[0], working[1]);
-  state.deal_tree = std::move(tree);
+  game.deal_tree = std::move(tree);
 
-  MapHandsToRangeWeights(state, working[0], working[1], StartingHandList(state));
+  MapHandsToRangeWeights(game, working[0], working[1], StartingHandList(game));
 
-  state.board_layouts.clear();
-  state.board_layouts.resize(static_cast<size_t>(std::max(state.max_actions, 0)) + 1);
-  for (int a = 1; a <= state.max_actions; ++a)
-    state.board_layouts[a] = MakeBoardLayout(a, state.deal_tree->river_hand_counts);
+  game.board_layouts.clear();
+  game.board_layouts.resize(static_cast<size_t>(std::max(game.max_actions, 0)) + 1);
+  for (int a = 1; a <= game.max_actions; ++a)
+    game.board_layouts[a] = MakeBoardLayout(a, game.deal_tree->river_hand_counts);
 }

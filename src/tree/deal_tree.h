@@ -15,13 +15,13 @@
 // lists are signed 16-bit, -1 meaning "none"; hand cards are the low card
 // number in the low byte and the high card number in the high byte.
 
-struct SolverState;
+struct GameTree;
 
 constexpr int kNoSlot = -1;
 
 // A dealt river card (or group of them) below a turn record.
 struct RiverDealRecord {
-  uint32_t hand_group_flag = 0;  // the state's deal flag; nonzero: work per hand group
+  uint32_t hand_group_flag = 0;  // the tree's deal flag; nonzero: work per hand group
   CardMask board = 0;            // turn board plus the river card
   uint32_t river_card = 0;       // the representative card of the group
   int32_t weight = 1;            // real river cards the record stands for
@@ -85,9 +85,6 @@ struct DealTree {
   // slot map first and the base hand list last.
 };
 
-// Frees the structure and everything it holds. Null is allowed.
-void DestroyDealTree(DealTree* tree);
-
 // Per dealt turn card, on the first decision node of the turn (1) and of the
 // river (49, by turn slot): per-card arrays that the deal nodes, forgetting
 // and the tree-file reader keep.
@@ -100,21 +97,28 @@ struct CardRecord {
   uint64_t solved_mask = 0;          // filled by the tree-file reader
 };
 
-// Makes a record empty: six arrays without data, flags and value 0.
-void InitCardRecord(CardRecord& record);
-// Frees the six arrays.
-void DestroyCardRecord(CardRecord& record);
-
-// Builds the deal tree of the state with its board masks, range copies, root
-// hand weights and board layouts. Cards are card numbers, -1 where absent; the
-// ranges are 1326 weights in ComboIndex order. The state's node array must be
+// Builds the deal tree of the game tree with its board masks, range copies,
+// root hand weights and board layouts. Cards are card numbers, -1 where absent; the
+// ranges are 1326 weights in ComboIndex order. The game tree's node array must be
 // built (its root street and max actions are read). Refuses (CommandRefusal)
 // when the board is unusable or a hand's suit image is missing from its parent
-// list under isomorphism ("isomorph error: "); the state is then left without
+// list under isomorphism ("isomorph error: "); the game tree is then left without
 // a deal tree and must be destroyed.
-void BuildChanceLevels(SolverState& state, CardMask flop, int turn_card, int river_card,
+void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_card,
                        const std::vector<double>& oop_range,
                        const std::vector<double>& ip_range, bool isomorphism);
+
+// Appends one river record per next-card group of the turn record's board
+// (in MakeRiverCardGroups order) and fills its river slot map.
+void GroupIsomorphicCards(CardMask board, bool isomorphism, TurnDealRecord& parent,
+                          uint32_t hand_group_flag);
+
+// The turn slot and river slot of real cards (-1 for none) in the game tree's
+// deal tree, the cards first moved into the canonical suits of its flop when it
+// has ISOMORPHISM_ON. A card without a record of its own gives -1; the
+// river slot is -1 whenever the turn slot is.
+void CanonicalizeCombo(const GameTree& game, int turn_card, int river_card,
+                       int& turn_slot, int& river_slot);
 
 // Appends one turn record for the turn card and its river records (all groups
 // of next cards, or the one given river card).
@@ -137,7 +141,7 @@ void BuildNodeComboLists(DealTree& tree, const std::vector<double>& oop_weights,
 // weights divided by Z = sum over hands i of w_OOP(i) * (sum of w_IP(j) over the
 // hands j sharing no card with i). Z not above 0 (no possible deal) gives zero
 // normalised weights instead of infinities.
-void MapHandsToRangeWeights(SolverState& state, const std::vector<double>& oop_weights,
+void MapHandsToRangeWeights(GameTree& game, const std::vector<double>& oop_weights,
                             const std::vector<double>& ip_weights,
                             const std::vector<CardMask>& hands);
 

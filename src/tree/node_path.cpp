@@ -31,9 +31,9 @@ std::vector<std::string> SplitPathWords(const std::string& text) {
 
 // Moves the path to the child under the key, refusing a missing child and one
 // that the built tree does not have.
-void StepToChild(ResolvedPath& path, double key, bool lines_since_build) {
+void StepToChild(const GameTree* tree, ResolvedPath& path, double key, bool lines_since_build) {
   SchematicNode* child = FindSchematicChild(path.node, key);
-  if (!child || (!lines_since_build && IsStaleNode(child))) ThrowIncorrectPath();
+  if (!child || (!lines_since_build && IsStaleNode(tree, child))) ThrowIncorrectPath();
   path.split = IsChanceStep(*path.node, *child) ? 1 : 0;
   path.node = child;
 }
@@ -50,12 +50,12 @@ void DealPathCard(ResolvedPath& path, const std::string& word, CardMask card_mas
 
   const ResolvedPath parent = GetParentPath(path);
   if (!parent.node) ThrowIncorrectPath();
-  const int32_t parent_street = AbsoluteStreet(parent.node);
-  const int32_t street = AbsoluteStreet(path.node);
-  if (parent_street == 1 && street == 2) {
+  const Street parent_street = AbsoluteStreet(parent.node);
+  const Street street = AbsoluteStreet(path.node);
+  if (parent_street == STREET_FLOP && street == STREET_TURN) {
     if (path.turn_card != kNoCard) ThrowIncorrectPath();
     path.turn_card = card;
-  } else if (parent_street == 2 && street == 3) {
+  } else if (parent_street == STREET_TURN && street == STREET_RIVER) {
     if (path.river_card != kNoCard) ThrowIncorrectPath();
     path.river_card = card;
   } else {
@@ -71,27 +71,27 @@ bool IsCardWord(const std::string& word) {
 
 int32_t LowestCard(CardMask mask) { return mask ? __builtin_ctzll(mask) : kNoCard; }
 
-int32_t AbsoluteStreet(const SchematicNode* node) {
-  return g_start_street + static_cast<int32_t>(node->street);
+Street AbsoluteStreet(const SchematicNode* node) {
+  return static_cast<Street>(g_start_street + static_cast<int32_t>(node->street));
 }
 
 bool IsChanceStep(const SchematicNode& node, const SchematicNode& child) {
   // The step that ends the river leads to the showdown: no card comes after it.
-  return child.street > node.street && AbsoluteStreet(&child) <= 3;
+  return child.street > node.street && AbsoluteStreet(&child) <= STREET_RIVER;
 }
 
-bool IsStaleNode(const SchematicNode* node) {
-  const SolverState* state = g_solver_state;
-  if (!state) return true;
+bool IsStaleNode(const GameTree* tree, const SchematicNode* node) {
+  if (!tree) return true;
   const size_t index = node->entry_index;
-  if (index >= state->nodes.size()) return true;
+  if (index >= tree->nodes.size()) return true;
   if (!node->parent) return index != 0;
-  return index == 0 || state->nodes[index].parent_index !=
+  return index == 0 || tree->nodes[index].parent_index !=
                            static_cast<int32_t>(node->parent->entry_index);
 }
 
-ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
-  if (!g_tree_present || !g_solver_state || g_solver_state->nodes.empty())
+ResolvedPath ResolveNodePath(const GameTree* tree, const std::string& text,
+                             bool lines_since_build) {
+  if (!g_tree_present || !tree || tree->nodes.empty())
     ThrowRefusal("missing/incorrect tree");
   const std::vector<std::string> words = SplitPathWords(text);
   if (words[0] != "r") ThrowIncorrectPath();
@@ -102,7 +102,7 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
   if (words.size() == 1) return path;
   if (words[1] != "0") ThrowIncorrectPath();
   path.node = g_schematic_root;
-  if (IsStaleNode(path.node)) ThrowIncorrectPath();
+  if (IsStaleNode(tree, path.node)) ThrowIncorrectPath();
 
   for (size_t w = 2; w < words.size(); ++w) {
     const std::string& word = words[w];
@@ -116,14 +116,14 @@ ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build) {
     // leave the path without the board its node is played on.
     if (at_chance_point != IsCardWord(word)) ThrowIncorrectPath();
     if (word == "c") {
-      StepToChild(path, path.node->amount, lines_since_build);
+      StepToChild(tree, path, path.node->amount, lines_since_build);
     } else if (word == "f") {
-      StepToChild(path, -1.0, lines_since_build);
+      StepToChild(tree, path, -1.0, lines_since_build);
     } else if (word[0] == 'b') {
       // No child has a NaN key (and the ordered lookup must never see one).
       const double key = ParseDoubleWord(word.substr(1));
       if (std::isnan(key)) ThrowIncorrectPath();
-      StepToChild(path, key, lines_since_build);
+      StepToChild(tree, path, key, lines_since_build);
     } else {
       DealPathCard(path, word, card_mask);
     }
@@ -138,9 +138,9 @@ ResolvedPath GetParentPath(const ResolvedPath& path) {
   parent.turn_card = path.turn_card;
   parent.river_card = path.river_card;
   if (parent.node) {
-    const int32_t street = AbsoluteStreet(parent.node);
-    if (street < 2) parent.turn_card = kNoCard;
-    if (street < 3) parent.river_card = kNoCard;
+    const Street street = AbsoluteStreet(parent.node);
+    if (street < STREET_TURN) parent.turn_card = kNoCard;
+    if (street < STREET_RIVER) parent.river_card = kNoCard;
   }
   return parent;
 }
@@ -151,7 +151,7 @@ std::string GetNodeTypeName(const ResolvedPath& path) {
   if (!path.node) return "ROOT";
   if (path.split) return "SPLIT_NODE";
   if (path.node->children.empty()) return "END_NODE";
-  return path.node->player == 1 ? "IP_DEC" : "OOP_DEC";
+  return path.node->player == PLAYER_IP ? "IP_DEC" : "OOP_DEC";
 }
 
 std::vector<int32_t> ListNextCards(const ResolvedPath& path) {

@@ -6,6 +6,8 @@
 #include "cards/card.h"
 #include "tree/schematic_tree.h"
 
+struct GameTree;
+
 // Node paths: the text address of a node of the game tree, words joined by ":".
 // "r" alone names no node; "r:0" is the root; then one word per step: "b" and
 // an amount (the child under that key), "c" (the child under the node's own
@@ -25,19 +27,20 @@ struct ResolvedPath {
 int32_t LowestCard(CardMask mask);
 
 // The street of a bet-line node counted from the flop: g_start_street plus the
-// node's street within the line.
-int32_t AbsoluteStreet(const SchematicNode* node);
+// node's street within the line (past STREET_RIVER on lines beyond the river).
+Street AbsoluteStreet(const SchematicNode* node);
 
 // True when the step from the node to its child ends a street before the river
 // is over, so that a card is dealt next.
 bool IsChanceStep(const SchematicNode& node, const SchematicNode& child);
 
-// True when the node was not part of the last tree build (added to the lines
+// True when the node was not part of the build of the tree (added to the lines
 // since, or its index rewritten by a build that failed): its entry index does
-// not lead to a node of the current node array under its parent's node.
-bool IsStaleNode(const SchematicNode* node);
+// not lead to a node of the tree's node array under its parent's node. Every
+// node is stale without a tree (null).
+bool IsStaleNode(const GameTree* tree, const SchematicNode* node);
 
-// Resolves a path against the bet lines of the current tree. Refuses with
+// Resolves a path against the bet lines of the tree (null: none). Refuses with
 // "missing/incorrect tree" without a tree and "incorrect path" for any path
 // that does not lead to a node; a "b" word without a number throws the
 // conversion error that the dispatcher answers "Invalid value", a bad card the
@@ -45,7 +48,8 @@ bool IsStaleNode(const SchematicNode* node);
 // Nodes added to the lines since the build have no game-tree node: only the
 // reports (lines_since_build set) reach them, since a command acting on the
 // tree would act on whatever node their stale index names.
-ResolvedPath ResolveNodePath(const std::string& text, bool lines_since_build = false);
+ResolvedPath ResolveNodePath(const GameTree* tree, const std::string& text,
+                             bool lines_since_build = false);
 
 // The parent's path: the parent node, with the turn card kept from the turn on
 // and the river card on the river, split cleared. A path without node, and the

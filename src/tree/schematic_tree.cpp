@@ -1,13 +1,15 @@
 #include "tree/schematic_tree.h"
 
-#include <cstdlib>
+#include <memory>
 #include <utility>
 #include <vector>
-
 
 SchematicNode* g_schematic_root = nullptr;
 
 namespace {
+
+// Owns the root that g_schematic_root names; the root goes at exit with it.
+std::unique_ptr<SchematicNode> g_root_owner;
 
 // The root exists before any command can run.
 [[maybe_unused]] const bool g_schematic_root_ready = (InitSchematicRoot(), true);
@@ -43,22 +45,15 @@ SchematicNode::~SchematicNode() {
 
 void InitSchematicRoot() {
   if (g_schematic_root) return;
-  g_schematic_root = new SchematicNode();
-  std::atexit(FreeSchematicRootAtExit);
-}
-
-void FreeSchematicRootAtExit() {
-  DestroySchematicNode(g_schematic_root);
-  g_schematic_root = nullptr;
+  g_root_owner = std::make_unique<SchematicNode>();
+  g_schematic_root = g_root_owner.get();
 }
 
 void ReplaceSchematicRoot() {
-  SchematicNode* old_root = g_schematic_root;
-  g_schematic_root = new SchematicNode();
-  DestroySchematicNode(old_root);
+  std::unique_ptr<SchematicNode> old_root = std::move(g_root_owner);
+  g_root_owner = std::make_unique<SchematicNode>();
+  g_schematic_root = g_root_owner.get();
 }
-
-void DestroySchematicNode(SchematicNode* node) { delete node; }
 
 bool EraseSchematicSubtree(SchematicNode* node) {
   SchematicNode* parent = node->parent;
@@ -79,11 +74,11 @@ SchematicNode* FindSchematicChild(const SchematicNode* node, double key) {
 
 LineCursor StartLine() {
   SchematicNode* root = g_schematic_root;
-  root->player = 0;
+  root->player = PLAYER_OOP;
   root->street = 0;
   root->bets = 0;
   root->amount = 0.0;
-  root->commitment[0] = root->commitment[1] = 0.0;
+  root->commitment[PLAYER_OOP] = root->commitment[PLAYER_IP] = 0.0;
   LineCursor cursor;
   cursor.node = root;
   return cursor;
@@ -99,22 +94,22 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
   bool created = false;
   SchematicNode* child = GetOrCreateChild(node, amount, &created);
 
-  const uint32_t actor = cursor.player;
+  const Player actor = cursor.player;
   if (amount > cursor.previous) {  // a bet or raise
     ++cursor.bets;
-    cursor.player ^= 1;
+    cursor.player = Opponent(cursor.player);
     cursor.previous = amount;
     cursor.after_check = false;
   } else if (cursor.bets == 0 && !cursor.after_check) {  // a check
-    cursor.player ^= 1;
+    cursor.player = Opponent(cursor.player);
     cursor.after_check = true;
   } else {  // a call or a check-back ends the street
     ++cursor.street;
     cursor.bets = 0;
     cursor.after_check = false;
-    cursor.player = 0;
+    cursor.player = PLAYER_OOP;
   }
-  const uint32_t player = cursor.player;
+  const Player player = cursor.player;
   const uint32_t street = cursor.street;
 
   child->street = street;
@@ -122,7 +117,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
   child->bets = cursor.bets;
   child->amount = amount;
   child->commitment[actor] = amount;
-  child->commitment[actor ^ 1] = node->commitment[actor ^ 1];
+  child->commitment[Opponent(actor)] = node->commitment[Opponent(actor)];
 
   // Every new bet gets its call and fold, every first check its check-back.
   if (created && (cursor.bets > 0 || cursor.after_check)) {
@@ -130,7 +125,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
     SchematicNode* answer = GetOrCreateChild(child, amount, &answer_created);
     if (answer_created) {
       answer->amount = amount;
-      answer->commitment[0] = answer->commitment[1] = amount;
+      answer->commitment[PLAYER_OOP] = answer->commitment[PLAYER_IP] = amount;
       answer->street = street;
     }
     if (cursor.bets > 0) {
@@ -138,7 +133,7 @@ bool ExtendLine(LineCursor& cursor, double amount, bool force) {
       if (answer_created) {
         fold->amount = node->amount;
         fold->commitment[player] = node->amount;
-        fold->commitment[player ^ 1] = amount;
+        fold->commitment[Opponent(player)] = amount;
         fold->street = street;
       }
     }

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "cards/combo_tables.h"
 
 // The bet lines: one program-wide tree of actions. Every amount is one player's
 // total commitment since the start of the tree (the starting pot excluded).
@@ -19,7 +20,7 @@ using SchematicChildren = std::map<double, std::unique_ptr<SchematicNode>, std::
 struct SchematicNode {
   SchematicNode* parent = nullptr;  // null at the root
   SchematicChildren children;       // owned
-  uint32_t player = 0;              // player to act (PlayerIndex)
+  Player player = PLAYER_OOP;       // player to act
   uint32_t street = 0;              // street within the line, 0 = the tree's starting street
   uint32_t bets = 0;                // bets and raises made so far on this street
   uint32_t entry_index = 0;         // index of the node's LineEntry / TreeNode, set by each flattening
@@ -35,21 +36,17 @@ struct SchematicNode {
   SchematicNode& operator=(const SchematicNode&) = delete;
 };
 
-// The root of the bet lines; never null between start-up and exit.
+// The root of the bet lines; never null between start-up and exit. The bet
+// lines own it.
 extern SchematicNode* g_schematic_root;
 
-// Creates the empty root (once) and registers its deletion at exit. Runs during
-// static initialisation, before the command loop.
+// Creates the empty root (once); it is deleted at exit. Runs during static
+// initialisation, before the command loop.
 void InitSchematicRoot();
-void FreeSchematicRootAtExit();
 
 // Installs a new empty root, then deletes the old tree (clear_lines, loading a
 // tree file).
 void ReplaceSchematicRoot();
-
-// Deletes the node with its whole subtree; the node must not be owned by a
-// parent's map (use EraseSchematicSubtree for those).
-void DestroySchematicNode(SchematicNode* node);
 
 // Removes the node from its parent's children, deleting it with its subtree.
 // Returns false (and does nothing) for a node without parent.
@@ -62,7 +59,7 @@ SchematicNode* FindSchematicChild(const SchematicNode* node, double key);
 // force_line): the node reached and the state of the betting there.
 struct LineCursor {
   SchematicNode* node = nullptr;
-  uint32_t player = 0;  // to act next; OOP acts first
+  Player player = PLAYER_OOP;  // to act next
   uint32_t street = 0;
   uint32_t bets = 0;
   bool after_check = false;

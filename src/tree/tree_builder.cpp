@@ -1,25 +1,19 @@
 #include "tree/tree_builder.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <memory>
-#include <utility>
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
-#include "compress/compression_level.h"
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
-#include "solver/solver_constants.h"
-#include "solver/solver_preparation.h"
-#include "solver/solver_settings.h"
 #include "tree/deal_tree.h"
+#include "tree/node_path.h"
 #include "tree/schematic_tree.h"
 
-int32_t g_start_street = 1;
+Street g_start_street = STREET_FLOP;
 int32_t g_effective_stack = 0;
 uint8_t g_tree_present = 0;
 uint8_t g_tree_without_values = 0;
@@ -28,31 +22,20 @@ namespace {
 
 constexpr double kRangeTolerance = 2.220446049250313e-16;
 
-int LowestCard(CardMask mask) { return mask ? __builtin_ctzll(mask) : -1; }
-
 // Whether some pair of hands that share no card both have weight: without one
 // nothing can be dealt, and every normalised weight is 0.
-bool HasPossibleDeal(const SolverState& state) {
+bool HasPossibleDeal(const GameTree& tree) {
   for (int p = 0; p < 2; ++p)
-    if (std::none_of(state.normalised_root_weights[p].begin(),
-                     state.normalised_root_weights[p].end(), [](double w) { return w > 0.0; }))
+    if (std::none_of(tree.normalised_root_weights[p].begin(),
+                     tree.normalised_root_weights[p].end(), [](double w) { return w > 0.0; }))
       return false;
   return true;
-}
-
-void SetTreeConstants(int root_street) {
-  g_early_river_iterations = 0;
-  g_payoff_numerator = kPayoffNumerator;
-  g_iteration_cap = kIterationCap;
-  const bool river = root_street == 3;
-  g_discount_exponent = river ? kRiverDiscountExponent : kDiscountExponent;
-  g_discount_cap = river ? DBL_MAX : kDiscountCap;
 }
 
 }  // namespace
 
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
-                  SchematicNode* node, int32_t parent, double key, int32_t start_street,
+                  SchematicNode* node, int32_t parent, double key, Street start_street,
                   double pot) {
   struct Pending {
     SchematicNode* node;
@@ -73,8 +56,8 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
     entry.parent = current.parent;
     if (!n->children.empty()) {
       entry.kind = DECISION_NODE;
-      entry.player = static_cast<int32_t>(n->player);
-      entry.street = start_street + static_cast<int32_t>(n->street);
+      entry.player = n->player;
+      entry.street = static_cast<Street>(start_street + static_cast<int32_t>(n->street));
     } else {
       entry.kind = current.key >= 0.0 ? SHOWDOWN_NODE : FOLD_NODE;
       entry.value = LineEndValue(pot, n->amount);
@@ -95,13 +78,9 @@ bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& 
 // tells them apart would be solved wrongly. Dealing merges suits only below a
 // board of one or two suits (two or more suits off it), so on a later street
 // any range is fine when the board shows three suits or four.
-void CheckRangeConsistency(int32_t start_street, CardMask board) {
-  if (start_street < 1 || start_street > 3 || !g_isomorphism_by_street[start_street]) return;
-  if (start_street > 1) {
-    int suits = 0;
-    for (int suit = 0; suit < kSuitCount; ++suit) suits += SuitCardCount(board, suit) > 0;
-    if (suits >= 3) return;
-  }
+void CheckRangeConsistency(Street start_street, CardMask board, bool isomorphism) {
+  if (start_street < STREET_FLOP || start_street > STREET_RIVER || !isomorphism) return;
+  if (start_street > STREET_FLOP && SuitCount(board) >= 3) return;
   static const char* const kPlayerNames[2] = {"OOP", "IP"};
   for (int p = 0; p < 2; ++p) {
     const std::vector<double>& range = g_ranges[p];
@@ -129,8 +108,8 @@ void CheckRangeConsistency(int32_t start_street, CardMask board) {
   }
 }
 
-void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count) {
-  std::vector<TreeNode>& nodes = state.nodes;
+void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count) {
+  std::vector<TreeNode>& nodes = tree.nodes;
   nodes.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     const LineEntry& entry = entries[i];
@@ -142,12 +121,12 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
     node.value = entry.value;
     if (entry.kind != DECISION_NODE) {
       const LineEntry* parent = entry.parent >= 0 ? &entries[entry.parent] : nullptr;
-      node.player = parent ? parent->player : 0;
-      node.street = entry.kind == FOLD_NODE && parent ? parent->street : 3;
+      node.player = parent ? parent->player : PLAYER_OOP;
+      node.street = entry.kind == FOLD_NODE && parent ? parent->street : STREET_RIVER;
     }
   }
 
-  state.max_terminal_value = 0.0;
+  tree.max_terminal_value = 0.0;
   for (size_t i = 0; i < count; ++i) {
     TreeNode& node = nodes[i];
     if (node.parent_index < 0) continue;
@@ -155,118 +134,86 @@ void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count
     parent.children.push_back(static_cast<int32_t>(i));
     node.parent = &parent;
     if (node.kind != DECISION_NODE)
-      state.max_terminal_value = std::max(state.max_terminal_value, std::fabs(node.value));
+      tree.max_terminal_value = std::max(tree.max_terminal_value, std::fabs(node.value));
   }
 
   int32_t max_actions = 0;
   uint64_t decisions = 0, actions = 0;
   for (TreeNode& node : nodes) {
     const bool street_start = !node.parent || node.parent->street < node.street;
-    if (node.street == 2 && street_start) {
+    if (node.street == STREET_TURN && street_start) {
       node.turn_mutexes = std::make_unique<std::mutex[]>(kTurnMutexCount);
       if (node.kind == DECISION_NODE) node.card_records = std::make_unique<CardRecord[]>(1);
-    } else if (node.street == 3 && node.kind == DECISION_NODE && street_start) {
+    } else if (node.street == STREET_RIVER && node.kind == DECISION_NODE && street_start) {
       node.card_records = std::make_unique<CardRecord[]>(kRiverCardRecordCount);
     }
-    node.owns_data = 1;
     if (!node.children.empty()) {
       ++decisions;
       actions += node.children.size();
       max_actions = std::max(max_actions, static_cast<int32_t>(node.children.size()));
     }
   }
-  state.max_actions = max_actions;
-  state.average_actions =
+  tree.max_actions = max_actions;
+  tree.average_actions =
       decisions ? static_cast<double>(actions) / static_cast<double>(decisions) : 0.0;
-  PrintReply("#actions max %d avg %.2g\n", state.max_actions, state.average_actions);
+  PrintReply("#actions max %d avg %.2g\n", tree.max_actions, tree.average_actions);
 }
 
-SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size_t count,
-                            int32_t deal_flag, int flop0, int flop1, int flop2, int turn, int river,
-                            const std::vector<double>& oop_range,
-                            const std::vector<double>& ip_range, bool isomorphism) {
-  // Built aside and installed only when complete, so a refused board or an
-  // isomorphism error leaves the previous tree as it was.
-  auto state = std::make_unique<SolverState>(storage_kind, deal_flag);
-  // The end values were computed with this pot; later set_pot calls must not
-  // shift the figures printed for this tree.
-  state->root_pot = g_pot[2];
-  BuildActionNodes(*state, entries, count);
+void BuildGameTree(GameTree& tree, const LineEntry* entries, size_t count, int flop0,
+                   int flop1, int flop2, int turn, int river,
+                   const std::vector<double>& oop_range, const std::vector<double>& ip_range,
+                   bool isomorphism) {
+  BuildActionNodes(tree, entries, count);
   const CardMask flop = CardBit(flop0) | CardBit(flop1) | CardBit(flop2);
-  BuildChanceLevels(*state, flop, turn, river, oop_range, ip_range, isomorphism);
-  if (!HasPossibleDeal(*state)) ThrowRefusal("ranges leave no hands to deal");
-
-  FreeSolverState();
-  g_solver_state = state.release();
-  SetTreeConstants(g_solver_state->nodes[0].street);
-  g_solver_state->coder_kinds[0] = g_solver_state->coder_kinds[1] = 0;
-  g_solver_state->payoff_scale = g_payoff_numerator / g_solver_state->max_terminal_value;
-  return g_solver_state;
+  BuildChanceLevels(tree, flop, turn, river, oop_range, ip_range, isomorphism);
+  if (!HasPossibleDeal(tree)) ThrowRefusal("ranges leave no hands to deal");
 }
 
-void BuildTreeFromLines(int build) {
-  const int32_t start_street = g_board_river && g_board_turn     ? 3
-                               : (g_board_river || g_board_turn) ? 2
-                                                                 : 1;
+TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]) {
+  TreeLines lines;
+  const Street start_street = g_board_river && g_board_turn     ? STREET_RIVER
+                              : (g_board_river || g_board_turn) ? STREET_TURN
+                                                                : STREET_FLOP;
+  lines.start_street = start_street;
   double stack = 0.0;
   for (const auto& [key, child] : g_schematic_root->children)
     stack = std::max(stack, FindMaxLineAmount(child.get(), key));
-  const int32_t effective_stack =
-      static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
+  lines.effective_stack = static_cast<int32_t>(std::trunc(std::min(stack, double{INT_MAX})));
 
-  if (g_ranges[0].size() != kComboCount || g_ranges[1].size() != kComboCount)
+  if (g_ranges[PLAYER_OOP].size() != kComboCount || g_ranges[PLAYER_IP].size() != kComboCount)
     ThrowRefusal("ranges not set");
   if (CardCount(g_board_flop) != 3) ThrowRefusal("board not set");
-  const CardMask board = g_board_flop | (start_street >= 2 ? g_board_turn : 0) |
-                         (start_street >= 3 ? g_board_river : 0);
-  CheckRangeConsistency(start_street, board);
+  const CardMask board = g_board_flop | (start_street >= STREET_TURN ? g_board_turn : 0) |
+                         (start_street >= STREET_RIVER ? g_board_river : 0);
+  lines.isomorphism = isomorphism_by_street[start_street] != 0;
+  CheckRangeConsistency(start_street, board, lines.isomorphism);
 
   // A root without lines has nothing to decide (cut_line can leave one).
   if (g_schematic_root->children.empty()) ThrowRefusal("lines not set");
-  std::vector<LineEntry> entries;
-  std::vector<SchematicNode*> line_nodes;
   const double pot = g_pot[2];
-  if (!FlattenLines(entries, line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
+  if (!FlattenLines(lines.entries, lines.line_nodes, g_schematic_root, -1, 0.0, start_street, pot))
     ThrowRefusal("invalid line");
-  for (const LineEntry& entry : entries)
-    if (entry.kind == DECISION_NODE && entry.street >= 4) ThrowRefusal("invalid line");
+  for (const LineEntry& entry : lines.entries)
+    if (entry.kind == DECISION_NODE && entry.street > STREET_RIVER) ThrowRefusal("invalid line");
   // Every end value 0 would make the payoff scale infinite.
-  if (std::none_of(entries.begin(), entries.end(),
+  if (std::none_of(lines.entries.begin(), lines.entries.end(),
                    [](const LineEntry& e) { return e.kind != DECISION_NODE && e.value != 0.0; }))
     ThrowRefusal("all end values are 0");
 
   // The flop cards in ascending order; turn and river where the tree needs them.
-  int flop_cards[3];
   CardMask rest = g_board_flop;
-  for (int& card : flop_cards) {
+  for (int& card : lines.flop_cards) {
     card = LowestCard(rest);
     rest &= rest - 1;
   }
-  const int turn = start_street >= 2 ? LowestCard(g_board_turn) : -1;
-  const int river = start_street == 3 ? LowestCard(g_board_river) : -1;
-  CreateGameTree(1, entries.data(), entries.size(), 0, flop_cards[0], flop_cards[1], flop_cards[2],
-                 turn, river, g_ranges[0], g_ranges[1], g_isomorphism_by_street[start_street] != 0);
+  lines.turn_card = start_street >= STREET_TURN ? LowestCard(g_board_turn) : -1;
+  lines.river_card = start_street == STREET_RIVER ? LowestCard(g_board_river) : -1;
+  return lines;
+}
 
-  // The new tree is in place: the globals and the line indices now describe it.
-  g_start_street = start_street;
-  g_effective_stack = effective_stack;
-  for (size_t i = 0; i < line_nodes.size(); ++i)
-    line_nodes[i]->entry_index = static_cast<uint32_t>(i);
-
-  if (build == 0) {
-    g_tree_present = 1;
-    return;
-  }
-  try {
-    int32_t level = g_compression_setting;
-    if (level < 0) level = ComputeAutoCompressionLevel();
-    g_compression_level = level;
-    PrepareSolver(LevelToCompressionKinds(level));
-  } catch (...) {
-    // Half-prepared stores are no tree to solve or query.
-    FreeSolverState();
-    g_tree_present = 0;
-    throw;
-  }
-  g_tree_present = 1;
+void CommitTreeLines(const TreeLines& lines) {
+  g_start_street = lines.start_street;
+  g_effective_stack = lines.effective_stack;
+  for (size_t i = 0; i < lines.line_nodes.size(); ++i)
+    lines.line_nodes[i]->entry_index = static_cast<uint32_t>(i);
 }

@@ -7,11 +7,12 @@
 
 struct SchematicNode;
 
-// Building the game tree from the program-wide situation: ranges, board, pot,
-// bet lines, isomorphism switches and compression setting.
+// Building the game tree from the program-wide situation: ranges, board, pot
+// and bet lines. Installing it as the solver's state and preparing it for
+// solving is the command layer's.
 
-// The street the current tree starts on: 1 flop, 2 turn, 3 river.
-extern int32_t g_start_street;
+// The street the current tree starts on.
+extern Street g_start_street;
 // The largest amount of any bet line, truncated.
 extern int32_t g_effective_stack;
 // A game tree exists.
@@ -23,33 +24,52 @@ extern uint8_t g_tree_without_values;
 // the tree may recurse along a line, so deeper lines are refused as invalid.
 constexpr int32_t kMaxLineActions = 1000;
 
-// Builds the game tree from the lines. build 1 (build_tree, cut_line) also
-// chooses the compression level and prepares the stores; build 0 (tree files)
-// leaves that to the reader. Errors are refusals (CommandRefusal) with the
-// reason; then the previous tree, if any, is still in place and complete.
-void BuildTreeFromLines(int build);
+// A build from the program-wide bet lines, read and checked: the street the
+// tree starts on, the effective stack, the flattened entries with the bet-line
+// node of each, the cards (card numbers, -1 where absent) and the isomorphism
+// switch of the starting street.
+struct TreeLines {
+  Street start_street = STREET_FLOP;
+  int32_t effective_stack = 0;
+  std::vector<LineEntry> entries;
+  std::vector<SchematicNode*> line_nodes;
+  int flop_cards[3] = {-1, -1, -1};  // ascending
+  int turn_card = -1;
+  int river_card = -1;
+  bool isomorphism = false;
+};
 
-// Builds a solver state from the entries and the cards (card numbers, -1 where
-// absent) and installs it as g_solver_state in place of the old one, which is
-// destroyed only once the new one is complete. Throws on a board or range that
-// gives no tree; the old state then stays.
-SolverState* CreateGameTree(int32_t storage_kind, const LineEntry* entries, size_t count,
-                            int32_t deal_flag, int flop0, int flop1, int flop2, int turn, int river,
-                            const std::vector<double>& oop_range,
-                            const std::vector<double>& ip_range, bool isomorphism);
+// Reads the situation (ranges, board, pot, bet lines) for a build, with the
+// isomorphism switch per starting street (index 1 flop, 2 turn, 3 river).
+// Refuses (CommandRefusal) ranges or board not set, an inconsistent range, no
+// lines, a line too long or beyond the river, and lines whose end values are
+// all 0. Changes nothing.
+TreeLines ReadTreeLines(const uint8_t isomorphism_by_street[4]);
+
+// Once the tree built from the lines is in place: the globals and the bet
+// lines' entry indices describe it.
+void CommitTreeLines(const TreeLines& lines);
+
+// Builds the tree's node array and dealt cards from the entries and the cards
+// (card numbers, -1 where absent); the ranges are 1326 weights in ComboIndex
+// order. Refuses on a board or range that gives no tree.
+void BuildGameTree(GameTree& tree, const LineEntry* entries, size_t count, int flop0,
+                   int flop1, int flop2, int turn, int river,
+                   const std::vector<double>& oop_range, const std::vector<double>& ip_range,
+                   bool isomorphism);
 
 // Fills the node array from the entries: links, turn mutexes and card records,
 // action statistics and the largest end-node value.
-void BuildActionNodes(SolverState& state, const LineEntry* entries, size_t count);
+void BuildActionNodes(GameTree& tree, const LineEntry* entries, size_t count);
 
 // Fails the build when isomorphism is on for the starting street and a range
 // gives two combinations of one hand class off the board different weights.
-void CheckRangeConsistency(int32_t start_street, CardMask board);
+void CheckRangeConsistency(Street start_street, CardMask board, bool isomorphism);
 
 // Appends the entries of the node's subtree in pre-order (child order below
 // each node), without recursion. nodes receives the bet-line node of each entry.
 // Returns false, with what was appended so far, once a line is longer than
 // kMaxLineActions.
 bool FlattenLines(std::vector<LineEntry>& entries, std::vector<SchematicNode*>& nodes,
-                  SchematicNode* node, int32_t parent, double key, int32_t start_street,
+                  SchematicNode* node, int32_t parent, double key, Street start_street,
                   double pot);

@@ -4,16 +4,19 @@
 
 #include "tree/schematic_tree.h"
 
+struct GameTree;
+
 // What the reports on the game tree ask of it: flags and node counts.
 
-// The words of the current tree's flags ("INCOMPLETE_TREE ISOMORPHISM_ON
-// NEW_TREE" as set); empty without a tree.
-std::string GetTreeFlagsText();
+// The words of the tree's flags ("INCOMPLETE_TREE ISOMORPHISM_ON NEW_TREE" as
+// set); empty without a tree (null).
+std::string GetTreeFlagsText(const GameTree* tree);
 
 // The words of the lock record ("LOCKED COMBO_LOCKED" as set) of the node's
 // board given by real cards (-1 where not dealt); empty for a node without
-// stores or a board the tree does not have.
-std::string GetNodeFlagsText(int32_t node_index, int32_t turn_card, int32_t river_card);
+// stores, a board the tree does not have, or no tree.
+std::string GetNodeFlagsText(const GameTree* tree, int32_t node_index, int32_t turn_card,
+                             int32_t river_card);
 
 // Node counts of node_count. A node counts once per board its street has in a
 // tree dealt from the flop (1 flop, 49 turn, 49 x 48 river), whatever street the

@@ -3,17 +3,17 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "cards/card.h"
+#include "cards/combo_tables.h"
 #include "store/board_layout.h"
 #include "store/node_store.h"
 #include "store/num_array.h"
 #include "tree/deal_tree.h"
 
 // The records of one built game tree: flattened bet lines, the node array and
-// the solver state that owns everything of the tree.
+// the GameTree that owns everything of the tree.
 
 // Kind of a node (and of a flattened line entry).
 enum TreeNodeKind : uint32_t {
@@ -27,8 +27,8 @@ enum TreeNodeKind : uint32_t {
 struct LineEntry {
   uint32_t kind = DECISION_NODE;
   int32_t parent = -1;  // -1 for the root
-  int32_t player = -1;  // end node: -1
-  int32_t street = -1;  // decision: 1 flop, 2 turn, 3 river; end node: -1
+  Player player = PLAYER_NONE;  // decision: the player to act; end node: PLAYER_NONE
+  Street street = STREET_NONE;  // decision: its street; end node: STREET_NONE
   double value = 0.0;   // end node: pot / 2 + amount; decision: 0
 };
 
@@ -44,9 +44,9 @@ struct TreeNode {
   int32_t kind = DECISION_NODE;
   int32_t parent_index = -1;
   // Decision: player to act; end node: the player whose action ended the line.
-  int32_t player = 0;
-  // Decision: 1 flop, 2 turn, 3 river; fold: the parent's street; showdown: 3.
-  int32_t street = 0;
+  Player player = PLAYER_OOP;
+  // Decision: its street; fold: the parent's street; showdown: the river.
+  Street street = STREET_NONE;
   double value = 0.0;              // end node value; 0 for decisions
   std::vector<int32_t> children;   // in child order (descending bet-line key)
   TreeNode* parent = nullptr;      // null at the root
@@ -54,46 +54,20 @@ struct TreeNode {
   std::unique_ptr<NodeStore> strategy_store;  // strategy sums; when the storage kind is nonzero
   float ev_boost = 0.0f;
   uint8_t materialised = 0;  // the stores' values are allocated
-  // Only a node that owns its data deletes stores, mutexes and card records;
-  // otherwise they belong to someone else and are let go.
-  uint8_t owns_data = 0;
   std::unique_ptr<std::mutex[]> turn_mutexes;  // kTurnMutexCount, or null
   std::unique_ptr<CardRecord[]> card_records;  // 1 (turn) or 49 (river), or null
-
-  TreeNode() = default;
-  TreeNode(TreeNode&&) noexcept = default;
-  // Assignment would have to decide who owns the target's old data: not needed.
-  TreeNode& operator=(TreeNode&&) = delete;
-  ~TreeNode();
 };
 
-// Frees what the node owns (stores through their virtual destructors, then the
-// mutexes and the card records) when it owns data, lets go of them otherwise,
-// and always empties the children.
-void DestroyTreeNode(TreeNode& node);
-
-enum SolverStateFlags : uint32_t {
+enum GameTreeFlags : uint32_t {
   INCOMPLETE_TREE = 1u << 0,  // some street forgotten or not materialised
   ISOMORPHISM_ON = 1u << 1,   // built with suit isomorphism
   NEW_TREE = 1u << 2,         // set at build, cleared by the first solving iteration
 };
 
-// Heap records of the result cache, the deal-node code and the subgame tasks.
-struct NumArrayPair {
-  NumArray arrays[2];
-};
-struct NumArrayQuad {
-  NumArray arrays[4];
-};
-// Deleting destructors: free the arrays, then the record. Null is allowed.
-void DeleteNumArrayPair(NumArrayPair* pair);
-void DeleteNumArray(NumArray* array);
-void DeleteNumArrayQuad(NumArrayQuad* quad);
-
-// The node-value request of the analysis code; only a pointer lives here.
-struct ValueTarget;
-
-struct SolverState {
+// One built game tree: the node array, the dealt cards and what the build
+// derives from the situation, with the storage figures of its stores. The
+// solver's state adds what solving adds (solver/solver_state.h).
+struct GameTree {
   std::vector<TreeNode> nodes;  // index 0 is the root
   CardMask flop_mask = 0;       // real suits, as set
   CardMask board_mask = 0;      // flop plus the starting turn and river, real suits
@@ -108,9 +82,6 @@ struct SolverState {
   std::vector<double> ranges[2];
   // Entry a: the river value layout of nodes with a actions; entry 0 is empty.
   std::vector<std::unique_ptr<BoardLayout>> board_layouts;
-  int32_t pass_player = 0;
-  int32_t pass_mode = 0;     // 0 evaluation, 1 solving, 2 node value
-  uint32_t pass_phase = 0;   // 0 collect, 1 run tasks, 2 combine
   int32_t storage_kind = 1;  // nonzero: strategy-sum stores exist
   int32_t deal_flag = 0;     // hand-group flag of every river record
   uint64_t storage_counters[4] = {0, 0, 0, 0};
@@ -123,34 +94,13 @@ struct SolverState {
   uint32_t format_version = 6;
   int32_t coder_kinds[2] = {0, 0};  // regret store, strategy-sum store
   uint8_t stores_allocated = 0;
-  ValueTarget* value_target = nullptr;
-  std::unordered_map<uint64_t, NumArrayPair*> result_cache;
   uint32_t flags = NEW_TREE;
-  int32_t iterations = 0;
-  int32_t first_forgotten_street = -1;
-  int32_t last_results_iteration = -1;
-  double mes_oop = 0.0;
-  double ev_oop = 0.0;
-  double mes_ip = 0.0;
-  double ev_ip = 0.0;
-  double exploitability = 0.0;
-  double mean_ev = 0.0;
+  Street first_forgotten_street = STREET_NONE;
 
-  SolverState(int32_t storage_kind_arg, int32_t deal_flag_arg);
-  SolverState(const SolverState&) = delete;
-  SolverState& operator=(const SolverState&) = delete;
-  // Tears down in the order given at DestroySolverState.
-  ~SolverState();
+  GameTree(int32_t storage_kind_arg, int32_t deal_flag_arg)
+      : storage_kind(storage_kind_arg), deal_flag(deal_flag_arg) {}
+  GameTree(const GameTree&) = delete;
+  GameTree& operator=(const GameTree&) = delete;
+  // The river stores point at the board layouts: the nodes go first.
+  ~GameTree();
 };
-
-// The one current tree; null without a tree.
-extern SolverState* g_solver_state;
-
-// Destroys a state: the deal tree, the result cache's values and the cache, the
-// ranges and root weights, every node in order and the node array, then the
-// board layouts (which the river stores of the nodes point at), and the record.
-// Null is allowed.
-void DestroySolverState(SolverState* state);
-
-// Destroys g_solver_state, if any, and sets it to null.
-void FreeSolverState();

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
-#include "tree/deal_tree.h"
 
 namespace {
 
@@ -115,38 +114,6 @@ TEST(SuitIsomorphism, NextCardGroupsStandForEveryCard) {
       }
     }
   }
-}
-
-TEST(SuitIsomorphism, RiverGroupsPutTheDominantSuitLast) {
-  TurnDealRecord turn;
-  turn.board = Cards("2c7cKc5d");
-  GroupIsomorphicCards(turn.board, true, turn, 1);
-  // Suits 0 and 1 singly (10 + 12), suit 2 for hearts and spades (13 x 2).
-  ASSERT_EQ(turn.river_records.size(), 35u);
-  int total = 0;
-  bool in_dominant = false;
-  for (size_t slot = 0; slot < turn.river_records.size(); ++slot) {
-    const RiverDealRecord& river = turn.river_records[slot];
-    const int card = static_cast<int>(river.river_card);
-    total += river.weight;
-    EXPECT_EQ(river.hand_group_flag, 1u);
-    EXPECT_EQ(river.board, turn.board | CardBit(card));
-    EXPECT_EQ(river.card_lists.size(), static_cast<size_t>(river.weight));
-    EXPECT_EQ(river.weight, CardSuit(card) == 2 ? 2 : 1);
-    EXPECT_EQ(turn.river_slot_map[card], static_cast<int>(slot));
-    // Clubs (three board cards) come after every other card, by rank then suit.
-    if (CardSuit(card) == 0) in_dominant = true;
-    EXPECT_EQ(CardSuit(card) == 0, in_dominant);
-    if (slot > 0 && CardSuit(card) != 0) {
-      const int before = static_cast<int>(turn.river_records[slot - 1].river_card);
-      EXPECT_LE(CardRank(before), CardRank(card));
-    }
-  }
-  EXPECT_EQ(total, 48);
-  int mapped = 0;
-  for (int card = 0; card < 52; ++card) mapped += turn.river_slot_map[card] >= 0;
-  EXPECT_EQ(mapped, 35);
-  for (int card : {CardNumber(0, 3), CardNumber(12, 3)}) EXPECT_EQ(turn.river_slot_map[card], -1);
 }
 
 }  // namespace

@@ -70,10 +70,10 @@ class SetupCommandsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SetupCommandsTest, PlayerNames) {
-  EXPECT_EQ(ParsePlayerName("OOP"), 0);
-  EXPECT_EQ(ParsePlayerName("hero"), 0);
-  EXPECT_EQ(ParsePlayerName("IP"), 1);
-  EXPECT_EQ(ParsePlayerName("villain"), 1);
+  EXPECT_EQ(ParsePlayerName("OOP"), PLAYER_OOP);
+  EXPECT_EQ(ParsePlayerName("hero"), PLAYER_OOP);
+  EXPECT_EQ(ParsePlayerName("IP"), PLAYER_IP);
+  EXPECT_EQ(ParsePlayerName("villain"), PLAYER_IP);
   for (const char* bad : {"oop", "Hero", "ip", "VILLAIN", "0", "1", ""}) {
     try {
       ParsePlayerName(bad);

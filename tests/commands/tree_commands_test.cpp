@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "solver/solver_state.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_edits.h"
@@ -45,11 +46,12 @@ TEST_F(EditCommands, EvBoostLandsInTheNamedDecisionNode) {
   // Out of range or without a tree: nothing.
   std::vector<float> boosts;
   for (const TreeNode& node : state.nodes) boosts.push_back(node.ev_boost);
-  SetEvBoost(static_cast<int32_t>(state.nodes.size()), 0.5f);
-  SetEvBoost(-1, 0.5f);
-  for (size_t i = 0; i < state.nodes.size(); ++i) EXPECT_EQ(state.nodes[i].ev_boost, boosts[i]) << i;
+  SetEvBoost(&State(), static_cast<int32_t>(state.nodes.size()), 0.5f);
+  SetEvBoost(&State(), -1, 0.5f);
+  for (size_t i = 0; i < state.nodes.size(); ++i)
+    EXPECT_EQ(state.nodes[i].ev_boost, boosts[i]) << i;
   FreeSolverState();
-  SetEvBoost(0, 0.5f);
+  SetEvBoost(nullptr, 0, 0.5f);
   EXPECT_EQ(g_solver_state, nullptr);
 }
 

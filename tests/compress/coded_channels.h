@@ -5,6 +5,7 @@
 // engine's own bounded readers do.
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "compress/coder.h"
@@ -56,17 +57,17 @@ void EncodeArrays(int32_t coder_id, const std::vector<CodedArray<T>>& arrays,
                   CodedChannels& channels, CoderStats& stats,
                   const uint64_t* model_counts = nullptr) {
   std::vector<uint64_t> gathered(256);
-  StreamEncoder* encoder = CreateEncoder(coder_id, model_counts, gathered.data(),
-                                         &CodedChannels::Write, &channels, &stats);
+  auto encoder = CreateEncoder(coder_id, model_counts, gathered.data(), &CodedChannels::Write,
+                               &channels, &stats);
   for (const CodedArray<T>& a : arrays) {
     const T* reference = a.reference.empty() ? nullptr : a.reference.data();
     const auto count = static_cast<int32_t>(a.values.size());
     if constexpr (sizeof(T) == 4)
-      EncodeComboArray(encoder, a.values.data(), reference, count);
+      EncodeComboArray(encoder.get(), a.values.data(), reference, count);
     else
-      EncodeComboArray16(encoder, a.values.data(), reference, count);
+      EncodeComboArray16(encoder.get(), a.values.data(), reference, count);
   }
-  DestroyCoder(encoder);
+  encoder.reset();
 }
 
 // The decoded arrays, read with each array's count and reference.
@@ -75,19 +76,19 @@ std::vector<std::vector<T>> DecodeArrays(const std::vector<CodedArray<T>>& array
                                          CodedChannels& channels) {
   channels.Rewind();
   std::vector<std::vector<T>> out;
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   for (const CodedArray<T>& a : arrays) {
     std::vector<T> values(a.values.size() + 1, T(0x5A5A));
     const T* reference = a.reference.empty() ? nullptr : a.reference.data();
     const auto count = static_cast<int32_t>(a.values.size());
     if constexpr (sizeof(T) == 4)
-      DecodeComboArray(decoder, values.data(), reference, count);
+      DecodeComboArray(decoder.get(), values.data(), reference, count);
     else
-      DecodeComboArray16(decoder, values.data(), reference, count);
+      DecodeComboArray16(decoder.get(), values.data(), reference, count);
     // A value written past the count stays and spoils the comparison.
     if (values.back() == T(0x5A5A)) values.pop_back();
     out.push_back(values);
   }
-  DestroyCoder(decoder);
+  decoder.reset();
   return out;
 }

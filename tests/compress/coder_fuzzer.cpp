@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "compress/coder.h"
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     channels.bytes[c].assign(data + at, data + at + length);
     at += length;
   }
-  StreamDecoder* decoder = nullptr;
+  std::unique_ptr<StreamDecoder> decoder;
   try {
     decoder = CreateDecoder(&Channels::Read, &channels);
     std::vector<uint32_t> out(kMaxComboArray), reference(kMaxComboArray, 7);
@@ -58,13 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int32_t count = static_cast<int32_t>((seed >> 8) % (kMaxComboArray + 1));
       const bool with_reference = seed & 1;
       if (seed & 2)
-        DecodeComboArray(decoder, out.data(), with_reference ? reference.data() : nullptr, count);
+        DecodeComboArray(decoder.get(), out.data(), with_reference ? reference.data() : nullptr,
+                         count);
       else
-        DecodeComboArray16(decoder, out16.data(), with_reference ? reference16.data() : nullptr,
-                           count);
+        DecodeComboArray16(decoder.get(), out16.data(),
+                           with_reference ? reference16.data() : nullptr, count);
     }
   } catch (const CodedStreamError&) {
   }
-  DestroyCoder(decoder);
+  decoder.reset();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -222,8 +223,6 @@ TEST(ComboCodec, ADecoderThatHandsBackDeltasIsRebuiltByTheCodec) {
 }
 
 TEST(ComboCodec, FactoriesWriteAndReadTheCoderIdByte) {
-  DestroyCoder(static_cast<StreamEncoder*>(nullptr));
-  DestroyCoder(static_cast<StreamDecoder*>(nullptr));
   CodedChannels channels;
   CoderStats stats;
   EXPECT_EQ(CreateEncoder(7, nullptr, nullptr, &CodedChannels::Write, &channels, &stats), nullptr);
@@ -233,16 +232,16 @@ TEST(ComboCodec, FactoriesWriteAndReadTheCoderIdByte) {
   EXPECT_THROW(DecodeComboArray(nullptr, &out, nullptr, 1), CodedStreamError);
 
   CodedChannels fse;
-  StreamEncoder* encoder =
+  auto encoder =
       CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &CodedChannels::Write, &fse, &stats);
   ASSERT_NE(encoder, nullptr);
-  DestroyCoder(encoder);
+  encoder.reset();
   EXPECT_EQ(fse.bytes[0], std::vector<uint8_t>{2});
   // An empty channel 0 after the id byte: the decoder is made and reads nothing.
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &fse);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &fse);
   ASSERT_NE(decoder, nullptr);
   EXPECT_TRUE(decoder->AppliesReference());
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 TEST(ComboCodecDeathTest, MoreThan1326ValuesEndTheProcess) {

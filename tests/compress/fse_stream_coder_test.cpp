@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -56,10 +57,10 @@ Bytes StreamBytes(const CodedChannels& channels, int32_t s, std::vector<Block>* 
 // Codes the arrays of coded values (zigzag deltas) straight through the coder.
 void EncodeRaw(CodedChannels& channels, CoderStats& stats,
                const std::vector<std::vector<uint32_t>>& arrays, int32_t flag = 0) {
-  StreamEncoder* encoder =
+  auto encoder =
       CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &CodedChannels::Write, &channels, &stats);
   for (const auto& a : arrays) encoder->Encode(a.data(), static_cast<int32_t>(a.size()), flag);
-  DestroyCoder(encoder);
+  encoder.reset();
 }
 
 // The same values decoded without reference: the prefix sums of the deltas.
@@ -73,14 +74,14 @@ std::vector<uint32_t> PrefixSums(const std::vector<uint32_t>& coded) {
 std::vector<std::vector<uint32_t>> DecodeRaw(CodedChannels& channels,
                                              const std::vector<std::vector<uint32_t>>& arrays) {
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   std::vector<std::vector<uint32_t>> out;
   for (const auto& a : arrays) {
     std::vector<uint32_t> values(a.size());
     decoder->Decode(values.data(), nullptr, static_cast<int32_t>(a.size()));
     out.push_back(values);
   }
-  DestroyCoder(decoder);
+  decoder.reset();
   return out;
 }
 
@@ -104,13 +105,13 @@ TEST(FseStreamCoder, GroupsOfEightWriteAFlagAndOneMaskByteEach) {
   EXPECT_EQ(DecodeRaw(channels, arrays)[2], PrefixSums(arrays[2]));
   // An empty array reads only its flag byte.
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   uint32_t out[8];
   decoder->Decode(out, nullptr, 8);
   const size_t masks_read = channels.positions[1];
   EXPECT_EQ(decoder->Decode(out, nullptr, 0), 1u);
   EXPECT_EQ(channels.positions[1], masks_read);
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 TEST(FseStreamCoder, TokensFollowTheirContextStreams) {
@@ -152,14 +153,14 @@ TEST(FseStreamCoder, FullBlocksAreFlushedAtOnceAndRunsStoreOneByte) {
   CodedChannels channels;
   CoderStats stats;
   const std::vector<std::vector<uint32_t>> arrays(kStreamBlockBytes, std::vector<uint32_t>(8, 0));
-  StreamEncoder* encoder =
+  auto encoder =
       CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &CodedChannels::Write, &channels, &stats);
   for (int i = 0; i < kStreamBlockBytes - 1; ++i) encoder->Encode(arrays[i].data(), 8, 0);
   EXPECT_TRUE(channels.bytes[1].empty());
   encoder->Encode(arrays.back().data(), 8, 0);
   // The 65536th mask byte completes the block: it is out before the end.
   EXPECT_EQ(channels.bytes[1], (Bytes{0, 0, 1, 0, 1, 0, 0, 0, 0}));
-  DestroyCoder(encoder);
+  encoder.reset();
   EXPECT_EQ(channels.bytes[1].size(), 9u);  // no further block
   std::vector<Block> blocks;
   EXPECT_EQ(StreamBytes(channels, 0, &blocks), Bytes(kStreamBlockBytes, 0));
@@ -219,7 +220,7 @@ TEST(FseStreamCoder, DamagedBlocksAreRefused) {
     CodedChannels bad = good;
     damage(bad.bytes[2]);
     bad.Rewind();
-    StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &bad);
+    auto decoder = CreateDecoder(&CodedChannels::Read, &bad);
     std::vector<uint32_t> out(12);
     try {
       for (size_t a = 0; a < many.size(); ++a) decoder->Decode(out.data(), nullptr, 12);
@@ -227,7 +228,7 @@ TEST(FseStreamCoder, DamagedBlocksAreRefused) {
     } catch (const CodedStreamError& e) {
       EXPECT_STREQ(e.what(), what);
     }
-    DestroyCoder(decoder);
+    decoder.reset();
   };
   expect_refused([](Bytes& c) { c[0] = c[1] = c[2] = c[3] = 0; }, "coded block size out of range");
   expect_refused([](Bytes& c) { c[0] = 1, c[1] = 0, c[2] = 1, c[3] = 0; },

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "compress/coded_channels.h"
@@ -13,10 +14,10 @@ using Bytes = std::vector<uint8_t>;
 
 void EncodeRaw(CodedChannels& channels, CoderStats& stats,
                const std::vector<std::vector<uint32_t>>& arrays, int32_t flag = 0) {
-  StreamEncoder* encoder =
+  auto encoder =
       CreateEncoder(CODER_PACKER, nullptr, nullptr, &CodedChannels::Write, &channels, &stats);
   for (const auto& a : arrays) encoder->Encode(a.data(), static_cast<int32_t>(a.size()), flag);
-  DestroyCoder(encoder);
+  encoder.reset();
 }
 
 std::vector<uint32_t> PrefixSums(const std::vector<uint32_t>& coded) {
@@ -28,14 +29,14 @@ std::vector<uint32_t> PrefixSums(const std::vector<uint32_t>& coded) {
 
 void ExpectRoundTrip(CodedChannels& channels, const std::vector<std::vector<uint32_t>>& arrays) {
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   ASSERT_NE(decoder, nullptr);
   for (const auto& a : arrays) {
     std::vector<uint32_t> out(a.size());
     decoder->Decode(out.data(), nullptr, static_cast<int32_t>(a.size()));
     ASSERT_EQ(out, PrefixSums(a));
   }
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 // Bit i of the bit channel.
@@ -105,13 +106,13 @@ TEST(Packer, TheBitAfterAFullBlockStartsTheNext) {
   // 2048 bits: per array a flag and one group bit of 0.
   CodedChannels channels;
   CoderStats stats;
-  StreamEncoder* encoder =
+  auto encoder =
       CreateEncoder(CODER_PACKER, nullptr, nullptr, &CodedChannels::Write, &channels, &stats);
   const uint32_t zeros[8] = {};
   for (int a = 0; a < 1024; ++a) encoder->Encode(zeros, 8, 1);
   EXPECT_EQ(channels.bytes[1].size(), size_t{kPackBlockBytes});
   encoder->Encode(zeros, 0, 0);
-  DestroyCoder(encoder);
+  encoder.reset();
   EXPECT_EQ(channels.bytes[1].size(), 2u * kPackBlockBytes);
   EXPECT_EQ(channels.bytes[1][kPackBlockBytes], 0);
 }
@@ -126,7 +127,7 @@ TEST(Packer, Decode16RebuildsInSixteenBitsWithTheReference) {
   EncodeRaw(channels, stats, {coded, coded}, 1);
   const std::vector<uint16_t> reference = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 65535};
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   std::vector<uint16_t> out(12);
   EXPECT_EQ(decoder->Decode16(out.data(), reference.data(), 12), 1u);
   // Offset 5 to the reference, then 5 - 2 = 3 after the 3 (that is, -2).
@@ -134,7 +135,7 @@ TEST(Packer, Decode16RebuildsInSixteenBitsWithTheReference) {
     EXPECT_EQ(out[i], uint16_t(reference[i] + (i < 10 ? 5 : 3))) << i;
   EXPECT_EQ(decoder->Decode16(out.data(), nullptr, 12), 1u);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(out[i], i < 10 ? 5 : 3) << i;
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 }  // namespace

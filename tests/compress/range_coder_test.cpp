@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -31,8 +32,8 @@ int32_t Walk(const ValueTreeNode* nodes, int32_t symbol, int32_t* depth) {
   return lo;
 }
 
-StreamEncoder* RangeEncoder(CodedChannels& channels, CoderStats& stats, const uint64_t* model,
-                            uint64_t* gathered) {
+std::unique_ptr<StreamEncoder> RangeEncoder(CodedChannels& channels, CoderStats& stats,
+                                            const uint64_t* model, uint64_t* gathered) {
   return CreateEncoder(CODER_RANGE, model, gathered, &CodedChannels::Write, &channels, &stats);
 }
 
@@ -67,9 +68,9 @@ TEST(RangeCoder, ValueTreesReachEverySymbolAndFollowTheCounts) {
 TEST(RangeCoder, CodesTheHandWorkedStream) {
   CodedChannels channels;
   CoderStats stats;
-  StreamEncoder* encoder = RangeEncoder(channels, stats, nullptr, nullptr);
+  auto encoder = RangeEncoder(channels, stats, nullptr, nullptr);
   encoder->Encode(nullptr, 0, 1);
-  DestroyCoder(encoder);
+  encoder.reset();
   const Bytes& c = channels.bytes[0];
   ASSERT_EQ(c.size(), 2053u + 5);
   EXPECT_EQ(Bytes(c.begin(), c.begin() + 5), (Bytes{0, 'C', 'm', 'p', 'r'}));
@@ -80,14 +81,14 @@ TEST(RangeCoder, CodesTheHandWorkedStream) {
   CodedChannels plain;
   encoder = RangeEncoder(plain, stats, nullptr, nullptr);
   encoder->Encode(nullptr, 0, 0);
-  DestroyCoder(encoder);
+  encoder.reset();
   EXPECT_EQ(Bytes(plain.bytes[0].begin() + 2053, plain.bytes[0].end()), Bytes(5, 0));
 
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   ASSERT_NE(decoder, nullptr);
   EXPECT_EQ(decoder->Decode(nullptr, nullptr, 0), 1u);
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 TEST(RangeCoder, AWrongMagicIsRefused) {
@@ -114,10 +115,10 @@ TEST(RangeCoder, ValuesAtTheEscapeBoundariesRoundTrip) {
   CodedChannels channels;
   CoderStats stats;
   std::vector<uint64_t> gathered(256, 99);
-  StreamEncoder* encoder = RangeEncoder(channels, stats, nullptr, gathered.data());
+  auto encoder = RangeEncoder(channels, stats, nullptr, gathered.data());
   EXPECT_EQ(gathered, std::vector<uint64_t>(256, 0));
   for (const auto& a : arrays) encoder->Encode(a.data(), int32_t(a.size()), 0);
-  DestroyCoder(encoder);
+  encoder.reset();
 
   EXPECT_EQ(stats.arrays, 4u);
   EXPECT_EQ(stats.groups, 1u + 3 + 1 + 2);
@@ -132,14 +133,14 @@ TEST(RangeCoder, ValuesAtTheEscapeBoundariesRoundTrip) {
   EXPECT_EQ(gathered[6], 1u);
 
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   for (const auto& a : arrays) {
     std::vector<uint32_t> out(a.size());
     decoder->Decode(out.data(), nullptr, int32_t(a.size()));
     uint32_t value = 0;
     for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(out[i], value += Unzigzag(a[i])) << i;
   }
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 // A group coded all zero keeps the distance to the reference with flag 1, and
@@ -153,15 +154,15 @@ TEST(RangeCoder, ZeroGroupsFollowTheFlagAndDecode16Decodes) {
   for (uint32_t i = 0; i < 40; ++i) reference[i] = 1000 + i * i;
   CodedChannels channels;
   CoderStats stats;
-  StreamEncoder* encoder = RangeEncoder(channels, stats, nullptr, nullptr);
+  auto encoder = RangeEncoder(channels, stats, nullptr, nullptr);
   encoder->Encode(coded.data(), 40, 1);
   encoder->Encode(coded.data(), 40, 0);
   encoder->Encode(coded.data(), 40, 1);
-  DestroyCoder(encoder);
+  encoder.reset();
   EXPECT_EQ(stats.reference_arrays, 2u);
 
   channels.Rewind();
-  StreamDecoder* decoder = CreateDecoder(&CodedChannels::Read, &channels);
+  auto decoder = CreateDecoder(&CodedChannels::Read, &channels);
   std::vector<uint32_t> out(40);
   EXPECT_EQ(decoder->Decode(out.data(), reference.data(), 40), 1u);
   for (uint32_t i = 0; i < 40; ++i) EXPECT_EQ(out[i], reference[i] + (i < 20 ? 3 : 1)) << i;
@@ -170,7 +171,7 @@ TEST(RangeCoder, ZeroGroupsFollowTheFlagAndDecode16Decodes) {
   std::vector<uint16_t> out16(40, 0xBEEF), reference16(reference.begin(), reference.end());
   EXPECT_EQ(decoder->Decode16(out16.data(), reference16.data(), 40), 1u);
   for (uint32_t i = 0; i < 40; ++i) EXPECT_EQ(out16[i], uint16_t(reference[i] + (i < 20 ? 3 : 1)));
-  DestroyCoder(decoder);
+  decoder.reset();
 }
 
 // A stream coded with the counts gathered from an earlier one as its model.
@@ -186,9 +187,10 @@ TEST(RangeCoder, AGatheredTableServesAsTheNextModel) {
   CodedChannels first, second;
   CoderStats stats;
   std::vector<uint64_t> gathered(256);
-  StreamEncoder* encoder = RangeEncoder(first, stats, nullptr, gathered.data());
-  for (const auto& a : arrays) EncodeComboArray(encoder, a.values.data(), nullptr, int32_t(a.values.size()));
-  DestroyCoder(encoder);
+  auto encoder = RangeEncoder(first, stats, nullptr, gathered.data());
+  for (const auto& a : arrays)
+    EncodeComboArray(encoder.get(), a.values.data(), nullptr, int32_t(a.values.size()));
+  encoder.reset();
   EncodeArrays(CODER_RANGE, arrays, second, stats, gathered.data());
   EXPECT_EQ(Bytes(second.bytes[0].begin() + 5, second.bytes[0].begin() + 13),
             (Bytes{uint8_t(gathered[0]), uint8_t(gathered[0] >> 8), uint8_t(gathered[0] >> 16),

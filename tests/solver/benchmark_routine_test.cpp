@@ -49,19 +49,19 @@ int Card(const char* text) {
   return CardNumber(static_cast<int>(kRanks.find(text[0])), static_cast<int>(kSuits.find(text[1])));
 }
 
-double Weight(int player, const char* a, const char* b) {
+double Weight(Player player, const char* a, const char* b) {
   return BenchmarkRange(player)[static_cast<size_t>(ComboIndexOfCards(Card(a), Card(b)))];
 }
 
 TEST(BenchmarkRoutine, RangeTablesHaveTheGivenShape) {
-  const ClassCounts oop = CountRange(BenchmarkRange(0));
+  const ClassCounts oop = CountRange(BenchmarkRange(PLAYER_OOP));
   EXPECT_EQ(oop.zero_combos, 692);
   EXPECT_EQ(oop.full_combos, 136);
   EXPECT_EQ(oop.partial_pairs, 5);
   EXPECT_EQ(oop.partial_suited, 30);
   EXPECT_EQ(oop.partial_offsuit, 29);
 
-  const ClassCounts ip = CountRange(BenchmarkRange(1));
+  const ClassCounts ip = CountRange(BenchmarkRange(PLAYER_IP));
   EXPECT_EQ(ip.zero_combos, 296);
   EXPECT_EQ(ip.full_combos, 994);
   EXPECT_EQ(ip.partial_pairs, 0);
@@ -70,16 +70,16 @@ TEST(BenchmarkRoutine, RangeTablesHaveTheGivenShape) {
 }
 
 TEST(BenchmarkRoutine, ChartsReadSuitedAboveAndOffsuitBelowTheDiagonal) {
-  EXPECT_EQ(Weight(0, "Ac", "Ad"), 1.0);
-  EXPECT_EQ(Weight(0, "5h", "5s"), 0.0);
-  EXPECT_EQ(Weight(0, "Kh", "Jh"), 1.0);   // KJs
-  EXPECT_EQ(Weight(0, "Kh", "Jd"), 0.75);  // KJo
-  EXPECT_EQ(Weight(0, "Ks", "4s"), 0.25);  // K4s
-  EXPECT_EQ(Weight(0, "5c", "Ad"), 0.5);   // A5o
-  EXPECT_EQ(Weight(1, "3c", "2c"), 0.0);   // 32s
-  EXPECT_EQ(Weight(1, "7d", "9s"), 0.5);   // 97o
-  EXPECT_EQ(Weight(1, "Td", "2s"), 1.0);   // T2o
-  EXPECT_EQ(Weight(1, "9d", "2s"), 0.0);   // 92o
+  EXPECT_EQ(Weight(PLAYER_OOP, "Ac", "Ad"), 1.0);
+  EXPECT_EQ(Weight(PLAYER_OOP, "5h", "5s"), 0.0);
+  EXPECT_EQ(Weight(PLAYER_OOP, "Kh", "Jh"), 1.0);   // KJs
+  EXPECT_EQ(Weight(PLAYER_OOP, "Kh", "Jd"), 0.75);  // KJo
+  EXPECT_EQ(Weight(PLAYER_OOP, "Ks", "4s"), 0.25);  // K4s
+  EXPECT_EQ(Weight(PLAYER_OOP, "5c", "Ad"), 0.5);   // A5o
+  EXPECT_EQ(Weight(PLAYER_IP, "3c", "2c"), 0.0);   // 32s
+  EXPECT_EQ(Weight(PLAYER_IP, "7d", "9s"), 0.5);   // 97o
+  EXPECT_EQ(Weight(PLAYER_IP, "Td", "2s"), 1.0);   // T2o
+  EXPECT_EQ(Weight(PLAYER_IP, "9d", "2s"), 0.0);   // 92o
 }
 
 struct Expected {
@@ -152,14 +152,14 @@ TEST(BenchmarkRoutine, FlopTreeFollowsTheRules) {
       if (r.kind == SHOWDOWN_NODE && r.value == 125.0) ++showdowns_at_stack;
       continue;
     }
-    EXPECT_GE(r.street, 1);
-    EXPECT_LE(r.street, 3);
+    EXPECT_GE(r.street, STREET_FLOP);
+    EXPECT_LE(r.street, STREET_RIVER);
     for (int32_t c : children[i]) {
       const LineEntry& child = records[c];
       if (child.kind != DECISION_NODE) continue;
       EXPECT_GE(child.street, r.street);
       // A new street starts with OOP; on the same street the other player acts.
-      EXPECT_EQ(child.player, child.street > r.street ? 0 : r.player ^ 1);
+      EXPECT_EQ(child.player, child.street > r.street ? PLAYER_OOP : Opponent(r.player));
     }
     // A decision has two or three children, the last a fold or a check.
     EXPECT_GE(children[i].size(), 2u);

@@ -22,8 +22,8 @@
 #include "solver/solver_constants.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "store/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "support/solver_watch.h"
@@ -37,8 +37,6 @@ using reference_game::MakeClassSpot;
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 
 // Pot 60 on the flop: a bet of 20 that IP may raise to 60, a check that IP may
 // bet 20 behind; after a flop check-through a turn bet of 30, after a turn
@@ -78,9 +76,9 @@ void ExpectNear(const Figures& a, const Figures& b, double tolerance, const std:
 // A best response never does worse than the strategy it replaces, and the
 // game is zero-sum: the pass values of the two players cancel.
 void ExpectSound(const Figures& f, double zero_sum_tolerance, const std::string& what) {
-  EXPECT_GE(f.mes[kOop], f.ev[kOop] - 1e-9) << what;
-  EXPECT_GE(f.mes[kIp], f.ev[kIp] - 1e-9) << what;
-  EXPECT_NEAR(f.ev[kOop] + f.ev[kIp], 0.0, zero_sum_tolerance) << what;
+  EXPECT_GE(f.mes[PLAYER_OOP], f.ev[PLAYER_OOP] - 1e-9) << what;
+  EXPECT_GE(f.mes[PLAYER_IP], f.ev[PLAYER_IP] - 1e-9) << what;
+  EXPECT_NEAR(f.ev[PLAYER_OOP] + f.ev[PLAYER_IP], 0.0, zero_sum_tolerance) << what;
 }
 
 // Whatever the strategies, -MES IP <= OOP's game value <= MES OOP (pass
@@ -94,7 +92,7 @@ struct ValueBracket {
     low = std::max(low, -mes_ip);
     high = std::min(high, mes_oop);
   }
-  void Add(const Figures& f) { Add(f.mes[kOop], f.mes[kIp]); }
+  void Add(const Figures& f) { Add(f.mes[PLAYER_OOP], f.mes[PLAYER_IP]); }
   // The checks of the last run.
   void AddProgressHistory() {
     for (const ProgressRecord& r : g_progress_history) Add(r.mes_oop, r.mes_ip);
@@ -155,10 +153,10 @@ class FlopTurnSolverTest : public ::testing::Test {
     EXPECT_TRUE(std::regex_match(reply, m, form)) << reply;
     if (m.size() != 6) return reply;
     const double half = 0.5 * pot;
-    EXPECT_NEAR(std::stod(m[1]), f.ev[kOop] + half, 0.0005);
-    EXPECT_NEAR(std::stod(m[2]), f.ev[kIp] + half, 0.0005);
-    EXPECT_NEAR(std::stod(m[3]), f.mes[kOop] + half, 0.0005);
-    EXPECT_NEAR(std::stod(m[4]), f.mes[kIp] + half, 0.0005);
+    EXPECT_NEAR(std::stod(m[1]), f.ev[PLAYER_OOP] + half, 0.0005);
+    EXPECT_NEAR(std::stod(m[2]), f.ev[PLAYER_IP] + half, 0.0005);
+    EXPECT_NEAR(std::stod(m[3]), f.mes[PLAYER_OOP] + half, 0.0005);
+    EXPECT_NEAR(std::stod(m[4]), f.mes[PLAYER_IP] + half, 0.0005);
     EXPECT_NEAR(std::stod(m[5]), f.exploitability, 0.0005);
     EXPECT_NEAR(std::stod(m[1]) + std::stod(m[2]), pot, 0.0011);
     return reply;
@@ -361,8 +359,8 @@ TEST_F(FlopTurnSolverTest, FlopSpotReachesTheRequiredAccuracy) {
   const Figures f = Results();
   ExpectSound(f, kGroupedZeroSum * spot.pot, "at the target");
   EXPECT_LE(f.exploitability, target);
-  EXPECT_NEAR(f.ev[kOop], last.ev_oop, 1e-9);
-  EXPECT_NEAR(f.mes[kIp], last.mes_ip, 1e-9);
+  EXPECT_NEAR(f.ev[PLAYER_OOP], last.ev_oop, 1e-9);
+  EXPECT_NEAR(f.mes[PLAYER_IP], last.mes_ip, 1e-9);
   CalcResults(f, spot.pot);
   ValueBracket bracket;
   bracket.AddProgressHistory();

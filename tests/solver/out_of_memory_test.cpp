@@ -16,15 +16,16 @@
 #include "solver/accuracy_settings.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
-#include "store/store_factory.h"
 #include "support/engine_harness.h"
 #include "support/process_runner.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -210,7 +211,7 @@ TEST_F(OutOfMemoryTest, ARebuildThatCannotFitLeavesTheStreetsForgotten) {
   EXPECT_EQ(RunLine("go"), "ERROR: go incomplete tree\n");
   EXPECT_EQ(State().first_forgotten_street, 3);
   for (const TreeNode& node : State().nodes)
-    if (node.street == 3)
+    if (node.street == STREET_RIVER)
       EXPECT_FALSE(node.regret_store || node.strategy_store || node.materialised);
 
   unsetenv(kAvailableBytes);

@@ -13,6 +13,7 @@
 
 #include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/tree_pass.h"
 #include "store/arena_store.h"
 #include "support/reference_game.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-constexpr int kIp = 1;
 
 // Checked down to the river, where OOP checks and IP checks behind or bets 10
 // into a call or a fold: IP's river node has two actions on every river board.
@@ -42,8 +42,8 @@ class RiverLocksTest : public TreeBuildTest {
     SolverState& state = State();
     double out[2];
     for (int i = 0; i < 3; ++i) {
-      TraverseTree(&state, out, kIp, PASS_SOLVE);
-      TraverseTree(&state, out, kIp ^ 1, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
       ++state.iterations;
     }
   }
@@ -51,7 +51,7 @@ class RiverLocksTest : public TreeBuildTest {
   // IP's two-action river node.
   static TreeNode& IpRiverNode() {
     for (TreeNode& node : State().nodes)
-      if (node.kind == DECISION_NODE && node.street == 3 && node.player == kIp &&
+      if (node.kind == DECISION_NODE && node.street == STREET_RIVER && node.player == PLAYER_IP &&
           node.children.size() == 2 && node.regret_store->AsArenaStore16())
         return node;
     ADD_FAILURE() << "no two-action IP river node";
@@ -93,7 +93,7 @@ class RiverLocksTest : public TreeBuildTest {
 
   static std::vector<double> SolveIp() {
     double out[2];
-    TraverseTree(&State(), out, kIp, PASS_SOLVE);
+    TraverseTree(&State(), out, PLAYER_IP, PASS_SOLVE);
     return {out[0], out[1]};
   }
 
@@ -102,7 +102,7 @@ class RiverLocksTest : public TreeBuildTest {
   static std::vector<double> Evaluate(bool sweeps) {
     g_river_board_sweeps = sweeps;
     std::vector<double> figures;
-    for (int player = 0; player < 2; ++player) {
+    for (Player player : {PLAYER_OOP, PLAYER_IP}) {
       double out[2];
       TraverseTree(&State(), out, player, PASS_EVALUATE);
       figures.push_back(out[0]);

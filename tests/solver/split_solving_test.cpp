@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
+#include "solver/split_walk.h"
 #include "store/node_store.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
@@ -20,8 +21,6 @@ namespace {
 
 using reference_game::Spot;
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 
 // OOP may bet 10 on the flop (the call ends the hand before the turn), and
 // bet 20 on the turn or the river after checks.
@@ -34,22 +33,13 @@ Spot FlopSpot() {
 class SplitSolvingTest : public TreeBuildTest {
  protected:
   void TearDown() override {
-    DestroySplitTasks(splits_);
+    splits_.clear();
     TreeBuildTest::TearDown();
   }
 
-  void Walk(int32_t street) {
-    SolverState& state = State();
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    for (NumArray* a : {&root.in1, &root.in0}) {
-      const std::vector<double>& w = state.root_hand_weights[a == &root.in1 ? kOop : kIp];
-      a->Resize(static_cast<int32_t>(w.size()));
-      std::memcpy(a->data, w.data(), sizeof(double) * w.size());
-    }
-    EvaluateSubtree(&root, street, splits_);
-  }
+  void Walk(Street street) { EvaluateFromRoot(State(), street, splits_); }
 
-  std::vector<SubgameTask*> splits_;
+  SplitTaskList splits_;
 };
 
 TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
@@ -58,17 +48,17 @@ TEST_F(SplitSolvingTest, TheWalkListsEachSplitOncePerDealtBoardAboveIt) {
   const DealTree& deal = *state.deal_tree;
 
   // One turn split (after the flop checks); the flop bet's call deals no split.
-  Walk(2);
+  Walk(STREET_TURN);
   ASSERT_EQ(splits_.size(), 1u);
   EXPECT_EQ(splits_[0]->cursor.node->street, 2);
   EXPECT_EQ(splits_[0]->cursor.turn_slot, -1);
   EXPECT_EQ(splits_[0]->cursor.river_slot, -1);
   for (const NumArray* a : {&splits_[0]->cursor.in1, &splits_[0]->cursor.in0})
     EXPECT_EQ(a->count, static_cast<int32_t>(deal.hands.size()));
-  DestroySplitTasks(splits_);
+  splits_.clear();
 
   // One river split, below every turn card in slot order, the river undealt.
-  Walk(3);
+  Walk(STREET_RIVER);
   ASSERT_EQ(splits_.size(), deal.turn_records.size());
   for (size_t t = 0; t < splits_.size(); ++t) {
     const NodeCursor& cursor = splits_[t]->cursor;
@@ -89,7 +79,8 @@ TEST_F(SplitSolvingTest, AnUnsolvedTreeGivesEachSubgameOneIterationPerPlayer) {
   // IP facing the river bet: call or fold, both at 1/2 while the regrets are 0.
   const TreeNode* facing = nullptr;
   for (const TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == 3 && node.children.size() == 2) facing = &node;
+    if (node.kind == DECISION_NODE && node.street == STREET_RIVER && node.children.size() == 2)
+      facing = &node;
   ASSERT_NE(facing, nullptr);
   const float halves[2] = {0.5f, 0.5f};
   auto moved = [&] {
@@ -111,13 +102,13 @@ TEST_F(SplitSolvingTest, AStreetWithoutSplitsSolvesNothing) {
   Spot river = FlopSpot();
   river.board = reference_game::BoardFromText("2c7d8hJs3s");
   river.lines = {{10}, {0, 20}};
-  river.ranges[kIp] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s");
+  river.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKd JcJd Th9h 6d5d 8c8s");
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(river));
   SolverState& state = State();
   ASSERT_EQ(Run("solve_all_splits turns"), "solve_all_splits ok!\n");
   EXPECT_EQ(state.first_forgotten_street, -1);
   EXPECT_EQ(state.iterations, 0);
-  Walk(2);
+  Walk(STREET_TURN);
   EXPECT_TRUE(splits_.empty());
 }
 

@@ -15,6 +15,7 @@
 #include "platform/cpu_features.h"
 #include "solver/current_iteration.h"
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
 #include "solver/terminal_nodes.h"
 #include "support/kernel_builds.h"
 #include "support/num_arrays.h"
@@ -457,38 +458,39 @@ TEST(TerminalKernels, MostStrengthGroupsFitTheWorkingArea) {
 
 TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
   SolverState state(1, 0);
+  PassContext context;
   state.deal_tree = MakeRiverTree("Qc8d6h4s3c", 0);
   const RiverDealRecord& rec = River(*state.deal_tree);
   const int32_t n = rec.HandCount();
   TreeNode showdown, fold;
   showdown.kind = SHOWDOWN_NODE;
   showdown.value = 5.0;
-  showdown.street = 3;
+  showdown.street = STREET_RIVER;
   fold.kind = FOLD_NODE;
-  fold.player = 0;  // OOP folded
+  fold.player = PLAYER_OOP;  // OOP folded
   fold.value = 3.0;
   std::mt19937 rng(17);
   const auto r = RandomReach(rng, static_cast<size_t>(n));
   const BruteForce brute(rec.board, rec.hands);
 
-  for (int player : {0, 1}) {
-    for (int mode : {0, 1, 2}) {
+  for (Player player : {PLAYER_OOP, PLAYER_IP}) {
+    for (PassMode mode : {PASS_EVALUATE, PASS_SOLVE, PASS_NODE_VALUE}) {
       SCOPED_TRACE(testing::Message() << "player " << player << " mode " << mode);
-      state.pass_player = player;
-      state.pass_mode = mode;
+      context.player = player;
+      context.mode = mode;
       for (TreeNode* node : {&showdown, &fold}) {
-        NodeCursor cursor(&state, node, 0, 0);
+        NodeCursor cursor(&state, &context, node, 0, 0);
         cursor.in0 = MakeArray(r);
         cursor.out1.count = 99;  // untouched outside mode 0
         TraverseTerminal(cursor);
         ASSERT_EQ(cursor.out0.count, n);
-        const bool own_fold = node == &fold && player == 0;
+        const bool own_fold = node == &fold && player == PLAYER_OOP;
         const double v = own_fold ? -3.0 : node->value;
         ExpectClose(cursor.out0.data,
                     node == &fold ? brute.Fold(r, v) : brute.Showdown(r, v), Scale(r, v),
                     "value");
         ASSERT_EQ(cursor.in0.count, n);
-        if (mode == 0) {
+        if (mode == PASS_EVALUATE) {
           ASSERT_EQ(cursor.out1.count, n);
           ASSERT_TRUE(std::equal(cursor.out0.data, cursor.out0.data + n, cursor.out1.data));
         } else {
@@ -499,8 +501,8 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
     }
   }
   // No reach: no values on the river, of the board's count, in both outputs.
-  state.pass_mode = 0;
-  NodeCursor pruned(&state, &showdown, 0, 0);
+  context.mode = PASS_EVALUATE;
+  NodeCursor pruned(&state, &context, &showdown, 0, 0);
   pruned.in0.count = n;
   TraverseTerminal(pruned);
   EXPECT_FALSE(pruned.out0.HasData());
@@ -511,6 +513,7 @@ TEST(TerminalKernels, TraverseTerminalPayoffsBoardsAndModes) {
 
 TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
   SolverState state(1, 0);
+  PassContext context;
   state.deal_tree = std::make_unique<DealTree>();
   std::vector<double> range(kComboCount, 0.0);
   std::mt19937 rng(19);
@@ -521,22 +524,22 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
   const DealTree& deal = *state.deal_tree;
   TreeNode fold;
   fold.kind = FOLD_NODE;
-  fold.player = 1;
+  fold.player = PLAYER_IP;
   fold.value = 2.0;
-  state.pass_player = 0;
-  state.pass_mode = 1;
+  context.player = PLAYER_OOP;
+  context.mode = PASS_SOLVE;
   for (int turn_slot : {-1, 0}) {
     SCOPED_TRACE(turn_slot);
     const std::vector<CardMask>& hands = turn_slot < 0 ? deal.hands : deal.turn_records[0].hands;
     const BruteForce brute(0, hands);
     const auto r = RandomReach(rng, hands.size());
-    NodeCursor cursor(&state, &fold, turn_slot, -1);
+    NodeCursor cursor(&state, &context, &fold, turn_slot, -1);
     cursor.in0 = MakeArray(r);
     TraverseTerminal(cursor);
     ASSERT_EQ(cursor.out0.count, static_cast<int32_t>(hands.size()));
     ExpectClose(cursor.out0.data, brute.Fold(r, 2.0), Scale(r, 2.0), "fold");
     // Without reach the values are zeros, present.
-    NodeCursor empty(&state, &fold, turn_slot, -1);
+    NodeCursor empty(&state, &context, &fold, turn_slot, -1);
     empty.in0.count = static_cast<int32_t>(hands.size());
     TraverseTerminal(empty);
     ASSERT_TRUE(empty.out0.HasData());
@@ -547,18 +550,19 @@ TEST(TerminalKernels, FoldsBeforeTheRiverUseTheirBoardsLists) {
 
 TEST(TerminalKernels, GroupedBoardGivesGroupValuesOnlyWhenSolving) {
   SolverState state(1, 1);
+  PassContext context;
   state.deal_tree = MakeRiverTree("Kh9h4s2dJh", 1);
   const RiverDealRecord& rec = River(*state.deal_tree);
   const int32_t m = static_cast<int32_t>(rec.group_sizes.size());
   TreeNode showdown;
   showdown.kind = SHOWDOWN_NODE;
   showdown.value = 1.0;
-  for (int mode : {0, 1, 2}) {
-    state.pass_mode = mode;
-    NodeCursor cursor(&state, &showdown, 0, 0);
+  for (PassMode mode : {PASS_EVALUATE, PASS_SOLVE, PASS_NODE_VALUE}) {
+    context.mode = mode;
+    NodeCursor cursor(&state, &context, &showdown, 0, 0);
     cursor.in0 = MakeArray(std::vector<double>(static_cast<size_t>(m), 1.0));
     TraverseTerminal(cursor);
-    EXPECT_EQ(cursor.out0.count, mode == 1 ? m : rec.HandCount()) << mode;
+    EXPECT_EQ(cursor.out0.count, mode == PASS_SOLVE ? m : rec.HandCount()) << mode;
   }
   // The end pair on a grouped board gives what the two end nodes give.
   NumArray a, b, sd, fold;

@@ -23,10 +23,10 @@
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/subgame_task.h"
 #include "solver/value_target.h"
 #include "solver/worker_pool.h"
-#include "store/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
@@ -39,8 +39,6 @@ using reference_game::MakeSpot;
 using reference_game::ReferenceGame;
 using reference_game::Spot;
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 
 // A river with no straight or flush for the hands below.
 const char* const kRiverBoard = "2c7d8hJs3s";
@@ -88,13 +86,13 @@ class TreePassTest : public TreeBuildTest {
   struct Values {
     double ev, mes;
   };
-  static Values Evaluate(int player) {
+  static Values Evaluate(Player player) {
     double out[2];
     TraverseTree(&State(), out, player, PASS_EVALUATE);
     return {out[0], out[1]};
   }
   static double Exploitability() {
-    const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+    const Values oop = Evaluate(PLAYER_OOP), ip = Evaluate(PLAYER_IP);
     return 0.5 * (oop.mes + ip.mes - oop.ev - ip.ev);
   }
   // Solving iterations as the run control makes them: IP, then OOP.
@@ -102,8 +100,8 @@ class TreePassTest : public TreeBuildTest {
     SolverState& state = State();
     double out[2];
     for (int i = 0; i < iterations; ++i) {
-      TraverseTree(&state, out, kIp, PASS_SOLVE);
-      TraverseTree(&state, out, kOop, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
+      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
       ++state.iterations;
       state.flags &= ~NEW_TREE;
       g_current_iteration = state.iterations;
@@ -158,13 +156,13 @@ TEST_F(TreePassTest, RiverUniformValuesAndBestResponsesMatchTheReference) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   const reference_game::Strategy uniform = FloatUniform(game);
-  for (int p = 0; p < 2; ++p) {
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     const Values v = Evaluate(p);
     EXPECT_NEAR(v.ev, game.GameValue(p, uniform), 1e-9) << "player " << p;
     EXPECT_NEAR(v.mes, game.BestResponseValue(p, uniform), 1e-9) << "player " << p;
   }
   // Zero-sum without rake: the values are net of half the pot each.
-  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev + Evaluate(PLAYER_IP).ev, 0.0, 1e-9);
 }
 
 TEST_F(TreePassTest, RiverSolvingPassesConverge) {
@@ -176,15 +174,15 @@ TEST_F(TreePassTest, RiverSolvingPassesConverge) {
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.005 * spot.pot) << "from " << start;
   EXPECT_LT(exploitability, 0.1 * start);
-  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  const Values oop = Evaluate(PLAYER_OOP), ip = Evaluate(PLAYER_IP);
   EXPECT_NEAR(oop.ev + ip.ev, 0.0, 1e-9);
 
   // The reference agrees on the values and best responses of the strategies
   // the engine arrived at.
   const reference_game::Strategy profile = EngineProfile(game);
-  EXPECT_NEAR(oop.ev, game.GameValue(kOop, profile), 1e-6);
-  EXPECT_NEAR(oop.mes, game.BestResponseValue(kOop, profile), 1e-6);
-  EXPECT_NEAR(ip.mes, game.BestResponseValue(kIp, profile), 1e-6);
+  EXPECT_NEAR(oop.ev, game.GameValue(PLAYER_OOP, profile), 1e-6);
+  EXPECT_NEAR(oop.mes, game.BestResponseValue(PLAYER_OOP, profile), 1e-6);
+  EXPECT_NEAR(ip.mes, game.BestResponseValue(PLAYER_IP, profile), 1e-6);
   EXPECT_NEAR(exploitability, game.Exploitability(profile), 1e-6);
 }
 
@@ -194,7 +192,7 @@ TEST_F(TreePassTest, SolvingPassValuesFollowTheExploringDefault) {
   const Spot spot = RiverSpot();
   const ReferenceGame game(spot);
   const reference_game::Strategy explore = FloatExplore(game);
-  for (int p = 0; p < 2; ++p) {
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     ResetSituation();
     ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
     double out[2];
@@ -227,7 +225,7 @@ TEST_F(TreePassTest, CombinedEndKernelsOnlyForACallThenAFold) {
     }
   }
   ASSERT_EQ(swapped_nodes.size(), 2u);
-  for (int p = 0; p < 2; ++p) {
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     ResetSituation();
     ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
     SolverState& state = State();
@@ -246,12 +244,12 @@ TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(RiverSpot()));
   SolverState& state = State();
   const int32_t t = state.start_turn_slot, r = state.start_river_slot;
-  const Values before = Evaluate(kOop);
+  const Values before = Evaluate(PLAYER_OOP);
   ASSERT_GT(before.mes, before.ev + 1e-6);
   for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.player == kOop)
+    if (node.kind == DECISION_NODE && node.player == PLAYER_OOP)
       node.regret_store->GetLockRecord(t, r)->flags |= LOCKED;
-  const Values locked = Evaluate(kOop);
+  const Values locked = Evaluate(PLAYER_OOP);
   EXPECT_NEAR(locked.ev, before.ev, 1e-12);
   EXPECT_NEAR(locked.mes, locked.ev, 1e-9);
 
@@ -259,7 +257,7 @@ TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
   // best; a mask over every hand is a lock of the board.
   auto mask_oop_nodes = [&](bool every_other) {
     for (TreeNode& node : state.nodes) {
-      if (node.kind != DECISION_NODE || node.player != kOop) continue;
+      if (node.kind != DECISION_NODE || node.player != PLAYER_OOP) continue;
       NodeLockRecord& record = *node.regret_store->GetLockRecord(t, r);
       record.flags = COMBO_LOCKED;
       record.FreeMask();
@@ -270,21 +268,21 @@ TEST_F(TreePassTest, LockedNodesFollowTheirStrategyInTheBestResponse) {
     }
   };
   mask_oop_nodes(false);
-  const Values all_masked = Evaluate(kOop);
+  const Values all_masked = Evaluate(PLAYER_OOP);
   EXPECT_NEAR(all_masked.mes, before.ev, 1e-9);
   mask_oop_nodes(true);
-  const Values half_masked = Evaluate(kOop);
+  const Values half_masked = Evaluate(PLAYER_OOP);
   EXPECT_GT(half_masked.mes, before.ev + 1e-6);
   EXPECT_LT(half_masked.mes, before.mes - 1e-6);
   for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.player == kOop)
+    if (node.kind == DECISION_NODE && node.player == PLAYER_OOP)
       node.regret_store->GetLockRecord(t, r)->flags |= LOCKED;
 
   // A solving pass leaves the regrets of a locked node alone.
   TreeNode& root = state.nodes[0];
   const float uniform[3] = {0.5f, 0.5f, 0.5f};
   double out[2];
-  TraverseTree(&state, out, kOop, PASS_SOLVE);
+  TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
   std::vector<NumArray> strategy = root.regret_store->GetStrategy(t, r, uniform);
   for (const NumArray& action : strategy)
     for (int32_t h = 0; h < action.count; ++h) ASSERT_EQ(action.data[h], 0.5);
@@ -295,7 +293,7 @@ TEST_F(TreePassTest, FlopCheckDownIsTheRunoutEquity) {
                              {{0, 0, 0, 0, 0, 0}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
-  for (int p = 0; p < 2; ++p) {
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     const Values v = Evaluate(p);
     EXPECT_NEAR(v.ev, game.CheckDownEv(p), 1e-9) << "player " << p;
     EXPECT_NEAR(v.mes, v.ev, 1e-9);
@@ -307,21 +305,21 @@ TEST_F(TreePassTest, TurnCheckDownIsTheRunoutEquity) {
                              {{0, 0, 0, 0}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
-  EXPECT_NEAR(Evaluate(kOop).ev, game.CheckDownEv(kOop), 1e-9);
-  EXPECT_NEAR(Evaluate(kIp).ev, game.CheckDownEv(kIp), 1e-9);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev, game.CheckDownEv(PLAYER_OOP), 1e-9);
+  EXPECT_NEAR(Evaluate(PLAYER_IP).ev, game.CheckDownEv(PLAYER_IP), 1e-9);
 }
 
 TEST_F(TreePassTest, SchedulersAndThreadCountsAgree) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   g_scheduler = 0;
   omp_set_num_threads(1);
-  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  const Values oop = Evaluate(PLAYER_OOP), ip = Evaluate(PLAYER_IP);
   EXPECT_NEAR(oop.ev + ip.ev, 0.0, 1e-9);
   for (uint32_t scheduler : {0u, 1u, 2u}) {
     for (int threads : {1, 4}) {
       g_scheduler = scheduler;
       omp_set_num_threads(threads);
-      const Values o = Evaluate(kOop), i = Evaluate(kIp);
+      const Values o = Evaluate(PLAYER_OOP), i = Evaluate(PLAYER_IP);
       EXPECT_NEAR(o.ev, oop.ev, 1e-9) << scheduler << "/" << threads;
       EXPECT_NEAR(o.mes, oop.mes, 1e-9) << scheduler << "/" << threads;
       EXPECT_NEAR(i.ev, ip.ev, 1e-9) << scheduler << "/" << threads;
@@ -335,10 +333,10 @@ TEST_F(TreePassTest, PassesGiveTheSameFiguresWithFlushToZeroOnTheCaller) {
   // One thread: the tasks' results then add up in one order.
   g_scheduler = 0;
   omp_set_num_threads(1);
-  const Values plain = Evaluate(kIp);
+  const Values plain = Evaluate(PLAYER_IP);
   const uint32_t saved = ReadFpControl();
   EnableFlushToZero();
-  const Values ftz = Evaluate(kIp);
+  const Values ftz = Evaluate(PLAYER_IP);
   const uint32_t after = ReadFpControl();
   WriteFpControl(saved);
   EXPECT_EQ(after & kMxcsrFlushToZeroBits, kMxcsrFlushToZeroBits);  // the caller's mode is back
@@ -351,20 +349,20 @@ TEST_F(TreePassTest, IsomorphismOnAndOffAgree) {
   // ranges keep the players' weights symmetric under renaming them.
   Spot spot;
   spot.board = reference_game::BoardFromText("2c7c9c");
-  spot.ranges[kOop] = ClassRange({"AA", "KK", "T9s", "65s", "A8s"});
-  spot.ranges[kIp] = ClassRange({"QQ", "JJ", "T8s", "AKs", "99"});
+  spot.ranges[PLAYER_OOP] = ClassRange({"AA", "KK", "T9s", "65s", "A8s"});
+  spot.ranges[PLAYER_IP] = ClassRange({"QQ", "JJ", "T8s", "AKs", "99"});
   spot.pot = 60;
   spot.lines = {{10}, {0, 0, 10}, {0, 0, 0, 0, 0, 0}};
 
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot, false));
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
   ASSERT_LT(State().deal_tree->turn_records.size(), 49u);
-  const Values on[2] = {Evaluate(kOop), Evaluate(kIp)};
+  const Values on[2] = {Evaluate(PLAYER_OOP), Evaluate(PLAYER_IP)};
   ResetSituation();
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot, true));
   ASSERT_FALSE(State().flags & ISOMORPHISM_ON);
   ASSERT_EQ(State().deal_tree->turn_records.size(), 49u);
-  for (int p = 0; p < 2; ++p) {
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     const Values off = Evaluate(p);
     EXPECT_NEAR(on[p].ev, off.ev, 1e-9) << "player " << p;
     EXPECT_NEAR(on[p].mes, off.mes, 1e-9) << "player " << p;
@@ -378,35 +376,36 @@ struct PhaseCounts {
   int32_t read_index = 0;
   int32_t value_count = 0;  // of the root's first output
 };
-PhaseCounts RunPhases(SolverState& state, int player, int mode, ValueTarget* target = nullptr) {
+PhaseCounts RunPhases(SolverState& state, Player player, PassMode mode,
+                      ValueTarget* target = nullptr) {
   PhaseCounts counts;
   std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-  state.pass_player = player;
-  state.pass_mode = mode;
-  state.value_target = target;
-  NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+  PassContext context;
+  context.player = player;
+  context.mode = mode;
+  context.value_target = target;
+  NodeCursor root(&state, &context, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
   auto load = [&](NumArray& reach, int p) {
     const std::vector<double>& w = state.root_hand_weights[p];
     reach.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), reach.data);
   };
-  state.pass_phase = PHASE_COLLECT;
-  load(root.in0, player ^ 1);
+  context.phase = PHASE_COLLECT;
+  load(root.in0, Opponent(player));
   if (target) load(root.in1, player);
   TraverseNode(root);
   root.out0 = NumArray();
   root.out1 = NumArray();
   counts.tasks = g_subgame_tasks.size();
-  state.pass_phase = PHASE_RUN;
+  context.phase = PHASE_RUN;
   TraverseSubgames();
-  state.pass_phase = PHASE_COMBINE;
-  load(root.in0, player ^ 1);
+  context.phase = PHASE_COMBINE;
+  load(root.in0, Opponent(player));
   g_task_read_index = 0;
   TraverseNode(root);
   counts.read_index = g_task_read_index;
   counts.value_count = root.out0.count;
   DestroySubgameTasks();
-  state.value_target = nullptr;
   return counts;
 }
 
@@ -418,10 +417,10 @@ TEST_F(TreePassTest, OneTaskPerTurnSlotForEveryTurnDealOfTheCollectWalk) {
   // The flop bet's call is a showdown before the turn: a deal node too.
   size_t deals = 0;
   for (const TreeNode& node : state.nodes)
-    if (node.street >= 2 && node.parent && node.parent->street < 2) ++deals;
+    if (node.street >= STREET_TURN && node.parent && node.parent->street < STREET_TURN) ++deals;
   ASSERT_EQ(deals, 2u);
-  for (int mode : {PASS_EVALUATE, PASS_SOLVE}) {
-    const PhaseCounts counts = RunPhases(state, kIp, mode);
+  for (PassMode mode : {PASS_EVALUATE, PASS_SOLVE}) {
+    const PhaseCounts counts = RunPhases(state, PLAYER_IP, mode);
     EXPECT_EQ(counts.tasks, deals * slots);
     EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
   }
@@ -443,15 +442,17 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
     SCOPED_TRACE("scheduler " + std::to_string(scheduler));
     g_scheduler = scheduler;
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.pass_player = kIp;
-    state.pass_mode = PASS_SOLVE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    const std::vector<double>& w = state.root_hand_weights[kOop];
+    PassContext context;
+    context.player = PLAYER_IP;
+    context.mode = PASS_SOLVE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
+    const std::vector<double>& w = state.root_hand_weights[PLAYER_OOP];
     root.in0.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), root.in0.data);
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     TraverseNode(root);
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     TraverseSubgames();
     const size_t n = g_subgame_tasks.size();
     ASSERT_EQ(n, 98u);  // the flop call's showdown and the check-down's turn, 49 cards each
@@ -489,7 +490,7 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
         EXPECT_EQ(task(j).cursor.node->kind, j < k + tail / 2 ? DECISION_NODE : SHOWDOWN_NODE)
             << j;
     }
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     root.in0.Resize(static_cast<int32_t>(w.size()));
     std::copy(w.begin(), w.end(), root.in0.data);
     g_task_read_index = 0;
@@ -506,19 +507,21 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   Solve(3);  // strategies away from uniform
   SolverState& state = State();
-  auto pass = [&](int player, int order) {
+  auto pass = [&](Player player, int order) {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.pass_player = player;
-    state.pass_mode = PASS_EVALUATE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    const std::vector<double>& w = state.root_hand_weights[player ^ 1];
+    PassContext context;
+    context.player = player;
+    context.mode = PASS_EVALUATE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
+    const std::vector<double>& w = state.root_hand_weights[Opponent(player)];
     root.in0.AssignValues(w);
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     TraverseNode(root);
     std::vector<SubgameTask*> tasks = g_subgame_tasks;
     if (order == 1) std::reverse(tasks.begin(), tasks.end());
     if (order >= 2) std::shuffle(tasks.begin(), tasks.end(), std::mt19937(7));
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     if (order < 3) {
       for (SubgameTask* task : tasks) RunSubgameTask(*task);
     } else {
@@ -532,7 +535,7 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
         }));
       for (std::thread& thread : threads) thread.join();
     }
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     root.in0.AssignValues(w);
     g_task_read_index = 0;
     TraverseNode(root);
@@ -541,7 +544,7 @@ TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
     values.insert(values.end(), root.out1.data, root.out1.data + root.out1.count);
     return values;
   };
-  for (int player : {kOop, kIp}) {
+  for (Player player : {PLAYER_OOP, PLAYER_IP}) {
     const std::vector<double> collect_order = pass(player, 0);
     ASSERT_FALSE(collect_order.empty());
     for (int order : {1, 2, 3, 3, 3}) {
@@ -566,7 +569,7 @@ TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
     g_scheduler = scheduler;
     omp_set_num_threads(threads);
     Solve(4);
-    return Figures{Evaluate(kOop), Evaluate(kIp)};
+    return Figures{Evaluate(PLAYER_OOP), Evaluate(PLAYER_IP)};
   };
   const Figures reference = run(1, 1);
   for (uint32_t scheduler : {0u, 1u, 2u}) {
@@ -595,7 +598,7 @@ TEST_F(TreePassTest, TurnRootedSolvingGivesTheSameBitsOnEveryThreadCount) {
     g_scheduler = scheduler;
     omp_set_num_threads(threads);
     Solve(6);
-    return std::vector<Values>{Evaluate(kOop), Evaluate(kIp)};
+    return std::vector<Values>{Evaluate(PLAYER_OOP), Evaluate(PLAYER_IP)};
   };
   const std::vector<Values> reference = run(1, 1);
   for (uint32_t scheduler : {0u, 2u}) {
@@ -604,7 +607,7 @@ TEST_F(TreePassTest, TurnRootedSolvingGivesTheSameBitsOnEveryThreadCount) {
       SCOPED_TRACE("scheduler " + std::to_string(scheduler) + ", " + std::to_string(threads) +
                    " threads");
       const std::vector<Values> figures = run(scheduler, threads);
-      for (int p = 0; p < 2; ++p) {
+      for (Player p : {PLAYER_OOP, PLAYER_IP}) {
         EXPECT_EQ(figures[p].ev, reference[p].ev);
         EXPECT_EQ(figures[p].mes, reference[p].mes);
       }
@@ -619,7 +622,7 @@ TEST_F(TreePassTest, TurnRootedPassMakesOneTaskPerRiverSlot) {
   const size_t slots = state.deal_tree->turn_records[0].river_records.size();
   ASSERT_EQ(slots, 48u);
   // The first river node and the turn call's showdown.
-  const PhaseCounts counts = RunPhases(state, kOop, PASS_EVALUATE);
+  const PhaseCounts counts = RunPhases(state, PLAYER_OOP, PASS_EVALUATE);
   EXPECT_EQ(counts.tasks, 2 * slots);
   EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
 }
@@ -641,13 +644,14 @@ TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
   never_bet(state.nodes[0], -1, static_cast<int32_t>(deal.hands.size()));
   TreeNode* turn_node = nullptr;
   for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == 2 && node.parent->street == 1)
+    if (node.kind == DECISION_NODE && node.street == STREET_TURN &&
+        node.parent->street == STREET_FLOP)
       turn_node = &node;
   ASSERT_NE(turn_node, nullptr);
   for (size_t t = 0; t < deal.turn_records.size(); ++t)
     never_bet(*turn_node, static_cast<int32_t>(t), deal.turn_records[t].HandCount());
 
-  const PhaseCounts counts = RunPhases(state, kIp, PASS_EVALUATE);
+  const PhaseCounts counts = RunPhases(state, PLAYER_IP, PASS_EVALUATE);
   EXPECT_EQ(counts.tasks, 2 * deal.turn_records.size());
   EXPECT_EQ(counts.read_index, static_cast<int32_t>(counts.tasks));
 
@@ -658,7 +662,7 @@ TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
   // divide by the processor's refined reciprocal estimate, which may leave the
   // check a unit or two below 1 (the bet stays 0). The values shrink by that
   // share, well below a millionth of the pot.
-  EXPECT_NEAR(Evaluate(kIp).ev, game.CheckDownEv(kIp), 1e-6 * spot.pot);
+  EXPECT_NEAR(Evaluate(PLAYER_IP).ev, game.CheckDownEv(PLAYER_IP), 1e-6 * spot.pot);
 }
 
 TEST_F(TreePassTest, ForgottenStreetsAnswerWithTheKeptValues) {
@@ -669,34 +673,35 @@ TEST_F(TreePassTest, ForgottenStreetsAnswerWithTheKeptValues) {
   const size_t hands = state.deal_tree->hands.size();
   // Nothing kept yet: zeros of the flop's hand count, and no subgame walked.
   state.flags |= INCOMPLETE_TREE;
-  const PhaseCounts empty = RunPhases(state, kOop, PASS_EVALUATE);
+  const PhaseCounts empty = RunPhases(state, PLAYER_OOP, PASS_EVALUATE);
   EXPECT_EQ(empty.tasks, 0u);
   EXPECT_EQ(empty.value_count, static_cast<int32_t>(hands));
-  EXPECT_EQ(Evaluate(kOop).ev, 0.0);
+  EXPECT_EQ(Evaluate(PLAYER_OOP).ev, 0.0);
 
   state.flags &= ~INCOMPLETE_TREE;
-  const Values oop = Evaluate(kOop), ip = Evaluate(kIp);
+  const Values oop = Evaluate(PLAYER_OOP), ip = Evaluate(PLAYER_IP);
   state.flags |= INCOMPLETE_TREE;
-  EXPECT_EQ(RunPhases(state, kIp, PASS_EVALUATE).tasks, 0u);
-  EXPECT_NEAR(Evaluate(kOop).ev, oop.ev, 1e-12);
-  EXPECT_NEAR(Evaluate(kOop).mes, oop.mes, 1e-12);
-  EXPECT_NEAR(Evaluate(kIp).ev, ip.ev, 1e-12);
+  EXPECT_EQ(RunPhases(state, PLAYER_IP, PASS_EVALUATE).tasks, 0u);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev, oop.ev, 1e-12);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).mes, oop.mes, 1e-12);
+  EXPECT_NEAR(Evaluate(PLAYER_IP).ev, ip.ev, 1e-12);
 }
 
 TEST_F(TreePassTest, TurnTargetTakesOneTurnCardAndKeptRiverValues) {
   const Spot spot = FlopSpot();
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
-  Evaluate(kOop);  // keeps the river values of every turn card
+  Evaluate(PLAYER_OOP);  // keeps the river values of every turn card
   TreeNode* turn_node = nullptr;
   for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == 2 && node.parent->street == 1)
+    if (node.kind == DECISION_NODE && node.street == STREET_TURN &&
+        node.parent->street == STREET_FLOP)
       turn_node = &node;
   ASSERT_NE(turn_node, nullptr);
   ValueTarget target;
   target.node = turn_node;
   target.turn_slot = 5;
-  const PhaseCounts counts = RunPhases(state, kOop, PASS_NODE_VALUE, &target);
+  const PhaseCounts counts = RunPhases(state, PLAYER_OOP, PASS_NODE_VALUE, &target);
   EXPECT_EQ(counts.tasks, 2u);  // one per turn deal
   EXPECT_EQ(counts.read_index, 2);
   const int32_t turn_hands = state.deal_tree->turn_records[5].HandCount();
@@ -719,7 +724,7 @@ TEST_F(TreePassTest, TurnRootedSolvingConvergesOnEveryScheduler) {
   }
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.02 * 60) << "from " << start;
-  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev + Evaluate(PLAYER_IP).ev, 0.0, 1e-9);
 }
 
 TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
@@ -733,19 +738,19 @@ TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
   target.river_slot = state.start_river_slot;
   {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.value_target = &target;
-    state.pass_player = kOop;
-    state.pass_mode = PASS_NODE_VALUE;
-    state.pass_phase = PHASE_COMBINE;
-    NodeCursor root(&state, &state.nodes[0], target.turn_slot, target.river_slot);
-    for (int p = 0; p < 2; ++p) {
-      NumArray& reach = p == kOop ? root.in1 : root.in0;
+    PassContext context;
+    context.value_target = &target;
+    context.player = PLAYER_OOP;
+    context.mode = PASS_NODE_VALUE;
+    context.phase = PHASE_COMBINE;
+    NodeCursor root(&state, &context, &state.nodes[0], target.turn_slot, target.river_slot);
+    for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+      NumArray& reach = p == PLAYER_OOP ? root.in1 : root.in0;
       const std::vector<double>& w = state.root_hand_weights[p];
       reach.Resize(static_cast<int32_t>(w.size()));
       std::copy(w.begin(), w.end(), reach.data);
     }
     TraverseNode(root);
-    state.value_target = nullptr;
   }
   ASSERT_TRUE(target.values.HasData());
   ASSERT_EQ(target.weights.count, target.values.count);
@@ -754,7 +759,7 @@ TEST_F(TreePassTest, NodeValueTargetOnTheRiverRoot) {
   double sum = 0.0;
   for (int32_t h = 0; h < target.values.count; ++h)
     sum += target.weights.data[h] * target.values.data[h];
-  EXPECT_NEAR(sum / game.PairWeight(), game.GameValue(kOop, FloatUniform(game)), 1e-9);
+  EXPECT_NEAR(sum / game.PairWeight(), game.GameValue(PLAYER_OOP, FloatUniform(game)), 1e-9);
 }
 
 TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
@@ -764,7 +769,9 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
   SolverState& state = State();
   TreeNode* river = nullptr;
   for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == 3 && node.parent->street == 2) river = &node;
+    if (node.kind == DECISION_NODE && node.street == STREET_RIVER &&
+        node.parent->street == STREET_TURN)
+      river = &node;
   ASSERT_NE(river, nullptr);
   ValueTarget target;
   target.node = river;
@@ -775,33 +782,35 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
   double pass_value = 0.0;
   {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
-    state.value_target = &target;
-    state.pass_player = kIp;
-    state.pass_mode = PASS_NODE_VALUE;
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+    PassContext context;
+    context.value_target = &target;
+    context.player = PLAYER_IP;
+    context.mode = PASS_NODE_VALUE;
+    NodeCursor root(&state, &context, &state.nodes[0],
+                    state.start_turn_slot, state.start_river_slot);
     auto load = [&] {
-      for (int p = 0; p < 2; ++p) {
-        NumArray& reach = p == kIp ? root.in1 : root.in0;
+      for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+        NumArray& reach = p == PLAYER_IP ? root.in1 : root.in0;
         const std::vector<double>& w = state.root_hand_weights[p];
         reach.Resize(static_cast<int32_t>(w.size()));
         std::copy(w.begin(), w.end(), reach.data);
       }
     };
-    state.pass_phase = PHASE_COLLECT;
+    context.phase = PHASE_COLLECT;
     load();
     TraverseNode(root);
     root.out0 = NumArray();
     EXPECT_TRUE(target.per_board_results.empty());  // nothing in the collect walk
-    state.pass_phase = PHASE_RUN;
+    context.phase = PHASE_RUN;
     TraverseSubgames();
-    state.pass_phase = PHASE_COMBINE;
+    context.phase = PHASE_COMBINE;
     load();
     g_task_read_index = 0;
     TraverseNode(root);
     DestroySubgameTasks();
-    state.value_target = nullptr;
     for (int32_t h = 0; h < root.out0.count; ++h)
-      pass_value += root.out0.data[h] * state.normalised_root_weights[kIp][static_cast<size_t>(h)];
+      pass_value +=
+          root.out0.data[h] * state.normalised_root_weights[PLAYER_IP][static_cast<size_t>(h)];
   }
   const size_t rivers = state.deal_tree->turn_records[0].river_records.size();
   ASSERT_EQ(target.per_board_results.size(), rivers);
@@ -815,22 +824,22 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
     const NumArray& values = *result.second;
     for (int32_t h = 0; h < values.count; ++h) sum += weights.data[h] * values.data[h];
   }
-  EXPECT_NEAR(sum / 44.0 / game.PairWeight(), game.CheckDownEv(kIp), 1e-9);
-  EXPECT_NEAR(pass_value, game.CheckDownEv(kIp), 1e-9);
+  EXPECT_NEAR(sum / 44.0 / game.PairWeight(), game.CheckDownEv(PLAYER_IP), 1e-9);
+  EXPECT_NEAR(pass_value, game.CheckDownEv(PLAYER_IP), 1e-9);
 }
 
 TEST_F(TreePassTest, WorkerPoolRunsManyShortBatchesAndRestarts) {
   ASSERT_NO_FATAL_FAILURE(
       BuildSpotWithValues(MakeSpot("2c7d8hKs", "AcAd KhKc", "AhAs QcQd", 60, {{0, 0, 0, 0}})));
   g_scheduler = 2;
-  const Values first = Evaluate(kOop);
+  const Values first = Evaluate(PLAYER_OOP);
   for (int i = 0; i < 200; ++i) {
-    const Values again = Evaluate(kOop);
+    const Values again = Evaluate(PLAYER_OOP);
     ASSERT_NEAR(again.ev, first.ev, 1e-12) << "pass " << i;
   }
   ShutdownWorkerPool();
   EXPECT_TRUE(g_worker_threads.empty());
-  EXPECT_NEAR(Evaluate(kOop).ev, first.ev, 1e-12);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev, first.ev, 1e-12);
   EXPECT_FALSE(g_worker_threads.empty());
 }
 
@@ -843,7 +852,7 @@ TEST_F(TreePassTest, FlopSolvingPassesConverge) {
   Solve(100);
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.005 * 60) << "from " << start;
-  EXPECT_NEAR(Evaluate(kOop).ev + Evaluate(kIp).ev, 0.0, 1e-9);
+  EXPECT_NEAR(Evaluate(PLAYER_OOP).ev + Evaluate(PLAYER_IP).ev, 0.0, 1e-9);
 }
 
 }  // namespace

@@ -1,240 +1,54 @@
+// The store classes of a decision node by street, root street and file format,
+// without a tree: only hand counts and a layout go in.
 #include "store/store_factory.h"
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
-
-#include "solver/solver_constants.h"
-#include "solver/solver_preparation.h"
 #include "store/arena_store.h"
+#include "store/board_layout.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
-#include "store/store_constants.h"
-#include "tree/build_fixture.h"
 
 namespace {
-
-using StoreFactory = TreeBuildTest;
 
 template <typename T>
 bool Is(const std::unique_ptr<NodeStore>& store) {
   return dynamic_cast<T*>(store.get()) != nullptr;
 }
 
-// Lines that reach every street: check-check on flop and turn, a bet on the
-// river, and a bet on the flop that is called to the turn.
-void FlopSituation() {
-  TreeBuildTest::FullRanges();
-  TreeBuildTest::Situation("As Kd 7h", {"0 0 0 0 10", "5 5 20"});
+TEST(StoreFactory, FlopAndTurnStoresTakeTheirHandCounts) {
+  const std::vector<uint32_t> turn_counts = {40, 41, 39};
+  DecisionStores flop = MakeDecisionStores(STREET_FLOP, 3, 1081, turn_counts, nullptr, true,
+                                           STREET_FLOP, {2, 2}, true);
+  ASSERT_TRUE(Is<PlainStore>(flop.regret));
+  EXPECT_TRUE(Is<PlainStore>(flop.strategy));
+  EXPECT_EQ(flop.regret->GetHandCount(-1, -1), 1081);
+
+  DecisionStores turn = MakeDecisionStores(STREET_TURN, 2, 1081, turn_counts, nullptr, false,
+                                           STREET_FLOP, {0, 0}, true);
+  ASSERT_TRUE(Is<CompositeStore>(turn.regret));
+  EXPECT_EQ(turn.strategy, nullptr);
+  EXPECT_EQ(dynamic_cast<CompositeStore*>(turn.regret.get())->turn_slots(), 3);
+  EXPECT_EQ(turn.regret->GetHandCount(1, -1), 41);
 }
 
-TEST_F(StoreFactory, ClassesByStreetOnAFlopTree) {
-  FlopSituation();
-  for (int level = 0; level <= 4; ++level) {
-    g_compression_setting = level;
-    ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-    const CompressionKinds kinds = LevelToCompressionKinds(level);
-    EXPECT_EQ(State().coder_kinds[0], kinds.regret_kind);
-    EXPECT_EQ(State().coder_kinds[1], kinds.strategy_kind);
-    int river_nodes = 0;
-    for (const TreeNode& node : State().nodes) {
-      if (node.kind != DECISION_NODE) {
-        EXPECT_EQ(node.regret_store, nullptr);
-        EXPECT_EQ(node.strategy_store, nullptr);
-        continue;
-      }
-      EXPECT_EQ(node.materialised, 0);
-      switch (node.street) {
-        case 1:
-          EXPECT_TRUE(Is<PlainStore>(node.regret_store));
-          EXPECT_TRUE(Is<PlainStore>(node.strategy_store));
-          EXPECT_EQ(node.regret_store->GetHandCount(-1, -1),
-                    static_cast<int32_t>(State().deal_tree->hands.size()));
-          break;
-        case 2: {
-          ASSERT_TRUE(Is<CompositeStore>(node.regret_store));
-          EXPECT_TRUE(Is<CompositeStore>(node.strategy_store));
-          auto* composite = dynamic_cast<CompositeStore*>(node.regret_store.get());
-          EXPECT_EQ(composite->turn_slots(),
-                    static_cast<int32_t>(State().deal_tree->turn_records.size()));
-          break;
-        }
-        case 3:
-          ++river_nodes;
-          // Compressed kinds keep the uncompressed class of the same width.
-          EXPECT_TRUE(Is<ArenaStore16>(node.regret_store));
-          EXPECT_TRUE(Is<ArenaStore32>(node.strategy_store));
-          EXPECT_EQ(dynamic_cast<ArenaStore*>(node.regret_store.get())->layout(),
-                    State().board_layouts[node.children.size()].get());
-          break;
-      }
-    }
-    EXPECT_EQ(river_nodes, 2);
-  }
-}
-
-TEST_F(StoreFactory, TurnRootedTreesKeepFullWidthRegretsFromFormatFive) {
-  FullRanges();
-  Situation("As Kd 7h 4c", {"0 0 10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  auto river_regret_is_32 = [] {
-    for (const TreeNode& node : TreeBuildTest::State().nodes)
-      if (node.kind == DECISION_NODE && node.street == 3)
-        return Is<ArenaStore32>(node.regret_store);
-    ADD_FAILURE() << "no river node";
-    return false;
+TEST(StoreFactory, RiverRegretWidthFollowsRootStreetAndFormat) {
+  const std::unique_ptr<BoardLayout> layout = MakeBoardLayout(2, {{30, 31}, {29, 30}});
+  struct Case {
+    Street root_street;
+    bool format_at_least_5;
+    bool full_width;
   };
-  EXPECT_TRUE(river_regret_is_32());
-  State().format_version = 5;
-  PrepareSolver({2, 2});
-  EXPECT_TRUE(river_regret_is_32());
-  EXPECT_EQ(State().coder_kinds[0], 0);
-  State().format_version = 4;
-  PrepareSolver({0, 0});
-  EXPECT_FALSE(river_regret_is_32());
-
-  // A river root: full width whatever the format.
-  Run("clear_lines");
-  Situation("As Kd 7h 4c 2d", {"10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  State().format_version = 4;
-  PrepareSolver({1, 1});
-  EXPECT_TRUE(Is<ArenaStore32>(State().nodes[0].regret_store));
-  EXPECT_TRUE(Is<ArenaStore32>(State().nodes[0].strategy_store));
-}
-
-TEST_F(StoreFactory, TerminalNodesAreLeftAlone) {
-  FullRanges();
-  Situation("As Kd 7h 4c 2d", {"10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  TreeNode& call = State().nodes[2];
-  ASSERT_EQ(call.kind, SHOWDOWN_NODE);
-  call.materialised = 1;
-  uint64_t counters[4] = {0, 0, 0, 0};
-  CreateNodeStores(call, *State().deal_tree, State().board_layouts[1].get(), counters, true, 3,
-                   {0, 0}, true);
-  EXPECT_EQ(call.regret_store, nullptr);
-  EXPECT_EQ(call.materialised, 1);
-  EXPECT_EQ(counters[3], 0u);
-}
-
-TEST_F(StoreFactory, PreparationConstantsByRootStreet) {
-  FullRanges();
-  Situation("As Kd 7h", {"10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  PrepareSolver({2, 1});
-  EXPECT_EQ(g_iteration_cap, 9000);
-  EXPECT_EQ(g_discount_exponent, 1.5);
-  EXPECT_EQ(g_discount_cap, 262143.0);
-  EXPECT_EQ(g_early_river_iterations, 30u);
-  EXPECT_EQ(State().coder_kinds[0], 2);
-  EXPECT_EQ(State().coder_kinds[1], 1);
-
-  Situation("As Kd 7h 4c", {});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  PrepareSolver({1, 2});
-  EXPECT_EQ(g_discount_exponent, 1.5);
-  EXPECT_EQ(g_discount_cap, 262143.0);
-  EXPECT_EQ(g_early_river_iterations, 0u);
-  EXPECT_EQ(State().coder_kinds[0], 0);
-  EXPECT_EQ(State().coder_kinds[1], 0);
-
-  Situation("As Kd 7h 4c 2d", {});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  EXPECT_EQ(g_discount_exponent, 4.0);  // the build sets them already
-  EXPECT_EQ(g_discount_cap, DBL_MAX);
-  State().iterations = 77;
-  State().stores_allocated = 1;
-  g_storage_read_bytes = 5;
-  PrepareSolver({2, 2});
-  EXPECT_EQ(g_discount_exponent, 4.0);
-  EXPECT_EQ(g_discount_cap, DBL_MAX);
-  EXPECT_EQ(g_early_river_iterations, 30u);  // follows the kinds asked for
-  EXPECT_EQ(State().coder_kinds[0], 0);
-  EXPECT_EQ(State().coder_kinds[1], 0);
-  EXPECT_EQ(State().iterations, 0);
-  EXPECT_EQ(State().stores_allocated, 0);
-  EXPECT_EQ(g_storage_read_bytes, 0);
-  EXPECT_DOUBLE_EQ(State().payoff_scale, 125.0 / 60.0);
-}
-
-TEST_F(StoreFactory, CountersCountRiverValuesOnceAndTotalsFollowTheStorageKind) {
-  FullRanges();
-  g_isomorphism_by_street[1] = 0;  // every river board dealt: a count by hand
-  Situation("As Kd 7h", {"0 0 0 0 10", "5 5 20"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  // 49 turns x 48 rivers, each with the C(47, 2) hands off the board.
-  const uint64_t per_action = 49ull * 48ull * (47ull * 46ull / 2ull);
-  uint64_t expected = 0;
-  for (const TreeNode& node : State().nodes)
-    if (node.kind == DECISION_NODE && node.street == 3)
-      expected += per_action * node.children.size();
-  EXPECT_EQ(State().storage_counters[3], expected);
-  EXPECT_EQ(State().storage_counters[1], 0u);  // heap stores have no values yet
-  EXPECT_EQ(State().storage_counters[2], 0u);
-  for (int s = 0; s < 4; ++s) EXPECT_EQ(State().storage_totals[s], 6 * State().storage_counters[s]);
-
-  PrepareSolver({0, 0});
-  EXPECT_EQ(State().storage_counters[3], expected);  // zeroed first, not added up
-  StorageCounterBlock* copy = CopyStorageCounters();
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->counters[3], expected);
-  EXPECT_EQ(copy->totals[3], 6 * expected);
-  EXPECT_EQ(copy->max_actions, State().max_actions);
-  EXPECT_EQ(copy->average_actions, State().average_actions);
-  FreeStorageCounters(copy);
-
-  State().storage_kind = 0;
-  PrepareSolver({0, 0});
-  EXPECT_EQ(State().storage_totals[3], 2 * expected);
-  for (const TreeNode& node : State().nodes) EXPECT_EQ(node.strategy_store, nullptr);
-
-  FreeSolverState();
-  EXPECT_EQ(CopyStorageCounters(), nullptr);
-  PrepareSolver({0, 0});  // nothing to prepare
-}
-
-TEST_F(StoreFactory, ForgottenStreetsGetNoStoresAndMaterializeBringsThemBack) {
-  FullRanges();
-  Situation("As Kd 7h", {"0 0 0 0 10"});
-  ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  SolverState& state = State();
-
-  // No street forgotten: nothing is made, even for unmaterialised nodes.
-  const NodeStore* root_store = state.nodes[0].regret_store.get();
-  MaterializeNode(state, state.nodes[0], true);
-  EXPECT_EQ(state.nodes[0].regret_store.get(), root_store);
-  EXPECT_EQ(state.nodes[0].materialised, 0);
-
-  // Forgetting the turn deletes the stores of the turn and river nodes.
-  state.first_forgotten_street = 2;
-  for (TreeNode& node : state.nodes) {
-    if (node.street < 2) continue;
-    node.regret_store.reset();
-    node.strategy_store.reset();
+  for (const Case& c : {Case{STREET_FLOP, true, false}, Case{STREET_TURN, false, false},
+                        Case{STREET_TURN, true, true}, Case{STREET_RIVER, false, true}}) {
+    // Compressed kinds keep the uncompressed class of the same width.
+    DecisionStores river = MakeDecisionStores(STREET_RIVER, 2, 0, {}, layout.get(), true,
+                                              c.root_street, {2, 2}, c.format_at_least_5);
+    EXPECT_EQ(Is<ArenaStore32>(river.regret), c.full_width) << "root " << c.root_street;
+    EXPECT_EQ(Is<ArenaStore16>(river.regret), !c.full_width) << "root " << c.root_street;
+    EXPECT_TRUE(Is<ArenaStore32>(river.strategy));
+    EXPECT_EQ(river.regret->GetValueCount(-1), 2 * (30 + 31 + 29 + 30));
   }
-  PrepareSolver({0, 0});
-  for (const TreeNode& node : state.nodes) {
-    if (node.kind != DECISION_NODE) continue;
-    EXPECT_EQ(node.regret_store != nullptr, node.street < 2);
-  }
-  EXPECT_EQ(state.storage_counters[3], 0u);
-
-  MaterializeNode(state, state.nodes[0], false);
-  for (const TreeNode& node : state.nodes) {
-    if (node.kind != DECISION_NODE) continue;
-    EXPECT_NE(node.regret_store, nullptr);
-    EXPECT_NE(node.strategy_store, nullptr);
-    EXPECT_EQ(node.materialised, 1);
-    EXPECT_GT(node.regret_store->GetValueCount(-1), 0);  // allocated
-  }
-  // Materialised nodes are kept unless forced.
-  const NodeStore* kept = state.nodes[0].regret_store.get();
-  MaterializeNode(state, state.nodes[0], false);
-  EXPECT_EQ(state.nodes[0].regret_store.get(), kept);
-  MaterializeNode(state, state.nodes[0], true);
-  EXPECT_EQ(state.nodes[0].materialised, 1);
-  EXPECT_GT(state.nodes[0].regret_store->GetValueCount(-1), 0);
 }
 
 }  // namespace

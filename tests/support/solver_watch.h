@@ -5,8 +5,9 @@
 #include <mutex>
 #include <thread>
 
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
-#include "store/street_values.h"
+#include "solver/tree_pass.h"
 #include "tree/tree_records.h"
 
 // The iteration count of the tree; the solver thread raises it under the pass

@@ -12,6 +12,7 @@
 #include "compress/compression_level.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/tree_builder.h"

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
-#include "protocol/command_error.h"
 #include "cards/suit_isomorphism.h"
+#include "protocol/command_error.h"
+#include "solver/solver_state.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -23,7 +24,7 @@ const std::vector<double> kFullRange(kComboCount, 1.0);
 
 // A state with only a root decision node on the street, as the builder leaves
 // it before the dealt cards.
-std::unique_ptr<SolverState> MakeState(int street, int max_actions) {
+std::unique_ptr<SolverState> MakeState(Street street, int max_actions) {
   auto state = std::make_unique<SolverState>(1, 0);
   TreeNode& root = state->nodes.emplace_back();
   root.street = street;
@@ -35,7 +36,7 @@ std::unique_ptr<SolverState> Build(const char* flop, const char* turn, const cha
                                    bool isomorphism,
                                    const std::vector<double>& oop = kFullRange,
                                    const std::vector<double>& ip = kFullRange) {
-  const int street = *river ? 3 : *turn ? 2 : 1;
+  const Street street = *river ? STREET_RIVER : *turn ? STREET_TURN : STREET_FLOP;
   auto state = MakeState(street, 2);
   BuildChanceLevels(*state, Cards(flop), *turn ? Card(turn) : -1, *river ? Card(river) : -1, oop,
                     ip, isomorphism);
@@ -120,7 +121,7 @@ TEST(DealTree, TurnAndRiverTreesHaveOneStartingRecord) {
   EXPECT_EQ(river_tree->root_hand_weights[1].size(), 1081u);
 
   // A flop root ignores turn and river cards handed in.
-  auto state = MakeState(1, 1);
+  auto state = MakeState(STREET_FLOP, 1);
   BuildChanceLevels(*state, Cards("Ah7d2c"), Card("Ks"), Card("3h"), kFullRange, kFullRange,
                     false);
   EXPECT_EQ(state->board_mask, Cards("Ah7d2c"));
@@ -128,17 +129,17 @@ TEST(DealTree, TurnAndRiverTreesHaveOneStartingRecord) {
 }
 
 TEST(DealTree, UnusableBoardsAreRefused) {
-  auto state = MakeState(2, 1);
+  auto state = MakeState(STREET_TURN, 1);
   EXPECT_THROW(BuildChanceLevels(*state, Cards("Ah7d2c"), -1, -1, kFullRange, kFullRange, false),
                std::runtime_error);
   EXPECT_THROW(BuildChanceLevels(*state, Cards("Ah7d2c"), Card("Ah"), -1, kFullRange, kFullRange,
                                  false),
                std::runtime_error);
-  auto river = MakeState(3, 1);
+  auto river = MakeState(STREET_RIVER, 1);
   EXPECT_THROW(BuildChanceLevels(*river, Cards("Ah7d2c"), Card("Ks"), Card("Ks"), kFullRange,
                                  kFullRange, false),
                std::runtime_error);
-  auto flop = MakeState(1, 1);
+  auto flop = MakeState(STREET_FLOP, 1);
   EXPECT_THROW(BuildChanceLevels(*flop, Cards("Ah7d"), -1, -1, kFullRange, kFullRange, false),
                std::runtime_error);
   EXPECT_EQ(flop->deal_tree, nullptr);
@@ -186,7 +187,7 @@ TEST(DealTree, RangeWeightsAreNormalisedByTheDisjointPairWeight) {
     oop[k] = weight(rng) < 0.4 ? 0.0 : weight(rng);
     ip[k] = weight(rng) < 0.4 ? 0.0 : weight(rng);
   }
-  auto state = MakeState(1, 1);
+  auto state = MakeState(STREET_FLOP, 1);
   std::vector<CardMask> hands;
   for (int a = 0; a < 52; ++a)
     for (int b = 0; b < a; ++b)
@@ -363,7 +364,7 @@ TEST(DealTree, AsymmetricRangeUnderIsomorphismFailsTheBuild) {
   std::vector<double> oop(kComboCount, 0.0), ip(kComboCount, 0.0);
   oop[ComboIndexOfCards(Card("Ad"), Card("Kd"))] = 1.0;
   ip[ComboIndexOfCards(Card("Qc"), Card("Jc"))] = 1.0;
-  auto state = MakeState(2, 1);
+  auto state = MakeState(STREET_TURN, 1);
   try {
     BuildChanceLevels(*state, Cards("2c3c4c"), Card("5c"), -1, oop, ip, true);
     FAIL() << "built";
@@ -373,13 +374,13 @@ TEST(DealTree, AsymmetricRangeUnderIsomorphismFailsTheBuild) {
   }
   EXPECT_EQ(state->deal_tree, nullptr);
   // Without isomorphism the same situation builds.
-  auto plain = MakeState(2, 1);
+  auto plain = MakeState(STREET_TURN, 1);
   BuildChanceLevels(*plain, Cards("2c3c4c"), Card("5c"), -1, oop, ip, false);
   EXPECT_EQ(plain->deal_tree->hands.size(), 2u);
 }
 
 TEST(DealTree, BoardLayoutsFollowTheRiverHandCounts) {
-  auto state = MakeState(2, 3);
+  auto state = MakeState(STREET_TURN, 3);
   BuildChanceLevels(*state, Cards("Ah7d2c"), Card("Ks"), -1, kFullRange, kFullRange, false);
   ASSERT_EQ(state->board_layouts.size(), 4u);
   EXPECT_EQ(state->board_layouts[0], nullptr);
@@ -417,7 +418,7 @@ TEST(BoardLayout, OffsetsPadEveryRowToFourPlaces) {
 
 TEST(DealTree, FullFlopBuildIsFast) {
   for (bool isomorphism : {false, true}) {
-    auto state = MakeState(1, 3);
+    auto state = MakeState(STREET_FLOP, 3);
     const auto start = std::chrono::steady_clock::now();
     BuildChanceLevels(*state, Cards("Kh9h4s"), -1, -1, kFullRange, kFullRange, isomorphism);
     const double ms =
@@ -426,6 +427,38 @@ TEST(DealTree, FullFlopBuildIsFast) {
     RecordProperty(isomorphism ? "isomorphic_ms" : "plain_ms", static_cast<int>(ms));
     EXPECT_FALSE(state->deal_tree->turn_records.empty());
   }
+}
+
+TEST(DealTree, RiverGroupsPutTheDominantSuitLast) {
+  TurnDealRecord turn;
+  turn.board = Cards("2c7cKc5d");
+  GroupIsomorphicCards(turn.board, true, turn, 1);
+  // Suits 0 and 1 singly (10 + 12), suit 2 for hearts and spades (13 x 2).
+  ASSERT_EQ(turn.river_records.size(), 35u);
+  int total = 0;
+  bool in_dominant = false;
+  for (size_t slot = 0; slot < turn.river_records.size(); ++slot) {
+    const RiverDealRecord& river = turn.river_records[slot];
+    const int card = static_cast<int>(river.river_card);
+    total += river.weight;
+    EXPECT_EQ(river.hand_group_flag, 1u);
+    EXPECT_EQ(river.board, turn.board | CardBit(card));
+    EXPECT_EQ(river.card_lists.size(), static_cast<size_t>(river.weight));
+    EXPECT_EQ(river.weight, CardSuit(card) == 2 ? 2 : 1);
+    EXPECT_EQ(turn.river_slot_map[card], static_cast<int>(slot));
+    // Clubs (three board cards) come after every other card, by rank then suit.
+    if (CardSuit(card) == 0) in_dominant = true;
+    EXPECT_EQ(CardSuit(card) == 0, in_dominant);
+    if (slot > 0 && CardSuit(card) != 0) {
+      const int before = static_cast<int>(turn.river_records[slot - 1].river_card);
+      EXPECT_LE(CardRank(before), CardRank(card));
+    }
+  }
+  EXPECT_EQ(total, 48);
+  int mapped = 0;
+  for (int card = 0; card < 52; ++card) mapped += turn.river_slot_map[card] >= 0;
+  EXPECT_EQ(mapped, 35);
+  for (int card : {CardNumber(0, 3), CardNumber(12, 3)}) EXPECT_EQ(turn.river_slot_map[card], -1);
 }
 
 }  // namespace

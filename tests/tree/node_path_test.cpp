@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "cards/suit_isomorphism.h"
 #include "protocol/command_error.h"
+#include "solver/solver_state.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "tree/deal_tree.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_queries.h"
 #include "tree/tree_records.h"
@@ -67,8 +70,9 @@ std::string ModelNodeCount(const LineNode& root, int start_street) {
   block("V_DEC", dec[0]);
   block("SPLIT", split);
   block("END", end);
-  out << "ROOT: 1\nFLOP  " << (start_street == 1) << "\nTURN  " << (start_street == 2)
-      << "\nRIVER " << (start_street == 3) << "\nTOTAL: " << total << "\nEND\n";
+  out << "ROOT: 1\nFLOP  " << (start_street == STREET_FLOP) << "\nTURN  "
+      << (start_street == STREET_TURN) << "\nRIVER " << (start_street == STREET_RIVER)
+      << "\nTOTAL: " << total << "\nEND\n";
   return out.str();
 }
 
@@ -133,7 +137,7 @@ TEST(NodePath, ChildLabelsNameEveryChildExactly) {
                                              "r:0:b10", "r:0:b0.1"};
   EXPECT_EQ(paths, expected);
   for (const std::string& path : paths) {
-    const ResolvedPath resolved = ResolveNodePath(path);
+    const ResolvedPath resolved = ResolveNodePath(g_solver_state.get(), path);
     ASSERT_NE(resolved.node, nullptr);
     EXPECT_EQ("r:0:" + MakeActionLabel(*g_schematic_root, resolved.node->amount), path);
     EXPECT_EQ(GetNodeTypeName(resolved), "IP_DEC");
@@ -142,7 +146,7 @@ TEST(NodePath, ChildLabelsNameEveryChildExactly) {
 
 TEST(NodePath, ParentPathKeepsTheCardsOfTheParentsStreet) {
   BuildTree("Qs Jh 2d", {"10 10 10 10 10 10"});
-  const ResolvedPath river = ResolveNodePath("r:0:b10:c:Kh:c:c:As");
+  const ResolvedPath river = ResolveNodePath(g_solver_state.get(), "r:0:b10:c:Kh:c:c:As");
   EXPECT_EQ(river.turn_card, CardNumber(11, 2));
   EXPECT_EQ(river.river_card, CardNumber(12, 3));
   const ResolvedPath turn_check = GetParentPath(river);
@@ -155,7 +159,7 @@ TEST(NodePath, ParentPathKeepsTheCardsOfTheParentsStreet) {
   const ResolvedPath above_root = GetParentPath(GetParentPath(flop_bet));
   EXPECT_EQ(above_root.node, nullptr);
   EXPECT_EQ(GetNodeTypeName(above_root), "ROOT");
-  const ResolvedPath chance = ResolveNodePath("r:0:b10:c:Kh:c:c");
+  const ResolvedPath chance = ResolveNodePath(g_solver_state.get(), "r:0:b10:c:Kh:c:c");
   EXPECT_EQ(chance.split, 1);
   EXPECT_EQ(MakeChildLabel(chance, 0), "As");
   EXPECT_EQ(MakeChildLabel(chance, 47), "2c");
@@ -177,7 +181,7 @@ TEST(NodePath, ParseCardReadsCardsAndRefusesBadText) {
 
 // The lock record of a node's board, as the solver's stores hold it.
 NodeLockRecord* LockRecordAt(const std::string& path) {
-  const ResolvedPath resolved = ResolveNodePath(path);
+  const ResolvedPath resolved = ResolveNodePath(g_solver_state.get(), path);
   TreeNode& node = g_solver_state->nodes[resolved.node->entry_index];
   int turn_slot = -1, river_slot = -1;
   CanonicalizeCombo(*g_solver_state, resolved.turn_card, resolved.river_card, turn_slot,
@@ -196,11 +200,11 @@ std::string FlagsLine(const std::string& path) {
 TEST(NodeFlags, ShowTheLockOfTheBoardInCanonicalSuits) {
   // A one-suited flop: the other three suits are interchangeable.
   BuildTree("Qs Js 2s", {"10 10 10 10 10 10"});
-  EXPECT_EQ(GetTreeFlagsText(), "ISOMORPHISM_ON NEW_TREE");
+  EXPECT_EQ(GetTreeFlagsText(g_solver_state.get()), "ISOMORPHISM_ON NEW_TREE");
 
   LockRecordAt("r:0")->flags = LOCKED;
   EXPECT_EQ(FlagsLine("r:0"), "flags: LOCKED");
-  EXPECT_EQ(GetNodeFlagsText(0, -1, -1), "LOCKED");
+  EXPECT_EQ(GetNodeFlagsText(g_solver_state.get(), 0, -1, -1), "LOCKED");
 
   LockRecordAt("r:0:b10:c:Kh")->flags = LOCKED | COMBO_LOCKED;
   EXPECT_EQ(FlagsLine("r:0:b10:c:Kh"), "flags: LOCKED COMBO_LOCKED");
@@ -218,22 +222,22 @@ TEST(NodeFlags, ShowTheLockOfTheBoardInCanonicalSuits) {
   EXPECT_EQ(FlagsLine("r:0:b10:f"), "flags: ");
 
   // Cards that do not fit the node's street read no record.
-  const int32_t turn_node = ResolveNodePath("r:0:b10:c:Kh").node->entry_index;
-  EXPECT_EQ(GetNodeFlagsText(turn_node, -1, -1), "");
-  EXPECT_EQ(GetNodeFlagsText(static_cast<int32_t>(g_solver_state->nodes.size()), -1, -1), "");
+  const int32_t turn_node = ResolveNodePath(g_solver_state.get(), "r:0:b10:c:Kh").node->entry_index;
+  EXPECT_EQ(GetNodeFlagsText(g_solver_state.get(), turn_node, -1, -1), "");
+  const int32_t past_end = static_cast<int32_t>(g_solver_state->nodes.size());
+  EXPECT_EQ(GetNodeFlagsText(g_solver_state.get(), past_end, -1, -1), "");
 }
 
 TEST(NodePath, WithoutATreeNothingResolves) {
-  SolverState* kept = g_solver_state;
+  std::unique_ptr<SolverState> kept = std::move(g_solver_state);
   const uint8_t present = g_tree_present;
-  g_solver_state = nullptr;
   g_tree_present = 0;
   EXPECT_EQ(RunLine("show_node r"), "ERROR: show_node missing/incorrect tree\n");
   EXPECT_EQ(RunLine("show_children r"), "ERROR: show_children missing/incorrect tree\n");
   EXPECT_EQ(RunLine("is_tree_present"), "false\n");
-  EXPECT_EQ(GetTreeFlagsText(), "");
-  EXPECT_EQ(GetNodeFlagsText(0, -1, -1), "");
-  g_solver_state = kept;
+  EXPECT_EQ(GetTreeFlagsText(g_solver_state.get()), "");
+  EXPECT_EQ(GetNodeFlagsText(g_solver_state.get(), 0, -1, -1), "");
+  g_solver_state = std::move(kept);
   g_tree_present = present;
 }
 

@@ -49,7 +49,7 @@ class SchematicTreeTest : public ::testing::Test {
 };
 
 TEST_F(SchematicTreeTest, BareAddLineOnlyResetsTheRoot) {
-  g_schematic_root->player = 1;
+  g_schematic_root->player = PLAYER_IP;
   g_schematic_root->street = 2;
   g_schematic_root->bets = 3;
   g_schematic_root->amount = 7;

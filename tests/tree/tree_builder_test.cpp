@@ -6,6 +6,7 @@
 #include <string>
 
 #include "solver/solver_preparation.h"
+#include "solver/solver_state.h"
 #include "tree/build_fixture.h"
 #include "tree/schematic_tree.h"
 
@@ -52,7 +53,6 @@ TEST_F(TreeBuilder, OneBetGivesRootBetCallAndFold) {
   EXPECT_EQ(state.max_actions, 2);
   EXPECT_DOUBLE_EQ(state.average_actions, 1.5);
   for (const TreeNode& node : state.nodes) {
-    EXPECT_EQ(node.owns_data, 1);
     EXPECT_EQ(node.turn_mutexes, nullptr);
     EXPECT_EQ(node.card_records, nullptr);
   }
@@ -70,8 +70,9 @@ TEST_F(TreeBuilder, FirstNodesOfTurnAndRiverCarryMutexesAndCardRecords) {
   int turn_tops = 0, river_tops = 0;
   for (const TreeNode& node : State().nodes) {
     const bool street_start = !node.parent || node.parent->street < node.street;
-    const bool turn_top = node.street == 2 && street_start;
-    const bool river_top = node.kind == DECISION_NODE && node.street == 3 && street_start;
+    const bool turn_top = node.street == STREET_TURN && street_start;
+    const bool river_top =
+        node.kind == DECISION_NODE && node.street == STREET_RIVER && street_start;
     turn_tops += turn_top;
     river_tops += river_top;
     EXPECT_EQ(node.turn_mutexes != nullptr, turn_top);
@@ -181,15 +182,15 @@ TEST_F(TreeBuilder, OverlongLinesAreInvalidAndLeaveTheOldTree) {
   FullRanges();
   Situation("As Kd 7h 4c 2d", {"10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  const SolverState* old_state = g_solver_state;
+  const SolverState* old_state = g_solver_state.get();
 
   // 999 raises and the call below the last: kMaxLineActions actions deep.
   std::string line = "add_line";
   for (int k = 1; k < kMaxLineActions; ++k) AppendAmount(line, k);
   ASSERT_EQ(Run(line), "add_line ok!\n");
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  EXPECT_NE(g_solver_state, old_state);
-  old_state = g_solver_state;
+  EXPECT_NE(g_solver_state.get(), old_state);
+  old_state = g_solver_state.get();
   const size_t nodes = State().nodes.size();
 
   // A line of hundreds of thousands of raises: refused, not a stack overflow.
@@ -197,7 +198,7 @@ TEST_F(TreeBuilder, OverlongLinesAreInvalidAndLeaveTheOldTree) {
   for (int k = 1; k <= 200000; ++k) AppendAmount(line, k);
   ASSERT_EQ(Run(line), "add_line ok!\n");
   EXPECT_EQ(Run("build_tree"), "ERROR: build_tree invalid line\n");
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(State().nodes.size(), nodes);
   EXPECT_EQ(g_tree_present, 1);
   EXPECT_EQ(g_start_street, 3);
@@ -207,7 +208,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   FullRanges();
   Situation("As Kd 7h", {"10", "25"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
-  const SolverState* old_state = g_solver_state;
+  const SolverState* old_state = g_solver_state.get();
   const SchematicNode* bet = FindSchematicChild(g_schematic_root, 25.0);
   const uint32_t bet_index = bet->entry_index;
   g_tree_without_values = 1;  // as a loaded tree file may leave it
@@ -218,7 +219,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   g_ranges[0][Combo("AhKh")] = 0.5;
   g_isomorphism_by_street[2] = 1;
   EXPECT_NE(Run("build_tree").find("inconsistent range"), std::string::npos);
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(g_start_street, 1);
   EXPECT_EQ(g_effective_stack, 25);
   EXPECT_EQ(bet->entry_index, bet_index);
@@ -229,7 +230,7 @@ TEST_F(TreeBuilder, RefusedBuildKeepsTheOldTreeAndItsGlobals) {
   g_board_turn = ParseCardText("As");
   FullRanges();
   EXPECT_EQ(Run("build_tree"), "ERROR: build_tree board not set\n");
-  EXPECT_EQ(g_solver_state, old_state);
+  EXPECT_EQ(g_solver_state.get(), old_state);
   EXPECT_EQ(State().nodes.size(), old_state->nodes.size());
   EXPECT_EQ(g_start_street, 1);
 
@@ -260,14 +261,14 @@ TEST_F(TreeBuilder, TreesWithoutPayoffOrWithoutDealsAreRefused) {
 TEST_F(TreeBuilder, ActionStatisticsOfHandMadeEntries) {
   // Decision nodes with 3, 2 and 2 children.
   std::vector<LineEntry> entries(8);
-  entries[0] = {DECISION_NODE, -1, 0, 3, 0.0};
-  entries[1] = {DECISION_NODE, 0, 1, 3, 0.0};
-  entries[2] = {SHOWDOWN_NODE, 1, -1, -1, 80.0};
-  entries[3] = {FOLD_NODE, 1, -1, -1, 50.0};
-  entries[4] = {DECISION_NODE, 0, 1, 3, 0.0};
-  entries[5] = {SHOWDOWN_NODE, 4, -1, -1, 60.0};
-  entries[6] = {FOLD_NODE, 4, -1, -1, -70.0};
-  entries[7] = {SHOWDOWN_NODE, 0, -1, -1, 50.0};
+  entries[0] = {DECISION_NODE, -1, PLAYER_OOP, STREET_RIVER, 0.0};
+  entries[1] = {DECISION_NODE, 0, PLAYER_IP, STREET_RIVER, 0.0};
+  entries[2] = {SHOWDOWN_NODE, 1, PLAYER_NONE, STREET_NONE, 80.0};
+  entries[3] = {FOLD_NODE, 1, PLAYER_NONE, STREET_NONE, 50.0};
+  entries[4] = {DECISION_NODE, 0, PLAYER_IP, STREET_RIVER, 0.0};
+  entries[5] = {SHOWDOWN_NODE, 4, PLAYER_NONE, STREET_NONE, 60.0};
+  entries[6] = {FOLD_NODE, 4, PLAYER_NONE, STREET_NONE, -70.0};
+  entries[7] = {SHOWDOWN_NODE, 0, PLAYER_NONE, STREET_NONE, 50.0};
   SolverState state(1, 0);
   BuildActionNodes(state, entries.data(), entries.size());
   EXPECT_EQ(state.max_actions, 3);
@@ -297,26 +298,5 @@ TEST_F(TreeBuilder, AutomaticLevelFitsASmallTree) {
   EXPECT_EQ(State().coder_kinds[1], 1);
 }
 
-TEST(CompressionLevel, LevelsFromNeedAndBudget) {
-  const CardMask two_suits = ParseCardText("As Ks 7h");
-  const CardMask rainbow = ParseCardText("As Kd 7h");
-  EXPECT_EQ(ChooseCompressionLevel(99, 100, rainbow), 0);
-  EXPECT_EQ(ChooseCompressionLevel(100, 100, rainbow), 1);  // equal is not below
-  EXPECT_EQ(ChooseCompressionLevel(1000, 581, two_suits), 1);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 580, two_suits), 2);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 350, two_suits), 3);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 350, rainbow), 2);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 300, rainbow), 3);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 248, rainbow), 4);
-  EXPECT_EQ(ChooseCompressionLevel(1000, 310, two_suits), 4);
-  EXPECT_EQ(CompressionBudget(1000, 20), 680);
-  EXPECT_EQ(CompressionBudget(1000, 0), 850);
-  const int32_t expected_kinds[6][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 2}, {0, 0}};
-  for (int level = 0; level <= 5; ++level) {
-    EXPECT_EQ(LevelToCompressionKinds(level).regret_kind, expected_kinds[level][0]);
-    EXPECT_EQ(LevelToCompressionKinds(level).strategy_kind, expected_kinds[level][1]);
-  }
-  EXPECT_EQ(LevelToCompressionKinds(-1).regret_kind, 0);
-}
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cards/combo_tables.h"
+#include "solver/solver_state.h"
 #include "support/idle_store.h"
 
 namespace {
@@ -25,31 +26,23 @@ struct ProbeStore : IdleStore {
 int ProbeStore::destroyed = 0;
 int ProbeStore::last_board_count = 0;
 
-TEST(TreeRecords, NewSolverStateStartsEmpty) {
-  SolverState state(1, 0);
-  EXPECT_TRUE(state.nodes.empty());
-  EXPECT_EQ(state.flop_mask, 0u);
-  EXPECT_EQ(state.board_mask, 0u);
-  EXPECT_EQ(state.deal_tree, nullptr);
-  EXPECT_EQ(state.start_turn_slot, -1);
-  EXPECT_EQ(state.start_river_slot, -1);
-  EXPECT_EQ(state.pass_player, 0);
-  EXPECT_EQ(state.pass_mode, 0);
-  EXPECT_EQ(state.storage_kind, 1);
-  EXPECT_EQ(state.deal_flag, 0);
-  EXPECT_EQ(state.format_version, 6u);
-  EXPECT_EQ(state.flags, static_cast<uint32_t>(NEW_TREE));
-  EXPECT_EQ(state.iterations, 0);
-  EXPECT_EQ(state.first_forgotten_street, -1);
-  EXPECT_EQ(state.last_results_iteration, -1);
-  EXPECT_EQ(state.coder_kinds[0], 0);
-  EXPECT_EQ(state.stores_allocated, 0);
-  EXPECT_EQ(state.value_target, nullptr);
-  EXPECT_GE(state.result_cache.bucket_count(), 8u);
-  EXPECT_EQ(state.result_cache.max_load_factor(), 1.0f);
-  for (uint64_t counter : state.storage_counters) EXPECT_EQ(counter, 0u);
-  EXPECT_EQ(state.exploitability, 0.0);
-  SolverState other(0, 2);
+TEST(TreeRecords, NewGameTreeStartsEmpty) {
+  GameTree tree(1, 0);
+  EXPECT_TRUE(tree.nodes.empty());
+  EXPECT_EQ(tree.flop_mask, 0u);
+  EXPECT_EQ(tree.board_mask, 0u);
+  EXPECT_EQ(tree.deal_tree, nullptr);
+  EXPECT_EQ(tree.start_turn_slot, -1);
+  EXPECT_EQ(tree.start_river_slot, -1);
+  EXPECT_EQ(tree.storage_kind, 1);
+  EXPECT_EQ(tree.deal_flag, 0);
+  EXPECT_EQ(tree.format_version, 6u);
+  EXPECT_EQ(tree.flags, static_cast<uint32_t>(NEW_TREE));
+  EXPECT_EQ(tree.first_forgotten_street, -1);
+  EXPECT_EQ(tree.coder_kinds[0], 0);
+  EXPECT_EQ(tree.stores_allocated, 0);
+  for (uint64_t counter : tree.storage_counters) EXPECT_EQ(counter, 0u);
+  GameTree other(0, 2);
   EXPECT_EQ(other.storage_kind, 0);
   EXPECT_EQ(other.deal_flag, 2);
 }
@@ -60,16 +53,15 @@ TEST(TreeRecords, EndValuesAddHalfThePot) {
   EXPECT_EQ(LineEndValue(7.5, 1.25), 5.0);
 }
 
-TEST(TreeRecords, DestroyingAStateFreesEverythingItOwns) {
+TEST(TreeRecords, DestroyingATreeFreesEverythingItOwns) {
   ProbeStore::destroyed = 0;
   ProbeStore::last_board_count = 0;
-  auto* state = new SolverState(1, 0);
+  auto state = std::make_unique<GameTree>(1, 0);
   state->nodes.reserve(3);
   state->max_actions = 2;
   TreeNode& root = state->nodes.emplace_back();
-  root.street = 2;
+  root.street = STREET_TURN;
   root.children = {1, 2};
-  root.owns_data = 1;
   root.turn_mutexes.reset(new std::mutex[kTurnMutexCount]);
   root.card_records.reset(new CardRecord[1]);
   root.card_records[0].reach_sums[1].Resize(1128);
@@ -84,56 +76,37 @@ TEST(TreeRecords, DestroyingAStateFreesEverythingItOwns) {
   root.regret_store = std::make_unique<ProbeStore>();
   root.strategy_store = std::make_unique<ProbeStore>();
   TreeNode& river = state->nodes.emplace_back();
-  river.street = 3;
+  river.street = STREET_RIVER;
   river.parent_index = 0;
   river.parent = &root;
-  river.owns_data = 1;
   river.regret_store = std::make_unique<ProbeStore>(layout);
   river.card_records.reset(new CardRecord[kRiverCardRecordCount]);
   river.card_records[48].best_response_values[0].Resize(3);
-  // A node that does not own its data only lets go of it.
-  ProbeStore borrowed;
-  TreeNode& view = state->nodes.emplace_back();
-  view.regret_store.reset(&borrowed);
 
-  state->result_cache[1] = new NumArrayPair;
-  state->result_cache[1]->arrays[0].Resize(1326);
-  state->result_cache[7] = new NumArrayPair;
-
-  DestroySolverState(state);
+  state.reset();
   EXPECT_EQ(ProbeStore::destroyed, 3);
   // The river store still saw its layout alive.
   EXPECT_EQ(ProbeStore::last_board_count, 48);
-  DestroySolverState(nullptr);
 }
 
-TEST(TreeRecords, FreeSolverStateClearsTheCurrentTree) {
-  ASSERT_EQ(g_solver_state, nullptr);
-  g_solver_state = new SolverState(1, 0);
-  g_solver_state->nodes.emplace_back().owns_data = 1;
-  FreeSolverState();
-  EXPECT_EQ(g_solver_state, nullptr);
-  FreeSolverState();
-  EXPECT_EQ(g_solver_state, nullptr);
-}
-
-TEST(TreeRecords, CardRecordsStartEmptyAndFreeTheirArrays) {
+TEST(TreeRecords, CardRecordsStartEmptyAndEmptyAgainWhenReset) {
   CardRecord record;
-  record.values[1].Resize(8);
-  record.reach_filled[0] = 1;
-  record.frozen = 1;
-  record.solved_mask = 5;
-  InitCardRecord(record);
   EXPECT_EQ(record.values[1].data, nullptr);
-  EXPECT_EQ(record.values[1].count, 0);
   EXPECT_EQ(record.reach_filled[0], 0);
   EXPECT_EQ(record.frozen, 0);
   EXPECT_EQ(record.solved_mask, 0u);
+  record.values[1].Resize(8);
   record.reach_sums[0].Resize(3);
-  record.best_response_values[1].Resize(3);
-  DestroyCardRecord(record);
+  record.reach_filled[0] = 1;
+  record.frozen = 1;
+  record.solved_mask = 5;
+  record = CardRecord();
+  EXPECT_EQ(record.values[1].data, nullptr);
+  EXPECT_EQ(record.values[1].count, 0);
   EXPECT_EQ(record.reach_sums[0].data, nullptr);
-  EXPECT_EQ(record.best_response_values[1].data, nullptr);
+  EXPECT_EQ(record.reach_filled[0], 0);
+  EXPECT_EQ(record.frozen, 0);
+  EXPECT_EQ(record.solved_mask, 0u);
 }
 
 }  // namespace

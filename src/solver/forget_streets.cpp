@@ -1,4 +1,4 @@
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -7,17 +7,16 @@
 
 #include "platform/virtual_memory.h"
 #include "solver/solver_run.h"
-#include "solver/split_solving.h"
+#include "solver/solver_state.h"
+#include "solver/split_walk.h"
 #include "solver/tree_pass.h"
 #include "store/board_layout.h"
-#include "store/store_factory.h"
 #include "tree/deal_tree.h"
+#include "tree/node_stores.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 // Stored reach is scaled to this sum: only its shape matters to a re-solve.
 constexpr double kStoredReachSum = 200.0;
 // Below this share of the largest reach arriving at the street, an item's
@@ -26,7 +25,7 @@ constexpr double kReachThresholdShare = 0.01;
 
 // One player's reach arriving at a split into its card record: kept when it is
 // large enough to mean something, then scaled to the common sum.
-void StoreReach(CardRecord& record, int player, const NumArray& reach, double threshold) {
+void StoreReach(CardRecord& record, Player player, const NumArray& reach, double threshold) {
   NumArray& stored = record.reach_sums[player];
   if (reach.Sum() > threshold) {
     stored.CopyFrom(reach);
@@ -47,8 +46,8 @@ bool RefreshResults(SolverState& state) {
   if (!AllocateStoreValues(state)) return false;
   double oop[2];
   double ip[2];
-  TraverseTree(&state, oop, kOop, PASS_EVALUATE);
-  TraverseTree(&state, ip, kIp, PASS_EVALUATE);
+  TraverseTree(&state, oop, PLAYER_OOP, PASS_EVALUATE);
+  TraverseTree(&state, ip, PLAYER_IP, PASS_EVALUATE);
   state.ev_oop = oop[0];
   state.mes_oop = oop[1];
   state.ev_ip = ip[0];
@@ -64,7 +63,7 @@ bool RefreshResults(SolverState& state) {
 void RecountStorage(SolverState& state) {
   for (uint64_t& counter : state.storage_counters) counter = 0;
   for (const TreeNode& node : state.nodes) {
-    if (node.kind != DECISION_NODE || node.street != 3) continue;
+    if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;
     const size_t actions = node.children.size();
     if (actions < state.board_layouts.size() && state.board_layouts[actions])
       state.storage_counters[3] += static_cast<uint64_t>(state.board_layouts[actions]->value_count);
@@ -73,23 +72,14 @@ void RecountStorage(SolverState& state) {
   for (int s = 0; s < 4; ++s) state.storage_totals[s] = state.storage_counters[s] * bytes_per_value;
 }
 
-bool ForgetStreetsKernel(SolverState& state, int32_t street) {
+bool ForgetStreetsKernel(SolverState& state, Street street) {
   // The figures of the whole tree can no longer be measured once its later
   // streets are gone: measure them now.
   if (!RefreshResults(state)) return false;
 
   // The reach arriving at the street; the walk reads only earlier streets.
-  std::vector<SubgameTask*> items;
-  struct ItemsCleanup {
-    std::vector<SubgameTask*>& items;
-    ~ItemsCleanup() { DestroySplitTasks(items); }
-  } items_cleanup{items};
-  {
-    NodeCursor root(&state, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
-    root.in1.AssignValues(state.root_hand_weights[kOop]);
-    root.in0.AssignValues(state.root_hand_weights[kIp]);
-    EvaluateSubtree(&root, street, items);
-  }
+  SplitTaskList items;
+  EvaluateFromRoot(state, street, items);
 
   // Marked first: whatever happens from here, no pass walks into the street.
   state.flags |= INCOMPLETE_TREE;
@@ -102,31 +92,31 @@ bool ForgetStreetsKernel(SolverState& state, int32_t street) {
     node.materialised = 0;
     // Boards re-solved earlier have lost their stores with the rest.
     if (node.card_records) {
-      const int32_t records = node.street == 3 ? kRiverCardRecordCount : 1;
+      const int32_t records = node.street == STREET_RIVER ? kRiverCardRecordCount : 1;
       for (int32_t r = 0; r < records; ++r) node.card_records[r].solved_mask = 0;
     }
   }
 
   double largest = 0.0;
-  for (const SubgameTask* item : items)
+  for (const auto& item : items)
     largest = std::max({largest, item->cursor.in1.Sum(), item->cursor.in0.Sum()});
   const double threshold = kReachThresholdShare * largest;
-  for (const SubgameTask* item : items) {
+  for (const auto& item : items) {
     const NodeCursor& cursor = item->cursor;
-    CardRecord& record = cursor.node->card_records[street == 3 ? cursor.turn_slot : 0];
-    StoreReach(record, kOop, cursor.in1, threshold);
-    StoreReach(record, kIp, cursor.in0, threshold);
+    CardRecord& record = cursor.node->card_records[street == STREET_RIVER ? cursor.turn_slot : 0];
+    StoreReach(record, PLAYER_OOP, cursor.in1, threshold);
+    StoreReach(record, PLAYER_IP, cursor.in0, threshold);
     // From now on the solver adds no reach to it.
     record.frozen = 1;
   }
   return true;
 }
 
-bool ForgetStreets(int32_t street) { return ForgetStreetsKernel(*g_solver_state, street); }
+bool ForgetStreets(Street street) { return ForgetStreetsKernel(*g_solver_state, street); }
 
 bool RebuildStreetsOfState(SolverState& state) {
-  const int32_t forgotten = state.first_forgotten_street;
-  if (forgotten < 0) return true;
+  const Street forgotten = state.first_forgotten_street;
+  if (forgotten == STREET_NONE) return true;
 
   // Made here, so deleted again when one of them cannot get its values.
   std::vector<TreeNode*> made;
@@ -144,7 +134,7 @@ bool RebuildStreetsOfState(SolverState& state) {
     // Every store first, then their values, once the memory is known to hold
     // them all: a rebuild that cannot fit takes nothing.
     uint64_t need = 0;
-    for (int32_t street = forgotten; street <= 3; ++street) {
+    for (Street street = forgotten; street <= STREET_RIVER; street = NextStreet(street)) {
       for (TreeNode& node : state.nodes) {
         if (node.street != street || node.kind != DECISION_NODE || node.materialised) continue;
         made.push_back(&node);
@@ -173,7 +163,7 @@ bool RebuildStreetsOfState(SolverState& state) {
   RecountStorage(state);
   // Complete again: go may run, and a later preparation makes every store.
   state.flags &= ~static_cast<uint32_t>(INCOMPLETE_TREE);
-  state.first_forgotten_street = -1;
+  state.first_forgotten_street = STREET_NONE;
   return true;
 }
 

@@ -1,4 +1,4 @@
-#include "store/street_values.h"
+#include "solver/street_values.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
+#include "solver/tree_pass.h"
 #include "support/idle_store.h"
 #include "tree/build_fixture.h"
 
@@ -55,7 +57,7 @@ class StreetValues : public TreeBuildTest {
     ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
     for (size_t i = 0; i < State().nodes.size(); ++i) {
       TreeNode& node = State().nodes[i];
-      if (node.kind != DECISION_NODE || node.street != 3) continue;
+      if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;
       node.regret_store = std::make_unique<RecordingStore>(static_cast<int>(i), false);
       node.strategy_store = std::make_unique<RecordingStore>(static_cast<int>(i), true);
       river_nodes.push_back(static_cast<int>(i));
@@ -91,8 +93,8 @@ class StreetValues : public TreeBuildTest {
 
 TEST_F(StreetValues, NodesOffTheRiverNeitherLockNorOpen) {
   for (TreeNode& node : State().nodes) {
-    if (node.street == 3) continue;
-    StreetValuesGuard guard(node, 5, StreetAccess::kWrite);
+    if (node.street == STREET_RIVER) continue;
+    StreetValuesGuard guard(State(), node, 5, StreetAccess::kWrite);
     EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[5]));
     EXPECT_TRUE(FreeElsewhere(g_tree_pass_mutex));
   }
@@ -101,9 +103,8 @@ TEST_F(StreetValues, NodesOffTheRiverNeitherLockNorOpen) {
 
 TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
   State().iterations = 0;  // strategy sums not in use: a reader still sees them
-  State().pass_mode = 1;
   {
-    StreetValuesGuard guard(State().nodes[river_nodes.back()], 7, StreetAccess::kRead);
+    StreetValuesGuard guard(State(), State().nodes[river_nodes.back()], 7, StreetAccess::kRead);
     EXPECT_FALSE(FreeElsewhere(turn_top->turn_mutexes[7]));
     EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[6]));
     // The whole river subtree from its first node, in pre-order.
@@ -128,9 +129,8 @@ TEST_F(StreetValues, ReadingOpensEveryStoreOfTheSubtreeAndWritesNothingBack) {
   }
 }
 
-TEST_F(StreetValues, WritingWritesEverythingBackWhateverThePassWas) {
-  State().pass_mode = 2;  // a node-value pass writes nothing back by itself
-  { StreetValuesGuard guard(State().nodes[river_root], 3, StreetAccess::kWrite); }
+TEST_F(StreetValues, WritingWritesEverythingBack) {
+  { StreetValuesGuard guard(State(), State().nodes[river_root], 3, StreetAccess::kWrite); }
   for (bool strategy : {false, true}) {
     std::vector<Event> closed = Of(false, strategy);
     ASSERT_EQ(closed.size(), river_nodes.size());
@@ -140,7 +140,7 @@ TEST_F(StreetValues, WritingWritesEverythingBackWhateverThePassWas) {
 
 TEST_F(StreetValues, TheLockIsReleasedWhenTheUserOrTheOpenThrows) {
   try {
-    StreetValuesGuard guard(State().nodes[river_root], 11, StreetAccess::kWrite);
+    StreetValuesGuard guard(State(), State().nodes[river_root], 11, StreetAccess::kWrite);
     throw std::runtime_error("ERROR: something\n");
   } catch (const std::runtime_error&) {
   }
@@ -150,7 +150,7 @@ TEST_F(StreetValues, TheLockIsReleasedWhenTheUserOrTheOpenThrows) {
   g_events.clear();
   dynamic_cast<RecordingStore*>(State().nodes[river_nodes.back()].regret_store.get())
       ->throw_on_open = true;
-  EXPECT_THROW(StreetValuesGuard(State().nodes[river_root], 11, StreetAccess::kRead),
+  EXPECT_THROW(StreetValuesGuard(State(), State().nodes[river_root], 11, StreetAccess::kRead),
                std::runtime_error);
   EXPECT_TRUE(FreeElsewhere(turn_top->turn_mutexes[11]));
   // What was opened is dropped again, nothing written back.
@@ -163,7 +163,7 @@ TEST_F(StreetValues, RiverRootedTreesTakeThePassMutex) {
   Situation("As Kd 7h 4c 2d", {"10"});
   ASSERT_EQ(Run("build_tree"), "build_tree ok!\n");
   {
-    StreetValuesGuard guard(State().nodes[1], 0, StreetAccess::kRead);
+    StreetValuesGuard guard(State(), State().nodes[1], 0, StreetAccess::kRead);
     EXPECT_FALSE(FreeElsewhere(g_tree_pass_mutex));
   }
   EXPECT_TRUE(FreeElsewhere(g_tree_pass_mutex));
@@ -171,7 +171,8 @@ TEST_F(StreetValues, RiverRootedTreesTakeThePassMutex) {
 
 TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   SolverState& state = State();
-  NodeCursor cursor(&state, &state.nodes[river_root], 2, -1);
+  PassContext pass;
+  NodeCursor cursor(&state, &pass, &state.nodes[river_root], 2, -1);
   uint64_t counts[2] = {0, 0};
   CountSubtreeValues(cursor, true, counts);
   CompressedBlock* handles[2] = {nullptr, nullptr};
@@ -179,7 +180,7 @@ TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   // Storage kind 1 at iteration 60: the sums are not in use yet.
   state.storage_kind = 1;
   state.iterations = 60;
-  state.pass_mode = 0;
+  pass.mode = PASS_EVALUATE;
   WalkRiverValues(true, cursor, handles, true, counts, false);
   EXPECT_TRUE(g_events.empty());
   state.iterations = 61;
@@ -189,8 +190,8 @@ TEST_F(StreetValues, PassRulesFollowTheStorageKindAndThePass) {
   // Solving pass of OOP: only IP's strategy sums are needed and written back,
   // only OOP's regrets are written back.
   g_events.clear();
-  state.pass_mode = 1;
-  state.pass_player = 0;
+  pass.mode = PASS_SOLVE;
+  pass.player = PLAYER_OOP;
   OpenSubtreeValues(cursor, handles, true, counts, false);
   for (const Event& e : Of(true, true)) EXPECT_EQ(state.nodes[e.node].player, 1);
   CloseRiverValues(cursor, handles, true, false);
@@ -216,7 +217,8 @@ TEST_F(StreetValues, HandlesPassFromNodeToNodeOfTheSamePlayer) {
   for (int n : river_nodes)
     dynamic_cast<RecordingStore*>(state.nodes[n].regret_store.get())->handle_out =
         reinterpret_cast<CompressedBlock*>(&tokens[state.nodes[n].player]);
-  NodeCursor cursor(&state, &state.nodes[river_root], 0, -1);
+  PassContext pass;
+  NodeCursor cursor(&state, &pass, &state.nodes[river_root], 0, -1);
   uint64_t counts[2] = {0, 0};
   CompressedBlock* handles[2] = {nullptr, nullptr};
   OpenSubtreeValues(cursor, handles, false, counts, false);

@@ -1,10 +1,10 @@
-#include "store/street_values.h"
+#include "solver/street_values.h"
 
 #include "protocol/fail.h"
 #include "solver/node_cursor.h"
+#include "solver/solver_state.h"
+#include "solver/tree_pass.h"
 #include "tree/tree_records.h"
-
-std::mutex g_tree_pass_mutex;
 
 namespace {
 
@@ -24,51 +24,60 @@ NodeStore* SelectedStore(TreeNode& node, bool strategy_sums) {
 void CountBelow(SolverState& state, TreeNode& node, int32_t turn_slot, bool strategy_sums,
                 uint64_t counts[2]) {
   if (node.kind != DECISION_NODE) return;
-  if (node.street == 3)
+  if (node.street == STREET_RIVER)
     if (NodeStore* store = SelectedStore(node, strategy_sums))
       counts[node.player] += static_cast<uint64_t>(store->GetValueCount(turn_slot));
   for (int32_t child : node.children)
     CountBelow(state, state.nodes[child], turn_slot, strategy_sums, counts);
 }
 
-bool OpensStore(const SolverState& state, const TreeNode& node, bool strategy_sums,
-                RiverWalkRule rule) {
-  if (!strategy_sums || rule != RiverWalkRule::kFollowPass) return true;
-  return StrategySumsInUse(state) &&
-         (state.pass_mode == 0 || state.pass_mode == 2 || node.player != state.pass_player);
+// The rule that follows the pass needs the cursor's pass.
+const PassContext& PassOf(const PassContext* pass) {
+  if (!pass) Fail("river values follow a pass without one");
+  return *pass;
 }
 
-bool WritesBack(const SolverState& state, const TreeNode& node, bool strategy_sums,
-                RiverWalkRule rule) {
+bool OpensStore(const SolverState& state, const PassContext* pass, const TreeNode& node,
+                bool strategy_sums, RiverWalkRule rule) {
+  if (!strategy_sums || rule != RiverWalkRule::kFollowPass) return true;
+  const PassContext& p = PassOf(pass);
+  return StrategySumsInUse(state) &&
+         (p.mode == PASS_EVALUATE || p.mode == PASS_NODE_VALUE || node.player != p.player);
+}
+
+bool WritesBack(const SolverState& state, const PassContext* pass, const TreeNode& node,
+                bool strategy_sums, RiverWalkRule rule) {
   if (rule == RiverWalkRule::kForced) return true;
   if (rule == RiverWalkRule::kForcedReadOnly) return false;
-  if (state.pass_mode != 1) return false;
-  if (!strategy_sums) return node.player == state.pass_player;
-  return StrategySumsInUse(state) && node.player != state.pass_player;
+  const PassContext& p = PassOf(pass);
+  if (p.mode != PASS_SOLVE) return false;
+  if (!strategy_sums) return node.player == p.player;
+  return StrategySumsInUse(state) && node.player != p.player;
 }
 
 // Recursion is bounded: the builder refuses lines of more than kMaxLineActions
 // actions.
-void WalkBelow(bool open, SolverState& state, TreeNode& node, int32_t turn_slot,
-               CompressedBlock* handles[2], bool strategy_sums, const uint64_t counts[2],
-               RiverWalkRule rule) {
+void WalkBelow(bool open, SolverState& state, const PassContext* pass, TreeNode& node,
+               int32_t turn_slot, CompressedBlock* handles[2], bool strategy_sums,
+               const uint64_t counts[2], RiverWalkRule rule) {
   if (node.kind != DECISION_NODE) return;
-  if (node.street == 3) {
+  if (node.street == STREET_RIVER) {
     NodeStore* store = SelectedStore(node, strategy_sums);
     const int p = node.player;
-    if (store && open && OpensStore(state, node, strategy_sums, rule))
+    if (store && open && OpensStore(state, pass, node, strategy_sums, rule))
       handles[p] = store->OpenValues(handles[p], turn_slot, static_cast<int32_t>(counts[p]));
     else if (store && !open)
-      handles[p] =
-          store->CloseValues(handles[p], turn_slot, WritesBack(state, node, strategy_sums, rule));
+      handles[p] = store->CloseValues(handles[p], turn_slot,
+                                      WritesBack(state, pass, node, strategy_sums, rule));
   }
   for (int32_t child : node.children)
-    WalkBelow(open, state, state.nodes[child], turn_slot, handles, strategy_sums, counts, rule);
+    WalkBelow(open, state, pass, state.nodes[child], turn_slot, handles, strategy_sums, counts,
+              rule);
 }
 
 TreeNode& RiverRoot(TreeNode& node) {
   TreeNode* top = &node;
-  while (top->parent && top->parent->street == 3) top = top->parent;
+  while (top->parent && top->parent->street == STREET_RIVER) top = top->parent;
   return *top;
 }
 
@@ -76,17 +85,12 @@ TreeNode& RiverRoot(TreeNode& node) {
 // slot; lines without one (river-rooted trees) share the pass mutex.
 std::mutex& StreetMutex(TreeNode& node, int32_t turn_slot) {
   TreeNode* top = &node;
-  while (top->parent && top->parent->street >= 2) top = top->parent;
+  while (top->parent && top->parent->street >= STREET_TURN) top = top->parent;
   if (top->turn_mutexes) {
     if (turn_slot < 0 || turn_slot >= kTurnMutexCount) Fail("turn slot out of range");
     return top->turn_mutexes[turn_slot];
   }
   return g_tree_pass_mutex;
-}
-
-SolverState& CurrentState() {
-  if (!g_solver_state) Fail("no tree for river values");
-  return *g_solver_state;
 }
 
 RiverWalkRule RuleOf(StreetAccess access) {
@@ -95,7 +99,7 @@ RiverWalkRule RuleOf(StreetAccess access) {
 
 void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                  RiverWalkRule rule) {
-  NodeCursor cursor(&state, &root, turn_slot, -1);
+  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
   uint64_t counts[2] = {0, 0};
   CountSubtreeValues(cursor, strategy_sums, counts);
   CompressedBlock* handles[2] = {nullptr, nullptr};
@@ -106,48 +110,17 @@ void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool str
 
 void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                   RiverWalkRule rule) {
-  NodeCursor cursor(&state, &root, turn_slot, -1);
+  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
   CompressedBlock* handles[2] = {nullptr, nullptr};
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, rule);
   EndBlockWrite(handles[0]);
   EndBlockWrite(handles[1]);
 }
 
-}  // namespace
-
-bool StrategySumsInUse(const SolverState& state) {
-  return state.storage_kind != 0 && !(state.storage_kind == 1 && state.iterations <= 60);
-}
-
-void CountSubtreeValues(const NodeCursor& cursor, bool strategy_sums, uint64_t counts[2]) {
-  CountBelow(*cursor.state, *cursor.node, cursor.turn_slot, strategy_sums, counts);
-}
-
-void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],
-                     bool strategy_sums, const uint64_t counts[2], RiverWalkRule rule) {
-  WalkBelow(open, *cursor.state, *cursor.node, cursor.turn_slot, handles, strategy_sums, counts,
-            rule);
-}
-
-void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],
-                     bool strategy_sums, const uint64_t counts[2], bool force) {
-  WalkRiverValues(open, cursor, handles, strategy_sums, counts,
-                  force ? RiverWalkRule::kForced : RiverWalkRule::kFollowPass);
-}
-
-void OpenSubtreeValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
-                       const uint64_t counts[2], bool forced) {
-  WalkRiverValues(true, cursor, handles, strategy_sums, counts, forced);
-}
-
-void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
-                      bool force) {
-  WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, force);
-}
-
-void OpenStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
-  if (node.street != 3) return;
-  SolverState& state = CurrentState();
+// Locks and opens for the guard; see StreetValuesGuard.
+void OpenStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
+                      StreetAccess access) {
+  if (node.street != STREET_RIVER) return;
   std::mutex& mutex = StreetMutex(node, turn_slot);
   mutex.lock();
   TreeNode& root = RiverRoot(node);
@@ -167,9 +140,10 @@ void OpenStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
   }
 }
 
-void CloseStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
-  if (node.street != 3) return;
-  SolverState& state = CurrentState();
+// Closes what OpenStreetValues opened and unlocks, also when closing throws.
+void CloseStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
+                       StreetAccess access) {
+  if (node.street != STREET_RIVER) return;
   std::unique_lock<std::mutex> lock(StreetMutex(node, turn_slot), std::adopt_lock);
   TreeNode& root = RiverRoot(node);
   const RiverWalkRule rule = RuleOf(access);
@@ -177,9 +151,42 @@ void CloseStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access) {
   CloseOneKind(state, root, turn_slot, true, rule);
 }
 
-StreetValuesGuard::StreetValuesGuard(TreeNode& node, int32_t turn_slot, StreetAccess access)
-    : node_(&node), turn_slot_(turn_slot), access_(access), open_(false) {
-  OpenStreetValues(node, turn_slot, access);
+}  // namespace
+
+bool StrategySumsInUse(const SolverState& state) {
+  return state.storage_kind != 0 && !(state.storage_kind == 1 && state.iterations <= 60);
+}
+
+void CountSubtreeValues(const NodeCursor& cursor, bool strategy_sums, uint64_t counts[2]) {
+  CountBelow(*cursor.state, *cursor.node, cursor.turn_slot, strategy_sums, counts);
+}
+
+void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],
+                     bool strategy_sums, const uint64_t counts[2], RiverWalkRule rule) {
+  WalkBelow(open, *cursor.state, cursor.pass, *cursor.node, cursor.turn_slot, handles,
+            strategy_sums, counts, rule);
+}
+
+void WalkRiverValues(bool open, const NodeCursor& cursor, CompressedBlock* handles[2],
+                     bool strategy_sums, const uint64_t counts[2], bool force) {
+  WalkRiverValues(open, cursor, handles, strategy_sums, counts,
+                  force ? RiverWalkRule::kForced : RiverWalkRule::kFollowPass);
+}
+
+void OpenSubtreeValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
+                       const uint64_t counts[2], bool forced) {
+  WalkRiverValues(true, cursor, handles, strategy_sums, counts, forced);
+}
+
+void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
+                      bool force) {
+  WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, force);
+}
+
+StreetValuesGuard::StreetValuesGuard(SolverState& state, TreeNode& node, int32_t turn_slot,
+                                     StreetAccess access)
+    : state_(&state), node_(&node), turn_slot_(turn_slot), access_(access), open_(false) {
+  OpenStreetValues(state, node, turn_slot, access);
   open_ = true;
 }
 
@@ -195,5 +202,5 @@ StreetValuesGuard::~StreetValuesGuard() {
 void StreetValuesGuard::Close() {
   if (!open_) return;
   open_ = false;
-  CloseStreetValues(*node_, turn_slot_, access_);
+  CloseStreetValues(*state_, *node_, turn_slot_, access_);
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <mutex>
 
 #include "store/node_store.h"
 
@@ -14,16 +13,12 @@ struct TreeNode;
 // For every other store class opening and closing do nothing, and only the lock
 // matters.
 
-// Held by a whole-tree pass from start to end; code outside a pass takes it for
-// river nodes whose line has no per-turn-slot mutexes.
-extern std::mutex g_tree_pass_mutex;
-
 // Whether the strategy-sum stores hold anything yet: a nonzero storage kind,
 // and for kind 1 only after iteration 60.
 bool StrategySumsInUse(const SolverState& state);
 
 // The walks over the river decision nodes at and below a cursor (its turn slot
-// kept), in pre-order and child order. Not forced, they follow the state's last
+// kept), in pre-order and child order. Not forced, they follow the cursor's
 // pass: the regret store is always opened and written back in solving passes
 // by the pass player; the strategy-sum store is opened when the sums are in use
 // and the pass needs them, and written back in solving passes by the opponent.
@@ -55,20 +50,16 @@ void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], boo
 // every store and writes everything back, so no change is ever dropped.
 enum class StreetAccess : uint8_t { kRead, kWrite };
 
-// For a river node: locks the turn slot's mutex of the first turn node of the
-// line (g_tree_pass_mutex when that node has none), then opens the river values
-// of the node's whole river subtree. Nothing for other nodes. On an error the
-// opened values are dropped and the lock released before it propagates.
-void OpenStreetValues(TreeNode& node, int32_t turn_slot, StreetAccess access = StreetAccess::kRead);
-// Closes what OpenStreetValues opened and unlocks, also when closing throws.
-void CloseStreetValues(TreeNode& node, int32_t turn_slot,
-                       StreetAccess access = StreetAccess::kRead);
-
-// Open on construction, close on destruction (or at Close). The way for code
-// outside a pass to use river values: the lock is released on every path.
+// The one way for code outside a pass to use river values. For a river node the
+// constructor locks the turn slot's mutex of the first turn node of the line
+// (g_tree_pass_mutex when that node has none), then opens the river values of
+// the node's whole river subtree; on an error the opened values are dropped and
+// the lock released before it propagates. The destructor (or Close) closes
+// them and unlocks, also when closing throws. Nothing for other nodes.
 class StreetValuesGuard {
  public:
-  StreetValuesGuard(TreeNode& node, int32_t turn_slot, StreetAccess access);
+  StreetValuesGuard(SolverState& state, TreeNode& node, int32_t turn_slot,
+                    StreetAccess access = StreetAccess::kRead);
   ~StreetValuesGuard();
   StreetValuesGuard(const StreetValuesGuard&) = delete;
   StreetValuesGuard& operator=(const StreetValuesGuard&) = delete;
@@ -78,6 +69,7 @@ class StreetValuesGuard {
   void Close();
 
  private:
+  SolverState* state_;
   TreeNode* node_;
   int32_t turn_slot_;
   StreetAccess access_;

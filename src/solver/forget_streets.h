@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/card.h"
+
 struct SolverState;
 
 // Forgetting and rebuilding later streets. A solved tree gives back the memory
@@ -14,11 +16,11 @@ struct SolverState;
 // Forgets `street` (2 or 3) and every later street of the current tree.
 // False, with nothing changed, when the values needed to bring the results up
 // to date cannot be allocated.
-bool ForgetStreets(int32_t street);
+bool ForgetStreets(Street street);
 
 // The same on a given state. The caller has made sure that no street at or
 // before `street` is forgotten and that the tree starts before it.
-bool ForgetStreetsKernel(SolverState& state, int32_t street);
+bool ForgetStreetsKernel(SolverState& state, Street street);
 
 // Makes and allocates the stores of every node of the forgotten streets that is
 // not materialised, recounts the storage figures over the whole tree, and marks

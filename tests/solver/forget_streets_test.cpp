@@ -2,7 +2,7 @@
 // the card records (checked against the line reach composed from the stored
 // strategies), the cached results, rebuilding, re-solving the forgotten street
 // from the kept reach, the refusals, and the memory that comes back.
-#include "store/forget_streets.h"
+#include "solver/forget_streets.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -17,6 +17,7 @@
 #include "platform/virtual_memory.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/index_maps.h"
 #include "store/node_store.h"
@@ -30,8 +31,6 @@ namespace {
 
 using reference_game::Spot;
 
-constexpr int kOop = 0;
-constexpr int kIp = 1;
 
 // Pot 60: OOP may bet 10 on the flop (called or folded: the hand ends there or
 // goes to the turn); after checks on flop and turn OOP may bet 20 on the river,
@@ -46,7 +45,7 @@ Spot FlopSpot() {
 Spot TurnSpot() {
   Spot spot = FlopSpot();
   spot.board = reference_game::BoardFromText("2c7d8hKd");
-  spot.ranges[kIp] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
+  spot.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
   spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 20}};
   return spot;
 }
@@ -54,8 +53,8 @@ Spot TurnSpot() {
 // Every combination in both ranges: river stores of tens of megabytes.
 Spot WideFlopSpot() {
   Spot spot = FlopSpot();
-  spot.ranges[kOop].assign(kComboCount, 1.0);
-  spot.ranges[kIp].assign(kComboCount, 1.0);
+  spot.ranges[PLAYER_OOP].assign(kComboCount, 1.0);
+  spot.ranges[PLAYER_IP].assign(kComboCount, 1.0);
   return spot;
 }
 
@@ -196,8 +195,8 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
   EXPECT_EQ(state.first_forgotten_street, 3);
   for (const TreeNode& node : state.nodes) {
     if (node.kind != DECISION_NODE) continue;
-    EXPECT_EQ(node.regret_store == nullptr, node.street == 3);
-    EXPECT_EQ(node.materialised == 0, node.street == 3);
+    EXPECT_EQ(node.regret_store == nullptr, node.street == STREET_RIVER);
+    EXPECT_EQ(node.materialised == 0, node.street == STREET_RIVER);
   }
   // Every turn slot keeps both players' reach, scaled to 200, frozen.
   for (int32_t t = 0; t < static_cast<int32_t>(state.deal_tree->turn_records.size()); ++t) {
@@ -289,7 +288,7 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
   const int32_t turn_split = SplitOn(2);
   const int32_t ip_turn = CheckChild(turn_split);
   const int32_t river_split = SplitOn(3);
-  ASSERT_EQ(Node(ip_flop).player, kIp);
+  ASSERT_EQ(Node(ip_flop).player, PLAYER_IP);
   ASSERT_EQ(CheckChild(ip_flop), turn_split);
   ASSERT_EQ(CheckChild(ip_turn), river_split);
 
@@ -324,14 +323,14 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
     std::vector<double> oop, ip;
     for (int32_t k = 0; k < turn.HandCount(); ++k) {
       const int32_t flop_hand = turn.card_lists[0][static_cast<size_t>(k)];
-      oop.push_back(state.root_hand_weights[kOop][static_cast<size_t>(flop_hand)] *
+      oop.push_back(state.root_hand_weights[PLAYER_OOP][static_cast<size_t>(flop_hand)] *
                     oop_flop[static_cast<size_t>(flop_hand)] * oop_turn[t][static_cast<size_t>(k)]);
-      ip.push_back(state.root_hand_weights[kIp][static_cast<size_t>(flop_hand)] *
+      ip.push_back(state.root_hand_weights[PLAYER_IP][static_cast<size_t>(flop_hand)] *
                    ip_flop_check[static_cast<size_t>(flop_hand)] *
                    ip_turn_check[t][static_cast<size_t>(k)]);
     }
-    expect_shape(Node(river_split).card_records[t].reach_sums[kOop], oop, "OOP river");
-    expect_shape(Node(river_split).card_records[t].reach_sums[kIp], ip, "IP river");
+    expect_shape(Node(river_split).card_records[t].reach_sums[PLAYER_OOP], oop, "OOP river");
+    expect_shape(Node(river_split).card_records[t].reach_sums[PLAYER_IP], ip, "IP river");
   }
 
   // Turns go too, with the rivers already gone: one record on the turn.
@@ -339,13 +338,13 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
   EXPECT_EQ(state.first_forgotten_street, 2);
   std::vector<double> oop(oop_flop.size()), ip(oop_flop.size());
   for (size_t h = 0; h < oop.size(); ++h) {
-    oop[h] = state.root_hand_weights[kOop][h] * oop_flop[h];
-    ip[h] = state.root_hand_weights[kIp][h] * ip_flop_check[h];
+    oop[h] = state.root_hand_weights[PLAYER_OOP][h] * oop_flop[h];
+    ip[h] = state.root_hand_weights[PLAYER_IP][h] * ip_flop_check[h];
   }
-  expect_shape(Node(turn_split).card_records[0].reach_sums[kOop], oop, "OOP turn");
-  expect_shape(Node(turn_split).card_records[0].reach_sums[kIp], ip, "IP turn");
+  expect_shape(Node(turn_split).card_records[0].reach_sums[PLAYER_OOP], oop, "OOP turn");
+  expect_shape(Node(turn_split).card_records[0].reach_sums[PLAYER_IP], ip, "IP turn");
   for (const TreeNode& node : state.nodes)
-    if (node.street >= 2) {
+    if (node.street >= STREET_TURN) {
       EXPECT_FALSE(node.regret_store || node.strategy_store);
     }
 }
@@ -369,7 +368,7 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
             "ERROR: solve_all_splits rivers: an earlier street is forgotten\n");
   EXPECT_EQ(state.first_forgotten_street, 2);
   for (const TreeNode& node : state.nodes)
-    if (node.street >= 2) {
+    if (node.street >= STREET_TURN) {
       EXPECT_EQ(node.regret_store, nullptr);
     }
 
@@ -444,7 +443,7 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
   EXPECT_EQ(Run("cut_line r:0:b10"), std::string("ERROR: cut_line") + kRunning);
   EXPECT_EQ(Run("free_tree"), std::string("ERROR: free_tree") + kRunning);
   StopSolverAndWait();
-  EXPECT_EQ(g_solver_state, &state);
+  EXPECT_EQ(g_solver_state.get(), &state);
   EXPECT_EQ(state.first_forgotten_street, -1);
   EXPECT_FALSE(state.flags & INCOMPLETE_TREE);
   for (const TreeNode& node : state.nodes)
@@ -471,7 +470,7 @@ TEST_F(ForgetStreetsTest, ForgottenRiverMemoryGoesBackToTheSystem) {
   Solve(2);
   uint64_t river_block_bytes = 0, river_regret_bytes = 0;
   for (const TreeNode& node : State().nodes) {
-    if (node.kind != DECISION_NODE || node.street != 3) continue;
+    if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;
     const BoardLayout& layout = *State().board_layouts[node.children.size()];
     river_regret_bytes += static_cast<uint64_t>(layout.value_places) * 2;
     river_block_bytes += static_cast<uint64_t>(layout.value_places) * (2 + 4);
