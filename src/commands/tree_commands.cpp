@@ -108,8 +108,11 @@ void CmdFreeTree(const WordList& words) {
 
 void PrintBoard(const ResolvedPath& path) {
   std::string text = CardMaskToText(g_board_flop);
-  if (path.turn_card != kNoCard) text += " " + CardText(path.turn_card);
-  if (path.river_card != kNoCard) text += " " + CardText(path.river_card);
+  for (const int card : {path.turn_card, path.river_card}) {
+    if (card == kNoCard) continue;
+    text += ' ';
+    text += CardText(card);
+  }
   text += '\n';
   PrintReplyText(text);
 }

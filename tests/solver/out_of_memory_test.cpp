@@ -210,9 +210,11 @@ TEST_F(OutOfMemoryTest, ARebuildThatCannotFitLeavesTheStreetsForgotten) {
   EXPECT_EQ(RunLine("solve_all_splits rivers"), "ERROR: solve_all_splits out of memory\n");
   EXPECT_EQ(RunLine("go"), "ERROR: go incomplete tree\n");
   EXPECT_EQ(State().first_forgotten_street, 3);
-  for (const TreeNode& node : State().nodes)
-    if (node.street == STREET_RIVER)
+  for (const TreeNode& node : State().nodes) {
+    if (node.street == STREET_RIVER) {
       EXPECT_FALSE(node.regret_store || node.strategy_store || node.materialised);
+    }
+  }
 
   unsetenv(kAvailableBytes);
   EXPECT_EQ(RunLine("rebuild_all"), "rebuild_all ok!\n");

@@ -42,13 +42,13 @@ TEST_F(NodeStores, ClassesByStreetOnAFlopTree) {
       }
       EXPECT_EQ(node.materialised, 0);
       switch (node.street) {
-        case 1:
+        case STREET_FLOP:
           EXPECT_TRUE(Is<PlainStore>(node.regret_store));
           EXPECT_TRUE(Is<PlainStore>(node.strategy_store));
           EXPECT_EQ(node.regret_store->GetHandCount(-1, -1),
                     static_cast<int32_t>(State().deal_tree->hands.size()));
           break;
-        case 2: {
+        case STREET_TURN: {
           ASSERT_TRUE(Is<CompositeStore>(node.regret_store));
           EXPECT_TRUE(Is<CompositeStore>(node.strategy_store));
           auto* composite = dynamic_cast<CompositeStore*>(node.regret_store.get());
@@ -56,13 +56,16 @@ TEST_F(NodeStores, ClassesByStreetOnAFlopTree) {
                     static_cast<int32_t>(State().deal_tree->turn_records.size()));
           break;
         }
-        case 3:
+        case STREET_RIVER:
           ++river_nodes;
           // Compressed kinds keep the uncompressed class of the same width.
           EXPECT_TRUE(Is<ArenaStore16>(node.regret_store));
           EXPECT_TRUE(Is<ArenaStore32>(node.strategy_store));
           EXPECT_EQ(dynamic_cast<ArenaStore*>(node.regret_store.get())->layout(),
                     State().board_layouts[node.children.size()].get());
+          break;
+        case STREET_NONE:
+          ADD_FAILURE() << "a decision node off the streets";
           break;
       }
     }
