@@ -1,6 +1,7 @@
 #include "analysis/store_readiness.h"
 
 #include "analysis/dealt_board.h"
+#include "analysis/forgotten_subgames.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "tree/tree_records.h"
@@ -23,5 +24,9 @@ void RebuildForgottenSubtree(SolverState& state, TreeNode& node, const DealtBoar
   if (forgotten == STREET_NONE || node.street < forgotten) return;
   if (node.street >= STREET_RIVER && board.river_slot < 0) return;
   if (node.street >= STREET_TURN && board.turn_slot < 0) return;
-  // Re-solving a forgotten subtree comes with the re-solve kernel.
+  TreeNode& root = ForgottenStreetRoot(state, node);
+  // A subtree whose values cannot all be had is not solved: the query reads
+  // what exists.
+  if (!PrepareForgottenSubtree(state, root)) return;
+  ResolveForgottenSubgame(state, root, board.turn_slot, board.river_slot, false);
 }
