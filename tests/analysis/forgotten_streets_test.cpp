@@ -204,6 +204,22 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
   EXPECT_EQ(State().first_forgotten_street, STREET_NONE);
 }
 
+// Locks on a forgotten street: the subtree is brought back first, and the lock
+// lands on its stores.
+TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  const std::string river = "r:0:c:c:3s:c:c:4d:c";
+  EXPECT_EQ(RunLine("lock_node " + river), "lock_node ok!\n");
+  EXPECT_NE(RunLine("show_node " + river).find("flags: LOCKED\n"), std::string::npos);
+  EXPECT_EQ(RunLine("unlock_node r:0:c:c:Qh:c:c:Td"), "unlock_node ok!\n");
+  const std::vector<std::vector<double>> rows = StrategyRows(river);
+  EXPECT_EQ(rows.size(), 2u);
+  EXPECT_EQ(RunLine("show_locked_combos " + river).size(), 2u * kComboCount);
+  EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+}
+
 TEST_F(ForgottenStreetsTest, PartialSolvesRefuseWhatIsNoDecision) {
   EXPECT_EQ(RunLine("solve_partial r:0"), "ERROR: solve_partial missing/incorrect tree\n");
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
