@@ -111,8 +111,8 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
   EXPECT_EQ(RunLine("echo shown"), "shown");
 }
 
-// The commands of the analysis, compression and tree-file subsystems, which
-// are not built yet.
+// The commands of the analysis and compression subsystems, which are not
+// built yet.
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
       "show_strategy",  "show_strategy_pp", "show_locked_combos", "show_range",
@@ -120,7 +120,7 @@ TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
       "calc_line_freq", "calc_global_freq", "calc_eq",            "calc_eq_pp",
       "calc_eq_node",   "lock_node",        "unlock_node",        "set_strategy",
       "combo_lock_node", "zk4_set_compression", "set_compression",
-      "zk4_get_actual_compression", "get_actual_compression", "load_tree", "dump_tree"};
+      "zk4_get_actual_compression", "get_actual_compression"};
   for (const char* name : kNotBuilt) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
