@@ -111,15 +111,12 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
   EXPECT_EQ(RunLine("echo shown"), "shown");
 }
 
-// The commands of the analysis, compression and tree-file subsystems, which
-// are not built yet.
+// The analysis commands that are not built yet.
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
-      "show_strategy_pp", "calc_ev",          "calc_ev_pp",
-      "calc_ev_line",     "calc_line_freq",   "calc_global_freq",
-      "calc_eq",          "calc_eq_pp",       "calc_eq_node",
-      "zk4_set_compression", "set_compression", "zk4_get_actual_compression",
-      "get_actual_compression", "load_tree",  "dump_tree"};
+      "show_strategy_pp", "calc_ev",        "calc_ev_pp",     "calc_ev_line",
+      "calc_line_freq",   "calc_global_freq", "calc_eq",      "calc_eq_pp",
+      "calc_eq_node"};
   for (const char* name : kNotBuilt) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
