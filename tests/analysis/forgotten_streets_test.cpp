@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
+#include "compress/compression_level.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
@@ -156,6 +158,42 @@ TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
   EXPECT_EQ(State().first_forgotten_street, STREET_RIVER);
   EXPECT_EQ(State().iterations, iterations);
   EXPECT_EQ(RunLine("go"), "ERROR: go incomplete tree\n");
+}
+
+// The same through block-compressed river stores, packed and coded, and with
+// the early hand-group averaging of level 4; locks and user strategies reach
+// the blocks' values too.
+TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
+  for (int32_t level = 1; level <= 4; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ResetSituation();
+    g_compression_setting = level;
+    ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+    ASSERT_EQ(g_compression_level, level);
+    ASSERT_NO_FATAL_FAILURE(Solve(200));
+    const auto& root = kRiverRoots[1];
+    const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
+    const reference_game::Strategy before = EngineProfile(game, root[0]);
+
+    // A user strategy and a combination lock on a river board of another turn.
+    const std::string other = "r:0:c:c:3s:c:c:4d";
+    std::string line = "set_strategy " + other + " 1";
+    std::string mask = "combo_lock_node " + other;
+    for (HandOrder p = 0; p < kComboCount; ++p) {
+      line += " 0.25";
+      mask += g_combo_by_hand_order[p] == reference_game::ComboFromText("KhKs") ? " 1" : " 0";
+    }
+    ASSERT_EQ(RunLine(line), "set_strategy ok!\n");
+    ASSERT_EQ(RunLine(mask), "combo_lock_node ok!\n");
+    const std::vector<double> locked = Numbers(RunLine("show_locked_combos " + other));
+    ASSERT_EQ(locked.size(), static_cast<size_t>(kComboCount));
+    EXPECT_EQ(locked[g_hand_order_by_combo[reference_game::ComboFromText("KhKs")]], 1.0);
+    EXPECT_EQ(std::count(locked.begin(), locked.end(), 1.0), 1);
+
+    ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+    ExpectLikeBefore(root[0], root[1], game, before);
+    EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
+  }
 }
 
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
