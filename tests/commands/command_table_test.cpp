@@ -117,7 +117,7 @@ TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
       "show_strategy",  "show_strategy_pp", "show_locked_combos", "show_range",
       "show_probs",     "calc_ev",          "calc_ev_pp",         "calc_ev_line",
-      "calc_line_freq", "calc_global_freq", "calc_eq",            "calc_eq_pp",
+      "calc_line_freq", "calc_global_freq",
       "calc_eq_node",   "lock_node",        "unlock_node",        "set_strategy",
       "combo_lock_node", "zk4_set_compression", "set_compression",
       "zk4_get_actual_compression", "get_actual_compression", "load_tree", "dump_tree"};
