@@ -116,7 +116,7 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
       "show_strategy",  "show_strategy_pp", "show_locked_combos", "show_range",
-      "show_probs",     "calc_ev",          "calc_ev_pp",         "calc_ev_line",
+      "show_probs",     "calc_ev",          "calc_ev_pp",
       "calc_line_freq", "calc_global_freq",
       "calc_eq_node",   "lock_node",        "unlock_node",        "set_strategy",
       "combo_lock_node", "zk4_set_compression", "set_compression",
