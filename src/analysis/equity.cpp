@@ -19,24 +19,6 @@ namespace {
 
 constexpr double kQuietNan = std::numeric_limits<double>::quiet_NaN();
 
-// The hands of the board an equity is asked on.
-struct EquityBoard {
-  int32_t turn_slot = kNoSlot;
-  int32_t river_slot = kNoSlot;
-  const std::vector<uint16_t>* hand_cards = nullptr;
-  const int16_t* combo_map = nullptr;
-  double runouts = 1.0;  // K: runouts of one matchup still to come
-  std::vector<int16_t> own_map;  // a river board that works per hand group maps per hand here
-};
-
-// The per-hand view of a river record: the equity sums every hand on its own,
-// even on a board whose solving passes work per hand group.
-HandGroupView PerHandView(const RiverDealRecord& record) {
-  HandGroupView view = record.GroupView();
-  view.hand_group_flag = 0;
-  return view;
-}
-
 // A grouped river record maps combinations to hand groups; the equity needs
 // the hands themselves.
 std::vector<int16_t> PerHandComboMap(const std::vector<uint16_t>& hand_cards) {
@@ -49,8 +31,10 @@ std::vector<int16_t> PerHandComboMap(const std::vector<uint16_t>& hand_cards) {
   return map;
 }
 
-EquityBoard ChooseBoard(const SolverState& state, int turn_card, int river_card) {
-  EquityBoard board;
+}  // namespace
+
+BoardHands FindBoardHands(const SolverState& state, int turn_card, int river_card) {
+  BoardHands board;
   const DealTree& deal = *state.deal_tree;
   CanonicalizeCombo(state, turn_card, river_card, board.turn_slot, board.river_slot);
   if (board.river_slot >= 0) {
@@ -76,6 +60,16 @@ EquityBoard ChooseBoard(const SolverState& state, int turn_card, int river_card)
     board.runouts = kFlopRunouts;
   }
   return board;
+}
+
+namespace {
+
+// The per-hand view of a river record: the equity sums every hand on its own,
+// even on a board whose solving passes work per hand group.
+HandGroupView PerHandView(const RiverDealRecord& record) {
+  HandGroupView view = record.GroupView();
+  view.hand_group_flag = 0;
+  return view;
 }
 
 // Showdown sums of one river board: +1 per opponent weight beaten, -1 per
@@ -149,7 +143,7 @@ void ComputeEquities(SolverState* state, Player player, int turn_card, int river
   if (!state || !state->deal_tree) return;
   AllocateStoreValues(*state);  // a refusal leaves the tree not ready; equities go on
 
-  const EquityBoard board = ChooseBoard(*state, turn_card, river_card);
+  const BoardHands board = FindBoardHands(*state, turn_card, river_card);
   const bool isomorphism = (state->flags & ISOMORPHISM_ON) != 0;
   const CardMask flop = state->flop_mask;
   const CardMask turn_bit = turn_card >= 0 ? CardBit(turn_card) : 0;

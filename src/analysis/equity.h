@@ -25,6 +25,30 @@ struct SolverState;
 constexpr double kFlopRunouts = 1980.0;
 constexpr double kTurnRunouts = 44.0;
 
+// The hands of the board of real dealt cards (-1 = none) as the tree keeps
+// them: the board's slots (-1 where not dealt or without a record), the hand
+// cards and a combination map per hand (ComboIndex in the tree's suits -> hand,
+// -1 none), and the runouts one matchup still has on it.
+struct BoardHands {
+  int32_t turn_slot = -1;
+  int32_t river_slot = -1;
+  const std::vector<uint16_t>* hand_cards = nullptr;
+  const int16_t* combo_map = nullptr;
+  double runouts = 1.0;
+  // A river board whose solving passes work per hand group maps its
+  // combinations to groups; the per-hand map is made here.
+  std::vector<int16_t> own_map;
+
+  BoardHands() = default;
+  // combo_map may point into own_map: moved, never copied.
+  BoardHands(BoardHands&&) = default;
+  BoardHands(const BoardHands&) = delete;
+  BoardHands& operator=(const BoardHands&) = delete;
+
+  int32_t HandCount() const { return static_cast<int32_t>(hand_cards->size()); }
+};
+BoardHands FindBoardHands(const SolverState& state, int turn_card, int river_card);
+
 // Equities and weights of `player`'s combinations. own and opp are 1326 range
 // weights (ComboIndex order, real suits); equity gets e(h), weight gets
 // K x T(h) x own(h) (K the runouts of the board: 1980, 44 or 1). Combinations
