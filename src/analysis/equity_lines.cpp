@@ -35,3 +35,10 @@ std::string FormatListNumber(double value) {
   std::snprintf(text, sizeof(text), "%.2f", value);
   return text;
 }
+
+std::string FormatValueNumber(double value) {
+  if (std::isnan(value)) return "nan\n";
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.9g\n", value);
+  return text;
+}

@@ -15,3 +15,7 @@ std::string FormatHandOrderLine(const double* values, const char* nan_text);
 // "%.2f" of a value of a per-combination list, "nan" for a NaN whatever its
 // sign bit.
 std::string FormatListNumber(double value);
+
+// "%.9g\n" of a single answer value; "nan\n" for a NaN whatever its sign bit
+// (0 / 0 sets it), as every undefined value prints.
+std::string FormatValueNumber(double value);
