@@ -114,9 +114,8 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
 // The analysis commands that are not built yet.
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
-      "show_strategy_pp", "calc_ev",        "calc_ev_pp",     "calc_ev_line",
-      "calc_line_freq",   "calc_global_freq", "calc_eq",      "calc_eq_pp",
-      "calc_eq_node"};
+      "show_strategy_pp", "calc_ev",          "calc_ev_pp",
+      "calc_line_freq",   "calc_global_freq", "calc_eq_node"};
   for (const char* name : kNotBuilt) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
