@@ -101,7 +101,11 @@ class ForgottenStreetsTest : public TreeBuildTest {
       const reference_game::RefNode& node = nodes[n];
       for (size_t c = 0; c < node.children.size(); ++c) {
         const double key = node.keys[c];
-        const std::string word = key < 0 ? "f" : key == node.amount ? "c" : "b" + std::to_string(static_cast<int>(key));
+        std::string word = key < 0 ? "f" : "c";
+        if (key >= 0 && key != node.amount) {
+          word = "b";
+          word += std::to_string(static_cast<int>(key));
+        }
         paths[static_cast<size_t>(node.children[c])] = paths[n] + ":" + word;
       }
       if (node.kind != reference_game::RefNode::kDecision) continue;
@@ -194,6 +198,26 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     ExpectLikeBefore(root[0], root[1], game, before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
+}
+
+// A tree that starts on the turn: its forgotten rivers are re-solved per river
+// board of its one turn slot, and a lock on one of them lands there.
+TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
+  Spot spot = FlopSpot();
+  spot.board = reference_game::BoardFromText("2c7d8hKd");
+  spot.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
+  spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 20}};
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
+  ASSERT_EQ(State().nodes[0].street, STREET_TURN);
+  ASSERT_NO_FATAL_FAILURE(Solve(500));
+  const std::string path = "r:0:c:c:4h";
+  const reference_game::ReferenceGame game = RiverGame(path, "2c7d8hKd4h");
+  const reference_game::Strategy before = EngineProfile(game, path);
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  ExpectLikeBefore(path, "2c7d8hKd4h", game, before);
+  EXPECT_EQ(RunLine("lock_node r:0:c:c:Ac:c"), "lock_node ok!\n");
+  EXPECT_NE(RunLine("show_node r:0:c:c:Ac:c").find("flags: LOCKED\n"), std::string::npos);
+  EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
 }
 
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
