@@ -1,12 +1,101 @@
 #include "commands/analysis_commands.h"
 
-#include "commands/command_table.h"
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
 
-void CmdShowStrategy(const WordList& words) { CmdNotImplemented(words); }
+#include "analysis/display_strategy.h"
+#include "analysis/node_range.h"
+#include "cards/combo_tables.h"
+#include "commands/command_table.h"
+#include "commands/setup_commands.h"
+#include "protocol/command_error.h"
+#include "protocol/reply.h"
+#include "solver/solver_state.h"
+#include "tree/node_path.h"
+#include "tree/schematic_tree.h"
+
+namespace {
+
+// One answer line of 1326 values holds at most this many bytes.
+constexpr size_t kComboLineBytes = 65536;
+
+// The 1326 values (ComboIndex order) as one line in hand order, each "%.12g",
+// a NaN as "0".
+std::string ComboValuesLine(const std::vector<double>& values) {
+  std::string line;
+  line.reserve(kComboCount * 8);
+  char number[32];
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    const double v = values[g_combo_by_hand_order[p]];
+    if (p > 0) line += ' ';
+    if (std::isnan(v)) {
+      line += '0';
+    } else {
+      std::snprintf(number, sizeof number, "%.12g", v);
+      line += number;
+    }
+  }
+  line += '\n';
+  if (line.size() >= kComboLineBytes) ThrowRefusal("buffer too small");
+  return line;
+}
+
+// The path of a command that works on a decision node.
+ResolvedPath ResolveDecisionPath(const std::string& text) {
+  const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text);
+  const std::string type = GetNodeTypeName(path);
+  if (type != "OOP_DEC" && type != "IP_DEC") ThrowRefusal("incorrect path");
+  return path;
+}
+
+int32_t NodeIndex(const ResolvedPath& path) { return static_cast<int32_t>(path.node->entry_index); }
+
+}  // namespace
+
+void CmdShowStrategy(const WordList& words) {
+  const ResolvedPath path = ResolveDecisionPath(words[1]);
+  std::vector<std::vector<double>> rows;
+  GetDisplayStrategies(g_solver_state.get(), NodeIndex(path), path.turn_card, path.river_card,
+                       rows);
+  for (const std::vector<double>& row : rows) PrintReplyText(ComboValuesLine(row));
+  PrintReply("END\n");
+}
+
 void CmdShowStrategyPp(const WordList& words) { CmdNotImplemented(words); }
 void CmdShowLockedCombos(const WordList& words) { CmdNotImplemented(words); }
-void CmdShowRange(const WordList& words) { CmdNotImplemented(words); }
-void CmdShowProbs(const WordList& words) { CmdNotImplemented(words); }
+
+void CmdShowRange(const WordList& words) {
+  if (words.size() < 2) ThrowArgumentError(words[0]);
+  const Player player = ParsePlayerName(words[1]);
+  const std::string path = words.size() >= 3 ? words[2] : std::string();
+  PrintReplyText(ComboValuesLine(ComputeNodeRange(g_solver_state.get(), player, path)));
+}
+
+void CmdShowProbs(const WordList& words) {
+  const std::string& text = words[1];
+  SolverState* state = g_solver_state.get();
+  const double reach[2] = {ComputeReachProbability(state, PLAYER_OOP, text),
+                           ComputeReachProbability(state, PLAYER_IP, text)};
+  const ResolvedPath path = ResolveNodePath(state, text);
+  std::string entries;
+  if (path.node && !path.split && !path.node->children.empty()) {
+    const Player actor = path.node->player;
+    const double own = reach[actor];
+    if (own > 0.0) {
+      char number[32];
+      for (int i = 0; i < static_cast<int>(path.node->children.size()); ++i) {
+        const std::string label = MakeChildLabel(path, i);
+        const double child = ComputeReachProbability(state, actor, text + ":" + label);
+        std::snprintf(number, sizeof number, "%.12g", child / own);
+        if (!entries.empty()) entries += ' ';
+        entries += label + ' ' + number;
+      }
+    }
+  }
+  PrintReply("OOP %.12g IP %.12g %s\n", reach[PLAYER_OOP], reach[PLAYER_IP], entries.c_str());
+}
 
 void CmdCalcEv(const WordList& words) { CmdNotImplemented(words); }
 void CmdCalcEvPp(const WordList& words) { CmdNotImplemented(words); }

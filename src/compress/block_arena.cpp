@@ -21,11 +21,6 @@ namespace {
   ExitWithMessage("Reserve %lld bytes fail (errno %d)\n", bytes, error);
 }
 
-[[noreturn]] void CommitFailed(int64_t bytes, GrowthFailure on_failure) {
-  const int error = errno;
-  if (on_failure == GrowthFailure::THROW_BAD_ALLOC) throw std::bad_alloc();
-  ExitWithMessage("Commit %lld bytes fail (errno %d)\n", bytes, error);
-}
 
 }  // namespace
 
@@ -72,14 +67,9 @@ void BlockArena::Grow(int64_t size, GrowthFailure on_failure) {
       int64_t larger = reserved_ * 2 > target ? reserved_ * 2 : target;
       if (larger > RoundUp(kMaxBlockBytes)) larger = RoundUp(kMaxBlockBytes);
       if (base_) {
-        auto* moved = static_cast<uint8_t*>(ReserveAddressSpace(static_cast<uint64_t>(larger)));
+        auto* moved =
+            static_cast<uint8_t*>(ReserveTouchBackedSpace(static_cast<uint64_t>(larger)));
         if (!moved) ReserveFailed(larger, on_failure);
-        if (!CommitAddressSpace(moved, static_cast<uint64_t>(target))) {
-          const int error = errno;
-          ReleaseAddressSpace(moved, static_cast<uint64_t>(larger));
-          errno = error;
-          CommitFailed(target, on_failure);
-        }
         std::memcpy(moved, base_, static_cast<size_t>(committed_));
         if (!ReleaseAddressSpace(base_, static_cast<uint64_t>(reserved_))) Fail("VirtualFree fail");
         base_ = moved;
@@ -88,14 +78,12 @@ void BlockArena::Grow(int64_t size, GrowthFailure on_failure) {
       reserved_ = larger;
     }
     if (!base_) {
-      base_ = static_cast<uint8_t*>(ReserveAddressSpace(static_cast<uint64_t>(reserved_)));
+      base_ = static_cast<uint8_t*>(ReserveTouchBackedSpace(static_cast<uint64_t>(reserved_)));
       if (!base_) ReserveFailed(reserved_, on_failure);
     }
-    if (target > committed_) {
-      if (!CommitAddressSpace(base_ + committed_, static_cast<uint64_t>(target - committed_)))
-        CommitFailed(target, on_failure);
-      committed_ = target;
-    }
+    // The reservation is readable and writable throughout: committing is
+    // counting, and pages take memory as they are first written.
+    committed_ = target;
   }
   used_ = size;
   commit_target_ = target;

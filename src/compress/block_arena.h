@@ -1,10 +1,11 @@
 #pragma once
 #include <cstdint>
 
-// The memory of one compressed block: an address-space reservation, committed
-// from its start in a growing prefix as the block fills, so that growing never
-// moves the data in the common case. Memory is never decommitted while the
-// block lives; the reservation is made at the first growth.
+// The memory of one compressed block: one address-space reservation, readable
+// and writable throughout, whose pages take memory only as the block's
+// growing prefix is first written (the committed prefix is a count), so that
+// growing never moves the data in the common case. Memory is never given back
+// while the block lives; the reservation is made at the first growth.
 
 // The largest block: the saved forms count a block's bytes in signed 32 bits.
 constexpr int64_t kMaxBlockBytes = INT32_MAX;

@@ -80,3 +80,13 @@ bool CommitAddressSpace(void* at, uint64_t bytes) {
 }
 
 bool ReleaseAddressSpace(void* base, uint64_t bytes) { return munmap(base, bytes) == 0; }
+
+void* ReserveTouchBackedSpace(uint64_t bytes) {
+  void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  // A large page would take 2 MiB for the first byte written into a block
+  // that may never hold that much. Only a hint.
+  madvise(base, bytes, MADV_NOHUGEPAGE);
+  return base;
+}

@@ -46,5 +46,14 @@ void* ReserveAddressSpace(uint64_t bytes);
 // writable, zero until written; false on failure, with errno set.
 bool CommitAddressSpace(void* at, uint64_t bytes);
 
+// Reserves `bytes` (a multiple of the page size) readable and writable at once,
+// without swap reserve and without large pages: a page takes memory only when
+// first touched, so the reservation itself costs nothing, and a block that
+// fills from its start needs no commits. One mapping per block with the same
+// rights as its neighbours, which the kernel can merge, where committed
+// pieces of PROT_NONE reservations would each count against the process's
+// mapping limit. Null on failure, with errno set.
+void* ReserveTouchBackedSpace(uint64_t bytes);
+
 // Gives a whole reservation back, committed pages included; false on failure.
 bool ReleaseAddressSpace(void* base, uint64_t bytes);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "compress/coder.h"
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
 #include "solver/node_traversal.h"
@@ -51,17 +52,6 @@ double ReachWeight(const SolverState& state) {
     cached_exponent = g_discount_exponent;
   }
   return cached_weight;
-}
-
-// Block-compressed river stores hand out block handles from their open and
-// close walks; their reading and writing ends here once the whole subtree has
-// been walked. No store class hands out handles yet, so one here is a store
-// breaking the interface.
-void EndBlockRead(CompressedBlock* handle) {
-  if (handle) Fail("block handle without a block store");
-}
-void EndBlockWrite(CompressedBlock* handle) {
-  if (handle) Fail("block handle without a block store");
 }
 
 // Collect phase: one task per dealt slot first .. first + count - 1 (river
@@ -138,19 +128,26 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   SolverState& state = *cursor.state;
   const bool sums = StrategySumsInUse(state);
 
-  uint64_t counts[2] = {0, 0};
-  CompressedBlock* handles[2] = {nullptr, nullptr};
-  CountSubtreeValues(cursor, false, counts);
-  OpenSubtreeValues(cursor, handles, false, counts, false);
-  EndBlockRead(handles[0]);
-  EndBlockRead(handles[1]);
-  if (sums) {
-    uint64_t sum_counts[2] = {0, 0};
-    CompressedBlock* sum_handles[2] = {nullptr, nullptr};
-    CountSubtreeValues(cursor, true, sum_counts);
-    OpenSubtreeValues(cursor, sum_handles, true, sum_counts, false);
-    EndBlockRead(sum_handles[0]);
-    EndBlockRead(sum_handles[1]);
+  // Decoded and coded again here, inside the turn's task, so that the
+  // subtrees of different turn cards are coded in parallel.
+  try {
+    uint64_t counts[2] = {0, 0};
+    CompressedBlock* handles[2] = {nullptr, nullptr};
+    CountSubtreeValues(cursor, false, counts);
+    OpenSubtreeValues(cursor, handles, false, counts, false);
+    EndBlockRead(handles[0]);
+    EndBlockRead(handles[1]);
+    if (sums) {
+      uint64_t sum_counts[2] = {0, 0};
+      CompressedBlock* sum_handles[2] = {nullptr, nullptr};
+      CountSubtreeValues(cursor, true, sum_counts);
+      OpenSubtreeValues(cursor, sum_handles, true, sum_counts, false);
+      EndBlockRead(sum_handles[0]);
+      EndBlockRead(sum_handles[1]);
+    }
+  } catch (const CodedStreamError&) {
+    // The solver's own blocks no longer decode: its memory is damaged.
+    ExitOnDamagedStream();
   }
 
   const bool own_reach = cursor.in1.count > 0;

@@ -1,5 +1,6 @@
 #include "solver/street_values.h"
 
+#include "compress/compressed_block.h"
 #include "protocol/fail.h"
 #include "solver/node_cursor.h"
 #include "solver/solver_state.h"
@@ -7,15 +8,6 @@
 #include "tree/tree_records.h"
 
 namespace {
-
-// Block-compressed river stores are the only ones that hand out block handles,
-// and none is made yet: a handle here means a store broke the interface.
-void EndBlockRead(CompressedBlock* handle) {
-  if (handle) Fail("block handle without a block store");
-}
-void EndBlockWrite(CompressedBlock* handle) {
-  if (handle) Fail("block handle without a block store");
-}
 
 NodeStore* SelectedStore(TreeNode& node, bool strategy_sums) {
   return strategy_sums ? node.strategy_store.get() : node.regret_store.get();
@@ -103,7 +95,15 @@ void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool str
   uint64_t counts[2] = {0, 0};
   CountSubtreeValues(cursor, strategy_sums, counts);
   CompressedBlock* handles[2] = {nullptr, nullptr};
-  WalkRiverValues(true, cursor, handles, strategy_sums, counts, rule);
+  try {
+    WalkRiverValues(true, cursor, handles, strategy_sums, counts, rule);
+  } catch (...) {
+    // The other player's block may be half read: end it, so that it can be
+    // read or written again.
+    EndBlockRead(handles[0]);
+    EndBlockRead(handles[1]);
+    throw;
+  }
   EndBlockRead(handles[0]);
   EndBlockRead(handles[1]);
 }
@@ -152,6 +152,14 @@ void CloseStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
 }
 
 }  // namespace
+
+void EndBlockRead(CompressedBlock* handle) {
+  if (handle) handle->EndRead();
+}
+
+void EndBlockWrite(CompressedBlock* handle) {
+  if (handle) handle->EndWrite();
+}
 
 bool StrategySumsInUse(const SolverState& state) {
   return state.storage_kind != 0 && !(state.storage_kind == 1 && state.iterations <= 60);

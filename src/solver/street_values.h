@@ -29,6 +29,12 @@ enum class RiverWalkRule : uint8_t {
   kForcedReadOnly,  // every store opened, nothing written back
 };
 
+// The end of a whole walk's reading or writing of a block handle it left
+// (null: nothing): the block's EndRead after an opening walk, its EndWrite
+// after a closing walk.
+void EndBlockRead(CompressedBlock* handle);
+void EndBlockWrite(CompressedBlock* handle);
+
 // Adds the selected store's value count of the cursor's turn slot for every
 // river decision node at and below the cursor to counts[its player].
 void CountSubtreeValues(const NodeCursor& cursor, bool strategy_sums, uint64_t counts[2]);

@@ -12,6 +12,7 @@ class CompressedBlock;
 
 class ArenaStore16;
 class ArenaStore32;
+class BlockStore;
 
 // Lock state of one board of a store.
 constexpr uint32_t LOCKED = 1u << 0;        // strategy locked: regrets are not updated
@@ -85,4 +86,6 @@ class NodeStore {
   // directly; null for every other class.
   virtual ArenaStore16* AsArenaStore16() { return nullptr; }
   virtual ArenaStore32* AsArenaStore32() { return nullptr; }
+  // The block-compressed river stores; null for every other class.
+  virtual BlockStore* AsBlockStore() { return nullptr; }
 };

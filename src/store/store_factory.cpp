@@ -2,24 +2,29 @@
 
 #include "protocol/fail.h"
 #include "store/arena_store.h"
+#include "store/block_store.h"
 #include "store/board_layout.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
 
 namespace {
 
+// Kind 1 packs, any other nonzero kind entropy-codes.
+BlockStore::Kind BlockKindOf(int32_t coder_kind) {
+  return coder_kind == 1 ? BlockStore::Kind::PACKED : BlockStore::Kind::STREAM;
+}
+
 std::unique_ptr<NodeStore> MakeRiverRegretStore(const BoardLayout* layout, bool full_width,
                                                 int32_t coder_kind) {
   if (full_width) return std::make_unique<ArenaStore32>(layout);
-  // Coder kind != 0 asks for a block-compressed store; until one exists, the
-  // uncompressed store of the same value width keeps the same values.
-  (void)coder_kind;
+  if (coder_kind != 0)
+    return std::make_unique<BlockStore>(layout, BlockKindOf(coder_kind), BlockStore::Width::BITS16);
   return std::make_unique<ArenaStore16>(layout);
 }
 
 std::unique_ptr<NodeStore> MakeRiverStrategyStore(const BoardLayout* layout, int32_t coder_kind) {
-  // As above: a block-compressed kind falls back to the 32-bit arena store.
-  (void)coder_kind;
+  if (coder_kind != 0)
+    return std::make_unique<BlockStore>(layout, BlockKindOf(coder_kind), BlockStore::Width::BITS32);
   return std::make_unique<ArenaStore32>(layout);
 }
 

@@ -12,8 +12,10 @@ struct BoardLayout;
 // The one place that decides which store class a decision node gets: flop
 // nodes keep plain heap stores, turn nodes one plain store per turn slot, river
 // nodes arena stores over their layout (16-bit regrets where the tree is
-// flop-rooted, or turn-rooted in an old file format). The stores have no value
-// memory yet: NodeStore::Allocate takes it later.
+// flop-rooted, or turn-rooted in an old file format), or block-compressed
+// stores where the coder kinds ask for them (16-bit regrets by the first kind,
+// 32-bit integer strategy sums by the second). The stores have no value memory
+// yet: NodeStore::Allocate takes it later.
 
 // The two stores of a decision node; strategy is null without strategy sums.
 struct DecisionStores {

@@ -1,5 +1,6 @@
 // The store classes of a decision node by street, root street and file format,
 // without a tree: only hand counts and a layout go in.
+#include "store/block_store.h"
 #include "store/store_factory.h"
 
 #include <gtest/gtest.h>
@@ -41,13 +42,25 @@ TEST(StoreFactory, RiverRegretWidthFollowsRootStreetAndFormat) {
   };
   for (const Case& c : {Case{STREET_FLOP, true, false}, Case{STREET_TURN, false, false},
                         Case{STREET_TURN, true, true}, Case{STREET_RIVER, false, true}}) {
-    // Compressed kinds keep the uncompressed class of the same width.
     DecisionStores river = MakeDecisionStores(STREET_RIVER, 2, 0, {}, layout.get(), true,
-                                              c.root_street, {2, 2}, c.format_at_least_5);
+                                              c.root_street, {0, 0}, c.format_at_least_5);
     EXPECT_EQ(Is<ArenaStore32>(river.regret), c.full_width) << "root " << c.root_street;
     EXPECT_EQ(Is<ArenaStore16>(river.regret), !c.full_width) << "root " << c.root_street;
     EXPECT_TRUE(Is<ArenaStore32>(river.strategy));
     EXPECT_EQ(river.regret->GetValueCount(-1), 2 * (30 + 31 + 29 + 30));
+    // Compressed kinds: 16-bit regret blocks where the regrets are 16-bit,
+    // 32-bit strategy-sum blocks.
+    DecisionStores coded = MakeDecisionStores(STREET_RIVER, 2, 0, {}, layout.get(), true,
+                                              c.root_street, {1, 2}, c.format_at_least_5);
+    EXPECT_EQ(Is<ArenaStore32>(coded.regret), c.full_width);
+    if (!c.full_width) {
+      ASSERT_TRUE(Is<BlockStore>(coded.regret));
+      EXPECT_EQ(coded.regret->AsBlockStore()->kind(), BlockStore::Kind::PACKED);
+      EXPECT_EQ(coded.regret->AsBlockStore()->width(), BlockStore::Width::BITS16);
+    }
+    ASSERT_TRUE(Is<BlockStore>(coded.strategy));
+    EXPECT_EQ(coded.strategy->AsBlockStore()->kind(), BlockStore::Kind::STREAM);
+    EXPECT_EQ(coded.strategy->AsBlockStore()->width(), BlockStore::Width::BITS32);
   }
 }
 

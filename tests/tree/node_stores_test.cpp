@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "solver/solver_preparation.h"
 #include "solver/solver_state.h"
+#include "store/block_store.h"
 #include "store/arena_store.h"
 #include "store/composite_store.h"
 #include "store/plain_store.h"
@@ -58,9 +61,22 @@ TEST_F(NodeStores, ClassesByStreetOnAFlopTree) {
         }
         case STREET_RIVER:
           ++river_nodes;
-          // Compressed kinds keep the uncompressed class of the same width.
-          EXPECT_TRUE(Is<ArenaStore16>(node.regret_store));
-          EXPECT_TRUE(Is<ArenaStore32>(node.strategy_store));
+          // Kind 0 keeps arena stores; 1 packed and 2 entropy-coded blocks.
+          for (const auto& [store, kind, width] :
+               {std::tuple{node.regret_store.get(), kinds.regret_kind, BlockStore::Width::BITS16},
+                std::tuple{node.strategy_store.get(), kinds.strategy_kind,
+                           BlockStore::Width::BITS32}}) {
+            BlockStore* block = store->AsBlockStore();
+            if (kind == 0) {
+              EXPECT_EQ(block, nullptr);
+              EXPECT_TRUE(width == BlockStore::Width::BITS16 ? store->AsArenaStore16() != nullptr
+                                                               : store->AsArenaStore32() != nullptr);
+              continue;
+            }
+            ASSERT_NE(block, nullptr) << "level " << level;
+            EXPECT_EQ(static_cast<int32_t>(block->kind()), kind);
+            EXPECT_EQ(block->width(), width);
+          }
           EXPECT_EQ(dynamic_cast<ArenaStore*>(node.regret_store.get())->layout(),
                     State().board_layouts[node.children.size()].get());
           break;

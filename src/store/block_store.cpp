@@ -1,0 +1,382 @@
+#include "store/block_store.h"
+
+#include <tbb/scalable_allocator.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "compress/coder.h"
+#include "compress/packed_block.h"
+#include "compress/stream_block.h"
+#include "protocol/fail.h"
+#include "store/block_store_kernels.h"
+#include "store/lock_record_io.h"
+#include "store/store_constants.h"
+#include "store/value_kernels16.h"
+
+namespace {
+
+// Caches start on a 128-byte boundary: two cache lines, so no row of a
+// neighbouring allocation shares the first line with another thread's cache.
+constexpr size_t kCacheAlignment = 128;
+
+// Hands per pass of the general strategy loop (sums on the stack).
+constexpr int32_t kStrategyChunk = 512;
+
+int32_t Covered(int32_t a, int32_t b) { return std::max(0, std::min(a, b)); }
+
+// The record's mask as n bytes, null without one; a shorter mask locks as far
+// as it goes, through a zero-padded copy.
+const uint8_t* MaskOf(const NodeLockRecord& lock, int32_t n, std::vector<uint8_t>& padded) {
+  if (!lock.mask) return nullptr;
+  if (lock.mask_length >= n) return lock.mask;
+  padded.assign(static_cast<size_t>(n), 0);
+  std::memcpy(padded.data(), lock.mask, static_cast<size_t>(std::max(lock.mask_length, 0)));
+  return padded.data();
+}
+
+float DefaultOf(const float* defaults, int32_t a) { return defaults ? defaults[a] : 0.0f; }
+
+int64_t RoundUp(int64_t bytes, int64_t step) { return (bytes + step - 1) / step * step; }
+
+}  // namespace
+
+int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count) {
+  if (count < 1) count = 1;
+  // Every array holds at least one value or writes nothing, so `count` also
+  // bounds the number of arrays; the bounds below are per value.
+  if (kind == BlockStore::Kind::PACKED) {
+    // A packed array's largest size, tail code bytes included, is at most 3
+    // bytes a 16-bit value and 5 a 32-bit one; a write asks for that much.
+    const int64_t bytes = (width == BlockStore::Width::BITS16 ? 3 : 5) * count;
+    return RoundUp(std::min(bytes, kMaxBlockBytes), 65536);
+  }
+  return RoundUp(std::min(StreamBlockReserve(count, count), kMaxBlockBytes), 4096);
+}
+
+BlockStore::BlockStore(const BoardLayout* layout, Kind kind, Width width)
+    : ArenaStore(layout),
+      caches_(static_cast<size_t>(std::max(layout->turn_slots, 0)), nullptr),
+      blocks_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
+      kind_(kind),
+      width_(width) {}
+
+BlockStore::~BlockStore() {
+  for (size_t i = 0; i < caches_.size(); ++i) FreeCache(static_cast<int32_t>(i));
+}
+
+std::unique_ptr<CompressedBlock> BlockStore::MakeBlock(int64_t reserved) const {
+  if (kind_ == Kind::PACKED) return std::make_unique<PackedBlock>(reserved);
+  return std::make_unique<StreamBlock>(reserved);
+}
+
+int64_t BlockStore::GetValueCount(int32_t i) {
+  if (i < 0) return layout_->value_count;
+  if (i >= layout_->turn_slots) return 0;
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  int64_t hands = 0;
+  for (int32_t j = 0; j < turn.board_count; ++j)
+    hands += layout_->boards[turn.first_board + j].hand_count;
+  return hands * layout_->actions;
+}
+
+uint8_t* BlockStore::OpenCache(int32_t i, const char* what) {
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) Fail(what);
+  return caches_[static_cast<size_t>(i)];
+}
+
+uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
+  const LayoutBoard& entry = layout_->boards[board];
+  const int64_t place = static_cast<int64_t>(entry.value_offset) -
+                        layout_->turn_ranges[i].value_offset +
+                        static_cast<int64_t>(Ceil4(entry.hand_count)) * action;
+  return caches_[static_cast<size_t>(i)] + place * ElementSize();
+}
+
+void BlockStore::FreeCache(int32_t i) {
+  uint8_t*& cache = caches_[static_cast<size_t>(i)];
+  if (cache) scalable_aligned_free(cache);
+  cache = nullptr;
+}
+
+// Rows go action by action, board by board; a board is coded against the
+// previous board's row of the same action when it has no more hands.
+void BlockStore::ReadRows(CompressedBlock& block, int32_t i) {
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  for (int32_t a = 0; a < layout_->actions; ++a)
+    for (int32_t j = 0; j < turn.board_count; ++j) {
+      const int32_t board = turn.first_board + j;
+      const int32_t hands = layout_->boards[board].hand_count;
+      const bool referenced = j > 0 && hands <= layout_->boards[board - 1].hand_count;
+      uint8_t* row = Row(i, board, a);
+      const uint8_t* reference = referenced ? Row(i, board - 1, a) : nullptr;
+      if (width_ == Width::BITS16)
+        block.ReadValues16(reinterpret_cast<uint16_t*>(row),
+                           reinterpret_cast<const uint16_t*>(reference), hands);
+      else
+        block.ReadValues32(reinterpret_cast<uint32_t*>(row),
+                           reinterpret_cast<const uint32_t*>(reference), hands);
+    }
+}
+
+void BlockStore::WriteRows(CompressedBlock& block, int32_t i) {
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  for (int32_t a = 0; a < layout_->actions; ++a)
+    for (int32_t j = 0; j < turn.board_count; ++j) {
+      const int32_t board = turn.first_board + j;
+      const int32_t hands = layout_->boards[board].hand_count;
+      const bool referenced = j > 0 && hands <= layout_->boards[board - 1].hand_count;
+      const uint8_t* row = Row(i, board, a);
+      const uint8_t* reference = referenced ? Row(i, board - 1, a) : nullptr;
+      if (width_ == Width::BITS16)
+        block.WriteValues16(reinterpret_cast<const uint16_t*>(row),
+                            reinterpret_cast<const uint16_t*>(reference), hands);
+      else
+        block.WriteValues32(reinterpret_cast<const uint32_t*>(row),
+                            reinterpret_cast<const uint32_t*>(reference), hands);
+    }
+}
+
+CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int32_t count) {
+  if (i < 0 || i >= layout_->turn_slots) Fail("turn slot out of range");
+  if (caches_[static_cast<size_t>(i)]) Fail("opened twice");
+  CompressedBlock* block = handle;
+  if (!block) {
+    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    if (!own) own = MakeBlock(BlockReservation(kind_, width_, count));
+    block = own.get();
+    if (block->HasData()) block->BeginRead();
+  }
+  // The padded places: rows start on multiples of four values.
+  const size_t bytes =
+      static_cast<size_t>(std::max(layout_->turn_ranges[i].value_places, 0)) * ElementSize();
+  void* cache = scalable_aligned_malloc(bytes > 0 ? bytes : kCacheAlignment, kCacheAlignment);
+  if (!cache) {
+    if (!handle) block->EndRead();
+    throw std::bad_alloc();
+  }
+  // Zeros also in the padding, which the coded data does not cover.
+  std::memset(cache, 0, bytes);
+  caches_[static_cast<size_t>(i)] = static_cast<uint8_t*>(cache);
+  if (!block->HasData()) return block;
+  try {
+    ReadRows(*block, i);
+  } catch (...) {
+    // Nothing stays attached: the turn slot is closed and the block's read
+    // ended, so the block can be read or written again.
+    FreeCache(i);
+    block->EndRead();
+    throw;
+  }
+  return block;
+}
+
+CompressedBlock* BlockStore::CloseValues(CompressedBlock* handle, int32_t i, bool write_back) {
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) return nullptr;
+  if (!write_back) {
+    FreeCache(i);
+    return handle;
+  }
+  CompressedBlock* block = handle;
+  if (!block) {
+    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    if (!own) own = MakeBlock(BlockReservation(kind_, width_, GetValueCount(i)));
+    block = own.get();
+    block->BeginWrite();
+  }
+  WriteRows(*block, i);
+  FreeCache(i);
+  return block;
+}
+
+std::vector<NumArray> BlockStore::GetStrategy(int32_t i, int32_t j, const float* defaults) {
+  OpenCache(i, "not open");
+  const int32_t board = layout_->BoardIndex(i, j);
+  const int32_t hands = layout_->boards[board].hand_count;
+  const int32_t actions = layout_->actions;
+  std::vector<NumArray> result = MakeNumArrays(actions);
+  if (actions <= 0) return result;
+  double* out[kMaxFusedActions];
+  for (NumArray& r : result) r.Resize(hands);
+  float fallback[kMaxFusedActions] = {};
+  for (int32_t a = 0; a < std::min(actions, kMaxFusedActions); ++a)
+    fallback[a] = DefaultOf(defaults, a);
+
+  if (width_ == Width::BITS32) {
+    // The given defaults, as every other store takes them (0 without any):
+    // the average strategy looks for hands whose sums give 0 everywhere.
+    if (actions <= kMaxFusedActions) {
+      const int32_t* rows[kMaxFusedActions];
+      for (int32_t a = 0; a < actions; ++a) {
+        rows[a] = reinterpret_cast<const int32_t*>(Row(i, board, a));
+        out[a] = result[static_cast<size_t>(a)].data;
+      }
+      Kernels<BlockStoreKernels>().NormalizeIntValues32(rows, actions, hands, fallback, out);
+      return result;
+    }
+    std::vector<const int32_t*> rows(static_cast<size_t>(actions));
+    std::vector<double*> outs(static_cast<size_t>(actions));
+    std::vector<float> all(static_cast<size_t>(actions));
+    for (int32_t a = 0; a < actions; ++a) {
+      rows[static_cast<size_t>(a)] = reinterpret_cast<const int32_t*>(Row(i, board, a));
+      outs[static_cast<size_t>(a)] = result[static_cast<size_t>(a)].data;
+      all[static_cast<size_t>(a)] = DefaultOf(defaults, a);
+    }
+    Kernels<BlockStoreKernels>().NormalizeIntValues32(rows.data(), actions, hands, all.data(),
+                                                      outs.data());
+    return result;
+  }
+
+  auto row16 = [&](int32_t a) { return reinterpret_cast<const uint16_t*>(Row(i, board, a)); };
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
+  if (actions == 2) {
+    kernels.NormalizeValues16x2(row16(0), row16(1), result[0].data, result[1].data, hands,
+                                fallback);
+    return result;
+  }
+  if (actions == 3) {
+    kernels.NormalizeValues16x3(row16(0), row16(1), row16(2), result[0].data, result[1].data,
+                                result[2].data, hands, fallback);
+    return result;
+  }
+  if (actions == 4) {
+    const uint16_t* rows[4] = {row16(0), row16(1), row16(2), row16(3)};
+    for (int32_t a = 0; a < 4; ++a) out[a] = result[static_cast<size_t>(a)].data;
+    Kernels<BlockStoreKernels>().NormalizeValues16x4(rows, out, hands, fallback);
+    return result;
+  }
+  alignas(32) uint32_t sums[kStrategyChunk];
+  for (int32_t start = 0; start < hands; start += kStrategyChunk) {
+    const int32_t n = std::min(kStrategyChunk, hands - start);
+    std::fill(sums, sums + n, 0u);
+    for (int32_t a = 0; a < actions; ++a) kernels.SumValues16(sums, row16(a) + start, n);
+    for (int32_t a = 0; a < actions; ++a)
+      kernels.NormalizeValues16(row16(a) + start, sums, result[static_cast<size_t>(a)].data + start,
+                                n, DefaultOf(defaults, a));
+  }
+  return result;
+}
+
+void BlockStore::SetActionValues(int32_t i, int32_t j, int32_t action, const NumArray& values) {
+  OpenCache(i, "not open");
+  if (action < 0 || action >= layout_->actions) return;
+  const int32_t board = layout_->BoardIndex(i, j);
+  const int32_t hands = layout_->boards[board].hand_count;
+  uint8_t* row = Row(i, board, action);
+  if (!values.data) {
+    std::memset(row, 0, static_cast<size_t>(hands) * ElementSize());
+    return;
+  }
+  const int32_t n = Covered(values.count, hands);
+  if (width_ == Width::BITS16) {
+    Kernels<ValueKernels16>().SetActionValues16(reinterpret_cast<uint16_t*>(row), values.data, n);
+    return;
+  }
+  // Sums are whole non-negative numbers: truncated and held within range.
+  int32_t* sums = reinterpret_cast<int32_t*>(row);
+  for (int32_t h = 0; h < n; ++h) {
+    const double v = values.data[h];
+    sums[h] = !(v > 0.0) ? 0 : v >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(v);
+  }
+}
+
+void BlockStore::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values,
+                               const std::vector<NumArray>& action_values, CompressedBlock* handle,
+                               const std::vector<int16_t>* hand_groups, double payoff_scale) {
+  OpenCache(i, "not open");
+  if (width_ != Width::BITS16) return;  // sums have no regrets
+  const int32_t board = layout_->BoardIndex(i, j);
+  const int32_t hands = layout_->boards[board].hand_count;
+  std::vector<uint8_t> padded;
+  const uint8_t* mask = MaskOf(locks_[board], hands, padded);
+  const int32_t actions = std::min(layout_->actions, static_cast<int32_t>(action_values.size()));
+  const ValueKernels16& kernels = Kernels<ValueKernels16>();
+  for (int32_t a = 0; a < actions; ++a)
+    kernels.UpdateRegrets16(reinterpret_cast<uint16_t*>(Row(i, board, a)), hands, node_values,
+                            action_values[static_cast<size_t>(a)], hand_groups, payoff_scale,
+                            mask);
+}
+
+void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumArray>& strategy,
+                                    const NumArray& reach, double weight) {
+  OpenCache(i, "not open");
+  g_last_accumulation_weight.store(weight, std::memory_order_relaxed);
+  if (!(weight > 0.0) || !reach.data || width_ != Width::BITS32) return;
+  const int32_t board = layout_->BoardIndex(i, j);
+  const int32_t hands = Covered(reach.count, layout_->boards[board].hand_count);
+  std::vector<uint8_t> padded;
+  const uint8_t* mask = MaskOf(locks_[board], hands, padded);
+  const int32_t actions = std::min(layout_->actions, static_cast<int32_t>(strategy.size()));
+  const BlockStoreKernels& kernels = Kernels<BlockStoreKernels>();
+  for (int32_t a = 0; a < actions; ++a) {
+    const NumArray& s = strategy[static_cast<size_t>(a)];
+    if (!s.data) continue;  // an absent strategy adds zeros
+    kernels.AccumulateValues32(reinterpret_cast<int32_t*>(Row(i, board, a)), s.data, reach.data,
+                               weight, Covered(s.count, hands), mask);
+  }
+}
+
+bool BlockStore::BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
+  if (width_ != Width::BITS16 || i < 0 || i >= layout_->turn_slots ||
+      !caches_[static_cast<size_t>(i)])
+    return false;
+  const int32_t board = layout_->BoardIndex(i, j);
+  for (int32_t a = 0; a < layout_->actions; ++a)
+    rows[a] = reinterpret_cast<uint16_t*>(Row(i, board, a));
+  *hands = layout_->boards[board].hand_count;
+  if (lock) *lock = &locks_[board];
+  return true;
+}
+
+bool BlockStore::BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
+  if (width_ != Width::BITS32 || i < 0 || i >= layout_->turn_slots ||
+      !caches_[static_cast<size_t>(i)])
+    return false;
+  const int32_t board = layout_->BoardIndex(i, j);
+  for (int32_t a = 0; a < layout_->actions; ++a)
+    rows[a] = reinterpret_cast<int32_t*>(Row(i, board, a));
+  *hands = layout_->boards[board].hand_count;
+  if (lock) *lock = &locks_[board];
+  return true;
+}
+
+void BlockStore::Write(ByteWriter& out) {
+  WriteLockRecords(out);
+  // One record per turn slot follows the flag. A store whose blocks were made
+  // for some turn slots only writes an empty block for the others, so that
+  // none of what it holds is dropped.
+  bool any = false;
+  for (const auto& block : blocks_) any = any || block != nullptr;
+  WriteField<uint8_t>(out, any ? 1 : 0);
+  if (!any) return;
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    if (caches_[i]) Fail("store written while open");
+    if (blocks_[i]) {
+      blocks_[i]->Save(out);
+    } else {
+      MakeBlock(0)->Save(out);
+    }
+  }
+}
+
+void BlockStore::Read(ByteReader& in) {
+  for (size_t i = 0; i < caches_.size(); ++i)
+    if (caches_[i]) Fail("store read while open");
+  for (auto& block : blocks_) block.reset();
+  ReadLockRecords(in);
+  const uint8_t flag = ReadField<uint8_t>(in);
+  if (flag == 0) return;
+  if (flag != 1) throw CodedStreamError("bad block flag");
+  try {
+    for (auto& block : blocks_) {
+      block = MakeBlock(0);
+      block->Load(in);
+    }
+  } catch (...) {
+    for (auto& block : blocks_) block.reset();
+    throw;
+  }
+}

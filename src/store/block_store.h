@@ -1,0 +1,94 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "compress/compressed_block.h"
+#include "store/arena_store.h"
+
+// The block-compressed river store of flop-rooted trees. Between uses a turn
+// slot's values lie coded in a CompressedBlock; a pass or a command opens the
+// turn slot (decoding it into a plain cache), works on the cache with the row
+// kernels, and closes it (coding it back, or dropping it).
+//
+// Blocks are shared along a river subtree: walking the subtree's river nodes
+// in one fixed order, the first node of a player opens with a null handle and
+// creates (or reuses) its own block, sized for the whole subtree by `count`;
+// every later node of that player receives the block as its handle and goes on
+// reading or writing it. The caller ends each block's read (EndRead) after the
+// opening walk and each block's write (EndWrite) after the closing walk. In a
+// block, arrays follow node by node in walking order, action by action, board
+// by board of the turn slot; a board's row is coded against the previous
+// board's row of the same action when it has no more hands.
+//
+// The store takes no lock: a turn slot is used by one thread at a time, while
+// different turn slots may be open on different threads.
+class BlockStore final : public ArenaStore {
+ public:
+  enum class Kind : int32_t { PACKED = 1, STREAM = 2 };
+  enum class Width : uint8_t { BITS32, BITS16 };
+
+  // BITS16 keeps regrets (the 16-bit kernels' form), BITS32 strategy sums as
+  // non-negative signed 32-bit integers.
+  BlockStore(const BoardLayout* layout, Kind kind, Width width);
+  // Deletes the blocks; no turn slot may be open.
+  ~BlockStore() override;
+
+  // Nothing to allocate: blocks come from OpenValues and Read.
+  bool Allocate() override { return true; }
+  // Needs turn slot i open ("not open" otherwise, which ends the process).
+  std::vector<NumArray> GetStrategy(int32_t i, int32_t j, const float* defaults) override;
+  void SetActionValues(int32_t i, int32_t j, int32_t action, const NumArray& values) override;
+  void UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values,
+                     const std::vector<NumArray>& action_values, CompressedBlock* handle,
+                     const std::vector<int16_t>* hand_groups, double payoff_scale) override;
+  void AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumArray>& strategy,
+                          const NumArray& reach, double weight) override;
+  // i < 0: the layout's value count; else hands x actions of turn slot i.
+  int64_t GetValueCount(int32_t i) override;
+  // The lock records, then u8 1 and every turn slot's block record, or u8 0
+  // when the store holds no block yet.
+  void Write(ByteWriter& out) override;
+  // The form Write writes, into a store just made. Bad lock records:
+  // std::runtime_error; a damaged block: CodedStreamError; a short input:
+  // IOException. After an error the store holds no block.
+  void Read(ByteReader& in) override;
+  // A block that cannot be decoded throws CodedStreamError with the turn slot
+  // closed again and the block's read ended.
+  CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) override;
+  CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) override;
+  BlockStore* AsBlockStore() override { return this; }
+
+  // The rows of board (i, j) of an open 16-bit turn slot, one per action, for
+  // the solver's kernels that work on rows directly; false otherwise.
+  bool BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                   const NodeLockRecord** lock);
+  // The same for a 32-bit store.
+  bool BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hands,
+                   const NodeLockRecord** lock);
+
+  Kind kind() const { return kind_; }
+  Width width() const { return width_; }
+  bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)] != nullptr; }
+  // Block of turn slot i, null until made.
+  CompressedBlock* Block(int32_t i) const { return blocks_[static_cast<size_t>(i)].get(); }
+
+ private:
+  int32_t ElementSize() const { return width_ == Width::BITS16 ? 2 : 4; }
+  uint8_t* OpenCache(int32_t i, const char* what);
+  uint8_t* Row(int32_t i, int32_t board, int32_t action);
+  std::unique_ptr<CompressedBlock> MakeBlock(int64_t reserved) const;
+  void ReadRows(CompressedBlock& block, int32_t i);
+  void WriteRows(CompressedBlock& block, int32_t i);
+  void FreeCache(int32_t i);
+
+  std::vector<uint8_t*> caches_;  // per turn slot; null while closed
+  std::vector<std::unique_ptr<CompressedBlock>> blocks_;  // per turn slot
+  Kind kind_;
+  Width width_;
+};
+
+// Reservation of a block for `count` values of one player's subtree: a true
+// upper bound of what the block can hold, rounded up to the block's commit
+// step (address space only; memory is taken as the block fills).
+int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count);

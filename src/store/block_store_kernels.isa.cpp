@@ -1,0 +1,155 @@
+// The block store's row kernels, compiled once per instruction set. The AVX2
+// build fuses the reciprocal refinement and the accumulation's multiply-add.
+#include <immintrin.h>
+
+#include <cfloat>
+#include <cstdint>
+
+#include "store/block_store_kernels.h"
+
+#if defined(TDX_ISA_AVX2)
+namespace isa_avx2 {
+#elif defined(TDX_ISA_AVX)
+namespace isa_avx {
+#else
+#error "block_store_kernels.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
+#endif
+
+namespace {
+
+constexpr double kMaxSum32 = 2147483647.0;
+
+inline __m256 LoadU16AsFloat(const uint16_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+#if defined(TDX_ISA_AVX2)
+  return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(v));
+#else
+  const __m256i wide = _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_cvtepu16_epi32(v)),
+                                               _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)), 1);
+  return _mm256_cvtepi32_ps(wide);
+#endif
+}
+
+inline void StoreAsDouble(double* out, __m256 v) {
+  _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+  _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+}
+
+// The refined reciprocal in the form of the 16-bit kernels, so that equal sums
+// give equal strategy bits whichever store holds them.
+inline __m256 Reciprocal(__m256 s) {
+  const __m256 r = _mm256_rcp_ps(s);
+#if defined(TDX_ISA_AVX2)
+  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
+#else
+  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
+#endif
+}
+
+inline __m256 Quotient(__m256 value, __m256 sum, __m256 fallback) {
+  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
+  return _mm256_blendv_ps(fallback, _mm256_mul_ps(value, Reciprocal(sum)), valid);
+}
+
+inline double ScalarQuotient(float value, float sum, float fallback) {
+  return sum >= FLT_MIN ? static_cast<double>(value / sum) : static_cast<double>(fallback);
+}
+
+void NormalizeValues16x4(const uint16_t* const* rows, double* const* out, int32_t n,
+                         const float* defaults) {
+  __m256 fallback[4];
+  for (int a = 0; a < 4; ++a) fallback[a] = _mm256_set1_ps(defaults[a]);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    __m256 v[4];
+    for (int a = 0; a < 4; ++a) v[a] = LoadU16AsFloat(rows[a] + k);
+    const __m256 s = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(v[0], v[1]), v[2]), v[3]);
+    for (int a = 0; a < 4; ++a) StoreAsDouble(out[a] + k, Quotient(v[a], s, fallback[a]));
+  }
+  for (; k < n; ++k) {
+    float v[4];
+    for (int a = 0; a < 4; ++a) v[a] = rows[a][k];
+    const float s = v[0] + v[1] + v[2] + v[3];
+    for (int a = 0; a < 4; ++a) out[a][k] = ScalarQuotient(v[a], s, defaults[a]);
+  }
+}
+
+// Eight 32-bit integers as floats.
+inline __m256 LoadI32AsFloat(const int32_t* p) {
+  return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+void NormalizeIntValues32(const int32_t* const* rows, int32_t actions, int32_t n,
+                          const float* defaults, double* const* out) {
+  if (actions <= 0) return;
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    // The sum in doubles is exact (at most a few actions of below 2^31 each).
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    for (int32_t a = 0; a < actions; ++a) {
+      const __m128i* p = reinterpret_cast<const __m128i*>(rows[a] + k);
+      low = _mm256_add_pd(low, _mm256_cvtepi32_pd(_mm_loadu_si128(p)));
+      high = _mm256_add_pd(high, _mm256_cvtepi32_pd(_mm_loadu_si128(p + 1)));
+    }
+    const __m256 s =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
+    for (int32_t a = 0; a < actions; ++a)
+      StoreAsDouble(out[a] + k,
+                    Quotient(LoadI32AsFloat(rows[a] + k), s, _mm256_set1_ps(defaults[a])));
+  }
+  for (; k < n; ++k) {
+    double total = 0.0;
+    for (int32_t a = 0; a < actions; ++a) total += static_cast<double>(rows[a][k]);
+    const float s = static_cast<float>(total);
+    for (int32_t a = 0; a < actions; ++a)
+      out[a][k] = ScalarQuotient(static_cast<float>(rows[a][k]), s, defaults[a]);
+  }
+}
+
+inline __m256d Accumulated(__m256d v, __m256d scaled, __m256d r) {
+#if defined(TDX_ISA_AVX2)
+  const __m256d t = _mm256_add_pd(_mm256_fmadd_pd(scaled, r, v), _mm256_set1_pd(0.5));
+#else
+  const __m256d t = _mm256_add_pd(_mm256_add_pd(v, _mm256_mul_pd(scaled, r)), _mm256_set1_pd(0.5));
+#endif
+  // max first: it gives its second operand, 0, for a NaN.
+  return _mm256_min_pd(_mm256_max_pd(t, _mm256_setzero_pd()), _mm256_set1_pd(kMaxSum32));
+}
+
+inline int32_t AccumulatedOne(int32_t v, double scaled, double r) {
+  double t = static_cast<double>(v) + scaled * r + 0.5;
+  if (!(t > 0.0)) t = 0.0;
+  if (t > kMaxSum32) t = kMaxSum32;
+  return static_cast<int32_t>(t);
+}
+
+void AccumulateValues32(int32_t* row, const double* strategy, const double* reach, double weight,
+                        int32_t n, const uint8_t* mask) {
+  if (!(weight > 0.0) || !reach || !strategy) return;
+  const __m256d w = _mm256_set1_pd(weight);
+  int32_t k = 0;
+  if (!mask) {
+    for (; k + 4 <= n; k += 4) {
+      __m128i* p = reinterpret_cast<__m128i*>(row + k);
+      const __m256d v = _mm256_cvtepi32_pd(_mm_loadu_si128(p));
+      const __m256d scaled = _mm256_mul_pd(w, _mm256_loadu_pd(strategy + k));
+      _mm_storeu_si128(p, _mm256_cvttpd_epi32(Accumulated(v, scaled, _mm256_loadu_pd(reach + k))));
+    }
+  }
+  for (; k < n; ++k)
+    if (!mask || !mask[k]) row[k] = AccumulatedOne(row[k], weight * strategy[k], reach[k]);
+}
+
+}  // namespace
+
+const BlockStoreKernels kBlockStoreKernels = {
+    .NormalizeValues16x4 = NormalizeValues16x4,
+    .NormalizeIntValues32 = NormalizeIntValues32,
+    .AccumulateValues32 = AccumulateValues32,
+};
+
+#if defined(TDX_ISA_AVX2)
+}  // namespace isa_avx2
+#else
+}  // namespace isa_avx
+#endif

@@ -1,0 +1,159 @@
+// The compression level on solved trees: every level solves the same game,
+// levels that keep the same number forms give the same replies, and trees
+// rooted on the turn or the river keep uncompressed stores.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compress/compression_level.h"
+#include "solver/accuracy_settings.h"
+#include "solver/progress_history.h"
+#include "solver/solver_run.h"
+#include "solver/solver_settings.h"
+#include "solver/solver_state.h"
+#include "solver/solver_status.h"
+#include "store/block_store.h"
+#include "support/engine_harness.h"
+#include "support/reference_game.h"
+#include "tree/build_fixture.h"
+#include "tree/tree_builder.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+using reference_game::MakeClassSpot;
+using reference_game::Spot;
+
+// Pot 60 on Kh 9h 4s: a flop bet that IP may raise, a bet behind, a turn bet
+// after checks, a river bet after checks, the check-down.
+Spot FlopSpot() {
+  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
+                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
+                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+}
+
+class CompressionLevels : public TreeBuildTest {
+ protected:
+  void SetUp() override {
+    TreeBuildTest::SetUp();
+    saved_threads_ = g_thread_count.load();
+  }
+  void TearDown() override {
+    StopSolverAndWait();
+    g_thread_count = saved_threads_;
+    SetAccuracyTarget(0.0);
+    TreeBuildTest::TearDown();
+  }
+
+  // The spot built at the level and solved on one thread for `steps`
+  // iterations; the replies of calc_results and get_actual_compression.
+  static std::string SolvedReplies(const Spot& spot, int level, int steps) {
+    EXPECT_EQ(RunLine("set_compression " + std::to_string(level)), "set_compression ok!\n");
+    EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
+    const std::string setup = RunLines(reference_game::EngineScript(spot));
+    EXPECT_EQ(setup.find("ERROR"), std::string::npos) << setup.substr(0, 200);
+    EXPECT_EQ(RunLine("build_tree"), "build_tree ok!\n");
+    SetAccuracyTarget(-1.0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunLine("go " + std::to_string(steps) + " steps"), "go ok!\n");
+    WaitForSolver();
+    testing::internal::GetCapturedStdout();
+    return RunLine("calc_results") + RunLine("get_actual_compression");
+  }
+
+  // How the river stores of the tree keep their values: counts of block
+  // stores by (kind, width) and of other stores.
+  static std::vector<int> RiverStoreClasses() {
+    std::vector<int> counts(5, 0);
+    for (TreeNode& node : g_solver_state->nodes) {
+      if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;
+      for (NodeStore* store : {node.regret_store.get(), node.strategy_store.get()}) {
+        BlockStore* block = store ? store->AsBlockStore() : nullptr;
+        if (!block) {
+          ++counts[4];
+          continue;
+        }
+        const int wide = block->width() == BlockStore::Width::BITS32;
+        ++counts[(static_cast<int>(block->kind()) - 1) * 2 + wide];
+      }
+    }
+    return counts;
+  }
+
+  int32_t saved_threads_ = 0;
+};
+
+TEST_F(CompressionLevels, EveryLevelSolvesTheSameSpot) {
+  const Spot spot = FlopSpot();
+  // Past iteration 60, where the strategy sums begin.
+  constexpr int kSteps = 90;
+  std::vector<std::string> replies;
+  std::vector<std::vector<double>> figures;
+  for (int level = 0; level <= 4; ++level) {
+    replies.push_back(SolvedReplies(spot, level, kSteps));
+    ProgressRecord r{};
+    ASSERT_TRUE(ComputeResults(&r));
+    figures.push_back({r.ev_oop, r.ev_ip, r.mes_oop, r.mes_ip, r.exploitability});
+    EXPECT_NE(replies.back().find("compression " + std::to_string(level) + "\n"),
+              std::string::npos);
+    // Regrets: kind 0 arena, 1 packed, 2 coded (16-bit); sums likewise (32-bit).
+    const CompressionKinds kinds = LevelToCompressionKinds(level);
+    const std::vector<int> classes = RiverStoreClasses();
+    const int river_nodes = (classes[0] + classes[1] + classes[2] + classes[3] + classes[4]) / 2;
+    ASSERT_GT(river_nodes, 0);
+    EXPECT_EQ(classes[0] + classes[2] == river_nodes, kinds.regret_kind != 0) << level;
+    EXPECT_EQ(classes[1] + classes[3] == river_nodes, kinds.strategy_kind != 0) << level;
+    EXPECT_EQ(classes[2] == river_nodes, kinds.regret_kind == 2) << level;
+    EXPECT_EQ(classes[3] == river_nodes, kinds.strategy_kind == 2) << level;
+  }
+  // Levels 1 to 3 keep 16-bit regrets and 32-bit integer sums, only coded
+  // differently: the same replies, and the same figures to the last bit.
+  for (int level = 2; level <= 3; ++level) {
+    EXPECT_EQ(replies[static_cast<size_t>(level)].substr(0, replies[1].find("compression")),
+              replies[1].substr(0, replies[1].find("compression")));
+    EXPECT_EQ(figures[static_cast<size_t>(level)], figures[1]) << "level " << level;
+  }
+  // Level 0 keeps float sums, level 4 averages the river regrets of early
+  // iterations by hand groups: close, not equal.
+  for (int level = 1; level <= 4; ++level)
+    for (size_t k = 0; k < 5; ++k)
+      EXPECT_NEAR(figures[static_cast<size_t>(level)][k], figures[0][k], 0.001 * spot.pot)
+          << "level " << level << ", figure " << k;
+}
+
+TEST_F(CompressionLevels, TurnRootedTreesStayUncompressed) {
+  const Spot spot =
+      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
+                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  const std::string reply = SolvedReplies(spot, 4, 3);
+  // The level is recorded and reported; the stores keep their classes.
+  EXPECT_NE(reply.find("compression 4\n"), std::string::npos);
+  EXPECT_EQ(g_solver_state->coder_kinds[0], 0);
+  EXPECT_EQ(g_solver_state->coder_kinds[1], 0);
+  const std::vector<int> classes = RiverStoreClasses();
+  EXPECT_EQ(classes[0] + classes[1] + classes[2] + classes[3], 0);
+  EXPECT_GT(classes[4], 0);
+}
+
+// set_compression on a present tree makes its stores anew at the level.
+TEST_F(CompressionLevels, SettingALevelRemakesTheStores) {
+  const Spot spot = FlopSpot();
+  SolvedReplies(spot, 0, 2);
+  EXPECT_EQ(RiverStoreClasses()[0], 0);
+  EXPECT_EQ(RunLine("zk4_set_compression high"), "zk4_set_compression ok!\n");
+  EXPECT_EQ(RunLine("zk4_get_actual_compression"), "compression 3\n");
+  EXPECT_EQ(g_solver_state->iterations, 0);
+  const std::vector<int> classes = RiverStoreClasses();
+  EXPECT_GT(classes[0], 0);  // packed 16-bit regrets
+  EXPECT_GT(classes[3], 0);  // coded 32-bit sums
+  EXPECT_EQ(classes[0], classes[3]);
+  // Without a tree only the wish changes.
+  FreeSolverState();
+  g_tree_present = 0;
+  EXPECT_EQ(RunLine("set_compression medium"), "set_compression ok!\n");
+  EXPECT_EQ(g_compression_setting, 2);
+  EXPECT_EQ(RunLine("get_actual_compression"), "compression 3\n");
+}
+
+}  // namespace
