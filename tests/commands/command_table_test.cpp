@@ -115,8 +115,7 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
       "show_strategy_pp", "show_locked_combos", "calc_ev",
-      "calc_ev_pp",       "calc_ev_line",       "calc_line_freq",
-      "calc_global_freq", "calc_eq",            "calc_eq_pp",
+      "calc_ev_pp",       "calc_line_freq",     "calc_global_freq",
       "calc_eq_node",     "lock_node",          "unlock_node",
       "set_strategy",     "combo_lock_node"};
   for (const char* name : kNotBuilt) {
