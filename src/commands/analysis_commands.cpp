@@ -74,21 +74,30 @@ Player EquityPlayerWord(const WordList& words) {
   return ParsePlayerName(words[1]);
 }
 
-// The player's current root range (zeros while none is set).
-std::vector<double> RootRange(Player player) {
-  std::vector<double> range = g_ranges[player];
-  range.resize(kComboCount, 0.0);
-  return range;
-}
-
-// Equities (printed scale) and weights of the player's root range against the
-// opponent's on the program-wide board.
-void RootEquities(Player player, std::vector<double>& equity, std::vector<double>& weight) {
-  const std::vector<double> own = RootRange(player), opp = RootRange(Opponent(player));
+// Equities (printed scale) and weights of the player's range against the
+// opponent's at the node of the path ("" for the root ranges on the tree's own
+// board).
+void NodeEquities(Player player, const std::string& path, std::vector<double>& equity,
+                  std::vector<double>& weight) {
+  SolverState* state = g_solver_state.get();
+  int32_t turn_card = state ? state->start_turn_card : -1;
+  int32_t river_card = state ? state->start_river_card : -1;
+  if (!path.empty()) {
+    const ResolvedPath node = ResolveNodePath(state, path);
+    turn_card = node.turn_card;
+    river_card = node.river_card;
+  }
+  // The root ranges need neither a tree nor set ranges: without a tree every
+  // equity is one half.
+  std::vector<double> own = path.empty() ? RootRange(state, player)
+                                         : ComputeNodeRange(state, player, path);
+  std::vector<double> opp = path.empty() ? RootRange(state, Opponent(player))
+                                         : ComputeNodeRange(state, Opponent(player), path);
+  own.resize(kComboCount, 0.0);
+  opp.resize(kComboCount, 0.0);
   equity.assign(kComboCount, 0.0);
   weight.assign(kComboCount, 0.0);
-  ComputeEquities(g_solver_state.get(), player, LowestCard(g_board_turn),
-                  LowestCard(g_board_river), own.data(), opp.data(), equity.data(),
+  ComputeEquities(state, player, turn_card, river_card, own.data(), opp.data(), equity.data(),
                   weight.data());
   for (double& e : equity) e = 0.5 * (1.0 + e);
 }
@@ -112,7 +121,26 @@ EvQuery ParseEvQuery(const WordList& words) {
 
 }  // namespace
 
-void CmdShowStrategyPp(const WordList& words) { CmdNotImplemented(words); }
+void CmdShowStrategyPp(const WordList& words) {
+  const ResolvedPath path = ResolveDecisionPath(words[1]);
+  std::vector<std::vector<double>> rows;
+  GetDisplayStrategies(g_solver_state.get(), NodeIndex(path), path.turn_card, path.river_card,
+                       rows);
+  // The acting player's order: the player whose strategy is shown.
+  for (const uint32_t p : SortCombosByEquity(words[1])) {
+    const ComboIndex c = g_combo_by_hand_order[p];
+    std::string line = std::string(HandOrderName(static_cast<HandOrder>(p))) + ": ";
+    char number[64];
+    for (const std::vector<double>& row : rows) {
+      if (std::isnan(row[c]))
+        line += "  nan";
+      else
+        std::snprintf(number, sizeof number, "  %.6f", row[c]), line += number;
+    }
+    PrintReplyText(line + "\n");
+  }
+  PrintReply("END\n");
+}
 void CmdShowLockedCombos(const WordList& words) { CmdNotImplemented(words); }
 
 void CmdShowRange(const WordList& words) {
@@ -160,7 +188,7 @@ void CmdCalcGlobalFreq(const WordList& words) { CmdNotImplemented(words); }
 void CmdCalcEq(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
-  RootEquities(player, equity, weight);
+  NodeEquities(player, "", equity, weight);
   PrintReplyText(FormatHandOrderLine(equity.data(), "nan"));
   PrintReplyText(FormatHandOrderLine(weight.data(), "0"));
   PrintReply("END\n");
@@ -169,7 +197,7 @@ void CmdCalcEq(const WordList& words) {
 void CmdCalcEqPp(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
-  RootEquities(player, equity, weight);
+  NodeEquities(player, "", equity, weight);
   // The root's order (OOP to act, uniform ranges) whichever player is named.
   for (const uint32_t p : SortCombosByEquity("r:0")) {
     const ComboIndex c = g_combo_by_hand_order[p];
@@ -178,7 +206,22 @@ void CmdCalcEqPp(const WordList& words) {
   }
   PrintReply("END\n");
 }
-void CmdCalcEqNode(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcEqNode(const WordList& words) {
+  const Player player = EquityPlayerWord(words);
+  if (words.size() < 3) ThrowArgumentError(words[0]);
+  std::vector<double> equity, weight;
+  NodeEquities(player, words[2] == "r" ? "r:0" : words[2], equity, weight);
+  // The weighted mean over the combinations with defined values.
+  double sum = 0.0, total = 0.0;
+  for (int c = 0; c < kComboCount; ++c) {
+    if (equity[c] == equity[c]) sum += weight[c] * equity[c];
+    if (weight[c] == weight[c]) total += weight[c];
+  }
+  PrintReplyText(FormatHandOrderLine(equity.data(), "nan"));
+  PrintReplyText(FormatHandOrderLine(weight.data(), "0"));
+  PrintReplyText(FormatValueNumber(sum / total));
+  PrintReply("END\n");
+}
 
 void CmdLockNode(const WordList& words) { CmdNotImplemented(words); }
 void CmdUnlockNode(const WordList& words) { CmdNotImplemented(words); }
