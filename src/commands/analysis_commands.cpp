@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/combo_ev.h"
 #include "analysis/display_strategy.h"
 #include "analysis/equity.h"
 #include "analysis/equity_lines.h"
@@ -15,9 +16,11 @@
 #include "commands/setup_commands.h"
 #include "protocol/command_error.h"
 #include "protocol/reply.h"
+#include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "tree/node_path.h"
 #include "tree/schematic_tree.h"
+#include "tree/tree_builder.h"
 
 namespace {
 
@@ -110,6 +113,21 @@ struct EvQuery {
   ResolvedPath node;
 };
 
+// calc_ev's two arrays: the EVs as printed (half the pot added; 0 for a tree
+// loaded without values) and the weights.
+void PrintedComboEvs(const EvQuery& query, std::vector<double>& evs,
+                     std::vector<double>& weights) {
+  SolverState* state = g_solver_state.get();
+  evs.assign(kComboCount, 0.0);
+  weights.assign(kComboCount, 0.0);
+  ComputeComboEvs(state, query.player, NodeIndex(query.node), query.node.turn_card,
+                  query.node.river_card, evs.data(), weights.data());
+  // Half the pot the tree was built with, as calc_results adds it.
+  const double half_pot = HalfRootPot();
+  for (double& ev : evs)
+    if (ev == ev) ev = g_tree_without_values ? 0.0 : ev + half_pot;
+}
+
 EvQuery ParseEvQuery(const WordList& words) {
   if (words.size() < 3) ThrowArgumentError(words[0]);
   EvQuery query;
@@ -174,8 +192,26 @@ void CmdShowProbs(const WordList& words) {
   PrintReply("OOP %.12g IP %.12g %s\n", reach[PLAYER_OOP], reach[PLAYER_IP], entries.c_str());
 }
 
-void CmdCalcEv(const WordList& words) { CmdNotImplemented(words); }
-void CmdCalcEvPp(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcEv(const WordList& words) {
+  const EvQuery query = ParseEvQuery(words);
+  std::vector<double> evs, weights;
+  PrintedComboEvs(query, evs, weights);
+  PrintReplyText(FormatHandOrderLine(evs.data(), "nan"));
+  PrintReplyText(FormatHandOrderLine(weights.data(), "0"));
+  PrintReply("END\n");
+}
+
+void CmdCalcEvPp(const WordList& words) {
+  const EvQuery query = ParseEvQuery(words);
+  std::vector<double> evs, weights;
+  PrintedComboEvs(query, evs, weights);
+  for (const uint32_t p : SortCombosByEquity(query.path)) {
+    const ComboIndex c = g_combo_by_hand_order[p];
+    PrintReply("%s: %s; %s\n", std::string(HandOrderName(static_cast<HandOrder>(p))).c_str(),
+               FormatListNumber(evs[c]).c_str(), FormatListNumber(weights[c]).c_str());
+  }
+  PrintReply("END\n");
+}
 void CmdCalcEvLine(const WordList& words) {
   ParseEvQuery(words);  // the same refusals as calc_ev
   const std::vector<double> zeros(kComboCount, 0.0), ones(kComboCount, 1.0);
