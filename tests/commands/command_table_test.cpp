@@ -114,8 +114,7 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
 // The analysis commands that are not built yet.
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
-      "show_strategy_pp", "calc_ev",          "calc_ev_pp",
-      "calc_line_freq",   "calc_global_freq", "calc_eq_node"};
+      "calc_line_freq", "calc_global_freq"};
   for (const char* name : kNotBuilt) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
