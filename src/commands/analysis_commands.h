@@ -1,10 +1,10 @@
 #pragma once
 #include "protocol/tokenizer.h"
 
-// The commands of the analysis layer, which is not built yet: node queries
+// The commands of the analysis layer: node queries
 // (strategies, ranges, probabilities), EVs, equities and frequencies, and node
-// locking. Each refuses the line as "not implemented" until its kernel lands in
-// src/analysis.
+// locking. Those whose kernel has not landed in src/analysis yet refuse the
+// line as "not implemented".
 
 void CmdShowStrategy(const WordList& words);
 void CmdShowStrategyPp(const WordList& words);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "analysis/forgotten_subgames.h"
 #include "cards/situation.h"
 #include "commands/command_table.h"
 #include "commands/preconditions.h"
@@ -149,16 +150,24 @@ void CmdIgnoreMemCheck(const WordList& words) {
   PrintOkReply(words[0]);
 }
 
-void CmdSolvePartial(const WordList& words) {
-  ResolveDecisionPath(words[1]);
-  // The kernel of partial solving is not built yet.
-  CmdNotImplemented(words);
+namespace {
+
+// The re-solve changes stores and the iteration count a running pass uses.
+double RunPartialSolve(const WordList& words) {
+  const ResolvedPath path = ResolveDecisionPath(words[1]);
+  RefuseWhileSolverRuns();
+  return ComputePartialValue(*g_solver_state, static_cast<int32_t>(path.node->entry_index),
+                             path.turn_card, path.river_card);
 }
 
-void CmdExploPartial(const WordList& words) {
-  ResolveDecisionPath(words[1]);
-  CmdNotImplemented(words);
+}  // namespace
+
+void CmdSolvePartial(const WordList& words) {
+  RunPartialSolve(words);
+  PrintOkReply(words[0]);
 }
+
+void CmdExploPartial(const WordList& words) { PrintReply("%.6g\n", RunPartialSolve(words)); }
 
 void CmdSolveAllSplits(const WordList& words) {
   if (words[1] != "rivers" && words[1] != "turns") ThrowArgumentError(words[0]);

@@ -1,8 +1,8 @@
 #pragma once
 #include "protocol/tokenizer.h"
 
-// The tree-file commands, which are not built yet: loading and dumping a game
-// tree. Each refuses the line as "not implemented" until src/treefile lands.
+// The tree-file commands: load_tree replaces the current tree by a file's,
+// dump_tree writes the current tree to a file.
 
 void CmdLoadTree(const WordList& words);
 void CmdDumpTree(const WordList& words);

@@ -192,6 +192,8 @@ void BuildChanceLevels(GameTree& game, CardMask flop, int turn_card, int river_c
   const CardMask real_river = river_card >= 0 ? CardBit(river_card) : 0;
   game.flop_mask = flop;
   game.board_mask = flop | real_turn | real_river;
+  game.start_turn_card = turn_card;
+  game.start_river_card = river_card;
 
   CardMask base = flop, turn = real_turn, river = real_river;
   if (isomorphism) {

@@ -40,10 +40,11 @@ void StepToChild(const GameTree* tree, ResolvedPath& path, double key, bool line
 
 // A card word deals the turn or the river at a chance point; card_mask is its
 // parsed text (two characters), 0 for a word of any other length.
-void DealPathCard(ResolvedPath& path, const std::string& word, CardMask card_mask) {
+void DealPathCard(const GameTree& tree, ResolvedPath& path, const std::string& word,
+                  CardMask card_mask) {
   if (word.size() != 2 || CardCount(card_mask) != 1) ThrowIncorrectPath();
   const int32_t card = LowestCard(card_mask);
-  CardMask dealt = g_board_flop;
+  CardMask dealt = tree.flop_mask;
   if (path.turn_card != kNoCard) dealt |= CardBit(path.turn_card);
   if (path.river_card != kNoCard) dealt |= CardBit(path.river_card);
   if (dealt & card_mask) ThrowIncorrectPath();
@@ -97,8 +98,9 @@ ResolvedPath ResolveNodePath(const GameTree* tree, const std::string& text,
   if (words[0] != "r") ThrowIncorrectPath();
 
   ResolvedPath path;
-  path.turn_card = LowestCard(g_board_turn);
-  path.river_card = LowestCard(g_board_river);
+  // The tree's own board: a board set since the build has no nodes here.
+  path.turn_card = tree->start_turn_card;
+  path.river_card = tree->start_river_card;
   if (words.size() == 1) return path;
   if (words[1] != "0") ThrowIncorrectPath();
   path.node = g_schematic_root;
@@ -125,7 +127,7 @@ ResolvedPath ResolveNodePath(const GameTree* tree, const std::string& text,
       if (std::isnan(key)) ThrowIncorrectPath();
       StepToChild(tree, path, key, lines_since_build);
     } else {
-      DealPathCard(path, word, card_mask);
+      DealPathCard(*tree, path, word, card_mask);
     }
   }
   return path;

@@ -71,6 +71,10 @@ struct GameTree {
   std::vector<TreeNode> nodes;  // index 0 is the root
   CardMask flop_mask = 0;       // real suits, as set
   CardMask board_mask = 0;      // flop plus the starting turn and river, real suits
+  // The starting board's turn and river cards (real suits), -1 where the tree
+  // deals them: node paths start from these, not from a board set since.
+  int32_t start_turn_card = -1;
+  int32_t start_river_card = -1;
   std::unique_ptr<DealTree> deal_tree;
   int32_t start_turn_slot = -1;
   int32_t start_river_slot = -1;

@@ -1,0 +1,356 @@
+// Tree files through the commands: dump, load and dump again give the same
+// bytes; a loaded tree answers as the dumped one did and solves on from the
+// stored iteration count with the same store values as a run that never
+// stopped; failed loads and refused dumps leave nothing half done.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "compress/compression_level.h"
+#include "platform/byte_io.h"
+#include "solver/node_traversal.h"
+#include "solver/solver_settings.h"
+#include "solver/street_values.h"
+#include "solver/solver_state.h"
+#include "solver/solver_status.h"
+#include "support/engine_harness.h"
+#include "support/reference_game.h"
+#include "tree/build_fixture.h"
+#include "tree/tree_builder.h"
+
+namespace {
+
+using reference_game::MakeClassSpot;
+using reference_game::Spot;
+
+// Pot 60 on the flop with bets on every street, as the solver tests use it.
+Spot FlopSpot() {
+  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
+                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
+                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+}
+
+Spot TurnSpot() {
+  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
+                       {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
+                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Every store of every node, as the stores write themselves.
+std::vector<std::vector<uint8_t>> StoreBytes() {
+  std::vector<std::vector<uint8_t>> out;
+  for (TreeNode& node : g_solver_state->nodes) {
+    MemoryWriter w;
+    if (node.regret_store) node.regret_store->Write(w);
+    if (node.strategy_store) node.strategy_store->Write(w);
+    out.push_back(w.Bytes());
+  }
+  return out;
+}
+
+class TreeFileTest : public TreeBuildTest {
+ protected:
+  void SetUp() override {
+    TreeBuildTest::SetUp();
+    saved_threads_ = g_thread_count.load();
+    char pattern[] = "/tmp/tdx_tree_file_XXXXXX";
+    dir_ = mkdtemp(pattern);
+    // One thread: every pass adds in one order, so runs split anyhow are the
+    // same arithmetic.
+    ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
+  }
+  void TearDown() override {
+    StopSolverAndWait();
+    g_thread_count = saved_threads_;
+    TreeBuildTest::TearDown();
+    const std::string command = "rm -rf " + dir_;
+    (void)!std::system(command.c_str());
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  static void Build(const Spot& spot, int level = 0) {
+    g_compression_setting = level;
+    const std::string replies = RunLines(reference_game::EngineScript(spot));
+    ASSERT_EQ(replies.find("ERROR"), std::string::npos) << replies.substr(0, 200);
+    ASSERT_EQ(RunLine("build_tree"), "build_tree ok!\n");
+  }
+  static void Solve(int steps) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunLine("go " + std::to_string(steps) + " steps"), "go ok!\n");
+    WaitForSolver();
+    testing::internal::GetCapturedStdout();
+  }
+  void Dump(const std::string& name) {
+    ASSERT_EQ(RunLine("dump_tree " + Path(name)), "dump_tree ok!\n");
+  }
+  void Load(const std::string& name) {
+    ASSERT_EQ(RunLine("load_tree " + Path(name)), "load_tree ok!\n");
+  }
+  // Dump, load, dump again: the same bytes.
+  void ExpectRoundTrip(const std::string& name) {
+    Dump(name + ".1");
+    Load(name + ".1");
+    Dump(name + ".2");
+    const std::vector<uint8_t> first = FileBytes(Path(name + ".1"));
+    EXPECT_GT(first.size(), 100u);
+    EXPECT_TRUE(first == FileBytes(Path(name + ".2"))) << name;
+  }
+
+  std::string dir_;
+  uint32_t saved_threads_ = 0;
+};
+
+// The queries a controlling program asks of a solved flop tree, on every
+// street.
+const char* const kQueries[] = {
+    "calc_results",          "show_strategy r:0",         "show_strategy r:0:b20",
+    "show_strategy r:0:c",   "show_strategy r:0:c:c:2c",  "show_strategy r:0:c:c:2c:c:c:7d",
+    "show_range OOP r:0:c",  "show_range IP r:0:c:c:As",  "show_probs r:0:c:c:2c:c",
+};
+
+std::string AskQueries() {
+  std::string replies;
+  for (const char* query : kQueries) replies += RunLine(query);
+  return replies;
+}
+
+class LevelTest : public TreeFileTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LevelTest, FlopTreeSolvesOnAsOneThatNeverStopped) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), GetParam()));
+  Solve(30);
+  const std::string results = AskQueries();
+  EXPECT_EQ(results.find("ERROR"), std::string::npos) << results;
+  Dump("half.tree");
+  Solve(40);
+  const auto kept = StoreBytes();
+  const std::string kept_results = AskQueries();
+
+  Load("half.tree");
+  EXPECT_EQ(RunLine("is_tree_present"), "true\n");
+  EXPECT_EQ(g_solver_state->iterations, 30);
+  EXPECT_EQ(g_compression_level, GetParam());
+  EXPECT_EQ(AskQueries(), results);
+  // Across the strategy sums' start at iteration 61.
+  Solve(40);
+  EXPECT_EQ(g_solver_state->iterations, 70);
+  const auto loaded = StoreBytes();
+  ASSERT_EQ(kept.size(), loaded.size());
+  // Block stores code their rows against what a block held before: only the
+  // uncompressed stores compare as bytes, every level as values.
+  if (GetParam() == 0)
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_TRUE(kept[i] == loaded[i]) << "node " << i;
+  EXPECT_EQ(AskQueries(), kept_results);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LevelTest, ::testing::Values(0, 3, 4));
+
+TEST_F(TreeFileTest, RoundTripsGiveTheSameBytes) {
+  // A tree never solved: its stores get their zeros.
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  ExpectRoundTrip("fresh");
+  Solve(30);
+  ExpectRoundTrip("turn");
+  for (int level : {0, 1, 2, 3, 4}) {
+    ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), level));
+    Solve(64);
+    ExpectRoundTrip("flop" + std::to_string(level));
+    EXPECT_EQ(g_compression_level, level);
+  }
+}
+
+TEST_F(TreeFileTest, ForgottenStreetsTravelAsStrategies) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  Solve(70);
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  const std::string results = RunLine("calc_results");
+  // The strategies the walks follow, per flop and turn node and board.
+  struct Row {
+    size_t node;
+    int32_t board;
+    std::vector<double> values;
+  };
+  auto strategies = [] {
+    std::vector<Row> rows;
+    SolverState& state = *g_solver_state;
+    for (size_t i = 0; i < state.nodes.size(); ++i) {
+      TreeNode& node = state.nodes[i];
+      if (node.kind != DECISION_NODE || node.street == STREET_RIVER) continue;
+      const int32_t boards = node.street == STREET_FLOP ? 1 : static_cast<int32_t>(state.deal_tree->turn_records.size());
+      for (int32_t b = 0; b < boards; ++b) {
+        const int32_t board = node.street == STREET_FLOP ? -1 : b;
+        std::vector<float> defaults(node.children.size(), 1.0f / node.children.size());
+        std::vector<NumArray> s;
+        if (node.strategy_store && StrategySumsInUse(*g_solver_state)) {
+          GetAverageStrategy(node, s, board, -1);
+        } else {
+          s = node.regret_store->GetStrategy(board, -1, defaults.data());
+        }
+        Row row{i, board, {}};
+        for (const NumArray& a : s)
+          for (int32_t h = 0; h < a.count; ++h) row.values.push_back(a.data ? a.data[h] : 0.0);
+        rows.push_back(std::move(row));
+      }
+    }
+    return rows;
+  };
+  const std::vector<Row> before = strategies();
+  const std::string queries = AskQueries();
+  EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
+  ExpectRoundTrip("forgotten");
+  // The strategies come back in thousandths (below), so the answers differ in
+  // their last digits; the rivers are re-solved from the reach of the walk.
+  const std::string loaded_queries = AskQueries();
+  EXPECT_EQ(loaded_queries.find("ERROR"), std::string::npos) << loaded_queries;
+  EXPECT_EQ(g_solver_state->first_forgotten_street, STREET_RIVER);
+  EXPECT_TRUE(g_solver_state->flags & INCOMPLETE_TREE);
+  EXPECT_EQ(RunLine("calc_results"), results);
+  // Loaded, the strategies live in the regret stores in thousandths.
+  SolverState& state = *g_solver_state;
+  size_t compared = 0;
+  for (const Row& row : before) {
+    TreeNode& node = state.nodes[row.node];
+    std::vector<float> defaults(node.children.size(), 1.0f / node.children.size());
+    const std::vector<NumArray> s = node.regret_store->GetStrategy(row.board, -1, defaults.data());
+    size_t k = 0;
+    for (const NumArray& a : s)
+      for (int32_t h = 0; h < a.count; ++h, ++k) {
+        ASSERT_LT(k, row.values.size());
+        EXPECT_NEAR(a.data[h], row.values[k], 0.0011) << "node " << row.node << " board " << row.board;
+        ++compared;
+      }
+  }
+  EXPECT_GT(compared, 100u);
+  // The rivers' reach came back from the walk with the loaded strategies.
+  size_t filled = 0;
+  for (TreeNode& node : state.nodes)
+    if (node.street == STREET_RIVER && node.card_records && node.kind == DECISION_NODE)
+      for (int32_t r = 0; r < 49; ++r)
+        for (int p = 0; p < 2; ++p)
+          if (node.card_records[r].reach_filled[p]) {
+            EXPECT_TRUE(node.card_records[r].reach_sums[p].HasData());
+            ++filled;
+          }
+  EXPECT_GT(filled, 0u);
+  // Nothing can be solved, but the forgotten streets rebuild.
+  EXPECT_EQ(RunLine("rebuild_forgotten_streets"), "rebuild_forgotten_streets ok!\n");
+  Solve(5);
+  EXPECT_EQ(g_solver_state->iterations, 75);
+  // Rebuilt, the tree is whole again and written whole.
+  ExpectRoundTrip("rebuilt");
+  EXPECT_EQ(g_solver_state->first_forgotten_street, STREET_NONE);
+  Solve(5);
+  EXPECT_EQ(g_solver_state->iterations, 80);
+}
+
+TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  Solve(10);
+  Dump("good.tree");
+  const std::vector<uint8_t> good = FileBytes(Path("good.tree"));
+  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  };
+  auto refused = [&](const std::string& name) {
+    const std::string reply = RunLine("load_tree " + Path(name));
+    EXPECT_EQ(RunLine("is_tree_present"), "false\n") << name;
+    EXPECT_EQ(g_solver_state, nullptr);
+    // The engine goes on: the good file loads after any bad one.
+    Load("good.tree");
+    return reply;
+  };
+  EXPECT_EQ(refused("missing"), "ERROR: load_tree can't open file (No such file or directory)\n");
+  EXPECT_EQ(refused(""), "ERROR: load_tree can't open file (Is a directory)\n");
+  std::vector<uint8_t> bytes = good;
+  bytes[3] = 'X';
+  write("tag", bytes);
+  EXPECT_EQ(refused("tag"), "ERROR: load_tree invalid file\n");
+  bytes = good;
+  bytes[4] = 7;
+  write("version", bytes);
+  EXPECT_EQ(refused("version"), "ERROR: load_tree unsupported data format, update to latest version\n");
+  // Cut anywhere: the end comes early.
+  for (size_t cut : {size_t{2}, size_t{40}, size_t{21300}, good.size() / 2, good.size() - 1}) {
+    write("cut", std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
+    EXPECT_EQ(refused("cut"), "ERROR: load_tree can't read from file ()\n") << cut;
+  }
+  // Whatever follows the node data is not read.
+  bytes = good;
+  bytes.push_back(0);
+  write("longer", bytes);
+  Load("longer");
+}
+
+TEST_F(TreeFileTest, DumpsThatCannotBeWrittenLeaveNoFile) {
+  EXPECT_EQ(RunLine("dump_tree"), "ERROR: dump_tree incorrect or missing argument\n");
+  EXPECT_EQ(RunLine("dump_tree " + Path("none.tree")), "ERROR: dump_tree missing/incorrect tree\n");
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  Solve(5);
+  const std::string reply = RunLine("dump_tree " + Path("no/such/dir.tree"));
+  EXPECT_EQ(reply.rfind("ERROR: dump_tree can't open file (", 0), 0u) << reply;
+  EXPECT_EQ(RunLine("dump_tree " + dir_), "ERROR: dump_tree can't open file (Is a directory)\n");
+  // A file already there stays as it was until the new one is complete.
+  Dump("kept.tree");
+  const std::vector<uint8_t> kept = FileBytes(Path("kept.tree"));
+  Solve(5);
+  Dump("kept.tree");
+  EXPECT_FALSE(kept == FileBytes(Path("kept.tree")));
+  // Only the finished file is left in the directory.
+  const std::string listing = Path("listing");
+  const std::string command = "ls -A " + dir_ + " > " + listing;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(listing);
+  std::string names((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(names, "kept.tree\nlisting\n");
+}
+
+TEST_F(TreeFileTest, DumpRefusesATreeTheSituationNoLongerDescribes) {
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  const std::string refusal =
+      "ERROR: dump_tree lines, board, pot or ranges changed since the tree was built\n";
+  ASSERT_EQ(RunLine("add_line 10"), "add_line ok!\n");
+  EXPECT_EQ(RunLine("dump_tree " + Path("a.tree")), refusal);
+  ASSERT_EQ(RunLine("remove_line 10"), "remove_line ok!\n");
+  Dump("a.tree");
+  const double pot = g_pot[2];
+  g_pot[2] = pot + 1;
+  EXPECT_EQ(RunLine("dump_tree " + Path("b.tree")), refusal);
+  g_pot[2] = pot;
+  g_ranges[PLAYER_IP][Combo("AhAd")] += 0.5;
+  EXPECT_EQ(RunLine("dump_tree " + Path("b.tree")), refusal);
+  EXPECT_FALSE(FileExists(Path("b.tree")));
+}
+
+// A tree built with isomorphism loads with it, whatever the setting now.
+TEST_F(TreeFileTest, LoadRebuildsWithTheFilesIsomorphism) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot()));
+  ASSERT_TRUE(g_solver_state->flags & ISOMORPHISM_ON);
+  Solve(10);
+  const std::string results = RunLine("calc_results");
+  const size_t turns = g_solver_state->deal_tree->turn_records.size();
+  ASSERT_EQ(RunLine("set_isomorphism 0 0"), "set_isomorphism ok!\n");
+  ExpectRoundTrip("iso");
+  EXPECT_TRUE(g_solver_state->flags & ISOMORPHISM_ON);
+  EXPECT_EQ(g_solver_state->deal_tree->turn_records.size(), turns);
+  EXPECT_EQ(RunLine("calc_results"), results);
+  ASSERT_EQ(RunLine("set_isomorphism 1 0"), "set_isomorphism ok!\n");
+}
+
+}  // namespace
