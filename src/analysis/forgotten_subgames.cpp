@@ -236,7 +236,7 @@ double ComputePartialValue(SolverState& state, int32_t node_index, int32_t turn_
   if (node_index < 0 || static_cast<size_t>(node_index) >= state.nodes.size()) return 0.0;
   EnsureStoresAllocated(state);
   TreeNode& node = state.nodes[static_cast<size_t>(node_index)];
-  const Street forgotten = state.first_forgotten_street;
+  const Street forgotten = ForgottenStreet(state);
   if (forgotten == STREET_NONE || node.street < forgotten) return 0.0;
   int32_t turn_slot = -1;
   int32_t river_slot = -1;
