@@ -142,7 +142,7 @@ const char* const kRiverRoots[][2] = {{"r:0:c:c:3s:c:c:4d", "2c7d8h3s4d"},
 
 TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(Solve(400));
   std::vector<reference_game::ReferenceGame> games;
   std::vector<reference_game::Strategy> before;
   for (const auto& root : kRiverRoots) {
@@ -224,7 +224,7 @@ TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
 // through the re-solved turn strategies.
 TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(Solve(400));
   const auto& root = kRiverRoots[0];
   const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
   const reference_game::Strategy before = EngineProfile(game, root[0]);
