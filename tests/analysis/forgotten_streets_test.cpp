@@ -195,7 +195,10 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     EXPECT_EQ(locked[g_hand_order_by_combo[reference_game::ComboFromText("KhKs")]], 1.0);
     EXPECT_EQ(std::count(locked.begin(), locked.end(), 1.0), 1);
 
-    ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+    // Coded blocks below a forgotten turn: the re-solve's river deals open
+    // them as a pass does.
+    const bool turns = level == 2;
+    ASSERT_EQ(RunLine(turns ? "forget turns" : "forget rivers"), "forget ok!\n");
     ExpectLikeBefore(root[0], root[1], game, before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
