@@ -93,7 +93,8 @@ std::vector<double> ComboWords(const WordList& words, size_t first, double low, 
 
 void LockNodeCommand(const WordList& words, bool on) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
-  SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on);
+  if (!SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -246,7 +247,9 @@ void CmdSetStrategy(const WordList& words) {
   // The regret rows hold 1000 times each value; beyond what they hold a value
   // would wrap around or overflow.
   const std::vector<double> values = ComboWords(words, 3, 0.0, MaxUserStrategyValue(state, node));
-  SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card, values.data());
+  if (!SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card,
+                       values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -254,6 +257,8 @@ void CmdComboLockNode(const WordList& words) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
   const double largest = std::numeric_limits<double>::max();
   const std::vector<double> values = ComboWords(words, 2, -largest, largest);
-  SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, values.data());
+  if (!SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card,
+                     values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
