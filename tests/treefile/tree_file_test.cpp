@@ -123,6 +123,7 @@ const char* const kQueries[] = {
     "calc_results",          "show_strategy r:0",         "show_strategy r:0:b20",
     "show_strategy r:0:c",   "show_strategy r:0:c:c:2c",  "show_strategy r:0:c:c:2c:c:c:7d",
     "show_range OOP r:0:c",  "show_range IP r:0:c:c:As",  "show_probs r:0:c:c:2c:c",
+    "calc_eq OOP",           "calc_eq_pp IP",
 };
 
 std::string AskQueries() {
