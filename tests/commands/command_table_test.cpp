@@ -114,9 +114,8 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
 // The analysis commands that are not built yet.
 TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
   const char* const kNotBuilt[] = {
-      "show_locked_combos", "calc_line_freq", "calc_global_freq",
-      "lock_node",          "unlock_node",    "set_strategy",
-      "combo_lock_node"};
+      "show_locked_combos", "lock_node",     "unlock_node",
+      "set_strategy",       "combo_lock_node"};
   for (const char* name : kNotBuilt) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
