@@ -13,9 +13,7 @@
 //     --script file       write the spot as an engine script and exit
 //     --verbose           pass the engine's own output through
 //
-// The spot: a tight raiser (IP) against a caller (OOP) on Qs 8h 4d; pot 100,
-// 300 behind. Flop bets of 33% and 75% of the pot, turn and river 66%; facing a
-// bet a raise to three times it and an all-in, facing a raise the all-in.
+// The spot: support/flop_spot.h.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -34,92 +32,14 @@
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/arena_store.h"
+#include "support/flop_spot.h"
 #include "support/solve_driver.h"
 #include "tree/tree_records.h"
 
 namespace {
 
-constexpr double kPot = 100.0;
-constexpr double kStack = 300.0;
 // An iteration by which every store has been touched.
 constexpr int kSettledIteration = 70;
-
-// IP, a tight opening range (about 270 combinations before card removal).
-const char* const kIpClasses =
-    "AA KK QQ JJ TT 99 88 77 66 55 44 33 22 "
-    "AKs AQs AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s QJs QTs Q9s JTs J9s T9s T8s "
-    "98s 87s 76s 65s AKo AQo AJo ATo KQo KJo QJo";
-// OOP, a calling range without its strongest hands (about 450 before removal).
-const char* const kOopClasses =
-    "JJ TT 99 88 77 66 55 44 33 22 "
-    "AJs ATs A9s A8s A7s A6s A5s A4s A3s A2s KQs KJs KTs K9s K8s K7s K6s K5s K4s K3s K2s "
-    "QJs QTs Q9s Q8s Q7s Q6s Q5s JTs J9s J8s J7s T9s T8s T7s 98s 97s 87s 86s 76s 75s 65s 64s 54s "
-    "AQo AJo ATo A9o A8o A7o A5o A4o A3o A2o KQo KJo KTo QJo QTo JTo T9o 98o";
-const SolveSpot kSpot{kOopClasses, kIpClasses, "Qs 8h 4d"};
-
-// Every line from street `street` (0 flop, 1 turn, 2 river) with both players
-// at commitment c: bets of the street's sizes by OOP or, after a check, by IP;
-// facing a bet call, fold (automatic), a raise to three times the bet and the
-// all-in; facing a raise call, fold and the all-in.
-void AddStreetLines(std::set<std::string>& lines, std::vector<double> prefix, double c,
-                    int street) {
-  const double pot = kPot + 2.0 * c;
-  const std::vector<double> sizes =
-      street == 0 ? std::vector<double>{0.33, 0.75} : std::vector<double>{0.66};
-  auto next_street = [&](std::vector<double> line, double commitment) {
-    if (street < 2 && commitment < kStack)
-      AddStreetLines(lines, line, commitment, street + 1);
-    else
-      lines.insert(LineText(line));
-  };
-  auto facing = [&](std::vector<double> line, double bet, bool raised) {
-    lines.insert(LineText(line));
-    line.push_back(bet);
-    next_street(line, bet);  // call
-    line.pop_back();
-    if (bet >= kStack) return;
-    std::vector<double> raises;
-    if (!raised) {
-      const double raise = std::round(c + 3.0 * (bet - c));
-      if (raise < kStack) raises.push_back(raise);
-    }
-    raises.push_back(kStack);
-    for (double r : raises) {
-      std::vector<double> raised_line = line;
-      raised_line.push_back(r);
-      lines.insert(LineText(raised_line));
-      raised_line.push_back(r);
-      next_street(raised_line, r);  // call of the raise
-      if (r < kStack) {
-        raised_line.pop_back();
-        raised_line.push_back(kStack);
-        raised_line.push_back(kStack);
-        next_street(raised_line, kStack);  // all-in over the raise, called
-      }
-    }
-  };
-  for (double f : sizes) {
-    std::vector<double> line = prefix;
-    line.push_back(std::min(kStack, c + std::round(pot * f)));
-    facing(line, line.back(), false);
-  }
-  std::vector<double> check = prefix;
-  check.push_back(c);
-  check.push_back(c);
-  next_street(check, c);
-  for (double f : sizes) {
-    std::vector<double> line = prefix;
-    line.push_back(c);
-    line.push_back(std::min(kStack, c + std::round(pot * f)));
-    facing(line, line.back(), false);
-  }
-}
-
-std::set<std::string> SpotLines() {
-  std::set<std::string> lines;
-  AddStreetLines(lines, {}, 0.0, 0);
-  return lines;
-}
 
 uint64_t ResidentBytes() {
   FILE* file = std::fopen("/proc/self/status", "r");
@@ -157,8 +77,8 @@ struct Options : DriverOptions {
 };
 
 int RunSingle(const Options& options) {
-  FILE* report = StartChildRun(kSpot, SpotLines(), options);
-  const std::vector<double> oop = ClassRange(kOopClasses), ip = ClassRange(kIpClasses);
+  FILE* report = StartChildRun(kFlopSpot, FlopSpotLines(), options);
+  const std::vector<double> oop = ClassRange(kFlopOopClasses), ip = ClassRange(kFlopIpClasses);
   Run("set_scheduler " + std::to_string(options.scheduler));
   const auto build_start = std::chrono::steady_clock::now();
   const std::string built = Run("build_tree");
@@ -211,7 +131,7 @@ int RunSingle(const Options& options) {
                "store_bytes=%llu storage_totals=%llu build_seconds=%.3f cpu=%.3f nodes=%d "
                "decisions=%d oop_combos=%d ip_combos=%d window_wall=%.4f window_cpu=%.4f\n",
                options.single, Seconds(start, end), state.iterations, checked_iteration,
-               exploitability, exploitability / kPot,
+               exploitability, exploitability / kFlopPot,
                static_cast<unsigned long long>(ProcessPeakMemoryBytes()),
                static_cast<unsigned long long>(rss_before),
                static_cast<unsigned long long>(rss_settled),
@@ -261,7 +181,7 @@ int main(int argc, char** argv) {
 
   if (!options.script.empty()) {
     InitEngineTables();
-    return WriteSolveScript(options.script, SpotScript(kSpot, SpotLines(), options.accuracy));
+    return WriteSolveScript(options.script, SpotScript(kFlopSpot, FlopSpotLines(), options.accuracy));
   }
 
   if (options.threads.empty()) {
@@ -273,7 +193,7 @@ int main(int argc, char** argv) {
     return 1;
 
   const std::string& first = results.front();
-  PrintSpotLine(first, kSpot.board);
+  PrintSpotLine(first, kFlopSpot.board);
   std::printf("store bytes %.1f MiB, storage totals %.1f MiB, build %.2f s\n",
               Field(first, "store_bytes") / 1048576.0, Field(first, "storage_totals") / 1048576.0,
               Field(first, "build_seconds"));

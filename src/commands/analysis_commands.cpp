@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,18 +12,22 @@
 #include "analysis/equity.h"
 #include "analysis/equity_lines.h"
 #include "analysis/line_freq.h"
+#include "analysis/node_locks.h"
 #include "analysis/node_range.h"
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
 #include "commands/command_table.h"
+#include "commands/preconditions.h"
 #include "commands/setup_commands.h"
 #include "protocol/command_error.h"
+#include "protocol/number_words.h"
 #include "protocol/reply.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "tree/node_path.h"
 #include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
+#include "tree/tree_records.h"
 
 namespace {
 
@@ -58,6 +64,33 @@ ResolvedPath ResolveDecisionPath(const std::string& text) {
 }
 
 int32_t NodeIndex(const ResolvedPath& path) { return static_cast<int32_t>(path.node->entry_index); }
+
+// The path of a command that changes a node's stores or locks: a decision
+// node, and no solver running that could meet the change half made.
+ResolvedPath ResolveNodeToChange(const std::string& text) {
+  const ResolvedPath path = ResolveDecisionPath(text);
+  RefuseWhileSolverRuns();
+  return path;
+}
+
+// 1326 number words from words[first] on, in hand order, as values in
+// ComboIndex order. Every word is read before anything changes; a word that
+// is no finite number, or lies outside [low, high], is an invalid value.
+std::vector<double> ComboWords(const WordList& words, size_t first, double low, double high) {
+  std::vector<double> values(kComboCount);
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    const double v = ParseFiniteDoubleWord(words[first + p]);
+    if (v < low || v > high) throw std::out_of_range("combination value");
+    values[g_combo_by_hand_order[p]] = v;
+  }
+  return values;
+}
+
+void LockNodeCommand(const WordList& words, bool on) {
+  const ResolvedPath path = ResolveNodeToChange(words[1]);
+  SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on);
+  PrintOkReply(words[0]);
+}
 
 }  // namespace
 
@@ -177,7 +210,13 @@ void CmdShowStrategyPp(const WordList& words) {
   }
   PrintReply("END\n");
 }
-void CmdShowLockedCombos(const WordList& words) { CmdNotImplemented(words); }
+void CmdShowLockedCombos(const WordList& words) {
+  const ResolvedPath path = ResolveDecisionPath(words[1]);
+  std::vector<double> values(kComboCount, 0.0);
+  GetLockedCombos(g_solver_state.get(), NodeIndex(path), path.turn_card, path.river_card,
+                  values.data());
+  PrintReplyText(ComboValuesLine(values));
+}
 
 void CmdShowRange(const WordList& words) {
   if (words.size() < 2) ThrowArgumentError(words[0]);
@@ -294,7 +333,28 @@ void CmdCalcEqNode(const WordList& words) {
   PrintReply("END\n");
 }
 
-void CmdLockNode(const WordList& words) { CmdNotImplemented(words); }
-void CmdUnlockNode(const WordList& words) { CmdNotImplemented(words); }
-void CmdSetStrategy(const WordList& words) { CmdNotImplemented(words); }
-void CmdComboLockNode(const WordList& words) { CmdNotImplemented(words); }
+void CmdLockNode(const WordList& words) { LockNodeCommand(words, true); }
+
+void CmdUnlockNode(const WordList& words) { LockNodeCommand(words, false); }
+
+void CmdSetStrategy(const WordList& words) {
+  const ResolvedPath path = ResolveNodeToChange(words[1]);
+  SolverState& state = *g_solver_state;
+  const TreeNode& node = state.nodes[path.node->entry_index];
+  const int32_t child = ParseIntWord(words[2]);
+  if (child < 0 || static_cast<size_t>(child) >= node.children.size())
+    ThrowRefusal("invalid child index");
+  // The regret rows hold 1000 times each value; beyond what they hold a value
+  // would wrap around or overflow.
+  const std::vector<double> values = ComboWords(words, 3, 0.0, MaxUserStrategyValue(state, node));
+  SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card, values.data());
+  PrintOkReply(words[0]);
+}
+
+void CmdComboLockNode(const WordList& words) {
+  const ResolvedPath path = ResolveNodeToChange(words[1]);
+  const double largest = std::numeric_limits<double>::max();
+  const std::vector<double> values = ComboWords(words, 2, -largest, largest);
+  SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, values.data());
+  PrintOkReply(words[0]);
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
+#include "compress/compression_level.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
@@ -99,7 +101,11 @@ class ForgottenStreetsTest : public TreeBuildTest {
       const reference_game::RefNode& node = nodes[n];
       for (size_t c = 0; c < node.children.size(); ++c) {
         const double key = node.keys[c];
-        const std::string word = key < 0 ? "f" : key == node.amount ? "c" : "b" + std::to_string(static_cast<int>(key));
+        std::string word = key < 0 ? "f" : "c";
+        if (key >= 0 && key != node.amount) {
+          word = "b";
+          word += std::to_string(static_cast<int>(key));
+        }
         paths[static_cast<size_t>(node.children[c])] = paths[n] + ":" + word;
       }
       if (node.kind != reference_game::RefNode::kDecision) continue;
@@ -158,6 +164,62 @@ TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
   EXPECT_EQ(RunLine("go"), "ERROR: go incomplete tree\n");
 }
 
+// The same through block-compressed river stores, packed and coded, and with
+// the early hand-group averaging of level 4; locks and user strategies reach
+// the blocks' values too.
+TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
+  for (int32_t level = 1; level <= 4; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ResetSituation();
+    g_compression_setting = level;
+    ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+    ASSERT_EQ(g_compression_level, level);
+    ASSERT_NO_FATAL_FAILURE(Solve(200));
+    const auto& root = kRiverRoots[1];
+    const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
+    const reference_game::Strategy before = EngineProfile(game, root[0]);
+
+    // A user strategy and a combination lock on a river board of another turn.
+    const std::string other = "r:0:c:c:3s:c:c:4d";
+    std::string line = "set_strategy " + other + " 1";
+    std::string mask = "combo_lock_node " + other;
+    for (HandOrder p = 0; p < kComboCount; ++p) {
+      line += " 0.25";
+      mask += g_combo_by_hand_order[p] == reference_game::ComboFromText("KhKs") ? " 1" : " 0";
+    }
+    ASSERT_EQ(RunLine(line), "set_strategy ok!\n");
+    ASSERT_EQ(RunLine(mask), "combo_lock_node ok!\n");
+    const std::vector<double> locked = Numbers(RunLine("show_locked_combos " + other));
+    ASSERT_EQ(locked.size(), static_cast<size_t>(kComboCount));
+    EXPECT_EQ(locked[g_hand_order_by_combo[reference_game::ComboFromText("KhKs")]], 1.0);
+    EXPECT_EQ(std::count(locked.begin(), locked.end(), 1.0), 1);
+
+    ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+    ExpectLikeBefore(root[0], root[1], game, before);
+    EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
+  }
+}
+
+// A tree that starts on the turn: its forgotten rivers are re-solved per river
+// board of its one turn slot, and a lock on one of them lands there.
+TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
+  Spot spot = FlopSpot();
+  spot.board = reference_game::BoardFromText("2c7d8hKd");
+  spot.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
+  spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 20}};
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
+  ASSERT_EQ(State().nodes[0].street, STREET_TURN);
+  ASSERT_NO_FATAL_FAILURE(Solve(500));
+  const std::string path = "r:0:c:c:4h";
+  const reference_game::ReferenceGame game = RiverGame(path, "2c7d8hKd4h");
+  const reference_game::Strategy before = EngineProfile(game, path);
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  ExpectLikeBefore(path, "2c7d8hKd4h", game, before);
+  EXPECT_EQ(RunLine("lock_node r:0:c:c:Ac:c"), "lock_node ok!\n");
+  EXPECT_NE(RunLine("show_node r:0:c:c:Ac:c").find("flags: LOCKED\n"), std::string::npos);
+  EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
+}
+
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
 // through the re-solved turn strategies.
 TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
@@ -202,6 +264,22 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
   EXPECT_EQ(RunLine("rebuild_forgotten_streets"), "rebuild_forgotten_streets ok!\n");
   EXPECT_FALSE(State().flags & INCOMPLETE_TREE);
   EXPECT_EQ(State().first_forgotten_street, STREET_NONE);
+}
+
+// Locks on a forgotten street: the subtree is brought back first, and the lock
+// lands on its stores.
+TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  const std::string river = "r:0:c:c:3s:c:c:4d:c";
+  EXPECT_EQ(RunLine("lock_node " + river), "lock_node ok!\n");
+  EXPECT_NE(RunLine("show_node " + river).find("flags: LOCKED\n"), std::string::npos);
+  EXPECT_EQ(RunLine("unlock_node r:0:c:c:Qh:c:c:Td"), "unlock_node ok!\n");
+  const std::vector<std::vector<double>> rows = StrategyRows(river);
+  EXPECT_EQ(rows.size(), 2u);
+  EXPECT_EQ(RunLine("show_locked_combos " + river).size(), 2u * kComboCount);
+  EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
 }
 
 TEST_F(ForgottenStreetsTest, PartialSolvesRefuseWhatIsNoDecision) {

@@ -292,6 +292,21 @@ TEST_F(NodeQueriesTest, IsomorphicTurnCardsShowSuitSwappedStrategies) {
   }
 }
 
+// Queries while the solver runs wait for the pass under way and read whole
+// strategies; the river values they open are those the passes use.
+TEST_F(NodeQueriesTest, QueriesAnswerWhileTheSolverRuns) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_EQ(RunLine("go 400 steps").substr(0, 6), "go ok!");
+  for (int i = 0; i < 20; ++i) {
+    ExpectDistributions("r:0:c:c:3s:c:c:4d:c");
+    ExpectDistributions("r:0:c:c:3s");
+    EXPECT_EQ(Numbers(RunLine("show_range OOP r:0:c:c:3s:c:c:4d:c:b20")).size(),
+              static_cast<size_t>(kComboCount));
+  }
+  RunLine("stop");
+  WaitForSolver();
+}
+
 TEST_F(NodeQueriesTest, RefusesWhatIsNoDecision) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
   EXPECT_EQ(RunLine("show_strategy r"), "ERROR: show_strategy incorrect path\n");
