@@ -35,8 +35,13 @@ void MatchupWeights(const BoardHands& board, const NumArray& own, const NumArray
   for (int32_t h = 0; h < n; ++h) out.data[h] *= own.data[h];
 }
 
-// A node on a forgotten street is re-solved for the board first.
+// A node on a forgotten street is re-solved for the board first, unless it
+// is the street's root: the walk to it reads no store of the forgotten street,
+// and a river line of a flop tree would otherwise re-solve all 2,352 boards.
 void ReadyNodeForBoard(SolverState& state, TreeNode& node, int32_t turn_card, int32_t river_card) {
+  if (state.first_forgotten_street == STREET_NONE || node.street < state.first_forgotten_street ||
+      &ForgottenStreetRoot(state, node) == &node)
+    return;
   DealtBoard dealt;
   ResolveDealtBoard(state, node, turn_card, river_card, dealt);
   RebuildForgottenSubtree(state, node, dealt);

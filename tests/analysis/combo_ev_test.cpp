@@ -88,6 +88,27 @@ TEST_F(ComboEvTest, CheckDownEvIsThePotShareByEquityOnEveryStreet) {
   }
 }
 
+TEST_F(ComboEvTest, ForgottenRiversAreResolvedBeforeTheirEvsAreRead) {
+  const Spot flop = reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d",
+                                             "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
+                                             {{0, 0, 0, 0, 0, 0}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(flop));
+  Solve(2);
+  ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
+  ASSERT_TRUE(State().flags & INCOMPLETE_TREE);
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+    SCOPED_TRACE(p);
+    ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c:3s", flop.ranges[p], flop.ranges[Opponent(p)]);
+    ExpectPotShareByEquity(p, "r:0:c:c:Kd:c", flop.ranges[p], flop.ranges[Opponent(p)]);
+  }
+  // The board was re-solved once: asking again gives the same values.
+  const Values first = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
+  const Values second = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
+  for (int c = 0; c < kComboCount; ++c)
+    if (!std::isnan(first.evs[c])) EXPECT_EQ(first.evs[c], second.evs[c]) << c;
+  EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+}
+
 TEST_F(ComboEvTest, IsomorphicTreeGivesTheCheckDownEvsInRealSuits) {
   const Spot spot = reference_game::MakeClassSpot("Qh8h5s", {"AA", "KQs", "76s", "T9o"},
                                                   {"QQ", "A5s", "88", "KJo"}, 100,

@@ -123,6 +123,23 @@ TEST_F(LineFreqTest, RiverLineOverAllRunoutsMatchesTheTurnLineItExtends) {
   EXPECT_GT(values[0][1], 0.0);
 }
 
+TEST_F(LineFreqTest, ForgottenRiversKeepTheLinesThatLeadToThem) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
+  Solve(3);
+  // The river's first node is reached by flop and turn strategies alone; the
+  // node after OOP's river check needs the river re-solved for its board.
+  const std::string river_root = "r:0:c:c:Kd:c:c:3s";
+  const double line = Reply("calc_line_freq " + river_root);
+  const double global = Reply("calc_global_freq " + river_root);
+  ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
+  EXPECT_NEAR(Reply("calc_line_freq " + river_root), line, 1e-12);
+  EXPECT_NEAR(Reply("calc_global_freq " + river_root), global, 1e-12);
+  const double checked = Reply("calc_global_freq " + river_root + ":c");
+  const double bet = Reply("calc_global_freq " + river_root + ":b20");
+  EXPECT_NEAR(checked + bet, global, 1e-6 * global);
+  EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+}
+
 TEST_F(LineFreqTest, RunoutListHasEveryTurnAndEveryOtherRiver) {
   const CardMask flop = reference_game::BoardFromText("2c7d8h");
   const auto groups = MakeRunoutList(flop);
