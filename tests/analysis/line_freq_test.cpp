@@ -140,6 +140,20 @@ TEST_F(LineFreqTest, ForgottenRiversKeepTheLinesThatLeadToThem) {
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
 }
 
+TEST_F(LineFreqTest, TurnTreeRiverLinesSumOverEveryRiverCard) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(reference_game::MakeSpot(
+      "2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c QhJh", "AhAs QcQd Th9h 6d5d 8c8s 7h7s", 60,
+      {{0, 0, 0, 0}, {20}, {0, 0, 20}})));
+  // Unsolved: OOP checks the turn half the time, IP only checks back.
+  EXPECT_NEAR(Reply("calc_line_freq r:0:c:c:3s"), 0.5, 1e-12);
+  EXPECT_NEAR(Reply("calc_line_freq r:0:c:c:3s:b20"), 0.25, 1e-12);
+  // One river card's share: 1/44 of the runouts of every matchup that avoids it.
+  const double one = Reply("calc_global_freq r:0:c:c:3s");
+  EXPECT_GT(one, 0.0);
+  EXPECT_LT(one, 0.5 / 40.0);
+  EXPECT_DOUBLE_EQ(Reply("calc_global_freq r"), 1.0);
+}
+
 TEST_F(LineFreqTest, RunoutListHasEveryTurnAndEveryOtherRiver) {
   const CardMask flop = reference_game::BoardFromText("2c7d8h");
   const auto groups = MakeRunoutList(flop);
