@@ -186,6 +186,32 @@ TEST_F(ComboEvTest, RangeWeightedEvsAreThePlayersEvOfThePass) {
   }
 }
 
+TEST_F(ComboEvTest, EvsFollowAStrategySetWithoutAnIterationBetween) {
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
+      {{0, 0, 0, 0, 0, 0}, {0, 0, 20}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  Solve(3);
+  auto weighted_mean = [](const Values& v) {
+    double sum = 0.0, total = 0.0;
+    for (int c = 0; c < kComboCount; ++c)
+      if (!std::isnan(v.evs[c])) sum += v.weights[c] * v.evs[c], total += v.weights[c];
+    return sum / total;
+  };
+  const double before = weighted_mean(Evs(PLAYER_OOP, "r:0"));
+  // OOP now bets every turn after the flop checks through, below a turn deal
+  // of the root's targeted pass.
+  std::string bet = "set_strategy r:0:c:c:Kd 0", check = "set_strategy r:0:c:c:Kd 1";
+  for (int c = 0; c < kComboCount; ++c) bet += " 1", check += " 0";
+  ASSERT_EQ(Run(bet), "set_strategy ok!\n");
+  ASSERT_EQ(Run(check), "set_strategy ok!\n");
+  const double after = weighted_mean(Evs(PLAYER_OOP, "r:0"));
+  double out[2];
+  TraverseTree(&State(), out, PLAYER_OOP, PASS_EVALUATE);
+  EXPECT_NEAR(after, out[0], 1e-9);
+  EXPECT_GT(std::fabs(after - before), 1e-6);
+}
+
 TEST_F(ComboEvTest, AHandNoOpponentHandCanMeetHasEvZeroAndWeightZero) {
   // IP holds only hands that block AcKc... and one that does not.
   const Spot spot = reference_game::MakeSpot("2c7d8hJs3s", "AcKc QdQh", "AdKc AcQc", 100,
