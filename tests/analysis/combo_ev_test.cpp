@@ -87,7 +87,9 @@ TEST_F(ComboEvTest, CheckDownEvIsThePotShareByEquityOnEveryStreet) {
     const std::vector<double>& opp = flop.ranges[Opponent(p)];
     ExpectPotShareByEquity(p, "r:0");
     ExpectPotShareByEquity(p, "r:0:c");           // IP to act on the flop
+    ExpectPotShareByEquity(p, "r:0:c:c");         // the turn still to come
     ExpectPotShareByEquity(p, "r:0:c:c:Kd");      // a turn node
+    ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c");  // the river still to come
     ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c:3s");  // a river node
   }
 }
@@ -210,6 +212,32 @@ TEST_F(ComboEvTest, EvsFollowAStrategySetWithoutAnIterationBetween) {
   TraverseTree(&State(), out, PLAYER_OOP, PASS_EVALUATE);
   EXPECT_NEAR(after, out[0], 1e-9);
   EXPECT_GT(std::fabs(after - before), 1e-6);
+}
+
+TEST_F(ComboEvTest, BothPlayersEvsAtANodeShareThePot) {
+  // Zero-sum below any node: over the same matchups (equal weight sums) the
+  // two players' range EVs add up to the pot.
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
+      {{30}, {0, 30}, {0, 0, 0, 0, 0, 0}, {0, 0, 20}, {0, 0, 0, 0, 20}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  Solve(4);
+  const double pot = 2.0 * HalfRootPot();
+  for (const char* path : {"r:0", "r:0:c", "r:0:b30", "r:0:c:c", "r:0:c:c:Kd", "r:0:c:c:Kd:c",
+                           "r:0:c:c:Kd:c:c", "r:0:c:c:Kd:c:c:3s", "r:0:c:c:Kd:c:c:3s:b20"}) {
+    SCOPED_TRACE(path);
+    double mean[2], mass[2];
+    for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+      const Values v = Evs(p, path);
+      double sum = 0.0, total = 0.0;
+      for (int c = 0; c < kComboCount; ++c)
+        if (!std::isnan(v.evs[c])) sum += v.weights[c] * (v.evs[c] + 0.5 * pot), total += v.weights[c];
+      mean[p] = sum / total;
+      mass[p] = total;
+    }
+    EXPECT_NEAR(mass[PLAYER_OOP], mass[PLAYER_IP], 1e-9 * mass[PLAYER_OOP]);
+    EXPECT_NEAR(mean[PLAYER_OOP] + mean[PLAYER_IP], pot, 1e-6);
+  }
 }
 
 TEST_F(ComboEvTest, AHandNoOpponentHandCanMeetHasEvZeroAndWeightZero) {
