@@ -158,6 +158,8 @@ double CalcRiverLineFrequency(SolverState* state, int32_t node_index,
       ReadyNodeForBoard(*state, node, turn, river);
       if (turn_slot < 0 && boards.back().river_slot >= 0) turn_slot = boards.back().turn_slot;
     }
+    // No runout of the group reaches a dealt river: nothing to add.
+    if (turn_slot < 0) continue;
     results.assign(group.size(), 0.0);
     {
       // The group's river values stay open while its runouts are walked.
