@@ -154,6 +154,23 @@ TEST_F(LineFreqTest, TurnTreeRiverLinesSumOverEveryRiverCard) {
   EXPECT_DOUBLE_EQ(Reply("calc_global_freq r"), 1.0);
 }
 
+TEST_F(LineFreqTest, CompressedRiverStoresAreWalkedOnEveryRunout) {
+  for (int32_t level : {2, 4}) {
+    SCOPED_TRACE(level);
+    ResetSituation();
+    g_compression_setting = level;
+    ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
+    ASSERT_NE(State().coder_kinds[0], 0);
+    // Below OOP's river bet: the walk reads the river stores of every runout.
+    const std::string bet = "r:0:c:c:Kd:c:c:3s:b20";
+    EXPECT_NEAR(Reply("calc_line_freq " + bet), 0.0625, 1e-12);
+    Solve(3);
+    const double solved = Reply("calc_line_freq " + bet);
+    const double checked = Reply("calc_line_freq r:0:c:c:Kd:c:c:3s:c");
+    EXPECT_NEAR(solved + checked, Reply("calc_line_freq r:0:c:c:Kd:c:c:3s"), 1e-6);
+  }
+}
+
 TEST_F(LineFreqTest, RunoutListHasEveryTurnAndEveryOtherRiver) {
   const CardMask flop = reference_game::BoardFromText("2c7d8h");
   const auto groups = MakeRunoutList(flop);
