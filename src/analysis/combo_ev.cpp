@@ -92,7 +92,12 @@ void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int3
       static_cast<size_t>(node_index) >= state->nodes.size())
     return;
   // The results of the current strategies, as calc_results would measure them
-  // (a refused allocation leaves them as they were; the EVs go on).
+  // (a refused allocation leaves them as they were; the EVs go on). The
+  // targeted pass takes the values below the target's deals from what these
+  // passes keep in the card records, so they run every time: a strategy set
+  // or locked since leaves the iteration count as it was, also on a tree with
+  // a forgotten street.
+  state->last_results_iteration = -1;
   ProgressRecord results;
   ComputeResults(&results);
 

@@ -11,6 +11,7 @@
 #include "analysis/display_strategy.h"
 #include "analysis/equity.h"
 #include "analysis/equity_lines.h"
+#include "analysis/line_freq.h"
 #include "analysis/node_locks.h"
 #include "analysis/node_range.h"
 #include "cards/combo_tables.h"
@@ -171,6 +172,23 @@ void PrintedComboEvs(const EvQuery& query, std::vector<double>& evs,
     if (ev == ev) ev = g_tree_without_values ? 0.0 : ev + half_pot;
 }
 
+// Steps 1 to 3 of calc_line_freq and calc_global_freq: the root total (OOP's
+// frequencies at the root on the tree's own board) and the path's node.
+struct FrequencyQuery {
+  double root_total = 0.0;
+  ResolvedPath node;
+};
+
+FrequencyQuery ParseFrequencyQuery(const WordList& words) {
+  SolverState* state = g_solver_state.get();
+  FrequencyQuery query;
+  const std::string path = words[1] == "r" ? "r:0" : words[1];
+  query.node = ResolveNodePath(state, path);
+  query.root_total =
+      SumNodeFrequencies(state, 0, state->start_turn_card, state->start_river_card);
+  return query;
+}
+
 EvQuery ParseEvQuery(const WordList& words) {
   if (words.size() < 3) ThrowArgumentError(words[0]);
   EvQuery query;
@@ -272,8 +290,25 @@ void CmdCalcEvLine(const WordList& words) {
   PrintReplyText(FormatHandOrderLine(ones.data(), "0"));
   PrintReply("END\n");
 }
-void CmdCalcLineFreq(const WordList& words) { CmdNotImplemented(words); }
-void CmdCalcGlobalFreq(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcLineFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  SolverState* state = g_solver_state.get();
+  // The path's cards only choose the street: the line is taken over every card
+  // that can come.
+  double sum = 0.0;
+  if (state->nodes[0].street == STREET_FLOP && LineStreet(*state, query.node) == STREET_RIVER)
+    sum = CalcRiverLineFrequency(state, NodeIndex(query.node), MakeRunoutList(state->board_mask));
+  else
+    ComputeLineFrequency(state, query.node, &sum);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
+
+void CmdCalcGlobalFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  const double sum = SumNodeFrequencies(g_solver_state.get(), NodeIndex(query.node),
+                                        query.node.turn_card, query.node.river_card);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
 void CmdCalcEq(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
