@@ -1,4 +1,4 @@
-// Wall time of the per-combination queries (equities, EVs) on the flop spot of
+// Wall time of the per-combination queries (equities, EVs, line frequencies) on the flop spot of
 // flop_solve_bench, at the root and at a turn node, after a short solve.
 //
 //   analysis_bench [--script file] [--steps n] [--repeat k] [--threads t]
@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
       "calc_ev OOP r",
       "calc_ev OOP r:0:c:c:2c",
       "calc_ev IP r:0:c:c:2c",
+      "calc_line_freq r:0:c:c:2c",
+      "calc_line_freq r:0:c:c:2c:c:c:3d",
+      "calc_global_freq r:0:c:c:2c:c:c:3d",
   };
   for (const char* query : kQueries) {
     double best = 1e300, total = 0.0;

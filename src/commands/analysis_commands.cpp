@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/combo_ev.h"
 #include "analysis/display_strategy.h"
 #include "analysis/equity.h"
 #include "analysis/equity_lines.h"
+#include "analysis/line_freq.h"
 #include "analysis/node_locks.h"
 #include "analysis/node_range.h"
 #include "cards/combo_tables.h"
@@ -20,9 +22,11 @@
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
+#include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "tree/node_path.h"
 #include "tree/schematic_tree.h"
+#include "tree/tree_builder.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -117,21 +121,30 @@ Player EquityPlayerWord(const WordList& words) {
   return ParsePlayerName(words[1]);
 }
 
-// The player's current root range (zeros while none is set).
-std::vector<double> RootRange(Player player) {
-  std::vector<double> range = g_ranges[player];
-  range.resize(kComboCount, 0.0);
-  return range;
-}
-
-// Equities (printed scale) and weights of the player's root range against the
-// opponent's on the program-wide board.
-void RootEquities(Player player, std::vector<double>& equity, std::vector<double>& weight) {
-  const std::vector<double> own = RootRange(player), opp = RootRange(Opponent(player));
+// Equities (printed scale) and weights of the player's range against the
+// opponent's at the node of the path ("" for the root ranges on the tree's own
+// board).
+void NodeEquities(Player player, const std::string& path, std::vector<double>& equity,
+                  std::vector<double>& weight) {
+  SolverState* state = g_solver_state.get();
+  int32_t turn_card = state ? state->start_turn_card : -1;
+  int32_t river_card = state ? state->start_river_card : -1;
+  if (!path.empty()) {
+    const ResolvedPath node = ResolveNodePath(state, path);
+    turn_card = node.turn_card;
+    river_card = node.river_card;
+  }
+  // The root ranges need neither a tree nor set ranges: without a tree every
+  // equity is one half.
+  std::vector<double> own = path.empty() ? RootRange(state, player)
+                                         : ComputeNodeRange(state, player, path);
+  std::vector<double> opp = path.empty() ? RootRange(state, Opponent(player))
+                                         : ComputeNodeRange(state, Opponent(player), path);
+  own.resize(kComboCount, 0.0);
+  opp.resize(kComboCount, 0.0);
   equity.assign(kComboCount, 0.0);
   weight.assign(kComboCount, 0.0);
-  ComputeEquities(g_solver_state.get(), player, LowestCard(g_board_turn),
-                  LowestCard(g_board_river), own.data(), opp.data(), equity.data(),
+  ComputeEquities(state, player, turn_card, river_card, own.data(), opp.data(), equity.data(),
                   weight.data());
   for (double& e : equity) e = 0.5 * (1.0 + e);
 }
@@ -144,6 +157,38 @@ struct EvQuery {
   ResolvedPath node;
 };
 
+// calc_ev's two arrays: the EVs as printed (half the pot added; 0 for a tree
+// loaded without values) and the weights.
+void PrintedComboEvs(const EvQuery& query, std::vector<double>& evs,
+                     std::vector<double>& weights) {
+  SolverState* state = g_solver_state.get();
+  evs.assign(kComboCount, 0.0);
+  weights.assign(kComboCount, 0.0);
+  ComputeComboEvs(state, query.player, NodeIndex(query.node), query.node.turn_card,
+                  query.node.river_card, evs.data(), weights.data());
+  // Half the pot the tree was built with, as calc_results adds it.
+  const double half_pot = HalfRootPot();
+  for (double& ev : evs)
+    if (ev == ev) ev = g_tree_without_values ? 0.0 : ev + half_pot;
+}
+
+// Steps 1 to 3 of calc_line_freq and calc_global_freq: the root total (OOP's
+// frequencies at the root on the tree's own board) and the path's node.
+struct FrequencyQuery {
+  double root_total = 0.0;
+  ResolvedPath node;
+};
+
+FrequencyQuery ParseFrequencyQuery(const WordList& words) {
+  SolverState* state = g_solver_state.get();
+  FrequencyQuery query;
+  const std::string path = words[1] == "r" ? "r:0" : words[1];
+  query.node = ResolveNodePath(state, path);
+  query.root_total =
+      SumNodeFrequencies(state, 0, state->start_turn_card, state->start_river_card);
+  return query;
+}
+
 EvQuery ParseEvQuery(const WordList& words) {
   if (words.size() < 3) ThrowArgumentError(words[0]);
   EvQuery query;
@@ -155,7 +200,26 @@ EvQuery ParseEvQuery(const WordList& words) {
 
 }  // namespace
 
-void CmdShowStrategyPp(const WordList& words) { CmdNotImplemented(words); }
+void CmdShowStrategyPp(const WordList& words) {
+  const ResolvedPath path = ResolveDecisionPath(words[1]);
+  std::vector<std::vector<double>> rows;
+  GetDisplayStrategies(g_solver_state.get(), NodeIndex(path), path.turn_card, path.river_card,
+                       rows);
+  // The acting player's order: the player whose strategy is shown.
+  for (const uint32_t p : SortCombosByEquity(words[1])) {
+    const ComboIndex c = g_combo_by_hand_order[p];
+    std::string line = std::string(HandOrderName(static_cast<HandOrder>(p))) + ": ";
+    char number[64];
+    for (const std::vector<double>& row : rows) {
+      if (std::isnan(row[c]))
+        line += "  nan";
+      else
+        std::snprintf(number, sizeof number, "  %.6f", row[c]), line += number;
+    }
+    PrintReplyText(line + "\n");
+  }
+  PrintReply("END\n");
+}
 void CmdShowLockedCombos(const WordList& words) {
   const ResolvedPath path = ResolveDecisionPath(words[1]);
   std::vector<double> values(kComboCount, 0.0);
@@ -199,8 +263,26 @@ void CmdShowProbs(const WordList& words) {
   PrintReply("OOP %s IP %s %s\n", oop, ip, entries.c_str());
 }
 
-void CmdCalcEv(const WordList& words) { CmdNotImplemented(words); }
-void CmdCalcEvPp(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcEv(const WordList& words) {
+  const EvQuery query = ParseEvQuery(words);
+  std::vector<double> evs, weights;
+  PrintedComboEvs(query, evs, weights);
+  PrintReplyText(FormatHandOrderLine(evs.data(), "nan"));
+  PrintReplyText(FormatHandOrderLine(weights.data(), "0"));
+  PrintReply("END\n");
+}
+
+void CmdCalcEvPp(const WordList& words) {
+  const EvQuery query = ParseEvQuery(words);
+  std::vector<double> evs, weights;
+  PrintedComboEvs(query, evs, weights);
+  for (const uint32_t p : SortCombosByEquity(query.path)) {
+    const ComboIndex c = g_combo_by_hand_order[p];
+    PrintReply("%s: %s; %s\n", std::string(HandOrderName(static_cast<HandOrder>(p))).c_str(),
+               FormatListNumber(evs[c]).c_str(), FormatListNumber(weights[c]).c_str());
+  }
+  PrintReply("END\n");
+}
 void CmdCalcEvLine(const WordList& words) {
   ParseEvQuery(words);  // the same refusals as calc_ev
   const std::vector<double> zeros(kComboCount, 0.0), ones(kComboCount, 1.0);
@@ -208,12 +290,29 @@ void CmdCalcEvLine(const WordList& words) {
   PrintReplyText(FormatHandOrderLine(ones.data(), "0"));
   PrintReply("END\n");
 }
-void CmdCalcLineFreq(const WordList& words) { CmdNotImplemented(words); }
-void CmdCalcGlobalFreq(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcLineFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  SolverState* state = g_solver_state.get();
+  // The path's cards only choose the street: the line is taken over every card
+  // that can come.
+  double sum = 0.0;
+  if (state->nodes[0].street == STREET_FLOP && LineStreet(*state, query.node) == STREET_RIVER)
+    sum = CalcRiverLineFrequency(state, NodeIndex(query.node), MakeRunoutList(state->board_mask));
+  else
+    ComputeLineFrequency(state, query.node, &sum);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
+
+void CmdCalcGlobalFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  const double sum = SumNodeFrequencies(g_solver_state.get(), NodeIndex(query.node),
+                                        query.node.turn_card, query.node.river_card);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
 void CmdCalcEq(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
-  RootEquities(player, equity, weight);
+  NodeEquities(player, "", equity, weight);
   PrintReplyText(FormatHandOrderLine(equity.data(), "nan"));
   PrintReplyText(FormatHandOrderLine(weight.data(), "0"));
   PrintReply("END\n");
@@ -222,7 +321,7 @@ void CmdCalcEq(const WordList& words) {
 void CmdCalcEqPp(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
-  RootEquities(player, equity, weight);
+  NodeEquities(player, "", equity, weight);
   // The root's order (OOP to act, uniform ranges) whichever player is named.
   for (const uint32_t p : SortCombosByEquity("r:0")) {
     const ComboIndex c = g_combo_by_hand_order[p];
@@ -231,7 +330,22 @@ void CmdCalcEqPp(const WordList& words) {
   }
   PrintReply("END\n");
 }
-void CmdCalcEqNode(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcEqNode(const WordList& words) {
+  const Player player = EquityPlayerWord(words);
+  if (words.size() < 3) ThrowArgumentError(words[0]);
+  std::vector<double> equity, weight;
+  NodeEquities(player, words[2] == "r" ? "r:0" : words[2], equity, weight);
+  // The weighted mean over the combinations with defined values.
+  double sum = 0.0, total = 0.0;
+  for (int c = 0; c < kComboCount; ++c) {
+    if (equity[c] == equity[c]) sum += weight[c] * equity[c];
+    if (weight[c] == weight[c]) total += weight[c];
+  }
+  PrintReplyText(FormatHandOrderLine(equity.data(), "nan"));
+  PrintReplyText(FormatHandOrderLine(weight.data(), "0"));
+  PrintReplyText(FormatValueNumber(sum / total));
+  PrintReply("END\n");
+}
 
 void CmdLockNode(const WordList& words) { LockNodeCommand(words, true); }
 

@@ -1,0 +1,142 @@
+#include "analysis/combo_ev.h"
+
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "analysis/equity.h"
+#include "analysis/dealt_board.h"
+#include "analysis/line_walk.h"
+#include "analysis/query_lock.h"
+#include "analysis/store_readiness.h"
+#include "cards/suit_isomorphism.h"
+#include "solver/node_cursor.h"
+#include "solver/node_traversal.h"
+#include "solver/pass_context.h"
+#include "solver/solver_run.h"
+#include "solver/solver_state.h"
+#include "solver/subgame_task.h"
+#include "solver/tree_pass.h"
+#include "solver/value_target.h"
+#include "store/index_maps.h"
+#include "tree/tree_records.h"
+
+namespace {
+
+constexpr double kQuietNan = std::numeric_limits<double>::quiet_NaN();
+
+// The batch's tasks go with the pass, also when a task ran out of memory.
+class SubgameTasksGuard {
+ public:
+  SubgameTasksGuard() = default;
+  ~SubgameTasksGuard() { DestroySubgameTasks(); }
+  SubgameTasksGuard(const SubgameTasksGuard&) = delete;
+  SubgameTasksGuard& operator=(const SubgameTasksGuard&) = delete;
+};
+
+}  // namespace
+
+void ReachAtNode(SolverState& state, const TreeNode& node, int32_t turn_slot, int32_t river_slot,
+                 NumArray reach[2]) {
+  // The line from the node up: the child taken at each ancestor, the step
+  // nearest the root last.
+  std::vector<int32_t> path;
+  for (const TreeNode* at = &node; at->parent; at = at->parent) {
+    const std::vector<int32_t>& children = at->parent->children;
+    const int32_t index = static_cast<int32_t>(at - state.nodes.data());
+    int32_t position = -1;
+    for (size_t k = 0; k < children.size(); ++k)
+      if (children[k] == index) position = static_cast<int32_t>(k);
+    path.push_back(position);
+  }
+  NodeCursor root(&state, nullptr, &state.nodes[0], state.start_turn_slot, state.start_river_slot);
+  root.in1.AssignValues(state.root_hand_weights[PLAYER_OOP]);
+  root.in0.AssignValues(state.root_hand_weights[PLAYER_IP]);
+  WalkSubtree(root, node, turn_slot, river_slot, path, reach);
+}
+
+void CollectSubtreeEvs(SolverState& state, Player player, ValueTarget& target) {
+  NumArray reach[2];
+  ReachAtNode(state, *target.node, target.turn_slot, target.river_slot, reach);
+  // A line that never arrives (a dealt card without a record) has no reach to
+  // pass on: the target keeps no values.
+  if (reach[PLAYER_OOP].count == 0 || reach[PLAYER_OOP].count != reach[PLAYER_IP].count) return;
+
+  PassContext pass;
+  pass.player = player;
+  pass.mode = PASS_NODE_VALUE;
+  pass.value_target = &target;
+  NodeCursor cursor(&state, &pass, target.node, target.turn_slot, target.river_slot);
+  // The walks may hand the inputs on: each phase starts from copies.
+  auto load = [&] {
+    cursor.in0.CopyFrom(reach[Opponent(player)]);
+    cursor.in1.CopyFrom(reach[player]);
+  };
+  SubgameTasksGuard tasks;
+  pass.phase = PHASE_COLLECT;
+  load();
+  TraverseNode(cursor);
+  cursor.out0 = NumArray();
+  cursor.out1 = NumArray();
+  pass.phase = PHASE_RUN;
+  TraverseSubgames();
+  pass.phase = PHASE_COMBINE;
+  load();
+  g_task_read_index = 0;
+  TraverseNode(cursor);
+}
+
+void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int32_t turn_card,
+                     int32_t river_card, double* evs, double* weights) {
+  if (!state || !state->deal_tree || node_index < 0 ||
+      static_cast<size_t>(node_index) >= state->nodes.size())
+    return;
+  // The results of the current strategies, as calc_results would measure them
+  // (a refused allocation leaves them as they were; the EVs go on). The
+  // targeted pass takes the values below the target's deals from what these
+  // passes keep in the card records, so they run every time: a strategy set
+  // or locked since leaves the iteration count as it was, also on a tree with
+  // a forgotten street.
+  state->last_results_iteration = -1;
+  ProgressRecord results;
+  ComputeResults(&results);
+
+  TreeNode& node = state->nodes[static_cast<size_t>(node_index)];
+  const BoardHands board = FindBoardHands(*state, turn_card, river_card);
+  DealtBoard dealt;
+  ResolveDealtBoard(*state, node, turn_card, river_card, dealt);
+  RebuildForgottenSubtree(*state, node, dealt);
+
+  ValueTarget target;
+  target.node = &node;
+  target.turn_slot = board.turn_slot;
+  target.river_slot = board.river_slot;
+  {
+    NodeValuesAccess access(*state, node, board.turn_slot, StreetAccess::kRead);
+    CollectSubtreeEvs(*state, player, target);
+  }
+
+  // A node nobody reaches leaves the target without values: zeros then.
+  const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
+  const int32_t n = board.HandCount();
+  if (target.values.count != n) target.values = NumArray(), target.values.count = n;
+  if (target.weights.count != n) target.weights = NumArray(), target.weights.count = n;
+  double canonical[2][kComboCount];
+  maps.ExpandHandsToCombos(canonical[0], target.values, board.combo_map, true);
+  maps.ExpandHandsToCombos(canonical[1], target.weights, board.combo_map, true);
+  if (state->flags & ISOMORPHISM_ON) {
+    const CardMask turn_bit = turn_card >= 0 ? CardBit(turn_card) : 0;
+    const CardMask river_bit = river_card >= 0 ? CardBit(river_card) : 0;
+    PermuteComboArrayBySuits(state->flop_mask, turn_bit, river_bit, evs, canonical[0], true);
+    PermuteComboArrayBySuits(state->flop_mask, turn_bit, river_bit, weights, canonical[1], true);
+  } else {
+    std::copy(canonical[0], canonical[0] + kComboCount, evs);
+    std::copy(canonical[1], canonical[1] + kComboCount, weights);
+  }
+  const std::vector<double>& range = state->ranges[player];
+  for (int c = 0; c < kComboCount; ++c) {
+    if (static_cast<size_t>(c) < range.size() && range[c] != 0.0) continue;
+    evs[c] = kQuietNan;
+    weights[c] = kQuietNan;
+  }
+}
