@@ -24,6 +24,7 @@
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
+#include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
 namespace {
@@ -318,6 +319,25 @@ TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
   EXPECT_EQ(rows.size(), 2u);
   EXPECT_EQ(RunLine("show_locked_combos " + river).size(), 2u * kComboCount);
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+}
+
+// A board whose kept reach holds nothing re-solves to nothing: the measure is
+// 0, not the NaN of 0 / 0, and its strategies stay distributions.
+TEST_F(ForgottenStreetsTest, ABoardWithoutKeptReachAnswersZero) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  const std::string path = "r:0:c:c:3s:c:c:4d";
+  const ResolvedPath resolved = ResolveNodePath(&State(), path);
+  TreeNode& split = State().nodes[resolved.node->entry_index];
+  ASSERT_TRUE(split.card_records);
+  const int32_t turn_slot = State().deal_tree->turn_slot_map[static_cast<size_t>(resolved.turn_card)];
+  ASSERT_GE(turn_slot, 0);
+  for (NumArray& reach : split.card_records[turn_slot].reach_sums) reach.Free();
+  EXPECT_EQ(RunLine("explo_partial " + path), "0\n");
+  const std::vector<std::vector<double>> rows = StrategyRows(path);
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t p = 0; p < rows[0].size(); ++p) EXPECT_FALSE(std::isnan(rows[0][p] + rows[1][p]));
 }
 
 TEST_F(ForgottenStreetsTest, PartialSolvesRefuseWhatIsNoDecision) {
