@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
+#include "tree/tree_builder.h"
 
 namespace {
 
@@ -275,6 +277,29 @@ TEST_F(ComboEvTest, ALoadedTreeAnswersAsTheTreeItWasSavedFrom) {
   }
   EXPECT_EQ(Run("calc_line_freq r:0:c:c:Kd:c:c:3s:b20"), freq);
   EXPECT_EQ(Run("calc_eq_node OOP r:0:c:c:Kd"), eq);
+}
+
+TEST_F(ComboEvTest, ATreeWithoutValuesPrintsZeroEvsAndItsWeights) {
+  const Spot spot = reference_game::MakeSpot("2c7d8hJs3s", "AcKc QdQh", "AdKd AhQc", 100,
+                                             {{50}, {0, 0}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  g_tree_without_values = 1;  // as a tree file without per-card values leaves it
+  std::istringstream reply(Run("calc_ev OOP r"));
+  std::string evs, weights, end;
+  std::getline(reply, evs);
+  std::getline(reply, weights);
+  std::getline(reply, end);
+  EXPECT_EQ(end, "END");
+  std::istringstream ev_words(evs), weight_words(weights);
+  std::string ev, weight;
+  int listed = 0;
+  while (ev_words >> ev && weight_words >> weight) {
+    if (ev == "nan") continue;
+    ++listed;
+    EXPECT_EQ(ev, "0");
+    EXPECT_NE(weight, "0");
+  }
+  EXPECT_EQ(listed, 2);
 }
 
 TEST_F(ComboEvTest, AHandNoOpponentHandCanMeetHasEvZeroAndWeightZero) {
