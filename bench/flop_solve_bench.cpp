@@ -10,6 +10,9 @@
 //     --steps n           stop after n iterations instead of at the accuracy
 //     --window k          also time the iterations from k on (default 70, once
 //                         every store has been touched; 0: not)
+//     --compression a,b   compression levels to run (0-4), one process each per
+//                         thread count, reported side by side (default: the
+//                         engine's automatic level)
 //     --script file       write the spot as an engine script and exit
 //     --verbose           pass the engine's own output through
 //
@@ -32,6 +35,7 @@
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "store/arena_store.h"
+#include "store/block_store.h"
 #include "support/flop_spot.h"
 #include "support/solve_driver.h"
 #include "tree/tree_records.h"
@@ -55,14 +59,28 @@ uint64_t ResidentBytes() {
   return kib * 1024;
 }
 
+// Mappings of the process (lines of /proc/self/maps): compressed blocks must
+// not run into the kernel's limit on them.
+int MappingCount() {
+  FILE* file = std::fopen("/proc/self/maps", "r");
+  if (!file) return 0;
+  int lines = 0;
+  for (int c; (c = std::fgetc(file)) != EOF;) lines += c == '\n';
+  std::fclose(file);
+  return lines;
+}
+
 // What the stores of the tree take once allocated: float rows of the flop and
-// turn stores, and the river arenas at their element size.
+// turn stores, the river arenas at their element size, and what the river
+// blocks hold.
 uint64_t StoreBytes(const SolverState& state) {
   uint64_t bytes = 0;
   for (const TreeNode& node : state.nodes)
     for (NodeStore* store : {node.regret_store.get(), node.strategy_store.get()}) {
       if (!store) continue;
-      if (auto* arena = dynamic_cast<VirtualArenaStore*>(store))
+      if (BlockStore* block = store->AsBlockStore())
+        bytes += static_cast<uint64_t>(block->BlockBytes());
+      else if (auto* arena = dynamic_cast<VirtualArenaStore*>(store))
         bytes += static_cast<uint64_t>(arena->layout()->value_places) *
                  static_cast<uint64_t>(arena->GetElementSize());
       else
@@ -73,6 +91,8 @@ uint64_t StoreBytes(const SolverState& state) {
 
 struct Options : DriverOptions {
   int scheduler = 0;
+  std::vector<int> levels;  // --compression; empty: the automatic level
+  int level = -1;           // the child's level (-1: automatic)
   int window = kSettledIteration;  // iterations before the measured window (0: none)
 };
 
@@ -80,11 +100,13 @@ int RunSingle(const Options& options) {
   FILE* report = StartChildRun(kFlopSpot, FlopSpotLines(), options);
   const std::vector<double> oop = ClassRange(kFlopOopClasses), ip = ClassRange(kFlopIpClasses);
   Run("set_scheduler " + std::to_string(options.scheduler));
+  if (options.level >= 0) Run("set_compression " + std::to_string(options.level));
   const auto build_start = std::chrono::steady_clock::now();
   const std::string built = Run("build_tree");
   const auto build_end = std::chrono::steady_clock::now();
   if (!CommandSucceeded(report, "build_tree", built)) return 1;
   const SolverState& state = *g_solver_state;
+  const int level = std::atoi(Run("get_actual_compression").c_str() + 12);
   const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters();
   uint64_t totals = 0;
   for (int s = 0; s < 4; ++s) totals += counters->totals[s];
@@ -129,7 +151,8 @@ int RunSingle(const Options& options) {
                "RESULT threads=%d seconds=%.3f iterations=%d checked=%d exploitability=%.5f "
                "pot_fraction=%.5f peak=%llu rss_before=%llu rss_settled=%llu rss_end=%llu "
                "store_bytes=%llu storage_totals=%llu build_seconds=%.3f cpu=%.3f nodes=%d "
-               "decisions=%d oop_combos=%d ip_combos=%d window_wall=%.4f window_cpu=%.4f\n",
+               "decisions=%d oop_combos=%d ip_combos=%d window_wall=%.4f window_cpu=%.4f "
+               "level=%d mappings=%d\n",
                options.single, Seconds(start, end), state.iterations, checked_iteration,
                exploitability, exploitability / kFlopPot,
                static_cast<unsigned long long>(ProcessPeakMemoryBytes()),
@@ -139,15 +162,36 @@ int RunSingle(const Options& options) {
                static_cast<unsigned long long>(StoreBytes(state)),
                static_cast<unsigned long long>(totals), Seconds(build_start, build_end),
                ProcessCpuSeconds(), size.nodes, size.decisions, LiveCombos(oop, state.board_mask),
-               LiveCombos(ip, state.board_mask), window_wall, window_cpu_per);
+               LiveCombos(ip, state.board_mask), window_wall, window_cpu_per, level,
+               MappingCount());
   std::fflush(report);
   return 0;
 }
 
-std::vector<std::string> ChildArgs(const Options& options, int threads) {
+std::vector<std::string> ChildArgs(const Options& options, int threads, int level) {
   return DriverChildArgs("flop_solve_bench", options, threads,
                          {"--scheduler", std::to_string(options.scheduler), "--window",
-                          std::to_string(options.window)});
+                          std::to_string(options.window), "--level", std::to_string(level)});
+}
+
+// The levels side by side: per level and thread count its peak, the stores'
+// bytes, time per iteration, and iterations and seconds to the accuracy.
+void PrintLevelTable(const std::vector<std::string>& results) {
+  std::printf("\n%6s %8s %10s %12s %9s %10s %9s %10s %10s %9s\n", "level", "threads", "peak MiB",
+              "stores MiB", "s/it", "s/it@70+", "vs lvl 0", "iterations", "seconds", "mappings");
+  for (const std::string& r : results) {
+    double base = 0.0;
+    for (const std::string& other : results)
+      if (Field(other, "level") == 0.0 && Field(other, "threads") == Field(r, "threads"))
+        base = Field(other, "window_wall");
+    const double per = Field(r, "seconds") / std::max(1.0, Field(r, "iterations"));
+    std::printf("%6d %8d %10.1f %12.1f %9.4f %10.4f %9.2f %10d %10.3f %9d\n",
+                static_cast<int>(Field(r, "level")), static_cast<int>(Field(r, "threads")),
+                Field(r, "peak") / 1048576.0, Field(r, "store_bytes") / 1048576.0, per,
+                Field(r, "window_wall"), base > 0.0 ? Field(r, "window_wall") / base : 0.0,
+                static_cast<int>(Field(r, "iterations")), Field(r, "seconds"),
+                static_cast<int>(Field(r, "mappings")));
+  }
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -159,6 +203,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.scheduler = std::atoi(argv[++i]);
     } else if (a == "--window" && has_value) {
       options.window = std::atoi(argv[++i]);
+    } else if (a == "--compression" && has_value) {
+      options.levels = ThreadList(argv[++i]);
+      for (int level : options.levels)
+        if (level < 0 || level > 4) return false;
+    } else if (a == "--level" && has_value) {
+      options.level = std::atoi(argv[++i]);
     } else {
       return false;
     }
@@ -173,7 +223,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s [--threads a,b,...] [--accuracy x] [--scheduler k] [--steps n] "
-                 "[--window k] [--script file] [--verbose]\n",
+                 "[--window k] [--compression a,b,...] [--script file] [--verbose]\n",
                  argv[0]);
     return 2;
   }
@@ -189,7 +239,18 @@ int main(int argc, char** argv) {
     options.threads = {n, 1};
   }
   std::vector<std::string> results;
-  if (!RunPerThreadCount(options.threads, [&](int t) { return ChildArgs(options, t); }, results))
+  if (!options.levels.empty()) {
+    // Level by level, each thread count in its own process.
+    for (int level : options.levels)
+      if (!RunPerThreadCount(options.threads,
+                             [&](int t) { return ChildArgs(options, t, level); }, results))
+        return 1;
+    PrintSpotLine(results.front(), kFlopSpot.board);
+    PrintLevelTable(results);
+    return 0;
+  }
+  if (!RunPerThreadCount(options.threads, [&](int t) { return ChildArgs(options, t, -1); },
+                         results))
     return 1;
 
   const std::string& first = results.front();

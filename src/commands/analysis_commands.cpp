@@ -55,6 +55,15 @@ std::string ComboValuesLine(const std::vector<double>& values) {
   return line;
 }
 
+// "%.12g" of a probability; a reach of no weight at all (0 / 0) is "nan",
+// whatever the sign bit of the NaN.
+void FormatProbability(char* out, size_t size, double p) {
+  if (std::isnan(p))
+    std::snprintf(out, size, "nan");
+  else
+    std::snprintf(out, size, "%.12g", p);
+}
+
 // The path of a command that works on a decision node.
 ResolvedPath ResolveDecisionPath(const std::string& text) {
   const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text);
@@ -88,7 +97,8 @@ std::vector<double> ComboWords(const WordList& words, size_t first, double low, 
 
 void LockNodeCommand(const WordList& words, bool on) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
-  SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on);
+  if (!SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -240,13 +250,17 @@ void CmdShowProbs(const WordList& words) {
       for (int i = 0; i < static_cast<int>(path.node->children.size()); ++i) {
         const std::string label = MakeChildLabel(path, i);
         const double child = ComputeReachProbability(state, actor, text + ":" + label);
-        std::snprintf(number, sizeof number, "%.12g", child / own);
+        FormatProbability(number, sizeof number, child / own);
         if (!entries.empty()) entries += ' ';
         entries += label + ' ' + number;
       }
     }
   }
-  PrintReply("OOP %.12g IP %.12g %s\n", reach[PLAYER_OOP], reach[PLAYER_IP], entries.c_str());
+  char oop[32];
+  char ip[32];
+  FormatProbability(oop, sizeof oop, reach[PLAYER_OOP]);
+  FormatProbability(ip, sizeof ip, reach[PLAYER_IP]);
+  PrintReply("OOP %s IP %s %s\n", oop, ip, entries.c_str());
 }
 
 void CmdCalcEv(const WordList& words) {
@@ -347,7 +361,9 @@ void CmdSetStrategy(const WordList& words) {
   // The regret rows hold 1000 times each value; beyond what they hold a value
   // would wrap around or overflow.
   const std::vector<double> values = ComboWords(words, 3, 0.0, MaxUserStrategyValue(state, node));
-  SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card, values.data());
+  if (!SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card,
+                       values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -355,6 +371,8 @@ void CmdComboLockNode(const WordList& words) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
   const double largest = std::numeric_limits<double>::max();
   const std::vector<double> values = ComboWords(words, 2, -largest, largest);
-  SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, values.data());
+  if (!SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card,
+                     values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }

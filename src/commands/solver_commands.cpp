@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "cards/situation.h"
 #include "commands/command_table.h"
 #include "commands/preconditions.h"
+#include "compress/storage_counters.h"
 #include "protocol/command_error.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
@@ -79,6 +81,13 @@ void CmdCalcResults(const WordList&) {
   if (!ComputeResults(&results)) ThrowRefusal("out of memory");
   const double h = HalfRootPot();
   PrintReply("#%d iterations\n", static_cast<int32_t>(results.iteration));
+  // Rates over the running time of the last status block.
+  uint32_t records = 0;
+  const std::unique_ptr<ProgressRecord[]> history = CopyProgressHistory(&records);
+  const double seconds = history && records > 0 ? history[records - 1].running_time : 0.0;
+  PrintReply("#storage %d MB/s read, %d MB/s write\n",
+             StorageRateMBs(g_storage_read_bytes.load(), seconds),
+             StorageRateMBs(g_storage_write_bytes.load(), seconds));
   PrintReply("EV OOP: %.3f\nEV IP: %.3f\nOOP's MES: %.3f\nIP's MES: %.3f\nExploitable for: %.3f\nEND\n",
              results.ev_oop + h, results.ev_ip + h, results.mes_oop + h, results.mes_ip + h,
              results.exploitability);

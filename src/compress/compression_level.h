@@ -16,6 +16,10 @@ extern int32_t g_compression_setting;
 // The level in force after the last build, load or set_compression.
 extern int32_t g_compression_level;
 
+// Whether a level read from outside (a tree file) is one of 0 to 4; the
+// engine never keeps another level in force.
+constexpr bool IsCompressionLevel(int32_t level) { return level >= 0 && level <= 4; }
+
 // 1 -> (0, 1), 2 -> (1, 1), 3 -> (1, 2), 4 -> (2, 2), anything else -> (0, 0).
 CompressionKinds LevelToCompressionKinds(int32_t level);
 

@@ -16,5 +16,9 @@ extern std::atomic<int64_t> g_stat_raw_bytes;
 extern std::atomic<int64_t> g_stat_compressed_bytes;
 extern std::atomic<int64_t> g_stat_max_symbol;
 
+// The rate of the "#storage" line: bytes / seconds / 2^20, truncated to an
+// int (held within its range); 0 for a run without time.
+int32_t StorageRateMBs(int64_t bytes, double seconds);
+
 // Raises g_stat_max_symbol to `symbol` when that is greater.
 void RaiseMaxSymbol(int64_t symbol);

@@ -40,9 +40,9 @@ bool FindKilobytes(std::string_view text, std::string_view key, uint64_t* bytes)
   return false;
 }
 
-// The test hook's figure (see the header); 0 when unset or not a number.
-uint64_t TestAvailableBytes() {
-  const char* text = std::getenv("TDX_TEST_AVAILABLE_BYTES");
+// A test hook's figure (see the header); 0 when unset or not a number.
+uint64_t TestBytes(const char* name) {
+  const char* text = std::getenv(name);
   if (!text || *text < '0' || *text > '9') return 0;
   return std::strtoull(text, nullptr, 10);
 }
@@ -86,7 +86,10 @@ bool QueryMemoryStatus(MemoryStatus* status) {
   }
   const uint64_t limit = ReadCgroupBytes("/sys/fs/cgroup/memory.max");
   const uint64_t usage = limit ? ReadCgroupBytes("/sys/fs/cgroup/memory.current") : 0;
-  const uint64_t test_available = TestAvailableBytes();
+  const uint64_t test_total = TestBytes("TDX_TEST_TOTAL_BYTES");
+  if (test_total != 0 && test_total < total) total = test_total;
+  if (available > total) available = total;
+  const uint64_t test_available = TestBytes("TDX_TEST_AVAILABLE_BYTES");
   if (test_available != 0 && test_available < available) available = test_available;
   *status = MakeMemoryStatus(total, available, limit, usage);
   return true;

@@ -17,7 +17,10 @@ struct MemoryStatus {
 // Test hook: when the environment variable TDX_TEST_AVAILABLE_BYTES holds a
 // decimal number of bytes, the available figure is narrowed to it (the load
 // follows), so that tests can make the engine refuse work for want of memory
-// without putting the machine under real pressure. Nothing else reads it.
+// without putting the machine under real pressure. TDX_TEST_TOTAL_BYTES
+// narrows the total the same way (the available figure stays within it), so
+// that the load's whole percents are fine enough for small trees. Nothing else
+// reads them.
 bool QueryMemoryStatus(MemoryStatus* status);
 
 // The parsing steps on their own, for tests: MemTotal and MemAvailable (kB) of a

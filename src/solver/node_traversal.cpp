@@ -27,6 +27,8 @@
 #include "solver/street_values.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
+#include "store/block_store.h"
+#include "store/block_store_kernels.h"
 #include "store/arena_store.h"
 #include "store/value_kernels16.h"
 #include "tree/deal_tree.h"
@@ -209,6 +211,17 @@ void CollectTarget(const NodeCursor& cursor, ValueTarget& target) {
       ValueTarget::BoardResult(std::move(weights), std::move(values));
 }
 
+// The 16-bit regret rows of a river board, one per action, where the store
+// keeps them as plain rows: an arena store, or a block store's open turn slot.
+bool RegretRows16(NodeStore& store, int32_t actions, int32_t i, int32_t j, uint16_t** rows,
+                  int32_t* hands, const NodeLockRecord** lock) {
+  if (ArenaStore16* arena = store.AsArenaStore16())
+    return arena->layout()->actions == actions && arena->BoardRows(i, j, rows, hands, lock);
+  if (BlockStore* block = store.AsBlockStore())
+    return block->layout()->actions == actions && block->BoardRows16(i, j, rows, hands, lock);
+  return false;
+}
+
 // The rows of a solving pass's river decision on a 16-bit regret store, when
 // the node's update can run in one pass over them (unlocked, no combination
 // mask, no own reach to pass down, an action count the fused kernels take).
@@ -222,9 +235,7 @@ struct FusedRows {
 bool FusedOwnRows(const NodeCursor& cursor, NodeStore& regrets, int32_t n, FusedRows& out,
                   const NodeLockRecord** lock) {
   if (n < 1 || n > kMaxFusedActions || cursor.in1.count > 0) return false;
-  ArenaStore16* store = regrets.AsArenaStore16();
-  if (!store || store->layout()->actions != n) return false;
-  return store->BoardRows(cursor.turn_slot, cursor.river_slot, out.rows, &out.hands, lock);
+  return RegretRows16(regrets, n, cursor.turn_slot, cursor.river_slot, out.rows, &out.hands, lock);
 }
 
 // The end of the traverser's node on fused rows: node value and regret update
@@ -300,24 +311,39 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   if (n < 1 || n > kMaxFusedActions || !cursor.in0.HasData()) return false;
   // Passes that play the average strategy take the general way.
   if (!solving && node.strategy_store && StrategySumsInUse(state)) return false;
-  ArenaStore16* regrets = RegretStore(node).AsArenaStore16();
-  if (!regrets || regrets->layout()->actions != n) return false;
   uint16_t* rows[kMaxFusedActions];
   int32_t hands = 0;
   const NodeLockRecord* regret_lock = nullptr;
-  if (!regrets->BoardRows(cursor.turn_slot, cursor.river_slot, rows, &hands, &regret_lock) ||
+  if (!RegretRows16(RegretStore(node), n, cursor.turn_slot, cursor.river_slot, rows, &hands,
+                    &regret_lock) ||
       cursor.in0.count != hands)
     return false;
   const double weight = solving ? SolvingSumWeight(cursor, &regret_lock) : 0.0;
+  // Float sums are added inside the kernel; integer sums (block stores) from
+  // its products after it.
   float* sum_rows[kMaxFusedActions];
+  int32_t* int_sum_rows[kMaxFusedActions];
+  bool int_sums = false;
   if (weight > 0.0) {
-    auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
-    if (!sums || sums->layout()->actions != n) return false;
+    NodeStore* store = node.strategy_store.get();
+    auto* sums = store ? store->AsArenaStore32() : nullptr;
+    BlockStore* block = store && !sums ? store->AsBlockStore() : nullptr;
     int32_t sum_hands = 0;
     const NodeLockRecord* lock = nullptr;
-    if (!sums->BoardRows(cursor.turn_slot, cursor.river_slot, sum_rows, &sum_hands, &lock) ||
-        sum_hands != hands || lock->mask)
+    if (sums) {
+      if (sums->layout()->actions != n ||
+          !sums->BoardRows(cursor.turn_slot, cursor.river_slot, sum_rows, &sum_hands, &lock))
+        return false;
+    } else if (block) {
+      if (block->layout()->actions != n ||
+          !block->BoardRows32(cursor.turn_slot, cursor.river_slot, int_sum_rows, &sum_hands,
+                              &lock))
+        return false;
+      int_sums = true;
+    } else {
       return false;
+    }
+    if (sum_hands != hands || lock->mask) return false;
   }
   // PassStrategy's defaults.
   ActionDefaults defaults(n);
@@ -332,8 +358,17 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   }
   double sums[kMaxFusedActions];
   Kernels<ValueKernels16>().OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(),
-                                               out, sums, weight > 0.0 ? sum_rows : nullptr,
+                                               out, sums,
+                                               weight > 0.0 && !int_sums ? sum_rows : nullptr,
                                                weight);
+  if (int_sums) {
+    // The products are the strategy times the reach, as AccumulateStrategy
+    // forms them: the same sums whichever way a board takes.
+    const BlockStoreKernels& kernels = Kernels<BlockStoreKernels>();
+    for (int32_t a = 0; a < n; ++a)
+      kernels.AccumulateValues32(int_sum_rows[a], out[a], nullptr, weight, hands, nullptr);
+    RecordAccumulationWeight(weight);
+  }
   for (int32_t a = 0; a < n; ++a)
     if (sums[a] < DBL_MIN) MakeAbsent(strategy[a], hands);
   return true;
@@ -378,15 +413,13 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
                           int32_t river_slot) {
   const int32_t n = ChildCount(node);
   if (n < 1 || n > kMaxFusedActions || !node.regret_store) return false;
-  ArenaStore16* regrets = node.regret_store->AsArenaStore16();
   auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
-  if (!regrets || !sums || regrets->layout()->actions != n || sums->layout()->actions != n)
-    return false;
+  if (!sums || sums->layout()->actions != n) return false;
   uint16_t* regret_rows[kMaxFusedActions];
   float* sum_rows[kMaxFusedActions];
   int32_t hands = 0, sum_hands = 0;
   const NodeLockRecord* lock = nullptr;
-  if (!regrets->BoardRows(turn_slot, river_slot, regret_rows, &hands) ||
+  if (!RegretRows16(*node.regret_store, n, turn_slot, river_slot, regret_rows, &hands, nullptr) ||
       !sums->BoardRows(turn_slot, river_slot, sum_rows, &sum_hands, &lock) || sum_hands != hands)
     return false;
   ActionDefaults uniform(n);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "compress/storage_counters.h"
 #include "platform/virtual_memory.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
@@ -211,13 +212,9 @@ void PrintSolverReport() {
   PrintConsole("%s", block);
 
   PrintConsole("#%d iterations\n", static_cast<int32_t>(record.iteration));
-  const double seconds = record.running_time;
-  const double mb = 1024.0 * 1024.0;
-  const int32_t read_rate =
-      seconds > 0.0 ? static_cast<int32_t>(static_cast<double>(g_storage_read_bytes.load()) / seconds / mb) : 0;
-  const int32_t write_rate =
-      seconds > 0.0 ? static_cast<int32_t>(static_cast<double>(g_storage_write_bytes.load()) / seconds / mb) : 0;
-  PrintConsole("#storage %d MB/s read, %d MB/s write\n", read_rate, write_rate);
+  PrintConsole("#storage %d MB/s read, %d MB/s write\n",
+               StorageRateMBs(g_storage_read_bytes.load(), record.running_time),
+               StorageRateMBs(g_storage_write_bytes.load(), record.running_time));
 
   std::fflush(stdout);
   std::this_thread::yield();

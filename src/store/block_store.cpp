@@ -38,6 +38,17 @@ const uint8_t* MaskOf(const NodeLockRecord& lock, int32_t n, std::vector<uint8_t
 
 float DefaultOf(const float* defaults, int32_t a) { return defaults ? defaults[a] : 0.0f; }
 
+}  // namespace
+
+void RecordAccumulationWeight(double weight) {
+  // Every thread calls this for every board: a store only when the weight
+  // changes keeps the shared line from moving between processors.
+  if (g_last_accumulation_weight.load(std::memory_order_relaxed) != weight)
+    g_last_accumulation_weight.store(weight, std::memory_order_relaxed);
+}
+
+namespace {
+
 int64_t RoundUp(int64_t bytes, int64_t step) { return (bytes + step - 1) / step * step; }
 
 }  // namespace
@@ -92,6 +103,20 @@ uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
                         layout_->turn_ranges[i].value_offset +
                         static_cast<int64_t>(Ceil4(entry.hand_count)) * action;
   return caches_[static_cast<size_t>(i)] + place * ElementSize();
+}
+
+void BlockStore::ZeroPadding(int32_t i) {
+  // The places after each row's hands, which the coded rows do not cover.
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  for (int32_t j = 0; j < turn.board_count; ++j) {
+    const int32_t board = turn.first_board + j;
+    const int32_t hands = layout_->boards[board].hand_count;
+    const int32_t pad = Ceil4(hands) - hands;
+    if (pad == 0) continue;
+    for (int32_t a = 0; a < layout_->actions; ++a)
+      std::memset(Row(i, board, a) + static_cast<int64_t>(hands) * ElementSize(), 0,
+                  static_cast<size_t>(pad) * ElementSize());
+  }
 }
 
 void BlockStore::FreeCache(int32_t i) {
@@ -156,10 +181,12 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
     if (!handle) block->EndRead();
     throw std::bad_alloc();
   }
-  // Zeros also in the padding, which the coded data does not cover.
-  std::memset(cache, 0, bytes);
   caches_[static_cast<size_t>(i)] = static_cast<uint8_t*>(cache);
-  if (!block->HasData()) return block;
+  if (!block->HasData()) {
+    std::memset(cache, 0, bytes);
+    return block;
+  }
+  ZeroPadding(i);
   try {
     ReadRows(*block, i);
   } catch (...) {
@@ -301,7 +328,7 @@ void BlockStore::UpdateRegrets(int32_t i, int32_t j, const NumArray& node_values
 void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumArray>& strategy,
                                     const NumArray& reach, double weight) {
   OpenCache(i, "not open");
-  g_last_accumulation_weight.store(weight, std::memory_order_relaxed);
+  RecordAccumulationWeight(weight);
   if (!(weight > 0.0) || !reach.data || width_ != Width::BITS32) return;
   const int32_t board = layout_->BoardIndex(i, j);
   const int32_t hands = Covered(reach.count, layout_->boards[board].hand_count);
@@ -341,6 +368,17 @@ bool BlockStore::BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hand
   *hands = layout_->boards[board].hand_count;
   if (lock) *lock = &locks_[board];
   return true;
+}
+
+int64_t BlockStore::BlockBytes() const {
+  int64_t bytes = 0;
+  for (const auto& block : blocks_) {
+    if (const auto* packed = dynamic_cast<const PackedBlock*>(block.get()))
+      bytes += packed->Capacity();
+    else if (const auto* stream = dynamic_cast<const StreamBlock*>(block.get()))
+      bytes += stream->DataBytes();
+  }
+  return bytes;
 }
 
 void BlockStore::Write(ByteWriter& out) {

@@ -67,6 +67,9 @@ class BlockStore final : public ArenaStore {
   bool BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hands,
                    const NodeLockRecord** lock);
 
+  // Bytes the store's blocks hold (their data, or a packed block's capacity).
+  int64_t BlockBytes() const;
+
   Kind kind() const { return kind_; }
   Width width() const { return width_; }
   bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)] != nullptr; }
@@ -80,6 +83,7 @@ class BlockStore final : public ArenaStore {
   std::unique_ptr<CompressedBlock> MakeBlock(int64_t reserved) const;
   void ReadRows(CompressedBlock& block, int32_t i);
   void WriteRows(CompressedBlock& block, int32_t i);
+  void ZeroPadding(int32_t i);
   void FreeCache(int32_t i);
 
   std::vector<uint8_t*> caches_;  // per turn slot; null while closed
@@ -87,6 +91,10 @@ class BlockStore final : public ArenaStore {
   Kind kind_;
   Width width_;
 };
+
+// Records the weight of a strategy-sum addition for the benchmark routine
+// (g_last_accumulation_weight).
+void RecordAccumulationWeight(double weight);
 
 // Reservation of a block for `count` values of one player's subtree: a true
 // upper bound of what the block can hold, rounded up to the block's commit

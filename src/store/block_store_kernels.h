@@ -23,10 +23,11 @@ struct BlockStoreKernels {
   void (*NormalizeIntValues32)(const int32_t* const* rows, int32_t actions, int32_t n,
                                const float* defaults, double* const* out);
 
-  // row[k] = trunc(row[k] + (weight x strategy[k]) x reach[k] + 0.5) in double
-  // precision, held within 0 ... INT32_MAX (a sum that would pass 2^31 - 1
-  // stays there instead of wrapping; NaN adds nothing). Masked hands are
-  // skipped.
+  // row[k] = trunc(row[k] + weight x (strategy[k] x reach[k]) + 0.5) in
+  // double precision (fused where the build fuses), held within 0 ...
+  // INT32_MAX (a sum that would pass 2^31 - 1 stays there instead of
+  // wrapping; NaN adds nothing). A null reach: strategy holds the products
+  // already (the same bits as strategy x reach). Masked hands are skipped.
   void (*AccumulateValues32)(int32_t* row, const double* strategy, const double* reach,
                              double weight, int32_t n, const uint8_t* mask);
 };

@@ -106,38 +106,47 @@ void NormalizeIntValues32(const int32_t* const* rows, int32_t actions, int32_t n
   }
 }
 
-inline __m256d Accumulated(__m256d v, __m256d scaled, __m256d r) {
+inline __m256d Accumulated(__m256d v, __m256d product, __m256d w) {
 #if defined(TDX_ISA_AVX2)
-  const __m256d t = _mm256_add_pd(_mm256_fmadd_pd(scaled, r, v), _mm256_set1_pd(0.5));
+  const __m256d t = _mm256_add_pd(_mm256_fmadd_pd(w, product, v), _mm256_set1_pd(0.5));
 #else
-  const __m256d t = _mm256_add_pd(_mm256_add_pd(v, _mm256_mul_pd(scaled, r)), _mm256_set1_pd(0.5));
+  const __m256d t = _mm256_add_pd(_mm256_add_pd(v, _mm256_mul_pd(w, product)), _mm256_set1_pd(0.5));
 #endif
   // max first: it gives its second operand, 0, for a NaN.
   return _mm256_min_pd(_mm256_max_pd(t, _mm256_setzero_pd()), _mm256_set1_pd(kMaxSum32));
 }
 
-inline int32_t AccumulatedOne(int32_t v, double scaled, double r) {
-  double t = static_cast<double>(v) + scaled * r + 0.5;
+inline int32_t AccumulatedOne(int32_t v, double product, double w) {
+#if defined(TDX_ISA_AVX2)
+  double t = __builtin_fma(w, product, static_cast<double>(v)) + 0.5;
+#else
+  double t = static_cast<double>(v) + w * product + 0.5;
+#endif
   if (!(t > 0.0)) t = 0.0;
   if (t > kMaxSum32) t = kMaxSum32;
   return static_cast<int32_t>(t);
 }
 
+inline __m256d Products(const double* strategy, const double* reach, int32_t k) {
+  const __m256d s = _mm256_loadu_pd(strategy + k);
+  return reach ? _mm256_mul_pd(s, _mm256_loadu_pd(reach + k)) : s;
+}
+
 void AccumulateValues32(int32_t* row, const double* strategy, const double* reach, double weight,
                         int32_t n, const uint8_t* mask) {
-  if (!(weight > 0.0) || !reach || !strategy) return;
+  if (!(weight > 0.0) || !strategy) return;
   const __m256d w = _mm256_set1_pd(weight);
   int32_t k = 0;
   if (!mask) {
     for (; k + 4 <= n; k += 4) {
       __m128i* p = reinterpret_cast<__m128i*>(row + k);
       const __m256d v = _mm256_cvtepi32_pd(_mm_loadu_si128(p));
-      const __m256d scaled = _mm256_mul_pd(w, _mm256_loadu_pd(strategy + k));
-      _mm_storeu_si128(p, _mm256_cvttpd_epi32(Accumulated(v, scaled, _mm256_loadu_pd(reach + k))));
+      _mm_storeu_si128(p, _mm256_cvttpd_epi32(Accumulated(v, Products(strategy, reach, k), w)));
     }
   }
   for (; k < n; ++k)
-    if (!mask || !mask[k]) row[k] = AccumulatedOne(row[k], weight * strategy[k], reach[k]);
+    if (!mask || !mask[k])
+      row[k] = AccumulatedOne(row[k], reach ? strategy[k] * reach[k] : strategy[k], weight);
 }
 
 }  // namespace

@@ -110,7 +110,9 @@ void ReadFile(const std::string& path) {
   SolverState& state = *g_solver_state;
   ApplyHeader(state, header, version);
 
-  g_compression_level = ReadField<int32_t>(in);
+  const int32_t level = ReadField<int32_t>(in);
+  if (!IsCompressionLevel(level)) throw TreeFileError("bad compression level");
+  g_compression_level = level;
   PrepareSolver(LevelToCompressionKinds(g_compression_level));
   LoadNodeData(state, in, g_tree_without_values != 0);
   in.Close();

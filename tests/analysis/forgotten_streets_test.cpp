@@ -13,6 +13,7 @@
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
+#include "cards/suit_isomorphism.h"
 #include "compress/compression_level.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
@@ -142,7 +143,7 @@ const char* const kRiverRoots[][2] = {{"r:0:c:c:3s:c:c:4d", "2c7d8h3s4d"},
 
 TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(Solve(400));
   std::vector<reference_game::ReferenceGame> games;
   std::vector<reference_game::Strategy> before;
   for (const auto& root : kRiverRoots) {
@@ -194,7 +195,10 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     EXPECT_EQ(locked[g_hand_order_by_combo[reference_game::ComboFromText("KhKs")]], 1.0);
     EXPECT_EQ(std::count(locked.begin(), locked.end(), 1.0), 1);
 
-    ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+    // Coded blocks below a forgotten turn: the re-solve's river deals open
+    // them as a pass does.
+    const bool turns = level == 2;
+    ASSERT_EQ(RunLine(turns ? "forget turns" : "forget rivers"), "forget ok!\n");
     ExpectLikeBefore(root[0], root[1], game, before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
@@ -220,11 +224,38 @@ TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
   EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
 }
 
+// With isomorphism on, a re-solved river board answers for every card its
+// record stands for, with the suits exchanged, and like before forgetting.
+TEST_F(ForgottenStreetsTest, IsomorphicBoardsOfAForgottenRiver) {
+  const Spot spot = reference_game::MakeClassSpot("Kc7c2c", {"AA", "KQs", "T9s", "65o"},
+                                                  {"QQ", "JJ", "AKo", "87s"}, 60, kLines);
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(spot, false));
+  ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
+  ASSERT_NO_FATAL_FAILURE(Solve(300));
+  const std::string path = "r:0:c:c:Ad:c:c:5c";
+  const reference_game::ReferenceGame game = RiverGame(path, "Kc7c2cAd5c");
+  const reference_game::Strategy before = EngineProfile(game, path);
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  ExpectLikeBefore(path, "Kc7c2cAd5c", game, before);
+  // Diamonds and hearts exchanged: suits 1 and 2.
+  const std::vector<std::vector<double>> diamond = StrategyRows(path + ":c");
+  const std::vector<std::vector<double>> heart = StrategyRows("r:0:c:c:Ah:c:c:5c:c");
+  ASSERT_EQ(diamond.size(), heart.size());
+  ASSERT_FALSE(diamond.empty());
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    const CardMask swapped = SwapSuits(g_combo_card_masks[p], 1, 2);
+    HandOrder q = 0;
+    while (q < kComboCount && g_combo_card_masks[q] != swapped) ++q;
+    ASSERT_LT(q, kComboCount);
+    for (size_t a = 0; a < diamond.size(); ++a) EXPECT_EQ(diamond[a][p], heart[a][q]) << p;
+  }
+}
+
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
 // through the re-solved turn strategies.
 TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(Solve(400));
   const auto& root = kRiverRoots[0];
   const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
   const reference_game::Strategy before = EngineProfile(game, root[0]);

@@ -5,6 +5,7 @@
 // set_strategy restarts the average; isomorphic turn cards share their locks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -14,8 +15,10 @@
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
 #include "cards/suit_isomorphism.h"
+#include "compress/compression_level.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
+#include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
@@ -61,8 +64,6 @@ std::string ComboLine(const std::string& head, const std::vector<double>& by_com
   }
   return line;
 }
-
-int Combo(const char* text) { return reference_game::ComboFromText(text); }
 
 // The hand-order position of a combination.
 HandOrder Position(int combo) { return g_hand_order_by_combo[combo]; }
@@ -222,6 +223,50 @@ TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
   EXPECT_EQ(locked, 3.0);
 }
 
+// River locks in a flop-rooted tree, on every scheduler and through packed
+// and coded river blocks: the locked board keeps the set strategy, the hand
+// under a combination lock keeps its own, through every kernel.
+TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursRiverLocks) {
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
+      "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}});
+  const std::string locked = "r:0:c:c:3s:c:c:4d";     // OOP: every hand checks
+  const std::string masked = "r:0:c:c:3s:c:c:4d:c";   // IP: 8c8s always bets
+  const uint32_t saved_scheduler = g_scheduler.load();
+  for (int32_t level : {0, 2}) {
+    for (uint32_t scheduler : {0u, 1u, 2u}) {
+      SCOPED_TRACE("level " + std::to_string(level) + ", scheduler " + std::to_string(scheduler));
+      ResetSituation();
+      g_compression_setting = level;
+      g_scheduler.store(scheduler);
+      ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
+      ASSERT_NO_FATAL_FAILURE(Solve(1));
+      ASSERT_NO_FATAL_FAILURE(SetPureCheck(locked));
+      ASSERT_EQ(RunLine("lock_node " + locked), "lock_node ok!\n");
+      std::vector<double> bet(kComboCount, 0.5), check(kComboCount, 0.5), mask(kComboCount, 0.0);
+      bet[Combo("8c8s")] = 1.0;
+      check[Combo("8c8s")] = 0.0;
+      mask[Combo("8c8s")] = 1.0;
+      ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 0", bet)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 1", check)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine("combo_lock_node " + masked, mask)), "combo_lock_node ok!\n");
+      ASSERT_NO_FATAL_FAILURE(Solve(70));
+      const std::vector<std::vector<double>> pure = StrategyRows(locked);
+      for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
+        EXPECT_NEAR(pure[1][Position(Combo(hand))], 1.0, 1e-6) << hand;
+      const std::vector<std::vector<double>> rows = StrategyRows(masked);
+      EXPECT_NEAR(rows[0][Position(Combo("8c8s"))], 1.0, 1e-6);
+      // Another board of the same node is solved freely.
+      const std::vector<std::vector<double>> free_board = StrategyRows("r:0:c:c:3s:c:c:Qd");
+      double moved = 0.0;
+      for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
+        moved = std::max(moved, std::fabs(free_board[1][Position(Combo(hand))] - 0.5));
+      EXPECT_GT(moved, 0.05);
+    }
+  }
+  g_scheduler.store(saved_scheduler);
+}
+
 TEST_F(NodeLocksTest, BadLinesChangeNothing) {
   EXPECT_EQ(RunLine("lock_node r:0"), "ERROR: lock_node missing/incorrect tree\n");
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
@@ -247,7 +292,9 @@ TEST_F(NodeLocksTest, BadLinesChangeNothing) {
   EXPECT_EQ(RunLine("show_node r:0").find("LOCKED"), std::string::npos);
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   for (HandOrder p = 0; p < kComboCount; ++p)
-    if (rows[0][p] != 0.0) EXPECT_EQ(rows[0][p], 0.5) << p;
+    if (rows[0][p] != 0.0) {
+      EXPECT_EQ(rows[0][p], 0.5) << p;
+    }
 }
 
 // The 16-bit river rows of a flop-rooted tree hold values up to 65.535.

@@ -3,11 +3,19 @@
 // rooted on the turn or the river keep uncompressed stores.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "compress/compression_level.h"
+#include "platform/memory_status.h"
 #include "solver/accuracy_settings.h"
+#include "solver/solver_preparation.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
@@ -154,6 +162,110 @@ TEST_F(CompressionLevels, SettingALevelRemakesTheStores) {
   EXPECT_EQ(RunLine("set_compression medium"), "set_compression ok!\n");
   EXPECT_EQ(g_compression_setting, 2);
   EXPECT_EQ(RunLine("get_actual_compression"), "compression 3\n");
+}
+
+// A tree file carries its level; one outside 0 ... 4 is refused, and the
+// engine never keeps it in force.
+TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
+  char pattern[] = "/tmp/tdx_level_file_XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const Spot spot =
+      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
+                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  // A turn-rooted tree keeps the same stores at every level: its files at
+  // levels 0 and 4 differ in the level alone.
+  std::vector<uint8_t> files[2];
+  for (int k = 0; k < 2; ++k) {
+    SolvedReplies(spot, k * 4, 2);
+    const std::string path = dir + "/level" + std::to_string(k);
+    ASSERT_EQ(RunLine("dump_tree " + path), "dump_tree ok!\n");
+    std::ifstream in(path, std::ios::binary);
+    files[k].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_EQ(files[0].size(), files[1].size());
+  size_t at = 0;
+  while (at < files[0].size() && files[0][at] == files[1][at]) ++at;
+  ASSERT_LT(at, files[0].size());
+  int32_t level = 0;
+  std::memcpy(&level, files[1].data() + at, sizeof level);
+  ASSERT_EQ(level, 4);
+  for (int32_t bad : {5, -1, 1 << 20}) {
+    std::vector<uint8_t> bytes = files[1];
+    std::memcpy(bytes.data() + at, &bad, sizeof bad);
+    const std::string path = dir + "/bad";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_NE(RunLine("load_tree " + path).find("ERROR: load_tree invalid file"), std::string::npos)
+        << bad;
+    EXPECT_EQ(g_solver_state, nullptr);
+    EXPECT_TRUE(IsCompressionLevel(g_compression_level));
+  }
+  EXPECT_EQ(RunLine("load_tree " + dir + "/level1"), "load_tree ok!\n");
+  EXPECT_EQ(RunLine("get_actual_compression"), "compression 4\n");
+  const std::string command = "rm -rf " + dir;
+  (void)!std::system(command.c_str());
+}
+
+// What the tree's stores hold: the values of the uncompressed ones at their
+// element size (float rows on the flop and turn), and the blocks' bytes.
+uint64_t StoreBytes() {
+  uint64_t bytes = 0;
+  for (TreeNode& node : g_solver_state->nodes)
+    for (NodeStore* store : {node.regret_store.get(), node.strategy_store.get()}) {
+      if (!store) continue;
+      if (BlockStore* block = store->AsBlockStore())
+        bytes += static_cast<uint64_t>(block->BlockBytes());
+      else if (store->AsArenaStore16())
+        bytes += 2 * static_cast<uint64_t>(store->GetValueCount(-1));
+      else
+        bytes += 4 * static_cast<uint64_t>(store->GetValueCount(-1));
+    }
+  return bytes;
+}
+
+// The automatic level under a faked memory figure: the level the rule gives
+// for the budget, whose stores, once solved, fit that budget (level 4, the
+// last resort, only has to be the smallest).
+TEST_F(CompressionLevels, AutomaticLevelFitsTheBudget) {
+  const Spot spot = FlopSpot();
+  SolvedReplies(spot, 0, 1);
+  const std::unique_ptr<StorageCounterBlock> counters = CopyStorageCounters();
+  ASSERT_NE(counters, nullptr);
+  const int64_t need =
+      static_cast<int64_t>(counters->totals[1] + counters->totals[2] + counters->totals[3]);
+  ASSERT_GT(need, 0);
+  struct Case {
+    double share;  // budget / need
+    int32_t level;
+  };
+  uint64_t previous = UINT64_MAX;
+  for (const Case& c : {Case{1.5, 0}, Case{0.7, 1}, Case{0.5, 2}, Case{0.35, 3}, Case{0.2, 4}}) {
+    const uint64_t total = 2 * static_cast<uint64_t>(need);
+    const uint64_t available = static_cast<uint64_t>(c.share * static_cast<double>(need) / 0.85) + 1;
+    setenv("TDX_TEST_TOTAL_BYTES", std::to_string(total).c_str(), 1);
+    setenv("TDX_TEST_AVAILABLE_BYTES", std::to_string(available).c_str(), 1);
+    MemoryStatus status;
+    ASSERT_TRUE(QueryMemoryStatus(&status));
+    const int64_t budget = CompressionBudget(status.total_bytes, status.load_percent);
+    const std::string reply = RunLine("set_compression auto");
+    unsetenv("TDX_TEST_TOTAL_BYTES");
+    unsetenv("TDX_TEST_AVAILABLE_BYTES");
+    EXPECT_EQ(reply, "set_compression ok!\n");  // the "#auto" line never shows
+    EXPECT_EQ(g_compression_level, c.level) << c.share;
+    EXPECT_NEAR(static_cast<double>(budget) / static_cast<double>(need), c.share, 0.02);
+
+    SetAccuracyTarget(-1.0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunLine("go 70 steps"), "go ok!\n");
+    WaitForSolver();
+    testing::internal::GetCapturedStdout();
+    const uint64_t held = StoreBytes();
+    if (c.level < 4)
+      EXPECT_LE(held, static_cast<uint64_t>(budget)) << "level " << c.level;
+    EXPECT_LT(held, previous) << "level " << c.level;
+    previous = held;
+  }
+  EXPECT_EQ(g_compression_setting, -1);
 }
 
 }  // namespace

@@ -123,6 +123,7 @@ const char* const kQueries[] = {
     "calc_results",          "show_strategy r:0",         "show_strategy r:0:b20",
     "show_strategy r:0:c",   "show_strategy r:0:c:c:2c",  "show_strategy r:0:c:c:2c:c:c:7d",
     "show_range OOP r:0:c",  "show_range IP r:0:c:c:As",  "show_probs r:0:c:c:2c:c",
+    "calc_eq OOP",           "calc_eq_pp IP",
 };
 
 std::string AskQueries() {
@@ -258,6 +259,32 @@ TEST_F(TreeFileTest, ForgottenStreetsTravelAsStrategies) {
   EXPECT_EQ(g_solver_state->first_forgotten_street, STREET_NONE);
   Solve(5);
   EXPECT_EQ(g_solver_state->iterations, 80);
+}
+
+// Forgotten turns: only the flop's strategies travel, and the one card record
+// of each turn's first node comes back from the walk.
+TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), 3));
+  Solve(40);
+  ASSERT_EQ(RunLine("forget turns"), "forget ok!\n");
+  const std::string results = RunLine("calc_results");
+  ExpectRoundTrip("turns");
+  EXPECT_EQ(g_solver_state->first_forgotten_street, STREET_TURN);
+  EXPECT_EQ(RunLine("calc_results"), results);
+  size_t filled = 0;
+  for (TreeNode& node : g_solver_state->nodes) {
+    if (node.kind == DECISION_NODE && node.street == STREET_FLOP) EXPECT_TRUE(node.regret_store != nullptr);
+    if (node.street > STREET_FLOP) EXPECT_TRUE(node.regret_store == nullptr || node.materialised);
+    if (node.kind == DECISION_NODE && node.street == STREET_TURN && node.card_records)
+      for (int p = 0; p < 2; ++p)
+        if (node.card_records[0].reach_filled[p]) {
+          EXPECT_TRUE(node.card_records[0].reach_sums[p].HasData());
+          ++filled;
+        }
+  }
+  EXPECT_GT(filled, 0u);
+  const std::string queries = AskQueries();
+  EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
 }
 
 TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
