@@ -9,6 +9,7 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cards/card.h"
@@ -223,18 +224,20 @@ TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
   EXPECT_EQ(locked, 3.0);
 }
 
-// River locks in a flop-rooted tree, on every scheduler and through packed
-// and coded river blocks: the locked board keeps the set strategy, the hand
-// under a combination lock keeps its own, through every kernel.
-TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursRiverLocks) {
+// Locks in a flop-rooted tree, on the flop and the river, on every scheduler
+// and through packed and coded river blocks: the locked boards keep the set
+// strategy, the hand under a combination lock keeps its own, in every kernel.
+TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursLocks) {
   const Spot spot = reference_game::MakeSpot(
       "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
       "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}});
   const std::string locked = "r:0:c:c:3s:c:c:4d";     // OOP: every hand checks
   const std::string masked = "r:0:c:c:3s:c:c:4d:c";   // IP: 8c8s always bets
   const uint32_t saved_scheduler = g_scheduler.load();
-  for (int32_t level : {0, 2}) {
-    for (uint32_t scheduler : {0u, 1u, 2u}) {
+  // Level 4 adds the early river iterations by hand groups.
+  const std::pair<int32_t, uint32_t> runs[] = {{0, 0}, {0, 1}, {0, 2}, {2, 0}, {4, 2}};
+  for (const auto& [level, scheduler] : runs) {
+    {
       SCOPED_TRACE("level " + std::to_string(level) + ", scheduler " + std::to_string(scheduler));
       ResetSituation();
       g_compression_setting = level;
@@ -243,6 +246,9 @@ TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursRiverLocks) {
       ASSERT_NO_FATAL_FAILURE(Solve(1));
       ASSERT_NO_FATAL_FAILURE(SetPureCheck(locked));
       ASSERT_EQ(RunLine("lock_node " + locked), "lock_node ok!\n");
+      // The flop root too: the flop kernels keep it.
+      ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
+      ASSERT_EQ(RunLine("lock_node r:0"), "lock_node ok!\n");
       std::vector<double> bet(kComboCount, 0.5), check(kComboCount, 0.5), mask(kComboCount, 0.0);
       bet[Combo("8c8s")] = 1.0;
       check[Combo("8c8s")] = 0.0;
@@ -251,9 +257,11 @@ TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursRiverLocks) {
       ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 1", check)), "set_strategy ok!\n");
       ASSERT_EQ(RunLine(ComboLine("combo_lock_node " + masked, mask)), "combo_lock_node ok!\n");
       ASSERT_NO_FATAL_FAILURE(Solve(70));
-      const std::vector<std::vector<double>> pure = StrategyRows(locked);
-      for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
-        EXPECT_NEAR(pure[1][Position(Combo(hand))], 1.0, 1e-6) << hand;
+      for (const std::string& path : {locked, std::string("r:0")}) {
+        const std::vector<std::vector<double>> pure = StrategyRows(path);
+        for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
+          EXPECT_NEAR(pure[1][Position(Combo(hand))], 1.0, 1e-6) << path << " " << hand;
+      }
       const std::vector<std::vector<double>> rows = StrategyRows(masked);
       EXPECT_NEAR(rows[0][Position(Combo("8c8s"))], 1.0, 1e-6);
       // Another board of the same node is solved freely.
