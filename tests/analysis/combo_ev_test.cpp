@@ -126,6 +126,14 @@ TEST_F(ComboEvTest, ForgottenRiversAreResolvedBeforeTheirEvsAreRead) {
     ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c:3s");
     ExpectPotShareByEquity(p, "r:0:c:c:Kd:c");
   }
+  // Forgetting the turns as well: the turn's subgame is solved again below its
+  // root for the turn card asked.
+  ASSERT_EQ(Run("forget turns"), "forget ok!\n");
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+    SCOPED_TRACE(p);
+    ExpectPotShareByEquity(p, "r:0:c:c:Qd:c");
+    ExpectPotShareByEquity(p, "r:0:c:c:Qd:c:c:9s");
+  }
   // The board was re-solved once: asking again gives the same values.
   const Values first = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
   const Values second = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
