@@ -172,7 +172,7 @@ void PrintedComboEvs(const EvQuery& query, std::vector<double>& evs,
     if (ev == ev) ev = g_tree_without_values ? 0.0 : ev + half_pot;
 }
 
-// Steps 1 to 3 of calc_line_freq and calc_global_freq: the root total (OOP's
+// What calc_line_freq and calc_global_freq share: the root total (OOP's
 // frequencies at the root on the tree's own board) and the path's node.
 struct FrequencyQuery {
   double root_total = 0.0;

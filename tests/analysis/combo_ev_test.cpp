@@ -89,8 +89,6 @@ TEST_F(ComboEvTest, CheckDownEvIsThePotShareByEquityOnEveryStreet) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(flop));
   for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     SCOPED_TRACE(p);
-    const std::vector<double>& own = flop.ranges[p];
-    const std::vector<double>& opp = flop.ranges[Opponent(p)];
     ExpectPotShareByEquity(p, "r:0");
     ExpectPotShareByEquity(p, "r:0:c");           // IP to act on the flop
     ExpectPotShareByEquity(p, "r:0:c:c");         // the turn still to come
@@ -128,11 +126,21 @@ TEST_F(ComboEvTest, ForgottenRiversAreResolvedBeforeTheirEvsAreRead) {
     ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c:3s");
     ExpectPotShareByEquity(p, "r:0:c:c:Kd:c");
   }
+  // Forgetting the turns as well: the turn's subgame is solved again below its
+  // root for the turn card asked.
+  ASSERT_EQ(Run("forget turns"), "forget ok!\n");
+  for (Player p : {PLAYER_OOP, PLAYER_IP}) {
+    SCOPED_TRACE(p);
+    ExpectPotShareByEquity(p, "r:0:c:c:Qd:c");
+    ExpectPotShareByEquity(p, "r:0:c:c:Qd:c:c:9s");
+  }
   // The board was re-solved once: asking again gives the same values.
   const Values first = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
   const Values second = Evs(PLAYER_OOP, "r:0:c:c:2s:c:c:3s");
   for (int c = 0; c < kComboCount; ++c)
-    if (!std::isnan(first.evs[c])) EXPECT_EQ(first.evs[c], second.evs[c]) << c;
+    if (!std::isnan(first.evs[c])) {
+      EXPECT_EQ(first.evs[c], second.evs[c]) << c;
+    }
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
 }
 

@@ -138,6 +138,16 @@ TEST_F(LineFreqTest, ForgottenRiversKeepTheLinesThatLeadToThem) {
   const double bet = Reply("calc_global_freq " + river_root + ":b20");
   EXPECT_NEAR(checked + bet, global, 1e-6 * global);
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+
+  // The turns forgotten too: the turn's first node keeps its frequency, its
+  // children need the turn re-solved for the card.
+  const std::string turn_root = "r:0:c:c:Kd";
+  const double turn = Reply("calc_global_freq " + turn_root);
+  ASSERT_EQ(Run("forget turns"), "forget ok!\n");
+  EXPECT_NEAR(Reply("calc_global_freq " + turn_root), turn, 1e-12);
+  const double turn_children = Reply("calc_global_freq " + turn_root + ":c") +
+                               Reply("calc_global_freq " + turn_root + ":b20");
+  EXPECT_NEAR(turn_children, turn, 1e-6 * turn);
 }
 
 TEST_F(LineFreqTest, TurnTreeRiverLinesSumOverEveryRiverCard) {
