@@ -91,16 +91,15 @@ void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int3
   if (!state || !state->deal_tree || node_index < 0 ||
       static_cast<size_t>(node_index) >= state->nodes.size())
     return;
-  // The results of the current strategies, as calc_results would measure them
-  // (a refused allocation leaves them as they were; the EVs go on). The
-  // targeted pass takes the values below the target's deals from what these
-  // passes keep in the card records, so they run every time: a strategy set
-  // or locked since leaves the iteration count as it was, also on a tree with
-  // a forgotten street.
-  state->last_results_iteration = -1;
-  ProgressRecord results;
-  ComputeResults(&results);
-
+  // The results of the current strategies, as calc_results would measure them,
+  // once per iteration count (a refused allocation leaves them as they were;
+  // the EVs go on).
+  EnsureStoresAllocated(*state);
+  const bool results_stale = state->last_results_iteration != state->iterations;
+  if (results_stale) {
+    ProgressRecord results;
+    ComputeResults(&results);
+  }
   TreeNode& node = state->nodes[static_cast<size_t>(node_index)];
   const BoardHands board = FindBoardHands(*state, turn_card, river_card);
   DealtBoard dealt;
@@ -111,6 +110,14 @@ void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int3
   target.node = &node;
   target.turn_slot = board.turn_slot;
   target.river_slot = board.river_slot;
+  // Below a deal the targeted pass takes the values that the player's last
+  // evaluation pass kept in the card records. A strategy set or locked since
+  // leaves the iteration count as it was: the player's records are measured
+  // anew unless the results just were (a dealt river has no deal below it).
+  if (!results_stale && target.river_slot < 0 && state->nodes[0].street != STREET_RIVER) {
+    double out[2];
+    TraverseTree(state, out, player, PASS_EVALUATE);
+  }
   {
     NodeValuesAccess access(*state, node, board.turn_slot, StreetAccess::kRead);
     CollectSubtreeEvs(*state, player, target);

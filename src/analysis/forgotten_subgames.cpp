@@ -1,6 +1,7 @@
 #include "analysis/forgotten_subgames.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <optional>
 
@@ -164,6 +165,15 @@ bool SubtreeMaterialised(const SolverState& state, const TreeNode& node) {
 // allocates them; the children's subtrees likewise. True when every decision
 // node below holds values.
 bool MaterializeStreetRoot(SolverState& state, TreeNode& root, bool force) {
+  // Making a forgotten node's stores again counts them again; the tree's
+  // storage figures stay those of the whole tree.
+  uint64_t counters[4];
+  std::copy(std::begin(state.storage_counters), std::end(state.storage_counters), counters);
+  struct CountersBack {
+    SolverState& state;
+    const uint64_t* kept;
+    ~CountersBack() { std::copy(kept, kept + 4, state.storage_counters); }
+  } counters_back{state, counters};
   if (root.kind == DECISION_NODE && (force || !root.materialised)) {
     CreateNodeStoresOfState(state, root);
     bool ok = root.regret_store->Allocate();

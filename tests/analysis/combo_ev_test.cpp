@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,7 @@
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
+#include "tree/tree_builder.h"
 
 namespace {
 
@@ -238,6 +244,62 @@ TEST_F(ComboEvTest, BothPlayersEvsAtANodeShareThePot) {
     EXPECT_NEAR(mass[PLAYER_OOP], mass[PLAYER_IP], 1e-9 * mass[PLAYER_OOP]);
     EXPECT_NEAR(mean[PLAYER_OOP] + mean[PLAYER_IP], pot, 1e-6);
   }
+}
+
+TEST_F(ComboEvTest, ALoadedTreeAnswersAsTheTreeItWasSavedFrom) {
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
+      {{30}, {0, 30}, {0, 0, 0, 0, 0, 0}, {0, 0, 20}, {0, 0, 0, 0, 20}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  Solve(4);
+  const char* const kPaths[] = {"r:0", "r:0:c:c:Kd", "r:0:c:c:Kd:c:c:3s"};
+  std::vector<Values> saved;
+  for (const char* path : kPaths) saved.push_back(Evs(PLAYER_IP, path));
+  const std::string freq = Run("calc_line_freq r:0:c:c:Kd:c:c:3s:b20");
+  const std::string eq = Run("calc_eq_node OOP r:0:c:c:Kd");
+
+  char pattern[] = "/tmp/tdx_combo_ev_XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const std::string file = dir + "/saved.tree";
+  ASSERT_EQ(Run("dump_tree " + file), "dump_tree ok!\n");
+  ASSERT_EQ(Run("load_tree " + file), "load_tree ok!\n");
+  std::remove(file.c_str());
+  rmdir(dir.c_str());
+  for (size_t i = 0; i < saved.size(); ++i) {
+    SCOPED_TRACE(kPaths[i]);
+    const Values loaded = Evs(PLAYER_IP, kPaths[i]);
+    for (int c = 0; c < kComboCount; ++c) {
+      ASSERT_EQ(std::isnan(loaded.evs[c]), std::isnan(saved[i].evs[c])) << c;
+      if (std::isnan(loaded.evs[c])) continue;
+      EXPECT_NEAR(loaded.evs[c], saved[i].evs[c], 1e-9) << c;
+      EXPECT_NEAR(loaded.weights[c], saved[i].weights[c], 1e-9) << c;
+    }
+  }
+  EXPECT_EQ(Run("calc_line_freq r:0:c:c:Kd:c:c:3s:b20"), freq);
+  EXPECT_EQ(Run("calc_eq_node OOP r:0:c:c:Kd"), eq);
+}
+
+TEST_F(ComboEvTest, ATreeWithoutValuesPrintsZeroEvsAndItsWeights) {
+  const Spot spot = reference_game::MakeSpot("2c7d8hJs3s", "AcKc QdQh", "AdKd AhQc", 100,
+                                             {{50}, {0, 0}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  g_tree_without_values = 1;  // as a tree file without per-card values leaves it
+  std::istringstream reply(Run("calc_ev OOP r"));
+  std::string evs, weights, end;
+  std::getline(reply, evs);
+  std::getline(reply, weights);
+  std::getline(reply, end);
+  EXPECT_EQ(end, "END");
+  std::istringstream ev_words(evs), weight_words(weights);
+  std::string ev, weight;
+  int listed = 0;
+  while (ev_words >> ev && weight_words >> weight) {
+    if (ev == "nan") continue;
+    ++listed;
+    EXPECT_EQ(ev, "0");
+    EXPECT_NE(weight, "0");
+  }
+  EXPECT_EQ(listed, 2);
 }
 
 TEST_F(ComboEvTest, AHandNoOpponentHandCanMeetHasEvZeroAndWeightZero) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -277,6 +278,8 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   EXPECT_EQ(RunLine("explo_partial r:0"), "0\n");
   EXPECT_EQ(RunLine("explo_partial r:0:c:c:3s"), "0\n");
+  const std::vector<uint64_t> counters(std::begin(State().storage_counters),
+                                       std::end(State().storage_counters));
   EXPECT_EQ(RunLine("solve_partial r:0:c:c:3s:c:c:4d"), "solve_partial ok!\n");
   const int32_t iterations = State().iterations;
   // The full 1000 iterations at a target of 0: a small measure, not NaN.
@@ -285,6 +288,10 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
   EXPECT_LT(measure, 0.05);
   EXPECT_EQ(State().iterations, iterations);
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+  // Stores made again are not counted again.
+  EXPECT_EQ(std::vector<uint64_t>(std::begin(State().storage_counters),
+                                  std::end(State().storage_counters)),
+            counters);
   // A looser target stops at the first check.
   ASSERT_EQ(RunLine("set_recalc_accuracy 1 1 1"), "set_recalc_accuracy ok!\n");
   EXPECT_GE(std::stod(RunLine("explo_partial r:0:c:c:3s:c:c:4d")), 0.0);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/combo_tables.h"
 #include "compress/compression_level.h"
 #include "platform/byte_io.h"
 #include "solver/node_traversal.h"
@@ -285,6 +286,48 @@ TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
   EXPECT_GT(filled, 0u);
   const std::string queries = AskQueries();
   EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
+}
+
+// A set_strategy or combo_lock_node line: the values by ComboIndex, in hand order.
+std::string ComboLine(const std::string& head, const std::vector<double>& by_combo) {
+  std::string line = head;
+  char number[32];
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    std::snprintf(number, sizeof number, " %.17g", by_combo[g_combo_by_hand_order[p]]);
+    line += number;
+  }
+  return line;
+}
+
+// Locked nodes and combinations on every street travel with their stores and
+// hold while the loaded tree solves on.
+TEST_F(TreeFileTest, LocksTravelWithTheirStores) {
+  for (int level : {0, 3}) {
+    ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), level));
+    std::vector<double> half(kComboCount, 0.5), mask(kComboCount, 0.0);
+    for (const char* hand : {"AsAd", "KsKd", "7s6s", "JcJd"}) mask[Combo(hand)] = 1.0;
+    const char* const kPaths[] = {"r:0", "r:0:c:c:2c", "r:0:c:c:2c:c:c:7d"};
+    for (const char* path : kPaths) {
+      ASSERT_EQ(RunLine(ComboLine(std::string("set_strategy ") + path + " 0", half)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine(std::string("combo_lock_node ") + path, mask)), "combo_lock_node ok!\n");
+    }
+    ASSERT_EQ(RunLine("lock_node r:0:c"), "lock_node ok!\n");
+    Solve(10);
+    std::string before;
+    for (const char* path : kPaths)
+      before += RunLine(std::string("show_locked_combos ") + path) + RunLine(std::string("show_strategy ") + path);
+    const std::string locked_strategy = RunLine("show_strategy r:0:c");
+    before += RunLine("show_node r:0:c") + locked_strategy;
+    ExpectRoundTrip("locks" + std::to_string(level));
+    std::string after;
+    for (const char* path : kPaths)
+      after += RunLine(std::string("show_locked_combos ") + path) + RunLine(std::string("show_strategy ") + path);
+    after += RunLine("show_node r:0:c") + RunLine("show_strategy r:0:c");
+    EXPECT_EQ(after, before) << "level " << level;
+    EXPECT_NE(after.find("flags: LOCKED"), std::string::npos);
+    Solve(5);
+    EXPECT_EQ(RunLine("show_strategy r:0:c"), locked_strategy) << "a locked node keeps its strategy";
+  }
 }
 
 TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
