@@ -1,6 +1,8 @@
 #pragma once
 // The betting spots the solver, tree-file and compression tests share: class
 // ranges with some fractional weights, bets on every street.
+#include <vector>
+
 #include "support/reference_game.h"
 
 namespace solver_spots {
@@ -32,6 +34,24 @@ inline reference_game::Spot TurnSpot() {
 inline reference_game::Spot RiverSpot() {
   return reference_game::MakeClassSpot("Kh9h4s2c7d", {"AA", "KK", "AKs", "T9s", "65s"},
                                        {"JJ", "TT", "AQs", "KJs", "87s"}, 60, {{30, 90}, {0, 30}, {0, 0}});
+}
+
+// Pot 60: OOP may bet 10 on the flop (called or folded: the hand ends there or
+// goes to the turn); after checks on flop and turn OOP may bet 20 on the river,
+// or IP after OOP's check.
+inline const std::vector<std::vector<double>> kSmallBetLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
+
+// Eight hands a side on 2c 7d 8h under the small bets, one of them at half weight.
+inline reference_game::Spot SmallFlopSpot() {
+  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
+                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s:0.5", 60, kSmallBetLines);
+}
+
+// Hand classes on Kc 7c 2c under the small bets: the ranges stay symmetric
+// under any renaming of d, h and s, so isomorphic turn cards share a record.
+inline reference_game::Spot SuitSymmetricFlopSpot() {
+  return reference_game::MakeClassSpot("Kc7c2c", {"AA", "KQs", "T9s", "65o"}, {"QQ", "JJ", "AKo", "87s"}, 60,
+                                       kSmallBetLines);
 }
 
 }  // namespace solver_spots

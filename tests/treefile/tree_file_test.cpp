@@ -23,6 +23,7 @@
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
 #include "treefile/tree_file_fixture.h"
@@ -225,17 +226,6 @@ TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
   EXPECT_GT(filled, 0u);
   const std::string queries = AskQueries();
   EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
-}
-
-// A set_strategy or combo_lock_node line: the values by ComboIndex, in hand order.
-std::string ComboLine(const std::string& head, const std::vector<double>& by_combo) {
-  std::string line = head;
-  char number[32];
-  for (HandOrder p = 0; p < kComboCount; ++p) {
-    std::snprintf(number, sizeof number, " %.17g", by_combo[g_combo_by_hand_order[p]]);
-    line += number;
-  }
-  return line;
 }
 
 // Locked nodes and combinations on every street travel with their stores and
