@@ -55,22 +55,15 @@ void ReachAtNode(SolverState& state, const TreeNode& node, int32_t turn_slot, in
   WalkSubtree(root, node, turn_slot, river_slot, path, reach);
 }
 
-void CollectSubtreeEvs(SolverState& state, Player player, ValueTarget& target) {
-  NumArray reach[2];
-  ReachAtNode(state, *target.node, target.turn_slot, target.river_slot, reach);
-  // A line that never arrives (a dealt card without a record) has no reach to
-  // pass on: the target keeps no values.
-  if (reach[PLAYER_OOP].count == 0 || reach[PLAYER_OOP].count != reach[PLAYER_IP].count) return;
+namespace {
 
-  PassContext pass;
-  pass.player = player;
-  pass.mode = PASS_NODE_VALUE;
-  pass.value_target = &target;
-  NodeCursor cursor(&state, &pass, target.node, target.turn_slot, target.river_slot);
-  // The walks may hand the inputs on: each phase starts from copies.
+// One pass of the given mode on the cursor: the three phases of a whole-tree
+// pass, the inputs reloaded before each walk.
+void RunPassFrom(NodeCursor& cursor, PassContext& pass, const NumArray& opponent,
+                 const NumArray* own) {
   auto load = [&] {
-    cursor.in0.CopyFrom(reach[Opponent(player)]);
-    cursor.in1.CopyFrom(reach[player]);
+    cursor.in0.CopyFrom(opponent);
+    if (own) cursor.in1.CopyFrom(*own);
   };
   SubgameTasksGuard tasks;
   pass.phase = PHASE_COLLECT;
@@ -86,16 +79,78 @@ void CollectSubtreeEvs(SolverState& state, Player player, ValueTarget& target) {
   TraverseNode(cursor);
 }
 
+// Every decision node at and below the node holds store values (a subtree
+// whose re-solve could not get its memory does not).
+bool SubtreeHasValues(const SolverState& state, const TreeNode& node) {
+  if (node.kind == DECISION_NODE && (!node.regret_store || !node.materialised)) return false;
+  for (const int32_t child : node.children)
+    if (!SubtreeHasValues(state, state.nodes[static_cast<size_t>(child)])) return false;
+  return true;
+}
+
+// While a re-solved subtree is walked as a whole, the tree counts as complete.
+class CompleteTreeScope {
+ public:
+  explicit CompleteTreeScope(SolverState& state)
+      : state_(state), incomplete_(state.flags & INCOMPLETE_TREE) {
+    state_.flags &= ~static_cast<uint32_t>(INCOMPLETE_TREE);
+  }
+  ~CompleteTreeScope() { state_.flags |= incomplete_; }
+  CompleteTreeScope(const CompleteTreeScope&) = delete;
+  CompleteTreeScope& operator=(const CompleteTreeScope&) = delete;
+
+ private:
+  SolverState& state_;
+  uint32_t incomplete_;
+};
+
+}  // namespace
+
+void CollectSubtreeEvs(SolverState& state, Player player, ValueTarget& target) {
+  NumArray reach[2];
+  ReachAtNode(state, *target.node, target.turn_slot, target.river_slot, reach);
+  // A line that never arrives (a dealt card without a record) has no reach to
+  // pass on: the target keeps no values.
+  if (reach[PLAYER_OOP].count == 0 || reach[PLAYER_OOP].count != reach[PLAYER_IP].count) return;
+
+  // Below a forgotten street's root, re-solved for this board, the card
+  // records of the deals still hold what they kept before the street was
+  // forgotten: an evaluation pass over the target's subtree, walked as a
+  // complete tree, keeps the re-solved values there first.
+  const TreeNode& node = *target.node;
+  if ((state.flags & INCOMPLETE_TREE) && state.first_forgotten_street != STREET_NONE &&
+      node.street >= state.first_forgotten_street && target.river_slot < 0 &&
+      node.street < STREET_RIVER && SubtreeHasValues(state, node)) {
+    CompleteTreeScope complete(state);
+    PassContext evaluation;
+    evaluation.player = player;
+    evaluation.mode = PASS_EVALUATE;
+    NodeCursor cursor(&state, &evaluation, target.node, target.turn_slot, target.river_slot);
+    RunPassFrom(cursor, evaluation, reach[Opponent(player)], nullptr);
+  }
+
+  PassContext pass;
+  pass.player = player;
+  pass.mode = PASS_NODE_VALUE;
+  pass.value_target = &target;
+  NodeCursor cursor(&state, &pass, target.node, target.turn_slot, target.river_slot);
+  RunPassFrom(cursor, pass, reach[Opponent(player)], &reach[player]);
+}
+
 void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int32_t turn_card,
                      int32_t river_card, double* evs, double* weights) {
   if (!state || !state->deal_tree || node_index < 0 ||
       static_cast<size_t>(node_index) >= state->nodes.size())
     return;
-  // The results of the current strategies, as calc_results would measure them
-  // (a refused allocation leaves them as they were; the EVs go on).
-  ProgressRecord results;
-  ComputeResults(&results);
-
+  // The results of the current strategies, as calc_results would measure them,
+  // once per iteration count (a refused allocation leaves them as they were;
+  // the EVs go on).
+  EnsureStoresAllocated(*state);
+  const bool results_stale = state->last_results_iteration != state->iterations;
+  if (results_stale) {
+    ProgressRecord results;
+    ComputeResults(&results);
+  }
   TreeNode& node = state->nodes[static_cast<size_t>(node_index)];
   const BoardHands board = FindBoardHands(*state, turn_card, river_card);
   DealtBoard dealt;
@@ -106,6 +161,14 @@ void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int3
   target.node = &node;
   target.turn_slot = board.turn_slot;
   target.river_slot = board.river_slot;
+  // Below a deal the targeted pass takes the values that the player's last
+  // evaluation pass kept in the card records. A strategy set or locked since
+  // leaves the iteration count as it was: the player's records are measured
+  // anew unless the results just were (a dealt river has no deal below it).
+  if (!results_stale && target.river_slot < 0 && state->nodes[0].street != STREET_RIVER) {
+    double out[2];
+    TraverseTree(state, out, player, PASS_EVALUATE);
+  }
   {
     NodeValuesAccess access(*state, node, board.turn_slot, StreetAccess::kRead);
     CollectSubtreeEvs(*state, player, target);

@@ -1,6 +1,7 @@
 #include "analysis/forgotten_subgames.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <optional>
 
@@ -164,6 +165,15 @@ bool SubtreeMaterialised(const SolverState& state, const TreeNode& node) {
 // allocates them; the children's subtrees likewise. True when every decision
 // node below holds values.
 bool MaterializeStreetRoot(SolverState& state, TreeNode& root, bool force) {
+  // Making a forgotten node's stores again counts them again; the tree's
+  // storage figures stay those of the whole tree.
+  uint64_t counters[4];
+  std::copy(std::begin(state.storage_counters), std::end(state.storage_counters), counters);
+  struct CountersBack {
+    SolverState& state;
+    const uint64_t* kept;
+    ~CountersBack() { std::copy(kept, kept + 4, state.storage_counters); }
+  } counters_back{state, counters};
   if (root.kind == DECISION_NODE && (force || !root.materialised)) {
     CreateNodeStoresOfState(state, root);
     bool ok = root.regret_store->Allocate();
@@ -172,6 +182,12 @@ bool MaterializeStreetRoot(SolverState& state, TreeNode& root, bool force) {
   }
   for (int32_t child : root.children) MaterializeNode(state, state.nodes[static_cast<size_t>(child)], force);
   return SubtreeMaterialised(state, root);
+}
+
+void ClearSolvedBoards(TreeNode& root) {
+  if (!root.card_records) return;
+  const int32_t records = root.street == STREET_RIVER ? kRiverCardRecordCount : 1;
+  for (int32_t r = 0; r < records; ++r) root.card_records[r].solved_mask = 0;
 }
 
 }  // namespace
@@ -236,7 +252,7 @@ double ComputePartialValue(SolverState& state, int32_t node_index, int32_t turn_
   if (node_index < 0 || static_cast<size_t>(node_index) >= state.nodes.size()) return 0.0;
   EnsureStoresAllocated(state);
   TreeNode& node = state.nodes[static_cast<size_t>(node_index)];
-  const Street forgotten = state.first_forgotten_street;
+  const Street forgotten = ForgottenStreet(state);
   if (forgotten == STREET_NONE || node.street < forgotten) return 0.0;
   int32_t turn_slot = -1;
   int32_t river_slot = -1;
@@ -248,14 +264,15 @@ double ComputePartialValue(SolverState& state, int32_t node_index, int32_t turn_
   TreeNode& root = ForgottenStreetRoot(state, node);
   // Made anew, the subtree has lost every board re-solved before: each is
   // solved again when it is asked about.
-  if (root.card_records) {
-    const int32_t records = root.street == STREET_RIVER ? kRiverCardRecordCount : 1;
-    for (int32_t r = 0; r < records; ++r) root.card_records[r].solved_mask = 0;
-  }
+  ClearSolvedBoards(root);
   if (!MaterializeStreetRoot(state, root, true)) return 0.0;
   return ResolveForgottenSubgame(state, root, turn_slot, river_slot, true);
 }
 
 bool PrepareForgottenSubtree(SolverState& state, TreeNode& root) {
+  if (SubtreeMaterialised(state, root)) return true;
+  // Stores made now hold nothing of an earlier re-solve (a tree file may mark
+  // boards solved whose values it did not keep): every board is solved again.
+  ClearSolvedBoards(root);
   return MaterializeStreetRoot(state, root, false);
 }

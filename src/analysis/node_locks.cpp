@@ -70,11 +70,11 @@ double MaxUserStrategyValue(const SolverState& state, const TreeNode& node) {
   return (sixteen_bit ? kMaxUint16 : FLT_MAX) / kUserStrategyScale;
 }
 
-void SetNodeLock(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
+bool SetNodeLock(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
                  bool on) {
   DealtBoard board;
   TreeNode* node = PrepareNode(state, node_index, turn_card, river_card, board);
-  if (!node) return;
+  if (!node) return false;
   for (NodeLockRecord* record : BoardRecords(*node, board)) {
     record->FreeMask();
     record->flags &= ~COMBO_LOCKED;
@@ -83,13 +83,14 @@ void SetNodeLock(SolverState& state, int32_t node_index, int32_t turn_card, int3
     else
       record->flags &= ~LOCKED;
   }
+  return true;
 }
 
-void SetNodeStrategy(SolverState& state, int32_t node_index, int32_t child, int32_t turn_card,
+bool SetNodeStrategy(SolverState& state, int32_t node_index, int32_t child, int32_t turn_card,
                      int32_t river_card, const double* values) {
   DealtBoard board;
   TreeNode* node = PrepareNode(state, node_index, turn_card, river_card, board);
-  if (!node || child < 0 || static_cast<size_t>(child) >= node->children.size()) return;
+  if (!node || child < 0 || static_cast<size_t>(child) >= node->children.size()) return false;
   NumArray row = HandValues(state, *node, board, values);
   for (int32_t h = 0; h < row.count; ++h) row.data[h] *= kUserStrategyScale;
   NodeValuesAccess access(state, *node, board.turn_slot, StreetAccess::kWrite);
@@ -101,13 +102,14 @@ void SetNodeStrategy(SolverState& state, int32_t node_index, int32_t child, int3
     node->strategy_store->SetActionValues(board.turn_slot, board.river_slot, child, zeros);
   }
   access.Close();
+  return true;
 }
 
-void SetComboLocks(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
+bool SetComboLocks(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
                    const double* values) {
   DealtBoard board;
   TreeNode* node = PrepareNode(state, node_index, turn_card, river_card, board);
-  if (!node) return;
+  if (!node) return false;
   const NumArray hands = HandValues(state, *node, board, values);
   NodeValuesAccess access(state, *node, board.turn_slot, StreetAccess::kRead);
   for (NodeLockRecord* record : BoardRecords(*node, board)) {
@@ -124,6 +126,7 @@ void SetComboLocks(SolverState& state, int32_t node_index, int32_t turn_card, in
     for (int32_t h = 0; h < hands.count; ++h) record->mask[h] = hands.data[h] != 0.0 ? 1 : 0;
   }
   access.Close();
+  return true;
 }
 
 void GetLockedCombos(SolverState* state, int32_t node_index, int32_t turn_card,

@@ -12,23 +12,25 @@ struct TreeNode;
 // record holds a mask exactly while COMBO_LOCKED is set, and both stores'
 // records of a board carry the same state. A node on a forgotten street is
 // brought back (re-solved for the board) before anything is read or written.
-// Callers make sure no solver runs while they change anything.
+// Callers make sure no solver runs while they change anything. The changing
+// kernels return false, with nothing changed, when the node's stores cannot
+// be given their values (or the cards give no board of the node).
 
 // lock_node (on) and unlock_node (off): the whole board locked or freed; a
 // combination mask is dropped either way.
-void SetNodeLock(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
+bool SetNodeLock(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
                  bool on);
 
 // set_strategy: one child's row of the regret store on the board set to 1000
 // times the given values (1326 in ComboIndex order, real suits), so that the
 // current strategy is their normalisation over the children; that row of the
 // strategy sums restarts from zero where they are in use. Lock flags stay.
-void SetNodeStrategy(SolverState& state, int32_t node_index, int32_t child, int32_t turn_card,
+bool SetNodeStrategy(SolverState& state, int32_t node_index, int32_t child, int32_t turn_card,
                      int32_t river_card, const double* values);
 
 // combo_lock_node: the board combination-locked for the hands whose value
 // (1326 in ComboIndex order, real suits) is not 0.
-void SetComboLocks(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
+bool SetComboLocks(SolverState& state, int32_t node_index, int32_t turn_card, int32_t river_card,
                    const double* values);
 
 // show_locked_combos: 1 for each combination whose hand the board's mask

@@ -12,6 +12,10 @@ void EnsureStoresAllocated(SolverState& state) {
   AllocateStoreValues(state);
 }
 
+Street ForgottenStreet(const SolverState& state) {
+  return (state.flags & INCOMPLETE_TREE) ? state.first_forgotten_street : STREET_NONE;
+}
+
 TreeNode& ForgottenStreetRoot(SolverState& state, TreeNode& node) {
   TreeNode* root = &node;
   while (root->parent && root->parent->street >= state.first_forgotten_street)
@@ -20,7 +24,7 @@ TreeNode& ForgottenStreetRoot(SolverState& state, TreeNode& node) {
 }
 
 void RebuildForgottenSubtree(SolverState& state, TreeNode& node, const DealtBoard& board) {
-  const Street forgotten = state.first_forgotten_street;
+  const Street forgotten = ForgottenStreet(state);
   if (forgotten == STREET_NONE || node.street < forgotten) return;
   if (node.street >= STREET_RIVER && board.river_slot < 0) return;
   if (node.street >= STREET_TURN && board.turn_slot < 0) return;

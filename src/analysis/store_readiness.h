@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/card.h"
+
 struct DealtBoard;
 struct SolverState;
 struct TreeNode;
@@ -19,6 +21,10 @@ void EnsureStoresAllocated(SolverState& state);
 // and re-solves that subtree for the board unless it was already re-solved.
 // Nothing otherwise.
 void RebuildForgottenSubtree(SolverState& state, TreeNode& node, const DealtBoard& board);
+
+// The first forgotten street of the tree; STREET_NONE unless the tree is
+// marked incomplete (a street counts as forgotten only while it is).
+Street ForgottenStreet(const SolverState& state);
 
 // The street root of a node on a forgotten street: the topmost node of its
 // line, itself included, whose street is not before the first forgotten one.

@@ -11,6 +11,7 @@
 #include "analysis/display_strategy.h"
 #include "analysis/equity.h"
 #include "analysis/equity_lines.h"
+#include "analysis/line_freq.h"
 #include "analysis/node_locks.h"
 #include "analysis/node_range.h"
 #include "cards/combo_tables.h"
@@ -54,6 +55,15 @@ std::string ComboValuesLine(const std::vector<double>& values) {
   return line;
 }
 
+// "%.12g" of a probability; a reach of no weight at all (0 / 0) is "nan",
+// whatever the sign bit of the NaN.
+void FormatProbability(char* out, size_t size, double p) {
+  if (std::isnan(p))
+    std::snprintf(out, size, "nan");
+  else
+    std::snprintf(out, size, "%.12g", p);
+}
+
 // The path of a command that works on a decision node.
 ResolvedPath ResolveDecisionPath(const std::string& text) {
   const ResolvedPath path = ResolveNodePath(g_solver_state.get(), text);
@@ -87,7 +97,8 @@ std::vector<double> ComboWords(const WordList& words, size_t first, double low, 
 
 void LockNodeCommand(const WordList& words, bool on) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
-  SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on);
+  if (!SetNodeLock(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, on))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -161,6 +172,23 @@ void PrintedComboEvs(const EvQuery& query, std::vector<double>& evs,
     if (ev == ev) ev = g_tree_without_values ? 0.0 : ev + half_pot;
 }
 
+// What calc_line_freq and calc_global_freq share: the root total (OOP's
+// frequencies at the root on the tree's own board) and the path's node.
+struct FrequencyQuery {
+  double root_total = 0.0;
+  ResolvedPath node;
+};
+
+FrequencyQuery ParseFrequencyQuery(const WordList& words) {
+  SolverState* state = g_solver_state.get();
+  FrequencyQuery query;
+  const std::string path = words[1] == "r" ? "r:0" : words[1];
+  query.node = ResolveNodePath(state, path);
+  query.root_total =
+      SumNodeFrequencies(state, 0, state->start_turn_card, state->start_river_card);
+  return query;
+}
+
 EvQuery ParseEvQuery(const WordList& words) {
   if (words.size() < 3) ThrowArgumentError(words[0]);
   EvQuery query;
@@ -222,13 +250,17 @@ void CmdShowProbs(const WordList& words) {
       for (int i = 0; i < static_cast<int>(path.node->children.size()); ++i) {
         const std::string label = MakeChildLabel(path, i);
         const double child = ComputeReachProbability(state, actor, text + ":" + label);
-        std::snprintf(number, sizeof number, "%.12g", child / own);
+        FormatProbability(number, sizeof number, child / own);
         if (!entries.empty()) entries += ' ';
         entries += label + ' ' + number;
       }
     }
   }
-  PrintReply("OOP %.12g IP %.12g %s\n", reach[PLAYER_OOP], reach[PLAYER_IP], entries.c_str());
+  char oop[32];
+  char ip[32];
+  FormatProbability(oop, sizeof oop, reach[PLAYER_OOP]);
+  FormatProbability(ip, sizeof ip, reach[PLAYER_IP]);
+  PrintReply("OOP %s IP %s %s\n", oop, ip, entries.c_str());
 }
 
 void CmdCalcEv(const WordList& words) {
@@ -258,8 +290,25 @@ void CmdCalcEvLine(const WordList& words) {
   PrintReplyText(FormatHandOrderLine(ones.data(), "0"));
   PrintReply("END\n");
 }
-void CmdCalcLineFreq(const WordList& words) { CmdNotImplemented(words); }
-void CmdCalcGlobalFreq(const WordList& words) { CmdNotImplemented(words); }
+void CmdCalcLineFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  SolverState* state = g_solver_state.get();
+  // The path's cards only choose the street: the line is taken over every card
+  // that can come.
+  double sum = 0.0;
+  if (state->nodes[0].street == STREET_FLOP && LineStreet(*state, query.node) == STREET_RIVER)
+    sum = CalcRiverLineFrequency(state, NodeIndex(query.node), MakeRunoutList(state->board_mask));
+  else
+    ComputeLineFrequency(state, query.node, &sum);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
+
+void CmdCalcGlobalFreq(const WordList& words) {
+  const FrequencyQuery query = ParseFrequencyQuery(words);
+  const double sum = SumNodeFrequencies(g_solver_state.get(), NodeIndex(query.node),
+                                        query.node.turn_card, query.node.river_card);
+  PrintReplyText(FormatValueNumber(sum / query.root_total));
+}
 void CmdCalcEq(const WordList& words) {
   const Player player = EquityPlayerWord(words);
   std::vector<double> equity, weight;
@@ -312,7 +361,9 @@ void CmdSetStrategy(const WordList& words) {
   // The regret rows hold 1000 times each value; beyond what they hold a value
   // would wrap around or overflow.
   const std::vector<double> values = ComboWords(words, 3, 0.0, MaxUserStrategyValue(state, node));
-  SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card, values.data());
+  if (!SetNodeStrategy(state, NodeIndex(path), child, path.turn_card, path.river_card,
+                       values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }
 
@@ -320,6 +371,8 @@ void CmdComboLockNode(const WordList& words) {
   const ResolvedPath path = ResolveNodeToChange(words[1]);
   const double largest = std::numeric_limits<double>::max();
   const std::vector<double> values = ComboWords(words, 2, -largest, largest);
-  SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card, values.data());
+  if (!SetComboLocks(*g_solver_state, NodeIndex(path), path.turn_card, path.river_card,
+                     values.data()))
+    ThrowRefusal("out of memory");
   PrintOkReply(words[0]);
 }

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
+#include "cards/suit_isomorphism.h"
 #include "compress/compression_level.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
@@ -20,37 +22,17 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
+#include "tree/deal_tree.h"
 #include "tree/tree_records.h"
 
 namespace {
 
 using reference_game::Spot;
-
-const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
-
-Spot FlopSpot() {
-  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
-                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s:0.5", 60, kLines);
-}
-
-std::vector<double> Numbers(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<double> out;
-  double v;
-  while (in >> v) out.push_back(v);
-  return out;
-}
-
-// show_strategy's rows in hand order.
-std::vector<std::vector<double>> StrategyRows(const std::string& path) {
-  std::istringstream in(RunLine("show_strategy " + path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  while (std::getline(in, line) && line != "END") rows.push_back(Numbers(line));
-  return rows;
-}
+using solver_spots::SmallFlopSpot;
 
 class ForgottenStreetsTest : public TreeBuildTest {
  protected:
@@ -65,11 +47,6 @@ class ForgottenStreetsTest : public TreeBuildTest {
     SetRecalcAccuracy(0.0, 0.0, 0.0);
     omp_set_num_threads(saved_threads_);
     TreeBuildTest::TearDown();
-  }
-
-  static void Solve(int iterations) {
-    ASSERT_TRUE(AllocateStoreValues(State()));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
   }
 
   // The river subgame below a path as an independent reference game: the
@@ -141,8 +118,8 @@ const char* const kRiverRoots[][2] = {{"r:0:c:c:3s:c:c:4d", "2c7d8h3s4d"},
                                       {"r:0:c:c:8d:c:c:Ks", "2c7d8h8dKs"}};
 
 TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(400));
   std::vector<reference_game::ReferenceGame> games;
   std::vector<reference_game::Strategy> before;
   for (const auto& root : kRiverRoots) {
@@ -172,9 +149,9 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     SCOPED_TRACE("level " + std::to_string(level));
     ResetSituation();
     g_compression_setting = level;
-    ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+    ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
     ASSERT_EQ(g_compression_level, level);
-    ASSERT_NO_FATAL_FAILURE(Solve(200));
+    ASSERT_NO_FATAL_FAILURE(RunIterations(200));
     const auto& root = kRiverRoots[1];
     const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
     const reference_game::Strategy before = EngineProfile(game, root[0]);
@@ -194,7 +171,10 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     EXPECT_EQ(locked[g_hand_order_by_combo[reference_game::ComboFromText("KhKs")]], 1.0);
     EXPECT_EQ(std::count(locked.begin(), locked.end(), 1.0), 1);
 
-    ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+    // Coded blocks below a forgotten turn: the re-solve's river deals open
+    // them as a pass does.
+    const bool turns = level == 2;
+    ASSERT_EQ(RunLine(turns ? "forget turns" : "forget rivers"), "forget ok!\n");
     ExpectLikeBefore(root[0], root[1], game, before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
@@ -203,13 +183,13 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
 // A tree that starts on the turn: its forgotten rivers are re-solved per river
 // board of its one turn slot, and a lock on one of them lands there.
 TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
-  Spot spot = FlopSpot();
+  Spot spot = SmallFlopSpot();
   spot.board = reference_game::BoardFromText("2c7d8hKd");
   spot.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
   spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 20}};
   ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
   ASSERT_EQ(State().nodes[0].street, STREET_TURN);
-  ASSERT_NO_FATAL_FAILURE(Solve(500));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(500));
   const std::string path = "r:0:c:c:4h";
   const reference_game::ReferenceGame game = RiverGame(path, "2c7d8hKd4h");
   const reference_game::Strategy before = EngineProfile(game, path);
@@ -220,11 +200,34 @@ TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
   EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
 }
 
+// With isomorphism on, a re-solved river board answers for every card its
+// record stands for, with the suits exchanged, and like before forgetting.
+TEST_F(ForgottenStreetsTest, IsomorphicBoardsOfAForgottenRiver) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(solver_spots::SuitSymmetricFlopSpot(), false));
+  ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(300));
+  const std::string path = "r:0:c:c:Ad:c:c:5c";
+  const reference_game::ReferenceGame game = RiverGame(path, "Kc7c2cAd5c");
+  const reference_game::Strategy before = EngineProfile(game, path);
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  ExpectLikeBefore(path, "Kc7c2cAd5c", game, before);
+  // Diamonds and hearts exchanged: suits 1 and 2.
+  const std::vector<std::vector<double>> diamond = StrategyRows(path + ":c");
+  const std::vector<std::vector<double>> heart = StrategyRows("r:0:c:c:Ah:c:c:5c:c");
+  ASSERT_EQ(diamond.size(), heart.size());
+  ASSERT_FALSE(diamond.empty());
+  for (HandOrder p = 0; p < kComboCount; ++p) {
+    const HandOrder q = SuitSwappedPosition(p, 1, 2);
+    ASSERT_LT(q, kComboCount);
+    for (size_t a = 0; a < diamond.size(); ++a) EXPECT_EQ(diamond[a][p], heart[a][q]) << p;
+  }
+}
+
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
 // through the re-solved turn strategies.
 TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(1000));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(400));
   const auto& root = kRiverRoots[0];
   const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
   const reference_game::Strategy before = EngineProfile(game, root[0]);
@@ -239,13 +242,15 @@ TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
 
 // A board is re-solved once; solve_partial and explo_partial force it again.
 TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(200));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(200));
   // Nothing forgotten: nothing to re-solve.
   EXPECT_EQ(RunLine("explo_partial r:0:c:c:3s:c:c:4d"), "0\n");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   EXPECT_EQ(RunLine("explo_partial r:0"), "0\n");
   EXPECT_EQ(RunLine("explo_partial r:0:c:c:3s"), "0\n");
+  const std::vector<uint64_t> counters(std::begin(State().storage_counters),
+                                       std::end(State().storage_counters));
   EXPECT_EQ(RunLine("solve_partial r:0:c:c:3s:c:c:4d"), "solve_partial ok!\n");
   const int32_t iterations = State().iterations;
   // The full 1000 iterations at a target of 0: a small measure, not NaN.
@@ -254,6 +259,10 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
   EXPECT_LT(measure, 0.05);
   EXPECT_EQ(State().iterations, iterations);
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
+  // Stores made again are not counted again.
+  EXPECT_EQ(std::vector<uint64_t>(std::begin(State().storage_counters),
+                                  std::end(State().storage_counters)),
+            counters);
   // A looser target stops at the first check.
   ASSERT_EQ(RunLine("set_recalc_accuracy 1 1 1"), "set_recalc_accuracy ok!\n");
   EXPECT_GE(std::stod(RunLine("explo_partial r:0:c:c:3s:c:c:4d")), 0.0);
@@ -269,8 +278,8 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
 // Locks on a forgotten street: the subtree is brought back first, and the lock
 // lands on its stores.
 TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   const std::string river = "r:0:c:c:3s:c:c:4d:c";
   EXPECT_EQ(RunLine("lock_node " + river), "lock_node ok!\n");
@@ -282,9 +291,28 @@ TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
   EXPECT_TRUE(State().flags & INCOMPLETE_TREE);
 }
 
+// A board whose kept reach holds nothing re-solves to nothing: the measure is
+// 0, not the NaN of 0 / 0, and its strategies stay distributions.
+TEST_F(ForgottenStreetsTest, ABoardWithoutKeptReachAnswersZero) {
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  const std::string path = "r:0:c:c:3s:c:c:4d";
+  const ResolvedPath resolved = ResolveNodePath(&State(), path);
+  TreeNode& split = State().nodes[resolved.node->entry_index];
+  ASSERT_TRUE(split.card_records);
+  const int32_t turn_slot = State().deal_tree->turn_slot_map[static_cast<size_t>(resolved.turn_card)];
+  ASSERT_GE(turn_slot, 0);
+  for (NumArray& reach : split.card_records[turn_slot].reach_sums) reach.Free();
+  EXPECT_EQ(RunLine("explo_partial " + path), "0\n");
+  const std::vector<std::vector<double>> rows = StrategyRows(path);
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t p = 0; p < rows[0].size(); ++p) EXPECT_FALSE(std::isnan(rows[0][p] + rows[1][p]));
+}
+
 TEST_F(ForgottenStreetsTest, PartialSolvesRefuseWhatIsNoDecision) {
   EXPECT_EQ(RunLine("solve_partial r:0"), "ERROR: solve_partial missing/incorrect tree\n");
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   EXPECT_EQ(RunLine("solve_partial r"), "ERROR: solve_partial incorrect path\n");
   EXPECT_EQ(RunLine("explo_partial r:0:c:c"), "ERROR: explo_partial incorrect path\n");
   EXPECT_EQ(RunLine("explo_partial r:0:b10:f"), "ERROR: explo_partial incorrect path\n");

@@ -5,21 +5,26 @@
 // set_strategy restarts the average; isomorphic turn cards share their locks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cards/card.h"
 #include "cards/combo_tables.h"
 #include "cards/situation.h"
 #include "cards/suit_isomorphism.h"
+#include "compress/compression_level.h"
 #include "solver/progress_history.h"
 #include "solver/solver_run.h"
+#include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
 
@@ -35,35 +40,6 @@ Spot RiverSpot(std::vector<std::vector<double>> lines) {
   return reference_game::MakeSpot("Kc7d2h3s9c", kOopHands, kIpHands, 60, std::move(lines));
 }
 
-std::vector<double> Numbers(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<double> out;
-  double v;
-  while (in >> v) out.push_back(v);
-  return out;
-}
-
-std::vector<std::vector<double>> StrategyRows(const std::string& path) {
-  std::istringstream in(RunLine("show_strategy " + path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  while (std::getline(in, line) && line != "END") rows.push_back(Numbers(line));
-  return rows;
-}
-
-// A set_strategy or combo_lock_node line: the values by ComboIndex, in hand order.
-std::string ComboLine(const std::string& head, const std::vector<double>& by_combo) {
-  std::string line = head;
-  char number[32];
-  for (HandOrder p = 0; p < kComboCount; ++p) {
-    std::snprintf(number, sizeof number, " %.17g", by_combo[g_combo_by_hand_order[p]]);
-    line += number;
-  }
-  return line;
-}
-
-int Combo(const char* text) { return reference_game::ComboFromText(text); }
-
 // The hand-order position of a combination.
 HandOrder Position(int combo) { return g_hand_order_by_combo[combo]; }
 
@@ -72,11 +48,6 @@ class NodeLocksTest : public TreeBuildTest {
   void TearDown() override {
     StopSolverAndWait();
     TreeBuildTest::TearDown();
-  }
-
-  static void Solve(int iterations) {
-    ASSERT_TRUE(AllocateStoreValues(State()));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
   }
 
   static ProgressRecord Results() {
@@ -100,7 +71,7 @@ TEST_F(NodeLocksTest, APureLockSolvesTheRestrictedGame) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
   ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
   ASSERT_EQ(RunLine("lock_node r:0"), "lock_node ok!\n");
-  ASSERT_NO_FATAL_FAILURE(Solve(2000));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(2000));
   const ProgressRecord engine = Results();
 
   // The same spot where OOP can only check.
@@ -144,7 +115,7 @@ TEST_F(NodeLocksTest, ACombinationLockKeepsItsHands) {
   ASSERT_EQ(RunLine(ComboLine("set_strategy r:0 0", bet)), "set_strategy ok!\n");
   ASSERT_EQ(RunLine(ComboLine("set_strategy r:0 1", check)), "set_strategy ok!\n");
   ASSERT_EQ(RunLine(ComboLine("combo_lock_node r:0", mask)), "combo_lock_node ok!\n");
-  ASSERT_NO_FATAL_FAILURE(Solve(300));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(300));
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   EXPECT_NEAR(rows[1][Position(Combo("AcKd"))], 1.0, 1e-6);
   EXPECT_NEAR(rows[0][Position(Combo("5c4c"))], 1.0, 1e-6);
@@ -180,7 +151,7 @@ TEST_F(NodeLocksTest, LockedCombinationsShowTheMaskOnTheBoard) {
 // restarts it, so the set strategy shows at once.
 TEST_F(NodeLocksTest, SettingTheStrategyRestartsTheAverage) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
-  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   for (const char* hand : {"AcKd", "7c7s", "5c4c"}) {
@@ -222,6 +193,57 @@ TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
   EXPECT_EQ(locked, 3.0);
 }
 
+// Locks in a flop-rooted tree, on the flop and the river, on every scheduler
+// and through packed and coded river blocks: the locked boards keep the set
+// strategy, the hand under a combination lock keeps its own, in every kernel.
+TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursLocks) {
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
+      "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}});
+  const std::string locked = "r:0:c:c:3s:c:c:4d";     // OOP: every hand checks
+  const std::string masked = "r:0:c:c:3s:c:c:4d:c";   // IP: 8c8s always bets
+  const uint32_t saved_scheduler = g_scheduler.load();
+  // Level 4 adds the early river iterations by hand groups.
+  const std::pair<int32_t, uint32_t> runs[] = {{0, 0}, {0, 1}, {0, 2}, {2, 0}, {4, 2}};
+  for (const auto& [level, scheduler] : runs) {
+    {
+      SCOPED_TRACE("level " + std::to_string(level) + ", scheduler " + std::to_string(scheduler));
+      ResetSituation();
+      g_compression_setting = level;
+      g_scheduler.store(scheduler);
+      ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
+      ASSERT_NO_FATAL_FAILURE(RunIterations(1));
+      ASSERT_NO_FATAL_FAILURE(SetPureCheck(locked));
+      ASSERT_EQ(RunLine("lock_node " + locked), "lock_node ok!\n");
+      // The flop root too: the flop kernels keep it.
+      ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
+      ASSERT_EQ(RunLine("lock_node r:0"), "lock_node ok!\n");
+      std::vector<double> bet(kComboCount, 0.5), check(kComboCount, 0.5), mask(kComboCount, 0.0);
+      bet[Combo("8c8s")] = 1.0;
+      check[Combo("8c8s")] = 0.0;
+      mask[Combo("8c8s")] = 1.0;
+      ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 0", bet)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 1", check)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine("combo_lock_node " + masked, mask)), "combo_lock_node ok!\n");
+      ASSERT_NO_FATAL_FAILURE(RunIterations(70));
+      for (const std::string& path : {locked, std::string("r:0")}) {
+        const std::vector<std::vector<double>> pure = StrategyRows(path);
+        for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
+          EXPECT_NEAR(pure[1][Position(Combo(hand))], 1.0, 1e-6) << path << " " << hand;
+      }
+      const std::vector<std::vector<double>> rows = StrategyRows(masked);
+      EXPECT_NEAR(rows[0][Position(Combo("8c8s"))], 1.0, 1e-6);
+      // Another board of the same node is solved freely.
+      const std::vector<std::vector<double>> free_board = StrategyRows("r:0:c:c:3s:c:c:Qd");
+      double moved = 0.0;
+      for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})
+        moved = std::max(moved, std::fabs(free_board[1][Position(Combo(hand))] - 0.5));
+      EXPECT_GT(moved, 0.05);
+    }
+  }
+  g_scheduler.store(saved_scheduler);
+}
+
 TEST_F(NodeLocksTest, BadLinesChangeNothing) {
   EXPECT_EQ(RunLine("lock_node r:0"), "ERROR: lock_node missing/incorrect tree\n");
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
@@ -247,7 +269,9 @@ TEST_F(NodeLocksTest, BadLinesChangeNothing) {
   EXPECT_EQ(RunLine("show_node r:0").find("LOCKED"), std::string::npos);
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   for (HandOrder p = 0; p < kComboCount; ++p)
-    if (rows[0][p] != 0.0) EXPECT_EQ(rows[0][p], 0.5) << p;
+    if (rows[0][p] != 0.0) {
+      EXPECT_EQ(rows[0][p], 0.5) << p;
+    }
 }
 
 // The 16-bit river rows of a flop-rooted tree hold values up to 65.535.

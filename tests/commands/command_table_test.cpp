@@ -111,16 +111,22 @@ TEST(Dispatcher, PendingLabelDropsEverythingUntilItsLine) {
   EXPECT_EQ(RunLine("echo shown"), "shown");
 }
 
-// The analysis commands that are not built yet.
-TEST(Dispatcher, NotYetBuiltCommandsSaySo) {
-  const char* const kNotBuilt[] = {
-      "calc_line_freq", "calc_global_freq"};
-  for (const char* name : kNotBuilt) {
+// Every analysis command has its handler now: none answers "not implemented"
+// (without a tree each refuses for a reason of its own).
+TEST(Dispatcher, AnalysisCommandsAreAllBuilt) {
+  const char* const kAnalysis[] = {
+      "show_strategy", "show_strategy_pp", "show_locked_combos", "show_range",
+      "show_probs",    "calc_ev",          "calc_ev_pp",         "calc_ev_line",
+      "calc_line_freq", "calc_global_freq", "calc_eq",           "calc_eq_pp",
+      "calc_eq_node",  "lock_node",        "unlock_node",        "set_strategy",
+      "combo_lock_node"};
+  for (const char* name : kAnalysis) {
     const std::string word = name;
     const CommandEntry* entry = FindCommand(word);
     ASSERT_NE(entry, nullptr) << word;
     const int count = entry->word_count > 0 ? entry->word_count : 1;
-    EXPECT_EQ(RunLine(LineOfWords(word, count)), "ERROR: " + word + " not implemented\n");
+    EXPECT_EQ(RunLine(LineOfWords(word, count)).find("not implemented"), std::string::npos)
+        << word;
   }
 }
 

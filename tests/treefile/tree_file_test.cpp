@@ -4,7 +4,6 @@
 // stopped; failed loads and refused dumps leave nothing half done.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/combo_tables.h"
 #include "compress/compression_level.h"
 #include "platform/byte_io.h"
 #include "solver/node_traversal.h"
@@ -22,81 +22,25 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
+#include "treefile/tree_file_fixture.h"
 
 namespace {
 
-using reference_game::MakeClassSpot;
 using reference_game::Spot;
-
-// Pot 60 on the flop with bets on every street, as the solver tests use it.
-Spot FlopSpot() {
-  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
-}
-
-Spot TurnSpot() {
-  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
-                       {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
-                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
-}
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using solver_spots::FlopSpot;
+using solver_spots::TurnSpot;
 
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
-// Every store of every node, as the stores write themselves.
-std::vector<std::vector<uint8_t>> StoreBytes() {
-  std::vector<std::vector<uint8_t>> out;
-  for (TreeNode& node : g_solver_state->nodes) {
-    MemoryWriter w;
-    if (node.regret_store) node.regret_store->Write(w);
-    if (node.strategy_store) node.strategy_store->Write(w);
-    out.push_back(w.Bytes());
-  }
-  return out;
-}
-
-class TreeFileTest : public TreeBuildTest {
+class TreeFileTest : public TreeFileFixture {
  protected:
-  void SetUp() override {
-    TreeBuildTest::SetUp();
-    saved_threads_ = g_thread_count.load();
-    char pattern[] = "/tmp/tdx_tree_file_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    // One thread: every pass adds in one order, so runs split anyhow are the
-    // same arithmetic.
-    ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
-  }
-  void TearDown() override {
-    StopSolverAndWait();
-    g_thread_count = saved_threads_;
-    TreeBuildTest::TearDown();
-    const std::string command = "rm -rf " + dir_;
-    (void)!std::system(command.c_str());
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  static void Build(const Spot& spot, int level = 0) {
-    g_compression_setting = level;
-    const std::string replies = RunLines(reference_game::EngineScript(spot));
-    ASSERT_EQ(replies.find("ERROR"), std::string::npos) << replies.substr(0, 200);
-    ASSERT_EQ(RunLine("build_tree"), "build_tree ok!\n");
-  }
-  static void Solve(int steps) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunLine("go " + std::to_string(steps) + " steps"), "go ok!\n");
-    WaitForSolver();
-    testing::internal::GetCapturedStdout();
-  }
   void Dump(const std::string& name) {
     ASSERT_EQ(RunLine("dump_tree " + Path(name)), "dump_tree ok!\n");
   }
@@ -112,9 +56,6 @@ class TreeFileTest : public TreeBuildTest {
     EXPECT_GT(first.size(), 100u);
     EXPECT_TRUE(first == FileBytes(Path(name + ".2"))) << name;
   }
-
-  std::string dir_;
-  uint32_t saved_threads_ = 0;
 };
 
 // The queries a controlling program asks of a solved flop tree, on every
@@ -123,6 +64,7 @@ const char* const kQueries[] = {
     "calc_results",          "show_strategy r:0",         "show_strategy r:0:b20",
     "show_strategy r:0:c",   "show_strategy r:0:c:c:2c",  "show_strategy r:0:c:c:2c:c:c:7d",
     "show_range OOP r:0:c",  "show_range IP r:0:c:c:As",  "show_probs r:0:c:c:2c:c",
+    "calc_eq OOP",           "calc_eq_pp IP",
 };
 
 std::string AskQueries() {
@@ -260,14 +202,69 @@ TEST_F(TreeFileTest, ForgottenStreetsTravelAsStrategies) {
   EXPECT_EQ(g_solver_state->iterations, 80);
 }
 
+// Forgotten turns: only the flop's strategies travel, and the one card record
+// of each turn's first node comes back from the walk.
+TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
+  ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), 3));
+  Solve(40);
+  ASSERT_EQ(RunLine("forget turns"), "forget ok!\n");
+  const std::string results = RunLine("calc_results");
+  ExpectRoundTrip("turns");
+  EXPECT_EQ(g_solver_state->first_forgotten_street, STREET_TURN);
+  EXPECT_EQ(RunLine("calc_results"), results);
+  size_t filled = 0;
+  for (TreeNode& node : g_solver_state->nodes) {
+    if (node.kind == DECISION_NODE && node.street == STREET_FLOP) EXPECT_TRUE(node.regret_store != nullptr);
+    if (node.street > STREET_FLOP) EXPECT_TRUE(node.regret_store == nullptr || node.materialised);
+    if (node.kind == DECISION_NODE && node.street == STREET_TURN && node.card_records)
+      for (int p = 0; p < 2; ++p)
+        if (node.card_records[0].reach_filled[p]) {
+          EXPECT_TRUE(node.card_records[0].reach_sums[p].HasData());
+          ++filled;
+        }
+  }
+  EXPECT_GT(filled, 0u);
+  const std::string queries = AskQueries();
+  EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
+}
+
+// Locked nodes and combinations on every street travel with their stores and
+// hold while the loaded tree solves on.
+TEST_F(TreeFileTest, LocksTravelWithTheirStores) {
+  for (int level : {0, 3}) {
+    ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), level));
+    std::vector<double> half(kComboCount, 0.5), mask(kComboCount, 0.0);
+    for (const char* hand : {"AsAd", "KsKd", "7s6s", "JcJd"}) mask[Combo(hand)] = 1.0;
+    const char* const kPaths[] = {"r:0", "r:0:c:c:2c", "r:0:c:c:2c:c:c:7d"};
+    for (const char* path : kPaths) {
+      ASSERT_EQ(RunLine(ComboLine(std::string("set_strategy ") + path + " 0", half)), "set_strategy ok!\n");
+      ASSERT_EQ(RunLine(ComboLine(std::string("combo_lock_node ") + path, mask)), "combo_lock_node ok!\n");
+    }
+    ASSERT_EQ(RunLine("lock_node r:0:c"), "lock_node ok!\n");
+    Solve(10);
+    std::string before;
+    for (const char* path : kPaths)
+      before += RunLine(std::string("show_locked_combos ") + path) + RunLine(std::string("show_strategy ") + path);
+    const std::string locked_strategy = RunLine("show_strategy r:0:c");
+    before += RunLine("show_node r:0:c") + locked_strategy;
+    ExpectRoundTrip("locks" + std::to_string(level));
+    std::string after;
+    for (const char* path : kPaths)
+      after += RunLine(std::string("show_locked_combos ") + path) + RunLine(std::string("show_strategy ") + path);
+    after += RunLine("show_node r:0:c") + RunLine("show_strategy r:0:c");
+    EXPECT_EQ(after, before) << "level " << level;
+    EXPECT_NE(after.find("flags: LOCKED"), std::string::npos);
+    Solve(5);
+    EXPECT_EQ(RunLine("show_strategy r:0:c"), locked_strategy) << "a locked node keeps its strategy";
+  }
+}
+
 TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
   ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
   Solve(10);
   Dump("good.tree");
   const std::vector<uint8_t> good = FileBytes(Path("good.tree"));
-  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  };
+  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(Path(name), bytes); };
   auto refused = [&](const std::string& name) {
     const std::string reply = RunLine("load_tree " + Path(name));
     EXPECT_EQ(RunLine("is_tree_present"), "false\n") << name;
