@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cards/combo_tables.h"
@@ -95,18 +96,29 @@ class ForgottenStreetsTest : public TreeBuildTest {
     return profile;
   }
 
-  // The subgame below the river path before and after forgetting: values of
-  // both players alike within a small share of the pot, and the re-solved
-  // strategies close to an equilibrium of the subgame.
-  static void ExpectLikeBefore(const std::string& path, const std::string& board,
-                               const reference_game::ReferenceGame& game,
-                               const reference_game::Strategy& before) {
-    const reference_game::Strategy after = EngineProfile(game, path);
+  // The subgame below a river path as the engine solved it before forgetting.
+  struct RiverBefore {
+    std::string path;
+    reference_game::ReferenceGame game;
+    reference_game::Strategy strategy;
+  };
+  static RiverBefore Before(const std::string& path, const std::string& board) {
+    reference_game::ReferenceGame game = RiverGame(path, board);
+    reference_game::Strategy strategy = EngineProfile(game, path);
+    return RiverBefore{path, std::move(game), std::move(strategy)};
+  }
+
+  // The subgame before and after forgetting: values of both players alike
+  // within a small share of the pot, and the re-solved strategies close to an
+  // equilibrium of the subgame.
+  static void ExpectLikeBefore(const RiverBefore& before) {
+    const reference_game::ReferenceGame& game = before.game;
+    const reference_game::Strategy after = EngineProfile(game, before.path);
     for (int player : {PLAYER_OOP, PLAYER_IP})
-      EXPECT_NEAR(game.GameValue(player, after), game.GameValue(player, before), 0.3)
-          << path << " player " << player;
-    EXPECT_LT(game.Exploitability(after), 0.3) << path;
-    EXPECT_LT(game.Exploitability(before), 0.3) << path;
+      EXPECT_NEAR(game.GameValue(player, after), game.GameValue(player, before.strategy), 0.3)
+          << before.path << " player " << player;
+    EXPECT_LT(game.Exploitability(after), 0.3) << before.path;
+    EXPECT_LT(game.Exploitability(before.strategy), 0.3) << before.path;
   }
 
   int saved_threads_ = 1;
@@ -120,18 +132,13 @@ const char* const kRiverRoots[][2] = {{"r:0:c:c:3s:c:c:4d", "2c7d8h3s4d"},
 TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   ASSERT_NO_FATAL_FAILURE(RunIterations(400));
-  std::vector<reference_game::ReferenceGame> games;
-  std::vector<reference_game::Strategy> before;
-  for (const auto& root : kRiverRoots) {
-    games.push_back(RiverGame(root[0], root[1]));
-    before.push_back(EngineProfile(games.back(), root[0]));
-  }
+  std::vector<RiverBefore> before;
+  for (const auto& root : kRiverRoots) before.push_back(Before(root[0], root[1]));
   const std::string flop_range = RunLine("show_range IP r:0:c:c:3s:c:c:4d:b20");
 
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   const int32_t iterations = State().iterations;
-  for (size_t i = 0; i < std::size(kRiverRoots); ++i)
-    ExpectLikeBefore(kRiverRoots[i][0], kRiverRoots[i][1], games[i], before[i]);
+  for (const RiverBefore& river : before) ExpectLikeBefore(river);
   // Streets before the river are untouched; the tree stays forgotten with its
   // iteration count.
   EXPECT_EQ(RunLine("show_range IP r:0:c:c:3s:c:c:4d:b20"), flop_range);
@@ -153,8 +160,7 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     ASSERT_EQ(g_compression_level, level);
     ASSERT_NO_FATAL_FAILURE(RunIterations(200));
     const auto& root = kRiverRoots[1];
-    const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
-    const reference_game::Strategy before = EngineProfile(game, root[0]);
+    const RiverBefore before = Before(root[0], root[1]);
 
     // A user strategy and a combination lock on a river board of another turn.
     const std::string other = "r:0:c:c:3s:c:c:4d";
@@ -175,7 +181,7 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     // them as a pass does.
     const bool turns = level == 2;
     ASSERT_EQ(RunLine(turns ? "forget turns" : "forget rivers"), "forget ok!\n");
-    ExpectLikeBefore(root[0], root[1], game, before);
+    ExpectLikeBefore(before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
 }
@@ -191,10 +197,9 @@ TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
   ASSERT_EQ(State().nodes[0].street, STREET_TURN);
   ASSERT_NO_FATAL_FAILURE(RunIterations(500));
   const std::string path = "r:0:c:c:4h";
-  const reference_game::ReferenceGame game = RiverGame(path, "2c7d8hKd4h");
-  const reference_game::Strategy before = EngineProfile(game, path);
+  const RiverBefore before = Before(path, "2c7d8hKd4h");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
-  ExpectLikeBefore(path, "2c7d8hKd4h", game, before);
+  ExpectLikeBefore(before);
   EXPECT_EQ(RunLine("lock_node r:0:c:c:Ac:c"), "lock_node ok!\n");
   EXPECT_NE(RunLine("show_node r:0:c:c:Ac:c").find("flags: LOCKED\n"), std::string::npos);
   EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
@@ -207,10 +212,9 @@ TEST_F(ForgottenStreetsTest, IsomorphicBoardsOfAForgottenRiver) {
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
   ASSERT_NO_FATAL_FAILURE(RunIterations(300));
   const std::string path = "r:0:c:c:Ad:c:c:5c";
-  const reference_game::ReferenceGame game = RiverGame(path, "Kc7c2cAd5c");
-  const reference_game::Strategy before = EngineProfile(game, path);
+  const RiverBefore before = Before(path, "Kc7c2cAd5c");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
-  ExpectLikeBefore(path, "Kc7c2cAd5c", game, before);
+  ExpectLikeBefore(before);
   // Diamonds and hearts exchanged: suits 1 and 2.
   const std::vector<std::vector<double>> diamond = StrategyRows(path + ":c");
   const std::vector<std::vector<double>> heart = StrategyRows("r:0:c:c:Ah:c:c:5c:c");
@@ -229,15 +233,14 @@ TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   ASSERT_NO_FATAL_FAILURE(RunIterations(400));
   const auto& root = kRiverRoots[0];
-  const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
-  const reference_game::Strategy before = EngineProfile(game, root[0]);
+  const RiverBefore before = Before(root[0], root[1]);
   const std::string turn_range = RunLine("show_range IP r:0:c:c:3s:c");
   ASSERT_EQ(RunLine("forget turns"), "forget ok!\n");
   const std::vector<double> a = Numbers(turn_range);
   const std::vector<double> b = Numbers(RunLine("show_range IP r:0:c:c:3s:c"));
   ASSERT_EQ(a.size(), b.size());
   for (size_t p = 0; p < a.size(); ++p) EXPECT_EQ(a[p], b[p]);
-  ExpectLikeBefore(root[0], root[1], game, before);
+  ExpectLikeBefore(before);
 }
 
 // A board is re-solved once; solve_partial and explo_partial force it again.

@@ -45,11 +45,6 @@ HandOrder Position(int combo) { return g_hand_order_by_combo[combo]; }
 
 class NodeLocksTest : public TreeBuildTest {
  protected:
-  void TearDown() override {
-    StopSolverAndWait();
-    TreeBuildTest::TearDown();
-  }
-
   static ProgressRecord Results() {
     ProgressRecord results{};
     EXPECT_TRUE(ComputeResults(&results));

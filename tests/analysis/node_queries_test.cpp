@@ -40,11 +40,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 class NodeQueriesTest : public TreeBuildTest {
  protected:
-  void TearDown() override {
-    StopSolverAndWait();
-    TreeBuildTest::TearDown();
-  }
-
   // The root weight of a hand-order position in the player's range.
   static double RootWeight(int player, HandOrder p) {
     return g_ranges[player][g_combo_by_hand_order[p]];

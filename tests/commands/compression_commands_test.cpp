@@ -23,6 +23,8 @@
 #include "solver/solver_status.h"
 #include "store/block_store.h"
 #include "support/engine_harness.h"
+#include "support/file_bytes.h"
+#include "support/process_runner.h"
 #include "support/reference_game.h"
 #include "support/solver_spots.h"
 #include "tree/build_fixture.h"
@@ -166,8 +168,8 @@ TEST_F(CompressionLevels, SettingALevelRemakesTheStores) {
 // A tree file carries its level; one outside 0 ... 4 is refused, and the
 // engine never keeps it in force.
 TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
-  char pattern[] = "/tmp/tdx_level_file_XXXXXX";
-  const std::string dir = mkdtemp(pattern);
+  const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
   const Spot spot = SmallTurnSpot();
   // A turn-rooted tree keeps the same stores at every level: its files at
   // levels 0 and 4 differ in the level alone.
@@ -176,8 +178,7 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
     SolvedReplies(spot, k * 4, 2);
     const std::string path = dir + "/level" + std::to_string(k);
     ASSERT_EQ(RunLine("dump_tree " + path), "dump_tree ok!\n");
-    std::ifstream in(path, std::ios::binary);
-    files[k].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    files[k] = ReadFileBytes(path);
   }
   ASSERT_EQ(files[0].size(), files[1].size());
   size_t at = 0;
@@ -190,8 +191,7 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
     std::vector<uint8_t> bytes = files[1];
     std::memcpy(bytes.data() + at, &bad, sizeof bad);
     const std::string path = dir + "/bad";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, bytes);
     EXPECT_NE(RunLine("load_tree " + path).find("ERROR: load_tree invalid file"), std::string::npos)
         << bad;
     EXPECT_EQ(g_solver_state, nullptr);
@@ -199,8 +199,6 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
   }
   EXPECT_EQ(RunLine("load_tree " + dir + "/level1"), "load_tree ok!\n");
   EXPECT_EQ(RunLine("get_actual_compression"), "compression 4\n");
-  const std::string command = "rm -rf " + dir;
-  (void)!std::system(command.c_str());
 }
 
 // What the tree's stores hold: the values of the uncompressed ones at their

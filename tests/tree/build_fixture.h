@@ -13,6 +13,7 @@
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
+#include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/tree_builder.h"
@@ -21,7 +22,11 @@
 class TreeBuildTest : public ::testing::Test {
  public:
   void SetUp() override { ResetSituation(); }
-  void TearDown() override { ResetSituation(); }
+  // A run still going would solve a freed tree.
+  void TearDown() override {
+    StopSolverAndWait();
+    ResetSituation();
+  }
 
   static void ResetSituation() {
     FreeSolverState();

@@ -70,17 +70,7 @@ std::vector<uint8_t> OldFile(int version, bool without_values) {
   out.Write(state.ranges[0].data(), 1326 * sizeof(double));
   out.Write(state.ranges[1].data(), 1326 * sizeof(double));
   WriteSchematicNode(*g_schematic_root, out);
-  TreeFileHeader header;
-  header.flags = state.flags;
-  header.first_forgotten_street = state.first_forgotten_street;
-  header.last_results_iteration = state.last_results_iteration;
-  header.mes_oop = state.mes_oop;
-  header.ev_oop = state.ev_oop;
-  header.mes_ip = state.mes_ip;
-  header.ev_ip = state.ev_ip;
-  header.mean_ev = state.mean_ev;
-  header.exploitability = state.exploitability;
-  WriteStateHeader(header, out);
+  WriteStateHeader(StateHeader(state), out);
   WriteField<int32_t>(out, g_compression_level);
 
   WriteField<int32_t>(out, state.iterations);

@@ -3,12 +3,8 @@
 // one solver thread, spots built and solved through the commands, and the
 // bytes of files and stores to compare.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,18 +14,10 @@
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
+#include "support/file_bytes.h"
+#include "support/process_runner.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
-
-inline std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Every store of every node, as the stores write themselves.
 inline std::vector<std::vector<uint8_t>> StoreBytes() {
@@ -48,8 +36,9 @@ class TreeFileFixture : public TreeBuildTest {
   void SetUp() override {
     TreeBuildTest::SetUp();
     saved_threads_ = g_thread_count.load();
-    char pattern[] = "/tmp/tdx_tree_file_XXXXXX";
-    dir_ = mkdtemp(pattern);
+    // Removed with its files when the test process ends.
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
     // One thread: every pass adds in one order, so runs split anyhow are the
     // same arithmetic.
     ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
@@ -58,8 +47,6 @@ class TreeFileFixture : public TreeBuildTest {
     StopSolverAndWait();
     g_thread_count = saved_threads_;
     TreeBuildTest::TearDown();
-    const std::string command = "rm -rf " + dir_;
-    (void)!std::system(command.c_str());
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 

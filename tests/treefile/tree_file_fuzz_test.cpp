@@ -31,7 +31,7 @@ class TreeFileFuzzTest : public TreeFileFixture {
     Solve(30);
     if (forget) EXPECT_EQ(RunLine(std::string("forget ") + forget), "forget ok!\n");
     EXPECT_EQ(RunLine("dump_tree " + Path("real.tree")), "dump_tree ok!\n");
-    return FileBytes(Path("real.tree"));
+    return ReadFileBytes(Path("real.tree"));
   }
 
   // Loads the bytes; a tree that loads is asked for its results.

@@ -52,9 +52,9 @@ class TreeFileTest : public TreeFileFixture {
     Dump(name + ".1");
     Load(name + ".1");
     Dump(name + ".2");
-    const std::vector<uint8_t> first = FileBytes(Path(name + ".1"));
+    const std::vector<uint8_t> first = ReadFileBytes(Path(name + ".1"));
     EXPECT_GT(first.size(), 100u);
-    EXPECT_TRUE(first == FileBytes(Path(name + ".2"))) << name;
+    EXPECT_TRUE(first == ReadFileBytes(Path(name + ".2"))) << name;
   }
 };
 
@@ -263,7 +263,7 @@ TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
   ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
   Solve(10);
   Dump("good.tree");
-  const std::vector<uint8_t> good = FileBytes(Path("good.tree"));
+  const std::vector<uint8_t> good = ReadFileBytes(Path("good.tree"));
   auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(Path(name), bytes); };
   auto refused = [&](const std::string& name) {
     const std::string reply = RunLine("load_tree " + Path(name));
@@ -305,10 +305,10 @@ TEST_F(TreeFileTest, DumpsThatCannotBeWrittenLeaveNoFile) {
   EXPECT_EQ(RunLine("dump_tree " + dir_), "ERROR: dump_tree can't open file (Is a directory)\n");
   // A file already there stays as it was until the new one is complete.
   Dump("kept.tree");
-  const std::vector<uint8_t> kept = FileBytes(Path("kept.tree"));
+  const std::vector<uint8_t> kept = ReadFileBytes(Path("kept.tree"));
   Solve(5);
   Dump("kept.tree");
-  EXPECT_FALSE(kept == FileBytes(Path("kept.tree")));
+  EXPECT_FALSE(kept == ReadFileBytes(Path("kept.tree")));
   // Only the finished file is left in the directory.
   const std::string listing = Path("listing");
   const std::string command = "ls -A " + dir_ + " > " + listing;
