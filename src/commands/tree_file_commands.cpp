@@ -10,12 +10,15 @@
 namespace {
 
 // File and content errors answer "ERROR: <command> <reason>\n"; refusals
-// already carry their reason.
+// already carry their reason, and a file name that is no UTF-8 answers the
+// conversion's own "bad conversion".
 template <typename Work>
 void RunFileWork(Work work) {
   try {
     work();
   } catch (const CommandRefusal&) {
+    throw;
+  } catch (const std::range_error&) {
     throw;
   } catch (const std::runtime_error& error) {
     ThrowRefusal(error.what());

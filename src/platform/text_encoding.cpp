@@ -55,5 +55,5 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 void RequireUtf8FileName(std::string_view name) {
-  if (!IsValidUtf8(name)) throw std::runtime_error("bad conversion");
+  if (!IsValidUtf8(name)) throw std::range_error("bad conversion");
 }

@@ -10,5 +10,6 @@ std::string Latin1ToUtf8(std::string_view bytes);
 bool IsValidUtf8(std::string_view bytes);
 
 // File names arrive as UTF-8 and are handed to the system as they are; a name
-// that is not valid UTF-8 is refused with the runtime error "bad conversion".
+// that is not valid UTF-8 is refused with the range error "bad conversion" (a
+// runtime error that callers wrapping file errors let pass as it is).
 void RequireUtf8FileName(std::string_view name);

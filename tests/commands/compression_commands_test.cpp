@@ -24,6 +24,7 @@
 #include "store/block_store.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -32,14 +33,14 @@ namespace {
 
 using reference_game::MakeClassSpot;
 using reference_game::Spot;
+using solver_spots::FlopSpot;
 
-// Pot 60 on Kh 9h 4s: a flop bet that IP may raise, a bet behind, a turn bet
-// after checks, a river bet after checks, the check-down.
-Spot FlopSpot() {
-  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+// A turn-rooted spot with a bet, a raise and a river bet.
+Spot SmallTurnSpot() {
+  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
+                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
 }
+
 
 class CompressionLevels : public TreeBuildTest {
  protected:
@@ -131,9 +132,7 @@ TEST_F(CompressionLevels, EveryLevelSolvesTheSameSpot) {
 }
 
 TEST_F(CompressionLevels, TurnRootedTreesStayUncompressed) {
-  const Spot spot =
-      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
-                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  const Spot spot = SmallTurnSpot();
   const std::string reply = SolvedReplies(spot, 4, 3);
   // The level is recorded and reported; the stores keep their classes.
   EXPECT_NE(reply.find("compression 4\n"), std::string::npos);
@@ -169,9 +168,7 @@ TEST_F(CompressionLevels, SettingALevelRemakesTheStores) {
 TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
   char pattern[] = "/tmp/tdx_level_file_XXXXXX";
   const std::string dir = mkdtemp(pattern);
-  const Spot spot =
-      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
-                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  const Spot spot = SmallTurnSpot();
   // A turn-rooted tree keeps the same stores at every level: its files at
   // levels 0 and 4 differ in the level alone.
   std::vector<uint8_t> files[2];

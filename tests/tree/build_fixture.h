@@ -73,5 +73,11 @@ class TreeBuildTest : public ::testing::Test {
     ASSERT_TRUE(AllocateStoreValues(State()));
   }
 
+  // Iterations as the solver thread makes them, on this thread.
+  static void RunIterations(int iterations) {
+    ASSERT_TRUE(AllocateStoreValues(State()));
+    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
+  }
+
   static SolverState& State() { return *g_solver_state; }
 };
