@@ -3,11 +3,10 @@
 #include <cstring>
 
 #include "commands/preconditions.h"
+#include "commands/tree_build.h"
 #include "compress/compression_level.h"
 #include "protocol/number_words.h"
 #include "protocol/reply.h"
-#include "solver/solver_preparation.h"
-#include "solver/solver_state.h"
 #include "tree/tree_builder.h"
 
 namespace {
@@ -34,18 +33,7 @@ void CmdSetCompression(const WordList& words) {
   const int32_t setting = SettingOf(words[1]);
   if (g_tree_present) RefuseWhileSolverRuns();
   g_compression_setting = setting;
-  if (g_tree_present) {
-    try {
-      const int32_t level = setting < 0 ? ComputeAutoCompressionLevel() : setting;
-      g_compression_level = level;
-      PrepareSolver(LevelToCompressionKinds(level));
-    } catch (...) {
-      // Half-made stores are no tree to solve or query.
-      FreeSolverState();
-      g_tree_present = 0;
-      throw;
-    }
-  }
+  if (g_tree_present) PrepareStoresAtSetting();
   PrintReply("%s ok!\n", words[0].c_str());
 }
 

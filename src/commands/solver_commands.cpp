@@ -152,10 +152,12 @@ void CmdIgnoreMemCheck(const WordList& words) {
 
 namespace {
 
-// The re-solve changes stores and the iteration count a running pass uses.
+// Only a forgotten street is re-solved, and no solver runs while one is
+// forgotten (go refuses an incomplete tree): during a run there is nothing to
+// re-solve, and the tree is left alone.
 double RunPartialSolve(const WordList& words) {
   const ResolvedPath path = ResolveDecisionPath(words[1]);
-  RefuseWhileSolverRuns();
+  if (IsSolverRunning()) return 0.0;
   return ComputePartialValue(*g_solver_state, static_cast<int32_t>(path.node->entry_index),
                              path.turn_card, path.river_card);
 }

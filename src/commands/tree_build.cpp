@@ -24,9 +24,14 @@ void BuildTreeFromLines(int build) {
     g_tree_present = 1;
     return;
   }
+  PrepareStoresAtSetting();
+  g_tree_present = 1;
+}
+
+void PrepareStoresAtSetting() {
   try {
-    int32_t level = g_compression_setting;
-    if (level < 0) level = ComputeAutoCompressionLevel();
+    const int32_t setting = g_compression_setting;
+    const int32_t level = setting < 0 ? ComputeAutoCompressionLevel() : setting;
     g_compression_level = level;
     PrepareSolver(LevelToCompressionKinds(level));
   } catch (...) {
@@ -35,7 +40,6 @@ void BuildTreeFromLines(int build) {
     g_tree_present = 0;
     throw;
   }
-  g_tree_present = 1;
 }
 
 void CutLine(SchematicNode* node) {

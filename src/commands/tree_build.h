@@ -12,6 +12,12 @@ struct SchematicNode;
 // reason; then the previous tree, if any, is still in place and complete.
 void BuildTreeFromLines(int build);
 
+// Chooses the compression level from g_compression_setting (auto measures the
+// tree and the free memory) and makes the tree's stores anew at it. A failure
+// frees the tree (no half-made stores are left to solve or query) and is
+// passed on.
+void PrepareStoresAtSetting();
+
 // Removes the node's line from the bet lines and builds the game tree again
 // without it (every solved value is lost). Refuses the root ("can't cut root")
 // and the last line of the root ("lines not set"), and passes the build's

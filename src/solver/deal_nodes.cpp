@@ -121,6 +121,24 @@ bool TargetAboveTurnDeal(const ValueTarget& target) {
   return street < STREET_TURN;
 }
 
+// Opens the selected stores of the subtree for the cursor's pass and ends the
+// blocks' reads; on an error every block's read is ended before it
+// propagates (the stores opened stay open for the caller to drop).
+void OpenForPass(const NodeCursor& cursor, bool strategy_sums) {
+  uint64_t counts[2] = {0, 0};
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  CountSubtreeValues(cursor, strategy_sums, counts);
+  try {
+    OpenSubtreeValues(cursor, handles, strategy_sums, counts, false);
+  } catch (...) {
+    EndBlockRead(handles[0]);
+    EndBlockRead(handles[1]);
+    throw;
+  }
+  EndBlockRead(handles[0]);
+  EndBlockRead(handles[1]);
+}
+
 // Below the turn of a flop-rooted tree: every river card of the turn slot in
 // turn, on the thread that runs the turn's task. The block-compressed river
 // stores of the whole river subtree are opened once around the walk.
@@ -131,37 +149,37 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   // Decoded and coded again here, inside the turn's task, so that the
   // subtrees of different turn cards are coded in parallel.
   try {
-    uint64_t counts[2] = {0, 0};
-    CompressedBlock* handles[2] = {nullptr, nullptr};
-    CountSubtreeValues(cursor, false, counts);
-    OpenSubtreeValues(cursor, handles, false, counts, false);
-    EndBlockRead(handles[0]);
-    EndBlockRead(handles[1]);
-    if (sums) {
-      uint64_t sum_counts[2] = {0, 0};
-      CompressedBlock* sum_handles[2] = {nullptr, nullptr};
-      CountSubtreeValues(cursor, true, sum_counts);
-      OpenSubtreeValues(cursor, sum_handles, true, sum_counts, false);
-      EndBlockRead(sum_handles[0]);
-      EndBlockRead(sum_handles[1]);
-    }
+    OpenForPass(cursor, false);
+    if (sums) OpenForPass(cursor, true);
   } catch (const CodedStreamError&) {
     // The solver's own blocks no longer decode: its memory is damaged.
     ExitOnDamagedStream();
+  } catch (...) {
+    // No memory for a cache: nothing stays open for the next pass.
+    DropSubtreeValues(cursor, false);
+    DropSubtreeValues(cursor, true);
+    throw;
   }
 
   const bool own_reach = cursor.in1.count > 0;
   const bool best_response = cursor.out1.HasData();
   const int32_t slots = static_cast<int32_t>(turn.river_records.size());
   const IndexMapsKernels& maps = Kernels<IndexMapsKernels>();
-  for (int32_t slot = 0; slot < slots; ++slot) {
-    const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
-    NodeCursor sub(&state, cursor.pass, cursor.node, cursor.turn_slot, slot);
-    maps.GatherSumHandGroups(view, sub.in0, cursor.in0);
-    if (own_reach) maps.GatherSumHandGroups(view, sub.in1, cursor.in1);
-    TraverseRiverBoard(sub);
-    maps.ScatterAddHandGroups(view, cursor.out0, sub.out0);
-    if (best_response) maps.ScatterAddHandGroups(view, cursor.out1, sub.out1);
+  try {
+    for (int32_t slot = 0; slot < slots; ++slot) {
+      const HandGroupView view = turn.river_records[static_cast<size_t>(slot)].GroupView();
+      NodeCursor sub(&state, cursor.pass, cursor.node, cursor.turn_slot, slot);
+      maps.GatherSumHandGroups(view, sub.in0, cursor.in0);
+      if (own_reach) maps.GatherSumHandGroups(view, sub.in1, cursor.in1);
+      TraverseRiverBoard(sub);
+      maps.ScatterAddHandGroups(view, cursor.out0, sub.out0);
+      if (best_response) maps.ScatterAddHandGroups(view, cursor.out1, sub.out1);
+    }
+  } catch (...) {
+    // A walk given up (no memory) drops the subtree's changes of this pass.
+    DropSubtreeValues(cursor, false);
+    DropSubtreeValues(cursor, true);
+    throw;
   }
 
   CompressedBlock* close_handles[2] = {nullptr, nullptr};

@@ -191,6 +191,12 @@ void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], boo
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, force);
 }
 
+void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums) {
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  // Without write-back no handle comes back; stores not open return null.
+  WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, RiverWalkRule::kForcedReadOnly);
+}
+
 StreetValuesGuard::StreetValuesGuard(SolverState& state, TreeNode& node, int32_t turn_slot,
                                      StreetAccess access)
     : state_(&state), node_(&node), turn_slot_(turn_slot), access_(access), open_(false) {

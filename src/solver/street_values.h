@@ -51,6 +51,10 @@ void OpenSubtreeValues(const NodeCursor& cursor, CompressedBlock* handles[2], bo
 void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
                       bool force);
 
+// Closes every open store of the selected kind at and below the cursor
+// without writing anything back (a walk given up): afterwards none is open.
+void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums);
+
 // What code outside a pass does with the river values it opens. Reading opens
 // every store whatever the last pass was and writes nothing back; writing opens
 // every store and writes everything back, so no change is ever dropped.

@@ -82,10 +82,12 @@ void CreateWorkerPool() {
 }
 
 void WorkerThreadMain(uint32_t index) {
-  // Each worker keeps one processor, so a task's rows stay in that core's
-  // caches from pass to pass. Linux has no ideal-processor hint: this is a
-  // real pin, and a pin that fails changes nothing but speed.
-  PinCurrentThreadToProcessor(index);
+  // Workers are not pinned. Linux has no ideal-processor hint, only a hard
+  // pin, and a worker pinned to a core that another process keeps busy waits
+  // there while other cores sit idle; the batch then ends on it. A task's rows
+  // are pulled from memory anew each pass anyway (the stores are far larger
+  // than the caches).
+  (void)index;
   uint32_t seen = 0;
   {
     std::lock_guard<std::mutex> guard(g_pool.mutex);

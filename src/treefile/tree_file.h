@@ -57,5 +57,8 @@ void DumpTreeFile(const std::string& path);
 void ReadSchematicNode(SchematicNode& node, ByteReader& in, int32_t depth);
 void WriteSchematicNode(const SchematicNode& node, ByteWriter& out);
 
+// The header of the state as the writer writes it: a tree whose forgotten
+// streets were rebuilt is written whole, with no forgotten street.
+TreeFileHeader StateHeader(const SolverState& state);
 TreeFileHeader ReadStateHeader(ByteReader& in);
 void WriteStateHeader(const TreeFileHeader& header, ByteWriter& out);

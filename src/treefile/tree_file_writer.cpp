@@ -73,6 +73,20 @@ void WriteSchematicNode(const SchematicNode& node, ByteWriter& out) {
   }
 }
 
+TreeFileHeader StateHeader(const SolverState& state) {
+  TreeFileHeader header;
+  header.flags = state.flags;
+  header.first_forgotten_street = FileForgottenStreet(state);
+  header.last_results_iteration = state.last_results_iteration;
+  header.mes_oop = state.mes_oop;
+  header.ev_oop = state.ev_oop;
+  header.mes_ip = state.mes_ip;
+  header.ev_ip = state.ev_ip;
+  header.mean_ev = state.mean_ev;
+  header.exploitability = state.exploitability;
+  return header;
+}
+
 void WriteStateHeader(const TreeFileHeader& header, ByteWriter& out) {
   WriteField<uint32_t>(out, header.flags);
   WriteField<int32_t>(out, header.first_forgotten_street);
@@ -109,16 +123,7 @@ void DumpTreeFile(const std::string& path) {
   out.Write(state->ranges[PLAYER_IP].data(), kComboCount * sizeof(double));
   WriteSchematicNode(*g_schematic_root, out);
 
-  TreeFileHeader header;
-  header.flags = state->flags;
-  header.first_forgotten_street = FileForgottenStreet(*state);
-  header.last_results_iteration = state->last_results_iteration;
-  header.mes_oop = state->mes_oop;
-  header.ev_oop = state->ev_oop;
-  header.mes_ip = state->mes_ip;
-  header.ev_ip = state->ev_ip;
-  header.mean_ev = state->mean_ev;
-  header.exploitability = state->exploitability;
+  const TreeFileHeader header = StateHeader(*state);
   WriteStateHeader(header, out);
   WriteField<int32_t>(out, g_compression_level);
   WriteNodeData(*state, out, g_tree_without_values != 0,

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cards/combo_tables.h"
@@ -22,6 +23,8 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
 #include "tree/deal_tree.h"
@@ -30,30 +33,7 @@
 namespace {
 
 using reference_game::Spot;
-
-const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
-
-Spot FlopSpot() {
-  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
-                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s:0.5", 60, kLines);
-}
-
-std::vector<double> Numbers(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<double> out;
-  double v;
-  while (in >> v) out.push_back(v);
-  return out;
-}
-
-// show_strategy's rows in hand order.
-std::vector<std::vector<double>> StrategyRows(const std::string& path) {
-  std::istringstream in(RunLine("show_strategy " + path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  while (std::getline(in, line) && line != "END") rows.push_back(Numbers(line));
-  return rows;
-}
+using solver_spots::SmallFlopSpot;
 
 class ForgottenStreetsTest : public TreeBuildTest {
  protected:
@@ -68,11 +48,6 @@ class ForgottenStreetsTest : public TreeBuildTest {
     SetRecalcAccuracy(0.0, 0.0, 0.0);
     omp_set_num_threads(saved_threads_);
     TreeBuildTest::TearDown();
-  }
-
-  static void Solve(int iterations) {
-    ASSERT_TRUE(AllocateStoreValues(State()));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
   }
 
   // The river subgame below a path as an independent reference game: the
@@ -121,18 +96,29 @@ class ForgottenStreetsTest : public TreeBuildTest {
     return profile;
   }
 
-  // The subgame below the river path before and after forgetting: values of
-  // both players alike within a small share of the pot, and the re-solved
-  // strategies close to an equilibrium of the subgame.
-  static void ExpectLikeBefore(const std::string& path, const std::string& board,
-                               const reference_game::ReferenceGame& game,
-                               const reference_game::Strategy& before) {
-    const reference_game::Strategy after = EngineProfile(game, path);
+  // The subgame below a river path as the engine solved it before forgetting.
+  struct RiverBefore {
+    std::string path;
+    reference_game::ReferenceGame game;
+    reference_game::Strategy strategy;
+  };
+  static RiverBefore Before(const std::string& path, const std::string& board) {
+    reference_game::ReferenceGame game = RiverGame(path, board);
+    reference_game::Strategy strategy = EngineProfile(game, path);
+    return RiverBefore{path, std::move(game), std::move(strategy)};
+  }
+
+  // The subgame before and after forgetting: values of both players alike
+  // within a small share of the pot, and the re-solved strategies close to an
+  // equilibrium of the subgame.
+  static void ExpectLikeBefore(const RiverBefore& before) {
+    const reference_game::ReferenceGame& game = before.game;
+    const reference_game::Strategy after = EngineProfile(game, before.path);
     for (int player : {PLAYER_OOP, PLAYER_IP})
-      EXPECT_NEAR(game.GameValue(player, after), game.GameValue(player, before), 0.3)
-          << path << " player " << player;
-    EXPECT_LT(game.Exploitability(after), 0.3) << path;
-    EXPECT_LT(game.Exploitability(before), 0.3) << path;
+      EXPECT_NEAR(game.GameValue(player, after), game.GameValue(player, before.strategy), 0.3)
+          << before.path << " player " << player;
+    EXPECT_LT(game.Exploitability(after), 0.3) << before.path;
+    EXPECT_LT(game.Exploitability(before.strategy), 0.3) << before.path;
   }
 
   int saved_threads_ = 1;
@@ -144,20 +130,15 @@ const char* const kRiverRoots[][2] = {{"r:0:c:c:3s:c:c:4d", "2c7d8h3s4d"},
                                       {"r:0:c:c:8d:c:c:Ks", "2c7d8h8dKs"}};
 
 TEST_F(ForgottenStreetsTest, AForgottenRiverAnswersLikeBeforeForgetting) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(400));
-  std::vector<reference_game::ReferenceGame> games;
-  std::vector<reference_game::Strategy> before;
-  for (const auto& root : kRiverRoots) {
-    games.push_back(RiverGame(root[0], root[1]));
-    before.push_back(EngineProfile(games.back(), root[0]));
-  }
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(400));
+  std::vector<RiverBefore> before;
+  for (const auto& root : kRiverRoots) before.push_back(Before(root[0], root[1]));
   const std::string flop_range = RunLine("show_range IP r:0:c:c:3s:c:c:4d:b20");
 
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   const int32_t iterations = State().iterations;
-  for (size_t i = 0; i < std::size(kRiverRoots); ++i)
-    ExpectLikeBefore(kRiverRoots[i][0], kRiverRoots[i][1], games[i], before[i]);
+  for (const RiverBefore& river : before) ExpectLikeBefore(river);
   // Streets before the river are untouched; the tree stays forgotten with its
   // iteration count.
   EXPECT_EQ(RunLine("show_range IP r:0:c:c:3s:c:c:4d:b20"), flop_range);
@@ -175,12 +156,11 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     SCOPED_TRACE("level " + std::to_string(level));
     ResetSituation();
     g_compression_setting = level;
-    ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+    ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
     ASSERT_EQ(g_compression_level, level);
-    ASSERT_NO_FATAL_FAILURE(Solve(200));
+    ASSERT_NO_FATAL_FAILURE(RunIterations(200));
     const auto& root = kRiverRoots[1];
-    const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
-    const reference_game::Strategy before = EngineProfile(game, root[0]);
+    const RiverBefore before = Before(root[0], root[1]);
 
     // A user strategy and a combination lock on a river board of another turn.
     const std::string other = "r:0:c:c:3s:c:c:4d";
@@ -201,7 +181,7 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
     // them as a pass does.
     const bool turns = level == 2;
     ASSERT_EQ(RunLine(turns ? "forget turns" : "forget rivers"), "forget ok!\n");
-    ExpectLikeBefore(root[0], root[1], game, before);
+    ExpectLikeBefore(before);
     EXPECT_EQ(RunLine("lock_node " + other), "lock_node ok!\n");
   }
 }
@@ -209,18 +189,17 @@ TEST_F(ForgottenStreetsTest, EveryCompressionLevelAnswersLikeBeforeForgetting) {
 // A tree that starts on the turn: its forgotten rivers are re-solved per river
 // board of its one turn slot, and a lock on one of them lands there.
 TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
-  Spot spot = FlopSpot();
+  Spot spot = SmallFlopSpot();
   spot.board = reference_game::BoardFromText("2c7d8hKd");
   spot.ranges[PLAYER_IP] = reference_game::RangeFromText("AhAs KcKs JcJd Th9h 6d5d 8c8s Ks7c");
   spot.lines = {{10}, {0, 0, 20}, {0, 0, 0, 20}};
   ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
   ASSERT_EQ(State().nodes[0].street, STREET_TURN);
-  ASSERT_NO_FATAL_FAILURE(Solve(500));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(500));
   const std::string path = "r:0:c:c:4h";
-  const reference_game::ReferenceGame game = RiverGame(path, "2c7d8hKd4h");
-  const reference_game::Strategy before = EngineProfile(game, path);
+  const RiverBefore before = Before(path, "2c7d8hKd4h");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
-  ExpectLikeBefore(path, "2c7d8hKd4h", game, before);
+  ExpectLikeBefore(before);
   EXPECT_EQ(RunLine("lock_node r:0:c:c:Ac:c"), "lock_node ok!\n");
   EXPECT_NE(RunLine("show_node r:0:c:c:Ac:c").find("flags: LOCKED\n"), std::string::npos);
   EXPECT_NE(RunLine("show_node r:0:c:c:4h:c").find("flags: \n"), std::string::npos);
@@ -229,25 +208,20 @@ TEST_F(ForgottenStreetsTest, ATurnRootedTreeAnswersLikeBeforeForgetting) {
 // With isomorphism on, a re-solved river board answers for every card its
 // record stands for, with the suits exchanged, and like before forgetting.
 TEST_F(ForgottenStreetsTest, IsomorphicBoardsOfAForgottenRiver) {
-  const Spot spot = reference_game::MakeClassSpot("Kc7c2c", {"AA", "KQs", "T9s", "65o"},
-                                                  {"QQ", "JJ", "AKo", "87s"}, 60, kLines);
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(spot, false));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(solver_spots::SuitSymmetricFlopSpot(), false));
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
-  ASSERT_NO_FATAL_FAILURE(Solve(300));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(300));
   const std::string path = "r:0:c:c:Ad:c:c:5c";
-  const reference_game::ReferenceGame game = RiverGame(path, "Kc7c2cAd5c");
-  const reference_game::Strategy before = EngineProfile(game, path);
+  const RiverBefore before = Before(path, "Kc7c2cAd5c");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
-  ExpectLikeBefore(path, "Kc7c2cAd5c", game, before);
+  ExpectLikeBefore(before);
   // Diamonds and hearts exchanged: suits 1 and 2.
   const std::vector<std::vector<double>> diamond = StrategyRows(path + ":c");
   const std::vector<std::vector<double>> heart = StrategyRows("r:0:c:c:Ah:c:c:5c:c");
   ASSERT_EQ(diamond.size(), heart.size());
   ASSERT_FALSE(diamond.empty());
   for (HandOrder p = 0; p < kComboCount; ++p) {
-    const CardMask swapped = SwapSuits(g_combo_card_masks[p], 1, 2);
-    HandOrder q = 0;
-    while (q < kComboCount && g_combo_card_masks[q] != swapped) ++q;
+    const HandOrder q = SuitSwappedPosition(p, 1, 2);
     ASSERT_LT(q, kComboCount);
     for (size_t a = 0; a < diamond.size(); ++a) EXPECT_EQ(diamond[a][p], heart[a][q]) << p;
   }
@@ -256,24 +230,23 @@ TEST_F(ForgottenStreetsTest, IsomorphicBoardsOfAForgottenRiver) {
 // A forgotten turn is re-solved with its rivers; the ranges at the river come
 // through the re-solved turn strategies.
 TEST_F(ForgottenStreetsTest, AForgottenTurnAnswersLikeBeforeForgetting) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(400));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(400));
   const auto& root = kRiverRoots[0];
-  const reference_game::ReferenceGame game = RiverGame(root[0], root[1]);
-  const reference_game::Strategy before = EngineProfile(game, root[0]);
+  const RiverBefore before = Before(root[0], root[1]);
   const std::string turn_range = RunLine("show_range IP r:0:c:c:3s:c");
   ASSERT_EQ(RunLine("forget turns"), "forget ok!\n");
   const std::vector<double> a = Numbers(turn_range);
   const std::vector<double> b = Numbers(RunLine("show_range IP r:0:c:c:3s:c"));
   ASSERT_EQ(a.size(), b.size());
   for (size_t p = 0; p < a.size(); ++p) EXPECT_EQ(a[p], b[p]);
-  ExpectLikeBefore(root[0], root[1], game, before);
+  ExpectLikeBefore(before);
 }
 
 // A board is re-solved once; solve_partial and explo_partial force it again.
 TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(200));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(200));
   // Nothing forgotten: nothing to re-solve.
   EXPECT_EQ(RunLine("explo_partial r:0:c:c:3s:c:c:4d"), "0\n");
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
@@ -308,8 +281,8 @@ TEST_F(ForgottenStreetsTest, PartialSolvesForceTheResolve) {
 // Locks on a forgotten street: the subtree is brought back first, and the lock
 // lands on its stores.
 TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   const std::string river = "r:0:c:c:3s:c:c:4d:c";
   EXPECT_EQ(RunLine("lock_node " + river), "lock_node ok!\n");
@@ -324,8 +297,8 @@ TEST_F(ForgottenStreetsTest, LocksOnAForgottenStreetBringItBack) {
 // A board whose kept reach holds nothing re-solves to nothing: the measure is
 // 0, not the NaN of 0 / 0, and its strategies stay distributions.
 TEST_F(ForgottenStreetsTest, ABoardWithoutKeptReachAnswersZero) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
   const std::string path = "r:0:c:c:3s:c:c:4d";
   const ResolvedPath resolved = ResolveNodePath(&State(), path);
@@ -342,7 +315,7 @@ TEST_F(ForgottenStreetsTest, ABoardWithoutKeptReachAnswersZero) {
 
 TEST_F(ForgottenStreetsTest, PartialSolvesRefuseWhatIsNoDecision) {
   EXPECT_EQ(RunLine("solve_partial r:0"), "ERROR: solve_partial missing/incorrect tree\n");
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   EXPECT_EQ(RunLine("solve_partial r"), "ERROR: solve_partial incorrect path\n");
   EXPECT_EQ(RunLine("explo_partial r:0:c:c"), "ERROR: explo_partial incorrect path\n");
   EXPECT_EQ(RunLine("explo_partial r:0:b10:f"), "ERROR: explo_partial incorrect path\n");

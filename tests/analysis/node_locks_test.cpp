@@ -24,6 +24,7 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
 
@@ -39,48 +40,11 @@ Spot RiverSpot(std::vector<std::vector<double>> lines) {
   return reference_game::MakeSpot("Kc7d2h3s9c", kOopHands, kIpHands, 60, std::move(lines));
 }
 
-std::vector<double> Numbers(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<double> out;
-  double v;
-  while (in >> v) out.push_back(v);
-  return out;
-}
-
-std::vector<std::vector<double>> StrategyRows(const std::string& path) {
-  std::istringstream in(RunLine("show_strategy " + path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  while (std::getline(in, line) && line != "END") rows.push_back(Numbers(line));
-  return rows;
-}
-
-// A set_strategy or combo_lock_node line: the values by ComboIndex, in hand order.
-std::string ComboLine(const std::string& head, const std::vector<double>& by_combo) {
-  std::string line = head;
-  char number[32];
-  for (HandOrder p = 0; p < kComboCount; ++p) {
-    std::snprintf(number, sizeof number, " %.17g", by_combo[g_combo_by_hand_order[p]]);
-    line += number;
-  }
-  return line;
-}
-
 // The hand-order position of a combination.
 HandOrder Position(int combo) { return g_hand_order_by_combo[combo]; }
 
 class NodeLocksTest : public TreeBuildTest {
  protected:
-  void TearDown() override {
-    StopSolverAndWait();
-    TreeBuildTest::TearDown();
-  }
-
-  static void Solve(int iterations) {
-    ASSERT_TRUE(AllocateStoreValues(State()));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
-  }
-
   static ProgressRecord Results() {
     ProgressRecord results{};
     EXPECT_TRUE(ComputeResults(&results));
@@ -102,7 +66,7 @@ TEST_F(NodeLocksTest, APureLockSolvesTheRestrictedGame) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
   ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
   ASSERT_EQ(RunLine("lock_node r:0"), "lock_node ok!\n");
-  ASSERT_NO_FATAL_FAILURE(Solve(2000));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(2000));
   const ProgressRecord engine = Results();
 
   // The same spot where OOP can only check.
@@ -146,7 +110,7 @@ TEST_F(NodeLocksTest, ACombinationLockKeepsItsHands) {
   ASSERT_EQ(RunLine(ComboLine("set_strategy r:0 0", bet)), "set_strategy ok!\n");
   ASSERT_EQ(RunLine(ComboLine("set_strategy r:0 1", check)), "set_strategy ok!\n");
   ASSERT_EQ(RunLine(ComboLine("combo_lock_node r:0", mask)), "combo_lock_node ok!\n");
-  ASSERT_NO_FATAL_FAILURE(Solve(300));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(300));
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   EXPECT_NEAR(rows[1][Position(Combo("AcKd"))], 1.0, 1e-6);
   EXPECT_NEAR(rows[0][Position(Combo("5c4c"))], 1.0, 1e-6);
@@ -182,7 +146,7 @@ TEST_F(NodeLocksTest, LockedCombinationsShowTheMaskOnTheBoard) {
 // restarts it, so the set strategy shows at once.
 TEST_F(NodeLocksTest, SettingTheStrategyRestartsTheAverage) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(RiverSpot({{20}, {0, 20}})));
-  ASSERT_NO_FATAL_FAILURE(Solve(100));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   ASSERT_NO_FATAL_FAILURE(SetPureCheck("r:0"));
   const std::vector<std::vector<double>> rows = StrategyRows("r:0");
   for (const char* hand : {"AcKd", "7c7s", "5c4c"}) {
@@ -243,7 +207,7 @@ TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursLocks) {
       g_compression_setting = level;
       g_scheduler.store(scheduler);
       ASSERT_NO_FATAL_FAILURE(BuildSpot(spot));
-      ASSERT_NO_FATAL_FAILURE(Solve(1));
+      ASSERT_NO_FATAL_FAILURE(RunIterations(1));
       ASSERT_NO_FATAL_FAILURE(SetPureCheck(locked));
       ASSERT_EQ(RunLine("lock_node " + locked), "lock_node ok!\n");
       // The flop root too: the flop kernels keep it.
@@ -256,7 +220,7 @@ TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursLocks) {
       ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 0", bet)), "set_strategy ok!\n");
       ASSERT_EQ(RunLine(ComboLine("set_strategy " + masked + " 1", check)), "set_strategy ok!\n");
       ASSERT_EQ(RunLine(ComboLine("combo_lock_node " + masked, mask)), "combo_lock_node ok!\n");
-      ASSERT_NO_FATAL_FAILURE(Solve(70));
+      ASSERT_NO_FATAL_FAILURE(RunIterations(70));
       for (const std::string& path : {locked, std::string("r:0")}) {
         const std::vector<std::vector<double>> pure = StrategyRows(path);
         for (const char* hand : {"AcAd", "KhKs", "6c5c", "Ts9s"})

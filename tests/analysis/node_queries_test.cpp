@@ -20,52 +20,15 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
 #include "tree/schematic_tree.h"
 
 namespace {
 
-using reference_game::Spot;
-
-// Pot 60: OOP may bet 10 on the flop; after checks on flop and turn OOP may bet
-// 20 on the river, or IP after OOP's check.
-const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
-
-Spot FlopSpot() {
-  return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
-                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s:0.5", 60, kLines);
-}
-
-std::vector<double> Numbers(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<double> out;
-  double v;
-  while (in >> v) out.push_back(v);
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) out.push_back(line);
-  return out;
-}
-
-// show_strategy's rows, one per child, in hand order; fails on a reply
-// without "END".
-std::vector<std::vector<double>> StrategyRows(const std::string& path) {
-  const std::vector<std::string> lines = Lines(RunLine("show_strategy " + path));
-  EXPECT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "END") << path;
-  std::vector<std::vector<double>> rows;
-  for (size_t i = 0; i + 1 < lines.size(); ++i) {
-    rows.push_back(Numbers(lines[i]));
-    EXPECT_EQ(rows.back().size(), static_cast<size_t>(kComboCount)) << path;
-  }
-  return rows;
-}
+using solver_spots::SmallFlopSpot;
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> words;
@@ -77,16 +40,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 class NodeQueriesTest : public TreeBuildTest {
  protected:
-  void TearDown() override {
-    StopSolverAndWait();
-    TreeBuildTest::TearDown();
-  }
-
-  static void Solve(int iterations) {
-    ASSERT_TRUE(AllocateStoreValues(State()));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
-  }
-
   // The root weight of a hand-order position in the player's range.
   static double RootWeight(int player, HandOrder p) {
     return g_ranges[player][g_combo_by_hand_order[p]];
@@ -180,7 +133,7 @@ const char* const kDecisionPaths[] = {
 };
 
 TEST_F(NodeQueriesTest, UnsolvedNodesShowEveryChildAlike) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   for (const char* path : {"r:0", "r:0:c:c:3s:c:c:4d:c"}) {
     const std::vector<std::vector<double>> rows = StrategyRows(path);
     ASSERT_EQ(rows.size(), 2u);
@@ -196,16 +149,16 @@ TEST_F(NodeQueriesTest, UnsolvedNodesShowEveryChildAlike) {
 // Below iteration 63 the current strategy is shown, from then on the average:
 // both must be distributions on every street.
 TEST_F(NodeQueriesTest, StrategiesAreDistributionsBeforeAndAfterAveraging) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(40));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(40));
   for (const char* path : kDecisionPaths) ExpectDistributions(path);
-  ASSERT_NO_FATAL_FAILURE(Solve(40));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(40));
   for (const char* path : kDecisionPaths) ExpectDistributions(path);
 }
 
 TEST_F(NodeQueriesTest, RangesAndReachFollowTheShownStrategies) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(80));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(80));
   const char* const paths[] = {"r:0:b10", "r:0:c:c:3s:c", "r:0:c:c:3s:c:c:4d:b20",
                                "r:0:c:c:3s:c:c:4d:c:b20", "r:0:b10:c"};
   for (const char* path : paths) {
@@ -231,8 +184,8 @@ TEST_F(NodeQueriesTest, RangesAndReachFollowTheShownStrategies) {
 // At the acting player's first decision the action frequencies of show_probs
 // add up to 1, and each is the reach of the child over the reach of the node.
 TEST_F(NodeQueriesTest, ActionFrequenciesSplitTheReach) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(70));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(70));
   for (const char* path : {"r:0", "r:0:c", "r:0:c:c:3s:c:c:4d:c"}) {
     std::istringstream reply(RunLine(std::string("show_probs ") + path));
     std::string word;
@@ -258,8 +211,8 @@ TEST_F(NodeQueriesTest, ActionFrequenciesSplitTheReach) {
 // Ranges set after the build do not change what the tree answers: the tree
 // keeps its own copies.
 TEST_F(NodeQueriesTest, QueriesUseTheTreesOwnRanges) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  ASSERT_NO_FATAL_FAILURE(Solve(30));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(30));
   const std::string before = RunLine("show_range OOP r:0:b10");
   const std::string probs = RunLine("show_probs r:0:c");
   const std::vector<double> root = g_ranges[PLAYER_OOP];
@@ -272,20 +225,15 @@ TEST_F(NodeQueriesTest, QueriesUseTheTreesOwnRanges) {
 // With isomorphism on, a turn card and a suit-isomorphic one share a board
 // record: the strategies are the same with the two suits exchanged.
 TEST_F(NodeQueriesTest, IsomorphicTurnCardsShowSuitSwappedStrategies) {
-  // Hand classes keep the ranges symmetric under any renaming of d, h and s.
-  const Spot symmetric = reference_game::MakeClassSpot(
-      "Kc7c2c", {"AA", "KQs", "T9s", "65o"}, {"QQ", "JJ", "AKo", "87s"}, 60, kLines);
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(symmetric, false));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(solver_spots::SuitSymmetricFlopSpot(), false));
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
-  ASSERT_NO_FATAL_FAILURE(Solve(70));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(70));
   // Diamonds and hearts: suits 1 and 2.
   const std::vector<std::vector<double>> diamond = StrategyRows("r:0:c:c:Ad");
   const std::vector<std::vector<double>> heart = StrategyRows("r:0:c:c:Ah");
   ASSERT_EQ(diamond.size(), heart.size());
   for (HandOrder p = 0; p < kComboCount; ++p) {
-    const CardMask swapped = SwapSuits(g_combo_card_masks[p], 1, 2);
-    HandOrder q = 0;
-    while (q < kComboCount && g_combo_card_masks[q] != swapped) ++q;
+    const HandOrder q = SuitSwappedPosition(p, 1, 2);
     ASSERT_LT(q, kComboCount);
     for (size_t a = 0; a < diamond.size(); ++a)
       EXPECT_NEAR(diamond[a][p], heart[a][q], 1e-12) << p;
@@ -295,7 +243,7 @@ TEST_F(NodeQueriesTest, IsomorphicTurnCardsShowSuitSwappedStrategies) {
 // Queries while the solver runs wait for the pass under way and read whole
 // strategies; the river values they open are those the passes use.
 TEST_F(NodeQueriesTest, QueriesAnswerWhileTheSolverRuns) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   ASSERT_EQ(RunLine("go 400 steps").substr(0, 6), "go ok!");
   for (int i = 0; i < 20; ++i) {
     ExpectDistributions("r:0:c:c:3s:c:c:4d:c");
@@ -308,7 +256,7 @@ TEST_F(NodeQueriesTest, QueriesAnswerWhileTheSolverRuns) {
 }
 
 TEST_F(NodeQueriesTest, RefusesWhatIsNoDecision) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(SmallFlopSpot()));
   EXPECT_EQ(RunLine("show_strategy r"), "ERROR: show_strategy incorrect path\n");
   EXPECT_EQ(RunLine("show_strategy r:0:b10:f"), "ERROR: show_strategy incorrect path\n");
   EXPECT_EQ(RunLine("show_strategy r:0:c:c"), "ERROR: show_strategy incorrect path\n");

@@ -23,7 +23,10 @@
 #include "solver/solver_status.h"
 #include "store/block_store.h"
 #include "support/engine_harness.h"
+#include "support/file_bytes.h"
+#include "support/process_runner.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
 #include "tree/tree_records.h"
@@ -32,14 +35,14 @@ namespace {
 
 using reference_game::MakeClassSpot;
 using reference_game::Spot;
+using solver_spots::FlopSpot;
 
-// Pot 60 on Kh 9h 4s: a flop bet that IP may raise, a bet behind, a turn bet
-// after checks, a river bet after checks, the check-down.
-Spot FlopSpot() {
-  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+// A turn-rooted spot with a bet, a raise and a river bet.
+Spot SmallTurnSpot() {
+  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
+                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
 }
+
 
 class CompressionLevels : public TreeBuildTest {
  protected:
@@ -131,9 +134,7 @@ TEST_F(CompressionLevels, EveryLevelSolvesTheSameSpot) {
 }
 
 TEST_F(CompressionLevels, TurnRootedTreesStayUncompressed) {
-  const Spot spot =
-      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
-                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  const Spot spot = SmallTurnSpot();
   const std::string reply = SolvedReplies(spot, 4, 3);
   // The level is recorded and reported; the stores keep their classes.
   EXPECT_NE(reply.find("compression 4\n"), std::string::npos);
@@ -167,11 +168,9 @@ TEST_F(CompressionLevels, SettingALevelRemakesTheStores) {
 // A tree file carries its level; one outside 0 ... 4 is refused, and the
 // engine never keeps it in force.
 TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
-  char pattern[] = "/tmp/tdx_level_file_XXXXXX";
-  const std::string dir = mkdtemp(pattern);
-  const Spot spot =
-      MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5"}, {"KQs", "JJ", "TT:0.8", "99"}, 60,
-                    {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
+  const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
+  const Spot spot = SmallTurnSpot();
   // A turn-rooted tree keeps the same stores at every level: its files at
   // levels 0 and 4 differ in the level alone.
   std::vector<uint8_t> files[2];
@@ -179,8 +178,7 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
     SolvedReplies(spot, k * 4, 2);
     const std::string path = dir + "/level" + std::to_string(k);
     ASSERT_EQ(RunLine("dump_tree " + path), "dump_tree ok!\n");
-    std::ifstream in(path, std::ios::binary);
-    files[k].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    files[k] = ReadFileBytes(path);
   }
   ASSERT_EQ(files[0].size(), files[1].size());
   size_t at = 0;
@@ -193,8 +191,7 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
     std::vector<uint8_t> bytes = files[1];
     std::memcpy(bytes.data() + at, &bad, sizeof bad);
     const std::string path = dir + "/bad";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, bytes);
     EXPECT_NE(RunLine("load_tree " + path).find("ERROR: load_tree invalid file"), std::string::npos)
         << bad;
     EXPECT_EQ(g_solver_state, nullptr);
@@ -202,8 +199,6 @@ TEST_F(CompressionLevels, TreeFilesWithLevelsOutOfRangeAreRefused) {
   }
   EXPECT_EQ(RunLine("load_tree " + dir + "/level1"), "load_tree ok!\n");
   EXPECT_EQ(RunLine("get_actual_compression"), "compression 4\n");
-  const std::string command = "rm -rf " + dir;
-  (void)!std::system(command.c_str());
 }
 
 // What the tree's stores hold: the values of the uncompressed ones at their

@@ -10,7 +10,9 @@
 #include <functional>
 #include <new>
 #include <sstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/stdout_redirect.h"
 
@@ -139,6 +141,33 @@ TEST(BlockArenaDeathTest, AFailedReservationThrowsForALoadAndEndsAWrite) {
       ::testing::ExitedWithCode(1), "");
   EXPECT_EQ(FileText(path), "Reserve 1073741824 bytes fail (errno " + std::to_string(ENOMEM) + ")\n");
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+int MappingCount() {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  int count = 0;
+  while (std::getline(maps, line)) ++count;
+  return count;
+}
+
+// Big trees hold hundreds of thousands of blocks, each filled in part: the
+// blocks must not each cost the process mappings of their own, which the
+// kernel limits (vm.max_map_count, 65530 by default).
+TEST(BlockArena, PartlyFilledBlocksShareMappings) {
+  constexpr int kBlocks = 4000;
+  const int before = MappingCount();
+  std::vector<std::unique_ptr<BlockArena>> arenas;
+  for (int k = 0; k < kBlocks; ++k) {
+    arenas.push_back(std::make_unique<BlockArena>(4095, 64 * 1024));
+    arenas.back()->Grow(4096 + k % 3 * 4096);
+    arenas.back()->Base()[0] = 1;
+  }
+  EXPECT_LT(MappingCount() - before, kBlocks / 4);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
+
 namespace {
 
 // A directory of this test process's own, removed with everything in it.
@@ -41,16 +43,6 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::vector<uint8_t> bytes(n);
   for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
   return bytes;
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // The message of the IOException that `action` throws, or "" when none.
@@ -82,7 +74,7 @@ std::vector<size_t> ChunkSizes(size_t total) {
 TEST(FileReader, ReadsAFileInPiecesOfEverySize) {
   ScratchDir dir;
   const std::vector<uint8_t> bytes = RandomBytes(5 * kFileBufferBytes + 12345, 7);
-  WriteFile(dir.File("data"), bytes);
+  WriteFileBytes(dir.File("data"), bytes);
   FileReader reader(dir.File("data"));
   EXPECT_EQ(reader.FormatVersion(), -1);
   reader.SetFormatVersion(6);
@@ -109,7 +101,7 @@ TEST(FileReader, FileErrorsCarryTheSystemTextAndNoName) {
   EXPECT_EQ(IOError([&] { FileReader reader(dir.File("")); }), "can't open file (Is a directory)");
 
   // A field that runs past the end fails; the fields before it were read.
-  WriteFile(dir.File("short"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  WriteFileBytes(dir.File("short"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   FileReader reader(dir.File("short"));
   EXPECT_EQ(ReadField<uint64_t>(reader), 0x0807060504030201ull);
   EXPECT_EQ(IOError([&] { ReadField<uint32_t>(reader); }), "can't read from file ()");
@@ -128,7 +120,7 @@ TEST(FileReader, FileErrorsCarryTheSystemTextAndNoName) {
 TEST(FileWriter, ReplacesTheTargetOnlyOnCommit) {
   ScratchDir dir;
   const std::string target = dir.File("tree");
-  WriteFile(target, {'o', 'l', 'd'});
+  WriteFileBytes(target, {'o', 'l', 'd'});
   const std::vector<uint8_t> bytes = RandomBytes(4 * kFileBufferBytes + 999, 11);
   {
     FileWriter writer(target);
@@ -138,12 +130,12 @@ TEST(FileWriter, ReplacesTheTargetOnlyOnCommit) {
       at += n;
     }
     // Until the commit the old file stands, and the new one is beside it.
-    EXPECT_EQ(ReadFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(dir.EntryCount(), 2u);
     writer.Commit();
     EXPECT_EQ(IOError([&] { writer.Write("x", 1); }), "can't write to file (Bad file descriptor)");
   }
-  EXPECT_EQ(ReadFile(target), bytes);
+  EXPECT_EQ(ReadFileBytes(target), bytes);
   EXPECT_EQ(dir.EntryCount(), 1u);
 
   // A writer dropped without its commit (a dump that failed) leaves the old
@@ -152,7 +144,7 @@ TEST(FileWriter, ReplacesTheTargetOnlyOnCommit) {
     FileWriter writer(target);
     writer.Write("partial", 7);
   }
-  EXPECT_EQ(ReadFile(target), bytes);
+  EXPECT_EQ(ReadFileBytes(target), bytes);
   EXPECT_EQ(dir.EntryCount(), 1u);
 
   // The round trip of the engine's fields.

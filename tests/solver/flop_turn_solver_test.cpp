@@ -26,6 +26,7 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "support/solver_watch.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
@@ -36,27 +37,8 @@ namespace {
 using reference_game::MakeClassSpot;
 using reference_game::ReferenceGame;
 using reference_game::Spot;
-
-
-// Pot 60 on the flop: a bet of 20 that IP may raise to 60, a check that IP may
-// bet 20 behind; after a flop check-through a turn bet of 30, after a turn
-// check-through a river bet of 40, and the check-down. Calls of the flop and
-// turn bets end in showdowns before the next card.
-Spot FlopSpot(const char* flop) {
-  return MakeClassSpot(flop, {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
-}
-
-// Pot 60 on the turn Kh 9h 4h 2c: a bet of 30 that IP may raise to 90, a check
-// that IP may bet 30 behind, a river bet of 40 after the checks, and the
-// check-down. After hearts and clubs, diamonds and spades are interchangeable:
-// with isomorphism the rivers of those two suits pair up.
-Spot TurnSpot() {
-  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
-                       {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
-                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
-}
+using solver_spots::FlopSpot;
+using solver_spots::TurnSpot;
 
 // The figures of calc_results as pass values (without the half pot).
 struct Figures {

@@ -23,6 +23,7 @@
 #include "store/node_store.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
 #include "tree/tree_records.h"
@@ -31,15 +32,10 @@ namespace {
 
 using reference_game::Spot;
 
-
-// Pot 60: OOP may bet 10 on the flop (called or folded: the hand ends there or
-// goes to the turn); after checks on flop and turn OOP may bet 20 on the river,
-// or IP after OOP's check. The river split is OOP's first river decision.
-const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
-
+// The small bets: the river split is OOP's first river decision.
 Spot FlopSpot() {
   return reference_game::MakeSpot("2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d",
-                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c", 60, kLines);
+                                  "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c", 60, solver_spots::kSmallBetLines);
 }
 
 Spot TurnSpot() {
@@ -72,13 +68,6 @@ class ForgetStreetsTest : public TreeBuildTest {
     StopSolverAndWait();
     omp_set_num_threads(saved_threads_);
     TreeBuildTest::TearDown();
-  }
-
-  // Iterations as the solver thread makes them, on this thread.
-  static void Solve(int iterations) {
-    SolverState& state = State();
-    ASSERT_TRUE(AllocateStoreValues(state));
-    for (int i = 0; i < iterations; ++i) RunSolverIteration(&state);
   }
 
   static double Exploitability() {
@@ -180,7 +169,7 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
   const uint64_t fresh_totals[4] = {State().storage_totals[0], State().storage_totals[1],
                                     State().storage_totals[2], State().storage_totals[3]};
   // Past iteration 60 the strategy sums are in use: the averages are compared.
-  Solve(200);
+  RunIterations(200);
   const double exploitability = Exploitability();
   const std::string results = Run("calc_results");
   const int32_t split = SplitOn(3);
@@ -261,7 +250,7 @@ TEST_F(ForgetStreetsTest, RiversForgottenRebuiltAndResolvedFromTheKeptReach) {
 TEST_F(ForgetStreetsTest, ForgettingAfterSplitSolvingKeepsTheNewFigures) {
   // The figures of the split-solved tree, measured while it is complete.
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  Solve(100);
+  RunIterations(100);
   const std::string before = Run("calc_results");
   ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
   ASSERT_EQ(Run("solve_all_splits rivers"), "solve_all_splits ok!\n");
@@ -270,7 +259,7 @@ TEST_F(ForgetStreetsTest, ForgettingAfterSplitSolvingKeepsTheNewFigures) {
 
   // The same again, forgotten once more with nothing measured in between.
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  Solve(100);
+  RunIterations(100);
   ASSERT_EQ(Run("calc_results"), before);
   ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
   ASSERT_EQ(Run("solve_all_splits rivers"), "solve_all_splits ok!\n");
@@ -280,7 +269,7 @@ TEST_F(ForgetStreetsTest, ForgettingAfterSplitSolvingKeepsTheNewFigures) {
 
 TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  Solve(80);
+  RunIterations(80);
   SolverState& state = State();
   const DealTree& deal = *state.deal_tree;
   const int32_t root = 0;
@@ -351,7 +340,7 @@ TEST_F(ForgetStreetsTest, KeptReachIsTheLineReachOfTheAverageStrategies) {
 
 TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  Solve(100);
+  RunIterations(100);
   const double exploitability = Exploitability();
   SolverState& state = State();
   // Marks of boards re-solved earlier by the analysis code go with the stores.
@@ -392,7 +381,7 @@ TEST_F(ForgetStreetsTest, TurnsForgottenAndResolvedThroughTheirSplits) {
 
 TEST_F(ForgetStreetsTest, SplitSolvingOfAForgottenStreetMakesItsStoresFirst) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(FlopSpot()));
-  Solve(70);
+  RunIterations(70);
   SolverState& state = State();
   const int32_t split = SplitOn(3);
   const BoardStrategies before = RiverStrategies(split);
@@ -408,7 +397,7 @@ TEST_F(ForgetStreetsTest, SplitSolvingOfAForgottenStreetMakesItsStoresFirst) {
 
 TEST_F(ForgetStreetsTest, TurnRootedRiverSplitsAreSolvedCardByCard) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(TurnSpot()));
-  Solve(150);
+  RunIterations(150);
   const int32_t split = SplitOn(3);
   const BoardStrategies before = RiverStrategies(split);
   ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
@@ -467,7 +456,7 @@ TEST_F(ForgetStreetsTest, RefusalsLeaveTheTreeAsItWas) {
 TEST_F(ForgetStreetsTest, ForgottenRiverMemoryGoesBackToTheSystem) {
   ASSERT_NO_FATAL_FAILURE(BuildSpot(WideFlopSpot()));
   // A few iterations write every river regret row, so its pages are resident.
-  Solve(2);
+  RunIterations(2);
   uint64_t river_block_bytes = 0, river_regret_bytes = 0;
   for (const TreeNode& node : State().nodes) {
     if (node.kind != DECISION_NODE || node.street != STREET_RIVER) continue;

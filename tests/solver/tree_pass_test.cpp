@@ -131,6 +131,16 @@ class TreePassTest : public TreeBuildTest {
     return profile;
   }
 
+  // The last decision node of the street whose parent is on the street before:
+  // the street's first decision on the last line that deals it.
+  static TreeNode* StreetRootDecision(Street street) {
+    TreeNode* found = nullptr;
+    for (TreeNode& node : State().nodes)
+      if (node.kind == DECISION_NODE && node.street == street && node.parent->street == street - 1)
+        found = &node;
+    return found;
+  }
+
   int saved_threads_ = 1;
   uint32_t saved_scheduler_ = 0;
 };
@@ -642,11 +652,7 @@ TEST_F(TreePassTest, PrunedTurnDealsStillMakeTheirTasks) {
     node.regret_store->SetActionValues(turn_slot, -1, 1, thousand);
   };
   never_bet(state.nodes[0], -1, static_cast<int32_t>(deal.hands.size()));
-  TreeNode* turn_node = nullptr;
-  for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == STREET_TURN &&
-        node.parent->street == STREET_FLOP)
-      turn_node = &node;
+  TreeNode* turn_node = StreetRootDecision(STREET_TURN);
   ASSERT_NE(turn_node, nullptr);
   for (size_t t = 0; t < deal.turn_records.size(); ++t)
     never_bet(*turn_node, static_cast<int32_t>(t), deal.turn_records[t].HandCount());
@@ -692,11 +698,7 @@ TEST_F(TreePassTest, TurnTargetTakesOneTurnCardAndKeptRiverValues) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
   Evaluate(PLAYER_OOP);  // keeps the river values of every turn card
-  TreeNode* turn_node = nullptr;
-  for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == STREET_TURN &&
-        node.parent->street == STREET_FLOP)
-      turn_node = &node;
+  TreeNode* turn_node = StreetRootDecision(STREET_TURN);
   ASSERT_NE(turn_node, nullptr);
   ValueTarget target;
   target.node = turn_node;
@@ -767,11 +769,7 @@ TEST_F(TreePassTest, PerBoardNodeValuesOnEveryRiver) {
       MakeSpot("2c7d8hKs", "AcAd KhKc 9s9h Ts9s", "AhAs QcQd Th9h 6d5d", 60, {{0, 0, 0, 0}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   SolverState& state = State();
-  TreeNode* river = nullptr;
-  for (TreeNode& node : state.nodes)
-    if (node.kind == DECISION_NODE && node.street == STREET_RIVER &&
-        node.parent->street == STREET_TURN)
-      river = &node;
+  TreeNode* river = StreetRootDecision(STREET_RIVER);
   ASSERT_NE(river, nullptr);
   ValueTarget target;
   target.node = river;

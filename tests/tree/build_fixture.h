@@ -13,6 +13,7 @@
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
+#include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/tree_builder.h"
@@ -21,7 +22,11 @@
 class TreeBuildTest : public ::testing::Test {
  public:
   void SetUp() override { ResetSituation(); }
-  void TearDown() override { ResetSituation(); }
+  // A run still going would solve a freed tree.
+  void TearDown() override {
+    StopSolverAndWait();
+    ResetSituation();
+  }
 
   static void ResetSituation() {
     FreeSolverState();
@@ -71,6 +76,12 @@ class TreeBuildTest : public ::testing::Test {
   static void BuildSpotWithValues(const reference_game::Spot& spot, bool isomorphism_off = true) {
     ASSERT_NO_FATAL_FAILURE(BuildSpot(spot, isomorphism_off));
     ASSERT_TRUE(AllocateStoreValues(State()));
+  }
+
+  // Iterations as the solver thread makes them, on this thread.
+  static void RunIterations(int iterations) {
+    ASSERT_TRUE(AllocateStoreValues(State()));
+    for (int i = 0; i < iterations; ++i) RunSolverIteration(&State());
   }
 
   static SolverState& State() { return *g_solver_state; }

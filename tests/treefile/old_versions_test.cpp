@@ -2,11 +2,8 @@
 // version (the engine writes only version 6): they load, their card records
 // and stores come back in each version's form, and the trees answer.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,10 +19,12 @@
 #include "solver/street_values.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/schematic_tree.h"
 #include "treefile/block_converter.h"
 #include "treefile/tree_file.h"
+#include "treefile/tree_file_fixture.h"
 
 namespace {
 
@@ -71,17 +70,7 @@ std::vector<uint8_t> OldFile(int version, bool without_values) {
   out.Write(state.ranges[0].data(), 1326 * sizeof(double));
   out.Write(state.ranges[1].data(), 1326 * sizeof(double));
   WriteSchematicNode(*g_schematic_root, out);
-  TreeFileHeader header;
-  header.flags = state.flags;
-  header.first_forgotten_street = state.first_forgotten_street;
-  header.last_results_iteration = state.last_results_iteration;
-  header.mes_oop = state.mes_oop;
-  header.ev_oop = state.ev_oop;
-  header.mes_ip = state.mes_ip;
-  header.ev_ip = state.ev_ip;
-  header.mean_ev = state.mean_ev;
-  header.exploitability = state.exploitability;
-  WriteStateHeader(header, out);
+  WriteStateHeader(StateHeader(state), out);
   WriteField<int32_t>(out, g_compression_level);
 
   WriteField<int32_t>(out, state.iterations);
@@ -180,17 +169,6 @@ void FillCardRecords() {
     }
 }
 
-std::vector<std::vector<uint8_t>> StoreBytes() {
-  std::vector<std::vector<uint8_t>> out;
-  for (TreeNode& node : g_solver_state->nodes) {
-    MemoryWriter w;
-    if (node.regret_store) node.regret_store->Write(w);
-    if (node.strategy_store) node.strategy_store->Write(w);
-    out.push_back(w.Bytes());
-  }
-  return out;
-}
-
 struct RecordCopy {
   std::vector<std::vector<double>> arrays;
   uint8_t frozen;
@@ -212,47 +190,17 @@ std::vector<RecordCopy> Records() {
   return out;
 }
 
-class OldVersionsTest : public TreeBuildTest {
+class OldVersionsTest : public TreeFileFixture {
  protected:
-  void SetUp() override {
-    TreeBuildTest::SetUp();
-    saved_threads_ = g_thread_count.load();
-    char pattern[] = "/tmp/tdx_old_versions_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
-  }
-  void TearDown() override {
-    StopSolverAndWait();
-    g_thread_count = saved_threads_;
-    TreeBuildTest::TearDown();
-    const std::string command = "rm -rf " + dir_;
-    (void)!std::system(command.c_str());
-  }
-  static void Build(const Spot& spot) {
-    const std::string replies = RunLines(reference_game::EngineScript(spot));
-    ASSERT_EQ(replies.find("ERROR"), std::string::npos) << replies.substr(0, 200);
-    ASSERT_EQ(RunLine("build_tree"), "build_tree ok!\n");
-  }
-  static void Solve(int steps) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunLine("go " + std::to_string(steps) + " steps"), "go ok!\n");
-    WaitForSolver();
-    testing::internal::GetCapturedStdout();
-  }
   std::string Load(const std::vector<uint8_t>& bytes) {
-    const std::string path = dir_ + "/old.tree";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return RunLine("load_tree " + path);
+    WriteFileBytes(Path("old.tree"), bytes);
+    return RunLine("load_tree " + Path("old.tree"));
   }
-
-  std::string dir_;
-  uint32_t saved_threads_ = 0;
 };
 
 // A river spot: its root keeps the 49 card records of a river's first node.
 TEST_F(OldVersionsTest, EveryVersionLoadsItsOwnCardRecordForms) {
-  ASSERT_NO_FATAL_FAILURE(Build(MakeClassSpot("Kh9h4s2c7d", {"AA", "KK", "AKs", "T9s", "65s"},
-                                              {"JJ", "TT", "AQs", "KJs", "87s"}, 60, {{30, 90}, {0, 30}, {0, 0}})));
+  ASSERT_NO_FATAL_FAILURE(Build(solver_spots::RiverSpot()));
   Solve(20);
   const std::string results = RunLine("calc_results");
   FillCardRecords();
@@ -263,9 +211,7 @@ TEST_F(OldVersionsTest, EveryVersionLoadsItsOwnCardRecordForms) {
   for (int version : {-1, 0, 1, 2, 3, 4, 5}) {
     for (bool without_values : {false, true}) {
       if (without_values && version < 4) continue;
-      ASSERT_NO_FATAL_FAILURE(Build(MakeClassSpot("Kh9h4s2c7d", {"AA", "KK", "AKs", "T9s", "65s"},
-                                                  {"JJ", "TT", "AQs", "KJs", "87s"}, 60,
-                                                  {{30, 90}, {0, 30}, {0, 0}})));
+      ASSERT_NO_FATAL_FAILURE(Build(solver_spots::RiverSpot()));
       // The same tree again, solved alike, with the same records.
       Solve(20);
       RunLine("calc_results");
@@ -295,8 +241,8 @@ TEST_F(OldVersionsTest, EveryVersionLoadsItsOwnCardRecordForms) {
         }
       }
       // Saved again, the tree is a version 6 file.
-      ASSERT_EQ(RunLine("dump_tree " + dir_ + "/again.tree"), "dump_tree ok!\n");
-      ASSERT_EQ(RunLine("load_tree " + dir_ + "/again.tree"), "load_tree ok!\n");
+      ASSERT_EQ(RunLine("dump_tree " + Path("again.tree")), "dump_tree ok!\n");
+      ASSERT_EQ(RunLine("load_tree " + Path("again.tree")), "load_tree ok!\n");
       EXPECT_TRUE(StoreBytes() == stores) << what;
       Solve(2);
       EXPECT_EQ(g_solver_state->iterations, iterations + 2);
@@ -308,9 +254,7 @@ TEST_F(OldVersionsTest, EveryVersionLoadsItsOwnCardRecordForms) {
 // them travel in thousandths (with or without a converter byte); version 3
 // still carries every store that exists, and no river record.
 TEST_F(OldVersionsTest, ForgottenRiversInVersionsThreeToSix) {
-  const Spot spot = MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                                  {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                                  {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
+  const Spot spot = solver_spots::FlopSpot();
   ASSERT_NO_FATAL_FAILURE(Build(spot));
   Solve(70);
   ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
@@ -374,7 +318,7 @@ TEST_F(OldVersionsTest, TurnTreesOfVersionFourKeepSixteenBitRivers) {
     if (node.street == STREET_RIVER && node.regret_store) narrow += node.regret_store->AsArenaStore16() != nullptr;
   EXPECT_GT(narrow, 0u);
   EXPECT_EQ(RunLine("calc_results"), results);
-  EXPECT_EQ(RunLine("dump_tree " + dir_ + "/new.tree"),
+  EXPECT_EQ(RunLine("dump_tree " + Path("new.tree")),
             "ERROR: dump_tree tree of an older file format, can't write it\n");
   Solve(2);
   EXPECT_EQ(g_solver_state->iterations, 22);

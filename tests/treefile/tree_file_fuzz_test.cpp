@@ -3,11 +3,8 @@
 // tree or in an error reply that leaves no tree, never in a crash, a hang or
 // a sanitizer report; a tree that does load must answer and solve.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,53 +14,30 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
+#include "treefile/tree_file_fixture.h"
 
 namespace {
 
 using reference_game::MakeClassSpot;
 
-class TreeFileFuzzTest : public TreeBuildTest {
+class TreeFileFuzzTest : public TreeFileFixture {
  protected:
-  void SetUp() override {
-    TreeBuildTest::SetUp();
-    saved_threads_ = g_thread_count.load();
-    char pattern[] = "/tmp/tdx_tree_fuzz_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
-  }
-  void TearDown() override {
-    StopSolverAndWait();
-    g_thread_count = saved_threads_;
-    TreeBuildTest::TearDown();
-    const std::string command = "rm -rf " + dir_;
-    (void)!std::system(command.c_str());
-  }
-
   // A dump of the spot solved a little, at the level, optionally forgotten.
   std::vector<uint8_t> RealDump(const reference_game::Spot& spot, int level, const char* forget) {
-    g_compression_setting = level;
-    const std::string replies = RunLines(reference_game::EngineScript(spot));
-    EXPECT_EQ(replies.find("ERROR"), std::string::npos);
-    EXPECT_EQ(RunLine("build_tree"), "build_tree ok!\n");
-    testing::internal::CaptureStdout();
-    RunLine("go 30 steps");
-    WaitForSolver();
-    testing::internal::GetCapturedStdout();
+    Build(spot, level);
+    Solve(30);
     if (forget) EXPECT_EQ(RunLine(std::string("forget ") + forget), "forget ok!\n");
-    const std::string path = dir_ + "/real.tree";
-    EXPECT_EQ(RunLine("dump_tree " + path), "dump_tree ok!\n");
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    EXPECT_EQ(RunLine("dump_tree " + Path("real.tree")), "dump_tree ok!\n");
+    return ReadFileBytes(Path("real.tree"));
   }
 
   // Loads the bytes; a tree that loads is asked for its results.
   void Try(const std::vector<uint8_t>& bytes) {
-    const std::string path = dir_ + "/fuzz.tree";
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const std::string reply = RunLine("load_tree " + path);
+    WriteFileBytes(Path("fuzz.tree"), bytes);
+    const std::string reply = RunLine("load_tree " + Path("fuzz.tree"));
     ++inputs_;
     if (reply == "load_tree ok!\n") {
       ++loaded_;
@@ -111,15 +85,12 @@ class TreeFileFuzzTest : public TreeBuildTest {
     }
   }
 
-  std::string dir_;
-  uint32_t saved_threads_ = 0;
   size_t inputs_ = 0;
   size_t loaded_ = 0;
 };
 
 TEST_F(TreeFileFuzzTest, DamagedDumpsNeverCrash) {
-  const auto river = MakeClassSpot("Kh9h4s2c7d", {"AA", "KK", "AKs", "T9s", "65s"},
-                                   {"JJ", "TT", "AQs", "KJs", "87s"}, 60, {{30, 90}, {0, 30}, {0, 0}});
+  const auto river = solver_spots::RiverSpot();
   const auto flop = MakeClassSpot("Kh9h4s", {"AA", "KK", "AKs", "T9s"}, {"JJ", "AQs", "KJs", "87s"}, 60,
                                   {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0}});
   Mutate(RealDump(river, 0, nullptr), 1, 1200);

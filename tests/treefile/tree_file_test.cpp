@@ -4,7 +4,6 @@
 // stopped; failed loads and refused dumps leave nothing half done.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,81 +22,25 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/tree_builder.h"
+#include "treefile/tree_file_fixture.h"
 
 namespace {
 
-using reference_game::MakeClassSpot;
 using reference_game::Spot;
-
-// Pot 60 on the flop with bets on every street, as the solver tests use it.
-Spot FlopSpot() {
-  return MakeClassSpot("Kh9h4s", {"AA", "KK", "QQ:0.5", "AKs", "T9s", "65s:0.75", "A5s"},
-                       {"JJ", "TT", "99:0.6", "AQs", "KJs", "87s", "JTs:0.5"}, 60,
-                       {{20, 60}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 0, 0}});
-}
-
-Spot TurnSpot() {
-  return MakeClassSpot("Kh9h4h2c", {"AA", "QQ", "AKs", "T9s:0.5", "65s", "A5s", "KQo:0.25"},
-                       {"KQs", "JJ", "TT:0.8", "99", "87s", "JTs", "AQo:0.3"}, 60,
-                       {{30, 90}, {0, 30}, {0, 0, 40}, {0, 0, 0, 0}});
-}
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using solver_spots::FlopSpot;
+using solver_spots::TurnSpot;
 
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
-// Every store of every node, as the stores write themselves.
-std::vector<std::vector<uint8_t>> StoreBytes() {
-  std::vector<std::vector<uint8_t>> out;
-  for (TreeNode& node : g_solver_state->nodes) {
-    MemoryWriter w;
-    if (node.regret_store) node.regret_store->Write(w);
-    if (node.strategy_store) node.strategy_store->Write(w);
-    out.push_back(w.Bytes());
-  }
-  return out;
-}
-
-class TreeFileTest : public TreeBuildTest {
+class TreeFileTest : public TreeFileFixture {
  protected:
-  void SetUp() override {
-    TreeBuildTest::SetUp();
-    saved_threads_ = g_thread_count.load();
-    char pattern[] = "/tmp/tdx_tree_file_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    // One thread: every pass adds in one order, so runs split anyhow are the
-    // same arithmetic.
-    ASSERT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
-  }
-  void TearDown() override {
-    StopSolverAndWait();
-    g_thread_count = saved_threads_;
-    TreeBuildTest::TearDown();
-    const std::string command = "rm -rf " + dir_;
-    (void)!std::system(command.c_str());
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  static void Build(const Spot& spot, int level = 0) {
-    g_compression_setting = level;
-    const std::string replies = RunLines(reference_game::EngineScript(spot));
-    ASSERT_EQ(replies.find("ERROR"), std::string::npos) << replies.substr(0, 200);
-    ASSERT_EQ(RunLine("build_tree"), "build_tree ok!\n");
-  }
-  static void Solve(int steps) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunLine("go " + std::to_string(steps) + " steps"), "go ok!\n");
-    WaitForSolver();
-    testing::internal::GetCapturedStdout();
-  }
   void Dump(const std::string& name) {
     ASSERT_EQ(RunLine("dump_tree " + Path(name)), "dump_tree ok!\n");
   }
@@ -109,13 +52,10 @@ class TreeFileTest : public TreeBuildTest {
     Dump(name + ".1");
     Load(name + ".1");
     Dump(name + ".2");
-    const std::vector<uint8_t> first = FileBytes(Path(name + ".1"));
+    const std::vector<uint8_t> first = ReadFileBytes(Path(name + ".1"));
     EXPECT_GT(first.size(), 100u);
-    EXPECT_TRUE(first == FileBytes(Path(name + ".2"))) << name;
+    EXPECT_TRUE(first == ReadFileBytes(Path(name + ".2"))) << name;
   }
-
-  std::string dir_;
-  uint32_t saved_threads_ = 0;
 };
 
 // The queries a controlling program asks of a solved flop tree, on every
@@ -288,17 +228,6 @@ TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
   EXPECT_EQ(queries.find("ERROR"), std::string::npos) << queries;
 }
 
-// A set_strategy or combo_lock_node line: the values by ComboIndex, in hand order.
-std::string ComboLine(const std::string& head, const std::vector<double>& by_combo) {
-  std::string line = head;
-  char number[32];
-  for (HandOrder p = 0; p < kComboCount; ++p) {
-    std::snprintf(number, sizeof number, " %.17g", by_combo[g_combo_by_hand_order[p]]);
-    line += number;
-  }
-  return line;
-}
-
 // Locked nodes and combinations on every street travel with their stores and
 // hold while the loaded tree solves on.
 TEST_F(TreeFileTest, LocksTravelWithTheirStores) {
@@ -334,10 +263,8 @@ TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
   ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
   Solve(10);
   Dump("good.tree");
-  const std::vector<uint8_t> good = FileBytes(Path("good.tree"));
-  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  };
+  const std::vector<uint8_t> good = ReadFileBytes(Path("good.tree"));
+  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(Path(name), bytes); };
   auto refused = [&](const std::string& name) {
     const std::string reply = RunLine("load_tree " + Path(name));
     EXPECT_EQ(RunLine("is_tree_present"), "false\n") << name;
@@ -378,10 +305,10 @@ TEST_F(TreeFileTest, DumpsThatCannotBeWrittenLeaveNoFile) {
   EXPECT_EQ(RunLine("dump_tree " + dir_), "ERROR: dump_tree can't open file (Is a directory)\n");
   // A file already there stays as it was until the new one is complete.
   Dump("kept.tree");
-  const std::vector<uint8_t> kept = FileBytes(Path("kept.tree"));
+  const std::vector<uint8_t> kept = ReadFileBytes(Path("kept.tree"));
   Solve(5);
   Dump("kept.tree");
-  EXPECT_FALSE(kept == FileBytes(Path("kept.tree")));
+  EXPECT_FALSE(kept == ReadFileBytes(Path("kept.tree")));
   // Only the finished file is left in the directory.
   const std::string listing = Path("listing");
   const std::string command = "ls -A " + dir_ + " > " + listing;
