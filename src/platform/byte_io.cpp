@@ -23,9 +23,14 @@ constexpr const char* kCantClose = "can't close file";
 // Temporary names of this process's writers: "<target>.<pid>-<n>.part".
 std::atomic<uint32_t> g_temporary_serial{0};
 
-bool IsDirectory(int fd) {
+// Why an open file is no file to read: a directory, or something that is not
+// a regular file (a pipe or a device, whose reads may wait forever); 0 when
+// it is one.
+int NotAFileError(int fd) {
   struct stat st {};
-  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  if (fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  return S_ISREG(st.st_mode) ? 0 : EINVAL;
 }
 
 // One system read into dst; the bytes read, 0 at the end of the file.
@@ -61,14 +66,16 @@ IOException MakeIOException(const char* action, int error_code) {
 
 FileReader::FileReader(const std::string& path) {
   RequireUtf8FileName(path);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a pipe would block the open until a writer comes.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw MakeIOException(kCantOpen, errno);
-  // A directory opens for reading here; it is not a file to read.
-  if (IsDirectory(fd_)) {
+  // A directory, a pipe or a device opens for reading here; none is a file.
+  if (const int error = NotAFileError(fd_)) {
     ::close(fd_);
     fd_ = -1;
-    throw MakeIOException(kCantOpen, EISDIR);
+    throw MakeIOException(kCantOpen, error);
   }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   buffer_.assign(kFileBufferBytes, 0);
 }

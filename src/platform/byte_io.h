@@ -65,7 +65,8 @@ constexpr size_t kFileBufferBytes = 1 << 20;
 class FileReader final : public ByteReader {
  public:
   // Opens a UTF-8 path ("bad conversion" when it is not UTF-8). A missing file,
-  // a directory, or one that cannot be read: IOException "can't open file (...)".
+  // a directory, a pipe or a device (never waited for), or one that cannot be
+  // read: IOException "can't open file (...)".
   explicit FileReader(const std::string& path);
   // Closes the file when Close was not called, without a word: the bytes were
   // read, and an exception here could end the process while another unwinds.

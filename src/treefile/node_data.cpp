@@ -181,6 +181,51 @@ std::vector<NumArray> WalkedStrategy(const SolverState& state, const TreeNode& n
   return node.regret_store->GetStrategy(board, -1, defaults.data());
 }
 
+// Opens and closes, reading only, one kind of store of a river subtree for a
+// turn slot: every coded block of it is decoded once.
+void DecodeRiverSubtree(SolverState& state, TreeNode& root, int32_t slot, bool strategy_sums) {
+  NodeCursor cursor(&state, nullptr, &root, slot, -1);
+  uint64_t counts[2] = {0, 0};
+  CountSubtreeValues(cursor, strategy_sums, counts);
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  try {
+    WalkRiverValues(true, cursor, handles, strategy_sums, counts, RiverWalkRule::kForcedReadOnly);
+  } catch (...) {
+    EndBlockRead(handles[0]);
+    EndBlockRead(handles[1]);
+    CompressedBlock* none[2] = {nullptr, nullptr};
+    try {
+      WalkRiverValues(false, cursor, none, strategy_sums, nullptr, RiverWalkRule::kForcedReadOnly);
+    } catch (...) {
+    }
+    throw;
+  }
+  EndBlockRead(handles[0]);
+  EndBlockRead(handles[1]);
+  CompressedBlock* none[2] = {nullptr, nullptr};
+  WalkRiverValues(false, cursor, none, strategy_sums, nullptr, RiverWalkRule::kForcedReadOnly);
+}
+
+// Coded river blocks are decoded only when a pass or a query opens them, and
+// a damaged one met by a pass ends the process. Decoding every block that the
+// passes will read once here makes a damaged file a failed load instead. The
+// strategy sums are left alone while the passes do not use them: no block of
+// theirs was written, and opening would only make empty ones.
+void CheckCodedRiverValues(SolverState& state) {
+  if (state.coder_kinds[0] == 0 && state.coder_kinds[1] == 0) return;
+  if (!state.deal_tree) return;
+  const int32_t slots = static_cast<int32_t>(state.deal_tree->turn_records.size());
+  const bool sums = StrategySumsInUse(state);
+  for (TreeNode& node : state.nodes) {
+    const bool river_root = node.street == STREET_RIVER && node.parent && node.parent->street != STREET_RIVER;
+    if (!river_root) continue;
+    for (int32_t slot = 0; slot < slots; ++slot) {
+      DecodeRiverSubtree(state, node, slot, false);
+      if (sums) DecodeRiverSubtree(state, node, slot, true);
+    }
+  }
+}
+
 }  // namespace
 
 void ReadCardRecord(CardRecord& record, ByteReader& in) {
@@ -237,6 +282,7 @@ void LoadNodeData(SolverState& state, ByteReader& in, bool without_values) {
   // memory part by part.
   if (!AllocateStoreValues(state)) throw std::runtime_error("not enough memory for the tree's values");
   ReadNodeArrays(state, in, without_values);
+  if (state.first_forgotten_street == STREET_NONE) CheckCodedRiverValues(state);
 }
 
 void FinishLoadedNodes(SolverState& state, Street forgotten) {

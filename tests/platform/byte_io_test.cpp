@@ -117,6 +117,16 @@ TEST(FileReader, FileErrorsCarryTheSystemTextAndNoName) {
   }
 }
 
+// Pipes and devices are no files: opening one neither waits for a writer nor
+// reads without end.
+TEST(FileReader, PipesAndDevicesAreRefusedWithoutWaiting) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(IOError([&] { FileReader reader(dir.File("pipe")); }), "can't open file (Invalid argument)");
+  EXPECT_EQ(IOError([] { FileReader reader("/dev/zero"); }), "can't open file (Invalid argument)");
+  EXPECT_EQ(IOError([] { FileReader reader("/dev/null"); }), "can't open file (Invalid argument)");
+}
+
 TEST(FileWriter, ReplacesTheTargetOnlyOnCommit) {
   ScratchDir dir;
   const std::string target = dir.File("tree");
