@@ -34,19 +34,25 @@ inline int BlockCode(uint16_t largest) {
 
 constexpr int kPayloadBytes[4] = {0, 8, 12, 16};
 
-// Eight 12-bit fields, value m in bits 12m ... 12m + 11 of 96 bits.
-inline void Pack12(uint8_t* dst, const uint16_t* x) {
-  const uint32_t w[3] = {
-      uint32_t{x[0]} | uint32_t{x[1]} << 12 | uint32_t{x[2]} << 24,
-      uint32_t{x[2]} >> 8 | uint32_t{x[3]} << 4 | uint32_t{x[4]} << 16 | uint32_t{x[5]} << 28,
-      uint32_t{x[5]} >> 4 | uint32_t{x[6]} << 8 | uint32_t{x[7]} << 20};
-  std::memcpy(dst, w, 12);
+// Eight 12-bit fields, value m in bits 12m ... 12m + 11 of 96 bits: each pair
+// becomes 24 bits (x[2i] + 4096 x[2i+1], exact in the signed multiply-add as
+// both are below 4096), then the three low bytes of each 32-bit lane.
+inline void Pack12(uint8_t* dst, __m128i x) {
+  const __m128i pairs = _mm_madd_epi16(x, _mm_set1_epi32(0x10000001));
+  const __m128i bytes = _mm_shuffle_epi8(
+      pairs, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes);
+  const uint32_t last = static_cast<uint32_t>(_mm_extract_epi32(bytes, 2));
+  std::memcpy(dst + 8, &last, 4);
 }
 
+// Loaded as 8 + 4 bytes straight into the register: a copy through the stack
+// would stall on store forwarding, and no byte past the 12 is read.
 inline __m128i Unpack12(const uint8_t* src) {
-  alignas(16) uint8_t bytes[16] = {};
-  std::memcpy(bytes, src, 12);
-  const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+  uint32_t last;
+  std::memcpy(&last, src + 8, 4);
+  const __m128i v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)),
+                                       _mm_cvtsi32_si128(static_cast<int>(last)));
   // Lane m takes bytes floor(1.5 m) and the one after; odd lanes then drop 4 bits.
   const __m128i pairs = _mm_shuffle_epi8(
       v, _mm_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11));
@@ -108,7 +114,7 @@ uint8_t* PackValues16(uint8_t* dst, const uint16_t* values, int32_t n) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(groups[g], groups[g]));
             break;
           case 2:
-            Pack12(dst, values + 8 * g);
+            Pack12(dst, groups[g]);
             break;
           case 3:
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), groups[g]);

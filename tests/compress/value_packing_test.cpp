@@ -320,4 +320,55 @@ TEST(PackValues16, UnpackAcceptsEveryCode) {
   }
 }
 
+// The 16-bit form written value by value from its definition: the vector
+// packers must give these bytes exactly.
+std::vector<uint8_t> ReferencePack16(const std::vector<uint16_t>& values) {
+  std::vector<uint8_t> out;
+  const size_t n = values.size();
+  size_t at = 0;
+  for (; at + 32 <= n; at += 32) {
+    int codes[4];
+    uint8_t control = 0;
+    for (int g = 0; g < 4; ++g) {
+      const uint16_t top = *std::max_element(values.begin() + at + 8 * g, values.begin() + at + 8 * g + 8);
+      codes[g] = top == 0 ? 0 : top < 256 ? 1 : top < 4096 ? 2 : 3;
+      control = static_cast<uint8_t>(control | codes[g] << (2 * g));
+    }
+    out.push_back(control);
+    for (int g = 0; g < 4; ++g) {
+      const uint16_t* x = values.data() + at + 8 * g;
+      if (codes[g] == 1) {
+        for (int m = 0; m < 8; ++m) out.push_back(static_cast<uint8_t>(x[m]));
+      } else if (codes[g] == 2) {
+        uint8_t bits[12] = {};
+        for (int b = 0; b < 96; ++b)
+          if (x[b / 12] >> (b % 12) & 1) bits[b / 8] = static_cast<uint8_t>(bits[b / 8] | 1 << (b % 8));
+        out.insert(out.end(), bits, bits + 12);
+      } else if (codes[g] == 3) {
+        for (int m = 0; m < 8; ++m) out.insert(out.end(), {static_cast<uint8_t>(x[m]), static_cast<uint8_t>(x[m] >> 8)});
+      }
+    }
+  }
+  for (; at < n; at += 8) {
+    const size_t end = std::min(n, at + 8);
+    const bool bytes = *std::max_element(values.begin() + at, values.begin() + end) < 256;
+    out.push_back(bytes ? 1 : 3);
+    for (size_t k = at; k < end; ++k) {
+      out.push_back(static_cast<uint8_t>(values[k]));
+      if (!bytes) out.push_back(static_cast<uint8_t>(values[k] >> 8));
+    }
+  }
+  return out;
+}
+
+TEST(PackValues16, BothBuildsGiveTheDefinedBytes) {
+  std::mt19937_64 rng(17);
+  for (int32_t n : {0, 7, 32, 45, 96, 1326})
+    for (int trial = 0; trial < 30; ++trial) {
+      const auto values = RandomGroups<uint16_t>(rng, n, {0, 255, 256, 4095, 4096, 65535});
+      const std::vector<uint8_t> expected = ReferencePack16(values);
+      for (const Build& build : Builds()) EXPECT_EQ(Pack16(build, values), expected) << build.name << " n " << n;
+    }
+}
+
 }  // namespace
