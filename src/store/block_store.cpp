@@ -11,6 +11,7 @@
 #include "compress/stream_block.h"
 #include "protocol/fail.h"
 #include "store/block_store_kernels.h"
+#include "store/board_rows.h"
 #include "store/lock_record_io.h"
 #include "store/store_constants.h"
 #include "store/value_kernels16.h"
@@ -20,23 +21,6 @@ namespace {
 // Caches start on a 128-byte boundary: two cache lines, so no row of a
 // neighbouring allocation shares the first line with another thread's cache.
 constexpr size_t kCacheAlignment = 128;
-
-// Hands per pass of the general strategy loop (sums on the stack).
-constexpr int32_t kStrategyChunk = 512;
-
-int32_t Covered(int32_t a, int32_t b) { return std::max(0, std::min(a, b)); }
-
-// The record's mask as n bytes, null without one; a shorter mask locks as far
-// as it goes, through a zero-padded copy.
-const uint8_t* MaskOf(const NodeLockRecord& lock, int32_t n, std::vector<uint8_t>& padded) {
-  if (!lock.mask) return nullptr;
-  if (lock.mask_length >= n) return lock.mask;
-  padded.assign(static_cast<size_t>(n), 0);
-  std::memcpy(padded.data(), lock.mask, static_cast<size_t>(std::max(lock.mask_length, 0)));
-  return padded.data();
-}
-
-float DefaultOf(const float* defaults, int32_t a) { return defaults ? defaults[a] : 0.0f; }
 
 }  // namespace
 
