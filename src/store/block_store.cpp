@@ -328,30 +328,26 @@ void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumA
   }
 }
 
-bool BlockStore::BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
-                             const NodeLockRecord** lock) {
-  if (width_ != Width::BITS16 || i < 0 || i >= layout_->turn_slots ||
-      !caches_[static_cast<size_t>(i)])
+template <typename T>
+bool BlockStore::TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
+                                const NodeLockRecord** lock) {
+  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)])
     return false;
   const int32_t board = layout_->BoardIndex(i, j);
-  for (int32_t a = 0; a < layout_->actions; ++a)
-    rows[a] = reinterpret_cast<uint16_t*>(Row(i, board, a));
+  for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = reinterpret_cast<T*>(Row(i, board, a));
   *hands = layout_->boards[board].hand_count;
   if (lock) *lock = &locks_[board];
   return true;
 }
 
+bool BlockStore::BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
+  return TypedBoardRows(Width::BITS16, i, j, rows, hands, lock);
+}
+
 bool BlockStore::BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hands,
                              const NodeLockRecord** lock) {
-  if (width_ != Width::BITS32 || i < 0 || i >= layout_->turn_slots ||
-      !caches_[static_cast<size_t>(i)])
-    return false;
-  const int32_t board = layout_->BoardIndex(i, j);
-  for (int32_t a = 0; a < layout_->actions; ++a)
-    rows[a] = reinterpret_cast<int32_t*>(Row(i, board, a));
-  *hands = layout_->boards[board].hand_count;
-  if (lock) *lock = &locks_[board];
-  return true;
+  return TypedBoardRows(Width::BITS32, i, j, rows, hands, lock);
 }
 
 int64_t BlockStore::BlockBytes() const {
