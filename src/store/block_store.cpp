@@ -109,42 +109,50 @@ void BlockStore::FreeCache(int32_t i) {
   cache = nullptr;
 }
 
+namespace {
+
 // Rows go action by action, board by board; a board is coded against the
 // previous board's row of the same action when it has no more hands.
-void BlockStore::ReadRows(CompressedBlock& block, int32_t i) {
-  const LayoutTurnBoards& turn = layout_->turn_index[i];
-  for (int32_t a = 0; a < layout_->actions; ++a)
+// visit(row, reference or null, hands) for every row of turn slot i in that
+// order; row_at(board, action) gives a row.
+template <typename RowAt, typename Visit>
+void VisitRowsInCodingOrder(const BoardLayout& layout, int32_t i, RowAt row_at, Visit visit) {
+  const LayoutTurnBoards& turn = layout.turn_index[i];
+  for (int32_t a = 0; a < layout.actions; ++a)
     for (int32_t j = 0; j < turn.board_count; ++j) {
       const int32_t board = turn.first_board + j;
-      const int32_t hands = layout_->boards[board].hand_count;
-      const bool referenced = j > 0 && hands <= layout_->boards[board - 1].hand_count;
-      uint8_t* row = Row(i, board, a);
-      const uint8_t* reference = referenced ? Row(i, board - 1, a) : nullptr;
-      if (width_ == Width::BITS16)
-        block.ReadValues16(reinterpret_cast<uint16_t*>(row),
-                           reinterpret_cast<const uint16_t*>(reference), hands);
-      else
-        block.ReadValues32(reinterpret_cast<uint32_t*>(row),
-                           reinterpret_cast<const uint32_t*>(reference), hands);
+      const int32_t hands = layout.boards[board].hand_count;
+      const bool referenced = j > 0 && hands <= layout.boards[board - 1].hand_count;
+      visit(row_at(board, a), referenced ? row_at(board - 1, a) : nullptr, hands);
     }
 }
 
+}  // namespace
+
+void BlockStore::ReadRows(CompressedBlock& block, int32_t i) {
+  const auto row_at = [&](int32_t board, int32_t a) { return Row(i, board, a); };
+  const auto read = [&](uint8_t* row, const uint8_t* reference, int32_t hands) {
+    if (width_ == Width::BITS16)
+      block.ReadValues16(reinterpret_cast<uint16_t*>(row),
+                         reinterpret_cast<const uint16_t*>(reference), hands);
+    else
+      block.ReadValues32(reinterpret_cast<uint32_t*>(row),
+                         reinterpret_cast<const uint32_t*>(reference), hands);
+  };
+  VisitRowsInCodingOrder(*layout_, i, row_at, read);
+}
+
 void BlockStore::WriteRows(CompressedBlock& block, int32_t i) {
-  const LayoutTurnBoards& turn = layout_->turn_index[i];
-  for (int32_t a = 0; a < layout_->actions; ++a)
-    for (int32_t j = 0; j < turn.board_count; ++j) {
-      const int32_t board = turn.first_board + j;
-      const int32_t hands = layout_->boards[board].hand_count;
-      const bool referenced = j > 0 && hands <= layout_->boards[board - 1].hand_count;
-      const uint8_t* row = Row(i, board, a);
-      const uint8_t* reference = referenced ? Row(i, board - 1, a) : nullptr;
-      if (width_ == Width::BITS16)
-        block.WriteValues16(reinterpret_cast<const uint16_t*>(row),
-                            reinterpret_cast<const uint16_t*>(reference), hands);
-      else
-        block.WriteValues32(reinterpret_cast<const uint32_t*>(row),
-                            reinterpret_cast<const uint32_t*>(reference), hands);
-    }
+  const auto row_at = [&](int32_t board, int32_t a) { return Row(i, board, a); };
+  const auto write = [&](const uint8_t* row, const uint8_t* reference, int32_t hands) {
+    if (width_ == Width::BITS16)
+      block.WriteValues16(reinterpret_cast<const uint16_t*>(row),
+                          reinterpret_cast<const uint16_t*>(reference), hands);
+    else
+      block.WriteValues32(reinterpret_cast<const uint32_t*>(row),
+                          reinterpret_cast<const uint32_t*>(reference), hands);
+  };
+  VisitRowsInCodingOrder(*layout_, i, row_at, write);
 }
 
 CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int32_t count) {
