@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "store/node_store.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
 #include "tree/node_path.h"
@@ -33,29 +33,8 @@ reference_game::Spot FlopSpot() {
                                   "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, kLines);
 }
 
-// show_strategy's rows, one per child, in hand order.
-std::vector<std::vector<double>> ShownRows(const std::string& path) {
-  std::istringstream reply(RunLine("show_strategy " + path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  while (std::getline(reply, line) && line != "END") {
-    std::istringstream numbers(line);
-    std::vector<double>& row = rows.emplace_back();
-    double v;
-    while (numbers >> v) row.push_back(v);
-    EXPECT_EQ(row.size(), static_cast<size_t>(kComboCount));
-  }
-  EXPECT_EQ(line, "END");
-  return rows;
-}
-
 class DisplaySourceTest : public TreeBuildTest {
  protected:
-  void TearDown() override {
-    StopSolverAndWait();
-    TreeBuildTest::TearDown();
-  }
-
   static void SolveTo(int iterations) {
     ASSERT_TRUE(AllocateStoreValues(State()));
     while (State().iterations < iterations) RunSolverIteration(&State());
@@ -120,17 +99,17 @@ TEST_F(DisplaySourceTest, CurrentStrategyUpToIteration62ThenTheAverage) {
   ASSERT_NO_FATAL_FAILURE(ReadStrategies(node, current, average));
   for (const NumArray& row : current)
     for (int32_t h = 0; h < row.count; ++h) ASSERT_NEAR(row.data[h], 1.0 / 2.0, 1e-7);
-  ExpectShown(ShownRows(path), node, current);
+  ExpectShown(StrategyRows(path), node, current);
 
   ASSERT_NO_FATAL_FAILURE(SolveTo(62));
   ASSERT_NO_FATAL_FAILURE(ReadStrategies(node, current, average));
   ASSERT_TRUE(SourcesDiffer(current, average));
-  ExpectShown(ShownRows(path), node, current);
+  ExpectShown(StrategyRows(path), node, current);
 
   ASSERT_NO_FATAL_FAILURE(SolveTo(63));
   ASSERT_NO_FATAL_FAILURE(ReadStrategies(node, current, average));
   ASSERT_TRUE(SourcesDiffer(current, average));
-  ExpectShown(ShownRows(path), node, average);
+  ExpectShown(StrategyRows(path), node, average);
 }
 
 }  // namespace

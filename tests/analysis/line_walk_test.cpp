@@ -16,14 +16,12 @@
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/tree_pass.h"
-#include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
 #include "tree/schematic_tree.h"
 
 namespace {
-
-const std::vector<std::vector<double>> kLines = {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}};
 
 class LineWalkTest : public TreeBuildTest {};
 
@@ -44,10 +42,8 @@ std::vector<int32_t> ChildPath(const ResolvedPath& resolved) {
 }
 
 TEST_F(LineWalkTest, ReachAtTheTargetIsTheRangeOfEachPlayer) {
-  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(reference_game::MakeSpot(
-      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
-      "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s:0.5", 60, kLines)));
-  for (int i = 0; i < 80; ++i) RunSolverIteration(&State());
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(solver_spots::SmallFlopSpot()));
+  ASSERT_NO_FATAL_FAILURE(RunIterations(80));
   SolverState& state = State();
   for (const char* text : {"r:0", "r:0:b10", "r:0:c:c:3s:c", "r:0:c:c:3s:c:c:4d:c:b20",
                            "r:0:c:c:Qh:c:c:Td:b20"}) {

@@ -24,6 +24,7 @@
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
+#include "support/solver_spots.h"
 #include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
@@ -158,10 +159,7 @@ TEST_F(NodeLocksTest, SettingTheStrategyRestartsTheAverage) {
 // With isomorphism on, a turn card and a suit-isomorphic one share one board
 // record: locking one locks the other, with the suits exchanged.
 TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
-  const Spot spot = reference_game::MakeClassSpot(
-      "Kc7c2c", {"AA", "KQs", "T9s", "65o"}, {"QQ", "JJ", "AKo", "87s"}, 60,
-      {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}});
-  ASSERT_NO_FATAL_FAILURE(BuildSpot(spot, false));
+  ASSERT_NO_FATAL_FAILURE(BuildSpot(solver_spots::SuitSymmetricFlopSpot(), false));
   ASSERT_TRUE(State().flags & ISOMORPHISM_ON);
   ASSERT_EQ(RunLine("lock_node r:0:c:c:Ad"), "lock_node ok!\n");
   EXPECT_NE(RunLine("show_node r:0:c:c:Ah").find("flags: LOCKED\n"), std::string::npos);
@@ -177,9 +175,7 @@ TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
   ASSERT_EQ(heart.size(), static_cast<size_t>(kComboCount));
   double locked = 0.0;
   for (HandOrder p = 0; p < kComboCount; ++p) {
-    const CardMask swapped = SwapSuits(g_combo_card_masks[p], 1, 2);
-    HandOrder q = 0;
-    while (q < kComboCount && g_combo_card_masks[q] != swapped) ++q;
+    const HandOrder q = SuitSwappedPosition(p, 1, 2);
     ASSERT_LT(q, kComboCount);
     EXPECT_EQ(diamond[p], heart[q]) << p;
     locked += diamond[p];
@@ -194,7 +190,7 @@ TEST_F(NodeLocksTest, IsomorphicTurnCardsShareTheirLocks) {
 TEST_F(NodeLocksTest, EverySchedulerAndStoreHonoursLocks) {
   const Spot spot = reference_game::MakeSpot(
       "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d 4s3s",
-      "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, {{10}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 0, 20}});
+      "AhAs KcKd JcJd Th9h 6d5d 8c8s Kd7c 5s4s", 60, solver_spots::kSmallBetLines);
   const std::string locked = "r:0:c:c:3s:c:c:4d";     // OOP: every hand checks
   const std::string masked = "r:0:c:c:3s:c:c:4d:c";   // IP: 8c8s always bets
   const uint32_t saved_scheduler = g_scheduler.load();

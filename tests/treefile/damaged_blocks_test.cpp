@@ -6,30 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
 #include "support/process_runner.h"
 #include "support/reference_game.h"
 
 namespace {
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 TEST(DamagedRiverBlocks, RefusedByTheLoadNeverMetByThePasses) {
+  // Removed with its files when the test process ends.
   const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
   const auto flop = reference_game::MakeClassSpot(
       "Kh9h4s", {"AA", "KK", "QQ", "44", "AKs", "AQs", "K9s", "T9s", "76s", "AKo", "KQo"},
       {"JJ", "TT", "99", "AJs", "KQs", "KJs", "QJs", "87s", "65s", "AQo", "A9o"}, 60,
@@ -42,7 +32,7 @@ TEST(DamagedRiverBlocks, RefusedByTheLoadNeverMetByThePasses) {
   const ProcessResult made = RunProcess(TDX_ENGINE_PATH, {}, solve);
   ASSERT_EQ(made.exit_code, 0) << made.out;
   ASSERT_NE(made.out.find("dump_tree ok!"), std::string::npos) << made.out;
-  const std::vector<uint8_t> real = ReadBytes(dir + "/real.tree");
+  const std::vector<uint8_t> real = ReadFileBytes(dir + "/real.tree");
   ASSERT_GT(real.size(), 40000u);
 
   // Bits flipped in the back half of the file, where the river blocks lie.
@@ -53,7 +43,7 @@ TEST(DamagedRiverBlocks, RefusedByTheLoadNeverMetByThePasses) {
     std::vector<uint8_t> bytes = real;
     for (int k = 1 + static_cast<int>(random() % 3); k > 0; --k)
       bytes[real.size() / 2 + random() % (real.size() / 2)] ^= static_cast<uint8_t>(1u << (random() % 8));
-    WriteBytes(dir + "/damaged.tree", bytes);
+    WriteFileBytes(dir + "/damaged.tree", bytes);
     const ProcessResult run = RunProcess(
         TDX_ENGINE_PATH, {},
         "set_threads 2\nload_tree " + dir + "/damaged.tree\ngo 3 steps\nwait_for_solver\n"
@@ -71,7 +61,6 @@ TEST(DamagedRiverBlocks, RefusedByTheLoadNeverMetByThePasses) {
   // values.
   EXPECT_GT(refused, 0) << loaded << " loaded";
   EXPECT_EQ(refused + loaded, 24);
-  (void)!std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
