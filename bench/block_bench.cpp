@@ -73,6 +73,59 @@ void BM_UnpackValues16(benchmark::State& state) {
 }
 BENCHMARK(BM_UnpackValues16)->Unit(benchmark::kMicrosecond);
 
+// The rows widened to 32 bits and scaled, as strategy sums spread over the
+// byte, u16 and u32 widths; packed back to back.
+struct WideRows {
+  std::vector<std::vector<uint32_t>> rows;
+  std::vector<uint8_t> packed;
+  explicit WideRows(const RiverRows& river) {
+    for (const RiverRow& row : river.rows) {
+      std::vector<uint32_t> wide(row.values.size());
+      for (size_t k = 0; k < wide.size(); ++k) wide[k] = uint32_t{row.values[k]} * 61u;
+      rows.push_back(std::move(wide));
+    }
+    packed.resize(MaxPackedBytes32(static_cast<int64_t>(river.values)) + 32 * rows.size());
+    uint8_t* at = packed.data();
+    for (const auto& row : rows)
+      at = Kernels<ValuePackingKernels>().PackValues32(at, row.data(), static_cast<int32_t>(row.size()));
+    packed.resize(static_cast<size_t>(at - packed.data()));
+  }
+};
+
+void BM_PackValues32(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  const WideRows wide(*rows);
+  std::vector<uint8_t> bytes(wide.packed.size() + MaxPackedBytes32(1326));
+  for (auto _ : state) {
+    uint8_t* at = bytes.data();
+    for (const auto& row : wide.rows)
+      at = Kernels<ValuePackingKernels>().PackValues32(at, row.data(), static_cast<int32_t>(row.size()));
+    benchmark::DoNotOptimize(at);
+    benchmark::ClobberMemory();
+  }
+  Describe(state, *rows, static_cast<int64_t>(wide.packed.size()));
+}
+BENCHMARK(BM_PackValues32)->Unit(benchmark::kMicrosecond);
+
+void BM_UnpackValues32(benchmark::State& state) {
+  const RiverRows* rows = Rows(state);
+  if (!rows) return;
+  const WideRows wide(*rows);
+  std::vector<uint32_t> out(1326);
+  for (auto _ : state) {
+    const uint8_t* at = wide.packed.data();
+    const uint8_t* const end = wide.packed.data() + wide.packed.size();
+    for (const auto& row : wide.rows)
+      at = Kernels<ValuePackingKernels>().UnpackValues32(out.data(), static_cast<int32_t>(row.size()), at,
+                                                         static_cast<size_t>(end - at));
+    benchmark::DoNotOptimize(at);
+    benchmark::ClobberMemory();
+  }
+  Describe(state, *rows, static_cast<int64_t>(wide.packed.size()));
+}
+BENCHMARK(BM_UnpackValues32)->Unit(benchmark::kMicrosecond);
+
 void WriteBlock(CompressedBlock& block, const RiverRows& rows) {
   block.BeginWrite();
   for (const RiverRow& row : rows.rows)

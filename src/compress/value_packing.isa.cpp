@@ -60,6 +60,32 @@ inline __m128i Unpack12(const uint8_t* src) {
   return _mm_and_si128(shifted, _mm_set1_epi16(0x0FFF));
 }
 
+// A group of any code from one 16-byte load, without a branch on the code:
+// a byte shuffle puts each value's bytes in its lane (none for code 0, the low
+// byte for code 1), then code 2's odd lanes take their bits from 4 higher.
+alignas(16) constexpr int8_t kGroupShuffle[4][16] = {
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {0, -1, 1, -1, 2, -1, 3, -1, 4, -1, 5, -1, 6, -1, 7, -1},
+    {0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
+alignas(16) constexpr uint16_t kGroupKeep[4][8] = {
+    {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
+    {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
+    {0x0FFF, 0, 0x0FFF, 0, 0x0FFF, 0, 0x0FFF, 0},
+    {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}};
+alignas(16) constexpr uint16_t kGroupShifted[4][8] = {
+    {}, {}, {0, 0xFFFF, 0, 0xFFFF, 0, 0xFFFF, 0, 0xFFFF}, {}};
+
+// Reads 16 bytes at src whatever the code: the caller keeps them inside the input.
+inline __m128i UnpackGroup16(const uint8_t* src, int code) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  const __m128i lanes =
+      _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(kGroupShuffle[code])));
+  const __m128i keep = _mm_load_si128(reinterpret_cast<const __m128i*>(kGroupKeep[code]));
+  const __m128i shifted = _mm_load_si128(reinterpret_cast<const __m128i*>(kGroupShifted[code]));
+  return _mm_or_si128(_mm_and_si128(lanes, keep), _mm_and_si128(_mm_srli_epi16(lanes, 4), shifted));
+}
+
 // 32-bit groups
 
 // Largest of eight u32 held in two registers, compared unsigned.
@@ -78,6 +104,40 @@ inline int BlockCode32(uint32_t largest) {
 }
 
 constexpr int kPayloadBytes32[4] = {0, 8, 16, 32};
+
+// A 32-bit group of any code from two 16-byte loads, without a branch on the
+// code: per half a byte shuffle of each load, zero bytes where the code has
+// none (code 1 bytes, code 2 u16, code 3 u32).
+alignas(16) constexpr int8_t kGroup32Low[4][16] = {
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3, -1, -1, -1},
+    {0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
+// The high half from the first load (codes 1 and 2) ...
+alignas(16) constexpr int8_t kGroup32HighFirst[4][16] = {
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {4, -1, -1, -1, 5, -1, -1, -1, 6, -1, -1, -1, 7, -1, -1, -1},
+    {8, 9, -1, -1, 10, 11, -1, -1, 12, 13, -1, -1, 14, 15, -1, -1},
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1}};
+// ... or from the second (code 3).
+alignas(16) constexpr int8_t kGroup32HighSecond[4][16] = {
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
+
+inline __m128i ShuffleBy(__m128i v, const int8_t* table) {
+  return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+// Reads 32 bytes at src whatever the code: the caller keeps them inside the input.
+inline void UnpackGroup32(__m128i* out, const uint8_t* src, int code) {
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+  _mm_storeu_si128(out, ShuffleBy(first, kGroup32Low[code]));
+  _mm_storeu_si128(out + 1, _mm_or_si128(ShuffleBy(first, kGroup32HighFirst[code]),
+                                         ShuffleBy(second, kGroup32HighSecond[code])));
+}
 
 // The tail group's code byte: bit 1 for a value above 65535, bit 0 for one in
 // 256 ... 65535.
@@ -150,6 +210,10 @@ const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size
   int32_t left = n;
   while (left >= 32) {
     if (p == end) return nullptr;
+    // The rows stream in from memory much larger than the caches, and the
+    // hardware prefetcher stops at each page: ask a few lines ahead (a
+    // prefetch never faults, past the end included).
+    _mm_prefetch(reinterpret_cast<const char*>(p) + 512, _MM_HINT_T0);
     const int control = *p++;
     __m128i* o = reinterpret_cast<__m128i*>(out);
     if (control == 0) {
@@ -164,6 +228,14 @@ const uint8_t* UnpackValues16(uint16_t* out, int32_t n, const uint8_t* src, size
       _mm_storeu_si128(o + 2, _mm_cvtepu8_epi16(high));
       _mm_storeu_si128(o + 3, _mm_cvtepu8_epi16(_mm_srli_si128(high, 8)));
       p += 32;
+    } else if (end - p >= 64 + 16) {
+      // Room for the widest block and a 16-byte load past it: mixed codes
+      // without a branch per group.
+      for (int g = 0; g < 4; ++g) {
+        const int code = (control >> (2 * g)) & 3;
+        _mm_storeu_si128(o + g, UnpackGroup16(p, code));
+        p += kPayloadBytes[code];
+      }
     } else {
       const int need = kPayloadBytes[control & 3] + kPayloadBytes[(control >> 2) & 3] +
                        kPayloadBytes[(control >> 4) & 3] + kPayloadBytes[control >> 6];
@@ -273,11 +345,23 @@ const uint8_t* UnpackValues32(uint32_t* out, int32_t n, const uint8_t* src, size
   int32_t left = n;
   while (left >= 32) {
     if (p == end) return nullptr;
+    _mm_prefetch(reinterpret_cast<const char*>(p) + 512, _MM_HINT_T0);  // as for 16 bits
     const int control = *p++;
+    __m128i* o = reinterpret_cast<__m128i*>(out);
+    if (end - p >= 128 + 32) {
+      // Room for the widest block and a 32-byte load past it.
+      for (int g = 0; g < 4; ++g, o += 2) {
+        const int code = (control >> (2 * g)) & 3;
+        UnpackGroup32(o, p, code);
+        p += kPayloadBytes32[code];
+      }
+      out += 32;
+      left -= 32;
+      continue;
+    }
     const int need = kPayloadBytes32[control & 3] + kPayloadBytes32[(control >> 2) & 3] +
                      kPayloadBytes32[(control >> 4) & 3] + kPayloadBytes32[control >> 6];
     if (end - p < need) return nullptr;
-    __m128i* o = reinterpret_cast<__m128i*>(out);
     for (int g = 0; g < 4; ++g, o += 2) {
       const int code = (control >> (2 * g)) & 3;
       switch (code) {
