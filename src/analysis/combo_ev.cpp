@@ -25,15 +25,6 @@ namespace {
 
 constexpr double kQuietNan = std::numeric_limits<double>::quiet_NaN();
 
-// The batch's tasks go with the pass, also when a task ran out of memory.
-class SubgameTasksGuard {
- public:
-  SubgameTasksGuard() = default;
-  ~SubgameTasksGuard() { DestroySubgameTasks(); }
-  SubgameTasksGuard(const SubgameTasksGuard&) = delete;
-  SubgameTasksGuard& operator=(const SubgameTasksGuard&) = delete;
-};
-
 }  // namespace
 
 void ReachAtNode(SolverState& state, const TreeNode& node, int32_t turn_slot, int32_t river_slot,

@@ -121,24 +121,6 @@ bool TargetAboveTurnDeal(const ValueTarget& target) {
   return street < STREET_TURN;
 }
 
-// Opens the selected stores of the subtree for the cursor's pass and ends the
-// blocks' reads; on an error every block's read is ended before it
-// propagates (the stores opened stay open for the caller to drop).
-void OpenForPass(const NodeCursor& cursor, bool strategy_sums) {
-  uint64_t counts[2] = {0, 0};
-  CompressedBlock* handles[2] = {nullptr, nullptr};
-  CountSubtreeValues(cursor, strategy_sums, counts);
-  try {
-    OpenSubtreeValues(cursor, handles, strategy_sums, counts, false);
-  } catch (...) {
-    EndBlockRead(handles[0]);
-    EndBlockRead(handles[1]);
-    throw;
-  }
-  EndBlockRead(handles[0]);
-  EndBlockRead(handles[1]);
-}
-
 // Below the turn of a flop-rooted tree: every river card of the turn slot in
 // turn, on the thread that runs the turn's task. The block-compressed river
 // stores of the whole river subtree are opened once around the walk.
@@ -149,8 +131,8 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
   // Decoded and coded again here, inside the turn's task, so that the
   // subtrees of different turn cards are coded in parallel.
   try {
-    OpenForPass(cursor, false);
-    if (sums) OpenForPass(cursor, true);
+    OpenRiverSubtree(cursor, false, RiverWalkRule::kFollowPass);
+    if (sums) OpenRiverSubtree(cursor, true, RiverWalkRule::kFollowPass);
   } catch (const CodedStreamError&) {
     // The solver's own blocks no longer decode: its memory is damaged.
     ExitOnDamagedStream();

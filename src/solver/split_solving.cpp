@@ -13,6 +13,7 @@
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/split_walk.h"
+#include "solver/subgame_task.h"
 #include "solver/tree_pass.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"
@@ -111,10 +112,6 @@ class IterationCountKeeper {
   int32_t kept_;
 };
 
-struct TaskListCleanup {
-  ~TaskListCleanup() { DestroySubgameTasks(); }
-};
-
 const char* StreetWord(Street street) { return street == STREET_TURN ? "turns" : "rivers"; }
 
 }  // namespace
@@ -147,7 +144,7 @@ void solve_subgames(Street street) {
   EvaluateFromRoot(state, street, splits);
 
   std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
-  TaskListCleanup task_cleanup;
+  SubgameTasksGuard tasks;
   DestroySubgameTasks();
   PassContext pass;
   pass.mode = PASS_SOLVE;

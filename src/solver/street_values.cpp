@@ -91,21 +91,8 @@ RiverWalkRule RuleOf(StreetAccess access) {
 
 void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                  RiverWalkRule rule) {
-  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
-  uint64_t counts[2] = {0, 0};
-  CountSubtreeValues(cursor, strategy_sums, counts);
-  CompressedBlock* handles[2] = {nullptr, nullptr};
-  try {
-    WalkRiverValues(true, cursor, handles, strategy_sums, counts, rule);
-  } catch (...) {
-    // The other player's block may be half read: end it, so that it can be
-    // read or written again.
-    EndBlockRead(handles[0]);
-    EndBlockRead(handles[1]);
-    throw;
-  }
-  EndBlockRead(handles[0]);
-  EndBlockRead(handles[1]);
+  const NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
+  OpenRiverSubtree(cursor, strategy_sums, rule);
 }
 
 void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
@@ -189,6 +176,23 @@ void OpenSubtreeValues(const NodeCursor& cursor, CompressedBlock* handles[2], bo
 void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], bool strategy_sums,
                       bool force) {
   WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, force);
+}
+
+void OpenRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRule rule) {
+  uint64_t counts[2] = {0, 0};
+  CountSubtreeValues(cursor, strategy_sums, counts);
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  try {
+    WalkRiverValues(true, cursor, handles, strategy_sums, counts, rule);
+  } catch (...) {
+    // The other player's block may be half read: end it, so that it can be
+    // read or written again.
+    EndBlockRead(handles[0]);
+    EndBlockRead(handles[1]);
+    throw;
+  }
+  EndBlockRead(handles[0]);
+  EndBlockRead(handles[1]);
 }
 
 void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums) {

@@ -55,6 +55,11 @@ void CloseRiverValues(const NodeCursor& cursor, CompressedBlock* handles[2], boo
 // without writing anything back (a walk given up): afterwards none is open.
 void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums);
 
+// Opens the selected stores at and below the cursor under the rule, their
+// counts taken first, and ends both blocks' reads, also when the walk throws
+// (the stores opened stay open for the caller to close or drop).
+void OpenRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRule rule);
+
 // What code outside a pass does with the river values it opens. Reading opens
 // every store whatever the last pass was and writes nothing back; writing opens
 // every store and writes everything back, so no change is ever dropped.

@@ -122,3 +122,13 @@ SubgameTask* MakeSubgameTask(SolverState* state, const PassContext* pass, TreeNo
 // Gives back every array of the tasks of g_subgame_tasks, returns the tasks to
 // the pool and empties the list.
 void DestroySubgameTasks();
+
+// Every path out of a pass, a thrown error included, leaves the task list
+// empty: the guard destroys the tasks when it goes.
+class SubgameTasksGuard {
+ public:
+  SubgameTasksGuard() = default;
+  ~SubgameTasksGuard() { DestroySubgameTasks(); }
+  SubgameTasksGuard(const SubgameTasksGuard&) = delete;
+  SubgameTasksGuard& operator=(const SubgameTasksGuard&) = delete;
+};

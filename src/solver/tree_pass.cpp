@@ -103,11 +103,6 @@ void FreeOutputs(SubgameTask& task) {
   task.cursor.out1 = NumArray();
 }
 
-// Every path out of a pass, a thrown error included, leaves the task list empty.
-struct TaskListCleanup {
-  ~TaskListCleanup() { DestroySubgameTasks(); }
-};
-
 // OpenMP team threads start with their creator's floating-point mode; each
 // switches to the default once per batch. Tasks are handed out one at a time in
 // run order.
@@ -388,7 +383,7 @@ double* TraverseTree(SolverState* state, double out[2], Player player, PassMode 
   // figures whichever thread starts it.
   ScopedDefaultFpMode fp_mode;
   std::lock_guard<std::mutex> pass_lock(g_tree_pass_mutex);
-  TaskListCleanup cleanup;
+  SubgameTasksGuard tasks;
   DestroySubgameTasks();
 
   const std::vector<double>& opponent_weights = state->root_hand_weights[Opponent(player)];

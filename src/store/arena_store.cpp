@@ -8,34 +8,15 @@
 
 #include "platform/virtual_memory.h"
 #include "compress/value_packing.h"
+#include "store/board_rows.h"
 #include "store/lock_record_io.h"
 #include "store/value_kernels16.h"
 #include "store/value_kernels32.h"
 
 namespace {
 
-// Hands per pass of the general strategy loop: the sums of one chunk live on
-// the stack, so GetStrategy allocates nothing but its result. A multiple of
-// eight, so the hands that take the exact form are the same whatever the chunk.
-constexpr int32_t kStrategyChunk = 512;
-
 // The largest packed row a tree file carries (the readers' buffer).
 constexpr int32_t kMaxPackedRowBytes = 4096;
-
-int32_t Covered(int32_t a, int32_t b) { return std::max(0, std::min(a, b)); }
-
-// The record's mask as n bytes, null without one. Both writers of masks make
-// them as long as the board; a shorter one would lock as far as it goes,
-// through a zero-padded copy, so no kernel reads past it.
-const uint8_t* MaskOf(const NodeLockRecord& lock, int32_t n, std::vector<uint8_t>& padded) {
-  if (!lock.mask) return nullptr;
-  if (lock.mask_length >= n) return lock.mask;
-  padded.assign(static_cast<size_t>(n), 0);
-  std::memcpy(padded.data(), lock.mask, static_cast<size_t>(std::max(lock.mask_length, 0)));
-  return padded.data();
-}
-
-float DefaultOf(const float* defaults, int32_t a) { return defaults ? defaults[a] : 0.0f; }
 
 void FillDefaults(std::vector<NumArray>& result, int32_t hands, const float* defaults) {
   for (size_t a = 0; a < result.size(); ++a) {

@@ -20,12 +20,6 @@ class ArenaStore : public NodeStore {
   int32_t GetHandCount(int32_t i, int32_t j) override;
   // The layout's value count, for every i.
   int64_t GetValueCount(int32_t i) override;
-  CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) override {
-    return nullptr;
-  }
-  CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) override {
-    return nullptr;
-  }
   NodeLockRecord* GetLockRecord(int32_t i, int32_t j) override;
 
   const BoardLayout* layout() const { return layout_; }

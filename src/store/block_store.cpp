@@ -11,6 +11,7 @@
 #include "compress/stream_block.h"
 #include "protocol/fail.h"
 #include "store/block_store_kernels.h"
+#include "store/board_rows.h"
 #include "store/lock_record_io.h"
 #include "store/store_constants.h"
 #include "store/value_kernels16.h"
@@ -20,23 +21,6 @@ namespace {
 // Caches start on a 128-byte boundary: two cache lines, so no row of a
 // neighbouring allocation shares the first line with another thread's cache.
 constexpr size_t kCacheAlignment = 128;
-
-// Hands per pass of the general strategy loop (sums on the stack).
-constexpr int32_t kStrategyChunk = 512;
-
-int32_t Covered(int32_t a, int32_t b) { return std::max(0, std::min(a, b)); }
-
-// The record's mask as n bytes, null without one; a shorter mask locks as far
-// as it goes, through a zero-padded copy.
-const uint8_t* MaskOf(const NodeLockRecord& lock, int32_t n, std::vector<uint8_t>& padded) {
-  if (!lock.mask) return nullptr;
-  if (lock.mask_length >= n) return lock.mask;
-  padded.assign(static_cast<size_t>(n), 0);
-  std::memcpy(padded.data(), lock.mask, static_cast<size_t>(std::max(lock.mask_length, 0)));
-  return padded.data();
-}
-
-float DefaultOf(const float* defaults, int32_t a) { return defaults ? defaults[a] : 0.0f; }
 
 }  // namespace
 
@@ -344,30 +328,26 @@ void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumA
   }
 }
 
-bool BlockStore::BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
-                             const NodeLockRecord** lock) {
-  if (width_ != Width::BITS16 || i < 0 || i >= layout_->turn_slots ||
-      !caches_[static_cast<size_t>(i)])
+template <typename T>
+bool BlockStore::TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
+                                const NodeLockRecord** lock) {
+  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)])
     return false;
   const int32_t board = layout_->BoardIndex(i, j);
-  for (int32_t a = 0; a < layout_->actions; ++a)
-    rows[a] = reinterpret_cast<uint16_t*>(Row(i, board, a));
+  for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = reinterpret_cast<T*>(Row(i, board, a));
   *hands = layout_->boards[board].hand_count;
   if (lock) *lock = &locks_[board];
   return true;
 }
 
+bool BlockStore::BoardRows16(int32_t i, int32_t j, uint16_t** rows, int32_t* hands,
+                             const NodeLockRecord** lock) {
+  return TypedBoardRows(Width::BITS16, i, j, rows, hands, lock);
+}
+
 bool BlockStore::BoardRows32(int32_t i, int32_t j, int32_t** rows, int32_t* hands,
                              const NodeLockRecord** lock) {
-  if (width_ != Width::BITS32 || i < 0 || i >= layout_->turn_slots ||
-      !caches_[static_cast<size_t>(i)])
-    return false;
-  const int32_t board = layout_->BoardIndex(i, j);
-  for (int32_t a = 0; a < layout_->actions; ++a)
-    rows[a] = reinterpret_cast<int32_t*>(Row(i, board, a));
-  *hands = layout_->boards[board].hand_count;
-  if (lock) *lock = &locks_[board];
-  return true;
+  return TypedBoardRows(Width::BITS32, i, j, rows, hands, lock);
 }
 
 int64_t BlockStore::BlockBytes() const {

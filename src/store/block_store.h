@@ -80,6 +80,10 @@ class BlockStore final : public ArenaStore {
   int32_t ElementSize() const { return width_ == Width::BITS16 ? 2 : 4; }
   uint8_t* OpenCache(int32_t i, const char* what);
   uint8_t* Row(int32_t i, int32_t board, int32_t action);
+  // BoardRows16 and BoardRows32: the rows as T, when the store has that width.
+  template <typename T>
+  bool TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
+                      const NodeLockRecord** lock);
   std::unique_ptr<CompressedBlock> MakeBlock(int64_t reserved) const;
   void ReadRows(CompressedBlock& block, int32_t i);
   void WriteRows(CompressedBlock& block, int32_t i);

@@ -25,12 +25,6 @@ class CompositeStore final : public NodeStore {
   int64_t GetValueCount(int32_t i) override;
   void Write(ByteWriter& out) override;
   void Read(ByteReader& in) override;
-  CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) override {
-    return nullptr;
-  }
-  CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) override {
-    return nullptr;
-  }
   NodeLockRecord* GetLockRecord(int32_t i, int32_t j) override;
   uint64_t AllocationBytes() override;
 

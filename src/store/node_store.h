@@ -71,9 +71,13 @@ class NodeStore {
   virtual void Write(ByteWriter& out) = 0;
   virtual void Read(ByteReader& in) = 0;
   // Make turn slot i's values ready for work and end that work; only the
-  // block-compressed store does anything, the others return null.
-  virtual CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) = 0;
-  virtual CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) = 0;
+  // block-compressed store does anything, the others keep these and return null.
+  virtual CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) {
+    return nullptr;
+  }
+  virtual CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) {
+    return nullptr;
+  }
   // The record of board (i, j); valid for the store's life.
   virtual NodeLockRecord* GetLockRecord(int32_t i, int32_t j) = 0;
 

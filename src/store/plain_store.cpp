@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "store/board_rows.h"
 #include "store/lock_record_io.h"
 #include "store/value_kernels32.h"
 
 namespace {
-
-// Hands per pass of the general strategy loop: the action sums of one chunk
-// live on the stack, so GetStrategy allocates nothing but its result. A
-// multiple of eight, so the hands that take the exact form stay the last
-// width % 8 whatever the chunking.
-constexpr int32_t kStrategyChunk = 512;
-
-int32_t Covered(int32_t a, int32_t b) { return std::max(0, std::min(a, b)); }
 
 // Hands covered by a mask shorter than n (not made by this engine) are locked
 // as far as the mask goes; the rest are not.

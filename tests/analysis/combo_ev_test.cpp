@@ -16,7 +16,6 @@
 
 #include "analysis/equity.h"
 #include "analysis/node_range.h"
-#include "solver/current_iteration.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/tree_pass.h"
@@ -31,18 +30,6 @@ using reference_game::Spot;
 
 class ComboEvTest : public TreeBuildTest {
  protected:
-  static void Solve(int iterations) {
-    SolverState& state = State();
-    double out[2];
-    for (int i = 0; i < iterations; ++i) {
-      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
-      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
-      ++state.iterations;
-      state.flags &= ~NEW_TREE;
-      g_current_iteration = state.iterations;
-    }
-  }
-
   struct Values {
     std::vector<double> evs = std::vector<double>(kComboCount, 0.0);
     std::vector<double> weights = std::vector<double>(kComboCount, 0.0);
@@ -118,7 +105,7 @@ TEST_F(ComboEvTest, ForgottenRiversAreResolvedBeforeTheirEvsAreRead) {
                                              "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
                                              {{0, 0, 0, 0, 0, 0}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(flop));
-  Solve(2);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(2));
   ASSERT_EQ(Run("forget rivers"), "forget ok!\n");
   ASSERT_TRUE(State().flags & INCOMPLETE_TREE);
   for (Player p : {PLAYER_OOP, PLAYER_IP}) {
@@ -156,7 +143,7 @@ TEST_F(ComboEvTest, CompressedRiverStoresAreOpenedForTheTargetedPass) {
     g_compression_setting = level;
     ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(flop));
     ASSERT_NE(State().coder_kinds[0], 0);
-    Solve(3);
+    ASSERT_NO_FATAL_FAILURE(RunIterations(3));
     for (Player p : {PLAYER_OOP, PLAYER_IP}) {
       ExpectPotShareByEquity(p, "r:0:c:c:Kd:c:c:3s:c");
       // The river root reads the compressed stores: its EVs average its children's.
@@ -186,7 +173,7 @@ TEST_F(ComboEvTest, RangeWeightedEvsAreThePlayersEvOfThePass) {
       "2c7d8hKs", "AcAd KhKc 9s9h Ts9s 6c5c QhJh", "AhAs QcQd Th9h 6d5d 8c8s 7h7s", 60,
       {{20}, {0, 20}, {0, 0, 30}, {0, 0, 0, 0}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
-  Solve(15);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(15));
   for (Player p : {PLAYER_OOP, PLAYER_IP}) {
     const Values v = Evs(p, "r:0");
     double sum = 0.0, total = 0.0;
@@ -207,7 +194,7 @@ TEST_F(ComboEvTest, EvsFollowAStrategySetWithoutAnIterationBetween) {
       "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
       {{0, 0, 0, 0, 0, 0}, {0, 0, 20}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
-  Solve(3);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(3));
   auto weighted_mean = [](const Values& v) {
     double sum = 0.0, total = 0.0;
     for (int c = 0; c < kComboCount; ++c)
@@ -235,7 +222,7 @@ TEST_F(ComboEvTest, BothPlayersEvsAtANodeShareThePot) {
       "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
       {{30}, {0, 30}, {0, 0, 0, 0, 0, 0}, {0, 0, 20}, {0, 0, 0, 0, 20}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
-  Solve(4);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(4));
   const double pot = 2.0 * HalfRootPot();
   for (const char* path : {"r:0", "r:0:c", "r:0:b30", "r:0:c:c", "r:0:c:c:Kd", "r:0:c:c:Kd:c",
                            "r:0:c:c:Kd:c:c", "r:0:c:c:Kd:c:c:3s", "r:0:c:c:Kd:c:c:3s:b20"}) {
@@ -259,7 +246,7 @@ TEST_F(ComboEvTest, ALoadedTreeAnswersAsTheTreeItWasSavedFrom) {
       "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
       {{30}, {0, 30}, {0, 0, 0, 0, 0, 0}, {0, 0, 20}, {0, 0, 0, 0, 20}});
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
-  Solve(4);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(4));
   const char* const kPaths[] = {"r:0", "r:0:c:c:Kd", "r:0:c:c:Kd:c:c:3s"};
   std::vector<Values> saved;
   for (const char* path : kPaths) saved.push_back(Evs(PLAYER_IP, path));

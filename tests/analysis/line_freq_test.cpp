@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/current_iteration.h"
 #include "solver/solver_state.h"
-#include "solver/tree_pass.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
 #include "tree/node_path.h"
@@ -21,18 +19,6 @@ using reference_game::Spot;
 
 class LineFreqTest : public TreeBuildTest {
  protected:
-  static void Solve(int iterations) {
-    SolverState& state = State();
-    double out[2];
-    for (int i = 0; i < iterations; ++i) {
-      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
-      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
-      ++state.iterations;
-      state.flags &= ~NEW_TREE;
-      g_current_iteration = state.iterations;
-    }
-  }
-
   static double Reply(const std::string& line) {
     const std::string reply = Run(line);
     EXPECT_EQ(reply.back(), '\n') << reply;
@@ -73,7 +59,7 @@ TEST_F(LineFreqTest, UniformStrategiesGiveExactSharesOnEveryStreet) {
 
 TEST_F(LineFreqTest, ChildrenAddUpToTheirNodeAndDealtCardsToTheLine) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
-  Solve(3);  // away from uniform, every line still taken
+  ASSERT_NO_FATAL_FAILURE(RunIterations(3));  // away from uniform, every line still taken
   for (const std::string parent : {"r:0", "r:0:c", "r:0:c:c:Kd", "r:0:c:c:Kd:c:c:3s"}) {
     SCOPED_TRACE(parent);
     const ResolvedPath node = ResolveNodePath(&State(), parent);
@@ -125,7 +111,7 @@ TEST_F(LineFreqTest, RiverLineOverAllRunoutsMatchesTheTurnLineItExtends) {
 
 TEST_F(LineFreqTest, ForgottenRiversKeepTheLinesThatLeadToThem) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
-  Solve(3);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(3));
   // The river's first node is reached by flop and turn strategies alone; the
   // node after OOP's river check needs the river re-solved for its board.
   const std::string river_root = "r:0:c:c:Kd:c:c:3s";
@@ -174,7 +160,7 @@ TEST_F(LineFreqTest, CompressedRiverStoresAreWalkedOnEveryRunout) {
     // Below OOP's river bet: the walk reads the river stores of every runout.
     const std::string bet = "r:0:c:c:Kd:c:c:3s:b20";
     EXPECT_NEAR(Reply("calc_line_freq " + bet), 0.0625, 1e-12);
-    Solve(3);
+    ASSERT_NO_FATAL_FAILURE(RunIterations(3));
     const double solved = Reply("calc_line_freq " + bet);
     const double checked = Reply("calc_line_freq r:0:c:c:Kd:c:c:3s:c");
     EXPECT_NEAR(solved + checked, Reply("calc_line_freq r:0:c:c:Kd:c:c:3s"), 1e-6);

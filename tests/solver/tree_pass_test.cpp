@@ -95,19 +95,6 @@ class TreePassTest : public TreeBuildTest {
     const Values oop = Evaluate(PLAYER_OOP), ip = Evaluate(PLAYER_IP);
     return 0.5 * (oop.mes + ip.mes - oop.ev - ip.ev);
   }
-  // Solving iterations as the run control makes them: IP, then OOP.
-  static void Solve(int iterations) {
-    SolverState& state = State();
-    double out[2];
-    for (int i = 0; i < iterations; ++i) {
-      TraverseTree(&state, out, PLAYER_IP, PASS_SOLVE);
-      TraverseTree(&state, out, PLAYER_OOP, PASS_SOLVE);
-      ++state.iterations;
-      state.flags &= ~NEW_TREE;
-      g_current_iteration = state.iterations;
-    }
-  }
-
   // The strategies an evaluation pass uses at every decision node of a river
   // tree, as a reference profile.
   static reference_game::Strategy EngineProfile(const ReferenceGame& game) {
@@ -180,7 +167,7 @@ TEST_F(TreePassTest, RiverSolvingPassesConverge) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
   const ReferenceGame game(spot);
   const double start = Exploitability();
-  Solve(300);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(300));
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.005 * spot.pot) << "from " << start;
   EXPECT_LT(exploitability, 0.1 * start);
@@ -515,7 +502,7 @@ TEST_F(TreePassTest, BatchesRunSlotBySlotAndEndOnSmallSubgames) {
 // run in collect order.
 TEST_F(TreePassTest, TaskResultsAddUpInCollectOrderWhateverTheRunOrder) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
-  Solve(3);  // strategies away from uniform
+  ASSERT_NO_FATAL_FAILURE(RunIterations(3));  // strategies away from uniform
   SolverState& state = State();
   auto pass = [&](Player player, int order) {
     std::lock_guard<std::mutex> lock(g_tree_pass_mutex);
@@ -578,7 +565,7 @@ TEST_F(TreePassTest, SolvingGivesTheSameBitsOnEveryThreadCountAndScheduler) {
     BuildSpotWithValues(FlopSpot());
     g_scheduler = scheduler;
     omp_set_num_threads(threads);
-    Solve(4);
+    EXPECT_NO_FATAL_FAILURE(RunIterations(4));
     return Figures{Evaluate(PLAYER_OOP), Evaluate(PLAYER_IP)};
   };
   const Figures reference = run(1, 1);
@@ -607,7 +594,7 @@ TEST_F(TreePassTest, TurnRootedSolvingGivesTheSameBitsOnEveryThreadCount) {
                                  {{0, 0, 20}, {0, 20}, {0, 20, 60}, {0, 0, 0, 0}}));
     g_scheduler = scheduler;
     omp_set_num_threads(threads);
-    Solve(6);
+    EXPECT_NO_FATAL_FAILURE(RunIterations(6));
     return std::vector<Values>{Evaluate(PLAYER_OOP), Evaluate(PLAYER_IP)};
   };
   const std::vector<Values> reference = run(1, 1);
@@ -722,7 +709,7 @@ TEST_F(TreePassTest, TurnRootedSolvingConvergesOnEveryScheduler) {
   // loaded machine (tests run side by side).
   for (uint32_t scheduler : {2u, 0u, 1u}) {
     g_scheduler = scheduler;
-    Solve(scheduler == 2 ? 100 : 10);
+    ASSERT_NO_FATAL_FAILURE(RunIterations(scheduler == 2 ? 100 : 10));
   }
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.02 * 60) << "from " << start;
@@ -847,7 +834,7 @@ TEST_F(TreePassTest, FlopSolvingPassesConverge) {
   ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(FlopSpot()));
   g_scheduler = 2;
   const double start = Exploitability();
-  Solve(100);
+  ASSERT_NO_FATAL_FAILURE(RunIterations(100));
   const double exploitability = Exploitability();
   EXPECT_LT(exploitability, 0.005 * 60) << "from " << start;
   EXPECT_NEAR(Evaluate(PLAYER_OOP).ev + Evaluate(PLAYER_IP).ev, 0.0, 1e-9);

@@ -18,7 +18,5 @@ struct IdleStore : NodeStore {
   int64_t GetValueCount(int32_t) override { return 0; }
   void Write(ByteWriter&) override {}
   void Read(ByteReader&) override {}
-  CompressedBlock* OpenValues(CompressedBlock*, int32_t, int32_t) override { return nullptr; }
-  CompressedBlock* CloseValues(CompressedBlock*, int32_t, bool) override { return nullptr; }
   NodeLockRecord* GetLockRecord(int32_t, int32_t) override { return nullptr; }
 };
