@@ -34,6 +34,26 @@ bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, uint32_t max_symb
   const uint32_t size = 1u << table_log;
   const uint32_t mask = size - 1;
   const uint32_t step = (size >> 1) + (size >> 3) + 3;
+  if (high == static_cast<int32_t>(mask)) {
+    // No low-probability symbol, so no cell is skipped: the k-th symbol in
+    // count order lands at k x step. Laid out in order first, 8 bytes a store
+    // (the counts fill the table exactly, checked by the caller), then placed
+    // two at a time without the walk's per-symbol loop.
+    uint8_t in_order[(1 << kFseMaxTableLog) + 8];
+    uint32_t at = 0;
+    for (uint32_t s = 0; s <= max_symbol; ++s) {
+      const uint64_t eight = uint64_t{s} * 0x0101010101010101ull;
+      for (int32_t i = 0; i < norm[s]; i += 8) std::memcpy(in_order + at + i, &eight, 8);
+      at += norm[s] > 0 ? static_cast<uint32_t>(norm[s]) : 0;
+    }
+    uint32_t position = 0;
+    for (uint32_t k = 0; k < size; k += 2) {
+      cell_symbols[position] = in_order[k];
+      cell_symbols[(position + step) & mask] = in_order[k + 1];
+      position = (position + 2 * step) & mask;
+    }
+    return true;
+  }
   uint32_t position = 0;
   for (uint32_t s = 0; s <= max_symbol; ++s) {
     for (int32_t i = 0; i < norm[s]; ++i) {
@@ -229,26 +249,36 @@ size_t DecodeBlock(uint8_t* dst, size_t capacity, const void* src, size_t size,
 
 }  // namespace
 
+// Below this many bytes one count table is faster than four.
+constexpr size_t kFseSmallCount = 1024;
+
 size_t FSE_count(uint32_t* count, uint32_t* maxSymbolValue, const void* src, size_t srcSize,
                  bool guarded) {
   if (*maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_GENERIC);
   const uint32_t allowed = *maxSymbolValue == 0 ? kFseMaxSymbolValue : *maxSymbolValue;
-  // Four partial tables, one per byte of a 4-byte word, so that neighbouring
-  // equal bytes do not wait on one counter.
-  uint32_t partial[4][256] = {};
   const auto* bytes = static_cast<const uint8_t*>(src);
-  size_t i = 0;
-  for (; i + 4 <= srcSize; i += 4) {
-    uint32_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    ++partial[0][word & 0xFF];
-    ++partial[1][(word >> 8) & 0xFF];
-    ++partial[2][(word >> 16) & 0xFF];
-    ++partial[3][word >> 24];
+  if (srcSize < kFseSmallCount) {
+    // Most of a block's streams are short: clearing and merging four tables
+    // would cost more than the counting.
+    std::memset(count, 0, 256 * sizeof *count);
+    for (size_t i = 0; i < srcSize; ++i) ++count[bytes[i]];
+  } else {
+    // Four partial tables, one per byte of a 4-byte word, so that neighbouring
+    // equal bytes do not wait on one counter.
+    uint32_t partial[4][256] = {};
+    size_t i = 0;
+    for (; i + 4 <= srcSize; i += 4) {
+      uint32_t word;
+      std::memcpy(&word, bytes + i, sizeof word);
+      ++partial[0][word & 0xFF];
+      ++partial[1][(word >> 8) & 0xFF];
+      ++partial[2][(word >> 16) & 0xFF];
+      ++partial[3][word >> 24];
+    }
+    for (; i < srcSize; ++i) ++partial[0][bytes[i]];
+    for (uint32_t s = 0; s < 256; ++s)
+      count[s] = partial[0][s] + partial[1][s] + partial[2][s] + partial[3][s];
   }
-  for (; i < srcSize; ++i) ++partial[0][bytes[i]];
-  for (uint32_t s = 0; s < 256; ++s)
-    count[s] = partial[0][s] + partial[1][s] + partial[2][s] + partial[3][s];
   if (guarded)
     for (uint32_t s = allowed + 1; s < 256; ++s)
       if (count[s]) return FseError(FSE_ERROR_GENERIC);
