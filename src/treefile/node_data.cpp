@@ -184,26 +184,17 @@ std::vector<NumArray> WalkedStrategy(const SolverState& state, const TreeNode& n
 // Opens and closes, reading only, one kind of store of a river subtree for a
 // turn slot: every coded block of it is decoded once.
 void DecodeRiverSubtree(SolverState& state, TreeNode& root, int32_t slot, bool strategy_sums) {
-  NodeCursor cursor(&state, nullptr, &root, slot, -1);
-  uint64_t counts[2] = {0, 0};
-  CountSubtreeValues(cursor, strategy_sums, counts);
-  CompressedBlock* handles[2] = {nullptr, nullptr};
+  const NodeCursor cursor(&state, nullptr, &root, slot, -1);
   try {
-    WalkRiverValues(true, cursor, handles, strategy_sums, counts, RiverWalkRule::kForcedReadOnly);
+    OpenRiverSubtree(cursor, strategy_sums, RiverWalkRule::kForcedReadOnly);
   } catch (...) {
-    EndBlockRead(handles[0]);
-    EndBlockRead(handles[1]);
-    CompressedBlock* none[2] = {nullptr, nullptr};
     try {
-      WalkRiverValues(false, cursor, none, strategy_sums, nullptr, RiverWalkRule::kForcedReadOnly);
+      DropSubtreeValues(cursor, strategy_sums);
     } catch (...) {
     }
     throw;
   }
-  EndBlockRead(handles[0]);
-  EndBlockRead(handles[1]);
-  CompressedBlock* none[2] = {nullptr, nullptr};
-  WalkRiverValues(false, cursor, none, strategy_sums, nullptr, RiverWalkRule::kForcedReadOnly);
+  DropSubtreeValues(cursor, strategy_sums);
 }
 
 // Coded river blocks are decoded only when a pass or a query opens them, and
