@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "store/block_store_kernels.h"
+#include "store/row_quotients.isa.h"
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -14,6 +15,10 @@ namespace isa_avx {
 #else
 #error "block_store_kernels.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
+
+using row_quotients::Quotient;
+using row_quotients::ScalarQuotient;
+using row_quotients::StoreAsDouble;
 
 namespace {
 
@@ -28,31 +33,6 @@ inline __m256 LoadU16AsFloat(const uint16_t* p) {
                                                _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)), 1);
   return _mm256_cvtepi32_ps(wide);
 #endif
-}
-
-inline void StoreAsDouble(double* out, __m256 v) {
-  _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
-  _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
-}
-
-// The refined reciprocal in the form of the 16-bit kernels, so that equal sums
-// give equal strategy bits whichever store holds them.
-inline __m256 Reciprocal(__m256 s) {
-  const __m256 r = _mm256_rcp_ps(s);
-#if defined(TDX_ISA_AVX2)
-  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
-#else
-  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
-#endif
-}
-
-inline __m256 Quotient(__m256 value, __m256 sum, __m256 fallback) {
-  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-  return _mm256_blendv_ps(fallback, _mm256_mul_ps(value, Reciprocal(sum)), valid);
-}
-
-inline double ScalarQuotient(float value, float sum, float fallback) {
-  return sum >= FLT_MIN ? static_cast<double>(value / sum) : static_cast<double>(fallback);
 }
 
 void NormalizeValues16x4(const uint16_t* const* rows, double* const* out, int32_t n,

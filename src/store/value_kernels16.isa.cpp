@@ -11,6 +11,7 @@
 
 #include "platform/fused_multiply_add.h"
 #include "store/value_kernels16.h"
+#include "store/row_quotients.isa.h"
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -19,6 +20,11 @@ namespace isa_avx {
 #else
 #error "value_kernels16.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
+
+using row_quotients::Quotient;
+using row_quotients::Reciprocal;
+using row_quotients::ScalarQuotient;
+using row_quotients::StoreAsDouble;
 
 namespace {
 
@@ -47,33 +53,6 @@ inline __m256 LoadU16AsFloat(const uint16_t* p) {
 // Sums stay far below 2^31 (a few actions of at most 65535 each).
 inline __m256 LoadU32AsFloat(const uint32_t* p) {
   return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
-inline void StoreAsDouble(double* out, __m256 v) {
-  _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
-  _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
-}
-
-// The approximate reciprocal refined by one Newton-Raphson step in the form
-// the float rows use, r <- 2r - (s r) r (fused where the build fuses), so that
-// 16-bit and float rows give the same strategy bits from the same sums.
-inline __m256 Reciprocal(__m256 s) {
-  const __m256 r = _mm256_rcp_ps(s);
-#if defined(TDX_ISA_AVX2)
-  return _mm256_fnmadd_ps(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
-#else
-  return _mm256_sub_ps(_mm256_add_ps(r, r), _mm256_mul_ps(_mm256_mul_ps(s, r), r));
-#endif
-}
-
-// value / sum where sum >= FLT_MIN, else the default.
-inline __m256 Quotient(__m256 value, __m256 sum, __m256 fallback) {
-  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-  return _mm256_blendv_ps(fallback, _mm256_mul_ps(value, Reciprocal(sum)), valid);
-}
-
-inline double ScalarQuotient(float value, float sum, float fallback) {
-  return sum >= FLT_MIN ? static_cast<double>(value / sum) : static_cast<double>(fallback);
 }
 
 // Square root from the approximate reciprocal square root refined by one

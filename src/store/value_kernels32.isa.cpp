@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "store/value_kernels32.h"
+#include "store/row_quotients.isa.h"
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -19,6 +20,8 @@ namespace isa_avx {
 #else
 #error "value_kernels32.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
+
+using row_quotients::Reciprocal;
 
 namespace {
 
@@ -29,13 +32,6 @@ inline __m256 NegMulAdd(__m256 a, __m256 b, __m256 c) {
 #else
   return _mm256_sub_ps(c, _mm256_mul_ps(a, b));
 #endif
-}
-
-// 1 / s from the approximate reciprocal and one Newton-Raphson step,
-// r <- 2r - (s r) r; (s r) is near 1, so tiny sums cannot overflow r^2.
-inline __m256 Reciprocal(__m256 s) {
-  const __m256 r = _mm256_rcp_ps(s);
-  return NegMulAdd(_mm256_mul_ps(s, r), r, _mm256_add_ps(r, r));
 }
 
 // sqrt(x) = 0.5 x y (3 - x y y), y the approximate reciprocal square root
