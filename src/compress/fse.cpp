@@ -136,8 +136,12 @@ class HeaderReader {
   uint32_t Peek(uint32_t n) const {
     const uint64_t byte = position_ >> 3;
     uint32_t window = 0;
-    for (uint32_t k = 0; k < 4; ++k)
-      if (byte + k < size_) window |= static_cast<uint32_t>(src_[byte + k]) << (8 * k);
+    if (byte + 4 <= size_) {
+      std::memcpy(&window, src_ + byte, 4);  // little-endian, as the bits
+    } else {
+      for (uint32_t k = 0; k < 4; ++k)
+        if (byte + k < size_) window |= static_cast<uint32_t>(src_[byte + k]) << (8 * k);
+    }
     return (window >> (position_ & 7)) & ((1u << n) - 1);
   }
   void Skip(uint32_t n) { position_ += n; }
