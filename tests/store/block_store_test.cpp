@@ -310,7 +310,8 @@ TEST(BlockStore, IntegerSumsAccumulateSaturateAndNormalise) {
 
 TEST(BlockStoreKernels, BothBuildsAgreeWithTheScalarRules) {
   for (const auto& build :
-       BuildsUnderTest(isa_avx::kBlockStoreKernels, isa_avx2::kBlockStoreKernels)) {
+       BuildsUnderTest(isa_avx::kBlockStoreKernels,
+                       isa_avx2::kBlockStoreKernels, isa_avx512::kBlockStoreKernels)) {
     SCOPED_TRACE(build.name);
     std::mt19937_64 rng(3);
     const int32_t n = 37;
