@@ -378,8 +378,10 @@ TEST(BlockStoreKernels, BothBuildsAgreeWithTheScalarRules) {
 // as BlockStore::GetStrategy picks them (uniform defaults), and per hand the
 // current strategy where the sums' quotients add up to 0.
 TEST(BlockStoreKernels, AverageIntStrategyEqualsTheSeparateRoutines) {
-  const auto builds = BuildsUnderTest(isa_avx::kBlockStoreKernels, isa_avx2::kBlockStoreKernels);
-  const auto regret_builds = BuildsUnderTest(isa_avx::kValueKernels16, isa_avx2::kValueKernels16);
+  const auto builds = BuildsUnderTest(isa_avx::kBlockStoreKernels, isa_avx2::kBlockStoreKernels,
+                                      isa_avx512::kBlockStoreKernels);
+  const auto regret_builds = BuildsUnderTest(isa_avx::kValueKernels16, isa_avx2::kValueKernels16,
+                                             isa_avx512::kValueKernels16);
   std::mt19937 rng(17);
   std::uniform_int_distribution<int> pick(0, 99);
   for (size_t b = 0; b < builds.size(); ++b) {
