@@ -58,8 +58,17 @@ BlockStore::BlockStore(const BoardLayout* layout, Kind kind, Width width)
     : ArenaStore(layout),
       caches_(static_cast<size_t>(std::max(layout->turn_slots, 0)), nullptr),
       blocks_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
+      slot_values_(static_cast<size_t>(std::max(layout->turn_slots, 0)), 0),
       kind_(kind),
-      width_(width) {}
+      width_(width) {
+  for (int32_t i = 0; i < layout->turn_slots; ++i) {
+    const LayoutTurnBoards& turn = layout->turn_index[i];
+    int64_t hands = 0;
+    for (int32_t j = 0; j < turn.board_count; ++j)
+      hands += layout->boards[turn.first_board + j].hand_count;
+    slot_values_[static_cast<size_t>(i)] = hands * layout->actions;
+  }
+}
 
 BlockStore::~BlockStore() {
   for (size_t i = 0; i < caches_.size(); ++i) FreeCache(static_cast<int32_t>(i));
@@ -73,11 +82,7 @@ std::unique_ptr<CompressedBlock> BlockStore::MakeBlock(int64_t reserved) const {
 int64_t BlockStore::GetValueCount(int32_t i) {
   if (i < 0) return layout_->value_count;
   if (i >= layout_->turn_slots) return 0;
-  const LayoutTurnBoards& turn = layout_->turn_index[i];
-  int64_t hands = 0;
-  for (int32_t j = 0; j < turn.board_count; ++j)
-    hands += layout_->boards[turn.first_board + j].hand_count;
-  return hands * layout_->actions;
+  return slot_values_[static_cast<size_t>(i)];
 }
 
 uint8_t* BlockStore::OpenCache(int32_t i, const char* what) {

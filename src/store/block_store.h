@@ -92,6 +92,9 @@ class BlockStore final : public ArenaStore {
 
   std::vector<uint8_t*> caches_;  // per turn slot; null while closed
   std::vector<std::unique_ptr<CompressedBlock>> blocks_;  // per turn slot
+  // Values (hands x actions) per turn slot: the opening walks ask for them
+  // at every open.
+  std::vector<int64_t> slot_values_;
   Kind kind_;
   Width width_;
 };
