@@ -74,9 +74,34 @@ BlockStore::~BlockStore() {
   for (size_t i = 0; i < caches_.size(); ++i) FreeCache(static_cast<int32_t>(i));
 }
 
-std::unique_ptr<CompressedBlock> BlockStore::MakeBlock(int64_t reserved) const {
-  if (kind_ == Kind::PACKED) return std::make_unique<PackedBlock>(reserved);
-  return std::make_unique<StreamBlock>(reserved);
+namespace {
+
+// A block of class T on whole cache lines of its own.
+template <typename T>
+CompressedBlock* NewAlignedBlock(int64_t reserved) {
+  constexpr size_t kLine = 64;
+  static_assert(alignof(T) <= kLine);
+  void* memory = scalable_aligned_malloc((sizeof(T) + kLine - 1) / kLine * kLine, kLine);
+  if (!memory) throw std::bad_alloc();
+  try {
+    return new (memory) T(reserved);
+  } catch (...) {
+    scalable_aligned_free(memory);
+    throw;
+  }
+}
+
+}  // namespace
+
+void BlockStore::BlockDeleter::operator()(CompressedBlock* block) const {
+  if (!block) return;
+  block->~CompressedBlock();
+  scalable_aligned_free(block);
+}
+
+BlockStore::BlockPtr BlockStore::MakeBlock(int64_t reserved) const {
+  if (kind_ == Kind::PACKED) return BlockPtr(NewAlignedBlock<PackedBlock>(reserved));
+  return BlockPtr(NewAlignedBlock<StreamBlock>(reserved));
 }
 
 int64_t BlockStore::GetValueCount(int32_t i) {
@@ -173,7 +198,7 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
   if (caches_[static_cast<size_t>(i)]) Fail("opened twice");
   CompressedBlock* block = handle;
   if (!block) {
-    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    BlockPtr& own = blocks_[static_cast<size_t>(i)];
     if (!own) own = MakeBlock(BlockReservation(kind_, width_, count));
     block = own.get();
     if (block->HasData()) block->BeginRead();
@@ -212,7 +237,7 @@ CompressedBlock* BlockStore::CloseValues(CompressedBlock* handle, int32_t i, boo
   }
   CompressedBlock* block = handle;
   if (!block) {
-    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    BlockPtr& own = blocks_[static_cast<size_t>(i)];
     if (!own) own = MakeBlock(BlockReservation(kind_, width_, GetValueCount(i)));
     block = own.get();
     block->BeginWrite();
