@@ -56,7 +56,7 @@ int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t
 
 BlockStore::BlockStore(const BoardLayout* layout, Kind kind, Width width)
     : ArenaStore(layout),
-      caches_(static_cast<size_t>(std::max(layout->turn_slots, 0)), nullptr),
+      caches_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
       blocks_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
       slot_values_(static_cast<size_t>(std::max(layout->turn_slots, 0)), 0),
       kind_(kind),
@@ -111,8 +111,8 @@ int64_t BlockStore::GetValueCount(int32_t i) {
 }
 
 uint8_t* BlockStore::OpenCache(int32_t i, const char* what) {
-  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) Fail(what);
-  return caches_[static_cast<size_t>(i)];
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data) Fail(what);
+  return caches_[static_cast<size_t>(i)].data;
 }
 
 uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
@@ -120,7 +120,7 @@ uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
   const int64_t place = static_cast<int64_t>(entry.value_offset) -
                         layout_->turn_ranges[i].value_offset +
                         static_cast<int64_t>(Ceil4(entry.hand_count)) * action;
-  return caches_[static_cast<size_t>(i)] + place * ElementSize();
+  return caches_[static_cast<size_t>(i)].data + place * ElementSize();
 }
 
 void BlockStore::ZeroPadding(int32_t i) {
@@ -142,7 +142,7 @@ void BlockStore::ZeroPadding(int32_t i) {
 }
 
 void BlockStore::FreeCache(int32_t i) {
-  uint8_t*& cache = caches_[static_cast<size_t>(i)];
+  uint8_t*& cache = caches_[static_cast<size_t>(i)].data;
   if (cache) scalable_aligned_free(cache);
   cache = nullptr;
 }
@@ -195,7 +195,7 @@ void BlockStore::WriteRows(CompressedBlock& block, int32_t i) {
 
 CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int32_t count) {
   if (i < 0 || i >= layout_->turn_slots) Fail("turn slot out of range");
-  if (caches_[static_cast<size_t>(i)]) Fail("opened twice");
+  if (caches_[static_cast<size_t>(i)].data) Fail("opened twice");
   CompressedBlock* block = handle;
   if (!block) {
     BlockPtr& own = blocks_[static_cast<size_t>(i)];
@@ -211,7 +211,7 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
     if (!handle) block->EndRead();
     throw std::bad_alloc();
   }
-  caches_[static_cast<size_t>(i)] = static_cast<uint8_t*>(cache);
+  caches_[static_cast<size_t>(i)].data = static_cast<uint8_t*>(cache);
   if (!block->HasData()) {
     std::memset(cache, 0, bytes);
     return block;
@@ -230,7 +230,7 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
 }
 
 CompressedBlock* BlockStore::CloseValues(CompressedBlock* handle, int32_t i, bool write_back) {
-  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) return nullptr;
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data) return nullptr;
   if (!write_back) {
     FreeCache(i);
     return handle;
@@ -377,7 +377,7 @@ void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumA
 template <typename T>
 bool BlockStore::TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
                                 const NodeLockRecord** lock) {
-  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)])
+  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data)
     return false;
   const int32_t board = layout_->BoardIndex(i, j);
   for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = reinterpret_cast<T*>(Row(i, board, a));
@@ -417,7 +417,7 @@ void BlockStore::Write(ByteWriter& out) {
   WriteField<uint8_t>(out, any ? 1 : 0);
   if (!any) return;
   for (size_t i = 0; i < blocks_.size(); ++i) {
-    if (caches_[i]) Fail("store written while open");
+    if (caches_[i].data) Fail("store written while open");
     if (blocks_[i]) {
       blocks_[i]->Save(out);
     } else {
@@ -428,7 +428,7 @@ void BlockStore::Write(ByteWriter& out) {
 
 void BlockStore::Read(ByteReader& in) {
   for (size_t i = 0; i < caches_.size(); ++i)
-    if (caches_[i]) Fail("store read while open");
+    if (caches_[i].data) Fail("store read while open");
   for (auto& block : blocks_) block.reset();
   ReadLockRecords(in);
   const uint8_t flag = ReadField<uint8_t>(in);

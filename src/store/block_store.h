@@ -72,7 +72,7 @@ class BlockStore final : public ArenaStore {
 
   Kind kind() const { return kind_; }
   Width width() const { return width_; }
-  bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)] != nullptr; }
+  bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)].data != nullptr; }
   // Block of turn slot i, null until made.
   CompressedBlock* Block(int32_t i) const { return blocks_[static_cast<size_t>(i)].get(); }
 
@@ -99,7 +99,13 @@ class BlockStore final : public ArenaStore {
   void ZeroPadding(int32_t i);
   void FreeCache(int32_t i);
 
-  std::vector<uint8_t*> caches_;  // per turn slot; null while closed
+  // Per turn slot, null while closed. Each on a cache line of its own: the
+  // threads of a pass open and close different turn slots of the same store
+  // while others read theirs for every board.
+  struct alignas(64) CacheSlot {
+    uint8_t* data = nullptr;
+  };
+  std::vector<CacheSlot> caches_;
   std::vector<BlockPtr> blocks_;  // per turn slot
   // Values (hands x actions) per turn slot: the opening walks ask for them
   // at every open.
