@@ -157,13 +157,18 @@ namespace {
 template <typename RowAt, typename Visit>
 void VisitRowsInCodingOrder(const BoardLayout& layout, int32_t i, RowAt row_at, Visit visit) {
   const LayoutTurnBoards& turn = layout.turn_index[i];
-  for (int32_t a = 0; a < layout.actions; ++a)
+  for (int32_t a = 0; a < layout.actions; ++a) {
+    uint8_t* previous = nullptr;
+    int32_t previous_hands = 0;
     for (int32_t j = 0; j < turn.board_count; ++j) {
       const int32_t board = turn.first_board + j;
       const int32_t hands = layout.boards[board].hand_count;
-      const bool referenced = j > 0 && hands <= layout.boards[board - 1].hand_count;
-      visit(row_at(board, a), referenced ? row_at(board - 1, a) : nullptr, hands);
+      uint8_t* row = row_at(board, a);
+      visit(row, j > 0 && hands <= previous_hands ? previous : nullptr, hands);
+      previous = row;
+      previous_hands = hands;
     }
+  }
 }
 
 }  // namespace
