@@ -226,6 +226,13 @@ TEST(HandCategories, BothBuildsClassifyAlike) {
     isa_avx2::kHandCategoriesKernels.ClassifyDraws(draws_avx2.data(), board);
     ASSERT_EQ(made_avx, made_avx2);
     ASSERT_EQ(draws_avx, draws_avx2);
+    if (CpuHasAvx512()) {
+      std::vector<int32_t> made_avx512(kComboCount), draws_avx512(kComboCount, 0);
+      isa_avx512::kHandCategoriesKernels.ClassifyMadeHands(made_avx512.data(), board);
+      isa_avx512::kHandCategoriesKernels.ClassifyDraws(draws_avx512.data(), board);
+      ASSERT_EQ(made_avx512, made_avx2);
+      ASSERT_EQ(draws_avx512, draws_avx2);
+    }
   }
 }
 

@@ -48,6 +48,7 @@ HandValue Baseline(const int* cards, int n) {
 // so that a broken evaluator reports a few hands, not millions.
 struct HandChecker {
   bool avx2 = CpuHasAvx2Fma();
+  bool avx512 = CpuHasAvx512();
   int failures = 0;
 
   HandValue Check(const int* cards, int n, const RefKey& key) {
@@ -57,11 +58,14 @@ struct HandChecker {
     const HandValue avx = isa_avx::kHandEvaluatorKernels.EvaluateCardArray(bytes, n);
     const HandValue avx2_value =
         avx2 ? isa_avx2::kHandEvaluatorKernels.EvaluateCardArray(bytes, n) : value;
+    const HandValue avx512_value =
+        avx512 ? isa_avx512::kHandEvaluatorKernels.EvaluateCardArray(bytes, n) : value;
     const uint32_t expected = EncodeRefKey(key);
-    if ((value != expected || avx != value || avx2_value != value) && ++failures <= 10) {
+    if ((value != expected || avx != value || avx2_value != value || avx512_value != value) &&
+        ++failures <= 10) {
       ADD_FAILURE() << "hand " << ::testing::PrintToString(std::vector<int>(cards, cards + n))
                     << std::hex << " baseline 0x" << value << " avx 0x" << avx << " avx2 0x"
-                    << avx2_value << " reference 0x" << expected;
+                    << avx2_value << " avx512 0x" << avx512_value << " reference 0x" << expected;
     }
     return value;
   }
@@ -222,6 +226,9 @@ TEST(HandEvaluator, CardCountsOutsideThreeToSevenGiveZero) {
     if (CpuHasAvx2Fma()) {
       EXPECT_EQ(isa_avx2::kHandEvaluatorKernels.EvaluateCardArray(cards, count), 0u) << count;
     }
+    if (CpuHasAvx512()) {
+      EXPECT_EQ(isa_avx512::kHandEvaluatorKernels.EvaluateCardArray(cards, count), 0u) << count;
+    }
   }
   const uint8_t bad[3] = {0, 1, 52};
   EXPECT_EQ(Kernels<HandEvaluatorKernels>().EvaluateCardArray(bad, 3), 0u);
@@ -303,7 +310,8 @@ TEST(HandEvaluator, HandsOnBoardMatchSingleEvaluations) {
     hands.push_back(0);
     hands.push_back(CardBit(40) | CardBit(41) | CardBit(42));  // three cards: no hand
     hands.push_back(CardBit(43));
-    std::vector<uint32_t> values(hands.size()), avx(hands.size()), avx2(hands.size());
+    std::vector<uint32_t> values(hands.size()), avx(hands.size()), avx2(hands.size()),
+        avx512(hands.size());
     Kernels<HandEvaluatorKernels>().EvaluateHandsOnBoard(board, hands.data(), hands.size(),
                                                          values.data());
     isa_avx::kHandEvaluatorKernels.EvaluateHandsOnBoard(board, hands.data(), hands.size(),
@@ -311,6 +319,9 @@ TEST(HandEvaluator, HandsOnBoardMatchSingleEvaluations) {
     if (CpuHasAvx2Fma())
       isa_avx2::kHandEvaluatorKernels.EvaluateHandsOnBoard(board, hands.data(), hands.size(),
                                                            avx2.data());
+    if (CpuHasAvx512())
+      isa_avx512::kHandEvaluatorKernels.EvaluateHandsOnBoard(board, hands.data(), hands.size(),
+                                                             avx512.data());
     for (size_t i = 0; i < hands.size(); ++i) {
       uint32_t expected = 0xFFFFFFFFu;  // not two cards, or touching the board
       if (CardCount(hands[i]) == 2 && (hands[i] & board) == 0) {
@@ -324,6 +335,9 @@ TEST(HandEvaluator, HandsOnBoardMatchSingleEvaluations) {
       ASSERT_EQ(avx[i], expected);
       if (CpuHasAvx2Fma()) {
         ASSERT_EQ(avx2[i], expected);
+      }
+      if (CpuHasAvx512()) {
+        ASSERT_EQ(avx512[i], expected);
       }
     }
   }

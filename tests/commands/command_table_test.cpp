@@ -4,9 +4,11 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/command_table.h"
+#include "platform/isa_dispatch.h"
 #include "protocol/dispatcher.h"
 #include "support/engine_harness.h"
 
@@ -139,4 +141,20 @@ TEST(Dispatcher, RepeatRefusesARepliesTooLargeToCollect) {
   const std::string reply = RunLine("repeat 1000 " + word);
   EXPECT_EQ(reply.size(), 1000u * 3000u + 4u);
   EXPECT_EQ(reply.substr(reply.size() - 4), "END\n");
+}
+
+// get_instruction_set names the build in use; the AVX-512 build is the AVX2 one
+// widened and answers as it does.
+TEST(Dispatcher, InstructionSetNamesEveryBuild) {
+  const KernelBuild saved = g_kernel_build;
+  const std::pair<KernelBuild, const char*> cases[] = {
+      {KernelBuild::kAvx, "AVX\n"},
+      {KernelBuild::kAvx2Fma, "AVX2\n"},
+      {KernelBuild::kAvx512, "AVX2\n"}};
+  for (const auto& [build, reply] : cases) {
+    g_kernel_build = build;
+    EXPECT_EQ(RunLine("get_instruction_set"), reply);
+    EXPECT_EQ(RunLine("zk4_get_instruction_set"), reply);
+  }
+  g_kernel_build = saved;
 }

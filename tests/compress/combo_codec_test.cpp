@@ -84,7 +84,8 @@ std::vector<T> RandomValues(std::mt19937& rng, size_t n, int kind) {
 
 using Build = BuildUnderTest<ComboCodecKernels>;
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kComboCodecKernels, isa_avx2::kComboCodecKernels);
+  return BuildsUnderTest(isa_avx::kComboCodecKernels,
+                         isa_avx2::kComboCodecKernels, isa_avx512::kComboCodecKernels);
 }
 
 TEST(ComboCodec, ZigzagMapsSmallMagnitudesToSmallCodes) {

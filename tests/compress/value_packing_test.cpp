@@ -20,7 +20,8 @@ namespace {
 using Build = BuildUnderTest<ValuePackingKernels>;
 
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kValuePackingKernels, isa_avx2::kValuePackingKernels);
+  return BuildsUnderTest(isa_avx::kValuePackingKernels,
+                         isa_avx2::kValuePackingKernels, isa_avx512::kValuePackingKernels);
 }
 
 // Bytes placed so that the page after them cannot be read: an unpacker that

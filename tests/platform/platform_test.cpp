@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "platform/cpu_features.h"
@@ -23,8 +24,42 @@ TEST(CpuFeatures, AvxNeedsTheOsToSaveYmmState) {
   EXPECT_FALSE(DecodeCpuFeatures(avx_ecx & ~(1u << 27), avx2_ebx, 0x7) & CPU_AVX);
   EXPECT_FALSE(DecodeCpuFeatures(1u << 27, 0, 0x7) & CPU_AVX);
   EXPECT_TRUE(CpuHasAvx());  // the suite itself needs AVX to run
-  // Reading the features chose the kernel build: AVX2 only with FMA too.
-  EXPECT_EQ(g_kernel_build, CpuHasAvx2Fma() ? KernelBuild::kAvx2Fma : KernelBuild::kAvx);
+  // Reading the features chose the kernel build, or the lower one asked for.
+  EXPECT_EQ(g_kernel_build, ChooseKernelBuild(g_cpu_features, std::getenv("TDX_KERNEL_BUILD")));
+}
+
+TEST(CpuFeatures, Avx512NeedsTheOsToSaveOpmaskAndZmmState) {
+  const uint32_t avx_ecx = (1u << 28) | (1u << 27) | (1u << 12);  // AVX, OSXSAVE, FMA
+  const uint32_t avx512_ebx = (1u << 5) | (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+  EXPECT_TRUE(DecodeCpuFeatures(avx_ecx, avx512_ebx, 0xe7) & CPU_AVX512);
+  EXPECT_FALSE(DecodeCpuFeatures(avx_ecx, avx512_ebx, 0x67) & CPU_AVX512);  // no high ZMM
+  EXPECT_FALSE(DecodeCpuFeatures(avx_ecx, avx512_ebx, 0x7) & CPU_AVX512);
+  EXPECT_FALSE(DecodeCpuFeatures(avx_ecx, avx512_ebx, 0xe3) & CPU_AVX512);  // no YMM state
+  // Each of F, DQ, BW and VL is needed.
+  for (int bit : {16, 17, 30, 31})
+    EXPECT_FALSE(DecodeCpuFeatures(avx_ecx, avx512_ebx & ~(1u << bit), 0xe7) & CPU_AVX512) << bit;
+}
+
+TEST(CpuFeatures, TheBuildIsTheBestThatRunsOrALowerOneAskedFor) {
+  const uint32_t avx = CPU_FEATURES_READ | CPU_AVX | CPU_POPCNT;
+  const uint32_t avx2 = avx | CPU_AVX2 | CPU_FMA;
+  const uint32_t avx512 = avx2 | CPU_AVX512;
+  EXPECT_EQ(ChooseKernelBuild(avx512, nullptr), KernelBuild::kAvx512);
+  EXPECT_EQ(ChooseKernelBuild(avx2, nullptr), KernelBuild::kAvx2Fma);
+  EXPECT_EQ(ChooseKernelBuild(avx, nullptr), KernelBuild::kAvx);
+  // AVX2 without FMA, or AVX-512 bits without AVX2/FMA, runs the plain AVX build.
+  EXPECT_EQ(ChooseKernelBuild(avx | CPU_AVX2, nullptr), KernelBuild::kAvx);
+  EXPECT_EQ(ChooseKernelBuild(avx | CPU_AVX512, nullptr), KernelBuild::kAvx);
+
+  EXPECT_EQ(ChooseKernelBuild(avx512, "avx2"), KernelBuild::kAvx2Fma);
+  EXPECT_EQ(ChooseKernelBuild(avx512, "avx"), KernelBuild::kAvx);
+  EXPECT_EQ(ChooseKernelBuild(avx2, "avx"), KernelBuild::kAvx);
+  // Never a build above what the processor runs; unknown words change nothing.
+  EXPECT_EQ(ChooseKernelBuild(avx, "avx2"), KernelBuild::kAvx);
+  EXPECT_EQ(ChooseKernelBuild(avx2, "avx512"), KernelBuild::kAvx2Fma);
+  EXPECT_EQ(ChooseKernelBuild(avx512, ""), KernelBuild::kAvx512);
+  EXPECT_EQ(ChooseKernelBuild(avx512, "AVX"), KernelBuild::kAvx512);
+  EXPECT_EQ(ChooseKernelBuild(avx512, "avx2 "), KernelBuild::kAvx512);
 }
 
 TEST(MemoryStatus, ParsesMeminfoAndAppliesTheCgroupLimit) {

@@ -31,6 +31,9 @@ std::vector<Build> Builds() {
       {"avx", isa_avx::kShowdownColumnsKernels, isa_avx::kTerminalKernels}};
   if (CpuHasAvx2Fma())
     builds.push_back({"avx2", isa_avx2::kShowdownColumnsKernels, isa_avx2::kTerminalKernels});
+  if (CpuHasAvx512())
+    builds.push_back(
+        {"avx512", isa_avx512::kShowdownColumnsKernels, isa_avx512::kTerminalKernels});
   return builds;
 }
 

@@ -17,7 +17,8 @@ namespace {
 // The AVX2 build only where the processor runs it.
 using Build = BuildUnderTest<ShowdownTablesKernels>;
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kShowdownTablesKernels, isa_avx2::kShowdownTablesKernels);
+  return BuildsUnderTest(isa_avx::kShowdownTablesKernels,
+                         isa_avx2::kShowdownTablesKernels, isa_avx512::kShowdownTablesKernels);
 }
 
 uint64_t TwoCards(std::mt19937& rng) {

@@ -185,7 +185,8 @@ struct Reference {
 
 using Build = BuildUnderTest<TerminalKernels>;
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kTerminalKernels, isa_avx2::kTerminalKernels);
+  return BuildsUnderTest(isa_avx::kTerminalKernels,
+                         isa_avx2::kTerminalKernels, isa_avx512::kTerminalKernels);
 }
 
 // Reach with the share `density` of entries above zero; the others zero, -0.0

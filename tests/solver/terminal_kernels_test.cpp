@@ -108,7 +108,8 @@ std::vector<double> RandomReach(std::mt19937& rng, size_t n) {
 // The two builds, by their tables.
 using Build = BuildUnderTest<TerminalKernels>;
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kTerminalKernels, isa_avx2::kTerminalKernels);
+  return BuildsUnderTest(isa_avx::kTerminalKernels,
+                         isa_avx2::kTerminalKernels, isa_avx512::kTerminalKernels);
 }
 
 int32_t GroupCount(const RiverDealRecord& rec) {

@@ -32,6 +32,9 @@ std::vector<Build> Builds() {
   if (CpuHasAvx2Fma())
     builds.push_back(
         {isa_avx2::kValueKernels16, "avx2", isa_avx2::kValueKernels32, isa_avx2::kArrayOpsKernels});
+  if (CpuHasAvx512())
+    builds.push_back({isa_avx512::kValueKernels16, "avx512", isa_avx512::kValueKernels32,
+                      isa_avx512::kArrayOpsKernels});
   return builds;
 }
 

@@ -18,7 +18,8 @@ namespace {
 
 using Build = BuildUnderTest<ValueKernels32>;
 std::vector<Build> Builds() {
-  return BuildsUnderTest(isa_avx::kValueKernels32, isa_avx2::kValueKernels32);
+  return BuildsUnderTest(isa_avx::kValueKernels32,
+                         isa_avx2::kValueKernels32, isa_avx512::kValueKernels32);
 }
 
 // 1003 hands: 125 blocks and a remainder of three; rows start one float past

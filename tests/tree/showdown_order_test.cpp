@@ -193,6 +193,14 @@ TEST(ShowdownOrder, BothKernelBuildsOrderTheRiverRecordsAlike) {
     EXPECT_EQ(lists[0], lists[1]);
     EXPECT_EQ(hands[0], river.hands);
     EXPECT_EQ(lists[0], river.card_lists);
+    if (CpuHasAvx512()) {
+      ASSERT_TRUE(isa_avx512::kShowdownPrepKernels.OrderBoardHands(
+          river.board, river.river_card, river.weight, turn.hands, turn.combo_map, hands[1],
+          values[1], lists[1], fault));
+      EXPECT_EQ(hands[0], hands[1]);
+      EXPECT_EQ(values[0], values[1]);
+      EXPECT_EQ(lists[0], lists[1]);
+    }
   }
 }
 
