@@ -416,15 +416,16 @@ namespace {
 // The traverser's step on 16-bit rows against the separate routines it stands
 // for, bit for bit in each build: the strategy of the normalisers, the node
 // value of MultiplyArrays and MultiplyAddArrays, then UpdateRegrets16 per row.
-// Action counts with their own normalisers (2, 3) and the general one, hand
-// counts with and without a tail, rows with all-zero hands (the defaults),
-// values near the threshold and large ones (the cap), absent action values.
+// Action counts with their own normalisers (2, 3) and the general one (4, which
+// has a fixed-count step of its own, and 5), hand counts with and without a
+// tail, rows with all-zero hands (the defaults), values near the threshold and
+// large ones (the cap), absent action values.
 TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (const Build& build : Builds()) {
-    for (int actions : {1, 2, 3, 5}) {
+    for (int actions : {1, 2, 3, 4, 5}) {
       for (int n : {5, 8, 29, 403}) {
         for (int absent = -1; absent < std::min(actions, 2); ++absent) {
           if (absent >= 0 && actions == 1) continue;  // nothing would be left
