@@ -7,6 +7,11 @@
 // and once after. A hand whose reach is not above zero adds -0.0, which leaves
 // every sum as it was (so hands no column takes are skipped), and a group
 // without entries in a column leaves that column's total untouched.
+//
+// The AVX-512 build keeps the two parity tables of the scan side by side, so
+// that an entry adds to a card's two rows with one 512-bit add, and fills the
+// folds eight hands a step; each column still makes the same additions in the
+// same order, and so the same bits.
 #include <immintrin.h>
 
 #include <cassert>
@@ -98,6 +103,13 @@ inline double* Row(CardTable& t, uint16_t offset) {
 inline const double* Row(const CardTable& t, uint16_t offset) {
   return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset);
 }
+#if defined(TDX_ISA_AVX512)
+// Two card tables side by side, a row of eight per card (offsets as in Row).
+using PairedCardTable = double[kCardCount][2 * kColumns];
+inline double* PairedRow(PairedCardTable& t, uint16_t offset) {
+  return reinterpret_cast<double*>(reinterpret_cast<char*>(t) + 2 * size_t{offset});
+}
+#endif
 
 // The hands' card offsets, eight hands a step.
 void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
@@ -149,6 +161,15 @@ template <bool keep_entries = true>
   CardOffsets(w, n, cards);
   const __m256d neg_zero = _mm256_set1_pd(-0.0);
   const __m256d zero = _mm256_setzero_pd();
+#if defined(TDX_ISA_AVX512)
+  // Both tables in one row of eight per card, the even entries' sums in lanes
+  // 0-3 and the odd ones' in lanes 4-7: an entry adds to each of its cards
+  // with one 512-bit add.
+  alignas(64) PairedCardTable part;
+  __m512d cleared = _mm512_setzero_pd();
+  asm("" : "+v"(cleared));
+  for (int c = 0; c < kCardCount; ++c) _mm512_store_pd(part[c], cleared);
+#else
   alignas(32) CardTable part0;
   alignas(32) CardTable part1;
   // Cleared by vector stores (a zero the compiler cannot see, so that the
@@ -159,6 +180,7 @@ template <bool keep_entries = true>
     _mm256_store_pd(part0[c], cleared);
     _mm256_store_pd(part1[c], cleared);
   }
+#endif
   // The entries: per block of four hands the mask of those some column
   // takes, their positions appended to the list, and per hand the count of
   // entries before it.
@@ -195,6 +217,30 @@ template <bool keep_entries = true>
              << (i - j);
     list(j, any);
   }
+#if defined(TDX_ISA_AVX512)
+  unsigned odd = 0;  // columns whose count of entries so far is odd
+  const __m512d neg_zero8 = _mm512_set1_pd(-0.0);
+  // The card sums of entry e (hand h, reaches r).
+  const auto take = [&](int32_t e, int32_t h, __m256d r) {
+    const __mmask8 taken = _mm256_cmp_pd_mask(r, zero, _CMP_GT_OQ);
+    const __m256d x = _mm256_mask_mul_pd(neg_zero, taken, vv, r);
+    const uint16_t low = w.hand_low[h], high = w.hand_high[h];
+    if constexpr (keep_entries) {
+      _mm256_store_pd(w.x[e], x);
+      w.taken[e] = static_cast<uint8_t>(taken);
+      w.entry_cards[e] = low | static_cast<uint32_t>(high) << 16;
+    }
+    // x in the even table's lanes of the columns whose count is even, in the
+    // odd table's lanes of the others.
+    const __m512d x01 = _mm512_mask_broadcast_f64x4(
+        neg_zero8, static_cast<__mmask8>((~odd & 0xF) | odd << 4), x);
+    odd ^= taken;
+    double* c1 = PairedRow(part, low);
+    double* c2 = PairedRow(part, high);
+    _mm512_store_pd(c1, _mm512_add_pd(_mm512_load_pd(c1), x01));
+    _mm512_store_pd(c2, _mm512_add_pd(_mm512_load_pd(c2), x01));
+  };
+#else
   __m256d odd = zero;  // columns whose count of entries so far is odd
   // The card sums of entry e (hand h, reaches r).
   const auto take = [&](int32_t e, int32_t h, __m256d r) {
@@ -218,6 +264,7 @@ template <bool keep_entries = true>
     _mm256_store_pd(p1c1, _mm256_add_pd(_mm256_load_pd(p1c1), x1));
     _mm256_store_pd(p1c2, _mm256_add_pd(_mm256_load_pd(p1c2), x1));
   };
+#endif
   if (4 * m >= 3 * n) {
     // Most hands taken: every hand an entry, the reaches read four hands a
     // step (a hand no column takes adds -0.0).
@@ -246,7 +293,11 @@ template <bool keep_entries = true>
   if constexpr (keep_entries) w.before[n] = static_cast<int16_t>(m);
   __m256d acc[4] = {zero, zero, zero, zero};
   for (int c = 0; c < kCardCount; ++c) {
+#if defined(TDX_ISA_AVX512)
+    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[c]), _mm256_load_pd(part[c] + kColumns));
+#else
     const __m256d sum = _mm256_add_pd(_mm256_load_pd(part0[c]), _mm256_load_pd(part1[c]));
+#endif
     _mm256_store_pd(w.p[c], sum);
     acc[c & 3] = _mm256_add_pd(acc[c & 3], sum);
   }
@@ -273,6 +324,60 @@ inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
     if (out[k]) out[k][i] = lanes[k];
 }
 
+#if defined(TDX_ISA_AVX512)
+// Eight hands at a time: a 512-bit vector holds two hands' rows (hand i in
+// lanes 0-3, hand i + 1 in lanes 4-7) or eight hands of one column.
+
+// The four columns' values of hands i .. i + 7 from their rows.
+inline void SpreadRows8(double* const* out, int32_t i, __m512d y01, __m512d y23, __m512d y45,
+                        __m512d y67) {
+  const __m512i first = _mm512_setr_epi64(0, 4, 8, 12, 1, 5, 9, 13);   // columns 0 and 1
+  const __m512i second = _mm512_setr_epi64(2, 6, 10, 14, 3, 7, 11, 15);  // columns 2 and 3
+  const __m512i low = _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11);
+  const __m512i high = _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15);
+  // Hands i .. i + 3 and i + 4 .. i + 7, two columns each.
+  const __m512d a01 = _mm512_permutex2var_pd(y01, first, y23);
+  const __m512d a23 = _mm512_permutex2var_pd(y01, second, y23);
+  const __m512d b01 = _mm512_permutex2var_pd(y45, first, y67);
+  const __m512d b23 = _mm512_permutex2var_pd(y45, second, y67);
+  if (out[0]) _mm512_storeu_pd(out[0] + i, _mm512_permutex2var_pd(a01, low, b01));
+  if (out[1]) _mm512_storeu_pd(out[1] + i, _mm512_permutex2var_pd(a01, high, b01));
+  if (out[2]) _mm512_storeu_pd(out[2] + i, _mm512_permutex2var_pd(a23, low, b23));
+  if (out[3]) _mm512_storeu_pd(out[3] + i, _mm512_permutex2var_pd(a23, high, b23));
+}
+
+// The rows of hands j .. j + 7 from the four columns' reaches.
+inline void LoadRows8(const double* const* in, int32_t j, __m512d& r01, __m512d& r23,
+                      __m512d& r45, __m512d& r67) {
+  const __m512d c0 = _mm512_loadu_pd(in[0] + j);
+  const __m512d c1 = _mm512_loadu_pd(in[1] + j);
+  const __m512d c2 = _mm512_loadu_pd(in[2] + j);
+  const __m512d c3 = _mm512_loadu_pd(in[3] + j);
+  const __m512i first = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);   // hands j .. j + 3
+  const __m512i second = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);  // hands j + 4 ..
+  const __m512i low = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
+  const __m512i high = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
+  const __m512d a01 = _mm512_permutex2var_pd(c0, first, c1);
+  const __m512d a23 = _mm512_permutex2var_pd(c2, first, c3);
+  const __m512d b01 = _mm512_permutex2var_pd(c0, second, c1);
+  const __m512d b23 = _mm512_permutex2var_pd(c2, second, c3);
+  r01 = _mm512_permutex2var_pd(a01, low, a23);
+  r23 = _mm512_permutex2var_pd(a01, high, a23);
+  r45 = _mm512_permutex2var_pd(b01, low, b23);
+  r67 = _mm512_permutex2var_pd(b01, high, b23);
+}
+
+// Two rows side by side. Built by masked broadcasts: an insert into the
+// undefined upper half of a cast is taken by the compiler's checks for a read
+// of an uninitialised value.
+inline __m512d TwoRows(__m256d first, __m256d second) {
+  return _mm512_mask_broadcast_f64x4(_mm512_maskz_broadcast_f64x4(0x0F, first), 0xF0, second);
+}
+inline __m512d TwoRows(const CardTable& t, uint16_t first, uint16_t second) {
+  return TwoRows(_mm256_load_pd(Row(t, first)), _mm256_load_pd(Row(t, second)));
+}
+#endif
+
 // Fold values per column: v * r + (t - s[c1] - s[c2]) with s the card sums,
 // t the totals and r the counted reach (in[j] where above zero, else +0.0), as
 // the single-node fold fill.
@@ -287,6 +392,23 @@ inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
     return MulAdd4(v, counted, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi));
   };
   int32_t i = 0;
+#if defined(TDX_ISA_AVX512)
+  const __m512d zero8 = _mm512_setzero_pd();
+  const __m512d t8 = TwoRows(t, t);
+  const __m512d v8 = TwoRows(v, v);
+  const auto value2 = [&](int32_t i, __m512d r) {
+    const __m512d counted = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(r, zero8, _CMP_GT_OQ), r);
+    const __m512d lo = TwoRows(s, w.hand_low[i], w.hand_low[i + 1]);
+    const __m512d hi = TwoRows(s, w.hand_high[i], w.hand_high[i + 1]);
+    return _mm512_fmadd_pd(v8, counted, _mm512_sub_pd(_mm512_sub_pd(t8, lo), hi));
+  };
+  for (; i + 8 <= n; i += 8) {
+    __m512d r01, r23, r45, r67;
+    LoadRows8(in, i, r01, r23, r45, r67);
+    SpreadRows8(out, i, value2(i, r01), value2(i + 2, r23), value2(i + 4, r45),
+                value2(i + 6, r67));
+  }
+#endif
   for (; i + 4 <= n; i += 4) {
     __m256d r0, r1, r2, r3;
     LoadRows(in, i, r0, r1, r2, r3);
