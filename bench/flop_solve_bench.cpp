@@ -14,9 +14,11 @@
 //                         thread count, reported side by side (default: the
 //                         engine's automatic level)
 //     --script file       write the spot as an engine script and exit
+//     --spot file         solve the spot that an engine script sets up instead
+//                         (its lines before build_tree; e.g. examples/three_bet_flop.txt)
 //     --verbose           pass the engine's own output through
 //
-// The spot: support/flop_spot.h.
+// The default spot: support/flop_spot.h.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -29,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "cards/situation.h"
 #include "solver/benchmark_routine.h"
 #include "solver/progress_history.h"
 #include "solver/solver_preparation.h"
@@ -91,14 +94,52 @@ uint64_t StoreBytes(const SolverState& state) {
 
 struct Options : DriverOptions {
   int scheduler = 0;
+  std::string spot;  // --spot: a set-up script in place of the built-in spot
   std::vector<int> levels;  // --compression; empty: the automatic level
   int level = -1;           // the child's level (-1: automatic)
   int window = kSettledIteration;  // iterations before the measured window (0: none)
 };
 
+// The set-up lines of an engine script: every command before its build_tree.
+std::vector<std::string> ScriptSetup(const std::string& path) {
+  std::vector<std::string> setup;
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return setup;
+  char buffer[16384];
+  std::string line;
+  while (std::fgets(buffer, sizeof buffer, file)) {
+    line += buffer;
+    if (line.empty() || line.back() != '\n') continue;  // a range line longer than the buffer
+    line.pop_back();
+    if (line.rfind("build_tree", 0) == 0) break;
+    if (!line.empty() && line[0] != '#') setup.push_back(line);
+    line.clear();
+  }
+  std::fclose(file);
+  return setup;
+}
+
+// Live combinations of a player's range as the engine holds it (ComboIndex order).
+int LiveEngineCombos(int player, CardMask board) {
+  std::vector<double> by_order(kComboCount, 0.0);
+  for (int k = 0; k < kComboCount && k < static_cast<int>(g_ranges[player].size()); ++k)
+    by_order[g_hand_order_by_combo[k]] = g_ranges[player][k];
+  return LiveCombos(by_order, board);
+}
+
 int RunSingle(const Options& options) {
-  FILE* report = StartChildRun(kFlopSpot, FlopSpotLines(), options);
-  const std::vector<double> oop = ClassRange(kFlopOopClasses), ip = ClassRange(kFlopIpClasses);
+  FILE* report = nullptr;
+  if (options.spot.empty()) {
+    report = StartChildRun(kFlopSpot, FlopSpotLines(), options);
+  } else {
+    const std::vector<std::string> setup = ScriptSetup(options.spot);
+    if (setup.empty()) {
+      std::fprintf(stderr, "no set-up lines in %s\n", options.spot.c_str());
+      return 1;
+    }
+    report = StartChildRun(setup, options);
+  }
+  const double pot = g_pot[2];
   Run("set_scheduler " + std::to_string(options.scheduler));
   if (options.level >= 0) Run("set_compression " + std::to_string(options.level));
   const auto build_start = std::chrono::steady_clock::now();
@@ -154,24 +195,29 @@ int RunSingle(const Options& options) {
                "decisions=%d oop_combos=%d ip_combos=%d window_wall=%.4f window_cpu=%.4f "
                "level=%d mappings=%d\n",
                options.single, Seconds(start, end), state.iterations, checked_iteration,
-               exploitability, exploitability / kFlopPot,
+               exploitability, exploitability / pot,
                static_cast<unsigned long long>(ProcessPeakMemoryBytes()),
                static_cast<unsigned long long>(rss_before),
                static_cast<unsigned long long>(rss_settled),
                static_cast<unsigned long long>(rss_end),
                static_cast<unsigned long long>(StoreBytes(state)),
                static_cast<unsigned long long>(totals), Seconds(build_start, build_end),
-               ProcessCpuSeconds(), size.nodes, size.decisions, LiveCombos(oop, state.board_mask),
-               LiveCombos(ip, state.board_mask), window_wall, window_cpu_per, level,
+               ProcessCpuSeconds(), size.nodes, size.decisions,
+               LiveEngineCombos(0, state.board_mask), LiveEngineCombos(1, state.board_mask), window_wall, window_cpu_per, level,
                MappingCount());
   std::fflush(report);
   return 0;
 }
 
 std::vector<std::string> ChildArgs(const Options& options, int threads, int level) {
-  return DriverChildArgs("flop_solve_bench", options, threads,
-                         {"--scheduler", std::to_string(options.scheduler), "--window",
-                          std::to_string(options.window), "--level", std::to_string(level)});
+  std::vector<std::string> extra = {"--scheduler", std::to_string(options.scheduler), "--window",
+                                    std::to_string(options.window), "--level",
+                                    std::to_string(level)};
+  if (!options.spot.empty()) {
+    extra.push_back("--spot");
+    extra.push_back(options.spot);
+  }
+  return DriverChildArgs("flop_solve_bench", options, threads, extra);
 }
 
 // The levels side by side: per level and thread count its peak, the stores'
@@ -207,6 +253,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.levels = ThreadList(argv[++i]);
       for (int level : options.levels)
         if (level < 0 || level > 4) return false;
+    } else if (a == "--spot" && has_value) {
+      options.spot = argv[++i];
     } else if (a == "--level" && has_value) {
       options.level = std::atoi(argv[++i]);
     } else {
@@ -223,7 +271,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s [--threads a,b,...] [--accuracy x] [--scheduler k] [--steps n] "
-                 "[--window k] [--compression a,b,...] [--script file] [--verbose]\n",
+                 "[--window k] [--compression a,b,...] [--script file] [--spot file] [--verbose]\n",
                  argv[0]);
     return 2;
   }
@@ -238,6 +286,7 @@ int main(int argc, char** argv) {
     const int n = static_cast<int>(std::thread::hardware_concurrency());
     options.threads = {n, 1};
   }
+  const char* board = options.spot.empty() ? kFlopSpot.board : options.spot.c_str();
   std::vector<std::string> results;
   if (!options.levels.empty()) {
     // Level by level, each thread count in its own process.
@@ -245,7 +294,7 @@ int main(int argc, char** argv) {
       if (!RunPerThreadCount(options.threads,
                              [&](int t) { return ChildArgs(options, t, level); }, results))
         return 1;
-    PrintSpotLine(results.front(), kFlopSpot.board);
+    PrintSpotLine(results.front(), board);
     PrintLevelTable(results);
     return 0;
   }
@@ -254,7 +303,7 @@ int main(int argc, char** argv) {
     return 1;
 
   const std::string& first = results.front();
-  PrintSpotLine(first, kFlopSpot.board);
+  PrintSpotLine(first, board);
   std::printf("store bytes %.1f MiB, storage totals %.1f MiB, build %.2f s\n",
               Field(first, "store_bytes") / 1048576.0, Field(first, "storage_totals") / 1048576.0,
               Field(first, "build_seconds"));

@@ -28,9 +28,12 @@ namespace {
 constexpr double kPot = 100.0;
 constexpr double kStack = 250.0;
 
-// Builds the tree and allocates every store, as go does.
-bool BuildTree(const char* board, const LineShape& shape) {
+// Builds the tree at a compression level and allocates every store, as go
+// does.
+bool BuildTree(const char* board, const LineShape& shape, int level = 0) {
   SetUpTreeSpot(board, shape);
+  if (level != 0 && Run("set_compression " + std::to_string(level)) != "set_compression ok!\n")
+    return false;
   if (Run("build_tree") != "build_tree ok!\n") return false;
   for (TreeNode& node : g_solver_state->nodes) {
     if (!node.regret_store) continue;
@@ -102,6 +105,45 @@ BENCHMARK(BM_FlopIterations)
     ->Args({0, omp_get_num_procs()})
     ->Args({1, omp_get_num_procs()})
     ->Args({2, omp_get_num_procs()});
+
+// The flop tree at a compression level once the strategy sums are in use:
+// solving iterations, and the two evaluation passes of an exploitability
+// check. Arguments: compression level, OpenMP threads (scheduler 0).
+bool BuildFlopTreeAtLevel(benchmark::State& bench) {
+  if (!BuildTree("Ks 7s 2d", kFlopShape, static_cast<int>(bench.range(0)))) return false;
+  g_scheduler = 0;
+  omp_set_num_threads(static_cast<int>(bench.range(1)));
+  for (int i = 0; i < 64; ++i) SolverIteration(*g_solver_state);
+  return true;
+}
+
+void BM_FlopLevelIterations(benchmark::State& bench) {
+  if (!BuildFlopTreeAtLevel(bench)) return bench.SkipWithError("build failed");
+  SolverState& state = *g_solver_state;
+  for (auto _ : bench) SolverIteration(state);
+  bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(BM_FlopLevelIterations)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime()
+    ->ArgsProduct({{0, 2, 3}, {1, omp_get_num_procs()}});
+
+void BM_FlopLevelEvaluation(benchmark::State& bench) {
+  if (!BuildFlopTreeAtLevel(bench)) return bench.SkipWithError("build failed");
+  SolverState& state = *g_solver_state;
+  double out[2];
+  for (auto _ : bench) {
+    TraverseTree(&state, out, PLAYER_OOP, PASS_EVALUATE);
+    TraverseTree(&state, out, PLAYER_IP, PASS_EVALUATE);
+  }
+  bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(BM_FlopLevelEvaluation)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime()
+    ->ArgsProduct({{0, 2, 3}, {1, omp_get_num_procs()}});
 
 }  // namespace
 

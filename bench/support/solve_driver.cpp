@@ -197,11 +197,19 @@ std::vector<std::string> DriverChildArgs(const char* name, const DriverOptions& 
 
 FILE* StartChildRun(const SolveSpot& spot, const std::set<std::string>& lines,
                     const DriverOptions& options) {
+  InitEngineTables();
+  return StartChildRun(SpotScript(spot, lines, options.accuracy), options);
+}
+
+FILE* StartChildRun(const std::vector<std::string>& setup, const DriverOptions& options) {
   EnableFlushToZero();
   InitEngineTables();
   if (!options.verbose) std::freopen("/dev/null", "w", stdout);
   FILE* report = fdopen(dup(STDERR_FILENO), "w");
-  for (const std::string& line : SpotScript(spot, lines, options.accuracy)) Run(line);
+  for (const std::string& line : setup) Run(line);
+  char word[64];
+  std::snprintf(word, sizeof word, "set_accuracy %g fraction", options.accuracy);
+  Run(word);
   Run("set_threads " + std::to_string(options.single));
   return report;
 }

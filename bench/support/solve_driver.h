@@ -77,6 +77,9 @@ std::vector<std::string> DriverChildArgs(const char* name, const DriverOptions& 
 FILE* StartChildRun(const SolveSpot& spot, const std::set<std::string>& lines,
                     const DriverOptions& options);
 
+// The same with the set-up lines given as engine commands.
+FILE* StartChildRun(const std::vector<std::string>& setup, const DriverOptions& options);
+
 // False, after writing "<command> failed: <reply>" to report, unless the
 // reply is "<command> ok!".
 bool CommandSucceeded(FILE* report, const char* command, const std::string& reply);

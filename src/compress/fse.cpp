@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "compress/bit_stream.h"
+#include "compress/fse_block.h"
 
 namespace {
 
@@ -127,56 +127,6 @@ size_t NormalizeSecondary(int16_t* norm, uint32_t table_log, const uint32_t* cou
   return 0;
 }
 
-// The forward bit stream of a block: a 64-bit accumulator flushed as whole
-// bytes by 8-byte stores. The last 8 bytes of the capacity are the stores'
-// reserve; a stream that reaches them does not fit, and every store is kept
-// inside the capacity.
-class BitWriter {
- public:
-  BitWriter(uint8_t* dst, size_t capacity)
-      : start_(dst), ptr_(dst), limit_(dst + capacity - sizeof(uint64_t)) {}
-
-  // The low n bits of value (n <= 32; 56 pending bits at most between flushes).
-  void Add(uint32_t value, uint32_t n) {
-    accumulator_ |= static_cast<uint64_t>(value & ((uint64_t{1} << n) - 1)) << bits_;
-    bits_ += n;
-  }
-
-  void Flush() {
-    std::memcpy(ptr_, &accumulator_, sizeof accumulator_);
-    const uint32_t bytes = bits_ >> 3;
-    ptr_ += bytes;
-    if (ptr_ > limit_) ptr_ = limit_;
-    bits_ &= 7;
-    accumulator_ >>= bytes * 8;
-  }
-
-  // The end mark, then the length in bytes, or 0 when the reserve was reached.
-  size_t Close() {
-    Add(1, 1);
-    Flush();
-    if (ptr_ >= limit_) return 0;
-    return static_cast<size_t>(ptr_ - start_) + (bits_ > 0);
-  }
-
- private:
-  uint8_t* start_;
-  uint8_t* ptr_;
-  uint8_t* limit_;
-  uint64_t accumulator_ = 0;
-  uint32_t bits_ = 0;
-};
-
-inline void EncodeSymbol(BitWriter& writer, uint32_t& state, uint8_t symbol,
-                         const FseCTable* table) {
-  const FseSymbolTransform transform = table->transforms[symbol];
-  const uint32_t bits = (state + transform.bit_count_delta) >> 16;
-  writer.Add(state, bits);
-  // The mask only matters for a symbol the table lacks (a caller's mistake).
-  state = table->next_state[((state >> bits) + transform.next_state_offset) &
-                            ((1u << kFseMaxTableLog) - 1)];
-}
-
 // The header's bits, LSB first; bits past the input read as zeros, so no byte
 // beyond it is fetched.
 class HeaderReader {
@@ -186,8 +136,12 @@ class HeaderReader {
   uint32_t Peek(uint32_t n) const {
     const uint64_t byte = position_ >> 3;
     uint32_t window = 0;
-    for (uint32_t k = 0; k < 4; ++k)
-      if (byte + k < size_) window |= static_cast<uint32_t>(src_[byte + k]) << (8 * k);
+    if (byte + 4 <= size_) {
+      std::memcpy(&window, src_ + byte, 4);  // little-endian, as the bits
+    } else {
+      for (uint32_t k = 0; k < 4; ++k)
+        if (byte + k < size_) window |= static_cast<uint32_t>(src_[byte + k]) << (8 * k);
+    }
     return (window >> (position_ & 7)) & ((1u << n) - 1);
   }
   void Skip(uint32_t n) { position_ += n; }
@@ -198,54 +152,6 @@ class HeaderReader {
   size_t size_;
   uint64_t position_ = 0;
 };
-
-template <bool kFast>
-inline uint8_t DecodeSymbol(BitReader* reader, uint32_t& state, const FseDCell* cells) {
-  const FseDCell cell = cells[state];
-  state = cell.next_state_base +
-          (kFast ? BIT_readBitsFast(reader, cell.bit_count) : BIT_readBits(reader, cell.bit_count));
-  return cell.symbol;
-}
-
-template <bool kFast>
-size_t DecodeBlock(uint8_t* dst, size_t capacity, const void* src, size_t size,
-                   const FseDTable* table) {
-  uint8_t* op = dst;
-  uint8_t* const end = dst + capacity;
-  BitReader reader;
-  const size_t init = BIT_initDStream(&reader, src, size);
-  if (FSE_isError(init)) return init;
-  const FseDCell* cells = table->cells;
-  uint32_t state1 = BIT_readBits(&reader, table->table_log);
-  BIT_reloadDStream(&reader);
-  uint32_t state2 = BIT_readBits(&reader, table->table_log);
-  BitStreamStatus status = BIT_reloadDStream(&reader);
-
-  // Four symbols per reload: 4 x 12 bits and the 7 left over fit the window.
-  while (status == BIT_UNFINISHED && end - op > 3) {
-    op[0] = DecodeSymbol<kFast>(&reader, state1, cells);
-    op[1] = DecodeSymbol<kFast>(&reader, state2, cells);
-    op[2] = DecodeSymbol<kFast>(&reader, state1, cells);
-    op[3] = DecodeSymbol<kFast>(&reader, state2, cells);
-    op += 4;
-    status = BIT_reloadDStream(&reader);
-  }
-  // The tail, a reload before every symbol. A completed stream ends at once in
-  // fast mode; otherwise a state of 0 cells may still read 0 bits.
-  for (;;) {
-    status = BIT_reloadDStream(&reader);
-    if (status == BIT_OVERFLOW || op == end || (status == BIT_COMPLETED && (kFast || !state1)))
-      break;
-    *op++ = DecodeSymbol<false>(&reader, state1, cells);
-    status = BIT_reloadDStream(&reader);
-    if (status == BIT_OVERFLOW || op == end || (status == BIT_COMPLETED && (kFast || !state2)))
-      break;
-    *op++ = DecodeSymbol<false>(&reader, state2, cells);
-  }
-  if (BIT_endOfDStream(&reader) && state1 == 0 && state2 == 0) return static_cast<size_t>(op - dst);
-  if (op == end) return FseError(FSE_ERROR_dstSize_tooSmall);
-  return FseError(FSE_ERROR_corruptionDetected);
-}
 
 }  // namespace
 
@@ -472,35 +378,7 @@ size_t FSE_buildCTable(FseCTable* table, const int16_t* normalizedCounter,
 
 size_t FSE_compress_usingCTable(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                                 const FseCTable* table) {
-  if (dstCapacity < 8) return 0;
-  BitWriter writer(static_cast<uint8_t*>(dst), dstCapacity);
-  const auto* const first = static_cast<const uint8_t*>(src);
-  const uint8_t* ip = first + srcSize;
-  // Both states start at 2^t; the bytes go in from the last, even positions on
-  // state 1 and odd ones on state 2, so the decoder reads them first to last.
-  uint32_t state1 = 1u << table->table_log;
-  uint32_t state2 = state1;
-  if (srcSize & 1) {
-    EncodeSymbol(writer, state1, *--ip, table);
-    writer.Flush();
-  }
-  if (srcSize & 2) {
-    EncodeSymbol(writer, state2, *--ip, table);
-    EncodeSymbol(writer, state1, *--ip, table);
-    writer.Flush();
-  }
-  while (ip > first) {
-    EncodeSymbol(writer, state2, *--ip, table);
-    EncodeSymbol(writer, state1, *--ip, table);
-    EncodeSymbol(writer, state2, *--ip, table);
-    EncodeSymbol(writer, state1, *--ip, table);
-    writer.Flush();
-  }
-  writer.Add(state2, table->table_log);
-  writer.Flush();
-  writer.Add(state1, table->table_log);
-  writer.Flush();
-  return writer.Close();
+  return Kernels<FseBlockKernels>().EncodeBlock(dst, dstCapacity, src, srcSize, table);
 }
 
 size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {
@@ -632,9 +510,7 @@ size_t FSE_buildDTable(FseDTable* table, const int16_t* normalizedCounter,
 
 size_t FSE_decompress_usingDTable(void* dst, size_t dstCapacity, const void* src,
                                   size_t srcSize, const FseDTable* table) {
-  auto* out = static_cast<uint8_t*>(dst);
-  return table->fast_mode ? DecodeBlock<true>(out, dstCapacity, src, srcSize, table)
-                          : DecodeBlock<false>(out, dstCapacity, src, srcSize, table);
+  return Kernels<FseBlockKernels>().DecodeBlock(dst, dstCapacity, src, srcSize, table);
 }
 
 size_t FSE_decompress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {

@@ -92,21 +92,61 @@ void FseStreamEncoder::Encode(const uint32_t* values, int32_t count, int32_t fla
   Append(0, static_cast<uint8_t>(flag));
   uint8_t masks[(kMaxComboArray + 7) / 8];
   Kernels<ComboCodecKernels>().FindNonzeroGroups(values, count, masks);
-  uint32_t context = 0;
-  for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
-    // Tokens of the group's nonzero values, lowest position first.
-    for (uint32_t mask = masks[group]; mask; mask &= mask - 1)
-      WriteToken(context, values[g + __builtin_ctz(mask)] - 1);
-    Append(1, masks[group]);
+  if (!EncodeWithinBlocks(values, count, masks)) {
+    uint32_t context = 0;
+    for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
+      // Tokens of the group's nonzero values, lowest position first.
+      for (uint32_t mask = masks[group]; mask; mask &= mask - 1)
+        WriteToken(context, values[g + __builtin_ctz(mask)] - 1);
+      Append(1, masks[group]);
+    }
   }
   stats_->raw_bytes += 4 * static_cast<uint64_t>(count);
   stats_->arrays += 1;
   if (flag) stats_->reference_arrays += 1;
 }
 
+bool FseStreamEncoder::EncodeWithinBlocks(const uint32_t* values, int32_t count,
+                                          const uint8_t* masks) {
+  // Room for every mask byte, and for a token per value on each token
+  // stream, below the full block: no flush can fall inside the array.
+  const int32_t groups = (count + 7) >> 3;
+  if (streams_[1].used + static_cast<uint32_t>(groups) >= kStreamBlockBytes) return false;
+  uint8_t* next[16];
+  for (int32_t c = 0; c < 16; ++c) {
+    ByteStream& stream = streams_[2 + c];
+    if (stream.used + static_cast<uint32_t>(count) >= kStreamBlockBytes) return false;
+    next[c] = stream.buffer + stream.used;
+  }
+  uint8_t* mask_out = streams_[1].buffer + streams_[1].used;
+  uint32_t context = 0;
+  for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
+    for (uint32_t mask = masks[group]; mask; mask &= mask - 1) {
+      const uint32_t token = values[g + __builtin_ctz(mask)] - 1;
+      if (token < 255) {
+        *next[context]++ = static_cast<uint8_t>(token);
+        context = token < 16 ? token : 15;
+      } else {
+        *next[context]++ = 255;
+        context = 15;
+        WriteEscapeFields(token);
+      }
+    }
+    *mask_out++ = masks[group];
+  }
+  streams_[1].used = static_cast<uint32_t>(mask_out - streams_[1].buffer);
+  for (int32_t c = 0; c < 16; ++c)
+    streams_[2 + c].used = static_cast<uint32_t>(next[c] - streams_[2 + c].buffer);
+  return true;
+}
+
 void FseStreamEncoder::WriteEscapedToken(uint32_t& context, uint32_t token) {
   Append(2 + static_cast<int32_t>(context), 255);
   context = 15;
+  WriteEscapeFields(token);
+}
+
+void FseStreamEncoder::WriteEscapeFields(uint32_t token) {
   if (static_cast<int32_t>(token) > stats_->max_escaped_token)
     stats_->max_escaped_token = static_cast<int32_t>(token);
   if (token < 65535) {

@@ -86,6 +86,13 @@ class FseStreamEncoder final : public StreamEncoder {
     }
   }
   void WriteEscapedToken(uint32_t& context, uint32_t token);
+  // The fields of a token from 255 on streams 18 to 23 (its byte 255 on the
+  // context stream is the caller's).
+  void WriteEscapeFields(uint32_t token);
+  // The groups of an array written straight into the buffers, without a test
+  // per byte, when no token or mask stream can fill its block inside the
+  // array; false, with nothing written, otherwise.
+  bool EncodeWithinBlocks(const uint32_t* values, int32_t count, const uint8_t* masks);
   void FlushByteStream(int32_t s);
 
   StreamCallback callback_;

@@ -23,6 +23,7 @@ void PackedBlock::BeginWrite() {
   position_ = 0;
   capacity_ = 0;
   raw_bytes_ = 0;
+  data_end_ = 0;
   arena_.ResetUse();
 }
 
@@ -52,9 +53,7 @@ void PackedBlock::WriteValues16(const uint16_t* values, const uint16_t*, int32_t
 }
 
 void PackedBlock::EndWrite() {
-  // The filler up to the capacity is saved with the block: zeros, not what an
-  // earlier write left there.
-  if (capacity_ > position_) std::memset(arena_.Base() + position_, 0, capacity_ - position_);
+  data_end_ = position_;
   g_storage_write_bytes.fetch_add(position_, std::memory_order_relaxed);
   g_stat_compressed_bytes.fetch_add(arena_.Committed(), std::memory_order_relaxed);
   g_stat_raw_bytes.fetch_add(raw_bytes_, std::memory_order_relaxed);
@@ -82,7 +81,11 @@ void PackedBlock::Save(ByteWriter& out) const {
   WriteField<int32_t>(out, static_cast<int32_t>(capacity_));
   WriteField<int64_t>(out, arena_.Reserved());
   WriteField<int64_t>(out, capacity_);
-  out.Write(arena_.Base(), static_cast<uint64_t>(capacity_));
+  out.Write(arena_.Base(), static_cast<uint64_t>(data_end_));
+  // The filler: zeros, not what an earlier write left past the arrays.
+  static constexpr uint8_t kZeros[4096] = {};
+  for (int64_t left = capacity_ - data_end_; left > 0; left -= sizeof kZeros)
+    out.Write(kZeros, static_cast<uint64_t>(left < static_cast<int64_t>(sizeof kZeros) ? left : sizeof kZeros));
 }
 
 void PackedBlock::Load(ByteReader& in) {
@@ -96,4 +99,5 @@ void PackedBlock::Load(ByteReader& in) {
   arena_.Grow(used, GrowthFailure::THROW_BAD_ALLOC);
   in.Read(arena_.Base(), static_cast<uint64_t>(used));
   capacity_ = capacity;
+  data_end_ = capacity;
 }

@@ -10,7 +10,10 @@
 // when it does not, the capacity grows by that size and the arena commits it.
 //
 // Saved record: i32 capacity, i64 reservation, i64 used (= capacity), then the
-// capacity's bytes (the arrays, then zero filler).
+// capacity's bytes (the arrays, then zero filler). The filler is written by
+// Save, not kept in memory: the worst-case room of a write is about twice
+// what small regrets pack to, and zeroing it would make every page of it
+// resident and cost a second pass over the block's memory.
 class PackedBlock final : public CompressedBlock {
  public:
   // reserved: an upper bound of the block's size (PackedBlockReserve16/32).
@@ -40,6 +43,7 @@ class PackedBlock final : public CompressedBlock {
   int64_t capacity_ = 0;   // bytes requested from the arena in the current write
   int64_t position_ = 0;   // write or read position in the arena
   int64_t raw_bytes_ = 0;  // 4 per 32-bit and 2 per 16-bit value written
+  int64_t data_end_ = 0;   // end of the arrays (a loaded block: the capacity)
 };
 
 // True upper bounds of a packed block's size, for its reservation: `values`

@@ -406,22 +406,29 @@ NumArray* ActionReaches(const NodeCursor& cursor, NumArray* fixed,
 }
 
 // The average strategy of a river board whose sums and regrets are plain
-// arena rows (float sums, 16-bit regrets): both strategies and the choice
-// between them in one pass, without the four strategy arrays of the general
-// way. False, with nothing done, for any other board.
+// rows (float arena sums or the integer sums of an open block store, 16-bit
+// regrets): both strategies and the choice between them in one pass, without
+// the four strategy arrays of the general way. False, with nothing done, for
+// any other board.
 bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
                           int32_t river_slot) {
   const int32_t n = ChildCount(node);
-  if (n < 1 || n > kMaxFusedActions || !node.regret_store) return false;
-  auto* sums = node.strategy_store ? node.strategy_store->AsArenaStore32() : nullptr;
-  if (!sums || sums->layout()->actions != n) return false;
+  if (n < 1 || n > kMaxFusedActions || !node.regret_store || !node.strategy_store) return false;
+  NodeStore& store = *node.strategy_store;
+  ArenaStore32* sums = store.AsArenaStore32();
+  BlockStore* block = sums ? nullptr : store.AsBlockStore();
+  if (sums ? sums->layout()->actions != n : !block || block->layout()->actions != n) return false;
   uint16_t* regret_rows[kMaxFusedActions];
   float* sum_rows[kMaxFusedActions];
+  int32_t* int_sum_rows[kMaxFusedActions];
   int32_t hands = 0, sum_hands = 0;
   const NodeLockRecord* lock = nullptr;
-  if (!RegretRows16(*node.regret_store, n, turn_slot, river_slot, regret_rows, &hands, nullptr) ||
-      !sums->BoardRows(turn_slot, river_slot, sum_rows, &sum_hands, &lock) || sum_hands != hands)
+  if (!RegretRows16(*node.regret_store, n, turn_slot, river_slot, regret_rows, &hands, nullptr))
     return false;
+  const bool rows = sums ? sums->BoardRows(turn_slot, river_slot, sum_rows, &sum_hands, &lock)
+                         : block->BoardRows32(turn_slot, river_slot, int_sum_rows, &sum_hands,
+                                              nullptr);
+  if (!rows || sum_hands != hands) return false;
   ActionDefaults uniform(n);
   for (int32_t a = 0; a < n; ++a) uniform.data()[a] = 1.0f / static_cast<float>(n);
   out = MakeNumArrays(n);
@@ -430,8 +437,12 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
     out[static_cast<size_t>(a)].Resize(hands);
     strategy[a] = out[static_cast<size_t>(a)].data;
   }
-  Kernels<ValueKernels16>().AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(),
-                                              strategy);
+  if (sums)
+    Kernels<ValueKernels16>().AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(),
+                                                strategy);
+  else
+    Kernels<BlockStoreKernels>().AverageIntStrategy32(int_sum_rows, regret_rows, n, hands,
+                                                      uniform.data(), strategy);
   return true;
 }
 

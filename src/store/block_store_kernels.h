@@ -30,5 +30,15 @@ struct BlockStoreKernels {
   // already (the same bits as strategy x reach). Masked hands are skipped.
   void (*AccumulateValues32)(int32_t* row, const double* strategy, const double* reach,
                              double weight, int32_t n, const uint8_t* mask);
+
+  // The average strategy of a board with integer sums and 16-bit regrets, 1 ...
+  // kMaxFusedActions actions, in one pass: per hand the sums' quotients as
+  // NormalizeIntValues32 gives them (default 0) where they add up to anything
+  // in double precision, else the regrets' current strategy as the 16-bit
+  // normalisers give it with the defaults `uniform`. The same bits as the two
+  // strategies taken apart and chosen between.
+  void (*AverageIntStrategy32)(const int32_t* const* sum_rows, const uint16_t* const* regret_rows,
+                               int32_t actions, int32_t n, const float* uniform,
+                               double* const* out);
 };
 TDX_KERNEL_TABLES(BlockStoreKernels)

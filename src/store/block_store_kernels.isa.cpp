@@ -129,12 +129,109 @@ void AccumulateValues32(int32_t* row, const double* strategy, const double* reac
       row[k] = AccumulatedOne(row[k], reach ? strategy[k] * reach[k] : strategy[k], weight);
 }
 
+// The sums' quotients of one block of eight hands, default 0, as
+// NormalizeIntValues32 forms them, and their total over the actions in
+// doubles, added in action order.
+template <int32_t A>
+inline void IntAverageBlock(const int32_t* const* rows, int32_t k, __m256d* low, __m256d* high,
+                            __m256d* total_low, __m256d* total_high) {
+  __m256d sum_low = _mm256_setzero_pd(), sum_high = _mm256_setzero_pd();
+  for (int32_t a = 0; a < A; ++a) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(rows[a] + k);
+    sum_low = _mm256_add_pd(sum_low, _mm256_cvtepi32_pd(_mm_loadu_si128(p)));
+    sum_high = _mm256_add_pd(sum_high, _mm256_cvtepi32_pd(_mm_loadu_si128(p + 1)));
+  }
+  const __m256 s = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(sum_low)),
+                                        _mm256_cvtpd_ps(sum_high), 1);
+  for (int32_t a = 0; a < A; ++a) {
+    const __m256 q = Quotient(LoadI32AsFloat(rows[a] + k), s, _mm256_setzero_ps());
+    low[a] = _mm256_cvtps_pd(_mm256_castps256_ps128(q));
+    high[a] = _mm256_cvtps_pd(_mm256_extractf128_ps(q, 1));
+    *total_low = a == 0 ? low[a] : _mm256_add_pd(*total_low, low[a]);
+    *total_high = a == 0 ? high[a] : _mm256_add_pd(*total_high, high[a]);
+  }
+}
+
+// The regrets' current strategy of one block: the 16-bit sum is exact in
+// single precision, whatever the order of the additions.
+template <int32_t A>
+inline void RegretBlock(const uint16_t* const* rows, int32_t k, const float* uniform, __m256* q) {
+  __m256 sum = _mm256_setzero_ps();
+  for (int32_t a = 0; a < A; ++a) {
+    q[a] = LoadU16AsFloat(rows[a] + k);
+    sum = _mm256_add_ps(sum, q[a]);
+  }
+  for (int32_t a = 0; a < A; ++a) q[a] = Quotient(q[a], sum, _mm256_set1_ps(uniform[a]));
+}
+
+template <int32_t A>
+void AverageIntStrategyFixed(const int32_t* const* sum_rows, const uint16_t* const* regret_rows,
+                             int32_t n, const float* uniform, double* const* out) {
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    __m256d low[A], high[A], total_low, total_high;
+    IntAverageBlock<A>(sum_rows, k, low, high, &total_low, &total_high);
+    const __m256d none_low = _mm256_cmp_pd(total_low, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    const __m256d none_high = _mm256_cmp_pd(total_high, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    // Hands with sums are the rule once the sums are in use: the regrets are
+    // read only for a block that has a hand without.
+    if (_mm256_movemask_pd(_mm256_or_pd(none_low, none_high)) != 0) {
+      __m256 q[A];
+      RegretBlock<A>(regret_rows, k, uniform, q);
+      for (int32_t a = 0; a < A; ++a) {
+        low[a] = _mm256_blendv_pd(low[a], _mm256_cvtps_pd(_mm256_castps256_ps128(q[a])), none_low);
+        high[a] =
+            _mm256_blendv_pd(high[a], _mm256_cvtps_pd(_mm256_extractf128_ps(q[a], 1)), none_high);
+      }
+    }
+    for (int32_t a = 0; a < A; ++a) {
+      _mm256_storeu_pd(out[a] + k, low[a]);
+      _mm256_storeu_pd(out[a] + k + 4, high[a]);
+    }
+  }
+  for (; k < n; ++k) {
+    double sum = 0.0;
+    for (int32_t a = 0; a < A; ++a) sum += static_cast<double>(sum_rows[a][k]);
+    const float s = static_cast<float>(sum);
+    double average[A];
+    double total = 0.0;
+    for (int32_t a = 0; a < A; ++a) {
+      average[a] = ScalarQuotient(static_cast<float>(sum_rows[a][k]), s, 0.0f);
+      total = a == 0 ? average[a] : total + average[a];
+    }
+    if (total != 0.0) {
+      for (int32_t a = 0; a < A; ++a) out[a][k] = average[a];
+      continue;
+    }
+    float regret_sum = 0.0f;
+    for (int32_t a = 0; a < A; ++a) regret_sum += static_cast<float>(regret_rows[a][k]);
+    for (int32_t a = 0; a < A; ++a)
+      out[a][k] = ScalarQuotient(static_cast<float>(regret_rows[a][k]), regret_sum, uniform[a]);
+  }
+}
+
+void AverageIntStrategy32(const int32_t* const* sum_rows, const uint16_t* const* regret_rows,
+                          int32_t actions, int32_t n, const float* uniform, double* const* out) {
+  switch (actions) {
+    case 1: return AverageIntStrategyFixed<1>(sum_rows, regret_rows, n, uniform, out);
+    case 2: return AverageIntStrategyFixed<2>(sum_rows, regret_rows, n, uniform, out);
+    case 3: return AverageIntStrategyFixed<3>(sum_rows, regret_rows, n, uniform, out);
+    case 4: return AverageIntStrategyFixed<4>(sum_rows, regret_rows, n, uniform, out);
+    case 5: return AverageIntStrategyFixed<5>(sum_rows, regret_rows, n, uniform, out);
+    case 6: return AverageIntStrategyFixed<6>(sum_rows, regret_rows, n, uniform, out);
+    case 7: return AverageIntStrategyFixed<7>(sum_rows, regret_rows, n, uniform, out);
+    case 8: return AverageIntStrategyFixed<8>(sum_rows, regret_rows, n, uniform, out);
+    default: return;
+  }
+}
+
 }  // namespace
 
 const BlockStoreKernels kBlockStoreKernels = {
     .NormalizeValues16x4 = NormalizeValues16x4,
     .NormalizeIntValues32 = NormalizeIntValues32,
     .AccumulateValues32 = AccumulateValues32,
+    .AverageIntStrategy32 = AverageIntStrategy32,
 };
 
 #if defined(TDX_ISA_AVX2)

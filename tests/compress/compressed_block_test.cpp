@@ -313,6 +313,32 @@ TEST(PackedBlock, SavesItsCapacityAndNothingForEmptyArrays) {
   EXPECT_EQ(std::vector<uint8_t>(record.begin() + 20, record.begin() + 29),
             (std::vector<uint8_t>{1, 1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(std::vector<uint8_t>(record.begin() + 29, record.end()), std::vector<uint8_t>(8, 0));
+
+  // Wide values first, then small ones over them: the filler saved is zeros,
+  // not the earlier arrays' bytes, and the block loaded from the record reads
+  // back and saves the same.
+  const std::vector<uint16_t> wide(40, 60000), narrow(40, 3);
+  block.BeginWrite();
+  block.WriteValues16(wide.data(), nullptr, 40);
+  block.EndWrite();
+  block.BeginWrite();
+  block.WriteValues16(narrow.data(), nullptr, 40);
+  block.EndWrite();
+  ASSERT_EQ(block.Capacity(), static_cast<int64_t>(MaxPackedBytes16(40)));
+  const int64_t data = block.Position();
+  const std::vector<uint8_t> second = Saved(block);
+  ASSERT_EQ(second.size(), 20u + MaxPackedBytes16(40));
+  EXPECT_EQ(std::vector<uint8_t>(second.begin() + 20 + data, second.end()),
+            std::vector<uint8_t>(MaxPackedBytes16(40) - data, 0));
+  PackedBlock loaded(0);
+  MemoryReader reader(second);
+  loaded.Load(reader);
+  std::vector<uint16_t> back(40);
+  loaded.BeginRead();
+  loaded.ReadValues16(back.data(), nullptr, 40);
+  loaded.EndRead();
+  EXPECT_EQ(back, narrow);
+  EXPECT_EQ(Saved(loaded), second);
 }
 
 TEST(StreamBlock, HoldsDataFromItsFirstWrite) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <functional>
@@ -201,6 +202,65 @@ TEST(FseStreamCoder, StreamsOfManyBlocksRoundTrip) {
   size_t most = 0;
   for (int s = 2; s < 18; ++s) most = std::max(most, StreamBytes(channels, s).size());
   EXPECT_GT(most, size_t{kStreamBlockBytes});
+}
+
+// The 24 streams written value by value from the coder's definition.
+std::vector<Bytes> ModelStreams(const std::vector<std::vector<uint32_t>>& arrays, int32_t flag) {
+  std::vector<Bytes> streams(kCoderChannelCount);
+  for (const auto& a : arrays) {
+    streams[0].push_back(static_cast<uint8_t>(flag));
+    uint32_t context = 0;
+    for (size_t g = 0; g < a.size(); g += 8) {
+      uint8_t mask = 0;
+      for (size_t k = g; k < std::min(a.size(), g + 8); ++k) {
+        if (a[k] == 0) continue;
+        mask = static_cast<uint8_t>(mask | 1 << (k - g));
+        const uint32_t token = a[k] - 1;
+        streams[2 + context].push_back(static_cast<uint8_t>(token < 255 ? token : 255));
+        context = token < 16 ? token : 15;
+        if (token < 255) continue;
+        if (token < 65535) {
+          streams[18].push_back(static_cast<uint8_t>(token));
+          streams[19].push_back(static_cast<uint8_t>(token >> 8));
+        } else {
+          streams[18].push_back(255);
+          streams[19].push_back(255);
+          for (int b = 0; b < 4; ++b) streams[20 + b].push_back(static_cast<uint8_t>(token >> (8 * b)));
+        }
+      }
+      streams[1].push_back(mask);
+    }
+  }
+  return streams;
+}
+
+// Streams driven across several block ends, so that arrays are written both
+// straight into the buffers and byte by byte near a full block: every stream
+// carries the defined bytes, in full blocks but the last.
+TEST(FseStreamCoder, StreamsCrossingBlockEndsCarryTheDefinedBytes) {
+  std::mt19937 rng(32);
+  std::vector<std::vector<uint32_t>> arrays;
+  for (int a = 0; a < 1000; ++a) {
+    std::vector<uint32_t> v(1 + rng() % kMaxComboArray);
+    for (auto& e : v) {
+      const uint32_t pick = rng() % 100;
+      e = pick < 55 ? 0 : pick < 80 ? 1 + rng() % 16 : pick < 97 ? 1 + rng() % 300 : rng();
+    }
+    arrays.push_back(v);
+  }
+  CodedChannels channels;
+  CoderStats stats;
+  EncodeRaw(channels, stats, arrays, 1);
+  const std::vector<Bytes> model = ModelStreams(arrays, 1);
+  EXPECT_GT(model[1].size(), size_t{kStreamBlockBytes});
+  EXPECT_GT(model[17].size(), size_t{kStreamBlockBytes});
+  for (int32_t s = 0; s < kCoderChannelCount; ++s) {
+    std::vector<Block> blocks;
+    ASSERT_EQ(StreamBytes(channels, s, &blocks), model[s]) << "stream " << s;
+    for (size_t b = 0; b + 1 < blocks.size(); ++b) EXPECT_EQ(blocks[b].n, uint32_t{kStreamBlockBytes});
+  }
+  const auto decoded = DecodeRaw(channels, arrays);
+  for (size_t i = 0; i < arrays.size(); ++i) ASSERT_EQ(decoded[i], PrefixSums(arrays[i])) << i;
 }
 
 // Damaged blocks: each is refused with an error, nothing read beyond it.

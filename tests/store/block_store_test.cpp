@@ -13,6 +13,7 @@
 #include "compress/stream_block.h"
 #include "store/arena_store.h"
 #include "store/block_store_kernels.h"
+#include "store/value_kernels16.h"
 #include "support/byte_buffers.h"
 #include "support/kernel_builds.h"
 #include "support/num_arrays.h"
@@ -367,6 +368,87 @@ TEST(BlockStoreKernels, BothBuildsAgreeWithTheScalarRules) {
       const double total = double(r16[0][h]) + r16[1][h] + r16[2][h] + r16[3][h];
       for (int a = 0; a < 4; ++a)
         EXPECT_NEAR(o16[a][h], total == 0 ? d4[a] : r16[a][h] / total, 1e-6);
+    }
+  }
+}
+
+// The average strategy of integer sums in one pass against the way the
+// evaluation passes took it before, bit for bit in each build: the integer
+// normaliser on the sums (defaults 0), the 16-bit normalisers on the regrets
+// as BlockStore::GetStrategy picks them (uniform defaults), and per hand the
+// current strategy where the sums' quotients add up to 0.
+TEST(BlockStoreKernels, AverageIntStrategyEqualsTheSeparateRoutines) {
+  const auto builds = BuildsUnderTest(isa_avx::kBlockStoreKernels, isa_avx2::kBlockStoreKernels,
+                                      isa_avx512::kBlockStoreKernels);
+  const auto regret_builds = BuildsUnderTest(isa_avx::kValueKernels16, isa_avx2::kValueKernels16,
+                                             isa_avx512::kValueKernels16);
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<int> pick(0, 99);
+  for (size_t b = 0; b < builds.size(); ++b) {
+    const auto& build = builds[b];
+    const auto& regret_build = regret_builds[b];
+    for (int actions = 1; actions <= kMaxFusedActions; ++actions) {
+      for (int n : {3, 8, 13, 403, 530}) {
+        std::vector<std::vector<int32_t>> sums(actions, std::vector<int32_t>(n));
+        std::vector<std::vector<uint16_t>> regrets(actions, std::vector<uint16_t>(n));
+        for (int h = 0; h < n; ++h) {
+          const int hand_kind = pick(rng);  // no sums, huge sums, or ordinary ones
+          for (int a = 0; a < actions; ++a) {
+            regrets[a][h] = pick(rng) < 30 ? 0 : static_cast<uint16_t>(rng() % 65536);
+            sums[a][h] = hand_kind < 25   ? 0
+                         : hand_kind < 35 ? INT32_MAX - static_cast<int32_t>(rng() % 1000)
+                         : pick(rng) < 20 ? 0
+                                          : static_cast<int32_t>(rng() % 50000000);
+          }
+        }
+        std::vector<float> uniform(actions, 1.0f / static_cast<float>(actions));
+        const std::vector<float> zeros(actions, 0.0f);
+        std::vector<const int32_t*> sum_rows;
+        std::vector<const uint16_t*> regret_rows;
+        std::vector<std::vector<double>> average(actions, std::vector<double>(n));
+        std::vector<std::vector<double>> current(actions, std::vector<double>(n));
+        std::vector<std::vector<double>> got(actions, std::vector<double>(n));
+        std::vector<double*> average_out, current_out, got_out;
+        for (int a = 0; a < actions; ++a) {
+          sum_rows.push_back(sums[a].data());
+          regret_rows.push_back(regrets[a].data());
+          average_out.push_back(average[a].data());
+          current_out.push_back(current[a].data());
+          got_out.push_back(got[a].data());
+        }
+
+        // The separate routines.
+        build.NormalizeIntValues32(sum_rows.data(), actions, n, zeros.data(), average_out.data());
+        if (actions == 2) {
+          regret_build.NormalizeValues16x2(regret_rows[0], regret_rows[1], current_out[0],
+                                           current_out[1], n, uniform.data());
+        } else if (actions == 3) {
+          regret_build.NormalizeValues16x3(regret_rows[0], regret_rows[1], regret_rows[2],
+                                           current_out[0], current_out[1], current_out[2], n,
+                                           uniform.data());
+        } else if (actions == 4) {
+          build.NormalizeValues16x4(regret_rows.data(), current_out.data(), n, uniform.data());
+        } else {
+          std::vector<uint32_t> counts(n, 0);
+          for (int a = 0; a < actions; ++a)
+            regret_build.SumValues16(counts.data(), regret_rows[a], n);
+          for (int a = 0; a < actions; ++a)
+            regret_build.NormalizeValues16(regret_rows[a], counts.data(), current_out[a], n,
+                                           uniform[a]);
+        }
+        for (int h = 0; h < n; ++h) {
+          double total = average[0][h];
+          for (int a = 1; a < actions; ++a) total += average[a][h];
+          if (total == 0.0)
+            for (int a = 0; a < actions; ++a) average[a][h] = current[a][h];
+        }
+
+        build.AverageIntStrategy32(sum_rows.data(), regret_rows.data(), actions, n,
+                                   uniform.data(), got_out.data());
+        for (int a = 0; a < actions; ++a)
+          ASSERT_EQ(std::memcmp(got[a].data(), average[a].data(), sizeof(double) * n), 0)
+              << build.name << " actions " << actions << " hands " << n << " action " << a;
+      }
     }
   }
 }
