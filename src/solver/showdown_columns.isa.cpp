@@ -9,9 +9,8 @@
 // without entries in a column leaves that column's total untouched.
 //
 // The AVX-512 build keeps the two parity tables of the scan side by side, so
-// that an entry adds to a card's two rows with one 512-bit add, and fills the
-// folds eight hands a step; each column still makes the same additions in the
-// same order, and so the same bits.
+// that an entry adds to a card's two rows with one 512-bit add; each column
+// still makes the same additions in the same order, and so the same bits.
 #include <immintrin.h>
 
 #include <cassert>
@@ -324,60 +323,6 @@ inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
     if (out[k]) out[k][i] = lanes[k];
 }
 
-#if defined(TDX_ISA_AVX512)
-// Eight hands at a time: a 512-bit vector holds two hands' rows (hand i in
-// lanes 0-3, hand i + 1 in lanes 4-7) or eight hands of one column.
-
-// The four columns' values of hands i .. i + 7 from their rows.
-inline void SpreadRows8(double* const* out, int32_t i, __m512d y01, __m512d y23, __m512d y45,
-                        __m512d y67) {
-  const __m512i first = _mm512_setr_epi64(0, 4, 8, 12, 1, 5, 9, 13);   // columns 0 and 1
-  const __m512i second = _mm512_setr_epi64(2, 6, 10, 14, 3, 7, 11, 15);  // columns 2 and 3
-  const __m512i low = _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11);
-  const __m512i high = _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15);
-  // Hands i .. i + 3 and i + 4 .. i + 7, two columns each.
-  const __m512d a01 = _mm512_permutex2var_pd(y01, first, y23);
-  const __m512d a23 = _mm512_permutex2var_pd(y01, second, y23);
-  const __m512d b01 = _mm512_permutex2var_pd(y45, first, y67);
-  const __m512d b23 = _mm512_permutex2var_pd(y45, second, y67);
-  if (out[0]) _mm512_storeu_pd(out[0] + i, _mm512_permutex2var_pd(a01, low, b01));
-  if (out[1]) _mm512_storeu_pd(out[1] + i, _mm512_permutex2var_pd(a01, high, b01));
-  if (out[2]) _mm512_storeu_pd(out[2] + i, _mm512_permutex2var_pd(a23, low, b23));
-  if (out[3]) _mm512_storeu_pd(out[3] + i, _mm512_permutex2var_pd(a23, high, b23));
-}
-
-// The rows of hands j .. j + 7 from the four columns' reaches.
-inline void LoadRows8(const double* const* in, int32_t j, __m512d& r01, __m512d& r23,
-                      __m512d& r45, __m512d& r67) {
-  const __m512d c0 = _mm512_loadu_pd(in[0] + j);
-  const __m512d c1 = _mm512_loadu_pd(in[1] + j);
-  const __m512d c2 = _mm512_loadu_pd(in[2] + j);
-  const __m512d c3 = _mm512_loadu_pd(in[3] + j);
-  const __m512i first = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);   // hands j .. j + 3
-  const __m512i second = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);  // hands j + 4 ..
-  const __m512i low = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
-  const __m512i high = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
-  const __m512d a01 = _mm512_permutex2var_pd(c0, first, c1);
-  const __m512d a23 = _mm512_permutex2var_pd(c2, first, c3);
-  const __m512d b01 = _mm512_permutex2var_pd(c0, second, c1);
-  const __m512d b23 = _mm512_permutex2var_pd(c2, second, c3);
-  r01 = _mm512_permutex2var_pd(a01, low, a23);
-  r23 = _mm512_permutex2var_pd(a01, high, a23);
-  r45 = _mm512_permutex2var_pd(b01, low, b23);
-  r67 = _mm512_permutex2var_pd(b01, high, b23);
-}
-
-// Two rows side by side. Built by masked broadcasts: an insert into the
-// undefined upper half of a cast is taken by the compiler's checks for a read
-// of an uninitialised value.
-inline __m512d TwoRows(__m256d first, __m256d second) {
-  return _mm512_mask_broadcast_f64x4(_mm512_maskz_broadcast_f64x4(0x0F, first), 0xF0, second);
-}
-inline __m512d TwoRows(const CardTable& t, uint16_t first, uint16_t second) {
-  return TwoRows(_mm256_load_pd(Row(t, first)), _mm256_load_pd(Row(t, second)));
-}
-#endif
-
 // Fold values per column: v * r + (t - s[c1] - s[c2]) with s the card sums,
 // t the totals and r the counted reach (in[j] where above zero, else +0.0), as
 // the single-node fold fill.
@@ -392,23 +337,6 @@ inline __m512d TwoRows(const CardTable& t, uint16_t first, uint16_t second) {
     return MulAdd4(v, counted, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi));
   };
   int32_t i = 0;
-#if defined(TDX_ISA_AVX512)
-  const __m512d zero8 = _mm512_setzero_pd();
-  const __m512d t8 = TwoRows(t, t);
-  const __m512d v8 = TwoRows(v, v);
-  const auto value2 = [&](int32_t i, __m512d r) {
-    const __m512d counted = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(r, zero8, _CMP_GT_OQ), r);
-    const __m512d lo = TwoRows(s, w.hand_low[i], w.hand_low[i + 1]);
-    const __m512d hi = TwoRows(s, w.hand_high[i], w.hand_high[i + 1]);
-    return _mm512_fmadd_pd(v8, counted, _mm512_sub_pd(_mm512_sub_pd(t8, lo), hi));
-  };
-  for (; i + 8 <= n; i += 8) {
-    __m512d r01, r23, r45, r67;
-    LoadRows8(in, i, r01, r23, r45, r67);
-    SpreadRows8(out, i, value2(i, r01), value2(i + 2, r23), value2(i + 4, r45),
-                value2(i + 6, r67));
-  }
-#endif
   for (; i + 4 <= n; i += 4) {
     __m256d r0, r1, r2, r3;
     LoadRows(in, i, r0, r1, r2, r3);
