@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct Frame {
   TreeNode* node = nullptr;
   NumArray* in = nullptr;  // the reach the node was reached with (an ancestor's)
   int32_t visited = 0;
+  int32_t actions = 0;  // the node's children (an opponent's: its reaches)
   int32_t child[kMaxFusedActions];
   NumArray values;                    // the node's values (out0)
   NumArray best;                      // evaluation passes: its best-response values (out1)
@@ -37,6 +39,57 @@ struct Frame {
   NumArray pair[2];                   // the end pair's showdown and fold values
   uint16_t* rows[kMaxFusedActions];   // the pass player's fused rows
   int32_t hands = 0;
+
+  // Back to a fresh frame, its arrays given back (absent, count 0). Only an
+  // opponent's frame fills its action reaches, and only a decision's frame its
+  // end pair; the child indices and rows are written before they are read.
+  void Reset() {
+    if (kind == FrameKind::kOpponent)
+      for (int32_t a = 0; a < actions; ++a) reach[a] = NumArray();
+    if (kind != FrameKind::kDone) {
+      pair[0] = NumArray();
+      pair[1] = NumArray();
+    }
+    values = NumArray();
+    best = NumArray();
+    kind = FrameKind::kDone;
+    visited = 0;
+  }
+};
+
+// The frames of a board's walk. Frames hold pointers into their ancestors'
+// reaches, so they live in chunks that never move; the chunks stay with the
+// thread from board to board, so a board needs neither a count of its nodes
+// nor room made for them (only a board larger than any before adds a chunk).
+class FrameArea {
+ public:
+  // A fresh frame at index Size().
+  Frame& Add() {
+    if (static_cast<size_t>(used_) == chunks_.size() * kChunkFrames)
+      chunks_.push_back(std::make_unique<Frame[]>(kChunkFrames));
+    return (*this)[used_++];
+  }
+  Frame& operator[](int32_t id) {
+    const auto i = static_cast<uint32_t>(id);
+    return chunks_[i / kChunkFrames][i % kChunkFrames];
+  }
+  int32_t Size() const { return used_; }
+  // Resets the used frames (their arrays given back); the chunks stay.
+  void Clear() {
+    for (size_t c = 0; used_ > 0; ++c) {
+      const uint32_t in_chunk = used_ < static_cast<int32_t>(kChunkFrames)
+                                    ? static_cast<uint32_t>(used_)
+                                    : kChunkFrames;
+      Frame* chunk = chunks_[c].get();
+      for (uint32_t k = 0; k < in_chunk; ++k) chunk[k].Reset();
+      used_ -= static_cast<int32_t>(in_chunk);
+    }
+  }
+
+ private:
+  static constexpr uint32_t kChunkFrames = 64;
+  std::vector<std::unique_ptr<Frame[]>> chunks_;
+  int32_t used_ = 0;
 };
 
 // A showdown to value in sweep 2; fold_in set for the pair of an opponent
@@ -50,7 +103,7 @@ struct PendingShowdown {
 
 // Per thread, reused from board to board.
 struct BoardPass {
-  std::vector<Frame> frames;
+  FrameArea frames;
   std::vector<PendingShowdown> showdowns;
   std::vector<FoldPairColumn> folds;  // sweep 2's pair folds
   SolverState* state = nullptr;
@@ -64,12 +117,6 @@ thread_local BoardPass t_pass;
 
 TreeNode& NodeAt(SolverState& state, int32_t index) {
   return state.nodes[static_cast<size_t>(index)];
-}
-
-int32_t CountNodes(SolverState& state, const TreeNode& node) {
-  int32_t count = 1;
-  for (const int32_t c : node.children) count += CountNodes(state, NodeAt(state, c));
-  return count;
 }
 
 bool Usable(const NumArray& in, int32_t hands) { return in.HasData() && in.count == hands; }
@@ -86,13 +133,13 @@ void WalkWhole(BoardPass& pass, Frame& f) {
 
 // Sweep 1: the frame of node, reached with in; returns its index.
 int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
-  const int32_t id = static_cast<int32_t>(pass.frames.size());
-  pass.frames.emplace_back();  // the room was reserved: references stay valid
-  Frame& f = pass.frames.back();
+  const int32_t id = pass.frames.Size();
+  Frame& f = pass.frames.Add();  // frames never move: references stay valid
   f.node = node;
   f.in = in;
   SolverState& state = *pass.state;
   const int32_t n = static_cast<int32_t>(node->children.size());
+  f.actions = n;
 
   if (node->kind == SHOWDOWN_NODE) {
     if (Usable(*in, pass.hands)) {
@@ -144,7 +191,7 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
     }
     for (int32_t i = 0; i < f.visited; ++i) {
       const int32_t c = Down(pass, &NodeAt(state, node->children[i]), in);
-      pass.frames[static_cast<size_t>(id)].child[i] = c;
+      pass.frames[id].child[i] = c;
     }
     return id;
   }
@@ -173,9 +220,9 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
     f.visited = n - 2;
   }
   for (int32_t i = 0; i < f.visited; ++i) {
-    Frame& self = pass.frames[static_cast<size_t>(id)];
+    Frame& self = pass.frames[id];
     const int32_t c = Down(pass, &NodeAt(state, node->children[i]), &self.reach[i]);
-    pass.frames[static_cast<size_t>(id)].child[i] = c;
+    pass.frames[id].child[i] = c;
   }
   return id;
 }
@@ -267,7 +314,7 @@ void Up(BoardPass& pass, int32_t id);
 // its own sweep 3 is done.
 void TakeChild(BoardPass& pass, int32_t id, NumArray& values, NumArray& best) {
   Up(pass, id);
-  Frame& c = pass.frames[static_cast<size_t>(id)];
+  Frame& c = pass.frames[id];
   values = std::move(c.values);
   if (!pass.evaluating) return;
   // As the end-node walk: a showdown's best response is its value.
@@ -279,7 +326,7 @@ void TakeChild(BoardPass& pass, int32_t id, NumArray& values, NumArray& best) {
 
 // Sweep 3: the values of frame id, its children's first.
 void Up(BoardPass& pass, int32_t id) {
-  Frame& f = pass.frames[static_cast<size_t>(id)];
+  Frame& f = pass.frames[id];
   if (f.kind == FrameKind::kDone) return;
   SolverState& state = *pass.state;
   const TreeNode& node = *f.node;
@@ -358,26 +405,21 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
   pass.evaluating = mode == PASS_EVALUATE;
-  pass.frames.clear();
-  // Room for every node of the board's subtree: frames hold pointers into
-  // their ancestors' reaches, so the area must never move during the walk.
-  // Counting is a few dozen node visits, small beside one showdown; room for
-  // the whole tree per thread would cost memory on large trees.
-  pass.frames.reserve(static_cast<size_t>(CountNodes(state, node)));
+  pass.frames.Clear();
   pass.showdowns.clear();
   // Frees the board's arrays and the area, also when the walk fails.
   struct InUse {
     BoardPass& pass;
     explicit InUse(BoardPass& p) : pass(p) { pass.busy = true; }
     ~InUse() {
-      pass.frames.clear();
+      pass.frames.Clear();
       pass.busy = false;
     }
   } in_use(pass);
   const int32_t root = Down(pass, &node, &cursor.in0);
   ValueShowdowns(pass);
   Up(pass, root);
-  Frame& top = pass.frames[static_cast<size_t>(root)];
+  Frame& top = pass.frames[root];
   cursor.out0 = std::move(top.values);
   cursor.out1 = std::move(top.best);
 }
