@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "compress/compression_level.h"
 #include "protocol/dispatcher.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
@@ -18,6 +19,7 @@
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
 #include "solver/tree_pass.h"
+#include "support/flop_spot.h"
 #include "support/solve_driver.h"
 #include "support/tree_spot.h"
 #include "tree/tree_builder.h"
@@ -105,6 +107,41 @@ BENCHMARK(BM_FlopIterations)
     ->Args({0, omp_get_num_procs()})
     ->Args({1, omp_get_num_procs()})
     ->Args({2, omp_get_num_procs()});
+
+// The flop benchmark's spot (flop_solve_bench) once its strategy sums are in
+// use: a few iterations on every core to fill the stores, then from iteration
+// 61 on, on the given thread count (scheduler 0). Every store and sum row is
+// touched before the timing starts.
+void BM_FlopSpotSettled(benchmark::State& bench) {
+  InitEngineTables();
+  for (const std::string& line : SpotScript(kFlopSpot, FlopSpotLines(), 0.003)) Run(line);
+  g_compression_setting = 0;
+  if (Run("build_tree") != "build_tree ok!\n") return bench.SkipWithError("build failed");
+  SolverState& state = *g_solver_state;
+  for (TreeNode& node : state.nodes) {
+    if (!node.regret_store) continue;
+    if (!node.regret_store->Allocate()) return bench.SkipWithError("allocation failed");
+    if (node.strategy_store && !node.strategy_store->Allocate())
+      return bench.SkipWithError("allocation failed");
+    node.materialised = 1;
+  }
+  state.stores_allocated = 1;
+  g_scheduler = 0;
+  omp_set_num_threads(omp_get_num_procs());
+  for (int i = 0; i < 10; ++i) SolverIteration(state);
+  state.iterations = 60;
+  SolverIteration(state);
+  omp_set_num_threads(static_cast<int>(bench.range(0)));
+  for (auto _ : bench) SolverIteration(state);
+  bench.SetItemsProcessed(bench.iterations());
+  Describe(bench, state);
+}
+BENCHMARK(BM_FlopSpotSettled)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8)
+    ->UseRealTime()
+    ->Arg(1)
+    ->Arg(omp_get_num_procs());
 
 // The flop tree at a compression level once the strategy sums are in use:
 // solving iterations, and the two evaluation passes of an exploitability

@@ -191,6 +191,7 @@ BENCHMARK(BM_AccumulateStrategy<true>)->Name("AccumulateStrategy3/avx2");
 BENCHMARK(BM_AccumulateStrategy<false>)->Name("AccumulateStrategy3/avx");
 BENCHMARK(BM_OwnDecision16<true, 2>)->Name("OwnDecision16x2/avx2");
 BENCHMARK(BM_OwnDecision16<true, 3>)->Name("OwnDecision16x3/avx2");
+BENCHMARK(BM_OwnDecision16<true, 4>)->Name("OwnDecision16x4/avx2");
 BENCHMARK(BM_OwnDecision16<false, 2>)->Name("OwnDecision16x2/avx");
 BENCHMARK(BM_PlainStoreGetStrategy)->Name("PlainStoreGetStrategy")->Arg(2)->Arg(3)->Arg(5);
 

@@ -27,8 +27,9 @@ std::unique_ptr<StreamEncoder> CreateEncoder(int32_t id, const uint64_t* model_c
   }
 }
 
-std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context) {
-  const StreamCallback callback{function, context};
+std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context,
+                                             StreamViewFn view) {
+  const StreamCallback callback{function, context, view};
   uint8_t id = 0;
   callback(0, &id, 1);
   switch (id) {

@@ -21,10 +21,15 @@ constexpr int32_t kCoderChannelCount = 24;
 // cannot deliver throws (the coders are exception-safe and hold no resource
 // outside their objects); it never returns short.
 using StreamCallbackFn = void (*)(void* context, int32_t channel, uint8_t* buffer, int32_t length);
+// Reading from channels that already lie in memory: the address of the next
+// `length` bytes of the channel, which the read consumes; valid while the
+// decoder lives. Throws like the reading callback when the channel ends first.
+using StreamViewFn = const uint8_t* (*)(void* context, int32_t channel, int32_t length);
 
 struct StreamCallback {
   StreamCallbackFn function = nullptr;
   void* context = nullptr;
+  StreamViewFn view = nullptr;  // optional, reading side only
 
   void operator()(int32_t channel, uint8_t* buffer, int32_t length) const {
     function(context, channel, buffer, length);
@@ -91,7 +96,10 @@ std::unique_ptr<StreamEncoder> CreateEncoder(int32_t id, const uint64_t* model_c
 // Reads the id byte of channel 0 and builds its decoder; null for an id that
 // names no coder. Throws CodedStreamError when the coder's header is wrong
 // (the range coder's "compressor wrong id").
-std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context);
+// With a view, a decoder may read coded bytes in place instead of copying
+// them (the bytes consumed are the same).
+std::unique_ptr<StreamDecoder> CreateDecoder(StreamCallbackFn function, void* context,
+                                             StreamViewFn view = nullptr);
 
 // A stream damaged in the engine's own memory means that memory is corrupt:
 // prints the line "fse error" and ends the process with exit code 1.

@@ -16,20 +16,39 @@ uint32_t MinTableLog(size_t total, uint32_t max_symbol) {
   return source_bits < symbol_bits ? source_bits : symbol_bits;
 }
 
-// Cells taken by the counts: 2^tableLog for a valid set (-1 takes one cell).
-bool CountsFillTable(const int16_t* norm, uint32_t max_symbol, uint32_t table_log) {
+// The symbols with a count, in order, from one pass over the counts that
+// skips eight absent symbols at a time (short streams use few of the 256).
+// False unless the counts are valid and fill 2^table_log cells (-1 takes one).
+struct PresentSymbols {
+  uint8_t symbols[kFseMaxSymbolValue + 1];
+  uint32_t count = 0;
+};
+bool CollectSymbols(PresentSymbols* present, const int16_t* norm, uint32_t max_symbol,
+                    uint32_t table_log) {
   int64_t cells = 0;
-  for (uint32_t s = 0; s <= max_symbol; ++s) {
-    if (norm[s] < -1) return false;
-    cells += norm[s] == -1 ? 1 : norm[s];
+  uint32_t n = 0;
+  for (uint32_t s0 = 0; s0 <= max_symbol; s0 += 8) {
+    if (s0 + 8 <= max_symbol + 1) {
+      uint64_t eight[2];
+      std::memcpy(eight, norm + s0, sizeof eight);
+      if ((eight[0] | eight[1]) == 0) continue;
+    }
+    const uint32_t end = s0 + 8 <= max_symbol + 1 ? s0 + 8 : max_symbol + 1;
+    for (uint32_t s = s0; s < end; ++s) {
+      if (norm[s] == 0) continue;
+      if (norm[s] < -1) return false;
+      cells += norm[s] == -1 ? 1 : norm[s];
+      present->symbols[n++] = static_cast<uint8_t>(s);
+    }
   }
+  present->count = n;
   return cells == (int64_t{1} << table_log);
 }
 
 // The spread of the symbols over the table, shared by both tables: each symbol
 // with a positive count at a stride coprime to the size, skipping the top cells
 // that the low-probability symbols took. False when the walk does not close.
-bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, uint32_t max_symbol,
+bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, const PresentSymbols& present,
                    uint32_t table_log, int32_t high) {
   const uint32_t size = 1u << table_log;
   const uint32_t mask = size - 1;
@@ -41,7 +60,8 @@ bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, uint32_t max_symb
     // two at a time without the walk's per-symbol loop.
     uint8_t in_order[(1 << kFseMaxTableLog) + 8];
     uint32_t at = 0;
-    for (uint32_t s = 0; s <= max_symbol; ++s) {
+    for (uint32_t k = 0; k < present.count; ++k) {
+      const uint32_t s = present.symbols[k];
       const uint64_t eight = uint64_t{s} * 0x0101010101010101ull;
       for (int32_t i = 0; i < norm[s]; i += 8) std::memcpy(in_order + at + i, &eight, 8);
       at += norm[s] > 0 ? static_cast<uint32_t>(norm[s]) : 0;
@@ -55,7 +75,8 @@ bool SpreadSymbols(uint8_t* cell_symbols, const int16_t* norm, uint32_t max_symb
     return true;
   }
   uint32_t position = 0;
-  for (uint32_t s = 0; s <= max_symbol; ++s) {
+  for (uint32_t k = 0; k < present.count; ++k) {
+    const uint32_t s = present.symbols[k];
     for (int32_t i = 0; i < norm[s]; ++i) {
       cell_symbols[position] = static_cast<uint8_t>(s);
       do position = (position + step) & mask;
@@ -331,37 +352,25 @@ size_t FSE_buildCTable(FseCTable* table, const int16_t* normalizedCounter,
                        uint32_t maxSymbolValue, uint32_t tableLog) {
   if (tableLog > kFseMaxTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
   if (maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_maxSymbolValue_tooLarge);
-  if (tableLog < kFseMinTableLog || !CountsFillTable(normalizedCounter, maxSymbolValue, tableLog))
+  PresentSymbols present;
+  if (tableLog < kFseMinTableLog ||
+      !CollectSymbols(&present, normalizedCounter, maxSymbolValue, tableLog))
     return FseError(FSE_ERROR_GENERIC);
   const uint32_t size = 1u << tableLog;
   uint8_t cell_symbols[1 << kFseMaxTableLog];
-  uint32_t start[kFseMaxSymbolValue + 2];
+  uint32_t start[kFseMaxSymbolValue + 1];
   int32_t high = static_cast<int32_t>(size) - 1;
   // Where each symbol's next states begin; low-probability symbols take the
-  // top cells.
-  start[0] = 0;
-  for (uint32_t s = 0; s <= maxSymbolValue; ++s) {
-    if (normalizedCounter[s] == -1) {
-      start[s + 1] = start[s] + 1;
-      cell_symbols[high--] = static_cast<uint8_t>(s);
-    } else {
-      start[s + 1] = start[s] + static_cast<uint32_t>(normalizedCounter[s]);
-    }
-  }
-  if (!SpreadSymbols(cell_symbols, normalizedCounter, maxSymbolValue, tableLog, high))
-    return FseError(FSE_ERROR_GENERIC);
-  table->table_log = static_cast<uint16_t>(tableLog);
-  table->max_symbol = static_cast<uint16_t>(maxSymbolValue);
-  for (uint32_t i = 0; i < size; ++i)
-    table->next_state[start[cell_symbols[i]]++] = static_cast<uint16_t>(size + i);
-
+  // top cells. Absent symbols have no states and a zero transform.
+  std::memset(table->transforms, 0, sizeof table->transforms);
   int32_t total = 0;
-  for (uint32_t s = 0; s <= kFseMaxSymbolValue; ++s) {
+  for (uint32_t k = 0; k < present.count; ++k) {
+    const uint32_t s = present.symbols[k];
+    const int32_t count = normalizedCounter[s];
     FseSymbolTransform& transform = table->transforms[s];
-    const int32_t count = s <= maxSymbolValue ? normalizedCounter[s] : 0;
-    if (count == 0) {
-      transform = {0, 0};
-    } else if (count == -1 || count == 1) {
+    start[s] = static_cast<uint32_t>(total);
+    if (count == -1 || count == 1) {
+      if (count == -1) cell_symbols[high--] = static_cast<uint8_t>(s);
       transform.bit_count_delta = tableLog << 16;
       transform.next_state_offset = total - 1;
       total += 1;
@@ -373,6 +382,12 @@ size_t FSE_buildCTable(FseCTable* table, const int16_t* normalizedCounter,
       total += count;
     }
   }
+  if (!SpreadSymbols(cell_symbols, normalizedCounter, present, tableLog, high))
+    return FseError(FSE_ERROR_GENERIC);
+  table->table_log = static_cast<uint16_t>(tableLog);
+  table->max_symbol = static_cast<uint16_t>(maxSymbolValue);
+  for (uint32_t i = 0; i < size; ++i)
+    table->next_state[start[cell_symbols[i]]++] = static_cast<uint16_t>(size + i);
   return 0;
 }
 
@@ -477,7 +492,9 @@ size_t FSE_buildDTable(FseDTable* table, const int16_t* normalizedCounter,
                        uint32_t maxSymbolValue, uint32_t tableLog) {
   if (maxSymbolValue > kFseMaxSymbolValue) return FseError(FSE_ERROR_maxSymbolValue_tooLarge);
   if (tableLog > kFseMaxTableLog) return FseError(FSE_ERROR_tableLog_tooLarge);
-  if (tableLog < kFseMinTableLog || !CountsFillTable(normalizedCounter, maxSymbolValue, tableLog))
+  PresentSymbols present;
+  if (tableLog < kFseMinTableLog ||
+      !CollectSymbols(&present, normalizedCounter, maxSymbolValue, tableLog))
     return FseError(FSE_ERROR_GENERIC);
   const uint32_t size = 1u << tableLog;
   const int32_t large_limit = 1 << (tableLog - 1);
@@ -485,7 +502,8 @@ size_t FSE_buildDTable(FseDTable* table, const int16_t* normalizedCounter,
   uint32_t next[kFseMaxSymbolValue + 1];
   int32_t high = static_cast<int32_t>(size) - 1;
   bool fast = true;
-  for (uint32_t s = 0; s <= maxSymbolValue; ++s) {
+  for (uint32_t k = 0; k < present.count; ++k) {
+    const uint32_t s = present.symbols[k];
     if (normalizedCounter[s] == -1) {
       cell_symbols[high--] = static_cast<uint8_t>(s);
       next[s] = 1;
@@ -494,7 +512,7 @@ size_t FSE_buildDTable(FseDTable* table, const int16_t* normalizedCounter,
       next[s] = static_cast<uint32_t>(normalizedCounter[s]);
     }
   }
-  if (!SpreadSymbols(cell_symbols, normalizedCounter, maxSymbolValue, tableLog, high))
+  if (!SpreadSymbols(cell_symbols, normalizedCounter, present, tableLog, high))
     return FseError(FSE_ERROR_GENERIC);
   for (uint32_t u = 0; u < size; ++u) {
     const uint8_t symbol = cell_symbols[u];

@@ -238,7 +238,7 @@ void FseStreamDecoder::RefillByteStream(int32_t s) {
   ByteStreamCursor& cursor = cursors_[s];
   uint8_t* buffer = buffers_.Stream(s);
   // Only a stream's last block is short: a read past it is not the writer's.
-  if (cursor.end && cursor.end - buffer < kStreamBlockBytes)
+  if (block_sizes_[s] != 0 && block_sizes_[s] < kStreamBlockBytes)
     throw CodedStreamError("coded stream read past its end");
   uint8_t header[8];
   callback_(s, header, sizeof header);
@@ -246,14 +246,25 @@ void FseStreamDecoder::RefillByteStream(int32_t s) {
   const int32_t code = static_cast<int32_t>(LoadLE32(header + 4));
   if (n == 0 || n > kStreamBlockBytes || code > kStreamCodeBound)
     throw CodedStreamError("coded block size out of range");
+  block_sizes_[s] = n;
   if (code > 1) {
-    uint8_t* coded = buffers_.Coded();
-    callback_(s, coded, code);
+    // Channels in memory are decoded where they lie.
+    const uint8_t* coded = callback_.view ? callback_.view(callback_.context, s, code) : nullptr;
+    if (!coded) {
+      callback_(s, buffers_.Coded(), code);
+      coded = buffers_.Coded();
+    }
     const size_t decoded = FSE_decompress(buffer, n, coded, static_cast<size_t>(code));
     if (FSE_isError(decoded) || decoded != n) throw CodedStreamError("fse error");
   } else if (code == 1) {
     callback_(s, buffer, 1);
     std::memset(buffer + 1, buffer[0], n - 1);
+  } else if (callback_.view) {
+    // A raw block is read where it lies.
+    const uint8_t* raw = callback_.view(callback_.context, s, static_cast<int32_t>(n));
+    cursor.next = raw;
+    cursor.end = raw + n;
+    return;
   } else {
     callback_(s, buffer, static_cast<int32_t>(n));
   }

@@ -136,4 +136,7 @@ class FseStreamDecoder final : public StreamDecoder {
   StreamCallback callback_;
   StreamBufferSet buffers_;
   ByteStreamCursor cursors_[kCoderChannelCount];
+  // Raw size of each stream's block in use (0 before the first): only a
+  // stream's last block is short.
+  uint32_t block_sizes_[kCoderChannelCount] = {};
 };

@@ -164,6 +164,14 @@ void StreamBlock::ReadFromBlockStream(void* context, int32_t channel, uint8_t* b
   block->positions_[channel] = static_cast<int32_t>(position + n);
 }
 
+const uint8_t* StreamBlock::ViewBlockStream(void* context, int32_t channel, int32_t n) {
+  auto* block = static_cast<StreamBlock*>(context);
+  const int64_t position = block->positions_[channel];
+  if (n < 0 || position + n > block->sizes_[channel]) ThrowDamaged("coded stream read past its end");
+  block->positions_[channel] = static_cast<int32_t>(position + n);
+  return block->read_pointers_[channel] + position;
+}
+
 void StreamBlock::BeginRead() {
   if (encoder_ || decoder_) Fail();
   // The lengths are the sizes: a read broken off by damage leaves them as
@@ -174,7 +182,7 @@ void StreamBlock::BeginRead() {
     positions_[c] = 0;
     at += sizes_[c];
   }
-  decoder_ = CreateDecoder(&ReadFromBlockStream, this);
+  decoder_ = CreateDecoder(&ReadFromBlockStream, this, &ViewBlockStream);
 }
 
 void StreamBlock::ReadValues32(uint32_t* out, const uint32_t* reference, int32_t count) {

@@ -54,6 +54,7 @@ class StreamBlock final : public CompressedBlock {
  private:
   static void AppendToScratchStream(void* context, int32_t channel, uint8_t* bytes, int32_t n);
   static void ReadFromBlockStream(void* context, int32_t channel, uint8_t* buffer, int32_t n);
+  static const uint8_t* ViewBlockStream(void* context, int32_t channel, int32_t n);
   void DropData();
 
   // Per channel: its length (bytes written so far while writing).

@@ -22,9 +22,13 @@ constexpr int kPrefetchAhead = 2048;
 
 // 16-bit groups
 
+// The largest of eight u16: the smallest of their complements. The
+// complement is a saturating subtraction from 0xFFFF, not an exclusive or:
+// the AVX-512 build turns that into a three-input logic op that also reads
+// its destination register, which chains the four groups of a block.
 inline uint16_t GroupMax(__m128i v) {
   const __m128i ones = _mm_set1_epi32(-1);
-  return static_cast<uint16_t>(~_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(v, ones))));
+  return static_cast<uint16_t>(~_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_subs_epu16(ones, v))));
 }
 
 inline int BlockCode(uint16_t largest) {

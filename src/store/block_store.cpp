@@ -1,6 +1,7 @@
 #include "store/block_store.h"
 
 #include <tbb/scalable_allocator.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,6 +22,10 @@ namespace {
 // Caches start on a 128-byte boundary: two cache lines, so no row of a
 // neighbouring allocation shares the first line with another thread's cache.
 constexpr size_t kCacheAlignment = 128;
+
+// The bytes ZeroPadding writes after a row's hands: three places of the widest
+// element, rounded up to a whole vector store.
+constexpr size_t kPadStore = 16;
 
 }  // namespace
 
@@ -52,33 +57,63 @@ int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t
 
 BlockStore::BlockStore(const BoardLayout* layout, Kind kind, Width width)
     : ArenaStore(layout),
-      caches_(static_cast<size_t>(std::max(layout->turn_slots, 0)), nullptr),
+      caches_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
       blocks_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
+      slot_values_(static_cast<size_t>(std::max(layout->turn_slots, 0)), 0),
       kind_(kind),
-      width_(width) {}
+      width_(width) {
+  for (int32_t i = 0; i < layout->turn_slots; ++i) {
+    const LayoutTurnBoards& turn = layout->turn_index[i];
+    int64_t hands = 0;
+    for (int32_t j = 0; j < turn.board_count; ++j)
+      hands += layout->boards[turn.first_board + j].hand_count;
+    slot_values_[static_cast<size_t>(i)] = hands * layout->actions;
+  }
+}
 
 BlockStore::~BlockStore() {
   for (size_t i = 0; i < caches_.size(); ++i) FreeCache(static_cast<int32_t>(i));
 }
 
-std::unique_ptr<CompressedBlock> BlockStore::MakeBlock(int64_t reserved) const {
-  if (kind_ == Kind::PACKED) return std::make_unique<PackedBlock>(reserved);
-  return std::make_unique<StreamBlock>(reserved);
+namespace {
+
+// A block of class T on whole cache lines of its own.
+template <typename T>
+CompressedBlock* NewAlignedBlock(int64_t reserved) {
+  constexpr size_t kLine = 64;
+  static_assert(alignof(T) <= kLine);
+  void* memory = scalable_aligned_malloc((sizeof(T) + kLine - 1) / kLine * kLine, kLine);
+  if (!memory) throw std::bad_alloc();
+  try {
+    return new (memory) T(reserved);
+  } catch (...) {
+    scalable_aligned_free(memory);
+    throw;
+  }
+}
+
+}  // namespace
+
+void BlockStore::BlockDeleter::operator()(CompressedBlock* block) const {
+  if (!block) return;
+  block->~CompressedBlock();
+  scalable_aligned_free(block);
+}
+
+BlockStore::BlockPtr BlockStore::MakeBlock(int64_t reserved) const {
+  if (kind_ == Kind::PACKED) return BlockPtr(NewAlignedBlock<PackedBlock>(reserved));
+  return BlockPtr(NewAlignedBlock<StreamBlock>(reserved));
 }
 
 int64_t BlockStore::GetValueCount(int32_t i) {
   if (i < 0) return layout_->value_count;
   if (i >= layout_->turn_slots) return 0;
-  const LayoutTurnBoards& turn = layout_->turn_index[i];
-  int64_t hands = 0;
-  for (int32_t j = 0; j < turn.board_count; ++j)
-    hands += layout_->boards[turn.first_board + j].hand_count;
-  return hands * layout_->actions;
+  return slot_values_[static_cast<size_t>(i)];
 }
 
 uint8_t* BlockStore::OpenCache(int32_t i, const char* what) {
-  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) Fail(what);
-  return caches_[static_cast<size_t>(i)];
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data) Fail(what);
+  return caches_[static_cast<size_t>(i)].data;
 }
 
 uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
@@ -86,25 +121,29 @@ uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
   const int64_t place = static_cast<int64_t>(entry.value_offset) -
                         layout_->turn_ranges[i].value_offset +
                         static_cast<int64_t>(Ceil4(entry.hand_count)) * action;
-  return caches_[static_cast<size_t>(i)] + place * ElementSize();
+  return caches_[static_cast<size_t>(i)].data + place * ElementSize();
 }
 
 void BlockStore::ZeroPadding(int32_t i) {
-  // The places after each row's hands, which the coded rows do not cover.
+  // The places after each row's hands, which the coded rows do not cover: at
+  // most three places, so one fixed store of kPadStore zero bytes each instead
+  // of a call of memset per row. What a store writes past the padding is
+  // zeros in the rows that follow, which the reads of the rows overwrite; the
+  // cache has kPadStore bytes of room after its last row.
   const LayoutTurnBoards& turn = layout_->turn_index[i];
+  const int32_t actions = layout_->actions;
   for (int32_t j = 0; j < turn.board_count; ++j) {
     const int32_t board = turn.first_board + j;
     const int32_t hands = layout_->boards[board].hand_count;
-    const int32_t pad = Ceil4(hands) - hands;
-    if (pad == 0) continue;
-    for (int32_t a = 0; a < layout_->actions; ++a)
-      std::memset(Row(i, board, a) + static_cast<int64_t>(hands) * ElementSize(), 0,
-                  static_cast<size_t>(pad) * ElementSize());
+    if ((hands & 3) == 0) continue;
+    uint8_t* first = Row(i, board, 0) + static_cast<int64_t>(hands) * ElementSize();
+    const int64_t step = static_cast<int64_t>(Ceil4(hands)) * ElementSize();
+    for (int32_t a = 0; a < actions; ++a) std::memset(first + a * step, 0, kPadStore);
   }
 }
 
 void BlockStore::FreeCache(int32_t i) {
-  uint8_t*& cache = caches_[static_cast<size_t>(i)];
+  uint8_t*& cache = caches_[static_cast<size_t>(i)].data;
   if (cache) scalable_aligned_free(cache);
   cache = nullptr;
 }
@@ -118,13 +157,18 @@ namespace {
 template <typename RowAt, typename Visit>
 void VisitRowsInCodingOrder(const BoardLayout& layout, int32_t i, RowAt row_at, Visit visit) {
   const LayoutTurnBoards& turn = layout.turn_index[i];
-  for (int32_t a = 0; a < layout.actions; ++a)
+  for (int32_t a = 0; a < layout.actions; ++a) {
+    uint8_t* previous = nullptr;
+    int32_t previous_hands = 0;
     for (int32_t j = 0; j < turn.board_count; ++j) {
       const int32_t board = turn.first_board + j;
       const int32_t hands = layout.boards[board].hand_count;
-      const bool referenced = j > 0 && hands <= layout.boards[board - 1].hand_count;
-      visit(row_at(board, a), referenced ? row_at(board - 1, a) : nullptr, hands);
+      uint8_t* row = row_at(board, a);
+      visit(row, j > 0 && hands <= previous_hands ? previous : nullptr, hands);
+      previous = row;
+      previous_hands = hands;
     }
+  }
 }
 
 }  // namespace
@@ -157,10 +201,10 @@ void BlockStore::WriteRows(CompressedBlock& block, int32_t i) {
 
 CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int32_t count) {
   if (i < 0 || i >= layout_->turn_slots) Fail("turn slot out of range");
-  if (caches_[static_cast<size_t>(i)]) Fail("opened twice");
+  if (caches_[static_cast<size_t>(i)].data) Fail("opened twice");
   CompressedBlock* block = handle;
   if (!block) {
-    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    BlockPtr& own = blocks_[static_cast<size_t>(i)];
     if (!own) own = MakeBlock(BlockReservation(kind_, width_, count));
     block = own.get();
     if (block->HasData()) block->BeginRead();
@@ -168,12 +212,12 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
   // The padded places: rows start on multiples of four values.
   const size_t bytes =
       static_cast<size_t>(std::max(layout_->turn_ranges[i].value_places, 0)) * ElementSize();
-  void* cache = scalable_aligned_malloc(bytes > 0 ? bytes : kCacheAlignment, kCacheAlignment);
+  void* cache = scalable_aligned_malloc(bytes + kPadStore, kCacheAlignment);
   if (!cache) {
     if (!handle) block->EndRead();
     throw std::bad_alloc();
   }
-  caches_[static_cast<size_t>(i)] = static_cast<uint8_t*>(cache);
+  caches_[static_cast<size_t>(i)].data = static_cast<uint8_t*>(cache);
   if (!block->HasData()) {
     std::memset(cache, 0, bytes);
     return block;
@@ -192,14 +236,14 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
 }
 
 CompressedBlock* BlockStore::CloseValues(CompressedBlock* handle, int32_t i, bool write_back) {
-  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)]) return nullptr;
+  if (i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data) return nullptr;
   if (!write_back) {
     FreeCache(i);
     return handle;
   }
   CompressedBlock* block = handle;
   if (!block) {
-    std::unique_ptr<CompressedBlock>& own = blocks_[static_cast<size_t>(i)];
+    BlockPtr& own = blocks_[static_cast<size_t>(i)];
     if (!own) own = MakeBlock(BlockReservation(kind_, width_, GetValueCount(i)));
     block = own.get();
     block->BeginWrite();
@@ -339,12 +383,16 @@ void BlockStore::AccumulateStrategy(int32_t i, int32_t j, const std::vector<NumA
 template <typename T>
 bool BlockStore::TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
                                 const NodeLockRecord** lock) {
-  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)])
+  if (width_ != width || i < 0 || i >= layout_->turn_slots || !caches_[static_cast<size_t>(i)].data)
     return false;
   const int32_t board = layout_->BoardIndex(i, j);
   for (int32_t a = 0; a < layout_->actions; ++a) rows[a] = reinterpret_cast<T*>(Row(i, board, a));
   *hands = layout_->boards[board].hand_count;
   if (lock) *lock = &locks_[board];
+  // The walk takes the river cards in order and reads a board's lock record
+  // before its rows: the next board's record, cold by then, is asked for now.
+  if (j + 1 < layout_->turn_index[i].board_count)
+    _mm_prefetch(reinterpret_cast<const char*>(&locks_[board + 1]), _MM_HINT_T1);
   return true;
 }
 
@@ -379,7 +427,7 @@ void BlockStore::Write(ByteWriter& out) {
   WriteField<uint8_t>(out, any ? 1 : 0);
   if (!any) return;
   for (size_t i = 0; i < blocks_.size(); ++i) {
-    if (caches_[i]) Fail("store written while open");
+    if (caches_[i].data) Fail("store written while open");
     if (blocks_[i]) {
       blocks_[i]->Save(out);
     } else {
@@ -390,7 +438,7 @@ void BlockStore::Write(ByteWriter& out) {
 
 void BlockStore::Read(ByteReader& in) {
   for (size_t i = 0; i < caches_.size(); ++i)
-    if (caches_[i]) Fail("store read while open");
+    if (caches_[i].data) Fail("store read while open");
   for (auto& block : blocks_) block.reset();
   ReadLockRecords(in);
   const uint8_t flag = ReadField<uint8_t>(in);

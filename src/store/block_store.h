@@ -72,7 +72,7 @@ class BlockStore final : public ArenaStore {
 
   Kind kind() const { return kind_; }
   Width width() const { return width_; }
-  bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)] != nullptr; }
+  bool IsOpen(int32_t i) const { return caches_[static_cast<size_t>(i)].data != nullptr; }
   // Block of turn slot i, null until made.
   CompressedBlock* Block(int32_t i) const { return blocks_[static_cast<size_t>(i)].get(); }
 
@@ -84,14 +84,32 @@ class BlockStore final : public ArenaStore {
   template <typename T>
   bool TypedBoardRows(Width width, int32_t i, int32_t j, T** rows, int32_t* hands,
                       const NodeLockRecord** lock);
-  std::unique_ptr<CompressedBlock> MakeBlock(int64_t reserved) const;
+  // Blocks are read and written value array by value array, each array moving
+  // the block's position, by the thread that has the turn slot open. Each
+  // block has cache lines of its own: two blocks made one after the other
+  // would otherwise share one, and two threads coding them would take turns
+  // at it for every array.
+  struct BlockDeleter {
+    void operator()(CompressedBlock* block) const;
+  };
+  using BlockPtr = std::unique_ptr<CompressedBlock, BlockDeleter>;
+  BlockPtr MakeBlock(int64_t reserved) const;
   void ReadRows(CompressedBlock& block, int32_t i);
   void WriteRows(CompressedBlock& block, int32_t i);
   void ZeroPadding(int32_t i);
   void FreeCache(int32_t i);
 
-  std::vector<uint8_t*> caches_;  // per turn slot; null while closed
-  std::vector<std::unique_ptr<CompressedBlock>> blocks_;  // per turn slot
+  // Per turn slot, null while closed. Each on a cache line of its own: the
+  // threads of a pass open and close different turn slots of the same store
+  // while others read theirs for every board.
+  struct alignas(64) CacheSlot {
+    uint8_t* data = nullptr;
+  };
+  std::vector<CacheSlot> caches_;
+  std::vector<BlockPtr> blocks_;  // per turn slot
+  // Values (hands x actions) per turn slot: the opening walks ask for them
+  // at every open.
+  std::vector<int64_t> slot_values_;
   Kind kind_;
   Width width_;
 };

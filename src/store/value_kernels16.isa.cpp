@@ -504,6 +504,9 @@ void UpdateOwnDecision16(uint16_t* const* rows, int32_t actions, int32_t n,
     return OwnDecisionFixed<2>(rows, n, values, node, defaults, ScaleOf(payoff_scale));
   if (all_present && actions == 3)
     return OwnDecisionFixed<3>(rows, n, values, node, defaults, ScaleOf(payoff_scale));
+  // Four: a river bet faced with a raise and the all-in besides call and fold.
+  if (all_present && actions == 4)
+    return OwnDecisionFixed<4>(rows, n, values, node, defaults, ScaleOf(payoff_scale));
   // The first action with values opens the sum: a product on its own for
   // action 0, a product added to zero for a later one.
   int32_t first = 0;

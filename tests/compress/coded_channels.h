@@ -33,6 +33,18 @@ struct CodedChannels {
     self->positions[channel] += length;
   }
 
+  // The reading side in place, as a block's channels are read.
+  static const uint8_t* View(void* context, int32_t channel, int32_t length) {
+    auto* self = static_cast<CodedChannels*>(context);
+    self->calls.emplace_back(channel, length);
+    if (channel < 0 || channel >= kCoderChannelCount || length < 0 ||
+        static_cast<size_t>(length) > self->bytes[channel].size() - self->positions[channel])
+      throw CodedStreamError("channel read past its end");
+    const uint8_t* at = self->bytes[channel].data() + self->positions[channel];
+    self->positions[channel] += length;
+    return at;
+  }
+
   void Rewind() {
     for (size_t& p : positions) p = 0;
     calls.clear();

@@ -353,7 +353,9 @@ TEST(Fse, ArbitraryBlocksDecodeOrAnswerAnError) {
 TEST(Fse, BothBuildsCodeAndDecodeBlocksAlike) {
   if (!CpuHasAvx2Fma()) GTEST_SKIP() << "no AVX2";
   std::mt19937 rng(15);
-  const FseBlockKernels* builds[2] = {&isa_avx::kFseBlockKernels, &isa_avx2::kFseBlockKernels};
+  std::vector<const FseBlockKernels*> builds = {&isa_avx::kFseBlockKernels,
+                                                &isa_avx2::kFseBlockKernels};
+  if (CpuHasAvx512()) builds.push_back(&isa_avx512::kFseBlockKernels);
   for (int trial = 0; trial < 300; ++trial) {
     const size_t n = trial < 60 ? trial + 2 : 1 + rng() % 65536;
     const double ratio = trial % 3 == 0 ? 0.02 : 0.05 + 0.9 * (rng() % 1000) / 1000.0;
@@ -371,29 +373,91 @@ TEST(Fse, BothBuildsCodeAndDecodeBlocksAlike) {
     ASSERT_EQ(FSE_buildDTable(&dtable, norm, max_symbol, table_log), 0u);
     // A capacity too small now and then: both answer 0.
     const size_t capacity = trial % 7 == 0 ? n / 4 + 8 : FSE_compressBound(n);
-    Bytes blocks[2] = {Bytes(capacity), Bytes(capacity)};
-    size_t lengths[2];
-    for (int b = 0; b < 2; ++b)
-      lengths[b] = builds[b]->EncodeBlock(blocks[b].data(), capacity, input.data(), n, &ctable);
-    ASSERT_EQ(lengths[0], lengths[1]) << trial;
-    if (lengths[0] == 0) continue;
-    blocks[0].resize(lengths[0]);
-    blocks[1].resize(lengths[1]);
-    ASSERT_EQ(blocks[0], blocks[1]) << trial;
+    std::vector<Bytes> blocks;
+    for (const FseBlockKernels* build : builds) {
+      Bytes coded(capacity);
+      coded.resize(build->EncodeBlock(coded.data(), capacity, input.data(), n, &ctable));
+      blocks.push_back(coded);
+      ASSERT_EQ(blocks.back(), blocks[0]) << trial;
+    }
+    if (blocks[0].empty()) continue;
     Bytes block = blocks[0];
     if (trial % 5 == 4) block[rng() % block.size()] ^= static_cast<uint8_t>(1 << (rng() % 8));
     for (size_t room : {n, n - 1, n + 3}) {
-      Bytes outs[2] = {Bytes(room + 1), Bytes(room + 1)};
-      size_t results[2];
-      for (int b = 0; b < 2; ++b)
-        results[b] = builds[b]->DecodeBlock(outs[b].data(), room, block.data(), block.size(), &dtable);
-      ASSERT_EQ(results[0], results[1]) << trial << " " << room;
+      std::vector<Bytes> outs;
+      std::vector<size_t> results;
+      for (const FseBlockKernels* build : builds) {
+        outs.emplace_back(room + 1);
+        results.push_back(build->DecodeBlock(outs.back().data(), room, block.data(), block.size(), &dtable));
+        ASSERT_EQ(results.back(), results[0]) << trial << " " << room;
+        ASSERT_EQ(outs.back(), outs[0]) << trial;
+      }
       if (FSE_isError(results[0])) continue;
-      ASSERT_EQ(outs[0], outs[1]) << trial;
       if (trial % 5 != 4 && room >= n) {
         EXPECT_EQ(Bytes(outs[0].begin(), outs[0].begin() + n), input);
       }
     }
+  }
+}
+
+// The encoding table's next states against the definition's walk, for counts
+// with and without low-probability symbols (cells skipped by the walk).
+TEST(Fse, EncodingTablesFollowTheDefinitionsSpread) {
+  std::mt19937 rng(16);
+  for (int trial = 0; trial < 400; ++trial) {
+    const uint32_t table_log = 5 + trial % 8;
+    const int32_t size = 1 << table_log;
+    const uint32_t max_symbol = rng() % 256;
+    // Random counts filling the table: some -1, the rest split at random.
+    std::vector<int16_t> norm(max_symbol + 1, 0);
+    int32_t left = size;
+    for (uint32_t s = 0; s <= max_symbol && left > 0; ++s) {
+      const uint32_t pick = rng() % 4;
+      if (pick == 0) continue;
+      if (pick == 1 && trial % 3) {
+        norm[s] = -1;
+        left -= 1;
+      } else {
+        norm[s] = static_cast<int16_t>(1 + rng() % std::max(1, left / 3));
+        left -= norm[s];
+      }
+    }
+    if (left < 0) continue;
+    uint32_t last = max_symbol;
+    while (last > 0 && norm[last] == 0) --last;
+    // The rest to the last symbol present (a low-probability one becomes
+    // an ordinary count when cells are left).
+    norm[last] = static_cast<int16_t>(norm[last] == -1 ? (left > 0 ? 1 + left : -1) : norm[last] + left);
+    // The definition: low-probability symbols from the top, then the walk.
+    std::vector<int32_t> cells(size, -1);
+    int32_t high = size - 1;
+    std::vector<uint32_t> start(max_symbol + 2, 0);
+    for (uint32_t s = 0; s <= max_symbol; ++s) {
+      if (norm[s] == -1) {
+        start[s + 1] = start[s] + 1;
+        cells[high--] = static_cast<int32_t>(s);
+      } else {
+        start[s + 1] = start[s] + static_cast<uint32_t>(norm[s]);
+      }
+    }
+    const uint32_t step = (size >> 1) + (size >> 3) + 3;
+    uint32_t position = 0;
+    for (uint32_t s = 0; s <= max_symbol; ++s)
+      for (int32_t i = 0; i < norm[s]; ++i) {
+        cells[position] = static_cast<int32_t>(s);
+        do position = (position + step) & (size - 1);
+        while (static_cast<int32_t>(position) > high);
+      }
+    ASSERT_EQ(position, 0u) << trial;
+    std::vector<uint16_t> next(size);
+    for (int32_t i = 0; i < size; ++i) next[start[cells[i]]++] = static_cast<uint16_t>(size + i);
+    FseCTable table;
+    ASSERT_EQ(FSE_buildCTable(&table, norm.data(), max_symbol, table_log), 0u) << trial;
+    EXPECT_EQ(std::vector<uint16_t>(table.next_state, table.next_state + size), next) << trial;
+    // The decoding table holds the same symbols cell by cell.
+    FseDTable dtable;
+    ASSERT_EQ(FSE_buildDTable(&dtable, norm.data(), max_symbol, table_log), 0u) << trial;
+    for (int32_t i = 0; i < size; ++i) ASSERT_EQ(dtable.cells[i].symbol, cells[i]) << trial << " " << i;
   }
 }
 

@@ -247,6 +247,50 @@ TEST(ValueKernels16, AverageValueGroups) {
   }
 }
 
+// Strength groups as a river board has them (runs of one to a few dozen hands),
+// groups that stop short of the row or run past it, and empty or negative
+// sizes: every group its integer mean, nothing past the groups or the row
+// touched.
+TEST(ValueKernels16, AverageValueGroupsMatchesGroupByGroupMeans) {
+  std::mt19937 rng(26);
+  std::uniform_int_distribution<int> pick(0, 99);
+  for (const Build& build : Builds()) {
+    for (int n : {1, 7, 8, 9, 31, 403, 1081, 1326, 1400}) {
+      for (int shape = 0; shape < 4; ++shape) {
+        std::vector<int16_t> sizes;
+        int covered = 0;
+        const int target = shape == 0 ? n : shape == 1 ? n / 2 : n + 11;
+        while (covered < target) {
+          const int kind = pick(rng);
+          const int size = kind < 30 ? 1 : kind < 60 ? 2 + pick(rng) % 7 : kind < 95 ? 9 + pick(rng) % 30
+                                                                                 : (kind < 98 ? 0 : -2);
+          sizes.push_back(static_cast<int16_t>(size));
+          covered += std::max(size, 0);
+        }
+        if (shape == 3) sizes.assign({static_cast<int16_t>(n)});
+        std::vector<uint16_t> row(static_cast<size_t>(n) + 16);
+        for (uint16_t& v : row) v = pick(rng) < 10 ? 65535 : static_cast<uint16_t>(pick(rng) * 600);
+        std::vector<uint16_t> want = row;
+        int p = 0;
+        for (int16_t size : sizes) {
+          if (size <= 0) continue;
+          const int g = std::min<int>(size, n - p);
+          if (g <= 0) break;
+          uint32_t sum = 0;
+          for (int k = 0; k < g; ++k) sum += want[p + k];
+          for (int k = 0; k < g; ++k) want[p + k] = static_cast<uint16_t>(sum / g);
+          p += g;
+        }
+        build.AverageValueGroups16(row.data(), n, sizes);
+        const size_t first =
+            std::mismatch(row.begin(), row.end(), want.begin()).first - row.begin();
+        ASSERT_EQ(first, row.size()) << build.name << " hands " << n << " shape " << shape
+                                     << ": " << row[first] << " for " << want[first];
+      }
+    }
+  }
+}
+
 TEST(ValueKernels16, SetActionValuesTruncatesAndClamps) {
   const double nan = std::nan("");
   const std::vector<double> values = {2.9, 65535.7, 0.0, -0.5, -3.0, 70000.0, 1e300, nan,
@@ -372,15 +416,16 @@ namespace {
 // The traverser's step on 16-bit rows against the separate routines it stands
 // for, bit for bit in each build: the strategy of the normalisers, the node
 // value of MultiplyArrays and MultiplyAddArrays, then UpdateRegrets16 per row.
-// Action counts with their own normalisers (2, 3) and the general one, hand
-// counts with and without a tail, rows with all-zero hands (the defaults),
-// values near the threshold and large ones (the cap), absent action values.
+// Action counts with their own normalisers (2, 3) and the general one (4, which
+// has a fixed-count step of its own, and 5), hand counts with and without a
+// tail, rows with all-zero hands (the defaults), values near the threshold and
+// large ones (the cap), absent action values.
 TEST(ValueKernels16, OwnDecisionStepEqualsTheSeparateRoutines) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (const Build& build : Builds()) {
-    for (int actions : {1, 2, 3, 5}) {
+    for (int actions : {1, 2, 3, 4, 5}) {
       for (int n : {5, 8, 29, 403}) {
         for (int absent = -1; absent < std::min(actions, 2); ++absent) {
           if (absent >= 0 && actions == 1) continue;  // nothing would be left

@@ -1,9 +1,12 @@
 #include "support/transcript.h"
 
+#include <pthread.h>
+
 #include <cctype>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/process_runner.h"
 
@@ -34,9 +37,48 @@ std::vector<std::string> SplitOutputLines(const std::string& out) {
   return lines;
 }
 
+// The standard library's regex matcher recurses once or more per character: a
+// pattern like "[0-9.]+( [0-9.]+){1325}" over a reply of 1326 numbers goes
+// deeper than a main thread's 8 MiB when frames are large (sanitizer builds),
+// so whole-line matches run on a thread of their own with a 1 GiB stack
+// (address space only; pages are taken as the recursion reaches them).
+struct RegexJob {
+  const std::string* line;
+  const std::string* pattern;
+  bool matched = false;
+  bool failed = false;
+};
+
+void* RunRegexJob(void* arg) {
+  auto* job = static_cast<RegexJob*>(arg);
+  try {
+    job->matched = std::regex_match(*job->line, std::regex(*job->pattern));
+  } catch (...) {
+    job->failed = true;
+  }
+  return nullptr;
+}
+
+bool RegexMatchOnLargeStack(const std::string& line, const std::string& pattern) {
+  RegexJob job{&line, &pattern};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, size_t{1} << 30);
+  pthread_t thread;
+  const int started = pthread_create(&thread, &attr, RunRegexJob, &job);
+  pthread_attr_destroy(&attr);
+  if (started != 0) {
+    RunRegexJob(&job);
+  } else {
+    pthread_join(thread, nullptr);
+  }
+  if (job.failed) throw std::runtime_error("bad pattern /" + pattern + "/");
+  return job.matched;
+}
+
 bool Matches(const Expectation& e, const std::string& line) {
   if (e.kind == Expectation::kExact) return line == e.text;
-  return std::regex_match(line, std::regex(e.text));
+  return RegexMatchOnLargeStack(line, e.text);
 }
 
 // Matches lines[i..] against expected[j..]; "..." is lazy with backtracking.
