@@ -110,9 +110,9 @@ void CmdShowMemory(const WordList&) {
 
 // Names the build of the hot routines in use: the AVX2 build also needs FMA,
 // so a processor with AVX2 and without FMA runs, and is named, AVX. The
-// AVX-512 build is the AVX2 build widened and is named AVX2 too. Only a build
-// forced lower for testing (TDX_KERNEL_BUILD) makes the name differ from what
-// the processor offers.
+// AVX-512 build is the AVX2 build's code compiled for AVX-512 and is named
+// AVX2 too. Only a build forced lower for testing (TDX_KERNEL_BUILD) makes the
+// name differ from what the processor offers.
 void CmdGetInstructionSet(const WordList&) {
   PrintReply(g_kernel_build == KernelBuild::kAvx ? "AVX\n" : "AVX2\n");
 }

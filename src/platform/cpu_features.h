@@ -42,5 +42,6 @@ inline bool CpuHasAvx() { return (g_cpu_features & CPU_AVX) != 0; }
 inline bool CpuHasAvx2Fma() {
   return (g_cpu_features & (CPU_AVX | CPU_AVX2 | CPU_FMA)) == (CPU_AVX | CPU_AVX2 | CPU_FMA);
 }
-// The AVX-512 build is the AVX2 build widened, so it needs all of that too.
+// The AVX-512 build is the AVX2 build's code compiled for AVX-512, so it needs
+// all of that too.
 inline bool CpuHasAvx512() { return CpuHasAvx2Fma() && (g_cpu_features & CPU_AVX512) != 0; }

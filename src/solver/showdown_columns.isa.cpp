@@ -8,9 +8,11 @@
 // every sum as it was (so hands no column takes are skipped), and a group
 // without entries in a column leaves that column's total untouched.
 //
-// The AVX-512 build keeps the two parity tables of the scan side by side, so
-// that an entry adds to a card's two rows with one 512-bit add; each column
-// still makes the same additions in the same order, and so the same bits.
+// The AVX-512 build is this code as it stands, in 256-bit vectors. A 512-bit
+// scan (both parity tables in one 64-byte row per card, one add per card of an
+// entry) made the kernel about 8% faster on its own but a whole solve 4-6%
+// slower on one thread: 512-bit instructions lower the clock of the core for
+// everything else it runs.
 #include <immintrin.h>
 
 #include <cassert>
@@ -102,13 +104,6 @@ inline double* Row(CardTable& t, uint16_t offset) {
 inline const double* Row(const CardTable& t, uint16_t offset) {
   return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset);
 }
-#if defined(TDX_ISA_AVX512)
-// Two card tables side by side, a row of eight per card (offsets as in Row).
-using PairedCardTable = double[kCardCount][2 * kColumns];
-inline double* PairedRow(PairedCardTable& t, uint16_t offset) {
-  return reinterpret_cast<double*>(reinterpret_cast<char*>(t) + 2 * size_t{offset});
-}
-#endif
 
 // The hands' card offsets, eight hands a step.
 void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
@@ -160,15 +155,6 @@ template <bool keep_entries = true>
   CardOffsets(w, n, cards);
   const __m256d neg_zero = _mm256_set1_pd(-0.0);
   const __m256d zero = _mm256_setzero_pd();
-#if defined(TDX_ISA_AVX512)
-  // Both tables in one row of eight per card, the even entries' sums in lanes
-  // 0-3 and the odd ones' in lanes 4-7: an entry adds to each of its cards
-  // with one 512-bit add.
-  alignas(64) PairedCardTable part;
-  __m512d cleared = _mm512_setzero_pd();
-  asm("" : "+v"(cleared));
-  for (int c = 0; c < kCardCount; ++c) _mm512_store_pd(part[c], cleared);
-#else
   alignas(32) CardTable part0;
   alignas(32) CardTable part1;
   // Cleared by vector stores (a zero the compiler cannot see, so that the
@@ -179,7 +165,6 @@ template <bool keep_entries = true>
     _mm256_store_pd(part0[c], cleared);
     _mm256_store_pd(part1[c], cleared);
   }
-#endif
   // The entries: per block of four hands the mask of those some column
   // takes, their positions appended to the list, and per hand the count of
   // entries before it.
@@ -216,30 +201,6 @@ template <bool keep_entries = true>
              << (i - j);
     list(j, any);
   }
-#if defined(TDX_ISA_AVX512)
-  unsigned odd = 0;  // columns whose count of entries so far is odd
-  const __m512d neg_zero8 = _mm512_set1_pd(-0.0);
-  // The card sums of entry e (hand h, reaches r).
-  const auto take = [&](int32_t e, int32_t h, __m256d r) {
-    const __mmask8 taken = _mm256_cmp_pd_mask(r, zero, _CMP_GT_OQ);
-    const __m256d x = _mm256_mask_mul_pd(neg_zero, taken, vv, r);
-    const uint16_t low = w.hand_low[h], high = w.hand_high[h];
-    if constexpr (keep_entries) {
-      _mm256_store_pd(w.x[e], x);
-      w.taken[e] = static_cast<uint8_t>(taken);
-      w.entry_cards[e] = low | static_cast<uint32_t>(high) << 16;
-    }
-    // x in the even table's lanes of the columns whose count is even, in the
-    // odd table's lanes of the others.
-    const __m512d x01 = _mm512_mask_broadcast_f64x4(
-        neg_zero8, static_cast<__mmask8>((~odd & 0xF) | odd << 4), x);
-    odd ^= taken;
-    double* c1 = PairedRow(part, low);
-    double* c2 = PairedRow(part, high);
-    _mm512_store_pd(c1, _mm512_add_pd(_mm512_load_pd(c1), x01));
-    _mm512_store_pd(c2, _mm512_add_pd(_mm512_load_pd(c2), x01));
-  };
-#else
   __m256d odd = zero;  // columns whose count of entries so far is odd
   // The card sums of entry e (hand h, reaches r).
   const auto take = [&](int32_t e, int32_t h, __m256d r) {
@@ -263,7 +224,6 @@ template <bool keep_entries = true>
     _mm256_store_pd(p1c1, _mm256_add_pd(_mm256_load_pd(p1c1), x1));
     _mm256_store_pd(p1c2, _mm256_add_pd(_mm256_load_pd(p1c2), x1));
   };
-#endif
   if (4 * m >= 3 * n) {
     // Most hands taken: every hand an entry, the reaches read four hands a
     // step (a hand no column takes adds -0.0).
@@ -292,11 +252,7 @@ template <bool keep_entries = true>
   if constexpr (keep_entries) w.before[n] = static_cast<int16_t>(m);
   __m256d acc[4] = {zero, zero, zero, zero};
   for (int c = 0; c < kCardCount; ++c) {
-#if defined(TDX_ISA_AVX512)
-    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part[c]), _mm256_load_pd(part[c] + kColumns));
-#else
     const __m256d sum = _mm256_add_pd(_mm256_load_pd(part0[c]), _mm256_load_pd(part1[c]));
-#endif
     _mm256_store_pd(w.p[c], sum);
     acc[c & 3] = _mm256_add_pd(acc[c & 3], sum);
   }

@@ -143,8 +143,8 @@ TEST(Dispatcher, RepeatRefusesARepliesTooLargeToCollect) {
   EXPECT_EQ(reply.substr(reply.size() - 4), "END\n");
 }
 
-// get_instruction_set names the build in use; the AVX-512 build is the AVX2 one
-// widened and answers as it does.
+// get_instruction_set names the build in use; the AVX-512 build is the AVX2
+// one's code compiled for AVX-512 and answers as it does.
 TEST(Dispatcher, InstructionSetNamesEveryBuild) {
   const KernelBuild saved = g_kernel_build;
   const std::pair<KernelBuild, const char*> cases[] = {

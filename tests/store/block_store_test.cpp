@@ -73,6 +73,26 @@ std::vector<std::vector<int64_t>> RowsOf(BlockStore& store, int32_t i) {
   return rows;
 }
 
+// Whether the places after every row's hands (up to the next multiple of
+// four) hold zeros, as an open turn slot's cache must: the coded rows do not
+// cover them.
+bool PaddingIsZero(BlockStore& store, int32_t i) {
+  const BoardLayout& layout = *store.layout();
+  for (int32_t j = 0; j < layout.turn_index[i].board_count; ++j) {
+    int32_t hands = 0;
+    uint16_t* rows16[8];
+    int32_t* rows32[8];
+    const bool wide = store.width() == Width::BITS32;
+    if (!(wide ? store.BoardRows32(i, j, rows32, &hands, nullptr)
+               : store.BoardRows16(i, j, rows16, &hands, nullptr)))
+      return false;
+    for (int32_t a = 0; a < layout.actions; ++a)
+      for (int32_t h = hands; h < ((hands + 3) & ~3); ++h)
+        if ((wide ? rows32[a][h] : rows16[a][h]) != 0) return false;
+  }
+  return true;
+}
+
 void FillRandom(BlockStore& store, int32_t i, std::mt19937_64& rng) {
   const BoardLayout& layout = *store.layout();
   for (int32_t j = 0; j < layout.turn_index[i].board_count; ++j)
@@ -151,7 +171,10 @@ TEST(BlockStore, SubtreeRoundTripsThroughOneBlockPerPlayer) {
         EXPECT_EQ(tree.stores[3]->Block(i), nullptr);
         for (int pass = 0; pass < 2; ++pass) {
           tree.Open(i);
-          for (size_t k = 0; k < 4; ++k) EXPECT_EQ(RowsOf(*tree.stores[k], i), written[k]);
+          for (size_t k = 0; k < 4; ++k) {
+            EXPECT_EQ(RowsOf(*tree.stores[k], i), written[k]);
+            EXPECT_TRUE(PaddingIsZero(*tree.stores[k], i));
+          }
           // Without write-back, then with it: the same values come back.
           tree.Close(i, pass == 1, pass == 1);
         }
