@@ -16,6 +16,7 @@
 #include "solver/river_board_pass.h"
 #include "solver/solver_run.h"
 #include "solver/solver_settings.h"
+#include "solver/solver_state.h"
 #include "solver/solver_status.h"
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
@@ -54,6 +55,31 @@ Spot RiverRootSpot() {
   Spot spot = RiverRaiseSpot();
   spot.board = reference_game::BoardFromText("Qs8h4d2c7s");
   spot.lines = {{20, 60}, {0, 40, 120}, {0, 0}};
+  return spot;
+}
+
+// A river with many bet sizes and raises: one board's walk holds more than
+// a hundred frames (end pairs have none), more than the pass keeps in one piece
+// of its frame area. Seven sizes: the root's eight actions are as many as a
+// board's sweeps take at one node.
+Spot WideRiverSpot() {
+  Spot spot = RiverRootSpot();
+  spot.lines.clear();
+  for (const double bet : {5.0, 10.0, 15.0, 20.0, 30.0, 45.0, 60.0}) {
+    for (const bool checked : {false, true}) {
+      for (const double raise : {2.5, 4.0}) {
+        std::vector<double> line;
+        if (checked) line.push_back(0);
+        line.push_back(bet);
+        spot.lines.push_back(line);
+        line.push_back(bet * raise);
+        spot.lines.push_back(line);
+        line.push_back(bet * raise * 3);
+        spot.lines.push_back(line);
+      }
+    }
+  }
+  spot.lines.push_back({0, 0});
   return spot;
 }
 
@@ -106,6 +132,16 @@ TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnTurnAndRiverRootedTrees) {
     EXPECT_GT(plain.exploitability, 0.0);
     EXPECT_TRUE(Solve(spot, true, 2, false) == plain);
   }
+  EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
+}
+
+TEST(RiverBoardPass, SweepsGiveTheWalksFiguresOnABoardOfManyNodes) {
+  const Spot spot = WideRiverSpot();
+  const Figures plain = Solve(spot, false, 1, false);
+  ASSERT_GT(g_solver_state->nodes.size(), 200u);
+  EXPECT_GT(plain.exploitability, 0.0);
+  EXPECT_TRUE(Solve(spot, true, 1, false) == plain);
+  EXPECT_TRUE(Solve(spot, true, 2, false) == plain);
   EXPECT_EQ(RunLine("set_threads 1"), "set_threads ok!\n");
 }
 
