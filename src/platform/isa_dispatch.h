@@ -11,9 +11,10 @@
 // instruction sets enabled: it defines TDX_ISA_AVX512 as well as TDX_ISA_AVX2,
 // and its command line renames the namespace isa_avx2 to isa_avx512 (see
 // CMakeLists.txt), so a source needs AVX-512 code of its own only where that
-// pays (none does today: see CMakeLists.txt). Under that rename the AVX-512 sources could not name the AVX2 tables,
-// so there Kernels<XKernels>() is deleted: a kernel calls the kernels of its
-// own build directly, never through the run-time choice.
+// pays (none does today: see CMakeLists.txt). Under that rename the AVX-512
+// sources could not name the AVX2 tables, so there Kernels<XKernels>() is
+// deleted: a kernel calls the kernels of its own build directly, never through
+// the run-time choice.
 #include <cstdint>
 
 enum class KernelBuild : uint8_t { kAvx, kAvx2Fma, kAvx512 };

@@ -16,6 +16,9 @@ namespace isa_avx {
 #error "block_store_kernels.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
 
+using row_quotients::BlockStrategy;
+using row_quotients::LoadU16AsFloat;
+using row_quotients::OneStrategy;
 using row_quotients::Quotient;
 using row_quotients::ScalarQuotient;
 using row_quotients::StoreAsDouble;
@@ -23,17 +26,6 @@ using row_quotients::StoreAsDouble;
 namespace {
 
 constexpr double kMaxSum32 = 2147483647.0;
-
-inline __m256 LoadU16AsFloat(const uint16_t* p) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-#if defined(TDX_ISA_AVX2)
-  return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(v));
-#else
-  const __m256i wide = _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_cvtepu16_epi32(v)),
-                                               _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)), 1);
-  return _mm256_cvtepi32_ps(wide);
-#endif
-}
 
 void NormalizeValues16x4(const uint16_t* const* rows, double* const* out, int32_t n,
                          const float* defaults) {
@@ -152,18 +144,6 @@ inline void IntAverageBlock(const int32_t* const* rows, int32_t k, __m256d* low,
   }
 }
 
-// The regrets' current strategy of one block: the 16-bit sum is exact in
-// single precision, whatever the order of the additions.
-template <int32_t A>
-inline void RegretBlock(const uint16_t* const* rows, int32_t k, const float* uniform, __m256* q) {
-  __m256 sum = _mm256_setzero_ps();
-  for (int32_t a = 0; a < A; ++a) {
-    q[a] = LoadU16AsFloat(rows[a] + k);
-    sum = _mm256_add_ps(sum, q[a]);
-  }
-  for (int32_t a = 0; a < A; ++a) q[a] = Quotient(q[a], sum, _mm256_set1_ps(uniform[a]));
-}
-
 template <int32_t A>
 void AverageIntStrategyFixed(const int32_t* const* sum_rows, const uint16_t* const* regret_rows,
                              int32_t n, const float* uniform, double* const* out) {
@@ -177,7 +157,7 @@ void AverageIntStrategyFixed(const int32_t* const* sum_rows, const uint16_t* con
     // read only for a block that has a hand without.
     if (_mm256_movemask_pd(_mm256_or_pd(none_low, none_high)) != 0) {
       __m256 q[A];
-      RegretBlock<A>(regret_rows, k, uniform, q);
+      BlockStrategy(regret_rows, A, k, uniform, q);
       for (int32_t a = 0; a < A; ++a) {
         low[a] = _mm256_blendv_pd(low[a], _mm256_cvtps_pd(_mm256_castps256_ps128(q[a])), none_low);
         high[a] =
@@ -203,10 +183,9 @@ void AverageIntStrategyFixed(const int32_t* const* sum_rows, const uint16_t* con
       for (int32_t a = 0; a < A; ++a) out[a][k] = average[a];
       continue;
     }
-    float regret_sum = 0.0f;
-    for (int32_t a = 0; a < A; ++a) regret_sum += static_cast<float>(regret_rows[a][k]);
-    for (int32_t a = 0; a < A; ++a)
-      out[a][k] = ScalarQuotient(static_cast<float>(regret_rows[a][k]), regret_sum, uniform[a]);
+    double current[A];
+    OneStrategy(regret_rows, A, k, uniform, current);
+    for (int32_t a = 0; a < A; ++a) out[a][k] = current[a];
   }
 }
 

@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <cfloat>
+#include <cstdint>
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -37,6 +38,42 @@ inline __m256 Quotient(__m256 value, __m256 sum, __m256 fallback) {
 // The same for the remainder of a row, in exact single precision.
 inline double ScalarQuotient(float value, float sum, float fallback) {
   return sum >= FLT_MIN ? static_cast<double>(value / sum) : static_cast<double>(fallback);
+}
+
+// Eight 16-bit values as floats.
+inline __m256 LoadU16AsFloat(const uint16_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+#if defined(TDX_ISA_AVX2)
+  return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(v));
+#else
+  const __m256i wide = _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_cvtepu16_epi32(v)),
+                                               _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)), 1);
+  return _mm256_cvtepi32_ps(wide);
+#endif
+}
+
+// The strategy of eight hands from the 16-bit rows, as the normalisers give
+// it: the rows as floats, their sum (exact: integers far below 2^24, so the
+// order of the additions does not matter), value x refined reciprocal of the
+// sum, or the default where the sum is below FLT_MIN.
+inline void BlockStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
+                          const float* defaults, __m256* q) {
+  __m256 sum = LoadU16AsFloat(rows[0] + h);
+  q[0] = sum;
+  for (int32_t a = 1; a < actions; ++a) {
+    q[a] = LoadU16AsFloat(rows[a] + h);
+    sum = _mm256_add_ps(sum, q[a]);
+  }
+  for (int32_t a = 0; a < actions; ++a) q[a] = Quotient(q[a], sum, _mm256_set1_ps(defaults[a]));
+}
+
+// The strategy of one hand from the 16-bit rows, exact division.
+inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
+                        const float* defaults, double* sigma) {
+  float sum = 0.0f;
+  for (int32_t a = 0; a < actions; ++a) sum += static_cast<float>(rows[a][h]);
+  for (int32_t a = 0; a < actions; ++a)
+    sigma[a] = ScalarQuotient(static_cast<float>(rows[a][h]), sum, defaults[a]);
 }
 
 inline void StoreAsDouble(double* out, __m256 v) {

@@ -21,6 +21,9 @@ namespace isa_avx {
 #error "value_kernels16.isa.cpp is built only with TDX_ISA_AVX2 or TDX_ISA_AVX"
 #endif
 
+using row_quotients::BlockStrategy;
+using row_quotients::LoadU16AsFloat;
+using row_quotients::OneStrategy;
 using row_quotients::Quotient;
 using row_quotients::Reciprocal;
 using row_quotients::ScalarQuotient;
@@ -44,10 +47,6 @@ inline __m256i WidenU16(__m128i v) {
 #else
   return Join(_mm_cvtepu16_epi32(v), _mm_cvtepu16_epi32(_mm_srli_si128(v, 8)));
 #endif
-}
-
-inline __m256 LoadU16AsFloat(const uint16_t* p) {
-  return _mm256_cvtepi32_ps(WidenU16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
 }
 
 // Sums stay far below 2^31 (a few actions of at most 65535 each).
@@ -345,33 +344,6 @@ void UpdateRegrets16(uint16_t* row, int32_t n, const NumArray& node_values,
     UpdateOne16(row[h], action ? action[h] : 0.0, node ? node[h] : 0.0, scale);
   }
   if (hand_groups) AverageValueGroups16(row, n, *hand_groups);
-}
-
-// The strategy of eight hands from the A rows, as the normalisers give it: the
-// rows as floats, their sum (exact: integers far below 2^24, so the order of
-// the additions does not matter), value x refined reciprocal of the sum, or the
-// default where the sum is below FLT_MIN.
-inline void BlockStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
-                          const float* defaults, __m256* q) {
-  __m256 sum = LoadU16AsFloat(rows[0] + h);
-  q[0] = sum;
-  for (int32_t a = 1; a < actions; ++a) {
-    q[a] = LoadU16AsFloat(rows[a] + h);
-    sum = _mm256_add_ps(sum, q[a]);
-  }
-  const __m256 valid = _mm256_cmp_ps(sum, _mm256_set1_ps(FLT_MIN), _CMP_GE_OQ);
-  const __m256 reciprocal = Reciprocal(sum);
-  for (int32_t a = 0; a < actions; ++a)
-    q[a] = _mm256_blendv_ps(_mm256_set1_ps(defaults[a]), _mm256_mul_ps(q[a], reciprocal), valid);
-}
-
-// The strategy of one hand, exact division.
-inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
-                        const float* defaults, double* sigma) {
-  float sum = 0.0f;
-  for (int32_t a = 0; a < actions; ++a) sum += static_cast<float>(rows[a][h]);
-  for (int32_t a = 0; a < actions; ++a)
-    sigma[a] = ScalarQuotient(static_cast<float>(rows[a][h]), sum, defaults[a]);
 }
 
 // Square root as RefinedSqrt gives it for x >= FLT_MIN; other lanes are left
