@@ -299,7 +299,7 @@ template <int H, bool keep_entries = true>
   }
   Lanes<H> odd = Splat<H>(zero);  // columns whose count of entries so far is odd
   // The card sums of entry e (hand h, reaches r).
-  const auto take = [&](int32_t e, int32_t h, const Lanes<H>& r) {
+  const auto take = [&](int32_t e, int32_t h, const Lanes<H>& r) __attribute__((always_inline)) {
     const Lanes<H> taken = AboveZero(r);
     const Lanes<H> x = Blend(neg_zero, Mul(vv, r), taken);
     const uint16_t low = w.hand_low[h], high = w.hand_high[h];
@@ -388,7 +388,7 @@ template <int H>
                                                    const double* const* in, int32_t n,
                                                    const CardTable<H>& s, Lanes<H> t,
                                                    Lanes<H> v) {
-  const auto value = [&](int32_t i, const Lanes<H>& r) {
+  const auto value = [&](int32_t i, const Lanes<H>& r) __attribute__((always_inline)) {
     const Lanes<H> counted = And(r, AboveZero(r));
     const Lanes<H> lo = Load<H>(Row<H>(s, w.hand_low[i]));
     const Lanes<H> hi = Load<H>(Row<H>(s, w.hand_high[i]));
