@@ -87,6 +87,8 @@ struct CacheReaper {
 thread_local CacheReaper g_cache_reaper;
 
 int32_t& ClassOf(void* block) { return *static_cast<int32_t*>(block); }
+// The element count of a block outside the classes, after its class.
+int32_t& UncachedElementsOf(void* block) { return static_cast<int32_t*>(block)[1]; }
 
 size_t ClassBytes(int32_t size_class) {
   return kHeaderBytes + sizeof(double) * static_cast<size_t>(kClassElements * (size_class + 1));
@@ -112,6 +114,7 @@ double* AllocateValues(int32_t count) {
   }
   void* block = AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(elements));
   ClassOf(block) = kUncachedClass;
+  UncachedElementsOf(block) = elements;
   return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
 }
 
@@ -144,6 +147,13 @@ void NumArray::ReleaseData() {
   ReleaseValues(data);
   data = nullptr;
   count = 0;
+}
+
+int32_t NumArray::Capacity() const {
+  if (!data) return 0;
+  void* block = reinterpret_cast<uint8_t*>(data) - kHeaderBytes;
+  const int32_t size_class = ClassOf(block);
+  return size_class >= 0 ? kClassElements * (size_class + 1) : UncachedElementsOf(block);
 }
 
 void NumArray::Resize(int32_t n) {
