@@ -50,6 +50,11 @@ struct ShowdownColumnsKernels {
   // factors.
   void (*ComputeShowdownColumns)(ShowdownColumn* columns, int32_t n, const int16_t* groups,
                                  int32_t group_count, const uint16_t* cards);
+  // The same for eight columns (two vectors per card row): one collecting scan
+  // and one walk for up to eight end nodes, each column with the same bits as
+  // in the four-column kernel.
+  void (*ComputeShowdownColumns8)(ShowdownColumn* columns, int32_t n, const int16_t* groups,
+                                  int32_t group_count, const uint16_t* cards);
 
   // The fold half of ComputeShowdownAndFoldPair once its showdown ran as a
   // column with walk_small set (showdown_total its reported total): fold values
