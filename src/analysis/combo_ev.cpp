@@ -137,7 +137,7 @@ void ComputeComboEvs(SolverState* state, Player player, int32_t node_index, int3
   // once per iteration count (a refused allocation leaves them as they were;
   // the EVs go on).
   EnsureStoresAllocated(*state);
-  const bool results_stale = state->last_results_iteration != state->iterations;
+  const bool results_stale = state->last_results_iteration != ReadIterationCount(*state);
   if (results_stale) {
     ProgressRecord results;
     ComputeResults(&results);

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr int32_t kMaskBytes = (kMaxComboArray + 7) / 8;
+
 constexpr size_t kBufferSetBytes =
     static_cast<size_t>(kCoderChannelCount) * kStreamBlockBytes + kStreamCodeBound;
 
@@ -90,8 +92,11 @@ FseStreamEncoder::~FseStreamEncoder() {
 void FseStreamEncoder::Encode(const uint32_t* values, int32_t count, int32_t flag) {
   if (count < 0 || count > kMaxComboArray) Fail();
   Append(0, static_cast<uint8_t>(flag));
-  uint8_t masks[(kMaxComboArray + 7) / 8];
+  // Zeros after the last group: the tokens are found eight groups at a time.
+  uint8_t masks[kMaskBytes + 8];
+  const int32_t groups = (count + 7) >> 3;
   Kernels<ComboCodecKernels>().FindNonzeroGroups(values, count, masks);
+  std::memset(masks + groups, 0, 8);
   if (!EncodeWithinBlocks(values, count, masks)) {
     uint32_t context = 0;
     for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
@@ -118,11 +123,19 @@ bool FseStreamEncoder::EncodeWithinBlocks(const uint32_t* values, int32_t count,
     if (stream.used + static_cast<uint32_t>(count) >= kStreamBlockBytes) return false;
     next[c] = stream.buffer + stream.used;
   }
-  uint8_t* mask_out = streams_[1].buffer + streams_[1].used;
+  // The streams are independent: the mask bytes go at once, and the tokens
+  // are found from the masks of eight groups at a time (the token order is
+  // the order of the positions either way), so that a group's varying token
+  // count costs no branch of its own.
+  std::memcpy(streams_[1].buffer + streams_[1].used, masks, static_cast<size_t>(groups));
+  streams_[1].used += static_cast<uint32_t>(groups);
   uint32_t context = 0;
-  for (int32_t g = 0, group = 0; g < count; g += 8, ++group) {
-    for (uint32_t mask = masks[group]; mask; mask &= mask - 1) {
-      const uint32_t token = values[g + __builtin_ctz(mask)] - 1;
+  for (int32_t group = 0; group < groups; group += 8) {
+    uint64_t bits;
+    std::memcpy(&bits, masks + group, sizeof bits);
+    const uint32_t* eight_groups = values + 8 * group;
+    for (; bits; bits &= bits - 1) {
+      const uint32_t token = eight_groups[__builtin_ctzll(bits)] - 1;
       if (token < 255) {
         *next[context]++ = static_cast<uint8_t>(token);
         context = token < 16 ? token : 15;
@@ -132,9 +145,7 @@ bool FseStreamEncoder::EncodeWithinBlocks(const uint32_t* values, int32_t count,
         WriteEscapeFields(token);
       }
     }
-    *mask_out++ = masks[group];
   }
-  streams_[1].used = static_cast<uint32_t>(mask_out - streams_[1].buffer);
   for (int32_t c = 0; c < 16; ++c)
     streams_[2 + c].used = static_cast<uint32_t>(next[c] - streams_[2 + c].buffer);
   return true;

@@ -303,7 +303,8 @@ double SolvingSumWeight(const NodeCursor& cursor,
 // read again. False, with nothing done, where the reach is absent, the rows or
 // the sums are not plain arena rows of the reach's board or the sums carry a
 // combination mask: the caller then takes the general way. strategy holds
-// kMaxFusedActions empty arrays.
+// kMaxFusedActions arrays, empty or at the reach's count (whose blocks are
+// then written in place).
 bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy) {
   const SolverState& state = *cursor.state;
   const TreeNode& node = *cursor.node;

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -21,6 +22,69 @@
 #include "tree/tree_records.h"
 
 namespace {
+
+// The per-hand arrays of the boards' nodes, kept by the thread from board to
+// board: an array given back keeps its block, which holds the largest board
+// seen so far, and the next board takes it again at its own hand count, so the
+// nodes of a board make and drop their arrays without the allocator. Arrays
+// that leave the board (the root's values) or are freed on the way (pruned
+// reaches, arrays the kernels resize) are simply made again.
+class BoardArrays {
+ public:
+  BoardArrays() = default;
+  BoardArrays(const BoardArrays&) = delete;
+  BoardArrays& operator=(const BoardArrays&) = delete;
+  ~BoardArrays() { Drop(); }
+
+  // The hand count of the board to come; a board larger than any before drops
+  // the kept arrays.
+  void Start(int32_t hands) {
+    hands_ = hands;
+    if (hands <= capacity_) return;
+    Drop();
+    capacity_ = (hands + kRound - 1) / kRound * kRound;
+    max_held_ = static_cast<int32_t>(std::clamp<size_t>(
+        kHeldBytes / (sizeof(double) * static_cast<size_t>(capacity_)), kMinHeld, kMaxHeld));
+  }
+  // out, which has no data, given an array of the board's hand count, its
+  // values not initialised.
+  void Take(NumArray& out) {
+    if (held_ > 0) {
+      out.data = blocks_[--held_];
+      out.count = hands_;
+      return;
+    }
+    out.Resize(capacity_);
+    out.count = hands_;
+  }
+  // a back to a fresh array (absent, count 0), its block kept where it holds
+  // the largest board.
+  void Give(NumArray& a) {
+    if (a.data && held_ < max_held_ && a.Capacity() >= capacity_) {
+      blocks_[held_++] = a.data;
+      a.data = nullptr;
+    }
+    a.Free();
+    a.count = 0;
+  }
+
+ private:
+  // The kept blocks back to the allocator, each by an array that owns it.
+  void Drop() {
+    while (held_ > 0) {
+      NumArray owner;
+      owner.data = blocks_[--held_];
+      owner.count = capacity_;
+    }
+  }
+
+  static constexpr int32_t kRound = 64;  // the block classes of NumArray
+  static constexpr size_t kHeldBytes = size_t{1} << 20;
+  static constexpr size_t kMinHeld = 32, kMaxHeld = 512;
+  double* blocks_[kMaxHeld];
+  int32_t held_ = 0, max_held_ = 0;
+  int32_t capacity_ = 0, hands_ = 0;
+};
 
 enum class FrameKind : uint8_t { kDone, kOwn, kOpponent };
 
@@ -43,15 +107,15 @@ struct Frame {
   // Back to a fresh frame, its arrays given back (absent, count 0). Only an
   // opponent's frame fills its action reaches, and only a decision's frame its
   // end pair; the child indices and rows are written before they are read.
-  void Reset() {
+  void Reset(BoardArrays& arrays) {
     if (kind == FrameKind::kOpponent)
-      for (int32_t a = 0; a < actions; ++a) reach[a] = NumArray();
+      for (int32_t a = 0; a < actions; ++a) arrays.Give(reach[a]);
     if (kind != FrameKind::kDone) {
-      pair[0] = NumArray();
-      pair[1] = NumArray();
+      arrays.Give(pair[0]);
+      arrays.Give(pair[1]);
     }
-    values = NumArray();
-    best = NumArray();
+    arrays.Give(values);
+    arrays.Give(best);
     kind = FrameKind::kDone;
     visited = 0;
   }
@@ -75,13 +139,13 @@ class FrameArea {
   }
   int32_t Size() const { return used_; }
   // Resets the used frames (their arrays given back); the chunks stay.
-  void Clear() {
+  void Clear(BoardArrays& arrays) {
     for (size_t c = 0; used_ > 0; ++c) {
       const uint32_t in_chunk = used_ < static_cast<int32_t>(kChunkFrames)
                                     ? static_cast<uint32_t>(used_)
                                     : kChunkFrames;
       Frame* chunk = chunks_[c].get();
-      for (uint32_t k = 0; k < in_chunk; ++k) chunk[k].Reset();
+      for (uint32_t k = 0; k < in_chunk; ++k) chunk[k].Reset(arrays);
       used_ -= static_cast<int32_t>(in_chunk);
     }
   }
@@ -103,6 +167,7 @@ struct PendingShowdown {
 
 // Per thread, reused from board to board.
 struct BoardPass {
+  BoardArrays arrays;
   FrameArea frames;
   std::vector<PendingShowdown> showdowns;
   std::vector<FoldPairColumn> folds;  // sweep 2's pair folds
@@ -143,7 +208,7 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
 
   if (node->kind == SHOWDOWN_NODE) {
     if (Usable(*in, pass.hands)) {
-      f.values.Resize(pass.hands);
+      pass.arrays.Take(f.values);
       PendingShowdown p;
       p.column.in = in->data;
       p.column.out = f.values.data;
@@ -175,8 +240,8 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
     f.kind = FrameKind::kOwn;
     if (end_pair) {
       if (Usable(*in, pass.hands)) {
-        f.pair[0].Resize(pass.hands);
-        f.pair[1].Resize(pass.hands);
+        pass.arrays.Take(f.pair[0]);
+        pass.arrays.Take(f.pair[1]);
         PendingShowdown p;
         p.column.in = in->data;
         p.column.out = f.pair[0].data;
@@ -197,13 +262,17 @@ int32_t Down(BoardPass& pass, TreeNode* node, NumArray* in) {
   }
 
   f.kind = FrameKind::kOpponent;
+  // The reaches of a usable reach are made at the board's hand count (those of
+  // an absent reach stay absent).
+  if (Usable(*in, pass.hands))
+    for (int32_t a = 0; a < n; ++a) pass.arrays.Take(f.reach[a]);
   cursor.in0 = std::move(*in);
   OpponentDecisionReaches(cursor, f.reach);
   *in = std::move(cursor.in0);
   if (end_pair && f.reach[n - 2].HasData() && f.reach[n - 1].HasData()) {
     if (Usable(f.reach[n - 2], pass.hands) && Usable(f.reach[n - 1], pass.hands)) {
-      f.pair[0].Resize(pass.hands);
-      f.pair[1].Resize(pass.hands);
+      pass.arrays.Take(f.pair[0]);
+      pass.arrays.Take(f.pair[1]);
       PendingShowdown p;
       p.column.in = f.reach[n - 2].data;
       p.column.out = f.pair[0].data;
@@ -360,6 +429,8 @@ void Up(BoardPass& pass, int32_t id) {
         const ArrayOpsKernels& ops = Kernels<ArrayOpsKernels>();
         ops.AccumulateArray(f.values, values);
         if (pass.evaluating) ops.AccumulateArray(f.best, best);
+        pass.arrays.Give(values);
+        pass.arrays.Give(best);
       }
     }
     return;
@@ -377,6 +448,9 @@ void Up(BoardPass& pass, int32_t id) {
     if (i == 0) first_count = values.count;
   }
   NodeCursor cursor(pass.state, pass.context, f.node, pass.turn_slot, pass.river_slot);
+  // Both ends write the node's values over the whole of out0 where the reach
+  // is usable; otherwise they leave it absent.
+  if (Usable(*f.in, pass.hands)) pass.arrays.Take(cursor.out0);
   cursor.in0 = std::move(*f.in);
   if (pass.evaluating)
     FinishEvaluatedOwnDecision(cursor, action_values, best, first_count);
@@ -385,6 +459,10 @@ void Up(BoardPass& pass, int32_t id) {
   *f.in = std::move(cursor.in0);
   f.values = std::move(cursor.out0);
   f.best = std::move(cursor.out1);
+  for (int32_t i = 0; i < n; ++i) {
+    pass.arrays.Give(action_values[i]);
+    pass.arrays.Give(best[i]);
+  }
 }
 
 }  // namespace
@@ -420,14 +498,15 @@ void TraverseRiverBoard(NodeCursor& cursor) {
   pass.river_slot = cursor.river_slot;
   pass.hands = rec->HandCount();
   pass.evaluating = mode == PASS_EVALUATE;
-  pass.frames.Clear();
+  pass.arrays.Start(pass.hands);
+  pass.frames.Clear(pass.arrays);
   pass.showdowns.clear();
   // Frees the board's arrays and the area, also when the walk fails.
   struct InUse {
     BoardPass& pass;
     explicit InUse(BoardPass& p) : pass(p) { pass.busy = true; }
     ~InUse() {
-      pass.frames.Clear();
+      pass.frames.Clear(pass.arrays);
       pass.busy = false;
     }
   } in_use(pass);

@@ -34,14 +34,6 @@ namespace {
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
 
-// The iteration count is raised by the solver thread between its passes and
-// read by passes and commands on the command thread; both sides go through the
-// pass mutex, so no pass ever sees the count change under it.
-int32_t ReadIterationCount(const SolverState& state) {
-  std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
-  return state.iterations;
-}
-
 // Both players' MES and EV of the current strategies, as one record.
 ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double running_time) {
   double oop[2];
@@ -60,6 +52,11 @@ ProgressRecord MeasureStrategies(SolverState* state, uint32_t iteration, double 
 }
 
 }  // namespace
+
+int32_t ReadIterationCount(const SolverState& state) {
+  std::lock_guard<std::mutex> guard(g_tree_pass_mutex);
+  return state.iterations;
+}
 
 double HalfRootPot() {
   const SolverState* state = g_solver_state.get();

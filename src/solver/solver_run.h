@@ -26,6 +26,10 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps);
 void SolverThreadMain();
 // One iteration: a solving pass for IP, then for OOP; the count rises by one.
 void RunSolverIteration(SolverState* state);
+// The tree's iteration count, read under the pass mutex: the solver thread
+// raises it between its passes while commands run beside it. Not for a caller
+// that holds the mutex.
+int32_t ReadIterationCount(const SolverState& state);
 // The current tree's INCOMPLETE_TREE flag is clear (a tree must exist).
 bool IsTreeComplete();
 

@@ -3,16 +3,31 @@
 #include <tbb/scalable_allocator.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace {
 
+// ThreadSanitizer does not see the scalable allocator hand a block freed on one
+// thread to another, and would report every such reuse as a race: under it the
+// arrays come from the system allocator, whose hand-over it knows.
+#if defined(__SANITIZE_THREAD__)
+void* AlignedMalloc(size_t bytes) {
+  void* block = nullptr;
+  return posix_memalign(&block, kNumArrayAlignment, bytes) == 0 ? block : nullptr;
+}
+void AlignedFree(void* block) { std::free(block); }
+#else
+void* AlignedMalloc(size_t bytes) { return scalable_aligned_malloc(bytes, kNumArrayAlignment); }
+void AlignedFree(void* block) { scalable_aligned_free(block); }
+#endif
+
 // A null block would silently turn the array into an absent (all-zero) one, so
 // a failure is thrown as std::bad_alloc: a command answers it as out of
 // memory, a pass gives up (tree_pass.cpp).
 void* AllocateBytes(size_t bytes) {
-  void* block = scalable_aligned_malloc(bytes, kNumArrayAlignment);
+  void* block = AlignedMalloc(bytes);
   if (!block) throw std::bad_alloc();
   return block;
 }
@@ -62,7 +77,7 @@ struct CacheReaper {
   ~CacheReaper() {
     BlockCache& cache = g_block_cache;
     for (int c = 0; c < kCachedClasses; ++c) {
-      for (int32_t k = 0; k < cache.held[c]; ++k) scalable_aligned_free(cache.blocks[c][k]);
+      for (int32_t k = 0; k < cache.held[c]; ++k) AlignedFree(cache.blocks[c][k]);
       cache.held[c] = 0;
     }
     cache.held_bytes = 0;
@@ -72,6 +87,8 @@ struct CacheReaper {
 thread_local CacheReaper g_cache_reaper;
 
 int32_t& ClassOf(void* block) { return *static_cast<int32_t*>(block); }
+// The element count of a block outside the classes, after its class.
+int32_t& UncachedElementsOf(void* block) { return static_cast<int32_t*>(block)[1]; }
 
 size_t ClassBytes(int32_t size_class) {
   return kHeaderBytes + sizeof(double) * static_cast<size_t>(kClassElements * (size_class + 1));
@@ -97,6 +114,7 @@ double* AllocateValues(int32_t count) {
   }
   void* block = AllocateBytes(kHeaderBytes + sizeof(double) * static_cast<size_t>(elements));
   ClassOf(block) = kUncachedClass;
+  UncachedElementsOf(block) = elements;
   return reinterpret_cast<double*>(static_cast<uint8_t*>(block) + kHeaderBytes);
 }
 
@@ -117,7 +135,7 @@ void ReleaseValues(double* values) {
       return;
     }
   }
-  scalable_aligned_free(block);
+  AlignedFree(block);
 }
 
 }  // namespace
@@ -129,6 +147,13 @@ void NumArray::ReleaseData() {
   ReleaseValues(data);
   data = nullptr;
   count = 0;
+}
+
+int32_t NumArray::Capacity() const {
+  if (!data) return 0;
+  void* block = reinterpret_cast<uint8_t*>(data) - kHeaderBytes;
+  const int32_t size_class = ClassOf(block);
+  return size_class >= 0 ? kClassElements * (size_class + 1) : UncachedElementsOf(block);
 }
 
 void NumArray::Resize(int32_t n) {
@@ -199,7 +224,7 @@ std::vector<NumArray> MakeNumArrays(int n) {
 
 FloatArray& FloatArray::operator=(FloatArray&& other) noexcept {
   if (this != &other) {
-    if (data) scalable_aligned_free(data);
+    if (data) AlignedFree(data);
     data = other.data;
     count = other.count;
     other.data = nullptr;
@@ -230,6 +255,6 @@ void FloatArray::Assign(const FloatArray& src) {
 
 void FloatArray::Free() {
   if (!data) return;
-  scalable_aligned_free(data);
+  AlignedFree(data);
   data = nullptr;
 }

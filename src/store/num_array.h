@@ -60,6 +60,10 @@ struct NumArray {
   // The sum of the values; 0 for an absent array.
   double Sum() const;
 
+  // The values the data's block holds (at least count; 0 without data): an
+  // array kept for reuse may take any count up to it.
+  int32_t Capacity() const;
+
   bool HasData() const { return data != nullptr; }
   double& operator[](int32_t i) { return data[i]; }
   double operator[](int32_t i) const { return data[i]; }

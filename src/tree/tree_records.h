@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -98,7 +99,9 @@ struct GameTree {
   uint32_t format_version = 6;
   int32_t coder_kinds[2] = {0, 0};  // regret store, strategy-sum store
   uint8_t stores_allocated = 0;
-  uint32_t flags = NEW_TREE;
+  // GameTreeFlags. Atomic: the solver thread clears NEW_TREE after each
+  // iteration while commands beside the run read the other bits.
+  std::atomic<uint32_t> flags{NEW_TREE};
   Street first_forgotten_street = STREET_NONE;
 
   GameTree(int32_t storage_kind_arg, int32_t deal_flag_arg)

@@ -18,6 +18,7 @@
 #include "analysis/node_range.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
+#include "solver/solver_status.h"
 #include "solver/tree_pass.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
@@ -308,6 +309,33 @@ TEST_F(ComboEvTest, AHandNoOpponentHandCanMeetHasEvZeroAndWeightZero) {
   EXPECT_DOUBLE_EQ(v.weights[blocked], 0.0);
   EXPECT_GT(v.weights[reference_game::ComboFromText("QdQh")], 0.0);
   EXPECT_TRUE(std::isnan(v.evs[reference_game::ComboFromText("AdKc")]));
+}
+
+// calc_ev is not refused while the solver runs: its passes queue with the
+// solver's on the pass mutex. The figures move with the run, the impossible
+// combinations do not.
+TEST_F(ComboEvTest, EvsAnswerBesideARunningSolver) {
+  const Spot spot = reference_game::MakeSpot(
+      "2c7d8h", "AcAd KhKs QcQd 9s9h Ts9s 6c5c Ad8d", "AhAs KcKd JcJd Th9h 6d5d 8c8s 7h7s", 60,
+      {{30}, {0, 30}, {0, 0, 0, 0, 0, 0}, {0, 0, 20}});
+  ASSERT_NO_FATAL_FAILURE(BuildSpotWithValues(spot));
+  const Values idle[2] = {Evs(PLAYER_OOP, "r:0:c:c:Kd"), Evs(PLAYER_IP, "r:0:c")};
+  ASSERT_EQ(Run("go 2000 steps"), "go ok!\n");
+  for (int round = 0; round < 6 && IsSolverRunning(); ++round) {
+    const Values busy[2] = {Evs(PLAYER_OOP, "r:0:c:c:Kd"), Evs(PLAYER_IP, "r:0:c")};
+    for (int k = 0; k < 2; ++k)
+      for (int c = 0; c < kComboCount; ++c) {
+        ASSERT_EQ(std::isnan(busy[k].evs[c]), std::isnan(idle[k].evs[c])) << k << " " << c;
+        if (std::isnan(busy[k].evs[c])) continue;
+        ASSERT_TRUE(std::isfinite(busy[k].evs[c])) << k << " " << c;
+        ASSERT_GE(busy[k].weights[c], 0.0) << k << " " << c;
+      }
+  }
+  Run("stop");
+  WaitForSolver();
+  // After the run the refresh measures the strategies it left.
+  Evs(PLAYER_OOP, "r:0");
+  EXPECT_EQ(State().last_results_iteration, State().iterations);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -216,6 +217,26 @@ TEST(NumArrayTest, BurstsOfFreesHandEveryArrayABlockOfItsOwn) {
       ASSERT_EQ(a[a.count - 1], k);
     }
     EXPECT_EQ(starts.size(), 600u);
+  }
+}
+
+// What a block holds: at least the count it was made for, through reuse and in
+// and beyond the kept classes; every value up to it may be written (the
+// sanitizer build checks), so an array kept for reuse may take that count.
+TEST(NumArrayTest, CapacityCoversTheCountAndMayBeFilled) {
+  EXPECT_EQ(NumArray().Capacity(), 0);
+  NumArray absent;
+  absent.count = 40;
+  EXPECT_EQ(absent.Capacity(), 0);
+  for (int round = 0; round < 3; ++round) {
+    for (int32_t n : {0, 1, 63, 64, 65, 404, 1326, 1536, 1537, 5000}) {
+      NumArray a(n);
+      const int32_t capacity = a.Capacity();
+      EXPECT_GE(capacity, std::max(n, 1)) << n;
+      a.count = capacity;
+      for (int32_t i = 0; i < capacity; ++i) a[i] = i;
+      EXPECT_EQ(a[capacity - 1], capacity - 1);
+    }
   }
 }
 
