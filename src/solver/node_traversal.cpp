@@ -24,6 +24,7 @@
 #include "solver/deal_nodes.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_state.h"
+#include "solver/stack_arrays.h"
 #include "solver/street_values.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
@@ -54,26 +55,6 @@ class ActionDefaults {
   static constexpr int32_t kInline = 16;
   float inline_[kInline];
   std::unique_ptr<float[]> heap_;
-};
-
-// Up to kMaxFusedActions arrays on the stack, of which only the first n are
-// made and destroyed: a river node has two or three actions, and clearing and
-// checking all eight at every visit showed in profiles.
-class StackArrays {
- public:
-  explicit StackArrays(int32_t n) : n_(std::clamp(n, 0, kMaxFusedActions)) {
-    for (int32_t a = 0; a < n_; ++a) new (&data()[a]) NumArray();
-  }
-  ~StackArrays() {
-    for (int32_t a = 0; a < n_; ++a) data()[a].~NumArray();
-  }
-  StackArrays(const StackArrays&) = delete;
-  StackArrays& operator=(const StackArrays&) = delete;
-  NumArray* data() { return reinterpret_cast<NumArray*>(raw_); }
-
- private:
-  alignas(NumArray) unsigned char raw_[sizeof(NumArray) * kMaxFusedActions];
-  int32_t n_;
 };
 
 int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
