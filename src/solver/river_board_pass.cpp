@@ -304,9 +304,51 @@ constexpr size_t kMinFoldColumns = 3;
 
 inline bool AtFloor(double total) { return std::fabs(total) <= kShowdownTotalFloor; }
 
-// Sweep 2: the noted showdowns, four at a time, then the folds of the pairs
-// among them (which need their showdown's total), four at a time. A set of
-// three has a column to spare: the fold of one of its pairs rides in it.
+// The showdowns [first, first + taken) by one column kernel of width 4 or 8;
+// the folds of their pairs ride in the spare columns while there are any, the
+// others are gathered in pass.folds.
+void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken, int width) {
+  const RiverDealRecord& rec = *pass.rec;
+  const int32_t n = pass.hands;
+  ShowdownColumn columns[8];
+  int8_t rider_of[8];  // per showdown its fold's column, -1 if it has none there
+  size_t spare = taken;
+  for (size_t k = 0; k < taken; ++k) {
+    const PendingShowdown& p = pass.showdowns[first + k];
+    columns[k] = p.column;
+    rider_of[k] = -1;
+    if (!p.fold_in || spare == static_cast<size_t>(width)) continue;
+    ShowdownColumn& c = columns[spare];
+    c.in = p.fold_in;
+    c.v = p.fold_v;
+    c.fold_out = p.fold_out;
+    c.fold_only = true;
+    c.walk_small = true;
+    rider_of[k] = static_cast<int8_t>(spare++);
+  }
+  const ShowdownColumnsKernels& kernels = Kernels<ShowdownColumnsKernels>();
+  (width == 8 ? kernels.ComputeShowdownColumns8 : kernels.ComputeShowdownColumns)(
+      columns, n, rec.strength_groups.data(), static_cast<int32_t>(rec.strength_groups.size()),
+      rec.hand_cards.data());
+  for (size_t k = 0; k < taken; ++k) {
+    const PendingShowdown& p = pass.showdowns[first + k];
+    if (!p.fold_in) continue;
+    if (rider_of[k] < 0) {
+      pass.folds.push_back({p.fold_in, p.fold_out, p.column.out, p.fold_v, columns[k].total});
+    } else if (AtFloor(columns[k].total) && AtFloor(columns[rider_of[k]].total)) {
+      // As the pair kernel: nothing to value on either side.
+      std::memset(p.column.out, 0, sizeof(double) * static_cast<size_t>(n));
+      std::memset(p.fold_out, 0, sizeof(double) * static_cast<size_t>(n));
+    }
+  }
+}
+
+// Sweep 2: the noted showdowns in sets by the column kernels, then the folds of
+// the pairs that found no spare column (they need their showdown's total),
+// four at a time. Sets of eight first, then five to seven by one eight-column
+// set (one scan and one walk), three or four by a four-column set; one or two
+// left over are cheaper by the single-node kernels (nine as 8 + 1 costs less
+// than 5 + 4: the pairs of a full set fold four at a time).
 void ValueShowdowns(BoardPass& pass) {
   const RiverDealRecord& rec = *pass.rec;
   const int32_t n = pass.hands;
@@ -317,39 +359,12 @@ void ValueShowdowns(BoardPass& pass) {
   std::vector<FoldPairColumn>& folds = pass.folds;
   folds.clear();
   const ShowdownColumnsKernels& columns_kernels = Kernels<ShowdownColumnsKernels>();
-  // Sets of three or four go by the four-column kernel; one or two left over
-  // are cheaper by the single-node kernels.
   size_t first = 0;
-  for (; first + 3 <= count; first += 4) {
-    ShowdownColumn columns[4];
-    const size_t taken = count - first < 4 ? count - first : 4;
-    size_t rider = taken;  // the set's pair whose fold rides in column 3
-    for (size_t k = 0; k < taken; ++k) {
-      const PendingShowdown& p = pass.showdowns[first + k];
-      columns[k] = p.column;
-      if (p.fold_in && rider == taken && taken == 3) rider = k;
-    }
-    if (rider < taken) {
-      const PendingShowdown& p = pass.showdowns[first + rider];
-      ShowdownColumn& c = columns[3];
-      c.in = p.fold_in;
-      c.v = p.fold_v;
-      c.fold_out = p.fold_out;
-      c.fold_only = true;
-      c.walk_small = true;
-    }
-    columns_kernels.ComputeShowdownColumns(columns, n, groups, group_count, cards);
-    for (size_t k = 0; k < taken; ++k) {
-      const PendingShowdown& p = pass.showdowns[first + k];
-      if (!p.fold_in) continue;
-      if (k != rider) {
-        folds.push_back({p.fold_in, p.fold_out, p.column.out, p.fold_v, columns[k].total});
-      } else if (AtFloor(columns[k].total) && AtFloor(columns[3].total)) {
-        // As the pair kernel: nothing to value on either side.
-        std::memset(p.column.out, 0, sizeof(double) * static_cast<size_t>(n));
-        std::memset(p.fold_out, 0, sizeof(double) * static_cast<size_t>(n));
-      }
-    }
+  while (count - first >= 3) {
+    const size_t left = count - first;
+    const size_t taken = left < 8 ? left : 8;
+    ValueShowdownSet(pass, first, taken, taken > 4 ? 8 : 4);
+    first += taken;
   }
   size_t fold = 0;
   for (; fold + kMinFoldColumns <= folds.size(); fold += 4) {
