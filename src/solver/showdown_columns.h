@@ -3,10 +3,10 @@
 
 #include "platform/isa_dispatch.h"
 
-// Showdown values of up to four end nodes of one river board at once: the same
-// traverser's hands, strength groups and cards, each column with its own
-// opponent reach and payoffs. The card sums are kept as s[card][column], so a
-// hand adds to all four columns with one vector add, and every column gets the
+// Showdown values of up to four (or eight) end nodes of one river board at
+// once: the same traverser's hands, strength groups and cards, each column with
+// its own opponent reach and payoffs. The card sums are kept as s[card][column],
+// so a hand adds to four columns with one vector add, and every column gets the
 // same bits as its own single-node kernel call (ComputeShowdownValues or
 // ComputeShowdownAndFold), since per column the same additions run in the same
 // order (a column whose reach is not positive adds -0.0, which changes nothing).

@@ -1,4 +1,5 @@
-// The four-column showdown kernel, compiled once per instruction set. Per
+// The four- and eight-column showdown kernels, compiled once per instruction
+// set (one template: a card row is one vector of four columns or two). Per
 // column it performs the additions of the single-node path in its order: the
 // collecting scan's card sums in two tables by the parity of the entry (the
 // count of taken hands before it), added table 0 + table 1; the total from the
@@ -12,7 +13,9 @@
 // scan (both parity tables in one 64-byte row per card, one add per card of an
 // entry) made the kernel about 8% faster on its own but a whole solve 4-6%
 // slower on one thread: 512-bit instructions lower the clock of the core for
-// everything else it runs.
+// everything else it runs. The eight-column form keeps 256-bit vectors, two
+// per row: its gain is the scan and walk it saves, and it pays only where the
+// columns' reaches share most of their entries (see river_board_pass.cpp).
 #include <immintrin.h>
 
 #include <cassert>
