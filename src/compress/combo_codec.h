@@ -56,5 +56,12 @@ struct ComboCodecKernels {
   // masks[g] has bit k set when values[8g + k] is nonzero, for the (count + 7)
   // / 8 groups of eight (the last one short).
   void (*FindNonzeroGroups)(const uint32_t* values, int32_t count, uint8_t* masks);
+  // The running sums of the deltas (already unzigzagged) from `start`:
+  // running_i = start + d[0] + ... + d[i]; out[i] = running_i, or
+  // reference[i] + running_i when a reference is given. Modulo 2^32 or 2^16.
+  void (*PrefixSums32)(uint32_t* out, const uint32_t* reference, const uint32_t* deltas,
+                       int32_t count, uint32_t start);
+  void (*PrefixSums16)(uint16_t* out, const uint16_t* reference, const uint16_t* deltas,
+                       int32_t count, uint16_t start);
 };
 TDX_KERNEL_TABLES(ComboCodecKernels)

@@ -116,12 +116,109 @@ void FindNonzeroGroups(const uint32_t* values, int32_t count, uint8_t* masks) {
   }
 }
 
+// Running sums a vector at a time: the sums within the vector by shifted
+// adds (and, in 256 bits, the low half's total added to the high half), then
+// the carry from the vectors before; the carry's chain is one add a vector.
+#if defined(TDX_ISA_AVX2)
+inline __m256i Sums32(__m256i x) {
+  x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
+  x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
+  const __m256i low_total = _mm256_shuffle_epi32(x, 0xFF);
+  return _mm256_add_epi32(x, _mm256_permute2x128_si256(low_total, low_total, 0x08));
+}
+inline __m256i Last32(__m256i x) {
+  const __m256i last = _mm256_shuffle_epi32(x, 0xFF);
+  return _mm256_permute2x128_si256(last, last, 0x11);
+}
+inline __m256i Sums16(__m256i x) {
+  x = _mm256_add_epi16(x, _mm256_slli_si256(x, 2));
+  x = _mm256_add_epi16(x, _mm256_slli_si256(x, 4));
+  x = _mm256_add_epi16(x, _mm256_slli_si256(x, 8));
+  const __m256i low_total = _mm256_shuffle_epi32(_mm256_shufflehi_epi16(x, 0xFF), 0xFF);
+  return _mm256_add_epi16(x, _mm256_permute2x128_si256(low_total, low_total, 0x08));
+}
+inline __m256i Last16(__m256i x) {
+  const __m256i last = _mm256_shuffle_epi32(_mm256_shufflehi_epi16(x, 0xFF), 0xFF);
+  return _mm256_permute2x128_si256(last, last, 0x11);
+}
+inline __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+inline __m256i Add16(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+inline __m256i LoadAny(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+inline void StoreAny(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+using Vector = __m256i;
+#else
+inline __m128i Sums32(__m128i x) {
+  x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
+  return _mm_add_epi32(x, _mm_slli_si128(x, 8));
+}
+inline __m128i Last32(__m128i x) { return _mm_shuffle_epi32(x, 0xFF); }
+inline __m128i Sums16(__m128i x) {
+  x = _mm_add_epi16(x, _mm_slli_si128(x, 2));
+  x = _mm_add_epi16(x, _mm_slli_si128(x, 4));
+  return _mm_add_epi16(x, _mm_slli_si128(x, 8));
+}
+inline __m128i Last16(__m128i x) { return _mm_shuffle_epi32(_mm_shufflehi_epi16(x, 0xFF), 0xFF); }
+inline __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+inline __m128i Add16(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
+inline __m128i LoadAny(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline void StoreAny(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+using Vector = __m128i;
+#endif
+
+#if defined(TDX_ISA_AVX2)
+inline Vector Broadcast(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+inline Vector Broadcast(uint16_t v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
+inline uint32_t LowLane(Vector v) { return static_cast<uint32_t>(_mm256_cvtsi256_si32(v)); }
+#else
+inline Vector Broadcast(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+inline Vector Broadcast(uint16_t v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
+inline uint32_t LowLane(Vector v) { return static_cast<uint32_t>(_mm_cvtsi128_si32(v)); }
+#endif
+inline Vector Sums(Vector x, uint32_t) { return Sums32(x); }
+inline Vector Sums(Vector x, uint16_t) { return Sums16(x); }
+inline Vector Last(Vector x, uint32_t) { return Last32(x); }
+inline Vector Last(Vector x, uint16_t) { return Last16(x); }
+inline Vector Add(Vector a, Vector b, uint32_t) { return Add32(a, b); }
+inline Vector Add(Vector a, Vector b, uint16_t) { return Add16(a, b); }
+
+template <typename T>
+void PrefixSums(T* out, const T* reference, const T* deltas, int32_t count, T start) {
+  constexpr int32_t kStep = static_cast<int32_t>(sizeof(Vector) / sizeof(T));
+  const T tag = 0;
+  Vector carry = Broadcast(start);
+  int32_t i = 0;
+  for (; i + kStep <= count; i += kStep) {
+    const Vector sums = Sums(LoadAny(deltas + i), tag);
+    Vector v = Add(sums, carry, tag);
+    if (reference) v = Add(v, LoadAny(reference + i), tag);
+    StoreAny(out + i, v);
+    carry = Add(carry, Last(sums, tag), tag);
+  }
+  T running = static_cast<T>(LowLane(carry));
+  for (; i < count; ++i) {
+    running = static_cast<T>(running + deltas[i]);
+    out[i] = reference ? static_cast<T>(reference[i] + running) : running;
+  }
+}
+
+void PrefixSums32(uint32_t* out, const uint32_t* reference, const uint32_t* deltas, int32_t count,
+                  uint32_t start) {
+  PrefixSums(out, reference, deltas, count, start);
+}
+
+void PrefixSums16(uint16_t* out, const uint16_t* reference, const uint16_t* deltas, int32_t count,
+                  uint16_t start) {
+  PrefixSums(out, reference, deltas, count, start);
+}
+
 }  // namespace
 
 const ComboCodecKernels kComboCodecKernels = {
     .ComputeComboDeltas = ComputeComboDeltas,
     .ComputeComboDeltas16 = ComputeComboDeltas16,
     .FindNonzeroGroups = FindNonzeroGroups,
+    .PrefixSums32 = PrefixSums32,
+    .PrefixSums16 = PrefixSums16,
 };
 
 }  // namespace isa_avx2 / isa_avx

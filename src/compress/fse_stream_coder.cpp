@@ -204,35 +204,50 @@ template <typename T>
 uint32_t FseStreamDecoder::DecodeArray(T* out, const T* reference, int32_t count) {
   if (count < 0 || count > kMaxComboArray) Fail();
   const uint32_t flag = ReadByte(0);
+  if (count == 0) return flag;
+  // The array's mask bytes at once (zeros after them); a short group's mask
+  // has no bits past its end, ignore any.
+  const int32_t groups = (count + 7) >> 3;
+  uint8_t masks[kMaskBytes + 8];
+  ReadBytes(1, masks, groups);
+  if (count & 7) masks[groups - 1] &= static_cast<uint8_t>((1u << (count & 7)) - 1);
+  std::memset(masks + groups, 0, 8);
+  // The coded values in place, 0 where none was coded; the tokens found from
+  // the masks of eight groups at a time, lowest position first.
+  T deltas[kMaxComboArray];
+  std::memset(deltas, 0, sizeof(T) * static_cast<size_t>(count));
   uint32_t context = 0;
-  // The rebuild rule, group by group as the masks arrive: against the
-  // reference the running distance to it takes each delta, otherwise the
-  // running value (from the reference's first value when there is one).
-  const bool reference_form = reference && flag;
-  T running = reference && !flag ? reference[0] : T(0);
-  for (int32_t g = 0; g < count; g += 8) {
-    const int32_t length = count - g < 8 ? count - g : 8;
-    // A short group's mask has no bits past its end; ignore any.
-    uint32_t mask = ReadByte(1) & ((1u << length) - 1);
-    T* group_out = out + g;
-    if (mask == 0) {
-      // No token: the value, or its distance to the reference, stays.
-      if (reference_form) {
-        for (int32_t k = 0; k < length; ++k) group_out[k] = static_cast<T>(reference[g + k] + running);
-      } else {
-        for (int32_t k = 0; k < length; ++k) group_out[k] = running;
-      }
-      continue;
-    }
-    T deltas[8] = {};
-    for (; mask; mask &= mask - 1)
-      deltas[__builtin_ctz(mask)] = static_cast<T>(Unzigzag(ReadToken(context) + 1));
-    for (int32_t k = 0; k < length; ++k) {
-      running = static_cast<T>(running + deltas[k]);
-      group_out[k] = reference_form ? static_cast<T>(reference[g + k] + running) : running;
-    }
+  for (int32_t group = 0; group < groups; group += 8) {
+    uint64_t bits;
+    std::memcpy(&bits, masks + group, sizeof bits);
+    T* eight_groups = deltas + 8 * group;
+    for (; bits; bits &= bits - 1)
+      eight_groups[__builtin_ctzll(bits)] = static_cast<T>(Unzigzag(ReadToken(context) + 1));
   }
+  // The rebuild rule: against the reference the running distance to it takes
+  // each delta, otherwise the running value (from the reference's first value
+  // when there is one).
+  const ComboCodecKernels& kernels = Kernels<ComboCodecKernels>();
+  const T* applied = reference && flag ? reference : nullptr;
+  const T start = reference && !flag ? reference[0] : T(0);
+  if constexpr (sizeof(T) == 4)
+    kernels.PrefixSums32(out, applied, deltas, count, start);
+  else
+    kernels.PrefixSums16(out, applied, deltas, count, start);
   return flag;
+}
+
+void FseStreamDecoder::ReadBytes(int32_t s, uint8_t* out, int32_t n) {
+  ByteStreamCursor& cursor = cursors_[s];
+  while (n > 0) {
+    if (cursor.next >= cursor.end) RefillByteStream(s);
+    const int32_t available = static_cast<int32_t>(cursor.end - cursor.next);
+    const int32_t taken = available < n ? available : n;
+    std::memcpy(out, cursor.next, static_cast<size_t>(taken));
+    cursor.next += taken;
+    out += taken;
+    n -= taken;
+  }
 }
 
 uint32_t FseStreamDecoder::ReadEscapedToken() {

@@ -126,6 +126,8 @@ class FseStreamDecoder final : public StreamDecoder {
     context = 15;
     return ReadEscapedToken();
   }
+  // The next n bytes of stream s, across its blocks.
+  void ReadBytes(int32_t s, uint8_t* out, int32_t n);
   // The fields after a token byte of 255.
   uint32_t ReadEscapedToken();
   // Loads the stream's next block; throws CodedStreamError for a block whose

@@ -24,6 +24,7 @@
 #include "solver/deal_nodes.h"
 #include "solver/solver_constants.h"
 #include "solver/solver_state.h"
+#include "solver/stack_arrays.h"
 #include "solver/street_values.h"
 #include "solver/terminal_nodes.h"
 #include "solver/value_target.h"
@@ -56,26 +57,6 @@ class ActionDefaults {
   std::unique_ptr<float[]> heap_;
 };
 
-// Up to kMaxFusedActions arrays on the stack, of which only the first n are
-// made and destroyed: a river node has two or three actions, and clearing and
-// checking all eight at every visit showed in profiles.
-class StackArrays {
- public:
-  explicit StackArrays(int32_t n) : n_(std::clamp(n, 0, kMaxFusedActions)) {
-    for (int32_t a = 0; a < n_; ++a) new (&data()[a]) NumArray();
-  }
-  ~StackArrays() {
-    for (int32_t a = 0; a < n_; ++a) data()[a].~NumArray();
-  }
-  StackArrays(const StackArrays&) = delete;
-  StackArrays& operator=(const StackArrays&) = delete;
-  NumArray* data() { return reinterpret_cast<NumArray*>(raw_); }
-
- private:
-  alignas(NumArray) unsigned char raw_[sizeof(NumArray) * kMaxFusedActions];
-  int32_t n_;
-};
-
 int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
 
 NodeStore& RegretStore(const TreeNode& node) {
@@ -95,6 +76,25 @@ void ExploringDefaults(float* d, int32_t n) {
   d[0] = static_cast<float>(std::max(kExploreFirst, 1.0 / n));
   for (int32_t a = 1; a < n; ++a) d[a] = static_cast<float>(kExploreRest / (n - 1));
 }
+
+// Both defaults for the action counts of the fused kernels, worked out once:
+// the fused ways ask for them at every node of every board, and each asked
+// for two divisions.
+struct FusedDefaults {
+  float exploring[kMaxFusedActions + 1][kMaxFusedActions] = {};
+  float uniform[kMaxFusedActions + 1][kMaxFusedActions] = {};
+};
+
+FusedDefaults MakeFusedDefaults() {
+  FusedDefaults t;
+  for (int32_t n = 1; n <= kMaxFusedActions; ++n) {
+    ExploringDefaults(t.exploring[n], n);
+    for (int32_t a = 0; a < n; ++a) t.uniform[n][a] = 1.0f / static_cast<float>(n);
+  }
+  return t;
+}
+
+const FusedDefaults kFusedDefaults = MakeFusedDefaults();
 
 // The strategy a pass uses at a decision node: in solving passes the current
 // strategy, with a default that favours the first action where the regrets are
@@ -252,12 +252,10 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
     any = any || v.HasData();
   }
   if (!any || cursor.in0.count != fused.hands) return false;
-  ActionDefaults defaults(n);
-  ExploringDefaults(defaults.data(), n);
   cursor.out0.Resize(fused.hands);
   const ValueKernels16& kernels = Kernels<ValueKernels16>();
-  kernels.UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data, defaults.data(),
-                              cursor.state->payoff_scale);
+  kernels.UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data,
+                              kFusedDefaults.exploring[n], cursor.state->payoff_scale);
   if (hand_groups)
     for (int32_t a = 0; a < n; ++a)
       kernels.AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
@@ -347,18 +345,14 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
     if (sum_hands != hands || lock->mask) return false;
   }
   // PassStrategy's defaults.
-  ActionDefaults defaults(n);
-  if (solving)
-    ExploringDefaults(defaults.data(), n);
-  else
-    for (int32_t a = 0; a < n; ++a) defaults.data()[a] = 1.0f / static_cast<float>(n);
+  const float* defaults = solving ? kFusedDefaults.exploring[n] : kFusedDefaults.uniform[n];
   double* out[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
     strategy[a].Resize(hands);
     out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];
-  Kernels<ValueKernels16>().OpponentDecision16(rows, n, hands, cursor.in0.data, defaults.data(),
+  Kernels<ValueKernels16>().OpponentDecision16(rows, n, hands, cursor.in0.data, defaults,
                                                out, sums,
                                                weight > 0.0 && !int_sums ? sum_rows : nullptr,
                                                weight);
@@ -430,8 +424,7 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
                          : block->BoardRows32(turn_slot, river_slot, int_sum_rows, &sum_hands,
                                               nullptr);
   if (!rows || sum_hands != hands) return false;
-  ActionDefaults uniform(n);
-  for (int32_t a = 0; a < n; ++a) uniform.data()[a] = 1.0f / static_cast<float>(n);
+  const float* uniform = kFusedDefaults.uniform[n];
   out = MakeNumArrays(n);
   double* strategy[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
@@ -439,11 +432,11 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
     strategy[a] = out[static_cast<size_t>(a)].data;
   }
   if (sums)
-    Kernels<ValueKernels16>().AverageStrategy16(sum_rows, regret_rows, n, hands, uniform.data(),
+    Kernels<ValueKernels16>().AverageStrategy16(sum_rows, regret_rows, n, hands, uniform,
                                                 strategy);
   else
     Kernels<BlockStoreKernels>().AverageIntStrategy32(int_sum_rows, regret_rows, n, hands,
-                                                      uniform.data(), strategy);
+                                                      uniform, strategy);
   return true;
 }
 

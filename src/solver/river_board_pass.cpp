@@ -15,6 +15,7 @@
 #include "solver/node_traversal.h"
 #include "solver/showdown_columns.h"
 #include "solver/solver_state.h"
+#include "solver/stack_arrays.h"
 #include "solver/terminal_kernels.h"
 #include "solver/terminal_nodes.h"
 #include "store/value_kernels16.h"
@@ -437,13 +438,17 @@ void Up(BoardPass& pass, int32_t id) {
     }
     return;
   }
-  NumArray action_values[kMaxFusedActions];
-  NumArray best[kMaxFusedActions];
+  // Only the first n arrays are made, the best responses only when evaluating.
+  StackArrays value_arrays(n);
+  StackArrays best_arrays(pass.evaluating ? n : 0);
+  NumArray* action_values = value_arrays.data();
+  NumArray* best = best_arrays.data();
+  NumArray unused;  // TakeChild writes no best response in solving passes
   int32_t first_count = 0;
   for (int32_t i = 0; i < n; ++i) {
     NumArray& values = action_values[i];
     if (i < f.visited)
-      TakeChild(pass, f.child[i], values, best[i]);
+      TakeChild(pass, f.child[i], values, pass.evaluating ? best[i] : unused);
     else
       values = std::move(f.pair[i - (n - 2)]);
     if (!pass.evaluating) ApplyEvBoost(values, node, NodeAt(state, node.children[i]));
@@ -461,10 +466,9 @@ void Up(BoardPass& pass, int32_t id) {
   *f.in = std::move(cursor.in0);
   f.values = std::move(cursor.out0);
   f.best = std::move(cursor.out1);
-  for (int32_t i = 0; i < n; ++i) {
-    pass.arrays.Give(action_values[i]);
-    pass.arrays.Give(best[i]);
-  }
+  for (int32_t i = 0; i < n; ++i) pass.arrays.Give(action_values[i]);
+  if (pass.evaluating)
+    for (int32_t i = 0; i < n; ++i) pass.arrays.Give(best[i]);
 }
 
 }  // namespace

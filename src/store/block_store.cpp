@@ -23,7 +23,7 @@ namespace {
 // neighbouring allocation shares the first line with another thread's cache.
 constexpr size_t kCacheAlignment = 128;
 
-// The bytes ZeroPadding writes after a row's hands: three places of the widest
+// The bytes ReadRows writes after a row's hands: three places of the widest
 // element, rounded up to a whole vector store.
 constexpr size_t kPadStore = 16;
 
@@ -124,24 +124,6 @@ uint8_t* BlockStore::Row(int32_t i, int32_t board, int32_t action) {
   return caches_[static_cast<size_t>(i)].data + place * ElementSize();
 }
 
-void BlockStore::ZeroPadding(int32_t i) {
-  // The places after each row's hands, which the coded rows do not cover: at
-  // most three places, so one fixed store of kPadStore zero bytes each instead
-  // of a call of memset per row. What a store writes past the padding is
-  // zeros in the rows that follow, which the reads of the rows overwrite; the
-  // cache has kPadStore bytes of room after its last row.
-  const LayoutTurnBoards& turn = layout_->turn_index[i];
-  const int32_t actions = layout_->actions;
-  for (int32_t j = 0; j < turn.board_count; ++j) {
-    const int32_t board = turn.first_board + j;
-    const int32_t hands = layout_->boards[board].hand_count;
-    if ((hands & 3) == 0) continue;
-    uint8_t* first = Row(i, board, 0) + static_cast<int64_t>(hands) * ElementSize();
-    const int64_t step = static_cast<int64_t>(Ceil4(hands)) * ElementSize();
-    for (int32_t a = 0; a < actions; ++a) std::memset(first + a * step, 0, kPadStore);
-  }
-}
-
 void BlockStore::FreeCache(int32_t i) {
   uint8_t*& cache = caches_[static_cast<size_t>(i)].data;
   if (cache) scalable_aligned_free(cache);
@@ -174,16 +156,53 @@ void VisitRowsInCodingOrder(const BoardLayout& layout, int32_t i, RowAt row_at, 
 }  // namespace
 
 void BlockStore::ReadRows(CompressedBlock& block, int32_t i) {
-  const auto row_at = [&](int32_t board, int32_t a) { return Row(i, board, a); };
-  const auto read = [&](uint8_t* row, const uint8_t* reference, int32_t hands) {
-    if (width_ == Width::BITS16)
-      block.ReadValues16(reinterpret_cast<uint16_t*>(row),
-                         reinterpret_cast<const uint16_t*>(reference), hands);
+  // The places after each row's hands, which the coded rows do not cover,
+  // are cleared by one fixed store of four places just before the row that
+  // follows them in the cache is read: the store reaches into that row (not
+  // past it: a row with hands has at least four places), whose read then
+  // overwrites it, and the cleared places are those the reading has just
+  // reached, not a pass of their own over the cache. Rows lie board by board,
+  // action by action within a board, and are read action by action; the last
+  // row's places have kPadStore bytes of room after them.
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  const int32_t actions = layout_->actions;
+  const int64_t element = ElementSize();
+  const bool wide = width_ == Width::BITS32;
+  const auto clear_four = [wide](uint8_t* at) {
+    if (wide)
+      std::memset(at, 0, 16);
     else
-      block.ReadValues32(reinterpret_cast<uint32_t*>(row),
-                         reinterpret_cast<const uint32_t*>(reference), hands);
+      std::memset(at, 0, 8);
   };
-  VisitRowsInCodingOrder(*layout_, i, row_at, read);
+  for (int32_t a = 0; a < actions; ++a) {
+    uint8_t* previous = nullptr;
+    int32_t previous_hands = 0;
+    for (int32_t j = 0; j < turn.board_count; ++j) {
+      const int32_t board = turn.first_board + j;
+      const int32_t hands = layout_->boards[board].hand_count;
+      uint8_t* row = Row(i, board, a);
+      // The row before this one in the cache: the board's previous action,
+      // or the previous board's last action. Rows without places after them
+      // need no store (and rows without hands take no room, so a store for
+      // them could reach a row already read).
+      const int32_t before = a > 0 ? hands : j > 0 ? previous_hands : 0;
+      if (before & 3) clear_four(row - (Ceil4(before) - before) * element);
+      const uint8_t* reference = j > 0 && hands <= previous_hands ? previous : nullptr;
+      if (wide)
+        block.ReadValues32(reinterpret_cast<uint32_t*>(row),
+                           reinterpret_cast<const uint32_t*>(reference), hands);
+      else
+        block.ReadValues16(reinterpret_cast<uint16_t*>(row),
+                           reinterpret_cast<const uint16_t*>(reference), hands);
+      previous = row;
+      previous_hands = hands;
+    }
+  }
+  if (actions > 0 && turn.board_count > 0) {
+    const int32_t last = turn.first_board + turn.board_count - 1;
+    const int32_t hands = layout_->boards[last].hand_count;
+    if (hands & 3) clear_four(Row(i, last, actions - 1) + hands * element);
+  }
 }
 
 void BlockStore::WriteRows(CompressedBlock& block, int32_t i) {
@@ -222,7 +241,6 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
     std::memset(cache, 0, bytes);
     return block;
   }
-  ZeroPadding(i);
   try {
     ReadRows(*block, i);
   } catch (...) {

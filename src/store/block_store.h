@@ -96,7 +96,6 @@ class BlockStore final : public ArenaStore {
   BlockPtr MakeBlock(int64_t reserved) const;
   void ReadRows(CompressedBlock& block, int32_t i);
   void WriteRows(CompressedBlock& block, int32_t i);
-  void ZeroPadding(int32_t i);
   void FreeCache(int32_t i);
 
   // Per turn slot, null while closed. Each on a cache line of its own: the

@@ -148,6 +148,39 @@ TEST(ComboCodec, BothBuildsGiveTheRulesDeltasAndChoice) {
   }
 }
 
+// The decoders' running sums in every build against the sum taken value by
+// value: every count up to past two vectors and the largest, sums that wrap,
+// with and without a reference, and nothing written past the count.
+template <typename T, typename Kernel>
+void CheckPrefixSums(const Build& build, Kernel kernel, std::mt19937& rng) {
+  for (int trial = 0; trial < 200; ++trial) {
+    const int32_t n = trial < 150 ? trial % 50 : kMaxComboArray - trial % 7;
+    const auto deltas = RandomValues<T>(rng, static_cast<size_t>(n), trial % 3);
+    const auto reference = RandomValues<T>(rng, static_cast<size_t>(n), 2 - trial % 3);
+    const T start = static_cast<T>(rng());
+    for (const bool with_reference : {false, true}) {
+      std::vector<T> want(static_cast<size_t>(n) + 3, T(0x5A)), got = want;
+      T running = start;
+      for (int32_t i = 0; i < n; ++i) {
+        running = static_cast<T>(running + deltas[static_cast<size_t>(i)]);
+        want[static_cast<size_t>(i)] =
+            with_reference ? static_cast<T>(reference[static_cast<size_t>(i)] + running) : running;
+      }
+      (build.*kernel)(got.data(), with_reference ? reference.data() : nullptr, deltas.data(), n,
+                      start);
+      ASSERT_EQ(got, want) << build.name << " " << 8 * sizeof(T) << "-bit " << n;
+    }
+  }
+}
+
+TEST(ComboCodec, EveryBuildsRunningSumsAreTheValueByValueSums) {
+  std::mt19937 rng(57);
+  for (const Build& build : Builds()) {
+    CheckPrefixSums<uint32_t>(build, &Build::PrefixSums32, rng);
+    CheckPrefixSums<uint16_t>(build, &Build::PrefixSums16, rng);
+  }
+}
+
 TEST(ComboCodec, EncodingPicksTheFormWithFewerNonzeroDeltas) {
   RecordingEncoder enc;
   const std::vector<uint32_t> constant(10, 77);
