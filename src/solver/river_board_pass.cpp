@@ -345,12 +345,12 @@ void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken, int width) {
 
 // Sweep 2: the noted showdowns in sets by the column kernels, then the folds of
 // the pairs that found no spare column (they need their showdown's total),
-// four at a time. Sets of eight first, then five to seven by one eight-column
-// set (one scan and one walk), three or four by a four-column set; one or two
-// left over are cheaper by the single-node kernels. Counted in instructions
-// per solve this runs fewest: starting the eight-column sets at six instead
-// of five, or splitting nine as 5 + 4, costs more (timings per board were
-// within their noise either way).
+// four at a time. Sets of three or four go by the four-column kernel; one or
+// two left over are cheaper by the single-node kernels. Eight-column sets (one
+// scan and one walk for five to eight showdowns) ran 1.7-2.7% fewer
+// instructions per solve but no less CPU time: even on one thread, about 1%
+// more on eight (the union of the reaches' entries grows, and every entry
+// costs two vectors per card row).
 void ValueShowdowns(BoardPass& pass) {
   const RiverDealRecord& rec = *pass.rec;
   const int32_t n = pass.hands;
@@ -364,8 +364,8 @@ void ValueShowdowns(BoardPass& pass) {
   size_t first = 0;
   while (count - first >= 3) {
     const size_t left = count - first;
-    const size_t taken = left < 8 ? left : 8;
-    ValueShowdownSet(pass, first, taken, taken > 4 ? 8 : 4);
+    const size_t taken = left < 4 ? left : 4;
+    ValueShowdownSet(pass, first, taken, 4);
     first += taken;
   }
   size_t fold = 0;
