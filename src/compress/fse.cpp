@@ -396,16 +396,36 @@ size_t FSE_compress_usingCTable(void* dst, size_t dstCapacity, const void* src, 
   return Kernels<FseBlockKernels>().EncodeBlock(dst, dstCapacity, src, srcSize, table);
 }
 
-size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {
+namespace {
+
+// FSE_compress up to its bit stream: either its result already (`encode`
+// false) or the header written and the table for the bit stream after it.
+struct PreparedBlock {
+  bool encode = false;
+  size_t result = 0;
+  size_t header = 0;
+  uint32_t n = 0;
+  FseCTable table;
+};
+
+void PrepareBlock(PreparedBlock* prepared, void* dst, size_t dstCapacity, const void* src,
+                  size_t srcSize) {
   const uint32_t n = static_cast<uint32_t>(srcSize);
-  if (n <= 1) return 0;
+  prepared->n = n;
+  if (n <= 1) return;
   uint32_t count[256];
   uint32_t max_symbol = kFseMaxSymbolValue;
   const size_t largest = FSE_count(count, &max_symbol, src, n, false);
-  if (FSE_isError(largest)) return largest;
-  if (largest == n) return 1;
-  if (largest == 1) return 0;
-  if (largest < (n >> 7)) return 0;  // too flat to gain
+  if (FSE_isError(largest)) {
+    prepared->result = largest;
+    return;
+  }
+  if (largest == n) {
+    prepared->result = 1;
+    return;
+  }
+  if (largest == 1) return;
+  if (largest < (n >> 7)) return;  // too flat to gain
 
   uint32_t table_log = kFseDefaultTableLog;
   const uint32_t size_cap = HighBit(n - 1) - 2;  // wraps for n <= 4: no cap
@@ -417,18 +437,66 @@ size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSi
 
   int16_t norm[kFseMaxSymbolValue + 1];
   const size_t normalized = FSE_normalizeCount(norm, table_log, count, n, max_symbol);
-  if (FSE_isError(normalized)) return normalized;
+  if (FSE_isError(normalized)) {
+    prepared->result = normalized;
+    return;
+  }
   const size_t header = FSE_writeNCount(dst, dstCapacity, norm, max_symbol, table_log);
-  if (FSE_isError(header)) return header;
-  FseCTable table;
-  const size_t built = FSE_buildCTable(&table, norm, max_symbol, table_log);
-  if (FSE_isError(built)) return built;
-  const size_t block = FSE_compress_usingCTable(static_cast<uint8_t*>(dst) + header,
-                                                dstCapacity - header, src, n, &table);
+  if (FSE_isError(header)) {
+    prepared->result = header;
+    return;
+  }
+  const size_t built = FSE_buildCTable(&prepared->table, norm, max_symbol, table_log);
+  if (FSE_isError(built)) {
+    prepared->result = built;
+    return;
+  }
+  prepared->encode = true;
+  prepared->header = header;
+}
+
+// The result from the bit stream's length (0: it did not fit).
+size_t FinishBlock(const PreparedBlock& prepared, size_t block) {
   if (block == 0) return 0;
-  const size_t total = header + block;
-  if (total >= n - 1) return 0;
+  const size_t total = prepared.header + block;
+  if (total >= prepared.n - 1) return 0;
   return total;
+}
+
+FseBlockJob JobOf(const PreparedBlock& prepared, const FseCompressRequest& request) {
+  return {static_cast<uint8_t*>(request.dst) + prepared.header,
+          request.dstCapacity - prepared.header, request.src, prepared.n, &prepared.table, 0};
+}
+
+size_t EncodePrepared(const PreparedBlock& prepared, const FseCompressRequest& request) {
+  if (!prepared.encode) return prepared.result;
+  const size_t block = FSE_compress_usingCTable(
+      static_cast<uint8_t*>(request.dst) + prepared.header, request.dstCapacity - prepared.header,
+      request.src, prepared.n, &prepared.table);
+  return FinishBlock(prepared, block);
+}
+
+}  // namespace
+
+size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSize) {
+  PreparedBlock prepared;
+  PrepareBlock(&prepared, dst, dstCapacity, src, srcSize);
+  return EncodePrepared(prepared, {dst, dstCapacity, src, srcSize, 0});
+}
+
+void FSE_compressPair(FseCompressRequest* a, FseCompressRequest* b) {
+  PreparedBlock first, second;
+  PrepareBlock(&first, a->dst, a->dstCapacity, a->src, a->srcSize);
+  PrepareBlock(&second, b->dst, b->dstCapacity, b->src, b->srcSize);
+  if (first.encode && second.encode) {
+    FseBlockJob x = JobOf(first, *a), y = JobOf(second, *b);
+    Kernels<FseBlockKernels>().EncodeBlockPair(&x, &y);
+    a->result = FinishBlock(first, x.result);
+    b->result = FinishBlock(second, y.result);
+    return;
+  }
+  a->result = EncodePrepared(first, *a);
+  b->result = EncodePrepared(second, *b);
 }
 
 size_t FSE_readNCount(int16_t* normalizedCounter, uint32_t* maxSymbolValue, uint32_t* tableLog,

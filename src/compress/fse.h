@@ -69,6 +69,17 @@ struct FseDTable {
 // Only the low 32 bits of srcSize count.
 size_t FSE_compress(void* dst, size_t dstCapacity, const void* src, size_t srcSize);
 
+// Two blocks at once, their bit streams coded side by side: each result and
+// each output as FSE_compress gives them.
+struct FseCompressRequest {
+  void* dst;
+  size_t dstCapacity;
+  const void* src;
+  size_t srcSize;
+  size_t result;
+};
+void FSE_compressPair(FseCompressRequest* a, FseCompressRequest* b);
+
 // The bytes decoded (at most dstCapacity), or an error.
 size_t FSE_decompress(void* dst, size_t dstCapacity, const void* src, size_t srcSize);
 

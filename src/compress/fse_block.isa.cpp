@@ -55,27 +55,41 @@ inline void Encode(Writer& writer, uint32_t& state, uint8_t symbol, const FseCTa
                             ((1u << kFseMaxTableLog) - 1)];
 }
 
-size_t EncodeBlock(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
-                   const FseCTable* table) {
-  if (dstCapacity < 8) return 0;
-  auto* const out = static_cast<uint8_t*>(dst);
-  Writer writer{out, out, out + dstCapacity - sizeof(uint64_t)};
-  const auto* const first = static_cast<const uint8_t*>(src);
-  const uint8_t* ip = first + srcSize;
-  // Both states start at 2^t; the bytes go in from the last, even positions on
-  // state 1 and odd ones on state 2, so the decoder reads them first to last.
-  uint32_t state1 = 1u << table->table_log;
-  uint32_t state2 = state1;
-  if (srcSize & 1) {
-    Encode(writer, state1, *--ip, table);
-    writer.Flush();
+// One block's encoding, in the steps that two blocks can take side by side.
+struct BlockEncoder {
+  Writer writer;
+  const uint8_t* first;
+  const uint8_t* ip;
+  const FseCTable* table;
+  uint32_t state1;
+  uint32_t state2;
+
+  BlockEncoder(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+               const FseCTable* t)
+      : writer{static_cast<uint8_t*>(dst), static_cast<uint8_t*>(dst),
+               static_cast<uint8_t*>(dst) + dstCapacity - sizeof(uint64_t)},
+        first(static_cast<const uint8_t*>(src)),
+        ip(first + srcSize),
+        table(t),
+        state1(1u << t->table_log),
+        state2(1u << t->table_log) {}
+
+  // Both states start at 2^t; the bytes go in from the last, even positions
+  // on state 1 and odd ones on state 2, so the decoder reads them first to
+  // last. The odd bytes first, so that four remain a step.
+  void Begin(size_t srcSize) {
+    if (srcSize & 1) {
+      Encode(writer, state1, *--ip, table);
+      writer.Flush();
+    }
+    if (srcSize & 2) {
+      Encode(writer, state2, *--ip, table);
+      Encode(writer, state1, *--ip, table);
+      writer.Flush();
+    }
   }
-  if (srcSize & 2) {
-    Encode(writer, state2, *--ip, table);
-    Encode(writer, state1, *--ip, table);
-    writer.Flush();
-  }
-  while (ip > first) {
+  bool More() const { return ip > first; }
+  void Step() {
     Encode(writer, state2, ip[-1], table);
     Encode(writer, state1, ip[-2], table);
     Encode(writer, state2, ip[-3], table);
@@ -83,15 +97,48 @@ size_t EncodeBlock(void* dst, size_t dstCapacity, const void* src, size_t srcSiz
     ip -= 4;
     writer.Flush();
   }
-  writer.Add(state2, table->table_log);
-  writer.Flush();
-  writer.Add(state1, table->table_log);
-  writer.Flush();
   // The end mark, then the length in bytes, or 0 when the reserve was reached.
-  writer.Add(1, 1);
-  writer.Flush();
-  if (writer.ptr >= writer.limit) return 0;
-  return static_cast<size_t>(writer.ptr - writer.start) + (writer.bits > 0);
+  size_t End() {
+    writer.Add(state2, table->table_log);
+    writer.Flush();
+    writer.Add(state1, table->table_log);
+    writer.Flush();
+    writer.Add(1, 1);
+    writer.Flush();
+    if (writer.ptr >= writer.limit) return 0;
+    return static_cast<size_t>(writer.ptr - writer.start) + (writer.bits > 0);
+  }
+};
+
+size_t EncodeBlock(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                   const FseCTable* table) {
+  if (dstCapacity < 8) return 0;
+  BlockEncoder block(dst, dstCapacity, src, srcSize, table);
+  block.Begin(srcSize);
+  while (block.More()) block.Step();
+  return block.End();
+}
+
+// Two blocks side by side: each state update waits on the table load of the
+// one before it, so one block leaves the processor idle between them.
+void EncodeBlockPair(FseBlockJob* a, FseBlockJob* b) {
+  if (a->dstCapacity < 8 || b->dstCapacity < 8) {
+    a->result = EncodeBlock(a->dst, a->dstCapacity, a->src, a->srcSize, a->table);
+    b->result = EncodeBlock(b->dst, b->dstCapacity, b->src, b->srcSize, b->table);
+    return;
+  }
+  BlockEncoder x(a->dst, a->dstCapacity, a->src, a->srcSize, a->table);
+  BlockEncoder y(b->dst, b->dstCapacity, b->src, b->srcSize, b->table);
+  x.Begin(a->srcSize);
+  y.Begin(b->srcSize);
+  while (x.More() && y.More()) {
+    x.Step();
+    y.Step();
+  }
+  while (x.More()) x.Step();
+  while (y.More()) y.Step();
+  a->result = x.End();
+  b->result = y.End();
 }
 
 // The backward reader: a 64-bit window over the 8 bytes at ptr and the count
@@ -232,6 +279,7 @@ size_t DecodeBlock(void* dst, size_t dstCapacity, const void* src, size_t srcSiz
 
 const FseBlockKernels kFseBlockKernels = {
     .EncodeBlock = EncodeBlock,
+    .EncodeBlockPair = EncodeBlockPair,
     .DecodeBlock = DecodeBlock,
 };
 

@@ -12,7 +12,7 @@ namespace {
 constexpr int32_t kMaskBytes = (kMaxComboArray + 7) / 8;
 
 constexpr size_t kBufferSetBytes =
-    static_cast<size_t>(kCoderChannelCount) * kStreamBlockBytes + kStreamCodeBound;
+    static_cast<size_t>(kCoderChannelCount) * kStreamBlockBytes + 2 * size_t{kStreamCodeBound};
 
 // Spare buffer sets of this thread: a block's walk keeps up to four coders
 // alive at once (two players, regrets and strategy sums). The flag outlives
@@ -85,8 +85,30 @@ FseStreamEncoder::FseStreamEncoder(StreamCallback callback, CoderStats* stats)
 }
 
 FseStreamEncoder::~FseStreamEncoder() {
-  for (int32_t s = 0; s < kCoderChannelCount; ++s)
-    if (streams_[s].used > 0) FlushByteStream(s);
+  // The streams holding bytes, two at a time, the longest together: their
+  // blocks are coded side by side (the same bytes as one by one). Channels
+  // are independent, so the order in which they receive their last blocks
+  // does not matter.
+  int32_t order[kCoderChannelCount];
+  int32_t waiting = 0;
+  for (int32_t s = 0; s < kCoderChannelCount; ++s) {
+    if (streams_[s].used == 0) continue;
+    int32_t at = waiting++;
+    for (; at > 0 && streams_[order[at - 1]].used < streams_[s].used; --at) order[at] = order[at - 1];
+    order[at] = s;
+  }
+  int32_t k = 0;
+  for (; k + 1 < waiting; k += 2) {
+    ByteStream& first = streams_[order[k]];
+    ByteStream& second = streams_[order[k + 1]];
+    FseCompressRequest a{buffers_.Coded(), kStreamCodeBound, first.buffer, first.used, 0};
+    FseCompressRequest b{buffers_.Coded() + kStreamCodeBound, kStreamCodeBound, second.buffer,
+                         second.used, 0};
+    FSE_compressPair(&a, &b);
+    EmitBlock(order[k], static_cast<uint8_t*>(a.dst), static_cast<int32_t>(a.result));
+    EmitBlock(order[k + 1], static_cast<uint8_t*>(b.dst), static_cast<int32_t>(b.result));
+  }
+  if (k < waiting) FlushByteStream(order[k]);
 }
 
 void FseStreamEncoder::Encode(const uint32_t* values, int32_t count, int32_t flag) {
@@ -172,11 +194,15 @@ void FseStreamEncoder::WriteEscapeFields(uint32_t token) {
 }
 
 void FseStreamEncoder::FlushByteStream(int32_t s) {
+  uint8_t* coded = buffers_.Coded();
+  const int32_t code = static_cast<int32_t>(
+      FSE_compress(coded, kStreamCodeBound, streams_[s].buffer, streams_[s].used));
+  EmitBlock(s, coded, code);
+}
+
+void FseStreamEncoder::EmitBlock(int32_t s, uint8_t* coded, int32_t code) {
   ByteStream& stream = streams_[s];
   const uint32_t n = stream.used;
-  uint8_t* coded = buffers_.Coded();
-  const int32_t code =
-      static_cast<int32_t>(FSE_compress(coded, kStreamCodeBound, stream.buffer, n));
   uint8_t header[8];
   StoreLE32(header, n);
   StoreLE32(header + 4, static_cast<uint32_t>(code));

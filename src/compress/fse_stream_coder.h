@@ -57,7 +57,7 @@ class StreamBufferSet {
   StreamBufferSet& operator=(const StreamBufferSet&) = delete;
 
   uint8_t* Stream(int32_t s) const { return bytes_ + static_cast<size_t>(s) * kStreamBlockBytes; }
-  // kStreamCodeBound bytes for one coded block.
+  // 2 x kStreamCodeBound bytes for two coded blocks.
   uint8_t* Coded() const { return bytes_ + static_cast<size_t>(kCoderChannelCount) * kStreamBlockBytes; }
 
  private:
@@ -94,6 +94,9 @@ class FseStreamEncoder final : public StreamEncoder {
   // array; false, with nothing written, otherwise.
   bool EncodeWithinBlocks(const uint32_t* values, int32_t count, const uint8_t* masks);
   void FlushByteStream(int32_t s);
+  // The block of stream s (its `used` bytes) through the callback, its code
+  // FSE_compress's result for them and `coded` that output; the stream empties.
+  void EmitBlock(int32_t s, uint8_t* coded, int32_t code);
 
   StreamCallback callback_;
   CoderStats* stats_;

@@ -162,6 +162,12 @@ double StrategySumWeight(int32_t iterations) {
   return cached_weight;
 }
 
+// As a.Resize(n), without the call where a holds n values already (the river
+// board sweeps hand their arrays over at the board's count).
+inline void ResizeUnlessAt(NumArray& a, int32_t n) {
+  if (!a.data || a.count != n) a.Resize(n);
+}
+
 void MakeAbsent(NumArray& a, int32_t count) {
   a.Free();
   a.count = count;
@@ -252,7 +258,7 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
     any = any || v.HasData();
   }
   if (!any || cursor.in0.count != fused.hands) return false;
-  cursor.out0.Resize(fused.hands);
+  ResizeUnlessAt(cursor.out0, fused.hands);
   const ValueKernels16& kernels = Kernels<ValueKernels16>();
   kernels.UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data,
                               kFusedDefaults.exploring[n], cursor.state->payoff_scale);
@@ -348,7 +354,7 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
   const float* defaults = solving ? kFusedDefaults.exploring[n] : kFusedDefaults.uniform[n];
   double* out[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
-    strategy[a].Resize(hands);
+    ResizeUnlessAt(strategy[a], hands);
     out[a] = strategy[a].data;
   }
   double sums[kMaxFusedActions];

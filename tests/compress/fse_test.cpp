@@ -400,6 +400,78 @@ TEST(Fse, BothBuildsCodeAndDecodeBlocksAlike) {
   }
 }
 
+// Two blocks coded side by side give what each gives alone: every build's
+// pair kernel against its single one (lengths of every remainder mod 4, one
+// much longer than the other, capacities too small for one or both), and
+// FSE_compressPair against FSE_compress, raw and run answers included.
+TEST(Fse, BlocksCodedInPairsAreTheBlocksCodedAlone) {
+  std::mt19937 rng(33);
+  std::vector<const FseBlockKernels*> builds = {&isa_avx::kFseBlockKernels};
+  if (CpuHasAvx2Fma()) builds.push_back(&isa_avx2::kFseBlockKernels);
+  if (CpuHasAvx512()) builds.push_back(&isa_avx512::kFseBlockKernels);
+  struct Prepared {
+    Bytes input;
+    FseCTable table;
+    size_t capacity;
+  };
+  const auto prepare = [&](Prepared& p, size_t n, int trial) {
+    p.input = Geometric(n, trial % 3 == 0 ? 0.02 : 0.3, rng);
+    uint32_t count[256];
+    uint32_t max_symbol = 255;
+    if (FSE_count(count, &max_symbol, p.input.data(), n, true) == n) return false;
+    const uint32_t table_log = 5 + trial % 8;
+    int16_t norm[256];
+    if (FSE_isError(FSE_normalizeCount(norm, table_log, count, n, max_symbol))) return false;
+    EXPECT_EQ(FSE_buildCTable(&p.table, norm, max_symbol, table_log), 0u);
+    p.capacity = trial % 7 == 0 ? n / 4 + 8 : FSE_compressBound(n);
+    return true;
+  };
+  for (int trial = 0; trial < 200; ++trial) {
+    const size_t n1 = trial < 40 ? trial + 2 : 1 + rng() % 20000;
+    const size_t n2 = trial % 4 == 0 ? 2 + rng() % 9 : 1 + rng() % 20000;
+    Prepared a, b;
+    if (!prepare(a, n1, trial) || !prepare(b, n2, trial + 1)) continue;
+    for (const FseBlockKernels* build : builds) {
+      Bytes alone_a(a.capacity), alone_b(b.capacity), pair_a(a.capacity), pair_b(b.capacity);
+      alone_a.resize(build->EncodeBlock(alone_a.data(), a.capacity, a.input.data(), n1, &a.table));
+      alone_b.resize(build->EncodeBlock(alone_b.data(), b.capacity, b.input.data(), n2, &b.table));
+      FseBlockJob x{pair_a.data(), a.capacity, a.input.data(), n1, &a.table, 0};
+      FseBlockJob y{pair_b.data(), b.capacity, b.input.data(), n2, &b.table, 0};
+      build->EncodeBlockPair(&x, &y);
+      pair_a.resize(x.result);
+      pair_b.resize(y.result);
+      ASSERT_EQ(pair_a, alone_a) << trial;
+      ASSERT_EQ(pair_b, alone_b) << trial;
+    }
+  }
+  for (int trial = 0; trial < 200; ++trial) {
+    Bytes inputs[2];
+    for (Bytes& input : inputs) {
+      const int kind = static_cast<int>(rng() % 5);
+      const size_t n = kind == 0 ? rng() % 3 : 1 + rng() % 30000;
+      input = kind == 1 ? Bytes(n, 7) : Geometric(n, kind == 2 ? 0.98 : 0.2, rng);
+    }
+    Bytes alone[2], pair[2];
+    size_t alone_results[2];
+    FseCompressRequest requests[2];
+    for (int k = 0; k < 2; ++k) {
+      const size_t capacity = FSE_compressBound(inputs[k].size());
+      alone[k].assign(capacity, 0);
+      pair[k].assign(capacity, 0);
+      alone_results[k] = FSE_compress(alone[k].data(), capacity, inputs[k].data(), inputs[k].size());
+      requests[k] = {pair[k].data(), capacity, inputs[k].data(), inputs[k].size(), 0};
+    }
+    FSE_compressPair(&requests[0], &requests[1]);
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_EQ(requests[k].result, alone_results[k]) << trial;
+      if (!FSE_isError(alone_results[k]) && alone_results[k] > 1) {
+        ASSERT_TRUE(std::equal(alone[k].begin(), alone[k].begin() + alone_results[k], pair[k].begin()))
+            << trial;
+      }
+    }
+  }
+}
+
 // The encoding table's next states against the definition's walk, for counts
 // with and without low-probability symbols (cells skipped by the walk).
 TEST(Fse, EncodingTablesFollowTheDefinitionsSpread) {
