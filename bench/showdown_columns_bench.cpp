@@ -42,10 +42,9 @@ using Values = std::vector<double, OffLineAllocator<double>>;
 
 struct Board {
   DealTree tree;
-  // Eight columns' arrays; the four-column benchmarks use the first four.
-  Values reach[8], out[8], fold[8];
-  Values sparse[8];   // 15% entries, as deep in a pass
-  Values in_play[8];  // 24% per column, 36% in any column
+  Values reach[4], out[4], fold[4];
+  Values sparse[4];   // 15% entries, as deep in a pass
+  Values in_play[4];  // 24% per column, 36% in any column
 
   Board() {
     const char* text = "Qs8h4dTc2s";
@@ -63,15 +62,6 @@ struct Board {
     std::vector<bool> held(n);
     for (size_t i = 0; i < n; ++i) held[i] = u(rng) < 0.36;
     for (int k = 0; k < 4; ++k) {
-      for (size_t i = 0; i < n; ++i)
-        in_play[k].push_back(held[i] && u(rng) < 0.66 ? u(rng) : 0.0);
-      for (size_t i = 0; i < n; ++i) reach[k].push_back(u(rng) < 0.6 ? u(rng) : 0.0);
-      for (size_t i = 0; i < n; ++i) sparse[k].push_back(u(rng) < 0.15 ? u(rng) : 0.0);
-      out[k].resize(n);
-      fold[k].resize(n);
-    }
-    // Drawn after the first four, which keep their values.
-    for (int k = 4; k < 8; ++k) {
       for (size_t i = 0; i < n; ++i)
         in_play[k].push_back(held[i] && u(rng) < 0.66 ? u(rng) : 0.0);
       for (size_t i = 0; i < n; ++i) reach[k].push_back(u(rng) < 0.6 ? u(rng) : 0.0);
@@ -253,75 +243,6 @@ void BM_SetOfThreeWithPair(benchmark::State& state) {
   }
 }
 
-// Eight showdowns: two four-column calls or one eight-column call.
-template <KernelBuild isa>
-void BM_EightColumns(benchmark::State& state) {
-  if (!Runnable(state, isa)) return;
-  Board& b = TheBoard();
-  const Values* reach = b.Reaches(state.range(0));
-  const bool wide = state.range(1) != 0;
-  ShowdownColumn col[8];
-  for (auto _ : state) {
-    for (int k = 0; k < 8; ++k) {
-      col[k].in = reach[k].data();
-      col[k].out = b.out[k].data();
-      col[k].v = 1.5 - k;
-    }
-    const int16_t* g = b.Rec().strength_groups.data();
-    const uint16_t* c = b.Rec().hand_cards.data();
-    if (wide) {
-      Columns<isa>().ComputeShowdownColumns8(col, b.N(), g, b.Groups(), c);
-    } else {
-      Columns<isa>().ComputeShowdownColumns(col, b.N(), g, b.Groups(), c);
-      Columns<isa>().ComputeShowdownColumns(col + 4, b.N(), g, b.Groups(), c);
-    }
-    benchmark::ClobberMemory();
-  }
-}
-
-// A river board's five showdowns as a solving pass meets them most often past
-// the sets of three: a plain showdown, two showdown-and-fold columns and two
-// pairs (showdown and fold on their own reaches). Argument 1: one eight-column
-// call with both pairs' folds riding; 0: a four-column call, the fifth by the
-// single-node pair kernel and the other pair's fold by its fold half.
-template <KernelBuild isa>
-void BM_FiveShowdowns(benchmark::State& state) {
-  if (!Runnable(state, isa)) return;
-  Board& b = TheBoard();
-  const Values* reach = b.Reaches(state.range(0));
-  const bool wide = state.range(1) != 0;
-  const int16_t* g = b.Rec().strength_groups.data();
-  const uint16_t* c = b.Rec().hand_cards.data();
-  const int32_t n = b.N();
-  for (auto _ : state) {
-    ShowdownColumn col[8];
-    col[0] = {reach[0].data(), b.out[0].data(), 1.5};
-    col[1] = {reach[1].data(), b.out[1].data(), 1.0, -1.0, b.fold[1].data(), 2.0};
-    col[2] = {reach[2].data(), b.out[2].data(), 1.0, 0.5, b.fold[2].data(), -3.0};
-    col[3] = {reach[3].data(), b.out[3].data(), 0.5, 1.0, nullptr, 0.0, true};
-    if (wide) {
-      col[4] = {reach[4].data(), b.out[4].data(), -0.5, 1.0, nullptr, 0.0, true};
-      for (int k = 0; k < 2; ++k) {
-        ShowdownColumn& ride = col[5 + k];
-        ride.in = reach[6 + k].data();
-        ride.v = -2.0;
-        ride.fold_out = b.fold[3 + k].data();
-        ride.fold_only = true;
-        ride.walk_small = true;
-      }
-      Columns<isa>().ComputeShowdownColumns8(col, n, g, b.Groups(), c);
-    } else {
-      Columns<isa>().ComputeShowdownColumns(col, n, g, b.Groups(), c);
-      Single<isa>().ComputeShowdownAndFoldPair(b.out[4].data(), b.fold[4].data(),
-                                               reach[4].data(), reach[7].data(), n, g,
-                                               b.Groups(), c, -0.5, -2.0);
-      Columns<isa>().FinishShowdownFoldPair(b.out[3].data(), b.fold[3].data(), reach[6].data(), n,
-                                             c, -2.0, col[3].total);
-    }
-    benchmark::ClobberMemory();
-  }
-}
-
 constexpr KernelBuild kAvx512 = KernelBuild::kAvx512;
 constexpr KernelBuild kAvx2 = KernelBuild::kAvx2Fma;
 constexpr KernelBuild kAvx = KernelBuild::kAvx;
@@ -333,13 +254,6 @@ BENCHMARK(BM_FoldColumns<kAvx2>)->Name("FoldColumns/avx2")->ArgsProduct({{1, 2, 
 BENCHMARK(BM_FoldColumns<kAvx512>)
     ->Name("FoldColumns/avx512")
     ->ArgsProduct({{1, 2, 3, 4}, {0, 1, 2}});
-
-// Arguments: the reaches, as Board::Reaches; 1 for the eight-column call.
-BENCHMARK(BM_EightColumns<kAvx512>)->Name("EightColumns/avx512")->ArgsProduct({{0, 1, 2}, {0, 1}});
-BENCHMARK(BM_EightColumns<kAvx2>)->Name("EightColumns/avx2")->ArgsProduct({{0, 1, 2}, {0, 1}});
-BENCHMARK(BM_EightColumns<kAvx>)->Name("EightColumns/avx")->ArgsProduct({{0, 1, 2}, {0, 1}});
-BENCHMARK(BM_FiveShowdowns<kAvx512>)->Name("FiveShowdowns/avx512")->ArgsProduct({{0, 1, 2}, {0, 1}});
-BENCHMARK(BM_FiveShowdowns<kAvx2>)->Name("FiveShowdowns/avx2")->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 // Argument: the reaches, as Board::Reaches.
 BENCHMARK(BM_FourSingle<kAvx2>)->Name("FourSingle/avx2")->DenseRange(0, 2);

@@ -80,7 +80,9 @@ class BoardArrays {
   }
 
   static constexpr int32_t kRound = 64;  // the block classes of NumArray
-  static constexpr size_t kHeldBytes = size_t{1} << 20;
+  // 256 KiB a thread: at 1 MiB the flop benchmark's peak rose by 17 MiB on 8
+  // threads (3.8% of a level-3 solve's) for no time that could be measured.
+  static constexpr size_t kHeldBytes = size_t{1} << 18;
   static constexpr size_t kMinHeld = 32, kMaxHeld = 512;
   double* blocks_[kMaxHeld];
   int32_t held_ = 0, max_held_ = 0;
@@ -304,20 +306,21 @@ constexpr size_t kMinFoldColumns = 3;
 
 inline bool AtFloor(double total) { return std::fabs(total) <= kShowdownTotalFloor; }
 
-// The showdowns [first, first + taken) by one column kernel of width 4 or 8;
-// the folds of their pairs ride in the spare columns while there are any, the
-// others are gathered in pass.folds.
-void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken, int width) {
+// The showdowns [first, first + taken) (three or four) by one four-column
+// kernel call; the folds of their pairs ride in the spare columns while there
+// are any, the others are gathered in pass.folds.
+void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken) {
+  constexpr size_t kWidth = 4;
   const RiverDealRecord& rec = *pass.rec;
   const int32_t n = pass.hands;
-  ShowdownColumn columns[8];
-  int8_t rider_of[8];  // per showdown its fold's column, -1 if it has none there
+  ShowdownColumn columns[kWidth];
+  int8_t rider_of[kWidth];  // per showdown its fold's column, -1 if it has none there
   size_t spare = taken;
   for (size_t k = 0; k < taken; ++k) {
     const PendingShowdown& p = pass.showdowns[first + k];
     columns[k] = p.column;
     rider_of[k] = -1;
-    if (!p.fold_in || spare == static_cast<size_t>(width)) continue;
+    if (!p.fold_in || spare == kWidth) continue;
     ShowdownColumn& c = columns[spare];
     c.in = p.fold_in;
     c.v = p.fold_v;
@@ -326,8 +329,7 @@ void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken, int width) {
     c.walk_small = true;
     rider_of[k] = static_cast<int8_t>(spare++);
   }
-  const ShowdownColumnsKernels& kernels = Kernels<ShowdownColumnsKernels>();
-  (width == 8 ? kernels.ComputeShowdownColumns8 : kernels.ComputeShowdownColumns)(
+  Kernels<ShowdownColumnsKernels>().ComputeShowdownColumns(
       columns, n, rec.strength_groups.data(), static_cast<int32_t>(rec.strength_groups.size()),
       rec.hand_cards.data());
   for (size_t k = 0; k < taken; ++k) {
@@ -346,11 +348,11 @@ void ValueShowdownSet(BoardPass& pass, size_t first, size_t taken, int width) {
 // Sweep 2: the noted showdowns in sets by the column kernels, then the folds of
 // the pairs that found no spare column (they need their showdown's total),
 // four at a time. Sets of three or four go by the four-column kernel; one or
-// two left over are cheaper by the single-node kernels. Eight-column sets (one
-// scan and one walk for five to eight showdowns) ran 1.7-2.7% fewer
-// instructions per solve but no less CPU time: even on one thread, about 1%
-// more on eight (the union of the reaches' entries grows, and every entry
-// costs two vectors per card row).
+// two left over are cheaper by the single-node kernels. An eight-column kernel
+// (one scan and one walk for five to eight showdowns) ran 1.7-2.7% fewer
+// instructions per solve but more CPU time, on one thread and on eight: the
+// union of the reaches' entries grows, and every entry costs two vectors per
+// card row.
 void ValueShowdowns(BoardPass& pass) {
   const RiverDealRecord& rec = *pass.rec;
   const int32_t n = pass.hands;
@@ -365,7 +367,7 @@ void ValueShowdowns(BoardPass& pass) {
   while (count - first >= 3) {
     const size_t left = count - first;
     const size_t taken = left < 4 ? left : 4;
-    ValueShowdownSet(pass, first, taken, 4);
+    ValueShowdownSet(pass, first, taken);
     first += taken;
   }
   size_t fold = 0;

@@ -3,10 +3,10 @@
 
 #include "platform/isa_dispatch.h"
 
-// Showdown values of up to four (or eight) end nodes of one river board at
-// once: the same traverser's hands, strength groups and cards, each column with
-// its own opponent reach and payoffs. The card sums are kept as s[card][column],
-// so a hand adds to four columns with one vector add, and every column gets the
+// Showdown values of up to four end nodes of one river board at once: the same
+// traverser's hands, strength groups and cards, each column with its own
+// opponent reach and payoffs. The card sums are kept as s[card][column], so a
+// hand adds to all four columns with one vector add, and every column gets the
 // same bits as its own single-node kernel call (ComputeShowdownValues or
 // ComputeShowdownAndFold), since per column the same additions run in the same
 // order (a column whose reach is not positive adds -0.0, which changes nothing).
@@ -50,11 +50,6 @@ struct ShowdownColumnsKernels {
   // factors.
   void (*ComputeShowdownColumns)(ShowdownColumn* columns, int32_t n, const int16_t* groups,
                                  int32_t group_count, const uint16_t* cards);
-  // The same for eight columns (two vectors per card row): one collecting scan
-  // and one walk for up to eight end nodes, each column with the same bits as
-  // in the four-column kernel.
-  void (*ComputeShowdownColumns8)(ShowdownColumn* columns, int32_t n, const int16_t* groups,
-                                  int32_t group_count, const uint16_t* cards);
 
   // The fold half of ComputeShowdownAndFoldPair once its showdown ran as a
   // column with walk_small set (showdown_total its reported total): fold values

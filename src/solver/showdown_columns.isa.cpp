@@ -1,5 +1,4 @@
-// The four- and eight-column showdown kernels, compiled once per instruction
-// set (one template: a card row is one vector of four columns or two). Per
+// The four-column showdown kernel, compiled once per instruction set. Per
 // column it performs the additions of the single-node path in its order: the
 // collecting scan's card sums in two tables by the parity of the entry (the
 // count of taken hands before it), added table 0 + table 1; the total from the
@@ -13,9 +12,7 @@
 // scan (both parity tables in one 64-byte row per card, one add per card of an
 // entry) made the kernel about 8% faster on its own but a whole solve 4-6%
 // slower on one thread: 512-bit instructions lower the clock of the core for
-// everything else it runs. The eight-column form keeps 256-bit vectors, two
-// per row: its gain is the scan and walk it saves, and it pays only where the
-// columns' reaches share most of their entries (see river_board_pass.cpp).
+// everything else it runs.
 #include <immintrin.h>
 
 #include <cassert>
@@ -38,18 +35,20 @@ namespace isa_avx {
 
 namespace {
 
+constexpr int kColumns = 4;
+
 inline void Zero(double* out, int32_t n) {
   if (out && n > 0) std::memset(out, 0, sizeof(double) * static_cast<size_t>(n));
 }
 
 // Per 4-bit column mask, all ones in the lanes of the set bits.
 struct LaneMasks {
-  alignas(32) uint64_t lanes[16][4];
+  alignas(32) uint64_t lanes[16][kColumns];
 };
 constexpr LaneMasks MakeLaneMasks() {
   LaneMasks m{};
   for (int mask = 0; mask < 16; ++mask)
-    for (int k = 0; k < 4; ++k) m.lanes[mask][k] = (mask >> k & 1) ? ~uint64_t{0} : 0;
+    for (int k = 0; k < kColumns; ++k) m.lanes[mask][k] = (mask >> k & 1) ? ~uint64_t{0} : 0;
   return m;
 }
 constexpr LaneMasks kLaneMasks = MakeLaneMasks();
@@ -57,84 +56,10 @@ inline __m256d LaneMask(int mask) {
   return _mm256_load_pd(reinterpret_cast<const double*>(kLaneMasks.lanes[mask]));
 }
 
-// The columns of one hand or card: H vectors of four, column k in lane k % 4
-// of vector k / 4. Four columns are one vector per card row, eight two (a
-// 512-bit row lowers the clock: see the top of the file).
-template <int H>
-struct Lanes {
-  __m256d h[H];
-};
-#define TDX_LANEWISE(name, expr)                                              \
-  template <int H>                                                            \
-  [[gnu::always_inline]] inline Lanes<H> name(const Lanes<H>& a, const Lanes<H>& b) { \
-    Lanes<H> r;                                                               \
-    for (int k = 0; k < H; ++k) r.h[k] = expr(a.h[k], b.h[k]);                \
-    return r;                                                                 \
-  }
-TDX_LANEWISE(Add, _mm256_add_pd)
-TDX_LANEWISE(Sub, _mm256_sub_pd)
-TDX_LANEWISE(Mul, _mm256_mul_pd)
-TDX_LANEWISE(Xor, _mm256_xor_pd)
-TDX_LANEWISE(And, _mm256_and_pd)
-#undef TDX_LANEWISE
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> Splat(__m256d v) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = v;
-  return r;
-}
-// b where the mask is set, else a.
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> Blend(const Lanes<H>& a, const Lanes<H>& b,
-                                             const Lanes<H>& mask) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = _mm256_blendv_pd(a.h[k], b.h[k], mask.h[k]);
-  return r;
-}
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> AboveZero(const Lanes<H>& a) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = _mm256_cmp_pd(a.h[k], _mm256_setzero_pd(), _CMP_GT_OQ);
-  return r;
-}
-template <int H>
-[[gnu::always_inline]] inline int Movemask(const Lanes<H>& a) {
-  int m = 0;
-  for (int k = 0; k < H; ++k) m |= _mm256_movemask_pd(a.h[k]) << 4 * k;
-  return m;
-}
-// Per column mask bit, all ones in its lane.
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> ColumnMask(int columns) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = LaneMask(columns >> 4 * k & 15);
-  return r;
-}
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> Load(const double* p) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = _mm256_load_pd(p + 4 * k);
-  return r;
-}
-template <int H>
-[[gnu::always_inline]] inline void Store(double* p, const Lanes<H>& a) {
-  for (int k = 0; k < H; ++k) _mm256_store_pd(p + 4 * k, a.h[k]);
-}
-template <int H>
-[[gnu::always_inline]] inline Lanes<H> MulAddLanes(const Lanes<H>& a, const Lanes<H>& b,
-                                                   const Lanes<H>& c) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) r.h[k] = MulAdd4(a.h[k], b.h[k], c.h[k]);
-  return r;
-}
-
 // Keeps a product rounded on its own: the single-node kernels round their
 // totals (scalar products) before adding to or subtracting from them, and the
 // compiler must not fuse the vector product here into a multiply-add.
-template <int H>
-inline void Rounded(Lanes<H>& v) {
-  for (int k = 0; k < H; ++k) asm("" : "+x"(v.h[k]));
-}
+inline void Rounded(__m256d& v) { asm("" : "+x"(v)); }
 
 // Rows of four: r0..r3 become the columns (lane k of row i is old row k, lane i).
 inline void Transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
@@ -148,20 +73,18 @@ inline void Transpose4(__m256d& r0, __m256d& r1, __m256d& r2, __m256d& r3) {
   r3 = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Working area per thread and column count (4 * H). The entries are the hands
-// that some column takes, in order (on the narrow reaches of a pass about a
-// third of the board's hands; the others would add -0.0, which leaves every
-// sum as it is), or every hand when most are taken: per entry its hand, the
-// columns' payoffs (-0.0 in the columns that do not take it), the mask of the
-// columns that take it and its card offsets. Per hand: the values before they
-// are spread to the outputs, its cards as byte offsets of their rows in a card
-// table (card * 32 * H), and the count of entries below it.
-template <int H>
+// Working area per thread. The entries are the hands that some column takes,
+// in order (on the narrow reaches of a pass about a third of the board's
+// hands; the others would add -0.0, which leaves every sum as it is), or every
+// hand when most are taken: per entry its hand, the four columns' payoffs
+// (-0.0 in the columns that do not take it), the mask of the columns that take
+// it and its card offsets. Per hand: the values before they are spread to the
+// outputs, its cards as byte offsets of their rows in a card table of four
+// columns (card * 32), and the count of entries below it.
 struct ColumnScratch {
-  static constexpr int kWidth = 4 * H;
-  alignas(32) double x[kMaxBoardHands][kWidth];
-  alignas(32) double y[kMaxBoardHands][kWidth];
-  alignas(32) double p[kCardCount][kWidth];
+  alignas(32) double x[kMaxBoardHands][kColumns];
+  alignas(32) double y[kMaxBoardHands][kColumns];
+  alignas(32) double p[kCardCount][kColumns];
   alignas(16) uint16_t hand_low[kMaxBoardHands + 8];
   alignas(16) uint16_t hand_high[kMaxBoardHands + 8];
   uint8_t taken[kMaxBoardHands];
@@ -170,48 +93,35 @@ struct ColumnScratch {
   int16_t before[kMaxBoardHands + 8];
   // Per entry its hand's card offsets, low | high << 16.
   uint32_t entry_cards[kMaxBoardHands];
+  // One fold's entries while its card sums are made.
+  PositiveEntries fold_entries;
 };
-thread_local ColumnScratch<1> t_scratch4;
-thread_local ColumnScratch<2> t_scratch8;
-template <int H>
-inline ColumnScratch<H>& Scratch() {
-  if constexpr (H == 1)
-    return t_scratch4;
-  else
-    return t_scratch8;
-}
-// One fold's entries while its card sums are made.
-thread_local PositiveEntries t_fold_entries;
 
-template <int H>
-using CardTable = double[kCardCount][4 * H];
-template <int H>
-inline double* Row(CardTable<H>& t, uint16_t offset) {
+using CardTable = double[kCardCount][kColumns];
+inline double* Row(CardTable& t, uint16_t offset) {
   return reinterpret_cast<double*>(reinterpret_cast<char*>(t) + offset);
 }
-template <int H>
-inline const double* Row(const CardTable<H>& t, uint16_t offset) {
+inline const double* Row(const CardTable& t, uint16_t offset) {
   return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset);
 }
 
 // The hands' card offsets, eight hands a step.
-template <int H>
-void CardOffsets(ColumnScratch<H>& w, int32_t n, const uint16_t* cards) {
-  constexpr int kShift = 4 + H;  // a row is 32 * H bytes
+void CardOffsets(ColumnScratch& w, int32_t n, const uint16_t* cards) {
   const __m128i low_byte = _mm_set1_epi16(0xFF);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cards + i));
     _mm_store_si128(reinterpret_cast<__m128i*>(w.hand_low + i),
-                    _mm_slli_epi16(_mm_and_si128(c, low_byte), kShift));
+                    _mm_slli_epi16(_mm_and_si128(c, low_byte), 5));
     _mm_store_si128(reinterpret_cast<__m128i*>(w.hand_high + i),
-                    _mm_slli_epi16(_mm_srli_epi16(c, 8), kShift));
+                    _mm_slli_epi16(_mm_srli_epi16(c, 8), 5));
   }
   for (; i < n; ++i) {
-    w.hand_low[i] = static_cast<uint16_t>(LowCard(cards[i]) << kShift);
-    w.hand_high[i] = static_cast<uint16_t>(HighCard(cards[i]) << kShift);
+    w.hand_low[i] = static_cast<uint16_t>(LowCard(cards[i]) * 32);
+    w.hand_high[i] = static_cast<uint16_t>(HighCard(cards[i]) * 32);
   }
 }
+thread_local ColumnScratch t_scratch;
 
 // Adds a count to each of four 16-bit lanes.
 constexpr uint64_t kEachLane16 = 0x0001000100010001;
@@ -219,54 +129,42 @@ constexpr uint64_t kEachLane16 = 0x0001000100010001;
 // Absent columns read zeros.
 const double kNoReach[kMaxBoardHands] = {};
 
-// The reaches of hands j .. j + 3, one Lanes per hand.
-template <int H>
-inline void LoadRows(const double* const* in, int32_t j, Lanes<H>* r) {
-  for (int k = 0; k < H; ++k) {
-    const double* const* q = in + 4 * k;
-    r[0].h[k] = _mm256_loadu_pd(q[0] + j);
-    r[1].h[k] = _mm256_loadu_pd(q[1] + j);
-    r[2].h[k] = _mm256_loadu_pd(q[2] + j);
-    r[3].h[k] = _mm256_loadu_pd(q[3] + j);
-    Transpose4(r[0].h[k], r[1].h[k], r[2].h[k], r[3].h[k]);
-  }
+// The four reaches of hands j .. j + 3, one vector per hand.
+inline void LoadRows(const double* const* in, int32_t j, __m256d& r0, __m256d& r1, __m256d& r2,
+                     __m256d& r3) {
+  r0 = _mm256_loadu_pd(in[0] + j);
+  r1 = _mm256_loadu_pd(in[1] + j);
+  r2 = _mm256_loadu_pd(in[2] + j);
+  r3 = _mm256_loadu_pd(in[3] + j);
+  Transpose4(r0, r1, r2, r3);
 }
-template <int H>
-inline Lanes<H> LoadRow(const double* const* in, int32_t j) {
-  Lanes<H> r;
-  for (int k = 0; k < H; ++k) {
-    const double* const* q = in + 4 * k;
-    r.h[k] = _mm256_set_pd(q[3][j], q[2][j], q[1][j], q[0][j]);
-  }
-  return r;
+inline __m256d LoadRow(const double* const* in, int32_t j) {
+  return _mm256_set_pd(in[3][j], in[2][j], in[1][j], in[0][j]);
 }
 
-// The collecting scan for 4 * H columns: the entries (or every hand, when
-// most are taken), per entry the payoffs v * in (-0.0 where not taken) and the
-// mask of the columns that take it, and the card sums w.p of each column's
-// entries, in two tables by the parity of the entry in its own column, then
-// added. Returns the totals (the sums' four lanes of thirteen cards added
-// pairwise, halved). Without keep_entries only the card sums and totals are
-// made (a fold pass needs no walk).
-template <int H, bool keep_entries = true>
-[[gnu::always_inline]] inline Lanes<H> CollectColumns(ColumnScratch<H>& w, const double* const* in,
-                                                      Lanes<H> vv, int32_t n,
-                                                      const uint16_t* cards) {
-  constexpr int kWidth = 4 * H;
+// The collecting scan for four columns: the entries (or every hand, when most
+// are taken), per entry the payoffs v * in (-0.0 where not taken) and the mask
+// of the columns that take it, and the card sums w.p of each column's entries,
+// in two tables by the parity of the entry in its own column, then added.
+// Returns the totals (the sums' four lanes of thirteen cards added pairwise,
+// halved). Without keep_entries only the card
+// sums and totals are made (a fold pass needs no walk).
+template <bool keep_entries = true>
+[[gnu::always_inline]] inline __m256d CollectColumns(ColumnScratch& w, const double* const* in,
+                                                     __m256d vv, int32_t n, const uint16_t* cards) {
   CardOffsets(w, n, cards);
-  const Lanes<H> neg_zero = Splat<H>(_mm256_set1_pd(-0.0));
+  const __m256d neg_zero = _mm256_set1_pd(-0.0);
   const __m256d zero = _mm256_setzero_pd();
-  alignas(32) CardTable<H> part0;
-  alignas(32) CardTable<H> part1;
+  alignas(32) CardTable part0;
+  alignas(32) CardTable part1;
   // Cleared by vector stores (a zero the compiler cannot see, so that the
   // loop does not become a call to memset).
   __m256d cleared = zero;
   asm("" : "+x"(cleared));
-  for (int c = 0; c < kCardCount; ++c)
-    for (int k = 0; k < H; ++k) {
-      _mm256_store_pd(part0[c] + 4 * k, cleared);
-      _mm256_store_pd(part1[c] + 4 * k, cleared);
-    }
+  for (int c = 0; c < kCardCount; ++c) {
+    _mm256_store_pd(part0[c], cleared);
+    _mm256_store_pd(part1[c], cleared);
+  }
   // The entries: per block of four hands the mask of those some column
   // takes, their positions appended to the list, and per hand the count of
   // entries before it.
@@ -288,40 +186,43 @@ template <int H, bool keep_entries = true>
     // The reaches were written by other nodes' work a while ago: fetched
     // ahead so that the scan does not wait on them.
     if (j + 64 < n)
-      for (int c = 0; c < kWidth; ++c)
+      for (int c = 0; c < kColumns; ++c)
         _mm_prefetch(reinterpret_cast<const char*>(in[c] + j + 64), _MM_HINT_T0);
-    __m256d t = _mm256_cmp_pd(_mm256_loadu_pd(in[0] + j), zero, _CMP_GT_OQ);
-    for (int c = 1; c < kWidth; ++c)
-      t = _mm256_or_pd(t, _mm256_cmp_pd(_mm256_loadu_pd(in[c] + j), zero, _CMP_GT_OQ));
-    list(j, _mm256_movemask_pd(t));
+    const __m256d t0 = _mm256_cmp_pd(_mm256_loadu_pd(in[0] + j), zero, _CMP_GT_OQ);
+    const __m256d t1 = _mm256_cmp_pd(_mm256_loadu_pd(in[1] + j), zero, _CMP_GT_OQ);
+    const __m256d t2 = _mm256_cmp_pd(_mm256_loadu_pd(in[2] + j), zero, _CMP_GT_OQ);
+    const __m256d t3 = _mm256_cmp_pd(_mm256_loadu_pd(in[3] + j), zero, _CMP_GT_OQ);
+    list(j, _mm256_movemask_pd(_mm256_or_pd(_mm256_or_pd(t0, t1), _mm256_or_pd(t2, t3))));
   }
   if (j < n) {
     int any = 0;
-    for (int32_t i = j; i < n; ++i) any |= (Movemask(AboveZero(LoadRow<H>(in, i))) != 0) << (i - j);
+    for (int32_t i = j; i < n; ++i)
+      any |= (_mm256_movemask_pd(_mm256_cmp_pd(LoadRow(in, i), zero, _CMP_GT_OQ)) != 0)
+             << (i - j);
     list(j, any);
   }
-  Lanes<H> odd = Splat<H>(zero);  // columns whose count of entries so far is odd
+  __m256d odd = zero;  // columns whose count of entries so far is odd
   // The card sums of entry e (hand h, reaches r).
-  const auto take = [&](int32_t e, int32_t h, const Lanes<H>& r) __attribute__((always_inline)) {
-    const Lanes<H> taken = AboveZero(r);
-    const Lanes<H> x = Blend(neg_zero, Mul(vv, r), taken);
+  const auto take = [&](int32_t e, int32_t h, __m256d r) {
+    const __m256d taken = _mm256_cmp_pd(r, zero, _CMP_GT_OQ);
+    const __m256d x = _mm256_blendv_pd(neg_zero, _mm256_mul_pd(vv, r), taken);
     const uint16_t low = w.hand_low[h], high = w.hand_high[h];
     if constexpr (keep_entries) {
-      Store(w.x[e], x);
-      w.taken[e] = static_cast<uint8_t>(Movemask(taken));
+      _mm256_store_pd(w.x[e], x);
+      w.taken[e] = static_cast<uint8_t>(_mm256_movemask_pd(taken));
       w.entry_cards[e] = low | static_cast<uint32_t>(high) << 16;
     }
-    const Lanes<H> x1 = Blend(neg_zero, x, odd);
-    const Lanes<H> x0 = Blend(x, neg_zero, odd);
-    odd = Xor(odd, taken);
-    double* p0c1 = Row<H>(part0, low);
-    double* p0c2 = Row<H>(part0, high);
-    double* p1c1 = Row<H>(part1, low);
-    double* p1c2 = Row<H>(part1, high);
-    Store(p0c1, Add(Load<H>(p0c1), x0));
-    Store(p0c2, Add(Load<H>(p0c2), x0));
-    Store(p1c1, Add(Load<H>(p1c1), x1));
-    Store(p1c2, Add(Load<H>(p1c2), x1));
+    const __m256d x1 = _mm256_blendv_pd(neg_zero, x, odd);
+    const __m256d x0 = _mm256_blendv_pd(x, neg_zero, odd);
+    odd = _mm256_xor_pd(odd, taken);
+    double* p0c1 = Row(part0, low);
+    double* p0c2 = Row(part0, high);
+    double* p1c1 = Row(part1, low);
+    double* p1c2 = Row(part1, high);
+    _mm256_store_pd(p0c1, _mm256_add_pd(_mm256_load_pd(p0c1), x0));
+    _mm256_store_pd(p0c2, _mm256_add_pd(_mm256_load_pd(p0c2), x0));
+    _mm256_store_pd(p1c1, _mm256_add_pd(_mm256_load_pd(p1c1), x1));
+    _mm256_store_pd(p1c2, _mm256_add_pd(_mm256_load_pd(p1c2), x1));
   };
   if (4 * m >= 3 * n) {
     // Most hands taken: every hand an entry, the reaches read four hands a
@@ -337,88 +238,79 @@ template <int H, bool keep_entries = true>
     }
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
-      Lanes<H> r[4];
-      LoadRows<H>(in, i, r);
-      take(i, i, r[0]);
-      take(i + 1, i + 1, r[1]);
-      take(i + 2, i + 2, r[2]);
-      take(i + 3, i + 3, r[3]);
+      __m256d r0, r1, r2, r3;
+      LoadRows(in, i, r0, r1, r2, r3);
+      take(i, i, r0);
+      take(i + 1, i + 1, r1);
+      take(i + 2, i + 2, r2);
+      take(i + 3, i + 3, r3);
     }
-    for (; i < n; ++i) take(i, i, LoadRow<H>(in, i));
+    for (; i < n; ++i) take(i, i, LoadRow(in, i));
   } else {
-    for (int32_t e = 0; e < m; ++e) take(e, w.entries[e], LoadRow<H>(in, w.entries[e]));
+    for (int32_t e = 0; e < m; ++e) take(e, w.entries[e], LoadRow(in, w.entries[e]));
   }
   if constexpr (keep_entries) w.before[n] = static_cast<int16_t>(m);
-  Lanes<H> acc[4];
-  for (Lanes<H>& a : acc) a = Splat<H>(zero);
+  __m256d acc[4] = {zero, zero, zero, zero};
   for (int c = 0; c < kCardCount; ++c) {
-    const Lanes<H> sum = Add(Load<H>(part0[c]), Load<H>(part1[c]));
-    Store(w.p[c], sum);
-    acc[c & 3] = Add(acc[c & 3], sum);
+    const __m256d sum = _mm256_add_pd(_mm256_load_pd(part0[c]), _mm256_load_pd(part1[c]));
+    _mm256_store_pd(w.p[c], sum);
+    acc[c & 3] = _mm256_add_pd(acc[c & 3], sum);
   }
-  Lanes<H> total =
-      Mul(Splat<H>(_mm256_set1_pd(0.5)), Add(Add(acc[0], acc[1]), Add(acc[2], acc[3])));
+  __m256d total = _mm256_mul_pd(_mm256_set1_pd(0.5), _mm256_add_pd(_mm256_add_pd(acc[0], acc[1]),
+                                                                   _mm256_add_pd(acc[2], acc[3])));
   Rounded(total);
   return total;
 }
 
-// Four hands' columns spread to the columns' outputs (null: not written).
-template <int H>
-inline void SpreadRows(double* const* out, int32_t i, Lanes<H> y0, Lanes<H> y1, Lanes<H> y2,
-                       Lanes<H> y3) {
-  for (int k = 0; k < H; ++k) {
-    Transpose4(y0.h[k], y1.h[k], y2.h[k], y3.h[k]);
-    double* const* o = out + 4 * k;
-    if (o[0]) _mm256_storeu_pd(o[0] + i, y0.h[k]);
-    if (o[1]) _mm256_storeu_pd(o[1] + i, y1.h[k]);
-    if (o[2]) _mm256_storeu_pd(o[2] + i, y2.h[k]);
-    if (o[3]) _mm256_storeu_pd(o[3] + i, y3.h[k]);
-  }
+// Four hands' vectors (one lane per column) spread to the columns' outputs
+// (null: not written).
+inline void SpreadRows(double* const* out, int32_t i, __m256d y0, __m256d y1, __m256d y2,
+                       __m256d y3) {
+  Transpose4(y0, y1, y2, y3);
+  if (out[0]) _mm256_storeu_pd(out[0] + i, y0);
+  if (out[1]) _mm256_storeu_pd(out[1] + i, y1);
+  if (out[2]) _mm256_storeu_pd(out[2] + i, y2);
+  if (out[3]) _mm256_storeu_pd(out[3] + i, y3);
 }
-template <int H>
-inline void SpreadRow(double* const* out, int32_t i, const Lanes<H>& y) {
-  alignas(32) double lanes[4 * H];
-  Store(lanes, y);
-  for (int k = 0; k < 4 * H; ++k)
+inline void SpreadRow(double* const* out, int32_t i, __m256d y) {
+  alignas(32) double lanes[kColumns];
+  _mm256_store_pd(lanes, y);
+  for (int k = 0; k < kColumns; ++k)
     if (out[k]) out[k][i] = lanes[k];
 }
 
 // Fold values per column: v * r + (t - s[c1] - s[c2]) with s the card sums,
 // t the totals and r the counted reach (in[j] where above zero, else +0.0), as
 // the single-node fold fill.
-template <int H>
-[[gnu::always_inline]] inline void FillFoldColumns(const ColumnScratch<H>& w, double* const* out,
+[[gnu::always_inline]] inline void FillFoldColumns(const ColumnScratch& w, double* const* out,
                                                    const double* const* in, int32_t n,
-                                                   const CardTable<H>& s, Lanes<H> t,
-                                                   Lanes<H> v) {
-  const auto value = [&](int32_t i, const Lanes<H>& r) __attribute__((always_inline)) {
-    const Lanes<H> counted = And(r, AboveZero(r));
-    const Lanes<H> lo = Load<H>(Row<H>(s, w.hand_low[i]));
-    const Lanes<H> hi = Load<H>(Row<H>(s, w.hand_high[i]));
-    return MulAddLanes(v, counted, Sub(Sub(t, lo), hi));
+                                                   const CardTable& s, __m256d t, __m256d v) {
+  const __m256d zero = _mm256_setzero_pd();
+  const auto value = [&](int32_t i, __m256d r) {
+    const __m256d counted = _mm256_and_pd(r, _mm256_cmp_pd(r, zero, _CMP_GT_OQ));
+    const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+    const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+    return MulAdd4(v, counted, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi));
   };
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
-    Lanes<H> r[4];
-    LoadRows<H>(in, i, r);
-    SpreadRows<H>(out, i, value(i, r[0]), value(i + 1, r[1]), value(i + 2, r[2]),
-                  value(i + 3, r[3]));
+    __m256d r0, r1, r2, r3;
+    LoadRows(in, i, r0, r1, r2, r3);
+    SpreadRows(out, i, value(i, r0), value(i + 1, r1), value(i + 2, r2), value(i + 3, r3));
   }
-  for (; i < n; ++i) SpreadRow<H>(out, i, value(i, LoadRow<H>(in, i)));
+  for (; i < n; ++i) SpreadRow(out, i, value(i, LoadRow(in, i)));
 }
 
 // The kernel proper, on cards known to be in range and n <= kMaxBoardHands.
-template <int H>
 void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t group_count,
              const uint16_t* cards) {
-  constexpr int kWidth = 4 * H;
-  ColumnScratch<H>& w = Scratch<H>();
-  const double* in[kWidth];
+  ColumnScratch& w = t_scratch;
+  const double* in[kColumns];
   // bs: the fold payoff of the fill; ss: the factor of the card sums and the
   // total for the fold (1 for a fold-only column, whose sums carry v).
-  alignas(32) double vs[kWidth], fs[kWidth], bs[kWidth], ss[kWidth];
+  alignas(32) double vs[kColumns], fs[kColumns], bs[kColumns], ss[kColumns];
   int present = 0;
-  for (int k = 0; k < kWidth; ++k) {
+  for (int k = 0; k < kColumns; ++k) {
     in[k] = col[k].in ? col[k].in : kNoReach;
     vs[k] = col[k].v;
     fs[k] = col[k].f;
@@ -426,12 +318,12 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     ss[k] = col[k].fold_only ? 1.0 : col[k].fold_v;
     present |= (col[k].in != nullptr) << k;
   }
-  const Lanes<H> neg_zero = Splat<H>(_mm256_set1_pd(-0.0));
-  const Lanes<H> total = CollectColumns<H>(w, in, Load<H>(vs), n, cards);
-  alignas(32) double totals[kWidth];
-  Store(totals, total);
+  const __m256d neg_zero = _mm256_set1_pd(-0.0);
+  const __m256d total = CollectColumns(w, in, _mm256_load_pd(vs), n, cards);
+  alignas(32) double totals[kColumns];
+  _mm256_store_pd(totals, total);
   int active = 0;
-  for (int k = 0; k < kWidth; ++k) {
+  for (int k = 0; k < kColumns; ++k) {
     col[k].total = (present >> k & 1) ? totals[k] : 0.0;
     if (!(present >> k & 1)) continue;
     if (std::fabs(totals[k]) <= kShowdownTotalFloor && !col[k].walk_small) {
@@ -444,14 +336,15 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
   if (!active) return;
 
   // The walk, weakest group first, from -p and -total.
-  alignas(32) CardTable<H> s;
-  for (int c = 0; c < kCardCount; ++c) Store(s[c], Xor(Load<H>(w.p[c]), neg_zero));
-  const Lanes<H> fv = Load<H>(fs);
-  Lanes<H> t = Xor(total, neg_zero);
-  double* out[kWidth];
-  double* fold_out[kWidth];
+  alignas(32) CardTable s;
+  for (int c = 0; c < kCardCount; ++c)
+    _mm256_store_pd(s[c], _mm256_xor_pd(_mm256_load_pd(w.p[c]), neg_zero));
+  const __m256d fv = _mm256_load_pd(fs);
+  __m256d t = _mm256_xor_pd(total, neg_zero);
+  double* out[kColumns];
+  double* fold_out[kColumns];
   bool fills_folds = false;
-  for (int k = 0; k < kWidth; ++k) {
+  for (int k = 0; k < kColumns; ++k) {
     const bool on = active >> k & 1;
     out[k] = on ? col[k].out : nullptr;
     fold_out[k] = on ? col[k].fold_out : nullptr;
@@ -464,33 +357,32 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     // end). The entries before own add +0.0 to it instead, which leaves a sum
     // that starts at +0.0 unchanged (it can never be -0.0).
     const auto add_entries = [&](int32_t begin, int32_t own, int32_t end) {
-      Lanes<H> sum = Splat<H>(_mm256_setzero_pd());
+      __m256d sum = _mm256_setzero_pd();
       for (int32_t e = begin; e < end; ++e) {
         const uint32_t pair = w.entry_cards[e];
-        const Lanes<H> x = Load<H>(w.x[e]);
-        double* lo = Row<H>(s, static_cast<uint16_t>(pair));
-        double* hi = Row<H>(s, static_cast<uint16_t>(pair >> 16));
-        Store(lo, Add(Load<H>(lo), x));
-        Store(hi, Add(Load<H>(hi), x));
-        const Lanes<H> keep =
-            Splat<H>(_mm256_castsi256_pd(_mm256_set1_epi64x(-int64_t{e >= own})));
-        sum = Add(sum, And(x, keep));
+        const __m256d x = _mm256_load_pd(w.x[e]);
+        double* lo = Row(s, static_cast<uint16_t>(pair));
+        double* hi = Row(s, static_cast<uint16_t>(pair >> 16));
+        _mm256_store_pd(lo, _mm256_add_pd(_mm256_load_pd(lo), x));
+        _mm256_store_pd(hi, _mm256_add_pd(_mm256_load_pd(hi), x));
+        const __m256d keep = _mm256_castsi256_pd(_mm256_set1_epi64x(-int64_t{e >= own}));
+        sum = _mm256_add_pd(sum, _mm256_and_pd(x, keep));
       }
       return sum;
     };
     const auto value_hands = [&](int32_t begin, int32_t end) {
       for (int32_t i = begin; i < end; ++i) {
-        const Lanes<H> lo = Load<H>(Row<H>(s, w.hand_low[i]));
-        const Lanes<H> hi = Load<H>(Row<H>(s, w.hand_high[i]));
-        Store(w.y[i], Mul(fv, Sub(Sub(t, lo), hi)));
+        const __m256d lo = _mm256_load_pd(Row(s, w.hand_low[i]));
+        const __m256d hi = _mm256_load_pd(Row(s, w.hand_high[i]));
+        _mm256_store_pd(w.y[i], _mm256_mul_pd(fv, _mm256_sub_pd(_mm256_sub_pd(t, lo), hi)));
       }
     };
     // A group's sum, in the columns that take some entry of it; -0.0 in the
     // others, which leaves their totals alone.
-    const auto group_sum_of = [&](const EntryGroup& g, const Lanes<H>& sum) {
+    const auto group_sum_of = [&](const EntryGroup& g, __m256d sum) {
       int columns = 0;
       for (int32_t e = g.first; e < g.last; ++e) columns |= w.taken[e];
-      return Blend(neg_zero, sum, ColumnMask<H>(columns));
+      return _mm256_blendv_pd(neg_zero, sum, LaneMask(columns));
     };
     // As the single-node walk: the groups with entries listed first; the
     // hands of groups without entries valued in one run, since the sums do not
@@ -501,74 +393,73 @@ void Columns(ShowdownColumn* col, int32_t n, const int16_t* groups, int32_t grou
     if (listed_groups == 0) return value_hands(0, n);
     EntryGroup group = entry_groups[0];
     value_hands(0, group.start);
-    Lanes<H> group_sum = group_sum_of(group, add_entries(group.first, group.first, group.last));
-    t = Add(t, group_sum);
+    __m256d group_sum = group_sum_of(group, add_entries(group.first, group.first, group.last));
+    t = _mm256_add_pd(t, group_sum);
     value_hands(group.start, group.end);
     for (int32_t g = 1; g < listed_groups; ++g) {
       // The previous group's entries still owe their second adding.
       const EntryGroup previous = group;
-      const Lanes<H> previous_sum = group_sum;
+      const __m256d previous_sum = group_sum;
       group = entry_groups[g];
-      Lanes<H> sum;
+      __m256d sum;
       if (previous.end < group.start) {
         add_entries(previous.first, previous.last, previous.last);
-        t = Add(t, previous_sum);
+        t = _mm256_add_pd(t, previous_sum);
         value_hands(previous.end, group.start);
         sum = add_entries(group.first, group.first, group.last);
       } else {
         sum = add_entries(previous.first, group.first, group.last);
-        t = Add(t, previous_sum);
+        t = _mm256_add_pd(t, previous_sum);
       }
       group_sum = group_sum_of(group, sum);
-      t = Add(t, group_sum);
+      t = _mm256_add_pd(t, group_sum);
       value_hands(group.start, group.end);
     }
     if (group.end < n) {
       add_entries(group.first, group.last, group.last);
-      t = Add(t, group_sum);
+      t = _mm256_add_pd(t, group_sum);
       value_hands(group.end, n);
     }
   }();
   int32_t i = 0;
   for (; i + 4 <= n; i += 4)
-    SpreadRows<H>(out, i, Load<H>(w.y[i]), Load<H>(w.y[i + 1]), Load<H>(w.y[i + 2]),
-                  Load<H>(w.y[i + 3]));
-  for (; i < n; ++i) SpreadRow<H>(out, i, Load<H>(w.y[i]));
+    SpreadRows(out, i, _mm256_load_pd(w.y[i]), _mm256_load_pd(w.y[i + 1]),
+               _mm256_load_pd(w.y[i + 2]), _mm256_load_pd(w.y[i + 3]));
+  for (; i < n; ++i) SpreadRow(out, i, _mm256_load_pd(w.y[i]));
 
   // Folds on the same reach: the card sums and the total times the fold payoff.
   if (fills_folds) {
-    const Lanes<H> bv = Load<H>(bs);
-    const Lanes<H> sv = Load<H>(ss);
-    for (int c = 0; c < kCardCount; ++c) Store(s[c], Mul(Load<H>(w.p[c]), sv));
-    Lanes<H> fold_total = Mul(sv, total);
+    const __m256d bv = _mm256_load_pd(bs);
+    const __m256d sv = _mm256_load_pd(ss);
+    for (int c = 0; c < kCardCount; ++c)
+      _mm256_store_pd(s[c], _mm256_mul_pd(_mm256_load_pd(w.p[c]), sv));
+    __m256d fold_total = _mm256_mul_pd(sv, total);
     Rounded(fold_total);
-    FillFoldColumns<H>(w, fold_out, in, n, s, fold_total, bv);
+    FillFoldColumns(w, fold_out, in, n, s, fold_total, bv);
   }
 }
 
 // Faulty cards: the columns on a copy in which every faulty hand holds the
 // cards (0, 0) and no reach, their values cleared afterwards (as the
 // single-node kernels do).
-template <int H>
 [[gnu::noinline]] void ColumnsOnCleanHands(ShowdownColumn* col, int32_t n, const int16_t* groups,
                                            int32_t group_count, const uint16_t* cards) {
   assert(!"card number out of range");
-  constexpr int kWidth = 4 * H;
   struct Clean {
     uint16_t cards[kMaxBoardHands];
-    double reach[kWidth][kMaxBoardHands];
+    double reach[kColumns][kMaxBoardHands];
   };
   static thread_local Clean clean;
-  ShowdownColumn copy[kWidth];
-  for (int k = 0; k < kWidth; ++k) {
+  ShowdownColumn copy[kColumns];
+  for (int k = 0; k < kColumns; ++k) {
     copy[k] = col[k];
     if (!col[k].in) continue;
     for (int32_t i = 0; i < n; ++i) clean.reach[k][i] = FaultyHand(cards[i]) ? 0.0 : col[k].in[i];
     copy[k].in = clean.reach[k];
   }
   for (int32_t i = 0; i < n; ++i) clean.cards[i] = FaultyHand(cards[i]) ? 0 : cards[i];
-  Columns<H>(copy, n, groups, group_count, clean.cards);
-  for (int k = 0; k < kWidth; ++k) {
+  Columns(copy, n, groups, group_count, clean.cards);
+  for (int k = 0; k < kColumns; ++k) {
     col[k].total = copy[k].total;
     if (!col[k].in) continue;
     for (int32_t i = 0; i < n; ++i) {
@@ -585,7 +476,7 @@ void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, in
   double s[kCardCount];
   double fold_total = 0.0;
   if (n > kMaxBoardHands ||
-      !CollectPositive<false>(t_fold_entries, s, in_b, n, cards, b, fold_total))
+      !CollectPositive<false>(t_scratch.fold_entries, s, in_b, n, cards, b, fold_total))
       [[unlikely]] {
     assert(!"fold half outside its range");
     Zero(out_a, n);
@@ -604,7 +495,6 @@ void FinishShowdownFoldPair(double* out_a, double* out_b, const double* in_b, in
 // hand not taken adds -0.0), and the fill is FillFold's formula per lane.
 void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uint16_t* cards) {
   if (n <= 0) return;
-  constexpr int kColumns = 4;
   if (n > kMaxBoardHands || HasFaultyCards(cards, n)) [[unlikely]] {
     assert(!"fold halves outside their range");
     for (int k = 0; k < kColumns; ++k) {
@@ -614,17 +504,17 @@ void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uin
     }
     return;
   }
-  ColumnScratch<1>& w = Scratch<1>();
+  ColumnScratch& w = t_scratch;
   const double* in[kColumns];
   alignas(32) double vs[kColumns];
   for (int k = 0; k < kColumns; ++k) {
     in[k] = folds[k].in ? folds[k].in : kNoReach;
     vs[k] = folds[k].v;
   }
-  const Lanes<1> v = Load<1>(vs);
-  const Lanes<1> total = CollectColumns<1, false>(w, in, v, n, cards);
+  const __m256d v = _mm256_load_pd(vs);
+  const __m256d total = CollectColumns<false>(w, in, v, n, cards);
   alignas(32) double totals[kColumns];
-  Store(totals, total);
+  _mm256_store_pd(totals, total);
   double* out[kColumns] = {};
   bool fills = false;
   for (int k = 0; k < kColumns; ++k) {
@@ -638,13 +528,11 @@ void FinishShowdownFoldColumns(const FoldPairColumn* folds, int32_t n, const uin
       fills = true;
     }
   }
-  if (fills) FillFoldColumns<1>(w, out, in, n, w.p, total, v);
+  if (fills) FillFoldColumns(w, out, in, n, w.p, total, v);
 }
 
-template <int H>
 void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* groups,
                             int32_t group_count, const uint16_t* cards) {
-  constexpr int kColumns = 4 * H;
   for (int k = 0; k < kColumns; ++k) columns[k].total = 0.0;
   if (n <= 0) return;
   if (n > kMaxBoardHands) {
@@ -663,15 +551,14 @@ void ComputeShowdownColumns(ShowdownColumn* columns, int32_t n, const int16_t* g
     return;
   }
   if (HasFaultyCards(cards, n)) [[unlikely]]
-    return ColumnsOnCleanHands<H>(columns, n, groups, group_count, cards);
-  Columns<H>(columns, n, groups, group_count, cards);
+    return ColumnsOnCleanHands(columns, n, groups, group_count, cards);
+  Columns(columns, n, groups, group_count, cards);
 }
 
 }  // namespace
 
 const ShowdownColumnsKernels kShowdownColumnsKernels = {
-    .ComputeShowdownColumns = ComputeShowdownColumns<1>,
-    .ComputeShowdownColumns8 = ComputeShowdownColumns<2>,
+    .ComputeShowdownColumns = ComputeShowdownColumns,
     .FinishShowdownFoldPair = FinishShowdownFoldPair,
     .FinishShowdownFoldColumns = FinishShowdownFoldColumns,
 };

@@ -106,24 +106,16 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
 
 constexpr double kUnwritten = 12345.678;
 
-// The kernel of a width: four or eight columns.
-void RunColumns(const Build& build, int width, ShowdownColumn* col, int32_t n, const Board& b) {
-  const int32_t gc = static_cast<int32_t>(b.groups.size());
-  (width == 8 ? build.columns.ComputeShowdownColumns8 : build.columns.ComputeShowdownColumns)(
-      col, n, b.groups.data(), gc, b.cards.data());
-}
-
-// Random columns (four or eight) checked against the single kernels; each
-// column is a showdown with payoff v, or a showdown and fold on one reach.
-void CheckRandomColumns(const Build& build, std::mt19937& rng, const Board& b, bool allow_absent,
-                        int width = 4) {
+// Four random columns checked against the single kernels; each column is a
+// showdown with payoff v, or a showdown and fold on one reach.
+void CheckRandomColumns(const Build& build, std::mt19937& rng, const Board& b, bool allow_absent) {
   const int32_t n = static_cast<int32_t>(b.cards.size());
   const int32_t gc = static_cast<int32_t>(b.groups.size());
-  std::vector<double> reach[8], out[8], fold[8], want[8], want_fold[8];
-  ShowdownColumn col[8];
-  bool with_fold[8];
+  std::vector<double> reach[4], out[4], fold[4], want[4], want_fold[4];
+  ShowdownColumn col[4];
+  bool with_fold[4];
   const double payoffs[] = {1.0, -1.0, 269.0, -0.75, 0.0, 1e-30, 350.0, -13.7};
-  for (int k = 0; k < width; ++k) {
+  for (int k = 0; k < 4; ++k) {
     reach[k] = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
     out[k].assign(n, kUnwritten);
     fold[k].assign(n, kUnwritten);
@@ -148,25 +140,23 @@ void CheckRandomColumns(const Build& build, std::mt19937& rng, const Board& b, b
                                            b.cards.data(), p);
     }
   }
-  RunColumns(build, width, col, n, b);
-  for (int k = 0; k < width; ++k) {
-    SCOPED_TRACE("column " + std::to_string(k) + " of " + std::to_string(width));
+  build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
+  for (int k = 0; k < 4; ++k) {
+    SCOPED_TRACE("column " + std::to_string(k));
     EXPECT_TRUE(SameBits(out[k], want[k]));
     EXPECT_TRUE(SameBits(fold[k], want_fold[k]));
   }
 }
 
-TEST(ShowdownColumns, FourOrEightColumnsMatchSingleCallsBitForBit) {
+TEST(ShowdownColumns, FourColumnsMatchFourSingleCallsBitForBit) {
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
-    for (const int width : {4, 8}) {
-      std::mt19937 rng(7);
-      for (int round = 0; round < 400; ++round) {
-        const int32_t n = round < 12 ? round : static_cast<int32_t>(rng() % 700);
-        const Board b = RandomBoard(rng, n, round % 5 != 0, round % 2 ? 4 : 40);
-        SCOPED_TRACE("round " + std::to_string(round) + " n " + std::to_string(n));
-        CheckRandomColumns(build, rng, b, round % 3 == 0, width);
-      }
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+      const int32_t n = round < 12 ? round : static_cast<int32_t>(rng() % 700);
+      const Board b = RandomBoard(rng, n, round % 5 != 0, round % 2 ? 4 : 40);
+      SCOPED_TRACE("round " + std::to_string(round) + " n " + std::to_string(n));
+      CheckRandomColumns(build, rng, b, round % 3 == 0);
     }
   }
 }
@@ -175,13 +165,12 @@ TEST(ShowdownColumns, FullBoardsAndOneBigTie) {
   for (const Build& build : Builds()) {
     SCOPED_TRACE(build.name);
     std::mt19937 rng(11);
-    for (const int32_t n : {kMaxBoardHands, 1081, 1})
-      for (const int width : {4, 8}) {
-        Board b = RandomBoard(rng, n, true, 16);
-        CheckRandomColumns(build, rng, b, false, width);
-        b.groups = {static_cast<int16_t>(n)};  // every hand ties
-        CheckRandomColumns(build, rng, b, true, width);
-      }
+    for (const int32_t n : {kMaxBoardHands, 1081, 1}) {
+      Board b = RandomBoard(rng, n, true, 16);
+      CheckRandomColumns(build, rng, b, false);
+      b.groups = {static_cast<int16_t>(n)};  // every hand ties
+      CheckRandomColumns(build, rng, b, true);
+    }
   }
 }
 
@@ -224,7 +213,7 @@ TEST(ShowdownColumns, FaultyCardsAreSkippedAsTheSingleKernelsDo) {
       Board b = RandomBoard(rng, 50 + round * 7, true, 6);
       b.cards[rng() % b.cards.size()] = static_cast<uint16_t>(3 | (52 + round) << 8);
       b.cards[rng() % b.cards.size()] = static_cast<uint16_t>(200 | 7 << 8);
-      CheckRandomColumns(build, rng, b, true, round % 2 ? 8 : 4);
+      CheckRandomColumns(build, rng, b, true);
     }
   }
 }
@@ -236,7 +225,6 @@ TEST(ShowdownColumns, LongListsFallBackToTheSingleKernels) {
     std::mt19937 rng(9);
     const Board b = RandomBoard(rng, kMaxBoardHands + 5, true, 10);
     CheckRandomColumns(build, rng, b, true);
-    CheckRandomColumns(build, rng, b, true, 8);
   }
 }
 
@@ -376,79 +364,65 @@ TEST(ShowdownColumns, FoldColumnsOnFaultyCardsOrLongListsZeroAsTheFoldHalf) {
   }
 }
 
-// Pairs' folds riding in spare columns (fold_only, walk_small) beside their
-// showdown columns and others, with the caller's zero test on both totals:
-// the pair kernel's values, and the other columns' as before. Four columns
-// hold one pair, eight three.
+// A pair's fold riding in a spare column (fold_only, walk_small) beside its
+// showdown column and others, with the caller's zero test on both totals:
+// the pair kernel's values, and the other columns' as before.
 TEST(ShowdownColumns, RidingFoldColumnsMatchThePairKernel) {
   const double payoffs[] = {350.0, -13.7, 269.0, -0.3, 1.0, 0.0};
   for (const Build& build : Builds()) {
-    for (const int width : {4, 8}) {
-      SCOPED_TRACE(std::string(build.name) + " width " + std::to_string(width));
-      std::mt19937 rng(41);
-      const int pairs = width == 8 ? 3 : 1;
-      for (int round = 0; round < 300; ++round) {
-        const int32_t n = round < 12 ? round : 1 + static_cast<int32_t>(rng() % 500);
-        Board b = RandomBoard(rng, n, round % 4 != 0, round % 2 ? 5 : 30);
-        const bool faulty = round % 10 == 9 && n > 0;
+    std::mt19937 rng(41);
+    for (int round = 0; round < 300; ++round) {
+      const int32_t n = round < 12 ? round : 1 + static_cast<int32_t>(rng() % 500);
+      Board b = RandomBoard(rng, n, round % 4 != 0, round % 2 ? 5 : 30);
+      const bool faulty = round % 10 == 9 && n > 0;
 #ifndef NDEBUG
-        if (faulty) continue;
+      if (faulty) continue;
 #endif
-        if (faulty) b.cards[rng() % b.cards.size()] = static_cast<uint16_t>(60 | 2 << 8);
-        const int32_t gc = static_cast<int32_t>(b.groups.size());
-        // Lanes: each pair's showdown and fold, a showdown-and-fold column and
-        // an absent or plain showdown column, in a random order.
-        int lane[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-        std::shuffle(lane, lane + width, rng);
-        std::vector<double> in_a[3], in_b[3], want_a[3], want_b[3], got_a[3], got_b[3];
-        ShowdownColumn col[8];
-        for (int q = 0; q < pairs; ++q) {
-          in_a[q] = FoldReach(rng, n, static_cast<int>(rng() % 10));
-          in_b[q] = FoldReach(rng, n, static_cast<int>(rng() % 10));
-          const double a = payoffs[rng() % 6], fold_b = payoffs[rng() % 6];
-          want_a[q].assign(n, 0.0);
-          want_b[q].assign(n, 0.0);
-          build.single.ComputeShowdownAndFoldPair(want_a[q].data(), want_b[q].data(),
-                                                  in_a[q].data(), in_b[q].data(), n,
-                                                  b.groups.data(), gc, b.cards.data(), a, fold_b);
-          got_a[q].assign(n, kUnwritten);
-          got_b[q].assign(n, kUnwritten);
-          col[lane[2 * q]] = {in_a[q].data(), got_a[q].data(), a, 1.0, nullptr, 0.0, true};
-          ShowdownColumn& ride = col[lane[2 * q + 1]];
-          ride.in = in_b[q].data();
-          ride.out = nullptr;
-          ride.v = fold_b;
-          ride.fold_out = got_b[q].data();
-          ride.fold_v = 99.0;  // not used by a fold-only column
-          ride.fold_only = true;
-          ride.walk_small = true;
-        }
-        const std::vector<double> in_c =
-            RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
-        const double f = payoffs[rng() % 6], fold_c = payoffs[rng() % 6];
-        std::vector<double> want_c(n), want_cf(n);
-        build.single.ComputeShowdownAndFold(want_c.data(), want_cf.data(), in_c.data(), n,
-                                            b.groups.data(), gc, b.cards.data(), f, fold_c);
-        std::vector<double> got_c(n, kUnwritten), got_cf(n, kUnwritten), got_d(n, kUnwritten);
-        col[lane[2 * pairs]] = {in_c.data(), got_c.data(), 1.0, f, got_cf.data(), fold_c, false};
-        const bool fourth = round % 3 != 0;
-        if (fourth) col[lane[2 * pairs + 1]] = {in_c.data(), got_d.data(), -0.75};
-        RunColumns(build, width, col, n, b);
-        SCOPED_TRACE("round " + std::to_string(round) + " n " + std::to_string(n));
-        for (int q = 0; q < pairs; ++q) {
-          if (std::fabs(col[lane[2 * q]].total) <= kShowdownTotalFloor &&
-              std::fabs(col[lane[2 * q + 1]].total) <= kShowdownTotalFloor) {
-            std::fill(got_a[q].begin(), got_a[q].end(), 0.0);
-            std::fill(got_b[q].begin(), got_b[q].end(), 0.0);
-          }
-          EXPECT_TRUE(SameBits(got_a[q], want_a[q])) << "pair " << q;
-          EXPECT_TRUE(SameBits(got_b[q], want_b[q])) << "pair " << q;
-        }
-        EXPECT_TRUE(SameBits(got_c, want_c));
-        EXPECT_TRUE(SameBits(got_cf, want_cf));
-        if (!fourth) {
-          EXPECT_TRUE(SameBits(got_d, std::vector<double>(n, kUnwritten)));
-        }
+      if (faulty) b.cards[rng() % b.cards.size()] = static_cast<uint16_t>(60 | 2 << 8);
+      const int32_t gc = static_cast<int32_t>(b.groups.size());
+      // Lanes: the pair's showdown, its fold, a showdown-and-fold column and
+      // an absent or plain showdown column, in a random order.
+      int lane[4] = {0, 1, 2, 3};
+      std::shuffle(lane, lane + 4, rng);
+      const std::vector<double> in_a = FoldReach(rng, n, static_cast<int>(rng() % 10));
+      const std::vector<double> in_b = FoldReach(rng, n, static_cast<int>(rng() % 10));
+      const std::vector<double> in_c = RandomReach(rng, n, static_cast<Reach>(rng() % kReachKinds));
+      const double a = payoffs[rng() % 6], fold_b = payoffs[rng() % 6];
+      const double f = payoffs[rng() % 6], fold_c = payoffs[rng() % 6];
+      std::vector<double> want_a(n), want_b(n), want_c(n), want_cf(n);
+      build.single.ComputeShowdownAndFoldPair(want_a.data(), want_b.data(), in_a.data(),
+                                              in_b.data(), n, b.groups.data(), gc, b.cards.data(),
+                                              a, fold_b);
+      build.single.ComputeShowdownAndFold(want_c.data(), want_cf.data(), in_c.data(), n,
+                                          b.groups.data(), gc, b.cards.data(), f, fold_c);
+      std::vector<double> got_a(n, kUnwritten), got_b(n, kUnwritten), got_c(n, kUnwritten),
+          got_cf(n, kUnwritten), got_d(n, kUnwritten);
+      ShowdownColumn col[4];
+      col[lane[0]] = {in_a.data(), got_a.data(), a, 1.0, nullptr, 0.0, true};
+      ShowdownColumn& ride = col[lane[1]];
+      ride.in = in_b.data();
+      ride.out = nullptr;
+      ride.v = fold_b;
+      ride.fold_out = got_b.data();
+      ride.fold_v = 99.0;  // not used by a fold-only column
+      ride.fold_only = true;
+      ride.walk_small = true;
+      col[lane[2]] = {in_c.data(), got_c.data(), 1.0, f, got_cf.data(), fold_c, false};
+      const bool fourth = round % 3 != 0;
+      if (fourth) col[lane[3]] = {in_c.data(), got_d.data(), -0.75};
+      build.columns.ComputeShowdownColumns(col, n, b.groups.data(), gc, b.cards.data());
+      if (std::fabs(col[lane[0]].total) <= kShowdownTotalFloor &&
+          std::fabs(ride.total) <= kShowdownTotalFloor) {
+        std::fill(got_a.begin(), got_a.end(), 0.0);
+        std::fill(got_b.begin(), got_b.end(), 0.0);
+      }
+      SCOPED_TRACE("round " + std::to_string(round) + " n " + std::to_string(n));
+      EXPECT_TRUE(SameBits(got_a, want_a));
+      EXPECT_TRUE(SameBits(got_b, want_b));
+      EXPECT_TRUE(SameBits(got_c, want_c));
+      EXPECT_TRUE(SameBits(got_cf, want_cf));
+      if (!fourth) {
+        EXPECT_TRUE(SameBits(got_d, std::vector<double>(n, kUnwritten)));
       }
     }
   }
