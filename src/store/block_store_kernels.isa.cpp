@@ -22,6 +22,7 @@ using row_quotients::OneStrategy;
 using row_quotients::Quotient;
 using row_quotients::ScalarQuotient;
 using row_quotients::StoreAsDouble;
+using row_quotients::WithActionCount;
 
 namespace {
 
@@ -191,17 +192,9 @@ void AverageIntStrategyFixed(const int32_t* const* sum_rows, const uint16_t* con
 
 void AverageIntStrategy32(const int32_t* const* sum_rows, const uint16_t* const* regret_rows,
                           int32_t actions, int32_t n, const float* uniform, double* const* out) {
-  switch (actions) {
-    case 1: return AverageIntStrategyFixed<1>(sum_rows, regret_rows, n, uniform, out);
-    case 2: return AverageIntStrategyFixed<2>(sum_rows, regret_rows, n, uniform, out);
-    case 3: return AverageIntStrategyFixed<3>(sum_rows, regret_rows, n, uniform, out);
-    case 4: return AverageIntStrategyFixed<4>(sum_rows, regret_rows, n, uniform, out);
-    case 5: return AverageIntStrategyFixed<5>(sum_rows, regret_rows, n, uniform, out);
-    case 6: return AverageIntStrategyFixed<6>(sum_rows, regret_rows, n, uniform, out);
-    case 7: return AverageIntStrategyFixed<7>(sum_rows, regret_rows, n, uniform, out);
-    case 8: return AverageIntStrategyFixed<8>(sum_rows, regret_rows, n, uniform, out);
-    default: return;
-  }
+  WithActionCount(actions, [&](auto a) {
+    AverageIntStrategyFixed<decltype(a)::value>(sum_rows, regret_rows, n, uniform, out);
+  });
 }
 
 }  // namespace

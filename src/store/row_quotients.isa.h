@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <type_traits>
 
 #if defined(TDX_ISA_AVX2)
 namespace isa_avx2 {
@@ -79,6 +80,24 @@ inline void OneStrategy(const uint16_t* const* rows, int32_t actions, int32_t h,
 inline void StoreAsDouble(double* out, __m256 v) {
   _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
   _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+}
+
+// Runs f(std::integral_constant<int, A>{}) for actions = A in 1 .. 8, so that
+// a kernel's per-count template is chosen once per call; other counts do
+// nothing.
+template <class F>
+inline void WithActionCount(int32_t actions, F&& f) {
+  switch (actions) {
+    case 1: return f(std::integral_constant<int, 1>{});
+    case 2: return f(std::integral_constant<int, 2>{});
+    case 3: return f(std::integral_constant<int, 3>{});
+    case 4: return f(std::integral_constant<int, 4>{});
+    case 5: return f(std::integral_constant<int, 5>{});
+    case 6: return f(std::integral_constant<int, 6>{});
+    case 7: return f(std::integral_constant<int, 7>{});
+    case 8: return f(std::integral_constant<int, 8>{});
+    default: return;
+  }
 }
 
 }  // namespace row_quotients

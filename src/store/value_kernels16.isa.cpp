@@ -28,6 +28,7 @@ using row_quotients::Quotient;
 using row_quotients::Reciprocal;
 using row_quotients::ScalarQuotient;
 using row_quotients::StoreAsDouble;
+using row_quotients::WithActionCount;
 
 namespace {
 
@@ -717,33 +718,18 @@ void AverageStrategyFixed(const float* const* sum_rows, const uint16_t* const* r
 
 void AverageStrategy16(const float* const* sum_rows, const uint16_t* const* regret_rows,
                        int32_t actions, int32_t n, const float* uniform, double* const* out) {
-  switch (actions) {
-    case 1: return AverageStrategyFixed<1>(sum_rows, regret_rows, n, uniform, out);
-    case 2: return AverageStrategyFixed<2>(sum_rows, regret_rows, n, uniform, out);
-    case 3: return AverageStrategyFixed<3>(sum_rows, regret_rows, n, uniform, out);
-    case 4: return AverageStrategyFixed<4>(sum_rows, regret_rows, n, uniform, out);
-    case 5: return AverageStrategyFixed<5>(sum_rows, regret_rows, n, uniform, out);
-    case 6: return AverageStrategyFixed<6>(sum_rows, regret_rows, n, uniform, out);
-    case 7: return AverageStrategyFixed<7>(sum_rows, regret_rows, n, uniform, out);
-    case 8: return AverageStrategyFixed<8>(sum_rows, regret_rows, n, uniform, out);
-    default: return;
-  }
+  WithActionCount(actions, [&](auto a) {
+    AverageStrategyFixed<decltype(a)::value>(sum_rows, regret_rows, n, uniform, out);
+  });
 }
 
 void OpponentDecision16(const uint16_t* const* rows, int32_t actions, int32_t n,
                         const double* reach, const float* defaults, double* const* out,
                         double* sums, float* const* strategy_sums, double weight) {
-  switch (actions) {
-    case 1: return OpponentDecisionFixed<1>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 2: return OpponentDecisionFixed<2>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 3: return OpponentDecisionFixed<3>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 4: return OpponentDecisionFixed<4>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 5: return OpponentDecisionFixed<5>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 6: return OpponentDecisionFixed<6>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 7: return OpponentDecisionFixed<7>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    case 8: return OpponentDecisionFixed<8>(rows, n, reach, defaults, out, sums, strategy_sums, weight);
-    default: return;
-  }
+  WithActionCount(actions, [&](auto a) {
+    OpponentDecisionFixed<decltype(a)::value>(rows, n, reach, defaults, out, sums, strategy_sums,
+                                              weight);
+  });
 }
 
 }  // namespace

@@ -52,21 +52,32 @@ double RandomValue(std::mt19937_64& rng, Width width) {
   return static_cast<double>(rng() % (limit < top ? limit : top));
 }
 
+// One board's rows as the open cache holds them, in either width.
+struct OpenBoardRows {
+  bool ok = false;
+  bool wide = false;
+  int32_t hands = 0;
+  uint16_t* rows16[8];
+  int32_t* rows32[8];
+  OpenBoardRows(BlockStore& store, int32_t i, int32_t j)
+      : wide(store.width() == Width::BITS32) {
+    ok = wide ? store.BoardRows32(i, j, rows32, &hands, nullptr)
+              : store.BoardRows16(i, j, rows16, &hands, nullptr);
+  }
+  int64_t at(int32_t a, int32_t h) const { return wide ? rows32[a][h] : rows16[a][h]; }
+};
+
 // The rows of every board of turn slot i, as the store reads them back at
 // full precision (a strategy-free view: the values themselves).
 std::vector<std::vector<int64_t>> RowsOf(BlockStore& store, int32_t i) {
   std::vector<std::vector<int64_t>> rows;
   const BoardLayout& layout = *store.layout();
   for (int32_t j = 0; j < layout.turn_index[i].board_count; ++j) {
-    int32_t hands = 0;
-    uint16_t* rows16[8];
-    int32_t* rows32[8];
-    const bool wide = store.width() == Width::BITS32;
-    EXPECT_TRUE(wide ? store.BoardRows32(i, j, rows32, &hands, nullptr)
-                     : store.BoardRows16(i, j, rows16, &hands, nullptr));
+    const OpenBoardRows board(store, i, j);
+    EXPECT_TRUE(board.ok);
     for (int32_t a = 0; a < layout.actions; ++a) {
-      std::vector<int64_t> row(static_cast<size_t>(hands));
-      for (int32_t h = 0; h < hands; ++h) row[h] = wide ? rows32[a][h] : rows16[a][h];
+      std::vector<int64_t> row(static_cast<size_t>(board.hands));
+      for (int32_t h = 0; h < board.hands; ++h) row[h] = board.at(a, h);
       rows.push_back(row);
     }
   }
@@ -79,16 +90,11 @@ std::vector<std::vector<int64_t>> RowsOf(BlockStore& store, int32_t i) {
 bool PaddingIsZero(BlockStore& store, int32_t i) {
   const BoardLayout& layout = *store.layout();
   for (int32_t j = 0; j < layout.turn_index[i].board_count; ++j) {
-    int32_t hands = 0;
-    uint16_t* rows16[8];
-    int32_t* rows32[8];
-    const bool wide = store.width() == Width::BITS32;
-    if (!(wide ? store.BoardRows32(i, j, rows32, &hands, nullptr)
-               : store.BoardRows16(i, j, rows16, &hands, nullptr)))
-      return false;
+    const OpenBoardRows board(store, i, j);
+    if (!board.ok) return false;
     for (int32_t a = 0; a < layout.actions; ++a)
-      for (int32_t h = hands; h < ((hands + 3) & ~3); ++h)
-        if ((wide ? rows32[a][h] : rows16[a][h]) != 0) return false;
+      for (int32_t h = board.hands; h < ((board.hands + 3) & ~3); ++h)
+        if (board.at(a, h) != 0) return false;
   }
   return true;
 }
