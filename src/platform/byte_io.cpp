@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/system_error.h"
 #include "platform/text_encoding.h"
@@ -20,17 +23,73 @@ constexpr const char* kCantWrite = "can't write to file";
 constexpr const char* kCantReplace = "can't replace file";
 constexpr const char* kCantClose = "can't close file";
 
-// Temporary names of this process's writers: "<target>.<pid>-<n>.part".
+// Temporary names of this process's writers: ".tdx<pid>-<n>.part", short
+// enough beside any name the folder takes.
 std::atomic<uint32_t> g_temporary_serial{0};
 
-// Why an open file is no file to read: a directory, or something that is not
-// a regular file (a pipe or a device, whose reads may wait forever); 0 when
-// it is one.
+// Links followed on the way to a file before giving up, as the system does.
+constexpr int kMaxLinkHops = 40;
+
+// Why a file is no file to read or replace: a directory, or something that is
+// not a regular file (a pipe or a device, whose reads may wait forever and
+// whose replacement would destroy it); 0 when it is one.
+int NotAFileError(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  return S_ISREG(st.st_mode) ? 0 : EINVAL;
+}
+
 int NotAFileError(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  return S_ISREG(st.st_mode) ? 0 : EINVAL;
+  return NotAFileError(st);
+}
+
+// A descriptor closed with its scope unless released.
+class FdGuard {
+ public:
+  explicit FdGuard(int fd) : fd_(fd) {}
+  ~FdGuard() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+  int Get() const { return fd_; }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// The process's file creation mask. Read, not swapped out and back: a swap
+// would let another thread create a file without it. The swap is the last
+// resort where the process's status cannot be read.
+mode_t CreationMask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// The target of the link `name` in `folder`, to be read from that folder.
+std::string LinkTarget(int folder, const std::string& name) {
+  std::string target(PATH_MAX, '\0');
+  const ssize_t n = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+  if (n < 0) throw MakeIOException(kCantOpen, errno);
+  if (static_cast<size_t>(n) == target.size()) throw MakeIOException(kCantOpen, ENAMETOOLONG);
+  target.resize(static_cast<size_t>(n));
+  return target;
 }
 
 // One system read into dst; the bytes read, 0 at the end of the file.
@@ -121,27 +180,73 @@ void FileReader::Read(void* dst, uint64_t n) {
 // ---------------------------------------------------------------------------
 // FileWriter
 
-FileWriter::FileWriter(const std::string& path) : path_(path) {
+FileWriter::FileWriter(const std::string& path) {
   RequireUtf8FileName(path);
+  // Everything after this happens in the target's folder through a handle:
+  // links in the last component lead to other folders, and a short temporary
+  // name there fits whatever path leads to it.
+  FdGuard folder(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() < 0) throw MakeIOException(kCantOpen, errno);
+  std::string name = path;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
-  const std::string stem = path + "." + std::to_string(::getpid()) + "-";
+  bool exists = false;
+  for (int hops = 0;; ++hops) {
+    const size_t slash = name.rfind('/');
+    if (slash != std::string::npos) {
+      // Relative to the folder of the link that gave the name.
+      const std::string part = name.substr(0, slash + 1);
+      folder.Reset(::openat(folder.Get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (folder.Get() < 0) throw MakeIOException(kCantOpen, errno);
+      name.erase(0, slash + 1);
+    }
+    // "folder/" names the folder itself; "" names nothing.
+    if (name.empty()) throw MakeIOException(kCantOpen, slash == std::string::npos ? ENOENT : EISDIR);
+    if (::fstatat(folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) throw MakeIOException(kCantOpen, errno);
+      break;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      exists = true;
+      break;
+    }
+    if (hops == kMaxLinkHops) throw MakeIOException(kCantOpen, ELOOP);
+    name = LinkTarget(folder.Get(), name);
+  }
+  // Decided from the name alone: opening a pipe would wait for a reader.
+  if (exists) {
+    if (const int error = NotAFileError(st)) throw MakeIOException(kCantOpen, error);
+    mode_ = st.st_mode & 07777;
+    keeps_owner_ = true;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
+  } else {
+    mode_ = 0666 & ~CreationMask();
+  }
+  // Sized before the file exists: a constructor that throws after it would
+  // leave the file behind.
+  buffer_.resize(kFileBufferBytes);
   for (;;) {
-    temporary_path_ = stem + std::to_string(g_temporary_serial.fetch_add(1)) + ".part";
-    fd_ = ::open(temporary_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temporary_name_ = ".tdx" + std::to_string(::getpid()) + "-" +
+                      std::to_string(g_temporary_serial.fetch_add(1)) + ".part";
+    fd_ = ::openat(folder.Get(), temporary_name_.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd_ >= 0) break;
     if (errno != EEXIST) throw MakeIOException(kCantOpen, errno);
   }
-  buffer_.resize(kFileBufferBytes);
+  name_ = std::move(name);
+  folder_fd_ = folder.Release();
 }
 
-FileWriter::~FileWriter() { Abandon(); }
+FileWriter::~FileWriter() {
+  Abandon();
+  if (folder_fd_ >= 0) ::close(folder_fd_);
+}
 
 void FileWriter::Abandon() {
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
-  ::unlink(temporary_path_.c_str());
+  ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
 }
 
 void FileWriter::Flush() {
@@ -168,6 +273,13 @@ void FileWriter::Commit() {
   if (fd_ < 0) throw MakeIOException(kCantWrite, EBADF);
   try {
     Flush();
+    // Only root may give a file away, any process a group of its own; what
+    // cannot be given stays the process's.
+    if (keeps_owner_)
+      static_cast<void>(::fchown(fd_, owner_, group_) == 0 ||
+                        ::fchown(fd_, static_cast<uid_t>(-1), group_) == 0);
+    // After the owner, whose change clears the set-id bits.
+    if (::fchmod(fd_, mode_) != 0) throw MakeIOException(kCantReplace, errno);
     if (::fsync(fd_) != 0) throw MakeIOException(kCantWrite, errno);
   } catch (...) {
     Abandon();
@@ -177,12 +289,12 @@ void FileWriter::Commit() {
   fd_ = -1;
   if (::close(fd) != 0) {
     const int error = errno;
-    ::unlink(temporary_path_.c_str());
+    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
     throw MakeIOException(kCantClose, error);
   }
-  if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) {
+  if (::renameat(folder_fd_, temporary_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
     const int error = errno;
-    ::unlink(temporary_path_.c_str());
+    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
     throw MakeIOException(kCantReplace, error);
   }
 }

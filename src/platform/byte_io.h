@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -88,14 +90,18 @@ class FileReader final : public ByteReader {
 };
 
 // A file written from start to end under a temporary name in the target's
-// directory; Commit flushes it to the disk and renames it over the target, so
-// a write that fails, or a writer dropped without Commit, leaves whatever file
-// was there untouched and removes the temporary one.
+// folder; Commit flushes it to the disk and renames it over the target, so a
+// write that fails, or a writer dropped without Commit, leaves whatever file
+// was there untouched and removes the temporary one. A target that is a link
+// is followed (the link stays), and a replaced file keeps its mode and, where
+// the process may give it, its owner and group. Never written in place: other
+// hard links to a replaced file keep the old contents.
 class FileWriter final : public ByteWriter {
  public:
-  // Opens the temporary file ("bad conversion" for a path that is not UTF-8).
-  // A target that is a directory, or a directory that cannot take the file:
-  // IOException "can't open file (...)".
+  // Opens the temporary file ("bad conversion" for a path that is not UTF-8),
+  // private until Commit. A target that exists and is not a regular file (a
+  // directory, a pipe, a device, a socket: none is opened), or a folder that
+  // cannot take the file: IOException "can't open file (...)".
   explicit FileWriter(const std::string& path);
   ~FileWriter() override;
   FileWriter(const FileWriter&) = delete;
@@ -104,19 +110,23 @@ class FileWriter final : public ByteWriter {
   // IOException "can't write to file (...)" when the system refuses the bytes
   // (a full disk, a size limit), or after Commit.
   void Write(const void* data, uint64_t n) override;
-  // Writes out the buffer, syncs ("can't write to file (...)"), closes ("can't
-  // close file (...)") and renames over the target ("can't replace file
-  // (...)"). After a failure the target is as it was.
+  // Writes out the buffer, gives the file its final mode ("can't replace file
+  // (...)"), syncs ("can't write to file (...)"), closes ("can't close file
+  // (...)") and renames over the target ("can't replace file (...)"). After a
+  // failure the target is as it was.
   void Commit();
-
-  const std::string& TemporaryPath() const { return temporary_path_; }
 
  private:
   void Flush();
   void Abandon();
 
-  std::string path_;
-  std::string temporary_path_;
+  int folder_fd_ = -1;          // the target's folder, links followed
+  std::string name_;            // the target's name in it
+  std::string temporary_name_;  // short, whatever the target's name
+  mode_t mode_ = 0;             // the replaced file's, or what a new one gets
+  bool keeps_owner_ = false;    // a file is replaced: give back its owner
+  uid_t owner_ = 0;
+  gid_t group_ = 0;
   int fd_ = -1;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -201,6 +202,62 @@ TEST(FileWriter, OpenAndWriteErrors) {
         std::_Exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// The name given may be a link, a pipe or someone else's private file: only
+// the regular file it comes to is replaced, keeping its mode and owner.
+TEST(FileWriter, ReplacesOnlyRegularFilesThroughLinks) {
+  ScratchDir dir;
+  const auto dump = [](const std::string& path, const char* text) {
+    FileWriter writer(path);
+    writer.Write(text, std::strlen(text));
+    writer.Commit();
+  };
+  const auto is_link = [](const std::string& path) {
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path));
+  };
+  const std::vector<uint8_t> kNew = {'n', 'e', 'w'};
+
+  // A chain of links is followed; a link to no file yet creates it where the
+  // link points.
+  WriteFileBytes(dir.File("real"), {'o'});
+  ASSERT_EQ(symlink("real", dir.File("link1").c_str()), 0);
+  ASSERT_EQ(symlink("link1", dir.File("link2").c_str()), 0);
+  std::filesystem::create_directory(dir.File("sub"));
+  ASSERT_EQ(symlink("sub/fresh", dir.File("dangling").c_str()), 0);
+  dump(dir.File("link2"), "new");
+  dump(dir.File("dangling"), "new");
+  EXPECT_TRUE(is_link(dir.File("link1")) && is_link(dir.File("link2")) && is_link(dir.File("dangling")));
+  EXPECT_EQ(ReadFileBytes(dir.File("real")), kNew);
+  EXPECT_EQ(ReadFileBytes(dir.File("sub/fresh")), kNew);
+
+  // A pipe is refused without being opened (which would wait) and stays.
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(IOError([&] { dump(dir.File("pipe"), "new"); }), "can't open file (Invalid argument)");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
+
+  // A private file stays private, and keeps its owner where the process may
+  // give it.
+  WriteFileBytes(dir.File("private"), {'o'});
+  ASSERT_EQ(chmod(dir.File("private").c_str(), 0600), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(dir.File("private").c_str(), 4321, 4321), 0);
+  }
+  dump(dir.File("private"), "new");
+  struct stat st {};
+  ASSERT_EQ(stat(dir.File("private").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_TRUE(!root || (st.st_uid == 4321 && st.st_gid == 4321));
+
+  // The longest name a folder takes.
+  const std::string longest(255, 'n');
+  dump(dir.File(longest), "new");
+  EXPECT_EQ(ReadFileBytes(dir.File(longest)), kNew);
+
+  // No temporary file stays: real, link1, link2, sub, dangling, pipe,
+  // private and the long name.
+  EXPECT_EQ(dir.EntryCount(), 8u);
 }
 
 TEST(MemoryReader, ReadsItsBytesAndRefusesMore) {
