@@ -6,6 +6,7 @@
 
 #include "analysis/equity.h"
 #include "analysis/dealt_board.h"
+#include "analysis/forgotten_subgames.h"
 #include "analysis/line_walk.h"
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"

@@ -4,12 +4,13 @@
 #include <limits>
 
 #include "analysis/dealt_board.h"
+#include "analysis/forgotten_subgames.h"
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"
 #include "cards/combo_tables.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_state.h"
 #include "store/index_maps.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_records.h"
 
 namespace {

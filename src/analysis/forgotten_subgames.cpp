@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 
+#include "analysis/dealt_board.h"
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"
 #include "platform/fp_mode.h"
@@ -192,6 +193,17 @@ void ClearSolvedBoards(TreeNode& root) {
 
 }  // namespace
 
+Street ForgottenStreet(const SolverState& state) {
+  return (state.flags & INCOMPLETE_TREE) ? state.first_forgotten_street : STREET_NONE;
+}
+
+TreeNode& ForgottenStreetRoot(SolverState& state, TreeNode& node) {
+  TreeNode* root = &node;
+  while (root->parent && root->parent->street >= state.first_forgotten_street)
+    root = root->parent;
+  return *root;
+}
+
 double ResolveForgottenSubgame(SolverState& state, TreeNode& root, int32_t slot_a, int32_t slot_b,
                                bool force) {
   const bool river = root.street == STREET_RIVER;
@@ -275,4 +287,16 @@ bool PrepareForgottenSubtree(SolverState& state, TreeNode& root) {
   // boards solved whose values it did not keep): every board is solved again.
   ClearSolvedBoards(root);
   return MaterializeStreetRoot(state, root, false);
+}
+
+void RebuildForgottenSubtree(SolverState& state, TreeNode& node, const DealtBoard& board) {
+  const Street forgotten = ForgottenStreet(state);
+  if (forgotten == STREET_NONE || node.street < forgotten) return;
+  if (node.street >= STREET_RIVER && board.river_slot < 0) return;
+  if (node.street >= STREET_TURN && board.turn_slot < 0) return;
+  TreeNode& root = ForgottenStreetRoot(state, node);
+  // A subtree whose values cannot all be had is not solved: the query reads
+  // what exists.
+  if (!PrepareForgottenSubtree(state, root)) return;
+  ResolveForgottenSubgame(state, root, board.turn_slot, board.river_slot, false);
 }

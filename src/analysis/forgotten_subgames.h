@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
 
+#include "cards/card.h"
+
+struct DealtBoard;
 struct SolverState;
 struct TreeNode;
 
@@ -9,6 +12,21 @@ struct TreeNode;
 // reach arriving there per dealt card; a query below such a street root has
 // the subgame of its dealt board solved again from that reach, by solving
 // passes on the calling thread, before it reads the stores.
+
+// The first forgotten street of the tree; STREET_NONE unless the tree is
+// marked incomplete (a street counts as forgotten only while it is).
+Street ForgottenStreet(const SolverState& state);
+
+// The street root of a node on a forgotten street: the topmost node of its
+// line, itself included, whose street is not before the first forgotten one.
+TreeNode& ForgottenStreetRoot(SolverState& state, TreeNode& node);
+
+// What a query of a node runs after EnsureStoresAllocated: when the node lies
+// on a forgotten street and the board deals what its street needs, makes the
+// stores of the street root's subtree where they are missing and re-solves
+// that subtree for the board unless it was already re-solved. Nothing
+// otherwise.
+void RebuildForgottenSubtree(SolverState& state, TreeNode& node, const DealtBoard& board);
 
 // Re-solves the subgame below the street root (a decision node on the turn or
 // the river) for one dealt board: slot_a is the turn slot; slot_b the river

@@ -9,6 +9,7 @@
 #include "analysis/equity.h"
 #include "analysis/combo_ev.h"
 #include "analysis/dealt_board.h"
+#include "analysis/forgotten_subgames.h"
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"
 #include "solver/array_ops.h"

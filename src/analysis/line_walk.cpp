@@ -1,11 +1,11 @@
 #include "analysis/line_walk.h"
 
 #include "solver/node_cursor.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_records.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/dealt_board.h"
+#include "analysis/forgotten_subgames.h"
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"
 #include "cards/combo_tables.h"

@@ -3,8 +3,7 @@
 
 // The commands of the analysis layer: node queries
 // (strategies, ranges, probabilities), EVs, equities and frequencies, and node
-// locking. Those whose kernel has not landed in src/analysis yet refuse the
-// line as "not implemented".
+// locking.
 
 void CmdShowStrategy(const WordList& words);
 void CmdShowStrategyPp(const WordList& words);

@@ -7,16 +7,12 @@
 #include "commands/solver_commands.h"
 #include "commands/tree_commands.h"
 #include "commands/tree_file_commands.h"
-#include "protocol/command_error.h"
 #include "solver/solver_status.h"
 
 namespace {
 constexpr int32_t kAnyCount = -1;
 }
 
-// The handlers of analysis_commands, compression_commands and
-// tree_file_commands belong to subsystems that are not built yet: they answer
-// "not implemented" until their subsystems land.
 const CommandEntry g_command_table[kCommandCount] = {
     {"is_ready", CmdIsReady, 1},
     {"solver_time", CmdSolverTime, 1},
@@ -102,8 +98,6 @@ const CommandEntry g_command_table[kCommandCount] = {
 const CommandEntry* FindCommand(const std::string& word) {
   return FindCommandRow(g_command_table, word);
 }
-
-void CmdNotImplemented(const WordList& words) { ThrowRefusal("not implemented"); }
 
 void InstallCommands() {
   InstallCommandTable(g_command_table);

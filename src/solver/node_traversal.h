@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <vector>
 
 #include "solver/node_cursor.h"
 #include "store/num_array.h"
@@ -30,12 +29,6 @@ void TraverseOwnDecision(NodeCursor& cursor);
 // child (pruning actions whose reach vanishes); strategy sums grow in solving
 // passes; the node value is the plain sum of the children's values.
 void TraverseOpponentDecision(NodeCursor& cursor);
-
-// The node's average strategy on board (turn_slot, river_slot): the normalised
-// strategy sums, and for a hand whose sums are all zero the current strategy
-// (uniform where the regrets are all zero).
-void GetAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int32_t turn_slot,
-                        int32_t river_slot);
 
 // Pieces of the decision walks for the river-board pass (solver/river_board_pass.h),
 // for solving and evaluation passes.

@@ -5,12 +5,12 @@
 
 #include "protocol/fail.h"
 #include "solver/array_ops.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_state.h"
 #include "solver/street_values.h"
 #include "solver/solver_state.h"
 #include "store/index_maps.h"
 #include "tree/deal_tree.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_records.h"
 
 namespace {

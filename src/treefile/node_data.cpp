@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "compress/combo_codec.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/split_walk.h"
 #include "solver/street_values.h"
+#include "tree/stored_strategy.h"
 #include "treefile/block_converter.h"
 #include "treefile/tree_file_error.h"
 

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "platform/virtual_memory.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/solver_status.h"
@@ -26,6 +25,7 @@
 #include "support/solver_spots.h"
 #include "tree/build_fixture.h"
 #include "tree/deal_tree.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_records.h"
 
 namespace {

@@ -30,6 +30,7 @@
 #include "support/engine_harness.h"
 #include "support/reference_game.h"
 #include "tree/build_fixture.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_records.h"
 
 namespace {

@@ -15,7 +15,6 @@
 #include "cards/combo_tables.h"
 #include "compress/compression_level.h"
 #include "platform/byte_io.h"
-#include "solver/node_traversal.h"
 #include "solver/solver_settings.h"
 #include "solver/street_values.h"
 #include "solver/solver_state.h"
@@ -25,6 +24,7 @@
 #include "support/solver_spots.h"
 #include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
+#include "tree/stored_strategy.h"
 #include "tree/tree_builder.h"
 #include "treefile/tree_file_fixture.h"
 
