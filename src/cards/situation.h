@@ -24,6 +24,11 @@ void SetRangeFromHandOrder(Player player, const std::vector<double>& by_hand_ord
 // only cost work in every pass.
 constexpr double kMinRangeWeight = 1e-5;
 
+// Weights above this are refused as out of range: the reach products of two
+// such ranges overflow the float rows and every result reads NaN. Weights are
+// otherwise not limited; results depend only on their ratios.
+constexpr double kMaxRangeWeight = 1e12;
+
 // The three set_pot figures in their order; [2] is the pot at the root. The first
 // two are only stored and carried in tree files.
 extern double g_pot[3];

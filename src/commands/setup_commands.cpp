@@ -14,11 +14,6 @@
 
 namespace {
 
-// Weights above this are refused as out of range: the reach products of two
-// such ranges overflow the float rows and every result reads NaN. Weights are
-// otherwise not limited; results depend only on their ratios.
-constexpr double kMaxRangeWeight = 1e12;
-
 // One line of 1326 numbers, each followed by a blank.
 void PrintNumberLine(const int32_t* values) {
   std::string line;

@@ -14,8 +14,6 @@ std::unique_ptr<SchematicNode> g_root_owner;
 // The root exists before any command can run.
 [[maybe_unused]] const bool g_schematic_root_ready = (InitSchematicRoot(), true);
 
-constexpr double kFoldKey = -1.0;
-
 // Moves every child of the node onto the pending list, leaving its map empty,
 // so that no destructor ever recurses more than one level.
 void TakeChildren(SchematicNode* node, std::vector<std::unique_ptr<SchematicNode>>* pending) {

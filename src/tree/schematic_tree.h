@@ -17,6 +17,9 @@ struct SchematicNode;
 // exactly; NaN never gets in (the map's order would break).
 using SchematicChildren = std::map<double, std::unique_ptr<SchematicNode>, std::greater<double>>;
 
+// The key of a fold; every other key is the amount of its action.
+constexpr double kFoldKey = -1.0;
+
 struct SchematicNode {
   SchematicNode* parent = nullptr;  // null at the root
   SchematicChildren children;       // owned

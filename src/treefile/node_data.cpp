@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "compress/combo_codec.h"
+#include "store/arena_store.h"
+#include "store/composite_store.h"
+#include "store/plain_store.h"
+#include "solver/solver_constants.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/split_walk.h"
@@ -66,7 +70,10 @@ void ReadWideArray(NumArray& array, ByteReader& in) {
   SetZeros(array, n);
   Element buffer[kMaxConvertedArray];
   in.Read(buffer, static_cast<uint64_t>(n) * sizeof(Element));
-  for (int32_t h = 0; h < n; ++h) array.data[h] = static_cast<double>(buffer[h]);
+  for (int32_t h = 0; h < n; ++h) {
+    if (!std::isfinite(buffer[h])) throw TreeFileError("bad card value");
+    array.data[h] = static_cast<double>(buffer[h]);
+  }
 }
 
 void ReadScaledArray(NumArray& array, ByteReader& in) {
@@ -95,12 +102,60 @@ void WriteScaledArray(const NumArray& array, ByteWriter& out) {
   out.Write(buffer, static_cast<uint64_t>(array.count) * sizeof(int16_t));
 }
 
+// What a store of the file may hold where it keeps floats: regrets of any
+// sign, strategy sums never below 0 (they add products of non-negative
+// factors), and numbers only. The other forms hold whole numbers.
+enum class StoreValues { kRegrets, kStrategySums };
+
+bool ValidRow(const float* row, int32_t n, StoreValues kind) {
+  for (int32_t h = 0; h < n; ++h)
+    if (!std::isfinite(row[h]) || (kind == StoreValues::kStrategySums && row[h] < 0.0f)) return false;
+  return true;
+}
+
+bool ValidPlainStore(const PlainStore& store, StoreValues kind) {
+  for (int32_t a = 0; a < store.actions(); ++a) {
+    const FloatArray& row = store.row(a);
+    if (row.data && !ValidRow(row.data, row.count, kind)) return false;
+  }
+  return true;
+}
+
+bool ValidArenaStore(ArenaStore32& store, StoreValues kind) {
+  const BoardLayout& layout = *store.layout();
+  std::vector<float*> rows(static_cast<size_t>(layout.actions));
+  for (int32_t i = 0; i < layout.turn_slots; ++i)
+    for (int32_t j = 0; j < layout.turn_index[i].board_count; ++j) {
+      int32_t hands = 0;
+      const NodeLockRecord* lock = nullptr;
+      if (!store.BoardRows(i, j, rows.data(), &hands, &lock)) return true;
+      for (float* row : rows)
+        if (!ValidRow(row, hands, kind)) return false;
+    }
+  return true;
+}
+
+void CheckStoreValues(NodeStore& store, StoreValues kind) {
+  bool valid = true;
+  if (const auto* plain = dynamic_cast<const PlainStore*>(&store)) {
+    valid = ValidPlainStore(*plain, kind);
+  } else if (auto* composite = dynamic_cast<CompositeStore*>(&store)) {
+    for (int32_t i = 0; i < composite->turn_slots() && valid; ++i) valid = ValidPlainStore(composite->slot(i), kind);
+  } else if (ArenaStore32* arena = store.AsArenaStore32()) {
+    valid = ValidArenaStore(*arena, kind);
+  }
+  if (!valid) throw TreeFileError("bad store value");
+}
+
 void ReadStores(TreeNode& node, ByteReader& in) {
   if (!node.regret_store) return;
   // Reading into a store without its values would write nowhere.
   if (!node.materialised) throw std::runtime_error("node values not allocated");
   node.regret_store->Read(in);
-  if (node.strategy_store) node.strategy_store->Read(in);
+  CheckStoreValues(*node.regret_store, StoreValues::kRegrets);
+  if (!node.strategy_store) return;
+  node.strategy_store->Read(in);
+  CheckStoreValues(*node.strategy_store, StoreValues::kStrategySums);
 }
 
 // The boards of a node before the forgotten street: one on the flop, one per
@@ -242,7 +297,8 @@ void ReadNodeArrays(SolverState& state, ByteReader& in, bool without_values) {
   const int32_t version = in.FormatVersion();
   const Street forgotten = state.first_forgotten_street;
   const int32_t iterations = ReadField<int32_t>(in);
-  if (iterations < 0) throw TreeFileError("bad iteration count");
+  // go never runs past the cap.
+  if (iterations < 0 || iterations > kIterationCap) throw TreeFileError("bad iteration count");
   state.iterations = iterations;
 
   const bool skip_late_records = version >= 3;

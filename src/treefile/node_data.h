@@ -35,9 +35,11 @@ struct SolverState;
 constexpr double kCardValueScale = 150.0;
 
 // Allocates every store's values (weighed against the free memory first),
-// then reads the section. Throws IOException, TreeFileError or CodedStreamError
-// (the data read so far stays in the tree), or a runtime error when the
-// values do not fit into memory.
+// then reads the section. Throws IOException, TreeFileError (also for an
+// iteration count past the cap and for float card values or store values that
+// are no finite numbers, or strategy sums below 0) or CodedStreamError (the
+// data read so far stays in the tree), or a runtime error when the values do
+// not fit into memory.
 void LoadNodeData(SolverState& state, ByteReader& in, bool without_values);
 void ReadNodeArrays(SolverState& state, ByteReader& in, bool without_values);
 void ReadCardRecord(CardRecord& record, ByteReader& in);

@@ -52,13 +52,16 @@ void LoadTreeFile(const std::string& path);
 void DumpTreeFile(const std::string& path);
 
 // The bet lines below node; depth counts from the root, which is 0. Lines
-// deeper than any build accepts, players and streets off their ranges, and
-// amounts that are no numbers are refused (TreeFileError).
+// deeper than any build accepts, players, streets and bet counts off their
+// ranges, and amounts, commitments and keys that add_line could not have made
+// are refused (TreeFileError).
 void ReadSchematicNode(SchematicNode& node, ByteReader& in, int32_t depth);
 void WriteSchematicNode(const SchematicNode& node, ByteWriter& out);
 
 // The header of the state as the writer writes it: a tree whose forgotten
 // streets were rebuilt is written whole, with no forgotten street.
 TreeFileHeader StateHeader(const SolverState& state);
+// Refuses flags other than the tree's, a results iteration outside -1 to the
+// iteration cap and results that are no finite numbers (TreeFileError).
 TreeFileHeader ReadStateHeader(ByteReader& in);
 void WriteStateHeader(const TreeFileHeader& header, ByteWriter& out);

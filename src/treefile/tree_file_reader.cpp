@@ -1,11 +1,16 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "cards/situation.h"
 #include "compress/compression_level.h"
 #include "protocol/command_error.h"
+#include "protocol/number_words.h"
+#include "solver/solver_constants.h"
 #include "solver/solver_preparation.h"
 #include "solver/solver_settings.h"
 #include "solver/solver_state.h"
@@ -18,9 +23,72 @@
 
 namespace {
 
-// Range weights as set_range takes them.
-constexpr double kMaxRangeWeight = 1e12;
 constexpr CardMask kAllCards = (CardMask{1} << kCardCount) - 1;
+constexpr uint32_t kTreeFlags = INCOMPLETE_TREE | ISOMORPHISM_ON | NEW_TREE;
+// Streets of the bet lines, counted from the starting street: decisions up to
+// the river, end nodes one street past it (a check-back there).
+constexpr uint32_t kLastDecisionStreet = STREET_RIVER - STREET_FLOP;
+constexpr uint32_t kLastLineStreet = kLastDecisionStreet + 1;
+
+// Every value a file holds must be one that the set-up commands, the build
+// and the passes can leave: anything else was damaged or made elsewhere, and
+// would be solved and answered with as if it were real.
+
+// set_pot reads whole 32-bit numbers.
+bool IsPotFigure(double figure) {
+  return figure >= std::numeric_limits<int32_t>::min() && figure <= std::numeric_limits<int32_t>::max() &&
+         figure == std::trunc(figure);
+}
+
+// set_range keeps 0 for weights below its least one and refuses weights above
+// its largest.
+bool IsRangeWeight(double weight) {
+  return weight == 0.0 || (weight >= kMinRangeWeight && weight <= kMaxRangeWeight);
+}
+
+// add_line takes no amount below 0 or above its largest.
+bool IsLineAmount(double amount) { return amount >= 0.0 && amount <= kMaxLineAmount; }
+
+// One record and its subtree; key is the one the node hangs under, none at
+// the root.
+void ReadLineNode(SchematicNode& node, ByteReader& in, int32_t depth, std::optional<double> key) {
+  if (depth > kMaxLineActions) throw TreeFileError("bet lines too deep");
+  const uint32_t player = ReadField<uint32_t>(in);
+  const uint32_t street = ReadField<uint32_t>(in);
+  node.bets = ReadField<uint32_t>(in);
+  node.entry_index = ReadField<uint32_t>(in);
+  node.amount = ReadField<double>(in);
+  node.commitment[PLAYER_OOP] = ReadField<double>(in);
+  node.commitment[PLAYER_IP] = ReadField<double>(in);
+  // As add_line fills a node: the amount lies between the two commitments
+  // (it is the larger, or at a fold the folder's) and, but at a fold, it is
+  // the key the node hangs under.
+  const double low = std::min(node.commitment[PLAYER_OOP], node.commitment[PLAYER_IP]);
+  const double high = std::max(node.commitment[PLAYER_OOP], node.commitment[PLAYER_IP]);
+  if (!IsLineAmount(node.amount) || !IsLineAmount(low) || !IsLineAmount(high) || node.amount < low ||
+      node.amount > high || (key && *key != kFoldKey && *key != node.amount))
+    throw TreeFileError("bad line amount");
+  // The bets are actions of the node's line: no more of them than its depth.
+  if (player > PLAYER_IP || street > kLastLineStreet || node.bets > static_cast<uint32_t>(depth))
+    throw TreeFileError("bad bet line");
+  node.player = static_cast<Player>(player);
+  node.street = street;
+
+  const int32_t children = ReadField<int32_t>(in);
+  if (children > 0 && street > kLastDecisionStreet) throw TreeFileError("bad bet line");
+  for (int32_t c = 0; c < children; ++c) {
+    const double child_key = ReadField<double>(in);
+    // Lines never go down; a NaN key would also break the children's order.
+    if (child_key != kFoldKey && !(child_key >= node.amount && child_key <= kMaxLineAmount))
+      throw TreeFileError("bad line amount");
+    auto child = std::make_unique<SchematicNode>(&node);
+    SchematicNode& filled = *child;
+    // In place before it is read, so a failure below leaves what was read
+    // owned by the lines. A key met again replaces the earlier child.
+    node.children[child_key] = std::move(child);
+    ReadLineNode(filled, in, depth + 1, child_key);
+  }
+}
 
 void CheckBoard(CardMask flop, CardMask turn, CardMask river) {
   const bool valid = (flop & ~kAllCards) == 0 && (turn & ~kAllCards) == 0 &&
@@ -34,7 +102,7 @@ std::vector<double> ReadRange(ByteReader& in) {
   std::vector<double> range(kComboCount);
   in.Read(range.data(), range.size() * sizeof(double));
   for (double w : range)
-    if (!std::isfinite(w) || w > kMaxRangeWeight) throw TreeFileError("bad range");
+    if (!IsRangeWeight(w)) throw TreeFileError("bad range");
   return range;
 }
 
@@ -97,7 +165,7 @@ void ReadFile(const std::string& path) {
   double pot[3];
   in.Read(pot, sizeof pot);
   for (double figure : pot)
-    if (!std::isfinite(figure)) throw TreeFileError("bad pot");
+    if (!IsPotFigure(figure)) throw TreeFileError("bad pot");
   std::memcpy(g_pot, pot, sizeof pot);
   g_ranges[PLAYER_OOP] = ReadRange(in);
   g_ranges[PLAYER_IP] = ReadRange(in);
@@ -121,35 +189,7 @@ void ReadFile(const std::string& path) {
 }  // namespace
 
 void ReadSchematicNode(SchematicNode& node, ByteReader& in, int32_t depth) {
-  if (depth > kMaxLineActions) throw TreeFileError("bet lines too deep");
-  const uint32_t player = ReadField<uint32_t>(in);
-  const uint32_t street = ReadField<uint32_t>(in);
-  node.bets = ReadField<uint32_t>(in);
-  node.entry_index = ReadField<uint32_t>(in);
-  node.amount = ReadField<double>(in);
-  node.commitment[PLAYER_OOP] = ReadField<double>(in);
-  node.commitment[PLAYER_IP] = ReadField<double>(in);
-  if (!std::isfinite(node.amount) || !std::isfinite(node.commitment[0]) ||
-      !std::isfinite(node.commitment[1]))
-    throw TreeFileError("bad line amount");
-  node.player = static_cast<Player>(player);
-  node.street = street;
-
-  const int32_t children = ReadField<int32_t>(in);
-  // What a decision makes of its player and street; an end node's are not used.
-  if (children > 0 && (player > PLAYER_IP || street > STREET_RIVER - STREET_FLOP))
-    throw TreeFileError("bad bet line");
-  for (int32_t c = 0; c < children; ++c) {
-    const double key = ReadField<double>(in);
-    // A NaN key would break the children's order.
-    if (!std::isfinite(key)) throw TreeFileError("bad line amount");
-    auto child = std::make_unique<SchematicNode>(&node);
-    SchematicNode& filled = *child;
-    // In place before it is read, so a failure below leaves what was read
-    // owned by the lines. A key met again replaces the earlier child.
-    node.children[key] = std::move(child);
-    ReadSchematicNode(filled, in, depth + 1);
-  }
+  ReadLineNode(node, in, depth, std::nullopt);
 }
 
 TreeFileHeader ReadStateHeader(ByteReader& in) {
@@ -163,6 +203,13 @@ TreeFileHeader ReadStateHeader(ByteReader& in) {
   header.ev_ip = ReadField<double>(in);
   header.mean_ev = ReadField<double>(in);
   header.exploitability = ReadField<double>(in);
+  // The forgotten street is checked against the rebuilt tree's root.
+  if ((header.flags & ~kTreeFlags) != 0) throw TreeFileError("bad flags");
+  if (header.last_results_iteration < -1 || header.last_results_iteration > kIterationCap)
+    throw TreeFileError("bad results iteration");
+  for (double result : {header.mes_oop, header.ev_oop, header.mes_ip, header.ev_ip, header.mean_ev,
+                        header.exploitability})
+    if (!std::isfinite(result)) throw TreeFileError("bad results");
   return header;
 }
 

@@ -5,16 +5,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "cards/combo_tables.h"
 #include "compress/compression_level.h"
 #include "platform/byte_io.h"
+#include "solver/solver_constants.h"
 #include "solver/solver_settings.h"
 #include "solver/street_values.h"
 #include "solver/solver_state.h"
@@ -25,7 +29,9 @@
 #include "support/strategy_replies.h"
 #include "tree/build_fixture.h"
 #include "tree/stored_strategy.h"
+#include "tree/schematic_tree.h"
 #include "tree/tree_builder.h"
+#include "treefile/tree_file.h"
 #include "treefile/tree_file_fixture.h"
 
 namespace {
@@ -104,6 +110,8 @@ TEST_P(LevelTest, FlopTreeSolvesOnAsOneThatNeverStopped) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, LevelTest, ::testing::Values(0, 3, 4));
 
+// Every file the engine writes loads and answers as the tree it was written
+// from: at every level, whole and with its rivers, then its turns, forgotten.
 TEST_F(TreeFileTest, RoundTripsGiveTheSameBytes) {
   // A tree never solved: its stores get their zeros.
   ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
@@ -111,10 +119,19 @@ TEST_F(TreeFileTest, RoundTripsGiveTheSameBytes) {
   Solve(30);
   ExpectRoundTrip("turn");
   for (int level : {0, 1, 2, 3, 4}) {
+    const std::string name = "flop" + std::to_string(level);
     ASSERT_NO_FATAL_FAILURE(Build(FlopSpot(), level));
     Solve(64);
-    ExpectRoundTrip("flop" + std::to_string(level));
+    const std::string queries = AskQueries();
+    ExpectRoundTrip(name);
     EXPECT_EQ(g_compression_level, level);
+    EXPECT_EQ(AskQueries(), queries) << name;
+    for (const char* street : {"rivers", "turns"}) {
+      ASSERT_EQ(RunLine(std::string("forget ") + street), "forget ok!\n");
+      const std::string results = RunLine("calc_results");
+      ExpectRoundTrip(name + street);
+      EXPECT_EQ(RunLine("calc_results"), results) << name << " " << street;
+    }
   }
 }
 
@@ -293,6 +310,50 @@ TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
   bytes.push_back(0);
   write("longer", bytes);
   Load("longer");
+}
+
+// Values no set-up command, build or pass could have left refuse the file
+// whole; a pot figure set_pot takes, however odd, loads.
+TEST_F(TreeFileTest, ValuesNoCommandCouldMakeAreRefused) {
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  Solve(10);
+  Dump("good.tree");
+  const std::vector<uint8_t> good = ReadFileBytes(Path("good.tree"));
+  MemoryWriter lines, regrets;
+  WriteSchematicNode(*g_schematic_root, lines);
+  g_solver_state->nodes[0].regret_store->Write(regrets);
+  // Tag, version and flag byte, masks, then pot, ranges, lines and header.
+  constexpr size_t kPot = 33, kRanges = kPot + 24, kLines = kRanges + 2 * kComboCount * 8;
+  const size_t header = kLines + lines.Bytes().size();
+  // The root's regret rows end its store (floats in every form of it).
+  const size_t regret_end = static_cast<size_t>(
+      std::search(good.begin(), good.end(), regrets.Bytes().begin(), regrets.Bytes().end()) - good.begin() +
+      static_cast<long>(regrets.Bytes().size()));
+  ASSERT_LE(regret_end, good.size());
+  auto load = [&](size_t at, auto value) {
+    std::vector<uint8_t> bytes = good;
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+    WriteFileBytes(Path("bad.tree"), bytes);
+    return RunLine("load_tree " + Path("bad.tree"));
+  };
+  auto refused = [&](const char* what, size_t at, auto value) {
+    const std::string reply = load(at, value);
+    EXPECT_EQ(reply.rfind("ERROR: load_tree invalid file (", 0), 0u) << what << ": " << reply;
+    EXPECT_EQ(RunLine("is_tree_present"), "false\n") << what;
+  };
+  refused("pot", kPot + 16, 1e300);
+  refused("pot", kPot, 2.5);
+  refused("range", kRanges, -1.0);
+  refused("range", kRanges + kComboCount * 8 + 8 * 40, 5e-324);
+  refused("root amount", kLines + 16, 1e300);
+  refused("first key", kLines + 44, 1e300);
+  refused("first amount", kLines + 52 + 16, -1.0);
+  refused("flags", header, 0xFFFFFFFFu);
+  refused("last results", header + 8, int32_t{-2});
+  refused("exploitability", header + 52, std::numeric_limits<double>::quiet_NaN());
+  refused("iterations", header + 64, int32_t{kIterationCap + 1});
+  refused("regret", regret_end - 4, std::numeric_limits<float>::infinity());
+  EXPECT_EQ(load(kPot, -1.0), "load_tree ok!\n");
 }
 
 TEST_F(TreeFileTest, DumpsThatCannotBeWrittenLeaveNoFile) {
