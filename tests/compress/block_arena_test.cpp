@@ -107,6 +107,7 @@ TEST(BlockArenaDeathTest, ABlockBeyondTheSavedFormsLimitEndsTheProcess) {
 #endif
 #endif
 
+#ifndef TDX_ADDRESS_SANITIZER
 // The process's address-space limit held just above what it uses, so that a
 // 1 GiB reservation fails. (The address sanitizer needs the address space.)
 void LimitAddressSpace() {
@@ -118,6 +119,7 @@ void LimitAddressSpace() {
                                     (256ull << 20);
   setrlimit(RLIMIT_AS, &limit);
 }
+#endif
 
 TEST(BlockArenaDeathTest, AFailedReservationThrowsForALoadAndEndsAWrite) {
 #ifdef TDX_ADDRESS_SANITIZER

@@ -82,7 +82,12 @@ void ExpectCountMatchesModel(const std::string& board, int start_street,
   LineNode root;
   for (const auto& line : lines) {
     std::string text;
-    for (double amount : line) text += (text.empty() ? "" : " ") + std::to_string(amount);
+    // Appended piece by piece: GCC 12 takes "x" + std::string for an
+    // overlapping copy (-Wrestrict).
+    for (double amount : line) {
+      if (!text.empty()) text += ' ';
+      text += std::to_string(amount);
+    }
     texts.push_back(text);
     reference_game::InsertLine(root, line);
   }
@@ -109,7 +114,10 @@ TEST(NodeCount, CountsALineFarDeeperThanAnyStackWithoutRecursion) {
   // Raises of one chip at a time: every raise node has a call and a fold end.
   constexpr int kDepth = 300000;
   std::string line = "add_line";
-  for (int i = 1; i <= kDepth; ++i) line += " " + std::to_string(i);
+  for (int i = 1; i <= kDepth; ++i) {  // piece by piece, as above
+    line += ' ';
+    line += std::to_string(i);
+  }
   ASSERT_EQ(RunLine(line), "add_line ok!\n");
   NodeCounts counts;
   CountNodes(g_schematic_root, counts);

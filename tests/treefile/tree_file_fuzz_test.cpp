@@ -29,7 +29,9 @@ class TreeFileFuzzTest : public TreeFileFixture {
   std::vector<uint8_t> RealDump(const reference_game::Spot& spot, int level, const char* forget) {
     Build(spot, level);
     Solve(30);
-    if (forget) EXPECT_EQ(RunLine(std::string("forget ") + forget), "forget ok!\n");
+    if (forget) {
+      EXPECT_EQ(RunLine(std::string("forget ") + forget), "forget ok!\n");
+    }
     EXPECT_EQ(RunLine("dump_tree " + Path("real.tree")), "dump_tree ok!\n");
     return ReadFileBytes(Path("real.tree"));
   }

@@ -103,8 +103,9 @@ TEST_P(LevelTest, FlopTreeSolvesOnAsOneThatNeverStopped) {
   ASSERT_EQ(kept.size(), loaded.size());
   // Block stores code their rows against what a block held before: only the
   // uncompressed stores compare as bytes, every level as values.
-  if (GetParam() == 0)
+  if (GetParam() == 0) {
     for (size_t i = 0; i < kept.size(); ++i) EXPECT_TRUE(kept[i] == loaded[i]) << "node " << i;
+  }
   EXPECT_EQ(AskQueries(), kept_results);
 }
 
@@ -231,8 +232,12 @@ TEST_F(TreeFileTest, ForgottenTurnsTravelAsFlopStrategies) {
   EXPECT_EQ(RunLine("calc_results"), results);
   size_t filled = 0;
   for (TreeNode& node : g_solver_state->nodes) {
-    if (node.kind == DECISION_NODE && node.street == STREET_FLOP) EXPECT_TRUE(node.regret_store != nullptr);
-    if (node.street > STREET_FLOP) EXPECT_TRUE(node.regret_store == nullptr || node.materialised);
+    if (node.kind == DECISION_NODE && node.street == STREET_FLOP) {
+      EXPECT_TRUE(node.regret_store != nullptr);
+    }
+    if (node.street > STREET_FLOP) {
+      EXPECT_TRUE(node.regret_store == nullptr || node.materialised);
+    }
     if (node.kind == DECISION_NODE && node.street == STREET_TURN && node.card_records)
       for (int p = 0; p < 2; ++p)
         if (node.card_records[0].reach_filled[p]) {
