@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory_status.h"
 #include "platform/virtual_memory.h"
 #include "solver/accuracy_settings.h"
 #include "solver/solver_run.h"
@@ -32,9 +33,6 @@ namespace {
 
 using reference_game::MakeClassSpot;
 using reference_game::Spot;
-
-// The memory figure of the platform layer's test hook.
-constexpr const char* kAvailableBytes = "TDX_TEST_AVAILABLE_BYTES";
 
 // Flop, turn and river decision nodes: a flop bet that IP may raise, a turn
 // bet after the flop checks through, a river bet after the turn checks
@@ -99,14 +97,14 @@ class OutOfMemoryTest : public TreeBuildTest {
   }
   static void Reset() {
     StopSolverAndWait();
-    unsetenv(kAvailableBytes);
+    SetMemoryStatusOverride(0, 0);
     g_scheduler = 0;
     // Runs end by their limits only.
     SetAccuracyTarget(-1.0);
   }
 
   static void SetAvailableBytes(uint64_t bytes) {
-    setenv(kAvailableBytes, std::to_string(bytes).c_str(), 1);
+    SetMemoryStatusOverride(0, bytes);
   }
 
   static int MaterialisedNodes() {
@@ -190,7 +188,7 @@ TEST_F(OutOfMemoryTest, GoRefusesATreeBeyondTheFreeMemoryAndKeepsIt) {
   EXPECT_EQ(RunLine("is_tree_present"), "true\n");
 
   // With the memory back, the same tree solves.
-  unsetenv(kAvailableBytes);
+  SetMemoryStatusOverride(0, 0);
   std::string console;
   EXPECT_EQ(RunToEnd("go 0 steps", &console), "go ok!\n");
   EXPECT_NE(console.find("SOLVER: stopped (required number of steps done)"), std::string::npos);
@@ -216,7 +214,7 @@ TEST_F(OutOfMemoryTest, ARebuildThatCannotFitLeavesTheStreetsForgotten) {
     }
   }
 
-  unsetenv(kAvailableBytes);
+  SetMemoryStatusOverride(0, 0);
   EXPECT_EQ(RunLine("rebuild_all"), "rebuild_all ok!\n");
   EXPECT_EQ(RunToEnd("go 0 steps", &console), "go ok!\n");
   EXPECT_EQ(State().iterations, 3);
@@ -317,6 +315,17 @@ TEST(OutOfMemoryProcess, GoWithoutMemoryAnswersAndTheSessionGoesOn) {
     ASSERT_NE(at, std::string::npos) << line << "\n" << rest;
   }
   EXPECT_EQ(rest.find("ERROR"), std::string::npos) << rest;
+}
+
+// The shipped engine reads no memory figure of the environment (the tests set
+// theirs in-process): show_memory answers the machine's.
+TEST(OutOfMemoryProcess, TheEngineTakesNoMemoryFigureFromTheEnvironment) {
+  ProcessOptions options;
+  options.environment = {"TDX_TEST_TOTAL_BYTES=1048576000", "TDX_TEST_AVAILABLE_BYTES=10485760"};
+  const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, "show_memory\n", "", 60, options);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out.find(" 1000 MB"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(" 10 MB"), std::string::npos) << run.out;
 }
 
 }  // namespace
