@@ -1,5 +1,6 @@
 // Trees that do not fit. go, calc_results and the rebuild of forgotten streets
-// weigh the values a tree still needs against the free memory before they take
+// weigh the values a tree still needs against the free memory, and with the
+// river blocks' reservations against the address-space limit, before they take
 // any; memory that a command cannot get becomes that command's "out of memory"
 // reply, and memory that a pass cannot get ends the pass (and a run) but not
 // the process. In each case the tree stays usable.
