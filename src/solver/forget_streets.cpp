@@ -145,7 +145,7 @@ bool RebuildStreetsOfState(SolverState& state) {
     }
     // The river blocks' address space with them, as go weighs it.
     const uint64_t blocks = RiverBlockNeed(state);
-    if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks + RunAddressSpace())) {
+    if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks)) {
       undo();
       return false;
     }

@@ -27,7 +27,7 @@ bool ForgetStreetsKernel(SolverState& state, Street street);
 // the tree complete with no street forgotten. Nothing when no street is
 // forgotten. The river blocks are reserved with them (ReserveRiverBlocks).
 // False when the values of the stores to make do not fit the memory available
-// or, with the blocks and a run's address space, the address-space limit
+// or, with the blocks' reservations, the address-space limit
 // (MemoryRequestFits), or a value area or reservation cannot be had: the
 // stores made by this call are deleted again and the tree stays as it was.
 bool RebuildStreets();

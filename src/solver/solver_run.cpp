@@ -95,21 +95,18 @@ uint64_t StoreValueNeed(SolverState& state) {
   return bytes;
 }
 
-uint64_t RunAddressSpace() {
-  return (uint64_t{g_thread_count.load(std::memory_order_relaxed)} + 1) * kRunAddressSpacePerThread;
-}
-
 bool AllocateStoreValues(SolverState& state) {
   if (state.stores_allocated) return true;
   // Weighed as a whole before anything is taken: heap rows are touched as they
   // are made, and a tree beyond the memory would be taken part by part until
   // the system ended the process. The river blocks take address space only,
   // which counts under an address-space limit like any other. Refused, the
-  // tree stays as it was.
+  // tree stays as it was. (What a run needs besides, its threads' stacks and
+  // buffers, is not weighed: it is small beside a tree that comes near the
+  // limit, and a pass that cannot get it ends the run, not the process.)
   const uint64_t need = StoreValueNeed(state);
   const uint64_t blocks = RiverBlockNeed(state);
-  if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks + RunAddressSpace()))
-    return false;
+  if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks)) return false;
   for (TreeNode& node : state.nodes) {
     if (!node.regret_store || node.materialised) continue;
     if (!node.regret_store->Allocate()) return false;

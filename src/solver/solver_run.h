@@ -36,18 +36,12 @@ bool IsTreeComplete();
 // Bytes that allocating the values of every node not yet materialised takes.
 uint64_t StoreValueNeed(SolverState& state);
 
-// Address space a run takes besides the tree's values, per thread (and one
-// more for the solver's own): a stack, the coders' buffer sets and scratch
-// records, the allocators' thread caches.
-inline constexpr uint64_t kRunAddressSpacePerThread = uint64_t{24} << 20;
-uint64_t RunAddressSpace();
-
 // Allocates the values of every store of every node not yet materialised, in
 // node order, marking each node, then reserves the river blocks
 // (ReserveRiverBlocks) and at the end marks the tree. False, with nothing
 // taken, when their whole need does not fit the memory available or, with
-// the blocks' reservations and a run's own address space, the process's
-// address-space limit (MemoryRequestFits); else stops at the first store or
+// the blocks' reservations, the process's address-space limit
+// (MemoryRequestFits); else stops at the first store or
 // reservation that fails (false), the nodes done before staying marked. A
 // heap allocation that fails throws std::bad_alloc, likewise after the nodes
 // before it.
