@@ -32,10 +32,21 @@ void Describe(benchmark::State& state, const RiverRows& rows, int64_t bytes) {
   state.counters["size_fraction"] = static_cast<double>(bytes) / (2.0 * static_cast<double>(rows.values));
 }
 
+// The rows' packed rooms, and their groups of up to eight values.
+int64_t PackedRooms16(const RiverRows& rows) {
+  int64_t bytes = 0;
+  for (const RiverRow& row : rows.rows) bytes += PackedArrayRoom16(static_cast<int64_t>(row.values.size()));
+  return bytes;
+}
+int64_t Groups(const RiverRows& rows) {
+  int64_t groups = 0;
+  for (const RiverRow& row : rows.rows) groups += (static_cast<int64_t>(row.values.size()) + 7) / 8;
+  return groups;
+}
+
 // The packed rows back to back in one buffer.
 std::vector<uint8_t> PackAll(const RiverRows& rows) {
-  std::vector<uint8_t> bytes(PackedBlockReserve16(static_cast<int64_t>(rows.values),
-                                                  static_cast<int64_t>(rows.rows.size())));
+  std::vector<uint8_t> bytes(static_cast<size_t>(PackedRooms16(rows)));
   uint8_t* at = bytes.data();
   for (const RiverRow& row : rows.rows)
     at = Kernels<ValuePackingKernels>().PackValues16(at, row.values.data(), static_cast<int32_t>(row.values.size()));
@@ -163,9 +174,9 @@ template <typename Block>
 int64_t BlockReserve(const RiverRows& rows) {
   const auto values = static_cast<int64_t>(rows.values), arrays = static_cast<int64_t>(rows.rows.size());
   if constexpr (std::is_same_v<Block, StreamBlock>)
-    return StreamBlockReserve(values, arrays);
+    return StreamBlockReserve16(values, arrays, Groups(rows));
   else
-    return PackedBlockReserve16(values, arrays);
+    return PackedRooms16(rows);
 }
 
 template <typename Block>
@@ -213,8 +224,8 @@ void BM_BlockWrite32(benchmark::State& state) {
   if (!rows) return;
   const WideRows wide(*rows);
   const auto values = static_cast<int64_t>(rows->values), arrays = static_cast<int64_t>(wide.rows.size());
-  Block block(std::is_same_v<Block, StreamBlock> ? StreamBlockReserve(values, arrays)
-                                                 : PackedBlockReserve32(values));
+  Block block(std::is_same_v<Block, StreamBlock> ? StreamBlockReserve32(values, arrays, Groups(*rows))
+                                                 : PackedArrayRoom32(values));
   for (auto _ : state) {
     block.BeginWrite();
     for (size_t r = 0; r < wide.rows.size(); ++r) {
@@ -235,8 +246,8 @@ void BM_BlockRead32(benchmark::State& state) {
   if (!rows) return;
   const WideRows wide(*rows);
   const auto values = static_cast<int64_t>(rows->values), arrays = static_cast<int64_t>(wide.rows.size());
-  Block block(std::is_same_v<Block, StreamBlock> ? StreamBlockReserve(values, arrays)
-                                                 : PackedBlockReserve32(values));
+  Block block(std::is_same_v<Block, StreamBlock> ? StreamBlockReserve32(values, arrays, Groups(*rows))
+                                                 : PackedArrayRoom32(values));
   block.BeginWrite();
   for (size_t r = 0; r < wide.rows.size(); ++r) {
     const int32_t reference = rows->rows[r].reference;

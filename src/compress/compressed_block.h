@@ -18,10 +18,18 @@ class CompressedBlock {
  public:
   virtual ~CompressedBlock() = default;
 
-  // Starts refilling the block from empty; the previous content is dropped.
+  // Starts refilling the block from empty; the previous content is dropped
+  // once the write ends. std::bad_alloc when the write cannot begin (the
+  // block as it was).
   virtual void BeginWrite() = 0;
-  // Finishes writing: the block now holds the arrays.
+  // Finishes writing: the block now holds the arrays. std::bad_alloc when the
+  // write cannot be kept, as AbandonWrite leaves it.
   virtual void EndWrite() = 0;
+  // Ends a write that is not to be finished (one given up on the way): the
+  // block holds what it held before BeginWrite when the write has not yet
+  // overwritten it, else nothing; never a part of the write. Nothing when no
+  // write is running.
+  virtual void AbandonWrite() = 0;
   virtual bool HasData() const = 0;
   // Starts reading from the first array.
   virtual void BeginRead() = 0;
@@ -34,6 +42,13 @@ class CompressedBlock {
   // Reads the next array.
   virtual void ReadValues32(uint32_t* out, const uint32_t* reference, int32_t count) = 0;
   virtual void ReadValues16(uint16_t* out, const uint16_t* reference, int32_t count) = 0;
+
+  // Reserves the address space of `bytes` bytes of the block's memory now,
+  // so that no write up to them has to reserve any: std::bad_alloc when it
+  // cannot be had (the block as it was).
+  virtual void ReserveRoom(int64_t bytes) = 0;
+  // The address space ReserveRoom(bytes) would take anew.
+  virtual int64_t RoomNeed(int64_t bytes) const = 0;
 
   // The block's record in a tree file, between cycles.
   virtual void Save(ByteWriter& out) const = 0;

@@ -1,6 +1,5 @@
 #include "compress/stream_block.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -59,7 +58,11 @@ int64_t ScratchStep(int32_t channel) { return channel == 1 || channel == 17 ? 65
 
 }  // namespace
 
-StreamBlock::StreamBlock(int64_t reserved) : arena_(4095, reserved) {}
+StreamBlock::StreamBlock(int64_t reserved)
+    : arena_(4095, reserved), saved_reservation_(arena_.Reserved()) {}
+
+StreamBlock::StreamBlock(int64_t reserved, int64_t saved_reservation)
+    : arena_(4095, reserved), saved_reservation_(saved_reservation) {}
 
 StreamBlock::~StreamBlock() {
   encoder_.reset();
@@ -82,27 +85,28 @@ int64_t StreamBlock::DataBytes() const {
 
 void StreamBlock::AppendToScratchStream(void* context, int32_t channel, uint8_t* bytes, int32_t n) {
   auto* block = static_cast<StreamBlock*>(context);
-  if (n <= 0) return;
+  // Nothing may leave here: the encoder's final flush comes through from its
+  // destructor. A byte that cannot be kept fails the write, which EndWrite
+  // then gives up.
+  if (n <= 0 || block->write_failed_) return;
   StreamScratch& scratch = *block->scratch_;
   const int64_t position = block->positions_[channel];
   const int64_t length = position + n;
   // The saved record counts a channel in 32 bits.
   if (length > kMaxBlockBytes) {
-    std::printf("out of memory (not enough reserved)\n");
-    ExitImmediately(1);
+    block->write_failed_ = true;
+    return;
   }
-  if (length > block->sizes_[channel]) {
-    block->sizes_[channel] = static_cast<int32_t>(length);
+  if (length > scratch.capacities[channel]) {
     const int64_t step = ScratchStep(channel);
     const int64_t need = (length + step - 1) / step * step;
-    if (need > scratch.capacities[channel]) {
-      // The encoder's final flush comes through here from its destructor,
-      // which cannot throw.
-      void* grown = std::realloc(scratch.buffers[channel], static_cast<size_t>(need));
-      if (!grown) Fail("realloc fail");
-      scratch.buffers[channel] = static_cast<uint8_t*>(grown);
-      scratch.capacities[channel] = need;
+    void* grown = std::realloc(scratch.buffers[channel], static_cast<size_t>(need));
+    if (!grown) {
+      block->write_failed_ = true;
+      return;
     }
+    scratch.buffers[channel] = static_cast<uint8_t*>(grown);
+    scratch.capacities[channel] = need;
   }
   std::memcpy(scratch.buffers[channel] + position, bytes, static_cast<size_t>(n));
   block->positions_[channel] = static_cast<int32_t>(length);
@@ -111,16 +115,15 @@ void StreamBlock::AppendToScratchStream(void* context, int32_t channel, uint8_t*
 void StreamBlock::BeginWrite() {
   if (encoder_ || decoder_) Fail();
   if (!scratch_) scratch_ = TakeScratch();
-  DropData();
+  for (int32_t& position : positions_) position = 0;
+  write_failed_ = false;
   stats_ = CoderStats();
   try {
     encoder_ =
         CreateEncoder(CODER_FSE_STREAMS, nullptr, nullptr, &AppendToScratchStream, this, &stats_);
   } catch (...) {
-    // No memory for the coder's buffers: the block is left empty.
-    DropData();
-    GiveBackScratch(scratch_);
-    scratch_ = nullptr;
+    // No memory for the coder's buffers: the block keeps what it held.
+    DiscardWrite();
     throw;
   }
 }
@@ -133,13 +136,37 @@ void StreamBlock::WriteValues16(const uint16_t* values, const uint16_t* referenc
   EncodeComboArray16(encoder_.get(), values, reference, count);
 }
 
+void StreamBlock::DiscardWrite() {
+  write_failed_ = true;
+  encoder_.reset();
+  GiveBackScratch(scratch_);
+  scratch_ = nullptr;
+  for (int32_t& position : positions_) position = 0;
+  write_failed_ = false;
+}
+
+void StreamBlock::AbandonWrite() {
+  if (encoder_ || scratch_) DiscardWrite();
+}
+
 void StreamBlock::EndWrite() {
   if (!encoder_) return;
   encoder_.reset();  // its last blocks reach the scratch here
-  const int64_t total = DataBytes();
-  arena_.Grow(total);
+  if (write_failed_) {
+    DiscardWrite();
+    throw std::bad_alloc();
+  }
+  int64_t total = 0;
+  for (int32_t position : positions_) total += position;
+  try {
+    arena_.Grow(total);
+  } catch (...) {
+    DiscardWrite();
+    throw;
+  }
   uint8_t* to = arena_.Base();
   for (int32_t c = 0; c < kCoderChannelCount; ++c) {
+    sizes_[c] = positions_[c];
     if (positions_[c] == 0) continue;
     std::memcpy(to, scratch_->buffers[c], static_cast<size_t>(positions_[c]));
     to += positions_[c];
@@ -211,7 +238,7 @@ void StreamBlock::Save(ByteWriter& out) const {
     WriteField<int32_t>(out, size);
   }
   const int64_t used = DataBytes();
-  WriteField<int64_t>(out, arena_.Reserved());
+  WriteField<int64_t>(out, saved_reservation_);
   WriteField<int64_t>(out, used);
   out.Write(arena_.Base(), static_cast<uint64_t>(used));
 }
@@ -234,8 +261,11 @@ void StreamBlock::Load(ByteReader& in) {
   if (!sound || used != total || reserved < used || used > kMaxBlockBytes ||
       (used > 0 && sizes[0] == 0))
     ThrowDamaged("damaged stream block");
-  arena_.Reset(reserved);
-  arena_.Grow(used, GrowthFailure::THROW_BAD_ALLOC);
+  // The record's reservation is kept for the record only: reserving it would
+  // let a figure written by an older engine fail the load, and the owner
+  // reserves what the block's writes can need (ReserveRoom).
+  arena_.ResetForSize(used);
+  arena_.Grow(used);
   const uint8_t* data = arena_.Base();
   in.Read(arena_.Base(), static_cast<uint64_t>(used));
   if (used > 0) {
@@ -246,4 +276,5 @@ void StreamBlock::Load(ByteReader& in) {
       if (!IsWholeCodedStream(at, sizes[c])) ThrowDamaged("damaged stream block");
   }
   std::memcpy(sizes_, sizes, sizeof sizes_);
+  saved_reservation_ = reserved;
 }

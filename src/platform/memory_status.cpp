@@ -1,5 +1,6 @@
 #include "platform/memory_status.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,12 +41,9 @@ bool FindKilobytes(std::string_view text, std::string_view key, uint64_t* bytes)
   return false;
 }
 
-// A test hook's figure (see the header); 0 when unset or not a number.
-uint64_t TestBytes(const char* name) {
-  const char* text = std::getenv(name);
-  if (!text || *text < '0' || *text > '9') return 0;
-  return std::strtoull(text, nullptr, 10);
-}
+// The figures of SetMemoryStatusOverride; 0 narrows nothing.
+std::atomic<uint64_t> g_override_total{0};
+std::atomic<uint64_t> g_override_available{0};
 
 }  // namespace
 
@@ -86,11 +84,16 @@ bool QueryMemoryStatus(MemoryStatus* status) {
   }
   const uint64_t limit = ReadCgroupBytes("/sys/fs/cgroup/memory.max");
   const uint64_t usage = limit ? ReadCgroupBytes("/sys/fs/cgroup/memory.current") : 0;
-  const uint64_t test_total = TestBytes("TDX_TEST_TOTAL_BYTES");
-  if (test_total != 0 && test_total < total) total = test_total;
+  const uint64_t narrow_total = g_override_total.load(std::memory_order_relaxed);
+  if (narrow_total != 0 && narrow_total < total) total = narrow_total;
   if (available > total) available = total;
-  const uint64_t test_available = TestBytes("TDX_TEST_AVAILABLE_BYTES");
-  if (test_available != 0 && test_available < available) available = test_available;
+  const uint64_t narrow_available = g_override_available.load(std::memory_order_relaxed);
+  if (narrow_available != 0 && narrow_available < available) available = narrow_available;
   *status = MakeMemoryStatus(total, available, limit, usage);
   return true;
+}
+
+void SetMemoryStatusOverride(uint64_t total_bytes, uint64_t available_bytes) {
+  g_override_total.store(total_bytes, std::memory_order_relaxed);
+  g_override_available.store(available_bytes, std::memory_order_relaxed);
 }

@@ -12,16 +12,16 @@ struct MemoryStatus {
 };
 
 // Reads /proc/meminfo, narrowed by the cgroup (v2) memory limit when the process
-// runs under one that is smaller than the machine. False when nothing could be read.
-//
-// Test hook: when the environment variable TDX_TEST_AVAILABLE_BYTES holds a
-// decimal number of bytes, the available figure is narrowed to it (the load
-// follows), so that tests can make the engine refuse work for want of memory
-// without putting the machine under real pressure. TDX_TEST_TOTAL_BYTES
-// narrows the total the same way (the available figure stays within it), so
-// that the load's whole percents are fine enough for small trees. Nothing else
-// reads them.
+// runs under one that is smaller than the machine, and by the override below.
+// False when nothing could be read.
 bool QueryMemoryStatus(MemoryStatus* status);
+
+// Narrows the figures QueryMemoryStatus reports: the total to total_bytes and
+// the available memory to available_bytes (within the total), each only when
+// nonzero and smaller; 0 and 0 take the narrowing back. For tests, which make
+// the engine refuse work for want of memory without putting the machine under
+// real pressure; the engine itself never calls it.
+void SetMemoryStatusOverride(uint64_t total_bytes, uint64_t available_bytes);
 
 // The parsing steps on their own, for tests: MemTotal and MemAvailable (kB) of a
 // /proc/meminfo text; false when MemTotal is missing.

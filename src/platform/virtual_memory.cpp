@@ -1,6 +1,7 @@
 #include "platform/virtual_memory.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,17 +14,30 @@ namespace {
 
 std::atomic<uint64_t> g_reserved_block_bytes{0};
 
-// The process's resident bytes (second field of /proc/self/statm); 0 when
-// unreadable, which only makes the fitting rule stricter.
-uint64_t ResidentBytes() {
+// The first two fields of /proc/self/statm in bytes: the address space mapped
+// and the resident memory; zeros when unreadable.
+struct ProcessSizes {
+  uint64_t mapped = 0;
+  uint64_t resident = 0;
+};
+
+ProcessSizes ReadProcessSizes() {
+  ProcessSizes sizes;
   FILE* f = std::fopen("/proc/self/statm", "r");
-  if (!f) return 0;
+  if (!f) return sizes;
   unsigned long long size = 0, resident = 0;
   const int read = std::fscanf(f, "%llu %llu", &size, &resident);
   std::fclose(f);
-  if (read != 2) return 0;
-  return static_cast<uint64_t>(resident) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  if (read != 2) return sizes;
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  sizes.mapped = static_cast<uint64_t>(size) * page;
+  sizes.resident = static_cast<uint64_t>(resident) * page;
+  return sizes;
 }
+
+// The resident bytes; 0 when unreadable, which only makes the fitting rule
+// stricter.
+uint64_t ResidentBytes() { return ReadProcessSizes().resident; }
 
 }  // namespace
 
@@ -35,11 +49,31 @@ bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
   return untouched <= available && request <= available - untouched;
 }
 
-bool MemoryRequestFits(uint64_t bytes) {
+bool MemoryRequestFits(uint64_t bytes, uint64_t reserved_only) {
+  const uint64_t address_space = bytes + reserved_only;
+  if (address_space < bytes || !AddressSpaceRequestFits(address_space)) return false;
   MemoryStatus status;
   if (!QueryMemoryStatus(&status)) return true;
   return BlockRequestFits(bytes, status.available_bytes, g_reserved_block_bytes.load(),
                           ResidentBytes());
+}
+
+uint64_t AddressSpaceBytes() { return ReadProcessSizes().mapped; }
+
+uint64_t AddressSpaceLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+bool AddressSpaceFits(uint64_t request, uint64_t mapped, uint64_t limit) {
+  return mapped <= limit && request <= limit - mapped;
+}
+
+bool AddressSpaceRequestFits(uint64_t request) {
+  const uint64_t limit = AddressSpaceLimit();
+  // Without a limit the statm read is not worth its cost.
+  return limit == UINT64_MAX || AddressSpaceFits(request, AddressSpaceBytes(), limit);
 }
 
 void* ReserveZeroedBlock(uint64_t bytes) {

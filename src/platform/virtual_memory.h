@@ -13,11 +13,13 @@ void* ReserveZeroedBlock(uint64_t bytes);
 
 // Whether `bytes` more bytes can be backed now, by the rule ReserveZeroedBlock
 // applies: they and the bytes of blocks reserved but not yet touched must stay
-// within the memory available. True when the memory status cannot be read.
-// Callers that are about to take many blocks or heap arrays at once weigh
-// their whole need here first, so that none of it is taken when it cannot all
-// be had.
-bool MemoryRequestFits(uint64_t bytes);
+// within the memory available (true when the memory status cannot be read);
+// and whether they and `reserved_only` more bytes of address space that take
+// no memory yet (reservations) stay within the process's address-space limit
+// (AddressSpaceRequestFits). Callers that are about to take many blocks or
+// heap arrays at once weigh their whole need here first, so that none of it
+// is taken when it cannot all be had.
+bool MemoryRequestFits(uint64_t bytes, uint64_t reserved_only = 0);
 
 // Releases a block of ReserveZeroedBlock with its size; null does nothing.
 void ReleaseBlock(void* base, uint64_t bytes);
@@ -33,6 +35,20 @@ uint64_t ReservedBlockBytes();
 // reserved bytes not yet resident together stay within the available memory.
 bool BlockRequestFits(uint64_t request, uint64_t available, uint64_t reserved,
                       uint64_t resident);
+
+// The address space the process has mapped (first field of /proc/self/statm;
+// 0 when unreadable) and its limit (RLIMIT_AS; UINT64_MAX when there is none).
+// Under a limit every mapping counts, reserved or touched, and one beyond it
+// fails however little memory it would take.
+uint64_t AddressSpaceBytes();
+uint64_t AddressSpaceLimit();
+
+// Whether `request` more bytes of address space fit now: they and what the
+// process has mapped stay within its limit.
+bool AddressSpaceRequestFits(uint64_t request);
+
+// That rule on its own, for tests.
+bool AddressSpaceFits(uint64_t request, uint64_t mapped, uint64_t limit);
 
 // Address space without memory behind it, for blocks that fill from their start
 // and commit a growing prefix. Reserving costs no memory; only committed pages

@@ -164,16 +164,16 @@ void WalkRiverCardsInLine(NodeCursor& cursor, const TurnDealRecord& turn) {
     throw;
   }
 
-  CompressedBlock* close_handles[2] = {nullptr, nullptr};
-  CloseRiverValues(cursor, close_handles, false, false);
-  EndBlockWrite(close_handles[0]);
-  EndBlockWrite(close_handles[1]);
-  if (sums) {
-    CompressedBlock* sum_handles[2] = {nullptr, nullptr};
-    CloseRiverValues(cursor, sum_handles, true, false);
-    EndBlockWrite(sum_handles[0]);
-    EndBlockWrite(sum_handles[1]);
+  // A write-back that cannot be finished (no memory or address space) drops
+  // the subtree's changes of this pass that it has not kept, as a walk given
+  // up does; every block stays whole.
+  try {
+    WriteBackRiverSubtree(cursor, false, RiverWalkRule::kFollowPass);
+  } catch (...) {
+    DropSubtreeValues(cursor, true);
+    throw;
   }
+  if (sums) WriteBackRiverSubtree(cursor, true, RiverWalkRule::kFollowPass);
 }
 
 }  // namespace

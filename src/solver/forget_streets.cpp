@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/virtual_memory.h"
+#include "solver/river_blocks.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
 #include "solver/split_walk.h"
@@ -142,7 +143,9 @@ bool RebuildStreetsOfState(SolverState& state) {
         need += NodeAllocationBytes(node);
       }
     }
-    if (need > 0 && !MemoryRequestFits(need)) {
+    // The river blocks' address space with them, as go weighs it.
+    const uint64_t blocks = RiverBlockNeed(state);
+    if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks)) {
       undo();
       return false;
     }
@@ -154,6 +157,10 @@ bool RebuildStreetsOfState(SolverState& state) {
         return false;
       }
       node->materialised = 1;
+    }
+    if (!ReserveRiverBlocks(state)) {
+      undo();
+      return false;
     }
   } catch (...) {
     undo();

@@ -25,9 +25,11 @@ bool ForgetStreetsKernel(SolverState& state, Street street);
 // Makes and allocates the stores of every node of the forgotten streets that is
 // not materialised, recounts the storage figures over the whole tree, and marks
 // the tree complete with no street forgotten. Nothing when no street is
-// forgotten. False when the values of the stores to make do not fit the
-// memory available (MemoryRequestFits) or a value area cannot be allocated:
-// the stores made by this call are deleted again and the tree stays as it was.
+// forgotten. The river blocks are reserved with them (ReserveRiverBlocks).
+// False when the values of the stores to make do not fit the memory available
+// or, with the blocks' reservations, the address-space limit
+// (MemoryRequestFits), or a value area or reservation cannot be had: the
+// stores made by this call are deleted again and the tree stays as it was.
 bool RebuildStreets();
 bool RebuildStreetsOfState(SolverState& state);
 

@@ -14,6 +14,7 @@
 #include "solver/accuracy_settings.h"
 #include "solver/current_iteration.h"
 #include "solver/libsubgame.h"
+#include "solver/river_blocks.h"
 #include "solver/showdown_tables.h"
 #include "solver/solver_clock.h"
 #include "solver/solver_constants.h"
@@ -98,15 +99,21 @@ bool AllocateStoreValues(SolverState& state) {
   if (state.stores_allocated) return true;
   // Weighed as a whole before anything is taken: heap rows are touched as they
   // are made, and a tree beyond the memory would be taken part by part until
-  // the system ended the process. Refused, the tree stays as it was.
+  // the system ended the process. The river blocks take address space only,
+  // which counts under an address-space limit like any other. Refused, the
+  // tree stays as it was. (What a run needs besides, its threads' stacks and
+  // buffers, is not weighed: it is small beside a tree that comes near the
+  // limit, and a pass that cannot get it ends the run, not the process.)
   const uint64_t need = StoreValueNeed(state);
-  if (need > 0 && !MemoryRequestFits(need)) return false;
+  const uint64_t blocks = RiverBlockNeed(state);
+  if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks)) return false;
   for (TreeNode& node : state.nodes) {
     if (!node.regret_store || node.materialised) continue;
     if (!node.regret_store->Allocate()) return false;
     if (node.strategy_store && !node.strategy_store->Allocate()) return false;
     node.materialised = 1;
   }
+  if (!ReserveRiverBlocks(state)) return false;
   state.stores_allocated = 1;
   return true;
 }

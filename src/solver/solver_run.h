@@ -37,11 +37,14 @@ bool IsTreeComplete();
 uint64_t StoreValueNeed(SolverState& state);
 
 // Allocates the values of every store of every node not yet materialised, in
-// node order, marking each node and at the end the tree. False, with nothing
-// allocated, when their whole need does not fit the memory available
-// (MemoryRequestFits); else stops at the first store that fails (false), the
-// nodes done before staying marked. A heap allocation that fails throws
-// std::bad_alloc, likewise after the nodes before it.
+// node order, marking each node, then reserves the river blocks
+// (ReserveRiverBlocks) and at the end marks the tree. False, with nothing
+// taken, when their whole need does not fit the memory available or, with
+// the blocks' reservations, the process's address-space limit
+// (MemoryRequestFits); else stops at the first store or
+// reservation that fails (false), the nodes done before staying marked. A
+// heap allocation that fails throws std::bad_alloc, likewise after the nodes
+// before it.
 bool AllocateStoreValues(SolverState& state);
 
 // What printed EVs and MES add to the pass values: half the pot of the tree that

@@ -97,11 +97,8 @@ void OpenOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool str
 
 void CloseOneKind(SolverState& state, TreeNode& root, int32_t turn_slot, bool strategy_sums,
                   RiverWalkRule rule) {
-  NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
-  CompressedBlock* handles[2] = {nullptr, nullptr};
-  WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, rule);
-  EndBlockWrite(handles[0]);
-  EndBlockWrite(handles[1]);
+  const NodeCursor cursor(&state, nullptr, &root, turn_slot, -1);
+  WriteBackRiverSubtree(cursor, strategy_sums, rule);
 }
 
 // Locks and opens for the guard; see StreetValuesGuard.
@@ -134,7 +131,13 @@ void CloseStreetValues(SolverState& state, TreeNode& node, int32_t turn_slot,
   std::unique_lock<std::mutex> lock(StreetMutex(node, turn_slot), std::adopt_lock);
   TreeNode& root = RiverRoot(node);
   const RiverWalkRule rule = RuleOf(access);
-  CloseOneKind(state, root, turn_slot, false, rule);
+  try {
+    CloseOneKind(state, root, turn_slot, false, rule);
+  } catch (...) {
+    // The regrets' write given up: the sums close unwritten, none stays open.
+    CloseOneKind(state, root, turn_slot, true, RiverWalkRule::kForcedReadOnly);
+    throw;
+  }
   CloseOneKind(state, root, turn_slot, true, rule);
 }
 
@@ -146,6 +149,10 @@ void EndBlockRead(CompressedBlock* handle) {
 
 void EndBlockWrite(CompressedBlock* handle) {
   if (handle) handle->EndWrite();
+}
+
+void AbandonBlockWrite(CompressedBlock* handle) {
+  if (handle) handle->AbandonWrite();
 }
 
 bool StrategySumsInUse(const SolverState& state) {
@@ -193,6 +200,23 @@ void OpenRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRul
   }
   EndBlockRead(handles[0]);
   EndBlockRead(handles[1]);
+}
+
+void WriteBackRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRule rule) {
+  CompressedBlock* handles[2] = {nullptr, nullptr};
+  try {
+    WalkRiverValues(false, cursor, handles, strategy_sums, nullptr, rule);
+    EndBlockWrite(handles[0]);
+    handles[0] = nullptr;  // kept
+    EndBlockWrite(handles[1]);
+  } catch (...) {
+    // A write that failed has given itself up already; one still running is
+    // given up here, and the stores the walk did not reach close unwritten.
+    AbandonBlockWrite(handles[0]);
+    AbandonBlockWrite(handles[1]);
+    DropSubtreeValues(cursor, strategy_sums);
+    throw;
+  }
 }
 
 void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums) {

@@ -34,6 +34,9 @@ enum class RiverWalkRule : uint8_t {
 // after a closing walk.
 void EndBlockRead(CompressedBlock* handle);
 void EndBlockWrite(CompressedBlock* handle);
+// The end of a walk's write that is not to be kept (null: nothing): the
+// block holds what it held before the write (AbandonWrite).
+void AbandonBlockWrite(CompressedBlock* handle);
 
 // Adds the selected store's value count of the cursor's turn slot for every
 // river decision node at and below the cursor to counts[its player].
@@ -59,6 +62,13 @@ void DropSubtreeValues(const NodeCursor& cursor, bool strategy_sums);
 // counts taken first, and ends both blocks' reads, also when the walk throws
 // (the stores opened stay open for the caller to close or drop).
 void OpenRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRule rule);
+
+// Closes the selected stores at and below the cursor under the rule and ends
+// both blocks' writes. A write that cannot be finished (no memory, no address
+// space) is given up whole: each block holds what it held before or all of
+// its new arrays, never a part of them, every store is closed, and the error
+// propagates.
+void WriteBackRiverSubtree(const NodeCursor& cursor, bool strategy_sums, RiverWalkRule rule);
 
 // What code outside a pass does with the river values it opens. Reading opens
 // every store whatever the last pass was and writes nothing back; writing opens

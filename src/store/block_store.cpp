@@ -42,23 +42,47 @@ int64_t RoundUp(int64_t bytes, int64_t step) { return (bytes + step - 1) / step 
 
 }  // namespace
 
-int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count) {
+int64_t SavedBlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count) {
   if (count < 1) count = 1;
-  // Every array holds at least one value or writes nothing, so `count` also
-  // bounds the number of arrays; the bounds below are per value.
   if (kind == BlockStore::Kind::PACKED) {
-    // A packed array's largest size, tail code bytes included, is at most 3
-    // bytes a 16-bit value and 5 a 32-bit one; a write asks for that much.
     const int64_t bytes = (width == BlockStore::Width::BITS16 ? 3 : 5) * count;
     return RoundUp(std::min(bytes, kMaxBlockBytes), 65536);
   }
-  return RoundUp(std::min(StreamBlockReserve(count, count), kMaxBlockBytes), 4096);
+  // A flag and a mask byte, seven bytes and the block headers a value.
+  const int64_t raw = 9 * count;
+  const int64_t bytes = 1 + raw + 8 * (raw / 65536 + 1 + kCoderChannelCount);
+  return RoundUp(std::min(bytes, kMaxBlockBytes), 4096);
+}
+
+int64_t BlockStore::Reservation(int32_t i, int64_t count) const {
+  if (i < 0 || i >= layout_->turn_slots) return 0;
+  const LayoutTurnBoards& turn = layout_->turn_index[i];
+  int64_t hands = 0, groups = 0, packed16 = 0;
+  for (int32_t j = 0; j < turn.board_count; ++j) {
+    const int64_t h = layout_->boards[turn.first_board + j].hand_count;
+    hands += h;
+    groups += (h + 7) / 8;
+    packed16 += PackedArrayRoom16(h);
+  }
+  const int64_t passes = hands > 0 ? (std::max<int64_t>(count, 0) + hands - 1) / hands
+                                   : std::max(layout_->actions, 0);
+  const int64_t values = passes * hands;
+  const bool sixteen = width_ == Width::BITS16;
+  if (kind_ == Kind::PACKED) {
+    const int64_t bytes = sixteen ? passes * packed16 : PackedArrayRoom32(values);
+    return RoundUp(std::min(bytes, kMaxBlockBytes), 65536);
+  }
+  const int64_t arrays = passes * turn.board_count;
+  const int64_t bytes = sixteen ? StreamBlockReserve16(values, arrays, passes * groups)
+                                : StreamBlockReserve32(values, arrays, passes * groups);
+  return RoundUp(std::min(bytes, kMaxBlockBytes), 4096);
 }
 
 BlockStore::BlockStore(const BoardLayout* layout, Kind kind, Width width)
     : ArenaStore(layout),
       caches_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
       blocks_(static_cast<size_t>(std::max(layout->turn_slots, 0))),
+      carried_(static_cast<size_t>(std::max(layout->turn_slots, 0)), 0),
       slot_values_(static_cast<size_t>(std::max(layout->turn_slots, 0)), 0),
       kind_(kind),
       width_(width) {
@@ -79,13 +103,13 @@ namespace {
 
 // A block of class T on whole cache lines of its own.
 template <typename T>
-CompressedBlock* NewAlignedBlock(int64_t reserved) {
+CompressedBlock* NewAlignedBlock(int64_t reserved, int64_t saved_reservation) {
   constexpr size_t kLine = 64;
   static_assert(alignof(T) <= kLine);
   void* memory = scalable_aligned_malloc((sizeof(T) + kLine - 1) / kLine * kLine, kLine);
   if (!memory) throw std::bad_alloc();
   try {
-    return new (memory) T(reserved);
+    return new (memory) T(reserved, saved_reservation);
   } catch (...) {
     scalable_aligned_free(memory);
     throw;
@@ -100,9 +124,34 @@ void BlockStore::BlockDeleter::operator()(CompressedBlock* block) const {
   scalable_aligned_free(block);
 }
 
-BlockStore::BlockPtr BlockStore::MakeBlock(int64_t reserved) const {
-  if (kind_ == Kind::PACKED) return BlockPtr(NewAlignedBlock<PackedBlock>(reserved));
-  return BlockPtr(NewAlignedBlock<StreamBlock>(reserved));
+BlockStore::BlockPtr BlockStore::MakeBlock(int64_t reserved, int64_t saved_reservation) const {
+  if (kind_ == Kind::PACKED)
+    return BlockPtr(NewAlignedBlock<PackedBlock>(reserved, saved_reservation));
+  return BlockPtr(NewAlignedBlock<StreamBlock>(reserved, saved_reservation));
+}
+
+CompressedBlock& BlockStore::OwnBlock(int32_t i, int64_t count) {
+  BlockPtr& own = blocks_[static_cast<size_t>(i)];
+  if (!own) own = MakeBlock(Reservation(i, count), SavedBlockReservation(kind_, width_, count));
+  // Written only on the change: the threads of a pass open different turn
+  // slots side by side.
+  uint8_t& carried = carried_[static_cast<size_t>(i)];
+  if (!carried) carried = 1;
+  return *own;
+}
+
+void BlockStore::PrepareBlock(int32_t i, int64_t count) {
+  if (i < 0 || i >= layout_->turn_slots) return;
+  BlockPtr& block = blocks_[static_cast<size_t>(i)];
+  if (!block) block = MakeBlock(Reservation(i, count), SavedBlockReservation(kind_, width_, count));
+  block->ReserveRoom(Reservation(i, count));
+}
+
+int64_t BlockStore::BlockNeed(int32_t i, int64_t count) const {
+  if (i < 0 || i >= layout_->turn_slots) return 0;
+  const BlockPtr& block = blocks_[static_cast<size_t>(i)];
+  const int64_t reservation = Reservation(i, count);
+  return block ? block->RoomNeed(reservation) : reservation;
 }
 
 int64_t BlockStore::GetValueCount(int32_t i) {
@@ -223,9 +272,10 @@ CompressedBlock* BlockStore::OpenValues(CompressedBlock* handle, int32_t i, int3
   if (caches_[static_cast<size_t>(i)].data) Fail("opened twice");
   CompressedBlock* block = handle;
   if (!block) {
-    BlockPtr& own = blocks_[static_cast<size_t>(i)];
-    if (!own) own = MakeBlock(BlockReservation(kind_, width_, count));
-    block = own.get();
+    block = &OwnBlock(i, count);
+    // Every write of the subtree's values fits the reservation: taken (when
+    // not yet) before anything is read, a failure leaves nothing to undo.
+    block->ReserveRoom(Reservation(i, count));
     if (block->HasData()) block->BeginRead();
   }
   // The padded places: rows start on multiples of four values.
@@ -261,12 +311,15 @@ CompressedBlock* BlockStore::CloseValues(CompressedBlock* handle, int32_t i, boo
   }
   CompressedBlock* block = handle;
   if (!block) {
-    BlockPtr& own = blocks_[static_cast<size_t>(i)];
-    if (!own) own = MakeBlock(BlockReservation(kind_, width_, GetValueCount(i)));
-    block = own.get();
+    block = &OwnBlock(i, GetValueCount(i));
     block->BeginWrite();
   }
-  WriteRows(*block, i);
+  try {
+    WriteRows(*block, i);
+  } catch (...) {
+    if (!handle) block->AbandonWrite();
+    throw;
+  }
   FreeCache(i);
   return block;
 }
@@ -441,15 +494,15 @@ void BlockStore::Write(ByteWriter& out) {
   // for some turn slots only writes an empty block for the others, so that
   // none of what it holds is dropped.
   bool any = false;
-  for (const auto& block : blocks_) any = any || block != nullptr;
+  for (uint8_t carried : carried_) any = any || carried;
   WriteField<uint8_t>(out, any ? 1 : 0);
   if (!any) return;
   for (size_t i = 0; i < blocks_.size(); ++i) {
     if (caches_[i].data) Fail("store written while open");
-    if (blocks_[i]) {
+    if (carried_[i]) {
       blocks_[i]->Save(out);
     } else {
-      MakeBlock(0)->Save(out);
+      MakeBlock(0, 0)->Save(out);
     }
   }
 }
@@ -457,18 +510,28 @@ void BlockStore::Write(ByteWriter& out) {
 void BlockStore::Read(ByteReader& in) {
   for (size_t i = 0; i < caches_.size(); ++i)
     if (caches_[i].data) Fail("store read while open");
-  for (auto& block : blocks_) block.reset();
+  // Blocks only prepared hold nothing and keep their reservations for the
+  // records that fill them.
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    if (carried_[i]) blocks_[i].reset();
+    carried_[i] = 0;
+  }
   ReadLockRecords(in);
   const uint8_t flag = ReadField<uint8_t>(in);
   if (flag == 0) return;
   if (flag != 1) throw CodedStreamError("bad block flag");
   try {
-    for (auto& block : blocks_) {
-      block = MakeBlock(0);
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      BlockPtr& block = blocks_[i];
+      if (!block) block = MakeBlock(0, 0);
       block->Load(in);
+      carried_[i] = 1;
     }
   } catch (...) {
-    for (auto& block : blocks_) block.reset();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      blocks_[i].reset();
+      carried_[i] = 0;
+    }
     throw;
   }
 }

@@ -15,7 +15,9 @@
 // in one fixed order, the first node of a player opens with a null handle and
 // creates (or reuses) its own block, sized for the whole subtree by `count`;
 // every later node of that player receives the block as its handle and goes on
-// reading or writing it. The caller ends each block's read (EndRead) after the
+// reading or writing it. The block's address space, enough for every write of
+// the subtree (Reservation), is reserved before the block is read, so that
+// writes never have to reserve any. The caller ends each block's read (EndRead) after the
 // opening walk and each block's write (EndWrite) after the closing walk. In a
 // block, arrays follow node by node in walking order, action by action, board
 // by board of the turn slot; a board's row is coded against the previous
@@ -54,9 +56,30 @@ class BlockStore final : public ArenaStore {
   // IOException. After an error the store holds no block.
   void Read(ByteReader& in) override;
   // A block that cannot be decoded throws CodedStreamError with the turn slot
-  // closed again and the block's read ended.
+  // closed again and the block's read ended; address space or memory that
+  // cannot be had, std::bad_alloc with the turn slot closed.
   CompressedBlock* OpenValues(CompressedBlock* handle, int32_t i, int32_t count) override;
+  // A write that cannot go on throws std::bad_alloc with the turn slot still
+  // open; a write this call began is abandoned (the caller abandons the
+  // handle's).
   CompressedBlock* CloseValues(CompressedBlock* handle, int32_t i, bool write_back) override;
+
+  // The block of turn slot i for `count` values of a subtree (as OpenValues
+  // takes them): made when absent, its whole reservation taken now, so that
+  // a later pass has none to take. std::bad_alloc when the address space
+  // cannot be had. A block made here is not in the store's record until a
+  // walk opens it (the record stays what the walks alone would make it).
+  void PrepareBlock(int32_t i, int64_t count);
+  // The address space PrepareBlock(i, count) would take anew.
+  int64_t BlockNeed(int32_t i, int64_t count) const;
+  // A true upper bound of the size of turn slot i's block for `count` values
+  // of a subtree, rounded up to the block's commit step: `count` covers whole
+  // passes over the turn slot's rows (one per action of the subtree's nodes),
+  // and the bound holds whatever the values are (StreamBlockReserve16/32,
+  // PackedArrayRoom16/32). A turn slot without hands, whose count says
+  // nothing of the arrays, is taken for this node's actions; a block beyond
+  // it grows.
+  int64_t Reservation(int32_t i, int64_t count) const;
   BlockStore* AsBlockStore() override { return this; }
 
   // The rows of board (i, j) of an open 16-bit turn slot, one per action, for
@@ -93,7 +116,9 @@ class BlockStore final : public ArenaStore {
     void operator()(CompressedBlock* block) const;
   };
   using BlockPtr = std::unique_ptr<CompressedBlock, BlockDeleter>;
-  BlockPtr MakeBlock(int64_t reserved) const;
+  BlockPtr MakeBlock(int64_t reserved, int64_t saved_reservation) const;
+  // Block i, made when absent for `count` values; it joins the record.
+  CompressedBlock& OwnBlock(int32_t i, int64_t count);
   void ReadRows(CompressedBlock& block, int32_t i);
   void WriteRows(CompressedBlock& block, int32_t i);
   void FreeCache(int32_t i);
@@ -106,6 +131,9 @@ class BlockStore final : public ArenaStore {
   };
   std::vector<CacheSlot> caches_;
   std::vector<BlockPtr> blocks_;  // per turn slot
+  // Per turn slot: the block is in the store's record (opened by a walk, or
+  // read); a block only prepared holds no data and is not.
+  std::vector<uint8_t> carried_;
   // Values (hands x actions) per turn slot: the opening walks ask for them
   // at every open.
   std::vector<int64_t> slot_values_;
@@ -117,7 +145,8 @@ class BlockStore final : public ArenaStore {
 // (g_last_accumulation_weight).
 void RecordAccumulationWeight(double weight);
 
-// Reservation of a block for `count` values of one player's subtree: a true
-// upper bound of what the block can hold, rounded up to the block's commit
-// step (address space only; memory is taken as the block fills).
-int64_t BlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count);
+// The reservation field of the saved record of a block made for `count`
+// values of a subtree: the figure the engine has always written there (seven
+// bytes and more a value, each value taken as an array of its own), so that
+// tree files stay byte for byte what they were. Loading does not reserve it.
+int64_t SavedBlockReservation(BlockStore::Kind kind, BlockStore::Width width, int64_t count);

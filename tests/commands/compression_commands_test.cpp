@@ -237,14 +237,12 @@ TEST_F(CompressionLevels, AutomaticLevelFitsTheBudget) {
   for (const Case& c : {Case{1.5, 0}, Case{0.7, 1}, Case{0.5, 2}, Case{0.35, 3}, Case{0.2, 4}}) {
     const uint64_t total = 2 * static_cast<uint64_t>(need);
     const uint64_t available = static_cast<uint64_t>(c.share * static_cast<double>(need) / 0.85) + 1;
-    setenv("TDX_TEST_TOTAL_BYTES", std::to_string(total).c_str(), 1);
-    setenv("TDX_TEST_AVAILABLE_BYTES", std::to_string(available).c_str(), 1);
+    SetMemoryStatusOverride(total, available);
     MemoryStatus status;
     ASSERT_TRUE(QueryMemoryStatus(&status));
     const int64_t budget = CompressionBudget(status.total_bytes, status.load_percent);
     const std::string reply = RunLine("set_compression auto");
-    unsetenv("TDX_TEST_TOTAL_BYTES");
-    unsetenv("TDX_TEST_AVAILABLE_BYTES");
+    SetMemoryStatusOverride(0, 0);
     EXPECT_EQ(reply, "set_compression ok!\n");  // the "#auto" line never shows
     EXPECT_EQ(g_compression_level, c.level) << c.share;
     EXPECT_NEAR(static_cast<double>(budget) / static_cast<double>(need), c.share, 0.02);

@@ -1,6 +1,7 @@
 // Both block kinds: write and read cycles, the saved record through memory and
 // files, the storage counters, reservations as upper bounds, damaged records.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,9 +141,16 @@ std::unique_ptr<CompressedBlock> MakeBlock(Kind kind, int64_t reserved) {
 
 template <typename T>
 int64_t Reservation(Kind kind, const Rows<T>& rows) {
-  const int64_t arrays = static_cast<int64_t>(rows.rows.size());
-  if (kind == Kind::STREAM) return StreamBlockReserve(rows.values, arrays);
-  return sizeof(T) == 2 ? PackedBlockReserve16(rows.values, arrays) : PackedBlockReserve32(rows.values);
+  const auto arrays = static_cast<int64_t>(rows.rows.size());
+  int64_t groups = 0, rooms = 0;
+  for (const std::vector<T>& row : rows.rows) {
+    const auto n = static_cast<int64_t>(row.size());
+    groups += (n + 7) / 8;
+    rooms += sizeof(T) == 2 ? PackedArrayRoom16(n) : PackedArrayRoom32(n);
+  }
+  if (kind == Kind::PACKED) return rooms;
+  return sizeof(T) == 2 ? StreamBlockReserve16(rows.values, arrays, groups)
+                        : StreamBlockReserve32(rows.values, arrays, groups);
 }
 
 std::vector<uint8_t> Saved(const CompressedBlock& block) {
@@ -289,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(CompressedBlock, EveryBlock,
                          CaseName);
 
 TEST(PackedBlock, SavesItsCapacityAndNothingForEmptyArrays) {
-  PackedBlock block(PackedBlockReserve16(8, 2));
+  PackedBlock block(PackedArrayRoom16(8));
   block.BeginWrite();
   block.EndWrite();
   EXPECT_FALSE(block.HasData());  // no array: capacity 0
@@ -342,7 +350,7 @@ TEST(PackedBlock, SavesItsCapacityAndNothingForEmptyArrays) {
 }
 
 TEST(StreamBlock, HoldsDataFromItsFirstWrite) {
-  StreamBlock block(StreamBlockReserve(0, 0));
+  StreamBlock block(StreamBlockReserve16(0, 0, 0));
   EXPECT_FALSE(block.HasData());
   block.BeginWrite();
   block.EndWrite();
@@ -400,33 +408,63 @@ TEST(CompressedBlock, FinishedCyclesCountTheirBytes) {
   EXPECT_GT(g_stat_max_symbol, 65535);
 }
 
-TEST(CompressedBlock, ReservationsAreUpperBoundsOfTheWorstData) {
-  // Every value wide and unrelated: the packed arrays are at their largest and
-  // the coder escapes every value. Neither block outgrows its reservation.
-  const Rows<uint16_t> wide16 = MakeRows<uint16_t>(7, 60, true);
-  const Rows<uint32_t> wide32 = MakeRows<uint32_t>(8, 60, true);
-  for (Kind kind : {Kind::PACKED, Kind::STREAM}) {
-    const int64_t reserve16 = Reservation(kind, wide16);
-    auto block16 = MakeBlock(kind, reserve16);
-    Write(*block16, wide16);
-    const int64_t reserve32 = Reservation(kind, wide32);
-    auto block32 = MakeBlock(kind, reserve32);
-    Write(*block32, wide32);
-    if (kind == Kind::PACKED) {
-      auto& packed = static_cast<PackedBlock&>(*block16);
-      EXPECT_LE(packed.Capacity(), reserve16);
-      EXPECT_EQ(packed.Arena().Reserved(), (reserve16 + 65535) / 65536 * 65536);
-      EXPECT_LE(static_cast<PackedBlock&>(*block32).Capacity(), reserve32);
-    } else {
-      auto& stream = static_cast<StreamBlock&>(*block16);
-      EXPECT_LE(stream.DataBytes(), reserve16);
-      // Far above two bytes a value, the reservation it was once given.
-      EXPECT_GT(stream.DataBytes(), 2 * wide16.values);
-      EXPECT_EQ(stream.Arena().Reserved(), (reserve16 + 4095) / 4096 * 4096);
-      EXPECT_LE(static_cast<StreamBlock&>(*block32).DataBytes(), reserve32);
+// Rows chosen against the coder, each hand's value a step from the one before
+// of a size class: tokens below 255 spread over every context, 16-bit escapes
+// with random bytes, 32-bit ones, or all of them mixed; rows of every length,
+// none cheaper against its reference.
+enum class Steps { kSmall, kEscape16, kEscape32, kMixed };
+
+template <typename T>
+Rows<T> AdversarialRows(uint32_t seed, Steps steps) {
+  std::mt19937_64 rng(seed);
+  Rows<T> rows = MakeRows<T>(seed, 60);
+  const uint64_t top = sizeof(T) == 2 ? 65536 : uint64_t{1} << 32;
+  for (std::vector<T>& row : rows.rows) {
+    uint64_t value = rng() % top;
+    for (T& v : row) {
+      const uint64_t size_class = steps == Steps::kMixed ? rng() % 3 : static_cast<uint64_t>(steps);
+      const uint64_t step = size_class == 0 ? 1 + rng() % 127
+                            : size_class == 1 ? 128 + rng() % 32000
+                                              : top / 4 + rng() % (top / 2);
+      // Either way round, held within the width.
+      value = rng() % 2 && value >= step ? value - step : (value + step) % top;
+      v = static_cast<T>(value);
     }
-    EXPECT_TRUE(ReadsBack(*block16, wide16));
-    EXPECT_TRUE(ReadsBack(*block32, wide32));
+  }
+  return rows;
+}
+
+TEST(CompressedBlock, ReservationsAreUpperBoundsOfTheWorstData) {
+  // The packed arrays at their largest and every channel of the coder as full
+  // as the data can make it. Neither block outgrows its reservation (no move:
+  // the reservation stays what it was).
+  for (Kind kind : {Kind::PACKED, Kind::STREAM}) {
+    for (Steps steps : {Steps::kSmall, Steps::kEscape16, Steps::kEscape32, Steps::kMixed}) {
+      SCOPED_TRACE(static_cast<int>(steps));
+      const Rows<uint16_t> rows16 = AdversarialRows<uint16_t>(7, steps);
+      const Rows<uint32_t> rows32 = AdversarialRows<uint32_t>(8, steps);
+      const int64_t reserve16 = Reservation(kind, rows16), reserve32 = Reservation(kind, rows32);
+      auto block16 = MakeBlock(kind, reserve16);
+      auto block32 = MakeBlock(kind, reserve32);
+      Write(*block16, rows16);
+      Write(*block32, rows32);
+      const int64_t step = kind == Kind::PACKED ? 65536 : 4096;
+      if (kind == Kind::PACKED) {
+        auto& packed = static_cast<PackedBlock&>(*block16);
+        EXPECT_LE(packed.Capacity(), reserve16);
+        EXPECT_EQ(packed.Arena().Reserved(), (reserve16 + step - 1) / step * step);
+        EXPECT_LE(static_cast<PackedBlock&>(*block32).Capacity(), reserve32);
+      } else {
+        auto& stream = static_cast<StreamBlock&>(*block16);
+        EXPECT_LE(stream.DataBytes(), reserve16);
+        EXPECT_EQ(stream.Arena().Reserved(), (reserve16 + step - 1) / step * step);
+        auto& stream32 = static_cast<StreamBlock&>(*block32);
+        EXPECT_LE(stream32.DataBytes(), reserve32);
+        EXPECT_EQ(stream32.Arena().Reserved(), (reserve32 + step - 1) / step * step);
+      }
+      EXPECT_TRUE(ReadsBack(*block16, rows16));
+      EXPECT_TRUE(ReadsBack(*block32, rows32));
+    }
   }
 
   // Arrays of 9 wide values: 20 bytes each packed, one more than two bytes a
@@ -438,7 +476,7 @@ TEST(CompressedBlock, ReservationsAreUpperBoundsOfTheWorstData) {
     nines.references.push_back(-1);
     nines.values += 9;
   }
-  PackedBlock packed(PackedBlockReserve16(nines.values, 5000));
+  PackedBlock packed(Reservation(Kind::PACKED, nines));
   Write(packed, nines);
   EXPECT_EQ(packed.Position(), 5000 * 20);
   EXPECT_LE(packed.Position(), packed.Capacity());
@@ -457,6 +495,56 @@ TEST(CompressedBlock, AReservationTooSmallGrowsInsteadOfEndingTheProcess) {
     Write(*block, rows);
     EXPECT_TRUE(ReadsBack(*block, rows));
   }
+}
+
+// Under an address-space limit a write that needs more than the block has
+// reserved cannot have it: the stream block's EndWrite, or the packed block's
+// first array (before it overwrites anything), throws std::bad_alloc, and once
+// the write is given up the block reads back its previous arrays and, with the
+// limit lifted, takes new writes.
+TEST(CompressedBlockDeathTest, AWriteThatCannotGrowKeepsThePreviousArrays) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs the address space";
+#endif
+  EXPECT_EXIT(
+      {
+        const Rows<uint32_t> before = MakeRows<uint32_t>(11, 4);
+        const Rows<uint32_t> large = AdversarialRows<uint32_t>(12, Steps::kEscape32);
+        Rows<uint32_t> long_row;
+        long_row.rows.push_back(large.rows[7]);
+        for (int k = 0; k < 20; ++k)
+          long_row.rows[0].insert(long_row.rows[0].end(), large.rows[7].begin(), large.rows[7].end());
+        long_row.references.push_back(-1);
+        long_row.values = static_cast<int64_t>(long_row.rows[0].size());
+        for (Kind kind : {Kind::STREAM, Kind::PACKED}) {
+          auto block = MakeBlock(kind, Reservation(kind, before));
+          Write(*block, before);
+          rlimit limit;
+          getrlimit(RLIMIT_AS, &limit);
+          const rlim_t unlimited = limit.rlim_cur;
+          std::ifstream statm("/proc/self/statm");
+          uint64_t pages = 0;
+          statm >> pages;
+          limit.rlim_cur = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+          setrlimit(RLIMIT_AS, &limit);
+          bool threw = false;
+          try {
+            block->BeginWrite();
+            WriteRows(*block, kind == Kind::STREAM ? large : long_row);
+            block->EndWrite();
+          } catch (const std::bad_alloc&) {
+            threw = true;
+            block->AbandonWrite();
+          }
+          limit.rlim_cur = unlimited;
+          setrlimit(RLIMIT_AS, &limit);
+          if (!threw || !ReadsBack(*block, before)) std::_Exit(2);
+          Write(*block, large);
+          if (!ReadsBack(*block, large)) std::_Exit(3);
+        }
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(CompressedBlock, ScratchRecordsMoveBetweenThreads) {
@@ -497,7 +585,7 @@ TEST(CompressedBlockDeathTest, ACycleBegunWhileACoderIsAttachedEndsTheProcess) {
   EXPECT_EXIT(
       {
         RedirectStdoutToFile(path, false);
-        StreamBlock block(StreamBlockReserve(10, 1));
+        StreamBlock block(StreamBlockReserve32(10, 1, 2));
         block.BeginWrite();
         block.EndWrite();
         block.BeginRead();

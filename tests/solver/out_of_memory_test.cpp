@@ -1,17 +1,21 @@
 // Trees that do not fit. go, calc_results and the rebuild of forgotten streets
-// weigh the values a tree still needs against the free memory before they take
+// weigh the values a tree still needs against the free memory, and with the
+// river blocks' reservations against the address-space limit, before they take
 // any; memory that a command cannot get becomes that command's "out of memory"
 // reply, and memory that a pass cannot get ends the pass (and a run) but not
 // the process. In each case the tree stays usable.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "platform/memory_status.h"
 #include "platform/virtual_memory.h"
 #include "solver/accuracy_settings.h"
 #include "solver/solver_run.h"
@@ -32,9 +36,6 @@ namespace {
 
 using reference_game::MakeClassSpot;
 using reference_game::Spot;
-
-// The memory figure of the platform layer's test hook.
-constexpr const char* kAvailableBytes = "TDX_TEST_AVAILABLE_BYTES";
 
 // Flop, turn and river decision nodes: a flop bet that IP may raise, a turn
 // bet after the flop checks through, a river bet after the turn checks
@@ -99,14 +100,14 @@ class OutOfMemoryTest : public TreeBuildTest {
   }
   static void Reset() {
     StopSolverAndWait();
-    unsetenv(kAvailableBytes);
+    SetMemoryStatusOverride(0, 0);
     g_scheduler = 0;
     // Runs end by their limits only.
     SetAccuracyTarget(-1.0);
   }
 
   static void SetAvailableBytes(uint64_t bytes) {
-    setenv(kAvailableBytes, std::to_string(bytes).c_str(), 1);
+    SetMemoryStatusOverride(0, bytes);
   }
 
   static int MaterialisedNodes() {
@@ -190,7 +191,7 @@ TEST_F(OutOfMemoryTest, GoRefusesATreeBeyondTheFreeMemoryAndKeepsIt) {
   EXPECT_EQ(RunLine("is_tree_present"), "true\n");
 
   // With the memory back, the same tree solves.
-  unsetenv(kAvailableBytes);
+  SetMemoryStatusOverride(0, 0);
   std::string console;
   EXPECT_EQ(RunToEnd("go 0 steps", &console), "go ok!\n");
   EXPECT_NE(console.find("SOLVER: stopped (required number of steps done)"), std::string::npos);
@@ -216,7 +217,7 @@ TEST_F(OutOfMemoryTest, ARebuildThatCannotFitLeavesTheStreetsForgotten) {
     }
   }
 
-  unsetenv(kAvailableBytes);
+  SetMemoryStatusOverride(0, 0);
   EXPECT_EQ(RunLine("rebuild_all"), "rebuild_all ok!\n");
   EXPECT_EQ(RunToEnd("go 0 steps", &console), "go ok!\n");
   EXPECT_EQ(State().iterations, 3);
@@ -253,6 +254,53 @@ TEST_F(OutOfMemoryTest, APassWithoutMemoryEndsTheLineOrTheRunNotTheProcess) {
   std::string console;
   EXPECT_EQ(RunToEnd("go 0 steps", &console), "go ok!\n");
   EXPECT_EQ(State().iterations, 1);
+}
+
+// The address space the process has mapped (/proc/self/statm).
+uint64_t MappedBytes() {
+  std::ifstream statm("/proc/self/statm");
+  uint64_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Under an address-space limit a run whose passes must still reserve river
+// blocks (here: the river stores made anew, without their blocks) and cannot:
+// the run ends out of memory, not the process, the pass giving its writes up
+// whole; with the limit lifted the same tree measures and solves on.
+TEST_F(OutOfMemoryTest, AReservationFailingInARunEndsTheRunNotTheProcess) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+  EXPECT_EXIT(
+      {
+        FullRanges();
+        Situation("Kh 9h 4s", {"0 0 0 0 0 0", "0 0 0 0 40", "0 0 0 0 0 40"});
+        if (Run("set_compression 4") != "set_compression ok!\n" || Run("set_threads 1") != "set_threads ok!\n" ||
+            Run("build_tree") != "build_tree ok!\n")
+          std::_Exit(2);
+        std::string console;
+        RunToEnd("go 1 steps", &console);
+        for (TreeNode& node : State().nodes)
+          if (node.kind == DECISION_NODE && node.street == STREET_RIVER) CreateNodeStoresOfState(State(), node);
+        rlimit limit;
+        getrlimit(RLIMIT_AS, &limit);
+        const rlim_t unlimited = limit.rlim_cur;
+        limit.rlim_cur = MappedBytes() + (uint64_t{32} << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        if (RunToEnd("go 1 steps", &console) != "go ok!\n" ||
+            console.find("SOLVER: stopped (out of memory)\n") == std::string::npos || State().iterations != 1)
+          std::_Exit(3);
+        limit.rlim_cur = unlimited;
+        setrlimit(RLIMIT_AS, &limit);
+        if (Run("calc_results").find("EV OOP: ") == std::string::npos) std::_Exit(4);
+        RunToEnd("go 1 steps", &console);
+        if (console.find("SOLVER: stopped (required number of steps done)\n") == std::string::npos ||
+            State().iterations != 2)
+          std::_Exit(5);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A river node with so many actions that its boards' values pass the 32-bit
@@ -317,6 +365,48 @@ TEST(OutOfMemoryProcess, GoWithoutMemoryAnswersAndTheSessionGoesOn) {
     ASSERT_NE(at, std::string::npos) << line << "\n" << rest;
   }
   EXPECT_EQ(rest.find("ERROR"), std::string::npos) << rest;
+}
+
+// The repro of a compressed tree under the limit: its river blocks take
+// address space only, far more of it than memory, and the first pass could
+// not reserve them and ended the process. go now weighs them with the values:
+// it refuses the tree (or, where they fit, solves it), and the session goes
+// on.
+TEST(OutOfMemoryProcess, CompressedRiverBlocksCountAgainstTheAddressSpace) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+  std::string ones;
+  for (int c = 0; c < 1326; ++c) ones += " 1";
+  const std::string script =
+      "set_range OOP" + ones + "\nset_range IP" + ones +
+      "\nset_board Qs 8h 4d\nset_pot 0 0 100\nclear_lines\nadd_line 0 0 0 0 0 0\n"
+      "add_line 0 0 0 0 50\nadd_line 0 0 0 0 0 50\nset_compression max\nbuild_tree\n"
+      "go 1 steps\nwait_for_solver\nis_tree_present\n";
+  ProcessOptions options;
+  options.address_space_bytes = uint64_t{256} << 20;
+  options.environment = {"OMP_NUM_THREADS=2"};
+  const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, script, "", 120, options);
+  ASSERT_EQ(run.exit_code, 0) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0)
+                              << run.err;
+  const size_t built = run.out.find("build_tree ok!\n");
+  ASSERT_NE(built, std::string::npos) << run.out;
+  const std::string rest = run.out.substr(built);
+  EXPECT_TRUE(rest == "build_tree ok!\nERROR: go out of memory\ntrue\n" ||
+              rest == "build_tree ok!\ngo ok!\nSOLVER: started\n"
+                      "SOLVER: stopped (required number of steps done)\ntrue\n")
+      << rest;
+}
+
+// The shipped engine reads no memory figure of the environment (the tests set
+// theirs in-process): show_memory answers the machine's.
+TEST(OutOfMemoryProcess, TheEngineTakesNoMemoryFigureFromTheEnvironment) {
+  ProcessOptions options;
+  options.environment = {"TDX_TEST_TOTAL_BYTES=1048576000", "TDX_TEST_AVAILABLE_BYTES=10485760"};
+  const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, "show_memory\n", "", 60, options);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out.find(" 1000 MB"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(" 10 MB"), std::string::npos) << run.out;
 }
 
 }  // namespace

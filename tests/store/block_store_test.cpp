@@ -265,7 +265,7 @@ TEST(BlockStore, BlocksStayWithinTheirReservations) {
         }
     }
     const int64_t reserved_before =
-        BlockReservation(c.kind, c.width, tree.stores[0]->GetValueCount(0) * 2);
+        tree.stores[0]->Reservation(0, tree.stores[0]->GetValueCount(0) * 2);
     tree.Close(0, true, true);
     CompressedBlock* block = tree.stores[0]->Block(0);
     ASSERT_NE(block, nullptr);
@@ -278,6 +278,18 @@ TEST(BlockStore, BlocksStayWithinTheirReservations) {
       EXPECT_EQ(stream->Arena().Reserved(), reserved_before);
       EXPECT_LE(stream->DataBytes(), stream->Arena().Reserved());
     }
+  }
+
+  // The bound of a full turn slot's rows, two nodes of three actions, per
+  // value: what the block kind and width can really take, not a figure for
+  // every width (an array per value and a 32-bit escape each: 9 bytes).
+  auto full = MakeBoardLayout(3, {std::vector<uint32_t>(48, 1081)});
+  const double most[] = {2.2, 5.1, 6.2, 7.2};  // in the order of kCases
+  for (size_t k = 0; k < std::size(kCases); ++k) {
+    SCOPED_TRACE(NameOf(kCases[k]));
+    BlockStore store(full.get(), kCases[k].kind, kCases[k].width);
+    const int64_t count = 2 * store.GetValueCount(0);
+    EXPECT_LE(static_cast<double>(store.Reservation(0, count)), most[k] * static_cast<double>(count));
   }
 }
 
