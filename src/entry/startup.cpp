@@ -20,6 +20,7 @@
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
 #include "solver/libsubgame.h"
+#include "solver/solver_settings.h"
 #include "solver/solver_status.h"
 
 namespace {
@@ -104,6 +105,7 @@ int EngineMain(int argc, char** argv) {
   SaveOriginalStdout();
   InstallCommands();
   libsubgame_init(0);
+  TakeDefaultThreadCount();
   g_start_time = GetSystemTimeTicks();
   std::fputs(BannerText(), stdout);
   std::fflush(stdout);

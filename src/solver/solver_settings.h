@@ -12,6 +12,10 @@ extern uint8_t g_isomorphism_by_street[4];
 // (set_threads; the OpenMP maximum at start-up).
 extern std::atomic<uint32_t> g_thread_count;
 
+// Sets g_thread_count to the OpenMP runtime's maximum; the start-up calls it
+// once the runtime is up.
+void TakeDefaultThreadCount();
+
 // How a pass runs its batch of subgame tasks: 0 OpenMP guided, 1 OpenMP
 // dynamic, 2 the engine's own worker pool (set_scheduler). Read at each batch.
 extern std::atomic<uint32_t> g_scheduler;
