@@ -37,6 +37,15 @@ namespace {
 using reference_game::MakeClassSpot;
 using reference_game::Spot;
 
+// Every combination in both ranges, the board Qs 8h 4d, a pot of 100 and no
+// lines yet: the start of the engine sessions run under an address-space limit.
+std::string FullRangesOnQs8h4d() {
+  std::string ones;
+  for (int c = 0; c < 1326; ++c) ones += " 1";
+  return "set_range OOP" + ones + "\nset_range IP" + ones +
+         "\nset_board Qs 8h 4d\nset_pot 0 0 100\nclear_lines\n";
+}
+
 // Flop, turn and river decision nodes: a flop bet that IP may raise, a turn
 // bet after the flop checks through, a river bet after the turn checks
 // through, and the check-down.
@@ -328,10 +337,7 @@ TEST(OutOfMemoryProcess, GoWithoutMemoryAnswersAndTheSessionGoesOn) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
 #endif
-  std::string ones;
-  for (int c = 0; c < 1326; ++c) ones += " 1";
-  std::string script = "set_range OOP" + ones + "\nset_range IP" + ones +
-                       "\nset_board Qs 8h 4d\nset_pot 0 0 100\nclear_lines\n";
+  std::string script = FullRangesOnQs8h4d();
   // 24 flop bets, each called, then 24 turn bets, each called: 600 turn nodes
   // with 1728 actions over 49 turn cards of 1128 hands, about 760 MB of values.
   for (int flop = 1; flop <= 24; ++flop)
@@ -376,11 +382,8 @@ TEST(OutOfMemoryProcess, CompressedRiverBlocksCountAgainstTheAddressSpace) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
 #endif
-  std::string ones;
-  for (int c = 0; c < 1326; ++c) ones += " 1";
   const std::string script =
-      "set_range OOP" + ones + "\nset_range IP" + ones +
-      "\nset_board Qs 8h 4d\nset_pot 0 0 100\nclear_lines\nadd_line 0 0 0 0 0 0\n"
+      FullRangesOnQs8h4d() + "add_line 0 0 0 0 0 0\n"
       "add_line 0 0 0 0 50\nadd_line 0 0 0 0 0 50\nset_compression max\nbuild_tree\n"
       "go 1 steps\nwait_for_solver\nis_tree_present\n";
   ProcessOptions options;
