@@ -43,13 +43,6 @@ namespace {
 constexpr double kExploreRest = 0.09999999999999998;
 constexpr double kExploreFirst = 0.9;
 
-int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
-
-NodeStore& RegretStore(const TreeNode& node) {
-  if (!node.regret_store) Fail("decision node without stores");
-  return *node.regret_store;
-}
-
 const RiverDealRecord& CursorRiverRecord(const NodeCursor& cursor) {
   const DealTree& deal = *cursor.state->deal_tree;
   return deal.turn_records[static_cast<size_t>(cursor.turn_slot)]
@@ -63,24 +56,20 @@ void ExploringDefaults(float* d, int32_t n) {
   for (int32_t a = 1; a < n; ++a) d[a] = static_cast<float>(kExploreRest / (n - 1));
 }
 
-// Both defaults for the action counts of the fused kernels, worked out once:
-// the fused ways ask for them at every node of every board, and each asked
-// for two divisions.
-struct FusedDefaults {
-  float exploring[kMaxFusedActions + 1][kMaxFusedActions] = {};
-  float uniform[kMaxFusedActions + 1][kMaxFusedActions] = {};
+// The exploring defaults for the action counts of the fused kernels, worked
+// out once: the fused ways ask for them at every node of every board, and each
+// asked for two divisions (the uniform ones: UniformDefaultRow).
+struct ExploringRows {
+  float rows[kMaxFusedActions + 1][kMaxFusedActions] = {};
 };
 
-FusedDefaults MakeFusedDefaults() {
-  FusedDefaults t;
-  for (int32_t n = 1; n <= kMaxFusedActions; ++n) {
-    ExploringDefaults(t.exploring[n], n);
-    for (int32_t a = 0; a < n; ++a) t.uniform[n][a] = 1.0f / static_cast<float>(n);
-  }
+ExploringRows MakeExploringRows() {
+  ExploringRows t;
+  for (int32_t n = 1; n <= kMaxFusedActions; ++n) ExploringDefaults(t.rows[n], n);
   return t;
 }
 
-const FusedDefaults kFusedDefaults = MakeFusedDefaults();
+const ExploringRows kExploringRows = MakeExploringRows();
 
 // The strategy a pass uses at a decision node: in solving passes the current
 // strategy, with a default that favours the first action where the regrets are
@@ -236,7 +225,7 @@ bool FusedOwnUpdate(NodeCursor& cursor, const FusedRows& fused, const NumArray* 
   ResizeUnlessAt(cursor.out0, fused.hands);
   const ValueKernels16& kernels = Kernels<ValueKernels16>();
   kernels.UpdateOwnDecision16(fused.rows, n, fused.hands, values, cursor.out0.data,
-                              kFusedDefaults.exploring[n], cursor.state->payoff_scale);
+                              kExploringRows.rows[n], cursor.state->payoff_scale);
   if (hand_groups)
     for (int32_t a = 0; a < n; ++a)
       kernels.AverageValueGroups16(fused.rows[a], fused.hands, *hand_groups);
@@ -326,7 +315,7 @@ bool FusedOpponentReach(const NodeCursor& cursor, int32_t n, NumArray* strategy)
     if (sum_hands != hands || lock->mask) return false;
   }
   // PassStrategy's defaults.
-  const float* defaults = solving ? kFusedDefaults.exploring[n] : kFusedDefaults.uniform[n];
+  const float* defaults = solving ? kExploringRows.rows[n] : UniformDefaultRow(n);
   double* out[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
     ResizeUnlessAt(strategy[a], hands);

@@ -12,14 +12,7 @@
 
 namespace {
 
-int32_t ChildCount(const TreeNode& node) { return static_cast<int32_t>(node.children.size()); }
-
-NodeStore& RegretStore(const TreeNode& node) {
-  if (!node.regret_store) Fail("decision node without stores");
-  return *node.regret_store;
-}
-
-// The uniform default for the action counts of the fused kernel, worked out
+// The uniform default for the action counts of the fused kernels, worked out
 // once.
 struct UniformDefaults {
   float rows[kMaxFusedActions + 1][kMaxFusedActions] = {};
@@ -58,7 +51,7 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
                          : block->BoardRows32(turn_slot, river_slot, int_sum_rows, &sum_hands,
                                               nullptr);
   if (!rows || sum_hands != hands) return false;
-  const float* uniform = kUniformDefaults.rows[n];
+  const float* uniform = UniformDefaultRow(n);
   out = MakeNumArrays(n);
   double* strategy[kMaxFusedActions];
   for (int32_t a = 0; a < n; ++a) {
@@ -75,6 +68,13 @@ bool FusedAverageStrategy(const TreeNode& node, std::vector<NumArray>& out, int3
 }
 
 }  // namespace
+
+NodeStore& RegretStore(const TreeNode& node) {
+  if (!node.regret_store) Fail("decision node without stores");
+  return *node.regret_store;
+}
+
+const float* UniformDefaultRow(int32_t n) { return kUniformDefaults.rows[n]; }
 
 bool RegretRows16(NodeStore& store, int32_t actions, int32_t i, int32_t j, uint16_t** rows,
                   int32_t* hands, const NodeLockRecord** lock) {

@@ -4,13 +4,24 @@
 #include <vector>
 
 #include "store/num_array.h"
+#include "tree/tree_records.h"
 
 class NodeStore;
 struct NodeLockRecord;
-struct TreeNode;
 
 // Reading a decision node's strategies out of its stores: for the passes, and
 // for every query, tree file and walk that shows or follows a strategy.
+
+inline int32_t ChildCount(const TreeNode& node) {
+  return static_cast<int32_t>(node.children.size());
+}
+
+// A decision node's regret store; a node without one ends the process.
+NodeStore& RegretStore(const TreeNode& node);
+
+// 1/n for each of n actions, n from 1 to the fused kernels' largest count:
+// a row made once, as those kernels ask for it at every node of every board.
+const float* UniformDefaultRow(int32_t n);
 
 // Per-action default strategy handed to a store; lives on the stack for the
 // usual action counts.
