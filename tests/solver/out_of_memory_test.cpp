@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/memory_status.h"
+#include "platform/threads.h"
 #include "platform/virtual_memory.h"
 #include "solver/accuracy_settings.h"
 #include "solver/solver_run.h"
@@ -285,7 +286,8 @@ TEST_F(OutOfMemoryTest, AReservationFailingInARunEndsTheRunNotTheProcess) {
   EXPECT_EXIT(
       {
         FullRanges();
-        Situation("Kh 9h 4s", {"0 0 0 0 0 0", "0 0 0 0 40", "0 0 0 0 0 40"});
+        Situation("Kh 9h 4s", {"0 0 0 0 0 0", "0 0 0 0 40", "0 0 0 0 0 40", "0 0 0 0 40 120",
+                               "0 0 0 0 0 40 120"});
         if (Run("set_compression 4") != "set_compression ok!\n" || Run("set_threads 1") != "set_threads ok!\n" ||
             Run("build_tree") != "build_tree ok!\n")
           std::_Exit(2);
@@ -296,7 +298,9 @@ TEST_F(OutOfMemoryTest, AReservationFailingInARunEndsTheRunNotTheProcess) {
         rlimit limit;
         getrlimit(RLIMIT_AS, &limit);
         const rlim_t unlimited = limit.rlim_cur;
-        limit.rlim_cur = MappedBytes() + (uint64_t{32} << 20);
+        // Room for the run's thread (StartSolver weighs it) and 48 MiB more.
+        limit.rlim_cur = MappedBytes() + NewThreadAddressSpace(DefaultThreadStackBytes()) +
+                         (uint64_t{48} << 20);
         setrlimit(RLIMIT_AS, &limit);
         if (RunToEnd("go 1 steps", &console) != "go ok!\n" ||
             console.find("SOLVER: stopped (out of memory)\n") == std::string::npos || State().iterations != 1)
