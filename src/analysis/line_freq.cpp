@@ -13,6 +13,7 @@
 #include "analysis/query_lock.h"
 #include "analysis/store_readiness.h"
 #include "solver/array_ops.h"
+#include "solver/libsubgame.h"
 #include "cards/suit_isomorphism.h"
 #include "solver/solver_state.h"
 #include "solver/terminal_kernels.h"
@@ -178,7 +179,8 @@ double CalcRiverLineFrequency(SolverState* state, int32_t node_index,
       // thread (measured: a flop tree's 2,352 river walks take ~10 ms in all).
       const int64_t work = static_cast<int64_t>(count) * line_length *
                            static_cast<int64_t>(boards.front().HandCount());
-#pragma omp parallel for schedule(dynamic, 1) if (work > kParallelWalkWork)
+      const int team = work > kParallelWalkWork ? TeamSizeThatFits() : 1;
+#pragma omp parallel for schedule(dynamic, 1) num_threads(team) if (team > 1)
       for (int32_t k = 0; k < count; ++k) {
         const BoardHands& board = boards[static_cast<size_t>(k)];
         if (board.river_slot < 0) continue;

@@ -4,7 +4,20 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "platform/virtual_memory.h"
+
 namespace {
+
+// The C library's heap of a thread of its own (an arena: 64 MiB of address
+// space on 64-bit systems, reused by later threads once its thread ends).
+constexpr uint64_t kThreadHeapBytes = uint64_t{64} << 20;
+
+// Kept free for the threads that run already: their small allocations, and
+// the records of thread-local objects, which the C library takes on first use
+// and cannot do without.
+constexpr uint64_t kRunningThreadsReserve = uint64_t{32} << 20;
 
 bool ProcessAffinity(cpu_set_t& set) {
   CPU_ZERO(&set);
@@ -35,4 +48,33 @@ bool PinCurrentThreadToProcessor(uint32_t index) {
     return pthread_setaffinity_np(pthread_self(), sizeof(one), &one) == 0;
   }
   return false;
+}
+
+uint64_t DefaultThreadStackBytes() {
+  pthread_attr_t attr;
+  size_t bytes = 0;
+  if (pthread_getattr_default_np(&attr) == 0) {
+    pthread_attr_getstacksize(&attr, &bytes);
+    pthread_attr_destroy(&attr);
+  }
+  // 8 MiB is the usual default where none can be read.
+  return bytes > 0 ? bytes : uint64_t{8} << 20;
+}
+
+uint64_t NewThreadAddressSpace(uint64_t stack_bytes) {
+  return stack_bytes + static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) + kThreadHeapBytes;
+}
+
+uint32_t ThreadsThatFit(uint32_t wanted, uint64_t mapped, uint64_t limit, uint64_t per_thread) {
+  if (limit == UINT64_MAX) return wanted;
+  if (mapped >= limit || limit - mapped <= kRunningThreadsReserve || per_thread == 0) return 0;
+  const uint64_t fit = (limit - mapped - kRunningThreadsReserve) / per_thread;
+  return static_cast<uint32_t>(std::min<uint64_t>(wanted, fit));
+}
+
+uint32_t NewThreadsThatFit(uint32_t wanted, uint64_t stack_bytes) {
+  const uint64_t limit = AddressSpaceLimit();
+  // Without a limit the statm read is not worth its cost.
+  if (wanted == 0 || limit == UINT64_MAX) return wanted;
+  return ThreadsThatFit(wanted, AddressSpaceBytes(), limit, NewThreadAddressSpace(stack_bytes));
 }

@@ -9,6 +9,19 @@ extern uint32_t g_omp_team_size;
 // floating-point mode, not the command thread's flush-to-zero.
 void libsubgame_init(uint32_t thread_count);
 
+// Threads for the calling thread's next parallel region, to be given to it as
+// its num_threads: `wanted` (at least 1), or fewer when the address-space
+// limit leaves no room for the team threads it would have to start
+// (NewThreadsThatFit); the runtime ends the process when it cannot make one.
+// The runtime keeps a team per calling thread between regions, so the threads
+// that team holds already are not weighed again. Every parallel region of the
+// engine takes its size from here.
+int TeamSizeThatFits(int wanted);
+
+// The same, for the calling thread's OpenMP thread count (omp_set_num_threads,
+// else the runtime's default).
+int TeamSizeThatFits();
+
 // Lets the calling thread's idle OpenMP team go; its next parallel region
 // brings one up again. The runtime keeps team threads spinning at barriers only
 // while it manages no more threads than there are processors: a team left idle

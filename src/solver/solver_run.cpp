@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "compress/storage_counters.h"
+#include "platform/threads.h"
 #include "platform/virtual_memory.h"
 #include "protocol/reply.h"
 #include "solver/accuracy_settings.h"
@@ -101,9 +102,9 @@ bool AllocateStoreValues(SolverState& state) {
   // are made, and a tree beyond the memory would be taken part by part until
   // the system ended the process. The river blocks take address space only,
   // which counts under an address-space limit like any other. Refused, the
-  // tree stays as it was. (What a run needs besides, its threads' stacks and
-  // buffers, is not weighed: it is small beside a tree that comes near the
-  // limit, and a pass that cannot get it ends the run, not the process.)
+  // tree stays as it was. (What a run needs besides is weighed as it comes:
+  // its threads when they are made, TeamSizeThatFits; a pass that cannot get
+  // its buffers ends the run, not the process.)
   const uint64_t need = StoreValueNeed(state);
   const uint64_t blocks = RiverBlockNeed(state);
   if ((need > 0 || blocks > 0) && !MemoryRequestFits(need, blocks)) return false;
@@ -135,6 +136,9 @@ bool StartSolver(uint32_t limit, uint8_t limit_in_steps) {
   g_run_limit = limit;
   ClearProgressHistory();
   if (!AllocateStoreValues(*state)) return false;
+  // The run's own thread, weighed as its team threads are (TeamSizeThatFits):
+  // made but without room for its first allocations, it would end the process.
+  if (NewThreadsThatFit(1, DefaultThreadStackBytes()) == 0) return false;
   // The command thread's team would sit idle through the run (ReleaseIdleThreadTeam).
   ReleaseIdleThreadTeam();
   return LaunchSolverThread(SolverThreadMain);

@@ -21,7 +21,8 @@ extern std::atomic<int32_t> g_reported_records;
 
 // Starts the solver thread after allocating every store's values that do not
 // exist yet; false when a solver runs, the tree is incomplete, a value area
-// cannot be allocated or the thread cannot be created.
+// cannot be allocated, or the thread cannot be created or would have no room
+// under the address-space limit (NewThreadsThatFit).
 bool StartSolver(uint32_t limit, uint8_t limit_in_steps);
 void SolverThreadMain();
 // One iteration: a solving pass for IP, then for OOP; the count rises by one.

@@ -9,6 +9,7 @@
 #include "platform/fp_mode.h"
 #include "protocol/command_error.h"
 #include "solver/forget_streets.h"
+#include "solver/libsubgame.h"
 #include "solver/node_traversal.h"
 #include "solver/solver_run.h"
 #include "solver/solver_state.h"
@@ -82,7 +83,8 @@ void RunRiverBatch(const std::vector<RiverWork>& work, const PassContext& pass) 
   // An exception must not leave a team thread: an item without memory gives
   // up alone, and the batch throws once it is over.
   std::atomic<bool> out_of_memory{false};
-#pragma omp parallel
+  const int team = TeamSizeThatFits();
+#pragma omp parallel num_threads(team)
   {
     ScopedDefaultFpMode fp_mode;
 #pragma omp for schedule(guided, 1)

@@ -106,8 +106,8 @@ void FreeOutputs(SubgameTask& task) {
 // OpenMP team threads start with their creator's floating-point mode; each
 // switches to the default once per batch. Tasks are handed out one at a time in
 // run order.
-void RunOpenMpBatch(int32_t count) {
-#pragma omp parallel
+void RunOpenMpBatch(int32_t count, int team) {
+#pragma omp parallel num_threads(team)
   {
     ScopedDefaultFpMode fp_mode;
 #pragma omp for schedule(dynamic, 1)
@@ -359,11 +359,11 @@ void TraverseSubgames() {
   // Scheduler 1 keeps the collect order. The results do not depend on the
   // order (RunSubgameTask).
   const uint32_t scheduler = g_scheduler.load(std::memory_order_relaxed);
-  const int32_t threads = scheduler == 0 ? omp_get_max_threads()
-                                         : static_cast<int32_t>(GetLogicalProcessorCount());
+  const int team = scheduler == 2 ? 1 : TeamSizeThatFits();
+  const int32_t threads = scheduler == 0 ? team : static_cast<int32_t>(GetLogicalProcessorCount());
   OrderBatch(scheduler != 1, threads);
   if (scheduler == 0 || scheduler == 1) {
-    RunOpenMpBatch(count);
+    RunOpenMpBatch(count, team);
     // A pass of a command beside a running solver: its team would sit idle
     // beside the solver's for the rest of the run (ReleaseIdleThreadTeam).
     if (!OnSolverThread() && IsSolverRunning()) ReleaseIdleThreadTeam();

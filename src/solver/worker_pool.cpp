@@ -66,7 +66,9 @@ void CreateWorkerPool() {
     g_pool.shutdown = false;
     g_pool.batch_at_creation = g_pool.batch;
   }
-  const uint32_t workers = GetLogicalProcessorCount();
+  // Under an address-space limit only the workers that fit: a thread that is
+  // made but cannot get its first memory would end the process.
+  const uint32_t workers = NewThreadsThatFit(GetLogicalProcessorCount(), DefaultThreadStackBytes());
   g_worker_threads.reserve(workers);
   for (uint32_t i = 0; i < workers; ++i) {
     try {
