@@ -21,7 +21,7 @@ struct SolverState;
 //     iteration, f64 OOP MES, OOP EV, IP MES, IP EV, mean EV, exploitability
 //     (INCOMPLETE_TREE is set exactly when a street is forgotten)
 //   i32 compression level
-//   node data
+//   node data, up to the end of the file
 
 constexpr int32_t kTreeFileVersion = 6;
 

@@ -189,6 +189,10 @@ void ReadFile(const std::string& path) {
   g_compression_level = level;
   PrepareSolver(LevelToCompressionKinds(g_compression_level));
   LoadNodeData(state, in, g_tree_without_values != 0);
+  // The node data is the last section in every version: anything after it
+  // is a section the reader skipped (a without-values byte set on a file
+  // with values) or bytes that are not the engine's.
+  if (!in.AtEnd()) throw TreeFileError("bytes after the last section");
   in.Close();
 }
 
