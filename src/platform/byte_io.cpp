@@ -150,6 +150,15 @@ void FileReader::Close() {
   if (::close(fd) != 0) throw MakeIOException(kCantClose, errno);
 }
 
+bool FileReader::AtEnd() {
+  if (position_ < valid_) return false;
+  if (fd_ < 0) throw MakeIOException(kCantRead, EBADF);
+  const size_t got = ReadSome(fd_, buffer_.data(), kFileBufferBytes);
+  position_ = 0;
+  valid_ = got;
+  return got == 0;
+}
+
 void FileReader::Read(void* dst, uint64_t n) {
   if (n == 0) return;
   if (fd_ < 0) throw MakeIOException(kCantRead, EBADF);

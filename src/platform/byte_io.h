@@ -79,6 +79,10 @@ class FileReader final : public ByteReader {
   // A failing system read, or the end of the file before n bytes:
   // IOException "can't read from file (...)" (empty text at the end of file).
   void Read(void* dst, uint64_t n) override;
+  // Whether every byte of the file has been read; asks the system for more
+  // when the buffer is spent (IOException "can't read from file (...)" when
+  // that fails).
+  bool AtEnd();
   // Closes the file; IOException "can't close file (...)" when that fails.
   void Close();
 

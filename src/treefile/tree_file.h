@@ -19,8 +19,9 @@ struct SolverState;
 //     i32 child count; per child: f64 key, then the child's node
 //   header: u32 flags, i32 first forgotten street, i32 last results
 //     iteration, f64 OOP MES, OOP EV, IP MES, IP EV, mean EV, exploitability
+//     (INCOMPLETE_TREE is set exactly when a street is forgotten)
 //   i32 compression level
-//   node data
+//   node data, up to the end of the file
 
 constexpr int32_t kTreeFileVersion = 6;
 

@@ -134,8 +134,14 @@ void ApplyHeader(SolverState& state, const TreeFileHeader& header, int32_t versi
   state.flags = header.flags;
   state.first_forgotten_street = CheckForgottenStreet(header.first_forgotten_street,
                                                       state.nodes[0].street);
-  // The streets after it get no stores: a pass must never walk them.
-  if (state.first_forgotten_street != STREET_NONE) state.flags |= INCOMPLETE_TREE;
+  // The forgotten street decides which stores the file holds, the flag
+  // whether a pass may walk the tree: a flag without a forgotten street would
+  // keep a whole tree from ever being solved again, a forgotten street
+  // without the flag would let passes walk nodes that have no stores. The
+  // writer writes a rebuilt tree whole, with neither.
+  const bool incomplete = (state.flags & INCOMPLETE_TREE) != 0;
+  if (incomplete != (state.first_forgotten_street != STREET_NONE))
+    throw TreeFileError("flags and forgotten street disagree");
   state.last_results_iteration = header.last_results_iteration;
   state.mes_oop = header.mes_oop;
   state.ev_oop = header.ev_oop;
@@ -183,6 +189,10 @@ void ReadFile(const std::string& path) {
   g_compression_level = level;
   PrepareSolver(LevelToCompressionKinds(g_compression_level));
   LoadNodeData(state, in, g_tree_without_values != 0);
+  // The node data is the last section in every version: anything after it
+  // is a section the reader skipped (a without-values byte set on a file
+  // with values) or bytes that are not the engine's.
+  if (!in.AtEnd()) throw TreeFileError("bytes after the last section");
   in.Close();
 }
 

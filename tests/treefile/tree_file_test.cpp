@@ -310,11 +310,46 @@ TEST_F(TreeFileTest, FailedLoadsLeaveNoTree) {
     write("cut", std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
     EXPECT_EQ(refused("cut"), "ERROR: load_tree can't read from file ()\n") << cut;
   }
-  // Whatever follows the node data is not read.
-  bytes = good;
-  bytes.push_back(0);
-  write("longer", bytes);
-  Load("longer");
+}
+
+// Real dumps, damaged so that their parts no longer agree: each is refused
+// whole, and the undamaged files still load.
+TEST_F(TreeFileTest, InconsistentFilesAreRefused) {
+  ASSERT_NO_FATAL_FAILURE(Build(TurnSpot()));
+  Solve(10);
+  Dump("whole.tree");
+  ASSERT_EQ(RunLine("forget rivers"), "forget ok!\n");
+  Dump("forgotten.tree");
+  const std::vector<uint8_t> whole = ReadFileBytes(Path("whole.tree"));
+  const std::vector<uint8_t> forgotten = ReadFileBytes(Path("forgotten.tree"));
+  MemoryWriter lines;
+  WriteSchematicNode(*g_schematic_root, lines);
+  // Tag, version, without-values byte, masks, pot, ranges, lines: the flags.
+  const size_t flags = 33 + 24 + 2 * kComboCount * 8 + lines.Bytes().size();
+  ASSERT_EQ(whole[flags] & 1, 0);
+  ASSERT_EQ(forgotten[flags] & 1, 1);
+  auto refused = [&](const char* what, std::vector<uint8_t> bytes, const std::string& reason) {
+    WriteFileBytes(Path("bad.tree"), bytes);
+    EXPECT_EQ(RunLine("load_tree " + Path("bad.tree")), "ERROR: load_tree invalid file (" + reason + ")\n")
+        << what;
+    EXPECT_EQ(RunLine("is_tree_present"), "false\n") << what;
+  };
+  std::vector<uint8_t> bytes = whole;
+  bytes[flags] |= 1;
+  refused("incomplete flag on a whole tree", bytes, "flags and forgotten street disagree");
+  bytes = forgotten;
+  bytes[flags] &= 0xFE;
+  refused("no incomplete flag on a forgotten tree", bytes, "flags and forgotten street disagree");
+  bytes = whole;
+  bytes[8] = 1;
+  refused("without-values byte on a file with values", bytes, "bytes after the last section");
+  for (const auto* file : {&whole, &forgotten}) {
+    bytes = *file;
+    bytes.push_back(0);
+    refused("a byte after the node data", bytes, "bytes after the last section");
+  }
+  Load("whole.tree");
+  Load("forgotten.tree");
 }
 
 // Values no set-up command, build or pass could have left refuse the file
