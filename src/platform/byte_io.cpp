@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "platform/file_signals.h"
 #include "platform/system_error.h"
 #include "platform/text_encoding.h"
 
@@ -22,10 +22,6 @@ constexpr const char* kCantRead = "can't read from file";
 constexpr const char* kCantWrite = "can't write to file";
 constexpr const char* kCantReplace = "can't replace file";
 constexpr const char* kCantClose = "can't close file";
-
-// Temporary names of this process's writers: ".tdx<pid>-<n>.part", short
-// enough beside any name the folder takes.
-std::atomic<uint32_t> g_temporary_serial{0};
 
 // Links followed on the way to a file before giving up, as the system does.
 constexpr int kMaxLinkHops = 40;
@@ -225,12 +221,17 @@ FileWriter::FileWriter(const std::string& path) {
   // Sized before the file exists: a constructor that throws after it would
   // leave the file behind.
   buffer_.resize(kFileBufferBytes);
+  // Short enough beside any name the folder takes.
   for (;;) {
-    temporary_name_ = ".tdx" + std::to_string(::getpid()) + "-" +
-                      std::to_string(g_temporary_serial.fetch_add(1)) + ".part";
+    const uint32_t serial = NextTemporarySerial();
+    temporary_name_ = TemporaryFileName(serial);
     fd_ = ::openat(folder.Get(), temporary_name_.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd_ >= 0) break;
+    if (fd_ >= 0) {
+      // A signal that ends the process from here on removes the file.
+      record_slot_ = RecordTemporaryFile(folder.Get(), serial);
+      break;
+    }
     if (errno != EEXIST) throw MakeIOException(kCantOpen, errno);
   }
   name_ = std::move(name);
@@ -246,7 +247,18 @@ void FileWriter::Abandon() {
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
+  RemoveTemporary();
+}
+
+void FileWriter::RemoveTemporary() {
   ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+  ForgetTemporary();
+}
+
+// After the file is renamed or removed, and while its folder is still open.
+void FileWriter::ForgetTemporary() {
+  DropTemporaryFile(record_slot_);
+  record_slot_ = -1;
 }
 
 void FileWriter::Flush() {
@@ -289,14 +301,15 @@ void FileWriter::Commit() {
   fd_ = -1;
   if (::close(fd) != 0) {
     const int error = errno;
-    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+    RemoveTemporary();
     throw MakeIOException(kCantClose, error);
   }
   if (::renameat(folder_fd_, temporary_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
     const int error = errno;
-    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+    RemoveTemporary();
     throw MakeIOException(kCantReplace, error);
   }
+  ForgetTemporary();
 }
 
 // ---------------------------------------------------------------------------

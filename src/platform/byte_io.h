@@ -95,7 +95,8 @@ class FileReader final : public ByteReader {
 // was there untouched and removes the temporary one. A target that is a link
 // is followed (the link stays), and a replaced file keeps its mode and, where
 // the process may give it, its owner and group. Never written in place: other
-// hard links to a replaced file keep the old contents.
+// hard links to a replaced file keep the old contents. Once SetUpFileSignals
+// has run, SIGTERM, SIGINT or SIGHUP during the write removes the temporary file.
 class FileWriter final : public ByteWriter {
  public:
   // Opens the temporary file ("bad conversion" for a path that is not UTF-8),
@@ -119,10 +120,13 @@ class FileWriter final : public ByteWriter {
  private:
   void Flush();
   void Abandon();
+  void RemoveTemporary();
+  void ForgetTemporary();
 
   int folder_fd_ = -1;          // the target's folder, links followed
   std::string name_;            // the target's name in it
   std::string temporary_name_;  // short, whatever the target's name
+  int record_slot_ = -1;        // its record for removal on an ending signal
   mode_t mode_ = 0;             // the replaced file's, or what a new one gets
   bool keeps_owner_ = false;    // a file is replaced: give back its owner
   uid_t owner_ = 0;
