@@ -26,18 +26,14 @@ constexpr const char* kCantClose = "can't close file";
 // Links followed on the way to a file before giving up, as the system does.
 constexpr int kMaxLinkHops = 40;
 
-// Why a file is no file to read or replace: a directory, or something that is
-// not a regular file (a pipe or a device, whose reads may wait forever and
-// whose replacement would destroy it); 0 when it is one.
-int NotAFileError(const struct stat& st) {
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  return S_ISREG(st.st_mode) ? 0 : EINVAL;
-}
-
+// Why a file is no file to read: a directory, or something that is not a
+// regular file (a pipe or a device, whose reads may wait forever); 0 when it
+// is one.
 int NotAFileError(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return errno;
-  return NotAFileError(st);
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  return S_ISREG(st.st_mode) ? 0 : EINVAL;
 }
 
 // A descriptor closed with its scope unless released.
@@ -208,9 +204,11 @@ FileWriter::FileWriter(const std::string& path) {
     if (hops == kMaxLinkHops) throw MakeIOException(kCantOpen, ELOOP);
     name = LinkTarget(folder.Get(), name);
   }
-  // Decided from the name alone: opening a pipe would wait for a reader.
+  // Decided from the name alone: opening a pipe would wait for a reader, and
+  // replacing a pipe, a device or a socket would destroy it.
   if (exists) {
-    if (const int error = NotAFileError(st)) throw MakeIOException(kCantOpen, error);
+    if (S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
+    if (!S_ISREG(st.st_mode)) throw IOException(std::string(kCantOpen) + " (not a regular file)");
     mode_ = st.st_mode & 07777;
     keeps_owner_ = true;
     owner_ = st.st_uid;

@@ -12,7 +12,8 @@
 
 // A failure of the file layer. The message is "can't open file (", "can't read
 // from file (", "can't write to file (", "can't replace file (" or "can't close
-// file (", the system's text of the error, and ")"; it never names the file.
+// file (", the system's text of the error (or "not a regular file"), and ")";
+// it never names the file.
 // A runtime error, so that one no caller expected still ends only its command.
 class IOException : public std::runtime_error {
  public:
@@ -101,8 +102,9 @@ class FileWriter final : public ByteWriter {
  public:
   // Opens the temporary file ("bad conversion" for a path that is not UTF-8),
   // private until Commit. A target that exists and is not a regular file (a
-  // directory, a pipe, a device, a socket: none is opened), or a folder that
-  // cannot take the file: IOException "can't open file (...)".
+  // directory: "Is a directory"; a pipe, a device, a socket: "not a regular
+  // file"; none is opened), or a folder that cannot take the file:
+  // IOException "can't open file (...)".
   explicit FileWriter(const std::string& path);
   ~FileWriter() override;
   FileWriter(const FileWriter&) = delete;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -233,7 +235,7 @@ TEST(FileWriter, ReplacesOnlyRegularFilesThroughLinks) {
 
   // A pipe is refused without being opened (which would wait) and stays.
   ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-  EXPECT_EQ(IOError([&] { dump(dir.File("pipe"), "new"); }), "can't open file (Invalid argument)");
+  EXPECT_EQ(IOError([&] { dump(dir.File("pipe"), "new"); }), "can't open file (not a regular file)");
   EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
 
   // A private file stays private, and keeps its owner where the process may
@@ -258,6 +260,24 @@ TEST(FileWriter, ReplacesOnlyRegularFilesThroughLinks) {
   // No temporary file stays: real, link1, link2, sub, dangling, pipe,
   // private and the long name.
   EXPECT_EQ(dir.EntryCount(), 8u);
+}
+
+// What could not take the bytes of a plain write is refused, named in words a
+// user understands, and left as it was.
+TEST(FileWriter, RefusesWhatItCouldNotWriteOver) {
+  ScratchDir dir;
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, dir.File("socket").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(sock);
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("pipe"), dir.File("socket"), std::string("/dev/null")})
+    EXPECT_EQ(IOError([&] { FileWriter writer(path); }), "can't open file (not a regular file)") << path;
+  std::filesystem::create_directory(dir.File("folder"));
+  EXPECT_EQ(IOError([&] { FileWriter writer(dir.File("folder")); }), "can't open file (Is a directory)");
+  EXPECT_EQ(dir.EntryCount(), 3u);
 }
 
 TEST(MemoryReader, ReadsItsBytesAndRefusesMore) {
