@@ -209,6 +209,10 @@ FileWriter::FileWriter(const std::string& path) {
   if (exists) {
     if (S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
     if (!S_ISREG(st.st_mode)) throw IOException(std::string(kCantOpen) + " (not a regular file)");
+    // Replaced, not written, yet only where a plain write could go: a
+    // read-only file stays, with the reason an open for writing would give.
+    if (::faccessat(folder.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+      throw MakeIOException(kCantOpen, errno);
     mode_ = st.st_mode & 07777;
     keeps_owner_ = true;
     owner_ = st.st_uid;

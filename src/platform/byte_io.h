@@ -103,7 +103,8 @@ class FileWriter final : public ByteWriter {
   // Opens the temporary file ("bad conversion" for a path that is not UTF-8),
   // private until Commit. A target that exists and is not a regular file (a
   // directory: "Is a directory"; a pipe, a device, a socket: "not a regular
-  // file"; none is opened), or a folder that cannot take the file:
+  // file"; none is opened), one that the process could not open for writing
+  // (read-only: the system's reason), or a folder that cannot take the file:
   // IOException "can't open file (...)".
   explicit FileWriter(const std::string& path);
   ~FileWriter() override;
