@@ -11,6 +11,7 @@
 #include "commands/command_table.h"
 #include "cards/hand_evaluator.h"
 #include "platform/cpu_features.h"
+#include "platform/file_signals.h"
 #include "platform/files.h"
 #include "platform/standard_streams.h"
 #include "platform/stdout_redirect.h"
@@ -75,6 +76,7 @@ int RunCommandLoop(bool input_closed) {
 
 int EngineMain(int argc, char** argv) {
   const bool input_closed = GuardStandardStreams();
+  SetUpFileSignals();
   if (!CpuHasAvx()) {
     std::fputs("Error: AVX-compatible CPU is required.\n", stderr);
     return 1;

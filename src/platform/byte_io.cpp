@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "platform/file_signals.h"
 #include "platform/system_error.h"
 #include "platform/text_encoding.h"
 
@@ -23,25 +23,17 @@ constexpr const char* kCantWrite = "can't write to file";
 constexpr const char* kCantReplace = "can't replace file";
 constexpr const char* kCantClose = "can't close file";
 
-// Temporary names of this process's writers: ".tdx<pid>-<n>.part", short
-// enough beside any name the folder takes.
-std::atomic<uint32_t> g_temporary_serial{0};
-
 // Links followed on the way to a file before giving up, as the system does.
 constexpr int kMaxLinkHops = 40;
 
-// Why a file is no file to read or replace: a directory, or something that is
-// not a regular file (a pipe or a device, whose reads may wait forever and
-// whose replacement would destroy it); 0 when it is one.
-int NotAFileError(const struct stat& st) {
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  return S_ISREG(st.st_mode) ? 0 : EINVAL;
-}
-
+// Why a file is no file to read: a directory, or something that is not a
+// regular file (a pipe or a device, whose reads may wait forever); 0 when it
+// is one.
 int NotAFileError(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return errno;
-  return NotAFileError(st);
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  return S_ISREG(st.st_mode) ? 0 : EINVAL;
 }
 
 // A descriptor closed with its scope unless released.
@@ -221,9 +213,15 @@ FileWriter::FileWriter(const std::string& path) {
     if (hops == kMaxLinkHops) throw MakeIOException(kCantOpen, ELOOP);
     name = LinkTarget(folder.Get(), name);
   }
-  // Decided from the name alone: opening a pipe would wait for a reader.
+  // Decided from the name alone: opening a pipe would wait for a reader, and
+  // replacing a pipe, a device or a socket would destroy it.
   if (exists) {
-    if (const int error = NotAFileError(st)) throw MakeIOException(kCantOpen, error);
+    if (S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
+    if (!S_ISREG(st.st_mode)) throw IOException(std::string(kCantOpen) + " (not a regular file)");
+    // Replaced, not written, yet only where a plain write could go: a
+    // read-only file stays, with the reason an open for writing would give.
+    if (::faccessat(folder.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+      throw MakeIOException(kCantOpen, errno);
     mode_ = st.st_mode & 07777;
     keeps_owner_ = true;
     owner_ = st.st_uid;
@@ -234,12 +232,17 @@ FileWriter::FileWriter(const std::string& path) {
   // Sized before the file exists: a constructor that throws after it would
   // leave the file behind.
   buffer_.resize(kFileBufferBytes);
+  // Short enough beside any name the folder takes.
   for (;;) {
-    temporary_name_ = ".tdx" + std::to_string(::getpid()) + "-" +
-                      std::to_string(g_temporary_serial.fetch_add(1)) + ".part";
+    const uint32_t serial = NextTemporarySerial();
+    temporary_name_ = TemporaryFileName(serial);
     fd_ = ::openat(folder.Get(), temporary_name_.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd_ >= 0) break;
+    if (fd_ >= 0) {
+      // A signal that ends the process from here on removes the file.
+      record_slot_ = RecordTemporaryFile(folder.Get(), serial);
+      break;
+    }
     if (errno != EEXIST) throw MakeIOException(kCantOpen, errno);
   }
   name_ = std::move(name);
@@ -255,7 +258,18 @@ void FileWriter::Abandon() {
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
+  RemoveTemporary();
+}
+
+void FileWriter::RemoveTemporary() {
   ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+  ForgetTemporary();
+}
+
+// After the file is renamed or removed, and while its folder is still open.
+void FileWriter::ForgetTemporary() {
+  DropTemporaryFile(record_slot_);
+  record_slot_ = -1;
 }
 
 void FileWriter::Flush() {
@@ -298,14 +312,15 @@ void FileWriter::Commit() {
   fd_ = -1;
   if (::close(fd) != 0) {
     const int error = errno;
-    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+    RemoveTemporary();
     throw MakeIOException(kCantClose, error);
   }
   if (::renameat(folder_fd_, temporary_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
     const int error = errno;
-    ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);
+    RemoveTemporary();
     throw MakeIOException(kCantReplace, error);
   }
+  ForgetTemporary();
 }
 
 // ---------------------------------------------------------------------------

@@ -12,7 +12,8 @@
 
 // A failure of the file layer. The message is "can't open file (", "can't read
 // from file (", "can't write to file (", "can't replace file (" or "can't close
-// file (", the system's text of the error, and ")"; it never names the file.
+// file (", the system's text of the error (or "not a regular file"), and ")";
+// it never names the file.
 // A runtime error, so that one no caller expected still ends only its command.
 class IOException : public std::runtime_error {
  public:
@@ -99,13 +100,16 @@ class FileReader final : public ByteReader {
 // was there untouched and removes the temporary one. A target that is a link
 // is followed (the link stays), and a replaced file keeps its mode and, where
 // the process may give it, its owner and group. Never written in place: other
-// hard links to a replaced file keep the old contents.
+// hard links to a replaced file keep the old contents. Once SetUpFileSignals
+// has run, SIGTERM, SIGINT or SIGHUP during the write removes the temporary file.
 class FileWriter final : public ByteWriter {
  public:
   // Opens the temporary file ("bad conversion" for a path that is not UTF-8),
   // private until Commit. A target that exists and is not a regular file (a
-  // directory, a pipe, a device, a socket: none is opened), or a folder that
-  // cannot take the file: IOException "can't open file (...)".
+  // directory: "Is a directory"; a pipe, a device, a socket: "not a regular
+  // file"; none is opened), one that the process could not open for writing
+  // (read-only: the system's reason), or a folder that cannot take the file:
+  // IOException "can't open file (...)".
   explicit FileWriter(const std::string& path);
   ~FileWriter() override;
   FileWriter(const FileWriter&) = delete;
@@ -123,10 +127,13 @@ class FileWriter final : public ByteWriter {
  private:
   void Flush();
   void Abandon();
+  void RemoveTemporary();
+  void ForgetTemporary();
 
   int folder_fd_ = -1;          // the target's folder, links followed
   std::string name_;            // the target's name in it
   std::string temporary_name_;  // short, whatever the target's name
+  int record_slot_ = -1;        // its record for removal on an ending signal
   mode_t mode_ = 0;             // the replaced file's, or what a new one gets
   bool keeps_owner_ = false;    // a file is replaced: give back its owner
   uid_t owner_ = 0;

@@ -1,9 +1,13 @@
 #include "platform/byte_io.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -233,7 +237,7 @@ TEST(FileWriter, ReplacesOnlyRegularFilesThroughLinks) {
 
   // A pipe is refused without being opened (which would wait) and stays.
   ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-  EXPECT_EQ(IOError([&] { dump(dir.File("pipe"), "new"); }), "can't open file (Invalid argument)");
+  EXPECT_EQ(IOError([&] { dump(dir.File("pipe"), "new"); }), "can't open file (not a regular file)");
   EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
 
   // A private file stays private, and keeps its owner where the process may
@@ -258,6 +262,62 @@ TEST(FileWriter, ReplacesOnlyRegularFilesThroughLinks) {
   // No temporary file stays: real, link1, link2, sub, dangling, pipe,
   // private and the long name.
   EXPECT_EQ(dir.EntryCount(), 8u);
+}
+
+// What could not take the bytes of a plain write is refused, named in words a
+// user understands, and left as it was.
+TEST(FileWriter, RefusesWhatItCouldNotWriteOver) {
+  ScratchDir dir;
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, dir.File("socket").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(sock);
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("pipe"), dir.File("socket"), std::string("/dev/null")})
+    EXPECT_EQ(IOError([&] { FileWriter writer(path); }), "can't open file (not a regular file)") << path;
+  std::filesystem::create_directory(dir.File("folder"));
+  EXPECT_EQ(IOError([&] { FileWriter writer(dir.File("folder")); }), "can't open file (Is a directory)");
+  EXPECT_EQ(dir.EntryCount(), 3u);
+
+  // A read-only file of the user's own, in a folder of theirs that would let
+  // it be replaced, stays; a new file there is written. Root may write any
+  // file, so as root in a child that has become nobody; told by its status.
+  const std::string folder = dir.File("mine");
+  std::filesystem::create_directory(folder);
+  const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+  WriteFileBytes(folder + "/old", kOld);
+  ASSERT_EQ(chmod((folder + "/old").c_str(), 0444), 0);
+  const bool root = geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  if (root) {
+    ASSERT_EQ(chmod(dir.File("").c_str(), 0755), 0);
+    ASSERT_EQ(chown(folder.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown((folder + "/old").c_str(), kNobody, kNobody), 0);
+  }
+  constexpr int kCannotDrop = 2, kNewFileFailed = 3;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (root && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(kCannotDrop);
+    try {
+      FileWriter fresh(folder + "/new");
+      fresh.Commit();
+    } catch (...) {
+      _exit(kNewFileFailed);
+    }
+    _exit(IOError([&] { FileWriter writer(folder + "/old"); }) ==
+                  "can't open file (Permission denied)" ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotDrop) GTEST_SKIP() << "can't become nobody";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(folder + "/old"), kOld);
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+  EXPECT_EQ(entries, 2u);  // old and new, no temporary file
 }
 
 TEST(MemoryReader, ReadsItsBytesAndRefusesMore) {

@@ -86,6 +86,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
       const rlimit limit{options.address_space_bytes, options.address_space_bytes};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
+    if (options.file_size_bytes != 0) {
+      const rlimit limit{options.file_size_bytes, options.file_size_bytes};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

@@ -15,6 +15,7 @@ struct ProcessResult {
 // What the child runs under besides its arguments and input.
 struct ProcessOptions {
   uint64_t address_space_bytes = 0;      // RLIMIT_AS of the child; 0 keeps the parent's
+  uint64_t file_size_bytes = 0;          // RLIMIT_FSIZE of the child; 0 keeps the parent's
   std::vector<std::string> environment;  // "NAME=value" entries set in the child
 };
 
