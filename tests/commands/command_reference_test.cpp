@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -48,6 +50,12 @@ std::string FindOnPath(const std::string& name) {
   return "";
 }
 
+// The whole file, or "" when it cannot be read.
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 TEST(CommandReference, NamesEveryWordOfHelpInAHeading) {
@@ -68,16 +76,17 @@ TEST(CommandReference, NamesEveryWordOfHelpInAHeading) {
 TEST(CommandReference, RangeSnippetReadsTheNotationAndRefusesTheRest) {
   const std::string python = FindOnPath("python3");
   ASSERT_FALSE(python.empty())
-      << "python3 is needed to run the range snippet of docs/commands.md (tools/setup.sh test installs it)";
-  std::ifstream file(std::string(TDX_SOURCE_DIR) + "/docs/commands.md");
-  const std::string reference((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      << "python3 is needed to run the range snippet of docs/commands.md"
+         " (tools/setup.sh test installs it)";
+  const std::string reference = ReadText(std::string(TDX_SOURCE_DIR) + "/docs/commands.md");
   const size_t section = reference.find("\n### set_range\n");
   const size_t start = reference.find("```python\n", section);
   ASSERT_NE(section, std::string::npos);
   ASSERT_LT(start, reference.find("\n### ", section + 1)) << "set_range has no python block";
   const size_t body = start + 10;
   const std::string dir = MakeTempDir();
-  std::ofstream(dir + "/range_line.py") << reference.substr(body, reference.find("```", body) - body);
+  const std::string snippet = reference.substr(body, reference.find("```", body) - body);
+  std::ofstream(dir + "/range_line.py") << snippet;
 
   const std::string order = RunLine("show_hand_order");
   const auto run = [&](const std::string& spec) {
@@ -107,4 +116,34 @@ TEST(CommandReference, RangeSnippetReadsTheNotationAndRefusesTheRest) {
     EXPECT_EQ(result.out, "") << spec;
     EXPECT_NE(result.err.find(spec), std::string::npos) << spec << ": " << result.err;
   }
+}
+
+// Every text that the sources refuse a line with is in the reference, so that
+// a user who meets a reply can look it up; the reference's line breaks count
+// as blanks. Only reasons that no input can bring about are left out.
+TEST(CommandReference, NamesEveryRefusalReason) {
+  const std::string text = ReadText(std::string(TDX_SOURCE_DIR) + "/docs/commands.md");
+  ASSERT_FALSE(text.empty());
+  const std::string reference = std::regex_replace(text, std::regex("\\s+"), " ");
+  const std::set<std::string> internal = {"buffer too small", "isomorph error: ", " | "};
+  const std::regex call(R"re(Throw(Unnamed)?Refusal\(([^;]*)\);)re");
+  const std::regex literal(R"re("([^"\\]*)")re");
+  int reasons = 0;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(std::string(TDX_SOURCE_DIR) + "/src")) {
+    if (entry.path().extension() != ".cpp") continue;
+    const std::string source = ReadText(entry.path().string());
+    for (std::sregex_iterator c(source.begin(), source.end(), call), end; c != end; ++c) {
+      const std::string arguments = (*c)[2];
+      for (std::sregex_iterator l(arguments.begin(), arguments.end(), literal); l != end; ++l) {
+        const std::string reason = (*l)[1];
+        if (internal.count(reason)) continue;
+        ++reasons;
+        EXPECT_NE(reference.find(reason), std::string::npos)
+            << "\"" << reason << "\" (" << entry.path().filename().string()
+            << ") is not in docs/commands.md";
+      }
+    }
+  }
+  EXPECT_GT(reasons, 30);
 }
