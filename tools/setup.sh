@@ -8,11 +8,12 @@ mode=${1:-example}
 cd "$(dirname "$0")/.."
 
 # Configuring takes in the tests, so GoogleTest is needed either way; the
-# benchmarks' library only where they are built.
+# benchmarks' library only where they are built, and python3 where the suite
+# runs the command reference's range snippet.
 packages="cmake ninja-build g++ libtclap-dev libtbb-dev libgtest-dev libgmock-dev"
 case "$mode" in
   example) ;;
-  test) packages="$packages libbenchmark-dev" ;;
+  test) packages="$packages libbenchmark-dev python3" ;;
   *)
     echo "usage: $0 [example|test]" >&2
     exit 2
