@@ -26,14 +26,12 @@ constexpr const char* kCantClose = "can't close file";
 // Links followed on the way to a file before giving up, as the system does.
 constexpr int kMaxLinkHops = 40;
 
-// Why a file is no file to read: a directory, or something that is not a
-// regular file (a pipe or a device, whose reads may wait forever); 0 when it
-// is one.
-int NotAFileError(int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  return S_ISREG(st.st_mode) ? 0 : EINVAL;
+// A target that is no file to read or replace: a directory, or something that
+// is not a regular file (a pipe, a device or a socket, whose reads may wait
+// forever and whose replacement would destroy it). Nothing when it is a file.
+void RefuseNonFile(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
+  if (!S_ISREG(st.st_mode)) throw IOException(std::string(kCantOpen) + " (not a regular file)");
 }
 
 // A descriptor closed with its scope unless released.
@@ -118,14 +116,13 @@ IOException MakeIOException(const char* action, int error_code) {
 FileReader::FileReader(const std::string& path) {
   RequireUtf8FileName(path);
   // Without waiting: a pipe would block the open until a writer comes.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) throw MakeIOException(kCantOpen, errno);
+  FdGuard file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.Get() < 0) throw MakeIOException(kCantOpen, errno);
   // A directory, a pipe or a device opens for reading here; none is a file.
-  if (const int error = NotAFileError(fd_)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw MakeIOException(kCantOpen, error);
-  }
+  struct stat st {};
+  if (fstat(file.Get(), &st) != 0) throw MakeIOException(kCantOpen, errno);
+  RefuseNonFile(st);
+  fd_ = file.Release();
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   buffer_.assign(kFileBufferBytes, 0);
@@ -216,8 +213,7 @@ FileWriter::FileWriter(const std::string& path) {
   // Decided from the name alone: opening a pipe would wait for a reader, and
   // replacing a pipe, a device or a socket would destroy it.
   if (exists) {
-    if (S_ISDIR(st.st_mode)) throw MakeIOException(kCantOpen, EISDIR);
-    if (!S_ISREG(st.st_mode)) throw IOException(std::string(kCantOpen) + " (not a regular file)");
+    RefuseNonFile(st);
     // Replaced, not written, yet only where a plain write could go: a
     // read-only file stays, with the reason an open for writing would give.
     if (::faccessat(folder.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)

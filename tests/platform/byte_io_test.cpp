@@ -127,9 +127,9 @@ TEST(FileReader, FileErrorsCarryTheSystemTextAndNoName) {
 TEST(FileReader, PipesAndDevicesAreRefusedWithoutWaiting) {
   ScratchDir dir;
   ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-  EXPECT_EQ(IOError([&] { FileReader reader(dir.File("pipe")); }), "can't open file (Invalid argument)");
-  EXPECT_EQ(IOError([] { FileReader reader("/dev/zero"); }), "can't open file (Invalid argument)");
-  EXPECT_EQ(IOError([] { FileReader reader("/dev/null"); }), "can't open file (Invalid argument)");
+  EXPECT_EQ(IOError([&] { FileReader reader(dir.File("pipe")); }), "can't open file (not a regular file)");
+  EXPECT_EQ(IOError([] { FileReader reader("/dev/zero"); }), "can't open file (not a regular file)");
+  EXPECT_EQ(IOError([] { FileReader reader("/dev/null"); }), "can't open file (not a regular file)");
 }
 
 TEST(FileWriter, ReplacesTheTargetOnlyOnCommit) {
