@@ -65,16 +65,12 @@ uint64_t NewThreadAddressSpace(uint64_t stack_bytes) {
   return stack_bytes + static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) + kThreadHeapBytes;
 }
 
-uint32_t ThreadsThatFit(uint32_t wanted, uint64_t mapped, uint64_t limit, uint64_t per_thread) {
-  if (limit == UINT64_MAX) return wanted;
-  if (mapped >= limit || limit - mapped <= kRunningThreadsReserve || per_thread == 0) return 0;
-  const uint64_t fit = (limit - mapped - kRunningThreadsReserve) / per_thread;
-  return static_cast<uint32_t>(std::min<uint64_t>(wanted, fit));
-}
-
 uint32_t NewThreadsThatFit(uint32_t wanted, uint64_t stack_bytes) {
   const uint64_t limit = AddressSpaceLimit();
   // Without a limit the statm read is not worth its cost.
   if (wanted == 0 || limit == UINT64_MAX) return wanted;
-  return ThreadsThatFit(wanted, AddressSpaceBytes(), limit, NewThreadAddressSpace(stack_bytes));
+  const uint64_t mapped = AddressSpaceBytes();
+  if (mapped >= limit || limit - mapped <= kRunningThreadsReserve) return 0;
+  const uint64_t fit = (limit - mapped - kRunningThreadsReserve) / NewThreadAddressSpace(stack_bytes);
+  return static_cast<uint32_t>(std::min<uint64_t>(wanted, fit));
 }

@@ -35,9 +35,6 @@ uint64_t NewThreadAddressSpace(uint64_t stack_bytes);
 // limit.
 uint32_t NewThreadsThatFit(uint32_t wanted, uint64_t stack_bytes);
 
-// That rule on its own, for tests.
-uint32_t ThreadsThatFit(uint32_t wanted, uint64_t mapped, uint64_t limit, uint64_t per_thread);
-
 // Starts a thread running body() under the platform's default floating-point
 // mode, whatever the creating thread's mode is. Throws std::system_error when
 // the thread cannot be created.

@@ -48,6 +48,22 @@ std::string FullRangesOnQs8h4d() {
          "\nset_board Qs 8h 4d\nset_pot 0 0 100\nclear_lines\n";
 }
 
+// The engine run on `script` under an address-space limit of `mib` MiB with
+// `threads` OpenMP threads (few, so the limit leaves the same room on any
+// machine), in `dir` when one is given.
+ProcessResult RunUnderLimit(const std::string& script, uint64_t mib, int threads,
+                            const std::string& dir = "") {
+  ProcessOptions options;
+  options.address_space_bytes = mib << 20;
+  options.environment = {"OMP_NUM_THREADS=" + std::to_string(threads)};
+  return RunProcess(TDX_ENGINE_PATH, {}, script, dir, 120, options);
+}
+
+// The end of a long output, for failure messages.
+std::string Tail(const std::string& out, size_t bytes) {
+  return out.substr(out.size() > bytes ? out.size() - bytes : 0);
+}
+
 // Flop, turn and river decision nodes: a flop bet that IP may raise, a turn
 // bet after the flop checks through, a river bet after the turn checks
 // through, and the check-down.
@@ -355,13 +371,8 @@ TEST(OutOfMemoryProcess, GoWithoutMemoryAnswersAndTheSessionGoesOn) {
       "set_board 2c 7d 8h Js 3s\nclear_lines\nadd_line 100\nadd_line 0 0\nbuild_tree\n"
       "go 30 steps\nwait_for_solver\ncalc_results\n";
 
-  ProcessOptions options;
-  options.address_space_bytes = uint64_t{512} << 20;
-  // Few threads, so the limit leaves the same room on any machine.
-  options.environment = {"OMP_NUM_THREADS=2"};
-  const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, script, "", 120, options);
-  ASSERT_EQ(run.exit_code, 0) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0)
-                              << run.err;
+  const ProcessResult run = RunUnderLimit(script, 512, 2);
+  ASSERT_EQ(run.exit_code, 0) << Tail(run.out, 2000) << run.err;
   EXPECT_EQ(run.out.find("fail"), std::string::npos) << run.out;
   const std::string refusal = "build_tree ok!\nERROR: go out of memory\ntrue\nfree_tree ok!\n";
   const size_t refused = run.out.find(refusal);
@@ -391,12 +402,8 @@ TEST(OutOfMemoryProcess, CompressedRiverBlocksCountAgainstTheAddressSpace) {
       FullRangesOnQs8h4d() + "add_line 0 0 0 0 0 0\n"
       "add_line 0 0 0 0 50\nadd_line 0 0 0 0 0 50\nset_compression max\nbuild_tree\n"
       "go 1 steps\nwait_for_solver\nis_tree_present\n";
-  ProcessOptions options;
-  options.address_space_bytes = uint64_t{256} << 20;
-  options.environment = {"OMP_NUM_THREADS=2"};
-  const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, script, "", 120, options);
-  ASSERT_EQ(run.exit_code, 0) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0)
-                              << run.err;
+  const ProcessResult run = RunUnderLimit(script, 256, 2);
+  ASSERT_EQ(run.exit_code, 0) << Tail(run.out, 2000) << run.err;
   const size_t built = run.out.find("build_tree ok!\n");
   ASSERT_NE(built, std::string::npos) << run.out;
   const std::string rest = run.out.substr(built);
@@ -429,12 +436,9 @@ TEST(OutOfMemoryProcess, ParallelCommandsNearTheLimitRunOnFewerThreadsOrAnswer) 
   int runs = 0;
   for (const uint64_t mib : {4864, 5120, 5376}) {
     const std::string dir = MakeTempDir();
-    ProcessOptions options;
-    options.address_space_bytes = mib << 20;
-    options.environment = {"OMP_NUM_THREADS=8"};
-    const ProcessResult run = RunProcess(TDX_ENGINE_PATH, {}, script, dir, 120, options);
+    const ProcessResult run = RunUnderLimit(script, mib, 8, dir);
     std::filesystem::remove_all(dir);
-    const std::string tail = run.out.substr(run.out.size() > 1500 ? run.out.size() - 1500 : 0);
+    const std::string tail = Tail(run.out, 1500);
     ASSERT_EQ(run.exit_code, 0) << mib << " MiB\n" << tail << run.err;
     EXPECT_EQ(run.err, "") << mib << " MiB";
     runs += run.out.find("SOLVER: stopped (") != std::string::npos;
